@@ -1,0 +1,57 @@
+# Shared by run.sh and test.sh: package installation and the build.
+# shellcheck shell=bash
+
+ORVANE_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+# What building and running needs.
+ORVANE_BUILD_PACKAGES=(
+    cmake ninja-build g++ pkg-config
+    libssl-dev nlohmann-json3-dev
+    qt6-base-dev qt6-websockets-dev
+    libavahi-client-dev libqrcodegencpp-dev
+)
+# What the test suite needs on top: test and benchmark frameworks, and clang
+# with its runtimes for the sanitizer build and the fuzzers.
+ORVANE_TEST_PACKAGES=(
+    libgtest-dev libgmock-dev libbenchmark-dev
+    clang libclang-rt-14-dev
+)
+
+say() { printf 'orvane: %s\n' "$*"; }
+die() { printf 'orvane: error: %s\n' "$*" >&2; exit 1; }
+
+# Installs the Debian packages that are missing; silent when none are.
+ensure_packages() {
+    local missing=() pkg
+    for pkg in "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' \
+            || missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    command -v apt-get >/dev/null || die "missing packages (${missing[*]}) and no apt-get to install them"
+    local sudo=()
+    if [ "$(id -u)" -ne 0 ]; then
+        command -v sudo >/dev/null || die "missing packages (${missing[*]}); run as root or install sudo"
+        sudo=(sudo)
+    fi
+    say "installing ${missing[*]}"
+    local log
+    log="$(mktemp)"
+    if ! { "${sudo[@]}" apt-get update -qq \
+           && DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
+        cat "$log" >&2
+        rm -f "$log"
+        die "could not install ${missing[*]}"
+    fi
+    rm -f "$log"
+}
+
+# configure_and_build DIR [cmake options...]
+configure_and_build() {
+    local dir="$1"
+    shift
+    cmake -S "$ORVANE_ROOT" -B "$dir" -G Ninja -Wno-dev "$@" >"$dir.configure.log" 2>&1 \
+        || { cat "$dir.configure.log" >&2; die "cmake configure failed for $dir"; }
+    cmake --build "$dir" -- -k 0 >"$dir.build.log" 2>&1 \
+        || { grep -E -A12 'error|FAILED' "$dir.build.log" | head -n 80 >&2; die "build failed in $dir (full log: $dir.build.log)"; }
+}

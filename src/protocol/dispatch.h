@@ -1,0 +1,31 @@
+#pragma once
+
+#include "frame.h"
+#include "message.h"
+
+#include <variant>
+
+namespace orvane {
+
+class SecureSession;
+
+// What one received frame amounts to.
+namespace frame_event {
+struct PlainMessage { OrvaneMessage message; };     // a kind-0 frame that decoded
+struct Message { OrvaneMessage message; };          // inner kind 0 of a sealed record
+struct Binary { Bytes body; };                      // inner kind 1
+struct File { FileBody file; };                     // inner kind 2, well formed
+struct DecryptFailure {};                           // record did not open, or bad inner kind
+struct Ignored {};                                  // anything dropped silently
+} // namespace frame_event
+
+using FrameEvent = std::variant<frame_event::PlainMessage, frame_event::Message,
+                                frame_event::Binary, frame_event::File,
+                                frame_event::DecryptFailure, frame_event::Ignored>;
+
+// `frame` is the kind byte and payload. `session` may be null (no keys yet).
+FrameEvent dispatchFrame(ByteView frame, SecureSession* session);
+// `record` is a kind-3 payload.
+FrameEvent dispatchSealed(ByteView record, SecureSession* session);
+
+} // namespace orvane

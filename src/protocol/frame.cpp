@@ -1,0 +1,193 @@
+#include "frame.h"
+
+#include "utf8.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace orvane {
+namespace {
+
+// A body buffer first grows to this much (or to the frame, if smaller), then
+// doubles; so a peer that announces a large frame pays for what it sends.
+constexpr std::size_t initialBodyCapacity = 64 * 1024;
+
+constexpr std::size_t fileIdSize = 16;
+constexpr std::size_t fileHeaderSize = fileIdSize + 2;
+constexpr std::size_t maximumFileNameSize = 0xFFFF;
+
+void writeBigEndian32(std::uint8_t* out, std::uint32_t value)
+{
+    out[0] = static_cast<std::uint8_t>(value >> 24);
+    out[1] = static_cast<std::uint8_t>(value >> 16);
+    out[2] = static_cast<std::uint8_t>(value >> 8);
+    out[3] = static_cast<std::uint8_t>(value);
+}
+
+std::uint32_t readBigEndian32(const std::uint8_t* in)
+{
+    return (std::uint32_t{in[0]} << 24) | (std::uint32_t{in[1]} << 16) |
+           (std::uint32_t{in[2]} << 8) | std::uint32_t{in[3]};
+}
+
+bool isAcceptedLength(std::uint32_t length, std::uint32_t limit)
+{
+    return length >= minimumFrameLength && length <= limit;
+}
+
+} // namespace
+
+void writeFrameHeader(std::uint8_t* out, FrameKind kind, std::size_t payloadSize)
+{
+    // Callers keep payloads far below 4 GiB; the receiver refuses anything
+    // above maximumFrameLength anyway.
+    writeBigEndian32(out, static_cast<std::uint32_t>(payloadSize + 1));
+    out[4] = static_cast<std::uint8_t>(kind);
+}
+
+Bytes encodeFrame(FrameKind kind, ByteView payload)
+{
+    Bytes frame(frameHeaderSize + payload.size());
+    writeFrameHeader(frame.data(), kind, payload.size());
+    if (!payload.empty()) {
+        std::memcpy(frame.data() + frameHeaderSize, payload.data(), payload.size());
+    }
+    return frame;
+}
+
+FrameDecoder::Status FrameDecoder::feed(ByteView data, const FrameHandler& onFrame)
+{
+    if (m_closed) {
+        return Status::close;
+    }
+    std::size_t pos = 0;
+    while (pos < data.size()) {
+        if (m_length == 0) {
+            if (!takeHeader(data, pos)) {
+                break;
+            }
+            if (!isAcceptedLength(m_length, m_lengthLimit)) {
+                return closeStream();
+            }
+            continue;
+        }
+        std::optional<Bytes> frame = takeBody(data, pos);
+        if (!frame) {
+            break;
+        }
+        // The decoder is back at a header before the handler runs, so the
+        // handler may reset it.
+        m_length = 0;
+        if (!onFrame(std::move(*frame))) {
+            return Status::ok;
+        }
+    }
+    return Status::ok;
+}
+
+bool FrameDecoder::takeHeader(ByteView data, std::size_t& pos)
+{
+    const std::size_t take = std::min(m_header.size() - m_headerFill, data.size() - pos);
+    std::memcpy(m_header.data() + m_headerFill, data.data() + pos, take);
+    m_headerFill += take;
+    pos += take;
+    if (m_headerFill < m_header.size()) {
+        return false;
+    }
+    m_headerFill = 0;
+    m_length = readBigEndian32(m_header.data());
+    return true;
+}
+
+std::optional<Bytes> FrameDecoder::takeBody(ByteView data, std::size_t& pos)
+{
+    const std::size_t available = data.size() - pos;
+    if (m_body.empty() && available >= m_length) {
+        // The whole frame is at hand: one exact allocation, no staging.
+        Bytes frame(data.begin() + pos, data.begin() + pos + m_length);
+        pos += m_length;
+        return frame;
+    }
+    const std::size_t take = std::min<std::size_t>(m_length - m_body.size(), available);
+    appendToBody(data.subspan(pos, take));
+    pos += take;
+    if (m_body.size() < m_length) {
+        return std::nullopt;
+    }
+    return std::exchange(m_body, Bytes()); // moved, not copied
+}
+
+void FrameDecoder::appendToBody(ByteView bytes)
+{
+    const std::size_t needed = m_body.size() + bytes.size();
+    if (needed > m_body.capacity()) {
+        // Never reserve the announced length up front: grow geometrically
+        // from what has arrived, capped by the frame's own length.
+        const std::size_t grown = std::max({needed, initialBodyCapacity, 2 * m_body.capacity()});
+        m_body.reserve(std::min<std::size_t>(grown, m_length));
+    }
+    m_body.insert(m_body.end(), bytes.begin(), bytes.end());
+}
+
+FrameDecoder::Status FrameDecoder::closeStream()
+{
+    reset();
+    m_closed = true;
+    return Status::close;
+}
+
+void FrameDecoder::reset()
+{
+    m_headerFill = 0;
+    m_length = 0;
+    m_body = Bytes(); // release the memory, not just the contents
+    m_closed = false;
+}
+
+std::size_t FrameDecoder::bufferedBytes() const
+{
+    // Once a length is read its four bytes still belong to the pending frame.
+    const std::size_t header = m_length == 0 ? m_headerFill : m_header.size();
+    return header + m_body.size();
+}
+
+std::size_t FrameDecoder::capacity() const
+{
+    return m_body.capacity();
+}
+
+Bytes encodeFileBody(const FileBody& file)
+{
+    const std::string name = utf8::sanitize(file.name);
+    const std::string_view cutName = utf8::prefixBytes(name, maximumFileNameSize);
+    Bytes body(fileHeaderSize + cutName.size() + file.contents.size());
+    std::uint8_t* out = body.data();
+    std::memcpy(out, file.transferID.bytes.data(), fileIdSize);
+    out[fileIdSize] = static_cast<std::uint8_t>(cutName.size() >> 8);
+    out[fileIdSize + 1] = static_cast<std::uint8_t>(cutName.size());
+    std::memcpy(out + fileHeaderSize, cutName.data(), cutName.size());
+    if (!file.contents.empty()) {
+        std::memcpy(out + fileHeaderSize + cutName.size(), file.contents.data(),
+                    file.contents.size());
+    }
+    return body;
+}
+
+std::optional<FileBody> parseFileBody(ByteView body)
+{
+    if (body.size() < fileHeaderSize) {
+        return std::nullopt;
+    }
+    const std::size_t nameSize = (std::size_t{body[fileIdSize]} << 8) | body[fileIdSize + 1];
+    if (body.size() < fileHeaderSize + nameSize) {
+        return std::nullopt;
+    }
+    FileBody file;
+    std::copy_n(body.begin(), fileIdSize, file.transferID.bytes.begin());
+    file.name = utf8::sanitize(asText(body.subspan(fileHeaderSize, nameSize)));
+    file.contents.assign(body.begin() + fileHeaderSize + nameSize, body.end());
+    return file;
+}
+
+} // namespace orvane

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "frame.h"
+
+namespace orvane {
+
+// The relay never carries a WebSocket message larger than this.
+constexpr std::size_t relayChunkSize = 262'144;
+
+// Splits a frame into the pieces sent as binary WebSocket messages, in order.
+std::vector<ByteView> relayChunks(ByteView frame);
+
+// The room both ends meet in: the hex digest of "Orvane relay v1:" + token hash.
+std::string relayRoom(std::string_view tokenHash);
+
+// base + "/v1/room/" + room + "?role=" + role.
+std::string relayRoomAddress(std::string_view baseUrl, std::string_view room,
+                             std::string_view role = "mac");
+
+enum class RelayText { peerOn, peerOff, ignored };
+
+// Reassembles the frame stream that arrives as relay WebSocket messages.
+// Chunk boundaries carry no meaning; "peer:on" discards a half frame left
+// by a phone that went away.
+class RelayReassembler {
+public:
+    // Classifies a text message; "peer:on" also resets the buffer.
+    RelayText onText(ByteView text);
+    FrameDecoder::Status onBinary(ByteView bytes, const FrameDecoder::FrameHandler& onFrame);
+    std::size_t bufferedBytes() const { return m_decoder.bufferedBytes(); }
+    void setLengthLimit(std::uint32_t limit) { m_decoder.setLengthLimit(limit); }
+
+private:
+    FrameDecoder m_decoder;
+};
+
+} // namespace orvane

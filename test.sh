@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the whole test suite: the unit
+# tests, the same tests under AddressSanitizer and UndefinedBehaviorSanitizer,
+# the fuzzers from their seed corpora, and a short benchmark pass.
+#
+#   ORVANE_FUZZ_SECONDS=N   seconds per fuzzer (default 30)
+#   ORVANE_SKIP_BENCH=1     leave the benchmarks out
+set -euo pipefail
+source "$(dirname "$0")/scripts/common.sh"
+cd "$ORVANE_ROOT"
+
+fuzz_seconds="${ORVANE_FUZZ_SECONDS:-30}"
+passed=0
+failed=0
+
+ensure_packages "${ORVANE_BUILD_PACKAGES[@]}" "${ORVANE_TEST_PACKAGES[@]}"
+
+# run_ctest LABEL DIR: runs one build's tests and adds up the results.
+run_ctest() {
+    local label="$1" dir="$2" log
+    log="$dir.ctest.log"
+    say "running $label tests"
+    if ctest --test-dir "$dir" --output-on-failure -j2 --timeout 300 >"$log" 2>&1; then :; fi
+    grep -E 'tests passed|tests failed|\*\*\*|Failed|FAILED' "$log" | grep -v '^\s*$' | tail -n 20
+    local total fails
+    total=$(sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n 1)
+    fails=$(sed -n 's/.* \([0-9]*\) tests failed out of.*/\1/p' "$log" | tail -n 1)
+    if [ -z "$total" ]; then
+        cat "$log"
+        failed=$((failed + 1))
+        return
+    fi
+    passed=$((passed + total - fails))
+    failed=$((failed + fails))
+}
+
+mkdir -p build build-asan build-fuzz
+
+say "building (g++)"
+configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_ctest "unit" build
+
+say "building with AddressSanitizer and UndefinedBehaviorSanitizer (clang)"
+configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
+    -DORVANE_SANITIZE=ON -DORVANE_BUILD_BENCH=OFF
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    run_ctest "sanitizer" build-asan
+
+say "building the fuzzers (clang, libFuzzer)"
+configure_and_build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+    -DORVANE_FUZZING=ON
+for harness in build-fuzz/fuzz/fuzz_*; do
+    name="$(basename "$harness")"
+    work="$(mktemp -d)"
+    cp -r "fuzz/corpus/${name#fuzz_}/." "$work/"
+    log="build-fuzz/$name.log"
+    if "$harness" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 \
+        -print_final_stats=1 -artifact_prefix="build-fuzz/$name-" "$work" >"$log" 2>&1; then
+        runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+        say "fuzz $name: ${runs:-?} executions in ${fuzz_seconds}s, no failures"
+        passed=$((passed + 1))
+    else
+        tail -n 40 "$log"
+        say "fuzz $name: FAILED (crash input kept as build-fuzz/$name-*)"
+        failed=$((failed + 1))
+    fi
+    rm -rf "$work"
+done
+
+if [ "${ORVANE_SKIP_BENCH:-0}" != 1 ] && [ -x build/bench/orvane_bench ]; then
+    say "benchmarks (short run; build/bench/orvane_bench for full figures)"
+    build/bench/orvane_bench --benchmark_min_time=0.2 2>/dev/null | grep -E '^(BM_|-|Benchmark)' || true
+fi
+
+printf '\nsummary: %d passed, %d failed\n' "$passed" "$failed"
+[ "$failed" -eq 0 ]
