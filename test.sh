@@ -7,6 +7,7 @@
 #   ORVANE_SKIP_BENCH=1     leave the benchmarks out
 set -euo pipefail
 source "$(dirname "$0")/scripts/common.sh"
+source "$(dirname "$0")/scripts/services.sh"
 cd "$ORVANE_ROOT"
 
 fuzz_seconds="${ORVANE_FUZZ_SECONDS:-30}"
@@ -38,7 +39,12 @@ mkdir -p build build-asan build-fuzz
 
 say "building (g++)"
 configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-run_ctest "unit" build
+
+# Xvfb, a private session and system bus, and avahi-daemon on loopback.
+start_test_services
+trap stop_test_services EXIT
+
+run_ctest "unit and integration" build
 
 say "building with AddressSanitizer and UndefinedBehaviorSanitizer (clang)"
 configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
@@ -69,7 +75,8 @@ done
 
 if [ "${ORVANE_SKIP_BENCH:-0}" != 1 ] && [ -x build/bench/orvane_bench ]; then
     say "benchmarks (short run; build/bench/orvane_bench for full figures)"
-    build/bench/orvane_bench --benchmark_min_time=0.2 2>/dev/null | grep -E '^(BM_|-|Benchmark)' || true
+    build/bench/orvane_bench --benchmark_min_time=0.1 --benchmark_repetitions=5 \
+        --benchmark_report_aggregates_only=true --benchmark_color=false 2>/dev/null || true
 fi
 
 printf '\nsummary: %d passed, %d failed\n' "$passed" "$failed"

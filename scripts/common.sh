@@ -10,11 +10,13 @@ ORVANE_BUILD_PACKAGES=(
     qt6-base-dev qt6-websockets-dev
     libavahi-client-dev libqrcodegencpp-dev
 )
-# What the test suite needs on top: test and benchmark frameworks, and clang
-# with its runtimes for the sanitizer build and the fuzzers.
+# What the test suite needs on top: test and benchmark frameworks, clang with
+# its runtimes for the sanitizer build and the fuzzers, and the services the
+# integration tests run against (X server, D-Bus, mDNS responder).
 ORVANE_TEST_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
+    xvfb dbus avahi-daemon iproute2
 )
 
 say() { printf 'orvane: %s\n' "$*"; }

@@ -178,6 +178,7 @@ start)
     else
         # Its own network namespace (only lo) and its own /run/avahi-daemon,
         # so it neither meets nor blocks the machine's avahi-daemon.
+        # shellcheck disable=SC2016 # the inner shell expands its own arguments
         unshare --net --mount sh -c '
             mount -t tmpfs -o mode=0755 tmpfs /run/avahi-daemon &&
             ip link set lo up &&
@@ -270,7 +271,8 @@ _orvane_start_display() {
         return
     fi
     _orvane_svc_saved_display="${DISPLAY-__unset__}"
-    export DISPLAY=":$(tr -dc '0-9' <"$dir/display")"
+    DISPLAY=":$(tr -dc '0-9' <"$dir/display")"
+    export DISPLAY
     _orvane_svc_result DISPLAY "X display $DISPLAY (Xvfb pid $_orvane_svc_xvfb_pid)"
 }
 

@@ -1,0 +1,329 @@
+#include "orvane_server.h"
+
+#include "received_files.h"
+#include "tcp_transport.h"
+
+#include "protocol/codec.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QUrlQuery>
+
+namespace orvane {
+
+namespace {
+constexpr int listenerRestartMs = 2000;
+const QString serviceType = QStringLiteral("_orvane._tcp");
+} // namespace
+
+OrvaneServer::OrvaneServer(ServerEnvironment environment, QObject* parent)
+    : QObject(parent), m_env(std::move(environment)),
+      m_random(m_env.random ? *m_env.random : systemRandom()),
+      m_macName(m_env.macName.isEmpty() ? QStringLiteral("Mac") : m_env.macName)
+{
+    if (!m_env.defaults)
+        m_env.defaults = std::make_unique<UserDefaults>();
+    m_trustedDevices = m_env.defaults->loadTrustedDevices();
+    m_accessibilityGranted = m_env.accessibilityCheck && m_env.accessibilityCheck();
+    m_keepsAwake = m_env.defaults->keepMacAwake();
+    m_remoteAccess = m_env.defaults->remoteAccess();
+    if (m_env.helloTimeoutMs <= 0)
+        m_env.helloTimeoutMs = ConnectionGuard::helloTimeoutMs;
+
+    m_restartTimer.setSingleShot(true);
+    m_restartTimer.setInterval(listenerRestartMs);
+    connect(&m_restartTimer, &QTimer::timeout, this, &OrvaneServer::startListener);
+    if (m_env.advertiser) {
+        m_env.advertiser->onRegistered = [this](const QString& name) {
+            m_advertisedName = name;
+        };
+    }
+}
+
+void OrvaneServer::start()
+{
+    startListener();
+}
+
+OrvaneServer::~OrvaneServer()
+{
+    // Connections outlive nothing: drop their callbacks first so no late
+    // event reaches a half-destroyed server.
+    for (auto& [id, connection] : m_connections) {
+        connection->onStateChange = nullptr;
+        connection->cancel();
+    }
+    m_connections.clear();
+}
+
+qint64 OrvaneServer::nowMs() const
+{
+    if (m_env.monotonicMs)
+        return m_env.monotonicMs();
+    return QDeadlineTimer::current().deadline();
+}
+
+quint16 OrvaneServer::port() const
+{
+    return m_listener && m_listener->isListening() ? m_listener->serverPort() : 0;
+}
+
+// ------------------------------------------------------------------ listener
+
+void OrvaneServer::startListener()
+{
+    m_listener = std::make_unique<QTcpServer>();
+    // Accepted sockets are handed over at once; the guard, not a backlog,
+    // decides what waits.
+    m_listener->setMaxPendingConnections(ConnectionGuard::maximumUnauthenticated);
+    connect(m_listener.get(), &QTcpServer::newConnection, this,
+            &OrvaneServer::handleNewConnection);
+    connect(m_listener.get(), &QTcpServer::acceptError, this,
+            [this] { listenerFailed(m_listener->errorString()); });
+    if (!m_listener->listen(QHostAddress::Any, m_env.port)) {
+        QString description = m_listener->errorString();
+        m_listener.reset();
+        setListening(false);
+        setErrorMessage(tr("Couldn't start listener: ") +
+                        description);
+        // A fixed port may be taken only for a moment; try again.
+        m_restartTimer.start();
+        return;
+    }
+    setListening(true);
+    setErrorMessage(std::nullopt);
+    if (m_env.advertiser)
+        m_env.advertiser->publish(m_macName, serviceType, m_listener->serverPort());
+    Q_EMIT listening(m_listener->serverPort());
+}
+
+void OrvaneServer::listenerFailed(const QString& description)
+{
+    setListening(false);
+    setErrorMessage(description);
+    restartListener();
+}
+
+void OrvaneServer::restartListener()
+{
+    if (m_listener) {
+        m_listener->close();
+        m_listener.release()->deleteLater();
+    }
+    m_restartTimer.start();
+}
+
+void OrvaneServer::handleNewConnection()
+{
+    while (m_listener && m_listener->hasPendingConnections()) {
+        QTcpSocket* socket = m_listener->nextPendingConnection();
+        if (!socket)
+            break;
+        socket->setParent(nullptr);
+        Uuid id = makeUuid(m_random);
+        acceptConnection(std::make_shared<FramedConnection>(
+                             TransportPtr(new TcpTransport(socket)), /*isRelay=*/false),
+                         id);
+    }
+}
+
+void OrvaneServer::acceptConnection(std::shared_ptr<FramedConnection> connection, const Uuid& id)
+{
+    connection->onStateChange = [this, id](TransportState state) {
+        if (state == TransportState::failed || state == TransportState::cancelled)
+            removeConnection(id);
+    };
+    if (auto victim = m_guard.makeRoom(m_pairingRequest
+                                           ? std::optional<Uuid>(m_pairingRequest->connectionID)
+                                           : std::nullopt))
+        closeConnection(*victim);
+    connection->setFrameLengthLimit(ConnectionGuard::unauthenticatedFrameLimit);
+    registerConnection(connection, id);
+    m_guard.admitted(id);
+    connection->start();
+    // A connection that never says hello only holds a slot.
+    QTimer::singleShot(m_env.helloTimeoutMs, this, [this, id] {
+        if (m_connections.count(id) && !m_handshakes.count(id) && !isAuthenticated(id))
+            closeConnection(id);
+    });
+}
+
+// ------------------------------------------------------------------ registry
+
+void OrvaneServer::registerConnection(std::shared_ptr<FramedConnection> connection, const Uuid& id)
+{
+    connection->onPlainMessage = [this, id](const OrvaneMessage& m) { handlePlainMessage(id, m); };
+    connection->onMessage = [this, id](const OrvaneMessage& m) { handleMessage(id, m); };
+    connection->onDecryptFailure = [this, id] { handleDecryptFailure(id); };
+    connection->onFile = [this, id](const Uuid& fileID, const std::string& name, Bytes contents) {
+        saveReceivedFile(id, fileID, name, contents);
+    };
+    m_connections[id] = std::move(connection);
+}
+
+void OrvaneServer::removeConnection(const Uuid& id)
+{
+    // Keep the connection alive until this returns: we may be inside its
+    // own state callback.
+    auto keep = m_connections.find(id) != m_connections.end() ? m_connections[id] : nullptr;
+    m_connections.erase(id);
+    m_handshakes.erase(id);
+    m_guard.removed(id);
+    auto device = std::find_if(m_devices.begin(), m_devices.end(),
+                               [&](const Device& d) { return d.id == id; });
+    if (device != m_devices.end()) {
+        QString name = device->name;
+        std::vector<Device> devices = m_devices;
+        std::erase_if(devices, [&](const Device& d) { return d.id == id; });
+        addActivity(tr("Disconnected"), name, true);
+        setDevices(std::move(devices));
+    }
+    if (m_pairingRequest && m_pairingRequest->connectionID == id) {
+        setPairingRequest(std::nullopt);
+        if (m_pairingPanel)
+            m_pairingPanel->hide();
+    }
+    if (keep)
+        QTimer::singleShot(0, this, [keep] {}); // released from the event loop
+}
+
+bool OrvaneServer::isAuthenticated(const Uuid& id) const
+{
+    return std::any_of(m_devices.begin(), m_devices.end(),
+                       [&](const Device& d) { return d.id == id; });
+}
+
+void OrvaneServer::sendMessage(const OrvaneMessage& message, const Uuid& id)
+{
+    auto it = m_connections.find(id);
+    if (it != m_connections.end())
+        it->second->sendMessage(message);
+}
+
+void OrvaneServer::sendPlain(const OrvaneMessage& message, const Uuid& id)
+{
+    auto it = m_connections.find(id);
+    if (it == m_connections.end())
+        return;
+    auto json = encodeMessage(message);
+    if (json)
+        it->second->sendFrame(FrameKind::message, asBytes(*json));
+}
+
+void OrvaneServer::broadcast(const OrvaneMessage& message)
+{
+    for (const Device& device : m_devices)
+        sendMessage(message, device.id);
+}
+
+void OrvaneServer::closeConnection(const Uuid& id)
+{
+    m_guard.removed(id);
+    auto it = m_connections.find(id);
+    if (it != m_connections.end())
+        it->second->cancel();
+}
+
+QStringList OrvaneServer::deviceNames() const
+{
+    QStringList names;
+    for (const Device& device : m_devices)
+        names << device.name;
+    return names;
+}
+
+// ------------------------------------------------------------------ published fields
+
+void OrvaneServer::setListening(bool listening)
+{
+    if (m_isListening == listening)
+        return;
+    m_isListening = listening;
+    Q_EMIT isListeningChanged();
+}
+
+void OrvaneServer::setErrorMessage(std::optional<QString> message)
+{
+    if (m_errorMessage == message)
+        return;
+    m_errorMessage = std::move(message);
+    Q_EMIT errorMessageChanged();
+}
+
+void OrvaneServer::setDevices(std::vector<Device> devices)
+{
+    if (m_devices == devices)
+        return;
+    m_devices = std::move(devices);
+    Q_EMIT devicesChanged();
+}
+
+void OrvaneServer::setPairingRequest(std::optional<PairingRequest> request)
+{
+    if (m_pairingRequest == request)
+        return;
+    m_pairingRequest = std::move(request);
+    Q_EMIT pairingRequestChanged();
+}
+
+void OrvaneServer::setTrustedDevices(std::vector<TrustedDevice> devices)
+{
+    if (m_trustedDevices == devices)
+        return;
+    m_trustedDevices = std::move(devices);
+    m_env.defaults->saveTrustedDevices(m_trustedDevices);
+    Q_EMIT trustedDevicesChanged();
+}
+
+void OrvaneServer::addActivity(const QString& text, const QString& device, bool success)
+{
+    pushActivity(m_activity, {makeUuid(m_random), QDateTime::currentDateTimeUtc(), device, text,
+                              success});
+    Q_EMIT activityChanged();
+}
+
+QString OrvaneServer::pairingUrl() const
+{
+    if (!m_pairingRequest)
+        return {};
+    QUrlQuery query;
+    auto encoded = [](const QString& value) {
+        return QString::fromLatin1(QUrl::toPercentEncoding(value));
+    };
+    query.setQueryItems({{QStringLiteral("v"), QStringLiteral("1")},
+                         {QStringLiteral("m"), encoded(m_macName)},
+                         {QStringLiteral("c"), encoded(m_pairingRequest->code)},
+                         {QStringLiteral("k"), encoded(m_pairingRequest->qrKey)}});
+    return QStringLiteral("orvane://pair?") + query.toString(QUrl::FullyEncoded);
+}
+
+// ------------------------------------------------------------------ received files
+
+void OrvaneServer::saveReceivedFile(const Uuid& connectionID, const Uuid& fileID,
+                                    const std::string& name, const Bytes& contents)
+{
+    auto device = std::find_if(m_devices.begin(), m_devices.end(),
+                               [&](const Device& d) { return d.id == connectionID; });
+    if (device == m_devices.end())
+        return; // only authenticated phones may drop files
+    QString deviceName = device->name;
+    QString fallback = tr("File");
+    QString clean = cleanReceivedFileName(QString::fromStdString(name), fallback);
+    std::optional<QString> saved;
+    if (!m_env.downloadsDir.isEmpty())
+        saved = writeNewFile(m_env.downloadsDir + QStringLiteral("/Orvane"), clean, contents);
+    if (!saved) {
+        sendMessage(msg::Result{fileID, false,
+                                tr("Couldn't save file")
+                                    .toStdString()},
+                    connectionID);
+        return;
+    }
+    addActivity(tr("Received ") + *saved, deviceName, true);
+    sendMessage(msg::Result{fileID, true,
+                            tr("Saved to Downloads › Orvane")
+                                .toStdString()},
+                connectionID);
+}
+
+} // namespace orvane

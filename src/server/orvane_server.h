@@ -1,0 +1,191 @@
+#pragma once
+
+#include "activity.h"
+#include "connection_guard.h"
+#include "framed_connection.h"
+#include "pairing_panel.h"
+#include "user_defaults.h"
+
+#include "platform/service_advertiser.h"
+#include "protocol/random.h"
+
+#include <QObject>
+#include <QStringList>
+#include <QTcpServer>
+#include <QTimer>
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace orvane {
+
+// What the server needs from its surroundings, so tests can supply fakes,
+// a clock and a fixed random source.
+struct ServerEnvironment {
+    QString macName;
+    quint16 port = 0; // 0: the system chooses
+    std::unique_ptr<ServiceAdvertiser> advertiser;
+    std::unique_ptr<UserDefaults> defaults; // the standard file when null
+    RandomSource* random = nullptr;            // the system's when null
+    std::function<qint64()> monotonicMs;       // a steady clock; QDeadlineTimer when null
+    std::function<bool()> accessibilityCheck;  // false when null
+    QString downloadsDir;                      // received files go to <this>/Orvane
+    qint64 helloTimeoutMs = 0;                 // 0: the standard 10 s
+};
+
+// The one central object: listener and advertisement, the connection
+// registry, handshakes and pairing, trusted phones and the activity log.
+// Everything runs on the Qt main thread; no field needs a lock.
+class OrvaneServer : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool isListening READ isListening NOTIFY isListeningChanged)
+    Q_PROPERTY(QString errorMessage READ errorMessage NOTIFY errorMessageChanged)
+    Q_PROPERTY(quint16 port READ port NOTIFY isListeningChanged)
+    Q_PROPERTY(QStringList deviceNames READ deviceNames NOTIFY devicesChanged)
+    Q_PROPERTY(bool accessibilityGranted READ accessibilityGranted NOTIFY accessibilityGrantedChanged)
+    Q_PROPERTY(bool hasPairingRequest READ hasPairingRequest NOTIFY pairingRequestChanged)
+    Q_PROPERTY(bool keepsAwake READ keepsAwake NOTIFY keepsAwakeChanged)
+    Q_PROPERTY(bool remoteAccess READ remoteAccess NOTIFY remoteAccessChanged)
+
+public:
+    struct Device {
+        Uuid id;       // the connection id
+        Uuid deviceID; // the phone's own id
+        QString name;
+        bool operator==(const Device&) const = default;
+    };
+
+    struct Handshake {
+        crypto::X25519KeyPair keys;
+        Bytes phonePublicKey;
+        crypto::Key32 sharedSecret{}; // agreed once; each salt derives new keys from it
+        Uuid deviceID;
+        QString deviceName;
+        bool isPairing = false;
+    };
+
+    struct PairingRequest {
+        Uuid connectionID;
+        Uuid deviceID;
+        QString deviceName;
+        QString code;
+        QString qrKey;
+        qint64 attemptsLeft = 3;
+        bool operator==(const PairingRequest&) const = default;
+    };
+
+    explicit OrvaneServer(ServerEnvironment environment, QObject* parent = nullptr);
+    ~OrvaneServer() override;
+
+    void setPairingPanel(PairingPanel* panel) { m_pairingPanel = panel; }
+    // Starts the listener and its advertisement. Observers connect first.
+    void start();
+
+    // Published state.
+    const QString& macName() const { return m_macName; }
+    // The name the advertisement holds (another on a collision), or empty.
+    const QString& advertisedName() const { return m_advertisedName; }
+    bool isListening() const { return m_isListening; }
+    QString errorMessage() const { return m_errorMessage.value_or(QString()); }
+    quint16 port() const;
+    const std::vector<Device>& devices() const { return m_devices; }
+    QStringList deviceNames() const;
+    const std::vector<TrustedDevice>& trustedDevices() const { return m_trustedDevices; }
+    const std::optional<PairingRequest>& pairingRequest() const { return m_pairingRequest; }
+    bool hasPairingRequest() const { return m_pairingRequest.has_value(); }
+    bool accessibilityGranted() const { return m_accessibilityGranted; }
+    const std::vector<ActivityEntry>& activity() const { return m_activity; }
+    bool keepsAwake() const { return m_keepsAwake; }
+    bool remoteAccess() const { return m_remoteAccess; }
+    // The text a QR code carries for the pending pairing; empty without one.
+    QString pairingUrl() const;
+
+    // Registry. A connection from the listener: guarded while it has not
+    // authenticated, then registered and started.
+    void acceptConnection(std::shared_ptr<FramedConnection> connection, const Uuid& id);
+    void registerConnection(std::shared_ptr<FramedConnection> connection, const Uuid& id);
+    void removeConnection(const Uuid& id);
+    bool isAuthenticated(const Uuid& id) const;
+    void sendMessage(const OrvaneMessage& message, const Uuid& id);
+    void broadcast(const OrvaneMessage& message);
+    void closeConnection(const Uuid& id);
+    std::size_t connectionCount() const { return m_connections.size(); }
+
+    // Pairing and trust.
+    void rejectPairing(const Uuid& id, const QString& reason);
+    void declinePairing();
+    void forgetDevice(const Uuid& deviceID);
+
+    void addActivity(const QString& text, const QString& device, bool success);
+    void saveReceivedFile(const Uuid& connectionID, const Uuid& fileID, const std::string& name,
+                          const Bytes& contents);
+
+Q_SIGNALS:
+    void isListeningChanged();
+    void errorMessageChanged();
+    void devicesChanged();
+    void trustedDevicesChanged();
+    void pairingRequestChanged();
+    void accessibilityGrantedChanged();
+    void activityChanged();
+    void keepsAwakeChanged();
+    void remoteAccessChanged();
+    // The port each time the listener becomes ready.
+    void listening(quint16 port);
+
+private:
+    // Listener (orvane_server.cpp).
+    void startListener();
+    void restartListener();
+    void listenerFailed(const QString& description);
+    void handleNewConnection();
+
+    // Handshake and pairing (handshake.cpp).
+    void handlePlainMessage(const Uuid& id, const OrvaneMessage& message);
+    void handleMessage(const Uuid& id, const OrvaneMessage& message);
+    void handleHello(const Uuid& id, const msg::Hello& hello);
+    void handlePairingMethod(const Uuid& id, bool qr);
+    void handleAuthenticate(const Uuid& id);
+    void handleDecryptFailure(const Uuid& id);
+    void beginPairing(const Uuid& id);
+    bool installSession(const Uuid& id, const crypto::Key32& salt);
+    void completePairing(const Uuid& id);
+    void finishAuthentication(const Uuid& id, Uuid deviceID, QString name);
+    void sendPlain(const OrvaneMessage& message, const Uuid& id);
+    void setPairingRequest(std::optional<PairingRequest> request);
+
+    // Trusted devices (trusted_devices.cpp).
+    void setTrustedDevices(std::vector<TrustedDevice> devices);
+    std::optional<std::string> tokenHashForDevice(const Uuid& deviceID) const;
+
+    void setListening(bool listening);
+    void setErrorMessage(std::optional<QString> message);
+    void setDevices(std::vector<Device> devices);
+    qint64 nowMs() const;
+
+    ServerEnvironment m_env;
+    RandomSource& m_random;
+    const QString m_macName;
+    QString m_advertisedName;
+    PairingPanel* m_pairingPanel = nullptr;
+
+    bool m_isListening = false;
+    std::optional<QString> m_errorMessage;
+    std::vector<Device> m_devices;
+    std::vector<TrustedDevice> m_trustedDevices;
+    std::optional<PairingRequest> m_pairingRequest;
+    bool m_accessibilityGranted = false;
+    std::vector<ActivityEntry> m_activity;
+    bool m_keepsAwake = false;
+    bool m_remoteAccess = true;
+
+    std::unique_ptr<QTcpServer> m_listener;
+    QTimer m_restartTimer;
+    std::map<Uuid, std::shared_ptr<FramedConnection>> m_connections;
+    std::map<Uuid, Handshake> m_handshakes;
+    ConnectionGuard m_guard;
+};
+
+} // namespace orvane

@@ -1,0 +1,175 @@
+#include "tcp_transport.h"
+
+#include "send_log.h"
+
+#include <QTimer>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+namespace orvane {
+
+namespace {
+// How much one read hands to the frame decoder, and how much Qt may buffer
+// ahead of us: a peer that floods the socket is held back by TCP itself.
+constexpr qint64 readChunk = 64 * 1024;
+constexpr qint64 socketBufferLimit = 256 * 1024;
+constexpr int keepAliveIdleSeconds = 10;
+} // namespace
+
+TcpTransport::TcpTransport(QTcpSocket* socket) : m_socket(socket)
+{
+    socket->setParent(this);
+}
+
+void TcpTransport::configureSocket(QTcpSocket* socket)
+{
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    socket->setReadBufferSize(socketBufferLimit);
+    int fd = static_cast<int>(socket->socketDescriptor());
+    if (fd >= 0) {
+        int idle = keepAliveIdleSeconds;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    }
+}
+
+void TcpTransport::start(Callbacks callbacks)
+{
+    m_callbacks = std::move(callbacks);
+    configureSocket(m_socket);
+    connect(m_socket, &QTcpSocket::readyRead, this, &TcpTransport::readAvailable);
+    connect(m_socket, &QTcpSocket::bytesWritten, this, &TcpTransport::bytesWritten);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, &TcpTransport::socketError);
+    connect(m_socket, &QTcpSocket::disconnected, this, [this] {
+        readAvailable(); // a frame that came with the end of the stream still counts
+        finish(TransportState::cancelled);
+    });
+    QTimer::singleShot(0, this, [this] {
+        if (m_finished)
+            return;
+        auto onState = m_callbacks.onState;
+        if (onState)
+            onState(TransportState::ready);
+        readAvailable(); // bytes that came with the connection
+    });
+}
+
+void TcpTransport::readAvailable()
+{
+    char buffer[readChunk];
+    while (!m_finished && m_socket && m_socket->bytesAvailable() > 0) {
+        qint64 count = m_socket->read(buffer, sizeof buffer);
+        if (count <= 0)
+            break;
+        if (m_callbacks.onBinary)
+            m_callbacks.onBinary(ByteView(reinterpret_cast<const std::uint8_t*>(buffer),
+                                          static_cast<std::size_t>(count)));
+    }
+}
+
+void TcpTransport::send(Bytes frame, Completion done)
+{
+    if (m_finished || !m_socket || m_socket->state() != QAbstractSocket::ConnectedState) {
+        QString error = QStringLiteral("Socket is not connected");
+        logSendFailure(error);
+        if (done)
+            done(error);
+        return;
+    }
+    qint64 size = static_cast<qint64>(frame.size());
+    qint64 accepted = m_socket->write(reinterpret_cast<const char*>(frame.data()), size);
+    if (accepted != size) {
+        QString error = m_socket->errorString();
+        logSendFailure(error);
+        if (done)
+            done(error);
+        return;
+    }
+    m_queued += size;
+    m_pending.push_back({m_queued, std::move(done)});
+}
+
+void TcpTransport::bytesWritten(qint64 count)
+{
+    m_written += count;
+    while (!m_pending.empty() && m_pending.front().endOffset <= m_written) {
+        Completion done = std::move(m_pending.front().done);
+        m_pending.pop_front();
+        if (done)
+            done(std::nullopt);
+    }
+}
+
+void TcpTransport::socketError()
+{
+    if (!m_socket)
+        return;
+    if (m_socket->error() == QAbstractSocket::RemoteHostClosedError) {
+        readAvailable();
+        finish(TransportState::cancelled);
+    } else {
+        finish(TransportState::failed);
+    }
+}
+
+void TcpTransport::failPendingSends(const QString& error)
+{
+    auto pending = std::move(m_pending);
+    m_pending.clear();
+    for (auto& send : pending) {
+        logSendFailure(error);
+        if (send.done)
+            send.done(error);
+    }
+}
+
+void TcpTransport::finish(TransportState state)
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    QString reason = m_socket ? m_socket->errorString() : QStringLiteral("Connection cancelled");
+    if (m_socket) {
+        m_socket->disconnect(this);
+        m_socket->abort();
+    }
+    failPendingSends(reason);
+    // Owners may free the connection when they hear of its end; let them do
+    // it from the event loop, not from inside a socket signal.
+    QTimer::singleShot(0, this, [this, state] {
+        // A copy: the owner may dispose of this transport while it listens.
+        auto onState = m_callbacks.onState;
+        if (onState)
+            onState(state);
+    });
+}
+
+void TcpTransport::cancel()
+{
+    finish(TransportState::cancelled);
+}
+
+QString TcpTransport::peerDescription() const
+{
+    if (!m_socket)
+        return {};
+    return m_socket->peerAddress().toString() + QLatin1Char(':') +
+           QString::number(m_socket->peerPort());
+}
+
+void TcpTransport::dispose()
+{
+    m_callbacks = {};
+    if (!m_finished) {
+        m_finished = true;
+        if (m_socket) {
+            m_socket->disconnect(this);
+            m_socket->abort();
+        }
+    }
+    deleteLater();
+}
+
+} // namespace orvane

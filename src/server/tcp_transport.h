@@ -1,0 +1,49 @@
+#pragma once
+
+#include "transport.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QTcpSocket>
+
+#include <deque>
+
+namespace orvane {
+
+// A direct TCP connection accepted by the listener: keep-alive with a 10 s
+// idle time, no-delay. Reads are bounded, so a peer is held to what it sent.
+class TcpTransport final : public QObject, public Transport {
+    Q_OBJECT
+public:
+    explicit TcpTransport(QTcpSocket* socket);
+
+    void start(Callbacks callbacks) override;
+    void cancel() override;
+    void send(Bytes frame, Completion done) override;
+    bool isRelay() const override { return false; }
+    QString peerDescription() const override;
+    void dispose() override;
+
+    static void configureSocket(QTcpSocket* socket);
+
+private:
+    void readAvailable();
+    void bytesWritten(qint64 count);
+    void socketError();
+    void finish(TransportState state);
+    void failPendingSends(const QString& error);
+
+    struct PendingSend {
+        qint64 endOffset;
+        Completion done;
+    };
+
+    QPointer<QTcpSocket> m_socket;
+    Callbacks m_callbacks;
+    std::deque<PendingSend> m_pending;
+    qint64 m_queued = 0;
+    qint64 m_written = 0;
+    bool m_finished = false;
+};
+
+} // namespace orvane

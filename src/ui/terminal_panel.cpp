@@ -1,0 +1,105 @@
+#include "terminal_panel.h"
+
+#include "qr_text.h"
+
+#include <QCoreApplication>
+
+#include <unistd.h>
+
+namespace orvane {
+
+namespace {
+
+// A phone chooses its own name; keep terminal control sequences out.
+QString printable(const QString& text)
+{
+    QString out;
+    for (QChar c : text)
+        out += (c.category() == QChar::Other_Control || c == QLatin1Char('"')) ? QChar(u'\uFFFD') : c;
+    return out;
+}
+
+} // namespace
+
+TerminalPanel::TerminalPanel(OrvaneServer& server, std::FILE* out, int inputFd)
+    : m_server(server), m_out(out), m_drawQr(::isatty(::fileno(out)) == 1)
+{
+    connect(&server, &OrvaneServer::listening, this, [this](quint16 port) {
+        line(QStringLiteral("orvane: listening on port %1").arg(port));
+    });
+    connect(&server, &OrvaneServer::errorMessageChanged, this, [this] {
+        if (!m_server.errorMessage().isEmpty())
+            line(QStringLiteral("orvane: ") + m_server.errorMessage());
+    });
+    connect(&server, &OrvaneServer::pairingRequestChanged, this, &TerminalPanel::pairingChanged);
+    if (inputFd >= 0) {
+        m_input = std::make_unique<QSocketNotifier>(inputFd, QSocketNotifier::Read);
+        connect(m_input.get(), &QSocketNotifier::activated, this, &TerminalPanel::readInput);
+    }
+}
+
+void TerminalPanel::line(const QString& text)
+{
+    std::fprintf(m_out, "%s\n", text.toUtf8().constData());
+    std::fflush(m_out);
+}
+
+void TerminalPanel::show()
+{
+    const auto& request = m_server.pairingRequest();
+    if (!request)
+        return;
+    m_showing = true;
+    m_lastAttemptsShown = request->attemptsLeft;
+    line(QStringLiteral("orvane: pairing request from \"%1\" code %2")
+             .arg(printable(request->deviceName), request->code));
+    QString url = m_server.pairingUrl();
+    line(QStringLiteral("orvane: pairing url ") + url);
+    if (m_drawQr) {
+        std::string qr = qrCodeAsText(url.toStdString());
+        std::fputs(qr.c_str(), m_out);
+        line(tr("Or scan this with Orvane on your iPhone."));
+    }
+    if (m_input)
+        line(tr("Type d and Enter to decline."));
+}
+
+void TerminalPanel::hide()
+{
+    if (!m_showing)
+        return;
+    m_showing = false;
+    line(QStringLiteral("orvane: pairing request closed"));
+}
+
+void TerminalPanel::pairingChanged()
+{
+    const auto& request = m_server.pairingRequest();
+    if (!request || !m_showing)
+        return;
+    if (request->attemptsLeft < m_lastAttemptsShown && request->attemptsLeft <= 2)
+        line(tr("Wrong code. %1 attempts left.").arg(request->attemptsLeft));
+    m_lastAttemptsShown = request->attemptsLeft;
+}
+
+void TerminalPanel::readInput()
+{
+    char buffer[256];
+    ssize_t n = ::read(static_cast<int>(m_input->socket()), buffer, sizeof buffer);
+    if (n <= 0) {
+        m_input->setEnabled(false); // end of input: nothing more to read
+        return;
+    }
+    m_pendingInput.append(buffer, n);
+    qsizetype newline;
+    while ((newline = m_pendingInput.indexOf('\n')) >= 0) {
+        QByteArray command = m_pendingInput.left(newline).trimmed().toLower();
+        m_pendingInput.remove(0, newline + 1);
+        if ((command == "d" || command == "decline") && m_server.hasPairingRequest())
+            m_server.declinePairing();
+    }
+    if (m_pendingInput.size() > 1024)
+        m_pendingInput.clear();
+}
+
+} // namespace orvane

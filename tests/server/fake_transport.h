@@ -1,0 +1,63 @@
+#pragma once
+
+#include "server/transport.h"
+
+#include <QTimer>
+
+#include <vector>
+
+namespace orvane::test {
+
+// A transport the test drives by hand: it records every frame sent and lets
+// the test push bytes in or end the connection. Its state reports arrive
+// from the event loop, as a real socket's do.
+class FakeTransport final : public Transport {
+public:
+    struct Shared {
+        Callbacks callbacks;
+        std::vector<Bytes> sent;
+        bool cancelled = false;
+        bool disposed = false;
+        int failNextSends = 0;
+    };
+
+    explicit FakeTransport(std::shared_ptr<Shared> shared) : m_shared(std::move(shared)) {}
+
+    void start(Callbacks callbacks) override { m_shared->callbacks = std::move(callbacks); }
+    void cancel() override
+    {
+        if (m_shared->cancelled)
+            return;
+        m_shared->cancelled = true;
+        std::weak_ptr<Shared> weak = m_shared;
+        QTimer::singleShot(0, [weak] {
+            if (auto shared = weak.lock(); shared && shared->callbacks.onState)
+                shared->callbacks.onState(TransportState::cancelled);
+        });
+    }
+    void send(Bytes frame, Completion done) override
+    {
+        if (m_shared->failNextSends > 0) {
+            --m_shared->failNextSends;
+            if (done)
+                done(QStringLiteral("injected failure"));
+            return;
+        }
+        m_shared->sent.push_back(std::move(frame));
+        if (done)
+            done(std::nullopt);
+    }
+    bool isRelay() const override { return false; }
+    QString peerDescription() const override { return QStringLiteral("fake"); }
+    void dispose() override
+    {
+        m_shared->disposed = true;
+        m_shared->callbacks = {};
+        delete this;
+    }
+
+private:
+    std::shared_ptr<Shared> m_shared;
+};
+
+} // namespace orvane::test
