@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+
 #include <unistd.h>
 
 namespace orvane {
@@ -93,13 +95,62 @@ void TerminalPanel::readInput()
     m_pendingInput.append(buffer, n);
     qsizetype newline;
     while ((newline = m_pendingInput.indexOf('\n')) >= 0) {
-        QByteArray command = m_pendingInput.left(newline).trimmed().toLower();
+        QString command = QString::fromUtf8(m_pendingInput.left(newline)).trimmed();
         m_pendingInput.remove(0, newline + 1);
-        if ((command == "d" || command == "decline") && m_server.hasPairingRequest())
-            m_server.declinePairing();
+        runCommand(command);
     }
     if (m_pendingInput.size() > 1024)
         m_pendingInput.clear();
+}
+
+void TerminalPanel::runCommand(const QString& command)
+{
+    QString verb = command.section(QLatin1Char(' '), 0, 0).toLower();
+    QString argument = command.section(QLatin1Char(' '), 1).trimmed();
+    if (verb == QLatin1String("d") || verb == QLatin1String("decline")) {
+        if (m_server.hasPairingRequest())
+            m_server.declinePairing();
+        else
+            line(tr("No pairing request to decline."));
+    } else if (verb == QLatin1String("devices")) {
+        listDevices();
+    } else if (verb == QLatin1String("forget")) {
+        forget(argument);
+    } else if (!verb.isEmpty()) {
+        line(tr("Commands: d (decline the pairing), devices, forget NAME-OR-ID."));
+    }
+}
+
+void TerminalPanel::listDevices()
+{
+    const auto& trusted = m_server.trustedDevices();
+    if (trusted.empty())
+        line(tr("No trusted phones."));
+    for (const auto& device : trusted) {
+        bool connected = std::any_of(m_server.devices().begin(), m_server.devices().end(),
+                                     [&](const auto& d) { return d.deviceID == device.id; });
+        line(QStringLiteral("orvane: trusted \"%1\" %2%3")
+                 .arg(printable(QString::fromStdString(device.name)),
+                      QString::fromStdString(device.id.toString()),
+                      connected ? QStringLiteral(" connected") : QString()));
+    }
+}
+
+void TerminalPanel::forget(const QString& nameOrId)
+{
+    std::vector<Uuid> matches;
+    for (const auto& device : m_server.trustedDevices()) {
+        if (QString::fromStdString(device.name) == nameOrId ||
+            QString::fromStdString(device.id.toString()).compare(nameOrId, Qt::CaseInsensitive) == 0)
+            matches.push_back(device.id);
+    }
+    if (matches.size() != 1) {
+        line(matches.empty() ? tr("No trusted phone is called \"%1\".").arg(printable(nameOrId))
+                             : tr("Several phones are called \"%1\"; give its id.").arg(printable(nameOrId)));
+        return;
+    }
+    m_server.forgetDevice(matches.front());
+    line(QStringLiteral("orvane: forgot ") + QString::fromStdString(matches.front().toString()));
 }
 
 } // namespace orvane

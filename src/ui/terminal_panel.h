@@ -11,8 +11,9 @@
 namespace orvane {
 
 // The headless face of the server: fixed lines on standard output that
-// scripts can follow, the pairing code and QR code, and a way to decline
-// from the terminal ("d" and Enter).
+// scripts can follow, the pairing code and QR code, and a few commands read
+// from standard input: "d" declines the pairing, "devices" lists the trusted
+// phones, "forget NAME-OR-ID" forgets one.
 class TerminalPanel final : public QObject, public PairingPanel {
     Q_OBJECT
 public:
@@ -28,6 +29,9 @@ private:
     void line(const QString& text);
     void pairingChanged();
     void readInput();
+    void runCommand(const QString& command);
+    void listDevices();
+    void forget(const QString& nameOrId);
 
     OrvaneServer& m_server;
     std::FILE* m_out;

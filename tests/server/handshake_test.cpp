@@ -192,6 +192,9 @@ TEST_F(Handshake, ForgettingAConnectedPhoneClosesIt)
     EXPECT_TRUE(UserDefaults(settingsPath()).loadTrustedDevices().empty());
     EXPECT_TRUE(pumpUntil([&] { return server->devices().empty(); }));
     EXPECT_TRUE(phone->closed());
+    // Nothing but the registry held the connection: it is freed.
+    EXPECT_TRUE(pumpUntil([&] { return phone->transport().disposed; }));
+    EXPECT_EQ(server->connectionCount(), 0u);
 }
 
 TEST_F(Handshake, BadKeysAndUntimelyMessages)
