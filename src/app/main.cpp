@@ -98,6 +98,8 @@ int main(int argc, char** argv)
     orvane::OrvaneServer server(std::move(environment));
     // The windowed shell is not built yet, so the terminal is the face of
     // the program with or without a display.
+    if (!options.headless)
+        std::fprintf(stderr, "orvane: the tray app is not available yet; running in the terminal\n");
     orvane::TerminalPanel panel(server, stdout, STDIN_FILENO);
     server.setPairingPanel(&panel);
     server.start();

@@ -1,0 +1,361 @@
+// The reference phone against the real server binary, over loopback TCP.
+#include "child_process.h"
+
+#include "phone/phone_client.h"
+
+#include "protocol/random.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace orvane::phone {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ChildProcess;
+
+constexpr int timeoutMs = 10'000;
+
+std::string readFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// One headless server with a home of its own, so its trusted devices and
+// received files start empty and vanish afterwards.
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/orvane-e2e-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        m_home = pattern;
+        ASSERT_TRUE(fs::exists(ORVANE_SERVER_PATH)) << ORVANE_SERVER_PATH << " is not built";
+        startServer();
+    }
+
+    void startServer()
+    {
+        m_server = std::make_unique<ChildProcess>(
+            std::vector<std::string>{ORVANE_SERVER_PATH, "--headless", "--port", "0"}, env());
+        auto listening =
+            m_server->waitForLine(std::regex("^orvane: listening on port (\\d+)"), timeoutMs);
+        ASSERT_TRUE(listening) << "the server did not start: " << m_server->errors();
+        m_port = static_cast<std::uint16_t>(std::stoi((*listening)[1]));
+    }
+
+    void TearDown() override
+    {
+        m_server.reset();
+        fs::remove_all(m_home);
+    }
+
+    std::map<std::string, std::string> env() const
+    {
+        return {{"HOME", m_home.string()},
+                {"XDG_CONFIG_HOME", (m_home / ".config").string()},
+                {"XDG_DATA_HOME", (m_home / ".local/share").string()},
+                {"XDG_STATE_HOME", (m_home / ".local/state").string()},
+                {"XDG_CACHE_HOME", (m_home / ".cache").string()}};
+    }
+
+    std::unique_ptr<PhoneClient> phoneSaysHello(const Uuid& id, bool hasToken)
+    {
+        auto phone = std::make_unique<PhoneClient>();
+        phone->setTimeout(timeoutMs);
+        auto connected = phone->connect("127.0.0.1", m_port, timeoutMs);
+        EXPECT_TRUE(connected.ok()) << connected.error().message;
+        auto exchange = phone->hello("E2E phone", id, hasToken);
+        EXPECT_TRUE(exchange.ok()) << exchange.error().message;
+        return phone;
+    }
+
+    // The code of the next pairing request the server announces.
+    std::string nextCode()
+    {
+        auto line = m_server->waitForLine(
+            std::regex("^orvane: pairing request from \"E2E phone\" code (\\d{6})$"), timeoutMs);
+        EXPECT_TRUE(line) << "no pairing request announced";
+        return line ? (*line)[1] : "";
+    }
+
+    std::string nextPairingUrl()
+    {
+        auto line =
+            m_server->waitForLine(std::regex("^orvane: pairing url (orvane://\\S+)$"), timeoutMs);
+        EXPECT_TRUE(line) << "no pairing url announced";
+        return line ? (*line)[1] : "";
+    }
+
+    static PairOutcome expectOutcome(Result<PairOutcome> outcome, PairOutcome::Kind kind)
+    {
+        EXPECT_TRUE(outcome.ok()) << (outcome.ok() ? "" : outcome.error().message);
+        if (!outcome.ok()) {
+            return {};
+        }
+        EXPECT_EQ(static_cast<int>(outcome->kind), static_cast<int>(kind)) << outcome->reason;
+        return *outcome;
+    }
+
+    // A phone paired with the code, session open.
+    std::unique_ptr<PhoneClient> pairedPhone(const Uuid& id, std::string* token = nullptr)
+    {
+        auto phone = phoneSaysHello(id, false);
+        auto paired = expectOutcome(phone->pairWithCode(nextCode()), PairOutcome::Kind::paired);
+        if (token != nullptr) {
+            *token = paired.token;
+        }
+        return phone;
+    }
+
+    fs::path m_home;
+    std::unique_ptr<ChildProcess> m_server;
+    std::uint16_t m_port = 0;
+};
+
+TEST_F(EndToEnd, CodePairingIssuesATokenThatReconnects)
+{
+    const Uuid id = makeUuid(systemRandom());
+    std::string token;
+    auto first = pairedPhone(id, &token);
+    ASSERT_TRUE(first->welcome().has_value());
+    EXPECT_EQ(token.size(), 44u);
+    first->close();
+
+    auto again = phoneSaysHello(id, true);
+    auto outcome = again->reconnect(token);
+    ASSERT_TRUE(outcome.ok()) << outcome.error().message;
+    EXPECT_EQ(outcome->kind, ReconnectOutcome::Kind::connected);
+    EXPECT_EQ(outcome->welcome.macName, first->welcome()->macName);
+}
+
+TEST_F(EndToEnd, WrongCodesCountDownAndTheThirdEndsThePairing)
+{
+    auto phone = phoneSaysHello(makeUuid(systemRandom()), false);
+    const std::string code = nextCode();
+    const std::string wrong = code == "000000" ? "000001" : "000000";
+    EXPECT_EQ(
+        expectOutcome(phone->pairWithCode(wrong), PairOutcome::Kind::wrongCode).remainingAttempts,
+        2);
+    EXPECT_EQ(
+        expectOutcome(phone->pairWithCode(wrong), PairOutcome::Kind::wrongCode).remainingAttempts,
+        1);
+    EXPECT_EQ(expectOutcome(phone->pairWithCode(wrong), PairOutcome::Kind::rejected).reason,
+              "Too many wrong attempts");
+    EXPECT_TRUE(phone->readUntilClosed(timeoutMs));
+}
+
+TEST_F(EndToEnd, RightCodeStillPairsAfterAWrongOne)
+{
+    auto phone = phoneSaysHello(makeUuid(systemRandom()), false);
+    const std::string code = nextCode();
+    expectOutcome(phone->pairWithCode(code == "999999" ? "999998" : "999999"),
+                  PairOutcome::Kind::wrongCode);
+    expectOutcome(phone->pairWithCode(code), PairOutcome::Kind::paired);
+}
+
+TEST_F(EndToEnd, QrUrlTheServerShowsPairs)
+{
+    auto phone = phoneSaysHello(makeUuid(systemRandom()), false);
+    expectOutcome(phone->pairWithQrUrl(nextPairingUrl()), PairOutcome::Kind::paired);
+}
+
+TEST_F(EndToEnd, StaleTokenFallsBackToPairingAndTheOldTokenDies)
+{
+    const Uuid id = makeUuid(systemRandom());
+    std::string oldToken;
+    pairedPhone(id, &oldToken)->close();
+
+    auto phone = phoneSaysHello(id, true);
+    auto outcome = phone->reconnect("not-the-token");
+    ASSERT_TRUE(outcome.ok()) << outcome.error().message;
+    ASSERT_EQ(outcome->kind, ReconnectOutcome::Kind::pairingRequired);
+    auto repaired = expectOutcome(phone->pairWithCode(nextCode()), PairOutcome::Kind::paired);
+    EXPECT_NE(repaired.token, oldToken);
+    phone->close();
+
+    auto withOld = phoneSaysHello(id, true);
+    auto refused = withOld->reconnect(oldToken);
+    ASSERT_TRUE(refused.ok());
+    EXPECT_EQ(refused->kind, ReconnectOutcome::Kind::pairingRequired);
+}
+
+TEST_F(EndToEnd, SecondPhoneIsTurnedAwayWhileOneIsPairing)
+{
+    auto first = phoneSaysHello(makeUuid(systemRandom()), false);
+    const std::string code = nextCode();
+    auto second = std::make_unique<PhoneClient>();
+    ASSERT_TRUE(second->connect("127.0.0.1", m_port, timeoutMs).ok());
+    ASSERT_TRUE(second->hello("Other phone", makeUuid(systemRandom()), false).ok());
+    EXPECT_EQ(second->pendingRejection(timeoutMs),
+              "This Mac is pairing with another device right now");
+    EXPECT_TRUE(second->readUntilClosed(timeoutMs));
+    expectOutcome(first->pairWithCode(code), PairOutcome::Kind::paired);
+}
+
+TEST_F(EndToEnd, FilesLandInDownloadsOrvaneUnderFreeNames)
+{
+    auto phone = pairedPhone(makeUuid(systemRandom()));
+    const fs::path folder = m_home / "Downloads" / "Orvane";
+    const std::pair<std::string, std::string> sends[] = {
+        {"notes.txt", "first"}, {"notes.txt", "second"}, {"a/b:c.txt", ""}};
+    for (const auto& [name, contents] : sends) {
+        auto id = phone->sendFile(asBytes(contents), name);
+        ASSERT_TRUE(id.ok()) << id.error().message;
+        auto result = phone->waitForResult(*id, timeoutMs);
+        ASSERT_TRUE(result.ok()) << result.error().message;
+        EXPECT_TRUE(result->success);
+        EXPECT_EQ(result->message, "Saved to Downloads \u203a Orvane");
+    }
+    EXPECT_EQ(readFile(folder / "notes.txt"), "first");
+    EXPECT_EQ(readFile(folder / "notes 2.txt"), "second");
+    EXPECT_TRUE(fs::exists(folder / "a-b-c.txt"));
+}
+
+TEST_F(EndToEnd, UnauthenticatedNoiseIsIgnoredAndBadFramesCloseTheConnection)
+{
+    auto phone = phoneSaysHello(makeUuid(systemRandom()), false);
+    nextCode();
+    // Before authentication a plain run is not acted on, and plain binary,
+    // file and unknown-kind frames are dropped; none of them closes the link.
+    const std::string run = R"({"run":{"id":"00000000-0000-0000-0000-000000000000",)"
+                            R"("command":{"quitAllApps":{}}}})";
+    EXPECT_TRUE(phone->sendFrame(0, asBytes(run)).ok());
+    EXPECT_TRUE(phone->sendFrame(1, asBytes("binary")).ok());
+    EXPECT_TRUE(phone->sendFrame(2, asBytes("file")).ok());
+    EXPECT_TRUE(phone->sendFrame(9, asBytes("unknown kind")).ok());
+    EXPECT_TRUE(phone->sendFrame(0, asBytes("{not json")).ok());
+    EXPECT_FALSE(phone->readUntilClosed(500));
+
+    // A sealed frame before any session exists is dropped too.
+    PhoneClient early;
+    ASSERT_TRUE(early.connect("127.0.0.1", m_port, timeoutMs).ok());
+    EXPECT_TRUE(early.sendFrame(3, Bytes(40, 7)).ok());
+    EXPECT_FALSE(early.readUntilClosed(300));
+
+    const Bytes kindOnly = {0, 0, 0, 1, 0};
+    EXPECT_TRUE(phone->sendRawBytes(kindOnly).ok());
+    EXPECT_TRUE(phone->readUntilClosed(timeoutMs));
+
+    auto big = phoneSaysHello(makeUuid(systemRandom()), false);
+    const Bytes tooLong = {0x03, 0xD0, 0x90, 0x01, 0}; // 64,000,001
+    EXPECT_TRUE(big->sendRawBytes(tooLong).ok());
+    EXPECT_TRUE(big->readUntilClosed(timeoutMs));
+}
+
+TEST_F(EndToEnd, AuthenticatedRecordThatDoesNotOpenClosesTheSession)
+{
+    auto phone = pairedPhone(makeUuid(systemRandom()));
+    EXPECT_TRUE(phone->sendSealed(4, asBytes("inner kind four")).ok());
+    EXPECT_TRUE(phone->readUntilClosed(timeoutMs));
+}
+
+TEST_F(EndToEnd, DeclineAndForgetFromTheTerminal)
+{
+    auto phone = phoneSaysHello(makeUuid(systemRandom()), false);
+    nextCode();
+    m_server->writeInput("d\n");
+    auto declined = phone->pendingRejection(timeoutMs);
+    ASSERT_TRUE(declined.has_value());
+    EXPECT_EQ(*declined, "The Mac declined pairing");
+    EXPECT_TRUE(phone->readUntilClosed(timeoutMs));
+
+    const Uuid id = makeUuid(systemRandom());
+    auto paired = pairedPhone(id);
+    m_server->writeInput("forget " + id.toString() + "\n");
+    ASSERT_TRUE(m_server->waitForLine(std::regex("^orvane: forgot " + id.toString() + "$"), timeoutMs));
+    EXPECT_TRUE(paired->readUntilClosed(timeoutMs)); // forgotten while connected: closed at once
+}
+
+TEST_F(EndToEnd, TrustSurvivesARestartAndTheServerEndsCleanly)
+{
+    const Uuid id = makeUuid(systemRandom());
+    std::string token;
+    pairedPhone(id, &token)->close();
+    m_server->terminate();
+    auto status = m_server->wait(timeoutMs);
+    ASSERT_TRUE(status.has_value()) << "SIGTERM did not end the server";
+    EXPECT_EQ(*status, 0);
+
+    startServer();
+    auto again = phoneSaysHello(id, true);
+    auto outcome = again->reconnect(token);
+    ASSERT_TRUE(outcome.ok()) << outcome.error().message;
+    EXPECT_EQ(outcome->kind, ReconnectOutcome::Kind::connected);
+}
+
+TEST_F(EndToEnd, CommandLinePairsFromStandardInputAndSendsFiles)
+{
+    const std::string stateDir = (m_home / "phone-state").string();
+    const std::string port = std::to_string(m_port);
+    const auto cli = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {ORVANE_PHONE_PATH, "--port", port, "--state-dir", stateDir});
+        return std::make_unique<ChildProcess>(args, env());
+    };
+    auto pair = cli({"pair", "--name", "E2E phone"});
+    pair->writeInput(nextCode() + "\n");
+    pair->closeInput();
+    ASSERT_EQ(pair->wait(timeoutMs), 0) << pair->errors();
+    EXPECT_NE(pair->output().find("Paired with "), std::string::npos);
+
+    const fs::path file = m_home / "report.txt";
+    std::ofstream(file) << "quarterly";
+    auto send = cli({"send", file.string()});
+    ASSERT_EQ(send->wait(timeoutMs), 0) << send->errors();
+    EXPECT_EQ(send->output(), "Saved to Downloads \u203a Orvane\n");
+    EXPECT_EQ(readFile(m_home / "Downloads" / "Orvane" / "report.txt"), "quarterly");
+
+    auto missing = cli({"send", (m_home / "absent.txt").string()});
+    EXPECT_EQ(missing->wait(timeoutMs), 1);
+    auto misuse = cli({"key"});
+    EXPECT_EQ(misuse->wait(timeoutMs), 2);
+}
+
+// Without --port the phone finds the server through avahi-daemon, which
+// test.sh starts on loopback.
+TEST_F(EndToEnd, CommandLineFindsTheServerThroughDiscovery)
+{
+    const char* ok = std::getenv("ORVANE_TEST_AVAHI_OK");
+    if (ok == nullptr || std::string(ok) != "1") {
+        const char* why = std::getenv("ORVANE_TEST_AVAHI_ERROR");
+        GTEST_FAIL() << "the test avahi-daemon is not available: "
+                     << (why ? why : "not started; run through ./test.sh");
+    }
+    const std::string stateDir = (m_home / "phone-state").string();
+    const auto cli = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {ORVANE_PHONE_PATH, "--state-dir", stateDir});
+        return std::make_unique<ChildProcess>(args, env());
+    };
+    // The server registers a moment after it listens; the name is whatever
+    // avahi settled on, so it is read back from the listing by port.
+    std::string name;
+    const std::regex entry("^([^\t]+)\t[^\t]*\t[^\t]*\t" + std::to_string(m_port) + "$");
+    for (int tries = 0; tries < 20 && name.empty(); ++tries) {
+        auto discover = cli({"discover", "--timeout", "1"});
+        discover->wait(timeoutMs);
+        if (auto line = discover->waitForLine(entry, 0)) {
+            name = (*line)[1];
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        }
+    }
+    ASSERT_FALSE(name.empty()) << "the server never appeared in orvane-phone discover";
+
+    auto pair = cli({"pair", "--computer", name, "--name", "E2E phone"});
+    pair->writeInput(nextCode() + "\n");
+    pair->closeInput();
+    ASSERT_EQ(pair->wait(timeoutMs), 0) << pair->errors();
+
+    const fs::path file = m_home / "found.txt";
+    std::ofstream(file) << "by name";
+    auto send = cli({"send", file.string()}); // the computer paired last, found by its name
+    ASSERT_EQ(send->wait(timeoutMs), 0) << send->errors();
+    EXPECT_EQ(readFile(m_home / "Downloads" / "Orvane" / "found.txt"), "by name");
+}
+
+} // namespace
+} // namespace orvane::phone
