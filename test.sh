@@ -22,7 +22,7 @@ run_ctest() {
     log="$dir.ctest.log"
     say "running $label tests"
     if ctest --test-dir "$dir" --output-on-failure -j2 --timeout 300 >"$log" 2>&1; then :; fi
-    grep -E 'tests passed|tests failed|\*\*\*|Failed|FAILED' "$log" | grep -v '^\s*$' | tail -n 20
+    grep -E '^[0-9]+% tests passed|^[[:space:]]+[0-9]+ - .*\((Failed|Timeout|Not Run|SEGFAULT|Exception|Subprocess aborted)' "$log" || true
     local total fails
     total=$(sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n 1)
     fails=$(sed -n 's/.* \([0-9]*\) tests failed out of.*/\1/p' "$log" | tail -n 1)
@@ -33,6 +33,10 @@ run_ctest() {
     fi
     passed=$((passed + total - fails))
     failed=$((failed + fails))
+    if [ "$fails" -gt 0 ]; then
+        grep -E -A12 '(: Failure$|ERROR: AddressSanitizer|runtime error:)' "$log" | head -n 120
+        say "full $label test output: $log"
+    fi
 }
 
 mkdir -p build build-asan build-fuzz

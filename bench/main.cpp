@@ -7,6 +7,8 @@
 #include <set>
 #include <string>
 
+#include <unistd.h>
+
 namespace {
 
 struct Comparison {
@@ -26,6 +28,8 @@ const Comparison comparisons[] = {
 
 class CollectingReporter : public benchmark::ConsoleReporter {
 public:
+    explicit CollectingReporter(OutputOptions options) : ConsoleReporter(options) {}
+
     void ReportRuns(const std::vector<Run>& runs) override
     {
         // With repetitions, the median stands for the benchmark: a 2-core
@@ -77,7 +81,9 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
-    CollectingReporter reporter;
+    // Colours only for a person at a terminal, not in logs.
+    CollectingReporter reporter(::isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_Defaults
+                                                        : benchmark::ConsoleReporter::OO_Tabular);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.printComparisons();
     benchmark::Shutdown();
