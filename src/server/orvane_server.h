@@ -44,6 +44,10 @@ class OrvaneServer : public QObject {
     Q_PROPERTY(QString errorMessage READ errorMessage NOTIFY errorMessageChanged)
     Q_PROPERTY(quint16 port READ port NOTIFY isListeningChanged)
     Q_PROPERTY(QStringList deviceNames READ deviceNames NOTIFY devicesChanged)
+    Q_PROPERTY(DeviceList devices READ devices NOTIFY devicesChanged)
+    Q_PROPERTY(TrustedDeviceList trustedDevices READ trustedDevices NOTIFY trustedDevicesChanged)
+    Q_PROPERTY(OptionalPairingRequest pairingRequest READ pairingRequest NOTIFY pairingRequestChanged)
+    Q_PROPERTY(ActivityList activity READ activity NOTIFY activityChanged)
     Q_PROPERTY(bool accessibilityGranted READ accessibilityGranted NOTIFY accessibilityGrantedChanged)
     Q_PROPERTY(bool hasPairingRequest READ hasPairingRequest NOTIFY pairingRequestChanged)
     Q_PROPERTY(bool keepsAwake READ keepsAwake NOTIFY keepsAwakeChanged)
@@ -75,6 +79,11 @@ public:
         qint64 attemptsLeft = 3;
         bool operator==(const PairingRequest&) const = default;
     };
+
+    using DeviceList = std::vector<Device>;
+    using TrustedDeviceList = std::vector<TrustedDevice>;
+    using OptionalPairingRequest = std::optional<PairingRequest>;
+    using ActivityList = std::vector<ActivityEntry>;
 
     explicit OrvaneServer(ServerEnvironment environment, QObject* parent = nullptr);
     ~OrvaneServer() override;

@@ -2,6 +2,7 @@
 #include "child_process.h"
 
 #include "phone/phone_client.h"
+#include "platform/host.h"
 
 #include "protocol/random.h"
 
@@ -344,6 +345,9 @@ TEST_F(EndToEnd, CommandLineFindsTheServerThroughDiscovery)
         }
     }
     ASSERT_FALSE(name.empty()) << "the server never appeared in orvane-phone discover";
+    // Under the computer's own name, or avahi's alternative of it ("Desk #2").
+    const std::string computer = orvane::computerName().toStdString();
+    EXPECT_EQ(name.rfind(computer, 0), 0u) << name << " is not named after " << computer;
 
     auto pair = cli({"pair", "--computer", name, "--name", "E2E phone"});
     pair->writeInput(nextCode() + "\n");

@@ -279,6 +279,10 @@ TEST_F(Published, NotifiesOnlyOnRealChangesAndKeepsFiftyEntries)
     phone->sendSealed(msg::Authenticate{});
     EXPECT_EQ(devices.count(), 1);
     EXPECT_EQ(request.count(), 2);
+    // Views read the same state through Qt's property system.
+    auto published = server->property("devices").value<OrvaneServer::DeviceList>();
+    ASSERT_EQ(published.size(), 1u);
+    EXPECT_EQ(published[0].id, phone->connectionID());
 
     for (int i = 0; i < 60; ++i)
         server->addActivity(QString::number(i), "Mac", true);
