@@ -1,6 +1,7 @@
 #include "codec.h"
 
 #include "base64.h"
+#include "wire_traits.h"
 #include "trusted_device.h"
 #include "utf8.h"
 
@@ -14,21 +15,6 @@ namespace orvane {
 namespace {
 
 using Json = nlohmann::json;
-
-template <class T>
-struct IsOptional : std::false_type {};
-template <class T>
-struct IsOptional<std::optional<T>> : std::true_type {};
-
-template <class T>
-struct IsVector : std::false_type {};
-template <class T>
-struct IsVector<std::vector<T>> : std::true_type {};
-
-template <class T>
-struct IsVariant : std::false_type {};
-template <class... Ts>
-struct IsVariant<std::variant<Ts...>> : std::true_type {};
 
 template <class T>
 concept TextEnum = std::is_enum_v<T> && requires { EnumTexts<T>::texts; };

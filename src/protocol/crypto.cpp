@@ -1,5 +1,7 @@
 #include "crypto.h"
 
+#include <utility>
+
 #include <openssl/core_names.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
@@ -184,33 +186,50 @@ bool hkdfSha256(ByteView ikm, ByteView salt, ByteView info, std::span<std::uint8
     return EVP_KDF_derive(context.get(), out.data(), out.size(), params) == 1;
 }
 
-std::optional<X25519KeyPair> x25519KeyPair(const Key32& privateKey)
+std::optional<X25519Key> X25519Key::fromPrivate(const Key32& privateKey)
 {
-    PKey key = privateKeyFrom(privateKey);
-    X25519KeyPair pair;
-    std::size_t length = pair.publicKey.size();
-    if (!key || EVP_PKEY_get_raw_public_key(key.get(), pair.publicKey.data(), &length) != 1 ||
-        length != pair.publicKey.size()) {
+    X25519Key key;
+    key.m_key = privateKeyFrom(privateKey).release();
+    std::size_t length = key.m_publicKey.size();
+    if (!key.m_key ||
+        EVP_PKEY_get_raw_public_key(key.m_key, key.m_publicKey.data(), &length) != 1 ||
+        length != key.m_publicKey.size()) {
         return std::nullopt;
     }
-    // The scalar is clamped inside every X25519 operation, so the bytes are
-    // kept as given and the pair round-trips.
-    pair.privateKey = privateKey;
-    return pair;
+    return key;
 }
 
-std::optional<Key32> x25519(const Key32& privateKey, ByteView peerPublicKey)
+X25519Key::X25519Key(X25519Key&& other) noexcept
+    : m_key(std::exchange(other.m_key, nullptr)), m_publicKey(other.m_publicKey)
 {
-    if (peerPublicKey.size() != 32) {
+}
+
+X25519Key& X25519Key::operator=(X25519Key&& other) noexcept
+{
+    if (this != &other) {
+        EVP_PKEY_free(m_key);
+        m_key = std::exchange(other.m_key, nullptr);
+        m_publicKey = other.m_publicKey;
+    }
+    return *this;
+}
+
+X25519Key::~X25519Key()
+{
+    EVP_PKEY_free(m_key);
+}
+
+std::optional<Key32> X25519Key::agree(ByteView peerPublicKey) const
+{
+    if (!m_key || peerPublicKey.size() != 32) {
         return std::nullopt;
     }
-    PKey own = privateKeyFrom(privateKey);
     PKey peer(EVP_PKEY_new_raw_public_key_ex(nullptr, "X25519", nullptr, peerPublicKey.data(),
                                              peerPublicKey.size()));
-    if (!own || !peer) {
+    if (!peer) {
         return std::nullopt;
     }
-    PKeyContext context(EVP_PKEY_CTX_new_from_pkey(nullptr, own.get(), nullptr));
+    PKeyContext context(EVP_PKEY_CTX_new_from_pkey(nullptr, m_key, nullptr));
     Key32 secret{};
     std::size_t length = secret.size();
     if (!context || EVP_PKEY_derive_init(context.get()) != 1 ||
@@ -226,6 +245,23 @@ std::optional<Key32> x25519(const Key32& privateKey, ByteView peerPublicKey)
         return std::nullopt;
     }
     return secret;
+}
+
+std::optional<X25519KeyPair> x25519KeyPair(const Key32& privateKey)
+{
+    auto key = X25519Key::fromPrivate(privateKey);
+    if (!key) {
+        return std::nullopt;
+    }
+    // The scalar is clamped inside every X25519 operation, so the bytes are
+    // kept as given and the pair round-trips.
+    return X25519KeyPair{privateKey, key->publicKey()};
+}
+
+std::optional<Key32> x25519(const Key32& privateKey, ByteView peerPublicKey)
+{
+    auto key = X25519Key::fromPrivate(privateKey);
+    return key ? key->agree(peerPublicKey) : std::nullopt;
 }
 
 bool chachaSeal(const Key32& key, const Nonce& nonce, std::initializer_list<ByteView> plaintext,

@@ -6,6 +6,8 @@
 
 // Thin, allocation-free wrappers over OpenSSL 3 libcrypto. Every function
 // reports failure by its return value and never throws.
+struct evp_pkey_st;
+
 namespace orvane::crypto {
 
 using Key32 = std::array<std::uint8_t, 32>;
@@ -28,6 +30,28 @@ struct X25519KeyPair {
 
 // Builds the key pair from 32 private-key bytes (clamped as RFC 7748 says).
 std::optional<X25519KeyPair> x25519KeyPair(const Key32& privateKey);
+
+// A private key kept in OpenSSL's form. Importing a key computes its public
+// half, so a handshake that keeps this object pays for one import and one
+// agreement instead of importing again for each.
+class X25519Key {
+public:
+    static std::optional<X25519Key> fromPrivate(const Key32& privateKey);
+
+    X25519Key(X25519Key&&) noexcept;
+    X25519Key& operator=(X25519Key&&) noexcept;
+    ~X25519Key();
+
+    const Key32& publicKey() const { return m_publicKey; }
+    // The shared secret, refused for a wrong-size or low-order peer key.
+    std::optional<Key32> agree(ByteView peerPublicKey) const;
+
+private:
+    X25519Key() = default;
+
+    evp_pkey_st* m_key = nullptr;
+    Key32 m_publicKey{};
+};
 
 // The shared secret. Refuses a peer key of the wrong size and any key whose
 // agreement yields the all-zero secret (the low-order points).

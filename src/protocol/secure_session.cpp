@@ -132,12 +132,12 @@ std::shared_ptr<SecureSession> SecureSession::create(SessionSide side,
                                                      const crypto::Key32& privateKey,
                                                      ByteView peerPublicKey, ByteView salt)
 {
-    const auto own = crypto::x25519KeyPair(privateKey);
-    auto secret = crypto::x25519(privateKey, peerPublicKey);
-    if (!own || !secret) {
+    const auto own = crypto::X25519Key::fromPrivate(privateKey);
+    auto secret = own ? own->agree(peerPublicKey) : std::nullopt;
+    if (!secret) {
         return nullptr;
     }
-    const ByteView ownPublicKey = own->publicKey;
+    const ByteView ownPublicKey = own->publicKey();
     const bool isComputer = side == SessionSide::computer;
     auto keys = deriveSessionKeys(side, *secret, salt, isComputer ? peerPublicKey : ownPublicKey,
                                   isComputer ? ownPublicKey : peerPublicKey);

@@ -27,6 +27,18 @@ public:
 
     // Connections in arrival order, until they authenticate or go.
     void admitted(const Uuid& id);
+    // The listener's connections come in batches, one per pass of the event
+    // loop. A batch is admitted whole, without closing anything for it: none
+    // of it has been read yet, and a phone's hello is usually waiting in its
+    // socket already. Room is made when the next batch begins, once the
+    // last one has been read and has shown what it is. Returns the
+    // connections to close; between batches up to one batch more waits.
+    std::vector<Uuid> beginBatch(const std::optional<Uuid>& pairingConnection);
+    void endBatch() { m_inBatch = false; }
+    // A hello started a handshake; such a connection goes last.
+    void greeted(const Uuid& id);
+    // Refused and about to be closed; such a connection goes first.
+    void refused(const Uuid& id);
     void authenticated(const Uuid& id);
     void removed(const Uuid& id);
     std::size_t unauthenticatedCount() const { return m_waiting.size(); }
@@ -43,7 +55,16 @@ public:
     std::int64_t lockedUntil() const { return m_lockedUntil; }
 
 private:
-    std::vector<Uuid> m_waiting;
+    // Lower goes first when room is needed.
+    enum class Stage { refused, silent, greeted };
+    struct Waiting {
+        Uuid id;
+        Stage stage;
+    };
+    std::optional<Uuid> takeVictim(const std::optional<Uuid>& pairingConnection);
+    void setStage(const Uuid& id, Stage stage);
+    std::vector<Waiting> m_waiting;
+    bool m_inBatch = false;
     std::deque<std::int64_t> m_rejections;
     std::int64_t m_lockedUntil = INT64_MIN;
     std::int64_t m_nextLockMs = firstLockMs;

@@ -40,10 +40,10 @@ void OrvaneServer::handleHello(const Uuid& id, const msg::Hello& hello)
         return;
     if (hello.publicKey.size() != 32)
         return;
-    auto keys = crypto::x25519KeyPair(makeKey(m_random));
+    auto key = crypto::X25519Key::fromPrivate(makeKey(m_random));
     // A key the agreement refuses (a low-order point, say) ends the
     // connection before any pairing is shown for it.
-    auto secret = keys ? crypto::x25519(keys->privateKey, hello.publicKey) : std::nullopt;
+    auto secret = key ? key->agree(hello.publicKey) : std::nullopt;
     if (!secret) {
         closeConnection(id);
         return;
@@ -53,7 +53,7 @@ void OrvaneServer::handleHello(const Uuid& id, const msg::Hello& hello)
         tokenHash = tokenHashForDevice(hello.deviceID);
 
     Handshake handshake;
-    handshake.keys = *keys;
+    handshake.macPublicKey = key->publicKey();
     handshake.phonePublicKey = hello.publicKey;
     handshake.sharedSecret = *secret;
     handshake.deviceID = hello.deviceID;
@@ -61,8 +61,9 @@ void OrvaneServer::handleHello(const Uuid& id, const msg::Hello& hello)
         utf8::prefixCharacters(hello.deviceName, maximumDeviceNameCharacters));
     handshake.isPairing = !tokenHash;
     m_handshakes[id] = std::move(handshake);
+    m_guard.greeted(id);
 
-    Bytes macKey(keys->publicKey.begin(), keys->publicKey.end());
+    Bytes macKey(key->publicKey().begin(), key->publicKey().end());
     if (tokenHash) {
         if (installSession(id, reconnectSalt(*tokenHash)))
             sendPlain(msg::KeyExchange{macKey, false}, id);
@@ -117,7 +118,7 @@ bool OrvaneServer::installSession(const Uuid& id, const crypto::Key32& salt)
     if (handshake != m_handshakes.end() && connection != m_connections.end()) {
         const Handshake& h = handshake->second;
         keys = deriveSessionKeys(SessionSide::computer, h.sharedSecret, salt, h.phonePublicKey,
-                                 h.keys.publicKey);
+                                 h.macPublicKey);
     }
     if (!keys) {
         closeConnection(id);
@@ -183,6 +184,7 @@ void OrvaneServer::rejectPairing(const Uuid& id, const QString& reason)
             m_pairingPanel->hide();
     }
     sendPlain(msg::PairingRejected{{reason.toStdString()}}, id);
+    m_guard.refused(id);
     QTimer::singleShot(closeAfterRejectionMs, this, [this, id] { closeConnection(id); });
 }
 

@@ -76,6 +76,9 @@ void OrvaneServer::startListener()
     // Accepted sockets are handed over at once; the guard, not a backlog,
     // decides what waits.
     m_listener->setMaxPendingConnections(ConnectionGuard::maximumUnauthenticated);
+    // A burst of connections must not overflow the kernel's accept queue:
+    // a dropped SYN costs the phone that sent it a one-second retransmit.
+    m_listener->setListenBacklogSize(4096);
     connect(m_listener.get(), &QTcpServer::newConnection, this,
             &OrvaneServer::handleNewConnection);
     connect(m_listener.get(), &QTcpServer::acceptError, this,
@@ -115,6 +118,30 @@ void OrvaneServer::restartListener()
 
 void OrvaneServer::handleNewConnection()
 {
+    // QTcpServer calls this once per socket, from a loop that runs for as
+    // long as the kernel has connections queued: a flood that reconnects
+    // whatever we close would keep that loop, and the event loop with it,
+    // going for good. Taking the sockets in a posted call instead lets the
+    // loop stop once maxPendingConnections wait, so each pass of the event
+    // loop admits one batch at most. The call is also posted after the
+    // first reads of the previous batch, so by the time the guard makes
+    // room, those connections have shown whether they said hello.
+    if (m_acceptScheduled)
+        return;
+    m_acceptScheduled = true;
+    QTimer::singleShot(0, this, [this] {
+        m_acceptScheduled = false;
+        takePendingConnections();
+    });
+}
+
+void OrvaneServer::takePendingConnections()
+{
+    std::optional<Uuid> pairing;
+    if (m_pairingRequest)
+        pairing = m_pairingRequest->connectionID;
+    for (const Uuid& victim : m_guard.beginBatch(pairing))
+        closeConnection(victim);
     while (m_listener && m_listener->hasPendingConnections()) {
         QTcpSocket* socket = m_listener->nextPendingConnection();
         if (!socket)
@@ -125,6 +152,7 @@ void OrvaneServer::handleNewConnection()
                              TransportPtr(new TcpTransport(socket)), /*isRelay=*/false),
                          id);
     }
+    m_guard.endBatch();
 }
 
 void OrvaneServer::acceptConnection(std::shared_ptr<FramedConnection> connection, const Uuid& id)
@@ -142,10 +170,14 @@ void OrvaneServer::acceptConnection(std::shared_ptr<FramedConnection> connection
     m_guard.admitted(id);
     connection->start();
     // A connection that never says hello only holds a slot.
-    QTimer::singleShot(m_env.helloTimeoutMs, this, [this, id] {
+    auto timer = std::make_unique<QTimer>();
+    timer->setSingleShot(true);
+    connect(timer.get(), &QTimer::timeout, this, [this, id] {
         if (m_connections.count(id) && !m_handshakes.count(id) && !isAuthenticated(id))
             closeConnection(id);
     });
+    timer->start(m_env.helloTimeoutMs);
+    m_helloTimers[id] = std::move(timer);
 }
 
 // ------------------------------------------------------------------ registry
@@ -169,6 +201,10 @@ void OrvaneServer::removeConnection(const Uuid& id)
     m_connections.erase(id);
     m_handshakes.erase(id);
     m_guard.removed(id);
+    if (auto timer = m_helloTimers.find(id); timer != m_helloTimers.end()) {
+        timer->second.release()->deleteLater(); // we may be inside its timeout
+        m_helloTimers.erase(timer);
+    }
     auto device = std::find_if(m_devices.begin(), m_devices.end(),
                                [&](const Device& d) { return d.id == id; });
     if (device != m_devices.end()) {

@@ -62,7 +62,7 @@ public:
     };
 
     struct Handshake {
-        crypto::X25519KeyPair keys;
+        crypto::Key32 macPublicKey{};
         Bytes phonePublicKey;
         crypto::Key32 sharedSecret{}; // agreed once; each salt derives new keys from it
         Uuid deviceID;
@@ -150,6 +150,7 @@ private:
     void restartListener();
     void listenerFailed(const QString& description);
     void handleNewConnection();
+    void takePendingConnections();
 
     // Handshake and pairing (handshake.cpp).
     void handlePlainMessage(const Uuid& id, const OrvaneMessage& message);
@@ -192,9 +193,12 @@ private:
 
     std::unique_ptr<QTcpServer> m_listener;
     QTimer m_restartTimer;
+    bool m_acceptScheduled = false;
     std::map<Uuid, std::shared_ptr<FramedConnection>> m_connections;
     std::map<Uuid, Handshake> m_handshakes;
     ConnectionGuard m_guard;
+    // One per connection still owing its hello; freed with the connection.
+    std::map<Uuid, std::unique_ptr<QTimer>> m_helloTimers;
 };
 
 } // namespace orvane

@@ -114,28 +114,32 @@ void TcpTransport::socketError()
     }
 }
 
-void TcpTransport::failPendingSends(const QString& error)
+void TcpTransport::failPendingSends(const QString& error, bool log)
 {
     auto pending = std::move(m_pending);
     m_pending.clear();
     for (auto& send : pending) {
-        logSendFailure(error);
+        if (log)
+            logSendFailure(error);
         if (send.done)
             send.done(error);
     }
 }
 
-void TcpTransport::finish(TransportState state)
+void TcpTransport::finish(TransportState state, bool cancelledHere)
 {
     if (m_finished)
         return;
     m_finished = true;
-    QString reason = m_socket ? m_socket->errorString() : QStringLiteral("Connection cancelled");
+    QString reason = cancelledHere || !m_socket ? QStringLiteral("Connection cancelled")
+                                                : m_socket->errorString();
     if (m_socket) {
         m_socket->disconnect(this);
         m_socket->abort();
     }
-    failPendingSends(reason);
+    // Sends cut short by our own cancel are not failures worth a log line;
+    // a flood of refused peers would otherwise fill the log.
+    failPendingSends(reason, !cancelledHere);
     // Owners may free the connection when they hear of its end; let them do
     // it from the event loop, not from inside a socket signal.
     QTimer::singleShot(0, this, [this, state] {
@@ -148,7 +152,7 @@ void TcpTransport::finish(TransportState state)
 
 void TcpTransport::cancel()
 {
-    finish(TransportState::cancelled);
+    finish(TransportState::cancelled, /*cancelledHere=*/true);
 }
 
 QString TcpTransport::peerDescription() const

@@ -30,8 +30,8 @@ private:
     void readAvailable();
     void bytesWritten(qint64 count);
     void socketError();
-    void finish(TransportState state);
-    void failPendingSends(const QString& error);
+    void finish(TransportState state, bool cancelledHere = false);
+    void failPendingSends(const QString& error, bool log);
 
     struct PendingSend {
         qint64 endOffset;

@@ -2,6 +2,7 @@
 // from the same field lists the codec reads, so a case added to a union is
 // covered without touching this file.
 #include "protocol/codec.h"
+#include "protocol/wire_traits.h"
 
 #include <gtest/gtest.h>
 
@@ -9,19 +10,6 @@
 
 namespace orvane {
 namespace {
-
-template <class T>
-struct IsOptional : std::false_type {};
-template <class T>
-struct IsOptional<std::optional<T>> : std::true_type {};
-template <class T>
-struct IsVector : std::false_type {};
-template <class T>
-struct IsVector<std::vector<T>> : std::true_type {};
-template <class T>
-struct IsVariant : std::false_type {};
-template <class... Ts>
-struct IsVariant<std::variant<Ts...>> : std::true_type {};
 
 // Fills a value with distinct, non-default contents derived from a seed, so
 // a member that is swapped, dropped or mistyped by the codec shows up.

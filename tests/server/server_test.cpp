@@ -130,6 +130,35 @@ TEST(GuardPolicy, LockLengthDoublesUpToAnHour)
         EXPECT_FALSE(slow.wrongCodeRejection(i * 6 * 60'000));
 }
 
+TEST(GuardPolicy, EvictsRefusedThenSilentThenHandshakingAndNeverThePairing)
+{
+    ConnectionGuard guard;
+    std::vector<Uuid> ids(ConnectionGuard::maximumUnauthenticated);
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        ids[i].bytes[0] = static_cast<std::uint8_t>(i + 1);
+        guard.admitted(ids[i]);
+    }
+    for (std::size_t i = 0; i < 3; ++i)
+        guard.greeted(ids[i]); // the oldest are in a handshake
+    guard.refused(ids[40]);
+    EXPECT_EQ(guard.makeRoom(ids[3]), ids[40]); // refused goes first
+    guard.admitted(ids[40]);
+    EXPECT_EQ(guard.makeRoom(ids[3]), ids[4]); // then the oldest silent one, not the pairing
+    // A whole batch is admitted before anything is closed for it; the next
+    // batch trims the list back.
+    auto victims = guard.beginBatch(std::nullopt);
+    EXPECT_TRUE(victims.empty());
+    Uuid extra;
+    extra.bytes[0] = 200;
+    guard.admitted(extra);
+    guard.admitted(ids[4]);
+    EXPECT_EQ(guard.makeRoom(std::nullopt), std::nullopt);
+    guard.endBatch();
+    EXPECT_EQ(guard.beginBatch(std::nullopt).size(), 1u);
+    guard.endBatch();
+    EXPECT_EQ(guard.unauthenticatedCount(), ConnectionGuard::maximumUnauthenticated);
+}
+
 using ReceivedFiles = ServerFixture;
 
 TEST_F(ReceivedFiles, SavedUnderFreeNamesAndAnswered)

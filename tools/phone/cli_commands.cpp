@@ -157,7 +157,12 @@ int Cli::runCommand(const OrvaneCommand& command)
     if (auto opened = openSession(client); !opened) {
         return fail(opened.error());
     }
-    auto id = client.run(command);
+    return reportResult(client, client.run(command), "the command failed");
+}
+
+// Waits for the `result` that answers `id` and prints it.
+int Cli::reportResult(PhoneClient& client, const Result<Uuid>& id, const char* failure)
+{
     if (!id) {
         return fail(id.error());
     }
@@ -166,7 +171,7 @@ int Cli::runCommand(const OrvaneCommand& command)
         return fail(result.error());
     }
     if (!result->success) {
-        return fail(result->message.empty() ? "the command failed" : result->message);
+        return fail(result->message.empty() ? failure : result->message);
     }
     m_out << result->message << std::endl;
     return exitOk;
@@ -187,20 +192,7 @@ int Cli::sendFile()
     if (auto opened = openSession(client); !opened) {
         return fail(opened.error());
     }
-    auto id = client.sendFile(path);
-    if (!id) {
-        return fail(id.error());
-    }
-    auto result = client.waitForResult(*id, timeoutMs());
-    if (!result) {
-        return fail(result.error());
-    }
-    if (!result->success) {
-        return fail(result->message.empty() ? "the computer did not keep the file"
-                                            : result->message);
-    }
-    m_out << result->message << std::endl;
-    return exitOk;
+    return reportResult(client, client.sendFile(path), "the computer did not keep the file");
 }
 
 // The computer also pushes some of these cases unasked (macInfo right after

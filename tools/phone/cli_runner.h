@@ -56,6 +56,7 @@ private:
     int pairLoop(PhoneClient& client, PhoneState& state, const Arguments& args);
     std::optional<std::string> promptCode();
     int runCommand(const OrvaneCommand& command);
+    int reportResult(PhoneClient& client, const Result<Uuid>& id, const char* failure);
     int sendFile();
     int request();
     int watch();

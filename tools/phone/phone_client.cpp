@@ -71,15 +71,15 @@ Result<msg::KeyExchange> PhoneClient::hello(const std::string& deviceName, const
 {
     // A fresh key pair per connection: one recorded session says nothing
     // about the next.
-    const auto keys = crypto::x25519KeyPair(makeKey(systemRandom()));
-    if (!keys) {
+    auto key = crypto::X25519Key::fromPrivate(makeKey(systemRandom()));
+    if (!key) {
         return failure("could not make a key pair");
     }
-    m_keys = *keys;
+    m_publicKey = key->publicKey();
     m_keyExchange.reset();
     m_session.reset();
     m_qrSelected = false;
-    const Bytes publicKey(m_keys.publicKey.begin(), m_keys.publicKey.end());
+    const Bytes publicKey(m_publicKey.begin(), m_publicKey.end());
     if (auto sent = sendPlain(msg::Hello{deviceName, deviceID, publicKey, hasToken}); !sent) {
         return sent.error();
     }
@@ -100,6 +100,11 @@ Result<msg::KeyExchange> PhoneClient::hello(const std::string& deviceName, const
             return failure("the computer sent a public key of " +
                            std::to_string(exchange->publicKey.size()) + " bytes, not 32");
         }
+        auto secret = key->agree(exchange->publicKey);
+        if (!secret) {
+            return failure("key agreement with the computer's public key failed");
+        }
+        m_sharedSecret = *secret;
         m_keyExchange = *exchange;
         return *exchange;
     }
@@ -110,11 +115,12 @@ Status PhoneClient::installSession(ByteView salt)
     if (!m_keyExchange) {
         return failure("no key exchange yet: call hello first");
     }
-    m_session = SecureSession::create(SessionSide::phone, m_keys.privateKey,
-                                      m_keyExchange->publicKey, salt);
-    if (!m_session) {
-        return failure("key agreement with the computer's public key failed");
+    auto keys = deriveSessionKeys(SessionSide::phone, m_sharedSecret, salt, m_publicKey,
+                                  m_keyExchange->publicKey);
+    if (!keys) {
+        return failure("could not derive the session keys");
     }
+    m_session = std::make_shared<SecureSession>(*keys);
     return success();
 }
 

@@ -100,7 +100,7 @@ public:
 
     bool hasSession() const { return m_session != nullptr; }
     const std::optional<msg::Welcome>& welcome() const { return m_welcome; }
-    const crypto::Key32& publicKey() const { return m_keys.publicKey; }
+    const crypto::Key32& publicKey() const { return m_publicKey; }
     std::size_t skippedBinaryFrames() const { return m_skippedBinary; }
 
 private:
@@ -120,7 +120,8 @@ private:
         m_frames; // raw frames; opened only when taken, with the session of that moment
     std::string m_streamError; // why no more frames will come, once that is known
     bool m_peerClosed = false;
-    crypto::X25519KeyPair m_keys{};
+    crypto::Key32 m_publicKey{};
+    crypto::Key32 m_sharedSecret{}; // agreed once per key exchange; each salt keys a session
     std::optional<msg::KeyExchange> m_keyExchange;
     std::shared_ptr<SecureSession> m_session;
     std::optional<msg::Welcome> m_welcome;
