@@ -19,7 +19,7 @@ ensure_packages "${ORVANE_BUILD_PACKAGES[@]}" "${ORVANE_TEST_PACKAGES[@]}"
 # run_ctest LABEL DIR: runs one build's tests and adds up the results.
 run_ctest() {
     local label="$1" dir="$2" log
-    log="$dir.ctest.log"
+    log="$dir/ctest.log"
     say "running $label tests"
     if ctest --test-dir "$dir" --output-on-failure -j2 --timeout 300 >"$log" 2>&1; then :; fi
     grep -E '^[0-9]+% tests passed|^[[:space:]]+[0-9]+ - .*\((Failed|Timeout|Not Run|SEGFAULT|Exception|Subprocess aborted)' "$log" || true
