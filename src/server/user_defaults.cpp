@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,12 +31,13 @@ QString UserDefaults::standardPath()
 // whatever the umask: QSettings keeps the mode of a file that exists.
 bool UserDefaults::ensurePrivateFile() const
 {
-    QByteArray dir = QFile::encodeName(QFileInfo(m_path).absolutePath());
-    if (::mkdir(dir.constData(), 0700) == 0) {
-        ::chmod(dir.constData(), 0700);
-    } else if (errno != EEXIST && !QDir().mkpath(QString::fromLocal8Bit(dir))) {
+    QString folder = QFileInfo(m_path).absolutePath();
+    QDir().mkpath(QFileInfo(folder).absolutePath()); // its parents, e.g. ~/.config
+    QByteArray dir = QFile::encodeName(folder);
+    if (::mkdir(dir.constData(), 0700) == 0)
+        ::chmod(dir.constData(), 0700); // exactly 0700, whatever the umask took away
+    else if (errno != EEXIST)
         return false;
-    }
     QByteArray file = QFile::encodeName(m_path);
     int fd = ::open(file.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)

@@ -280,7 +280,7 @@ TEST(StoredSettings, CorruptOrForeignDataIsKeptUntilTheNextSave)
 TEST(StoredSettings, PrivateFromCreationUnderAnyUmask)
 {
     QTemporaryDir dir;
-    QString path = dir.path() + "/fresh/Orvane.conf";
+    QString path = dir.path() + "/config/fresh/Orvane.conf"; // neither folder exists yet
     mode_t old = ::umask(0);
     UserDefaults defaults(path);
     bool saved = defaults.saveTrustedDevices({});
@@ -289,7 +289,7 @@ TEST(StoredSettings, PrivateFromCreationUnderAnyUmask)
     struct stat info {};
     ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
-    ASSERT_EQ(::stat(QFile::encodeName(dir.path() + "/fresh").constData(), &info), 0);
+    ASSERT_EQ(::stat(QFile::encodeName(dir.path() + "/config/fresh").constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
 }
 
