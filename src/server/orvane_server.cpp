@@ -73,8 +73,8 @@ quint16 OrvaneServer::port() const
 void OrvaneServer::startListener()
 {
     m_listener = std::make_unique<QTcpServer>();
-    // Accepted sockets are handed over at once; the guard, not a backlog,
-    // decides what waits.
+    // Qt holds at most one batch of accepted sockets; the rest wait in the
+    // kernel until the event loop comes round again.
     m_listener->setMaxPendingConnections(ConnectionGuard::maximumUnauthenticated);
     // A burst of connections must not overflow the kernel's accept queue:
     // a dropped SYN costs the phone that sent it a one-second retransmit.
@@ -87,8 +87,7 @@ void OrvaneServer::startListener()
         QString description = m_listener->errorString();
         m_listener.reset();
         setListening(false);
-        setErrorMessage(tr("Couldn't start listener: ") +
-                        description);
+        setErrorMessage(tr("Couldn't start listener: ") + description);
         // A fixed port may be taken only for a moment; try again.
         m_restartTimer.start();
         return;
