@@ -101,11 +101,12 @@ struct DecodeState {
     bool ok = true;
     Error error;
 
-    bool fail(std::string message)
+    bool fail(ErrorKind kind, std::string message)
     {
         if (ok) {
             ok = false;
             error.message = std::move(message);
+            error.kind = kind;
         }
         return false;
     }
@@ -129,18 +130,18 @@ bool decodeInteger(const Json& json, I& out, DecodeState& state)
     using Limits = std::numeric_limits<I>;
     if (const auto* u = json.get_ptr<const Json::number_unsigned_t*>()) {
         if (*u > static_cast<std::uint64_t>(Limits::max()))
-            return state.fail("number " + std::to_string(*u) + " does not fit");
+            return state.fail(ErrorKind::outOfRange, "number " + std::to_string(*u) + " does not fit");
         out = static_cast<I>(*u);
         return true;
     }
     if (const auto* i = json.get_ptr<const Json::number_integer_t*>()) {
         if (*i < static_cast<std::int64_t>(Limits::min()) ||
             (*i > 0 && static_cast<std::uint64_t>(*i) > static_cast<std::uint64_t>(Limits::max())))
-            return state.fail("number " + std::to_string(*i) + " does not fit");
+            return state.fail(ErrorKind::outOfRange, "number " + std::to_string(*i) + " does not fit");
         out = static_cast<I>(*i);
         return true;
     }
-    return state.fail("expected an integer");
+    return state.fail(ErrorKind::wrongType, "expected an integer");
 }
 
 bool decodeDouble(const Json& json, double& out, DecodeState& state)
@@ -152,9 +153,9 @@ bool decodeDouble(const Json& json, double& out, DecodeState& state)
     else if (const auto* i = json.get_ptr<const Json::number_integer_t*>())
         out = static_cast<double>(*i);
     else
-        return state.fail("expected a number");
+        return state.fail(ErrorKind::wrongType, "expected a number");
     if (!std::isfinite(out))
-        return state.fail("number out of range");
+        return state.fail(ErrorKind::outOfRange, "number out of range");
     return true;
 }
 
@@ -162,7 +163,7 @@ const std::string* stringOf(const Json& json, DecodeState& state)
 {
     const auto* text = json.get_ptr<const Json::string_t*>();
     if (!text)
-        state.fail("expected a string");
+        state.fail(ErrorKind::wrongType, "expected a string");
     return text;
 }
 
@@ -179,14 +180,14 @@ bool decodeEnum(const Json& json, E& out, DecodeState& state)
             return true;
         }
     }
-    return state.fail("unknown value \"" + *text + "\"");
+    return state.fail(ErrorKind::invalidValue, "unknown value \"" + *text + "\"");
 }
 
 template <class T>
 bool decodeFields(const Json& json, T& out, DecodeState& state)
 {
     if (!json.is_object())
-        return state.fail("expected an object");
+        return state.fail(ErrorKind::wrongType, "expected an object");
     T::fields(out, [&](std::string_view name, auto& field) {
         if (!state.ok)
             return;
@@ -201,7 +202,7 @@ bool decodeFields(const Json& json, T& out, DecodeState& state)
             if (decodeValue(*it, inner, state))
                 field = std::move(inner);
         } else if (it == json.end()) {
-            state.fail("missing member");
+            state.fail(ErrorKind::missing, "missing member");
         } else {
             decodeValue(*it, field, state);
         }
@@ -242,7 +243,7 @@ template <class V>
 bool decodeUnion(const Json& json, V& out, DecodeState& state)
 {
     if (!json.is_object())
-        return state.fail("expected an object");
+        return state.fail(ErrorKind::wrongType, "expected an object");
     constexpr auto indices = std::make_index_sequence<std::variant_size_v<V>>{};
     int found = -1;
     int count = 0;
@@ -258,7 +259,7 @@ bool decodeUnion(const Json& json, V& out, DecodeState& state)
         }
     }
     if (count != 1)
-        return state.fail(invalidCaseKeys);
+        return state.fail(ErrorKind::caseKeys, invalidCaseKeys);
     if (!decodeCase(std::size_t(found), *payload, out, state, indices)) {
         state.enter(foundKey);
         return false;
@@ -272,7 +273,7 @@ bool decodeValue(const Json& json, T& out, DecodeState& state)
     if constexpr (std::is_same_v<T, bool>) {
         const auto* flag = json.get_ptr<const Json::boolean_t*>();
         if (!flag)
-            return state.fail("expected a boolean");
+            return state.fail(ErrorKind::wrongType, "expected a boolean");
         out = *flag;
         return true;
     } else if constexpr (std::is_same_v<T, std::string>) {
@@ -290,7 +291,7 @@ bool decodeValue(const Json& json, T& out, DecodeState& state)
             return false;
         auto bytes = base64Decode(*text);
         if (!bytes)
-            return state.fail("invalid Base64");
+            return state.fail(ErrorKind::invalidValue, "invalid Base64");
         out = std::move(*bytes);
         return true;
     } else if constexpr (std::is_same_v<T, Uuid>) {
@@ -299,7 +300,7 @@ bool decodeValue(const Json& json, T& out, DecodeState& state)
             return false;
         auto uuid = Uuid::parse(*text);
         if (!uuid)
-            return state.fail("invalid UUID");
+            return state.fail(ErrorKind::invalidValue, "invalid UUID");
         out = *uuid;
         return true;
     } else if constexpr (TextEnum<T>) {
@@ -307,7 +308,7 @@ bool decodeValue(const Json& json, T& out, DecodeState& state)
     } else if constexpr (IsVector<T>::value) {
         const auto* array = json.get_ptr<const Json::array_t*>();
         if (!array)
-            return state.fail("expected an array");
+            return state.fail(ErrorKind::wrongType, "expected an array");
         out.clear();
         out.reserve(array->size());
         for (std::size_t i = 0; i < array->size(); ++i) {
@@ -392,9 +393,10 @@ Result<Json> parseJson(std::string_view text)
     DepthLimitedBuilder builder(root);
     bool parsed = Json::sax_parse(text.begin(), text.end(), &builder);
     if (builder.tooDeep())
-        return Error{"nesting deeper than " + std::to_string(maximumJsonDepth) + " levels", {}};
+        return Error{"nesting deeper than " + std::to_string(maximumJsonDepth) + " levels", {},
+                     ErrorKind::tooDeep};
     if (!parsed || builder.syntaxError())
-        return Error{"malformed JSON", {}};
+        return Error{"malformed JSON", {}, ErrorKind::malformed};
     return root;
 }
 
@@ -407,7 +409,7 @@ Result<std::string> encodeJson(const T& value)
         EncodeState state;
         Json json = encodeValue(value, state);
         if (!state.ok)
-            return Error{state.error, {}};
+            return Error{state.error, {}, ErrorKind::outOfRange};
         return json.dump(-1, ' ', false, Json::error_handler_t::replace);
     } catch (const std::exception& e) {
         return Error{std::string("encoding failed: ") + e.what(), {}};

@@ -6,10 +6,24 @@
 
 namespace orvane {
 
-// Why a decode or encode did not work; the text is for logs and tests.
+// What kind of fault stopped a decode or an encode, for callers that act
+// on it; the message says the same for people.
+enum class ErrorKind {
+    other,
+    malformed,    // not JSON, or not UTF-8
+    tooDeep,      // nested past the limit
+    caseKeys,     // zero or several case names in a union
+    missing,      // a required member is absent
+    wrongType,    // a member of the wrong JSON type
+    outOfRange,   // a number that does not fit its width, or is not finite
+    invalidValue, // a text that is not one of the allowed values, Base64 or UUID
+};
+
+// Why a decode or encode did not work.
 struct Error {
     std::string message;
     std::string where; // path to the offending member, e.g. "run.command", when known
+    ErrorKind kind = ErrorKind::other;
     bool operator==(const Error&) const = default;
 };
 

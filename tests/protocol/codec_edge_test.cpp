@@ -69,6 +69,7 @@ TEST(CodecCases, CaseKeysAndCaseObjects)
         auto result = decode(json);
         ASSERT_FALSE(result.ok()) << json;
         EXPECT_EQ(result.error().message, "Invalid number of keys found, expected one.");
+        EXPECT_EQ(result.error().kind, ErrorKind::caseKeys);
     }
     auto pointer = decode(R"({"pointer":{"_0":{"click":{"x":0.5,"y":0.25,"right":false,"count":2}}},"foo":1})");
     ASSERT_TRUE(pointer.ok());
@@ -177,6 +178,13 @@ TEST(CodecTypes, NumbersAreStrictPerWidth)
     };
     for (const auto& c : cases)
         EXPECT_EQ(decode(c.json).ok(), c.ok) << c.json;
+    // The kind tells a caller what went wrong, and where says which member.
+    auto tooBig = decode(R"({"selectDisplay":{"_0":4294967296}})");
+    EXPECT_EQ(tooBig.error().kind, ErrorKind::outOfRange);
+    EXPECT_EQ(tooBig.error().where, "selectDisplay._0");
+    EXPECT_EQ(decode(R"({"selectDisplay":{"_0":"1"}})").error().kind, ErrorKind::wrongType);
+    EXPECT_EQ(decode(R"({"selectDisplay":{}})").error().kind, ErrorKind::missing);
+    EXPECT_EQ(decode(R"({"selectDisplay":)").error().kind, ErrorKind::malformed);
 
     EXPECT_FALSE(decodeJson<DisplayInfo>(
                      R"({"id":4294967296,"name":"","isBuiltIn":true,"isMain":true,"width":1,"height":1})")
@@ -244,6 +252,7 @@ TEST(CodecHostileInput, RefusedWithoutHarm)
     auto deep = decode(nested(64));
     ASSERT_FALSE(deep.ok());
     EXPECT_NE(deep.error().message.find("deeper"), std::string::npos);
+    EXPECT_EQ(deep.error().kind, ErrorKind::tooDeep);
     EXPECT_FALSE(decode(nested(1'000'000)).ok()); // would overflow a recursive walk
 }
 
