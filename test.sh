@@ -80,6 +80,7 @@ done
 if [ "${ORVANE_SKIP_BENCH:-0}" != 1 ] && [ -x build/bench/orvane_bench ]; then
     say "benchmarks (short run; build/bench/orvane_bench for full figures)"
     build/bench/orvane_bench --benchmark_min_time=0.1 --benchmark_repetitions=5 \
+        --benchmark_enable_random_interleaving=true \
         --benchmark_report_aggregates_only=true --benchmark_color=false 2>/dev/null || true
     timeout 120 build/bench/orvane_reconnect_bench --count 1000 2>/dev/null || true
 fi
