@@ -196,8 +196,11 @@ void OrvaneServer::removeConnection(const Uuid& id)
 {
     // Keep the connection alive until this returns: we may be inside its
     // own state callback.
-    auto keep = m_connections.find(id) != m_connections.end() ? m_connections[id] : nullptr;
-    m_connections.erase(id);
+    std::shared_ptr<FramedConnection> keep;
+    if (auto found = m_connections.find(id); found != m_connections.end()) {
+        keep = std::move(found->second);
+        m_connections.erase(found);
+    }
     m_handshakes.erase(id);
     m_guard.removed(id);
     if (auto timer = m_helloTimers.find(id); timer != m_helloTimers.end()) {
@@ -269,40 +272,42 @@ QStringList OrvaneServer::deviceNames() const
 
 // ------------------------------------------------------------------ published fields
 
+namespace {
+// Published fields notify only when their value really changes.
+template <class T, class Signal>
+bool publish(OrvaneServer* server, T& field, T value, Signal changed)
+{
+    if (field == value)
+        return false;
+    field = std::move(value);
+    Q_EMIT(server->*changed)();
+    return true;
+}
+} // namespace
+
 void OrvaneServer::setListening(bool listening)
 {
-    if (m_isListening == listening)
-        return;
-    m_isListening = listening;
-    Q_EMIT isListeningChanged();
+    publish(this, m_isListening, listening, &OrvaneServer::isListeningChanged);
 }
 
 void OrvaneServer::setErrorMessage(std::optional<QString> message)
 {
-    if (m_errorMessage == message)
-        return;
-    m_errorMessage = std::move(message);
-    Q_EMIT errorMessageChanged();
+    publish(this, m_errorMessage, std::move(message), &OrvaneServer::errorMessageChanged);
 }
 
 void OrvaneServer::setDevices(std::vector<Device> devices)
 {
-    if (m_devices == devices)
-        return;
-    m_devices = std::move(devices);
-    Q_EMIT devicesChanged();
+    publish(this, m_devices, std::move(devices), &OrvaneServer::devicesChanged);
 }
 
 void OrvaneServer::setPairingRequest(std::optional<PairingRequest> request)
 {
-    if (m_pairingRequest == request)
-        return;
-    m_pairingRequest = std::move(request);
-    Q_EMIT pairingRequestChanged();
+    publish(this, m_pairingRequest, std::move(request), &OrvaneServer::pairingRequestChanged);
 }
 
 void OrvaneServer::setTrustedDevices(std::vector<TrustedDevice> devices)
 {
+    // Saved before observers hear of it, so what they read is also on disk.
     if (m_trustedDevices == devices)
         return;
     m_trustedDevices = std::move(devices);
