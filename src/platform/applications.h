@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace orvane {
+
+class X11Connection;
+
+// An application the user can launch. The bundle identifier is the
+// desktop-file id without ".desktop" (e.g. "org.gnome.Calculator").
+struct InstalledApp {
+    QString bundleID;
+    QString name;     // the localised display name
+    QString fileName; // the entry's file name without its extension
+    QString path;     // the entry's file
+    bool operator==(const InstalledApp&) const = default;
+};
+
+// An application with at least one normal window on the desktop.
+struct RunningApp {
+    std::int32_t pid = 0;
+    QString bundleID; // empty when no installed entry matches it
+    QString name;     // localised name; empty when unknown
+    QString fileName; // the matched entry's file name without extension, or empty
+    bool operator==(const RunningApp&) const = default;
+};
+
+class ApplicationCatalog {
+public:
+    virtual ~ApplicationCatalog() = default;
+
+    // Installed entries in scan order, the first entry winning for each id;
+    // hidden, NoDisplay and unlaunchable entries are left out. Unsorted.
+    virtual std::vector<InstalledApp> installedApps() = 0;
+    // The installed entry for an id, found the same way as the list.
+    virtual std::optional<InstalledApp> findApp(const QString& bundleID) = 0;
+    // The desktop's favourites (its dock), in order; empty when unreadable.
+    virtual std::vector<QString> dockApps() = 0;
+    // Applications owning client windows, in the window manager's order,
+    // one record per process.
+    virtual std::vector<RunningApp> runningApps() = 0;
+
+    // Starts the entry's program; false when it could not be started.
+    virtual bool launch(const InstalledApp& app) = 0;
+    // Asks politely: closes the process's windows, then SIGTERM after a
+    // grace period unless it has ended. Returns at once.
+    virtual void terminate(std::int32_t pid) = 0;
+    // SIGKILL; false when the signal could not be delivered.
+    virtual bool forceTerminate(std::int32_t pid) = 0;
+
+    // The entry's icon from the icon theme as a square PNG, or nothing.
+    virtual std::optional<QByteArray> iconPng(const QString& bundleID, int pixels) = 0;
+    // This program's own identifier, which it never lists or quits.
+    virtual QString ownBundleID() = 0;
+};
+
+std::unique_ptr<ApplicationCatalog> makeApplicationCatalog(std::shared_ptr<X11Connection> x11);
+
+} // namespace orvane

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <algorithm>
+
+namespace orvane {
+
+// Global desktop coordinates: origin at the top left of the screen, y down,
+// in pixels (X11 has no separate point unit).
+struct Point {
+    double x = 0;
+    double y = 0;
+    bool operator==(const Point&) const = default;
+};
+
+struct Rect {
+    double x = 0;
+    double y = 0;
+    double width = 0;
+    double height = 0;
+
+    bool operator==(const Rect&) const = default;
+    bool isNull() const { return width <= 0 || height <= 0; }
+    double minX() const { return x; }
+    double minY() const { return y; }
+    double maxX() const { return x + width; }
+    double maxY() const { return y + height; }
+    bool contains(Point p) const { return p.x >= x && p.x < maxX() && p.y >= y && p.y < maxY(); }
+    // The smallest rectangle holding both; a null rectangle adds nothing.
+    Rect united(const Rect& other) const
+    {
+        if (other.isNull())
+            return *this;
+        if (isNull())
+            return other;
+        double left = std::min(x, other.x);
+        double top = std::min(y, other.y);
+        return {left, top, std::max(maxX(), other.maxX()) - left,
+                std::max(maxY(), other.maxY()) - top};
+    }
+};
+
+} // namespace orvane

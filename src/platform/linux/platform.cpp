@@ -1,0 +1,20 @@
+#include "platform/platform.h"
+
+#include "x11_connection.h"
+
+namespace orvane {
+
+Platform makePlatform()
+{
+    auto x11 = std::make_shared<X11Connection>();
+    Platform platform;
+    platform.input = makeInputDevice(x11);
+    platform.displays = makeDisplaySource(x11);
+    platform.applications = makeApplicationCatalog(x11);
+    platform.workspace = makeWorkspace();
+    platform.pasteboard = makePasteboard();
+    platform.power = makePower(x11);
+    return platform;
+}
+
+} // namespace orvane

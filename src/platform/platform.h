@@ -1,0 +1,27 @@
+#pragma once
+
+#include "platform/applications.h"
+#include "platform/displays.h"
+#include "platform/input.h"
+#include "platform/pasteboard.h"
+#include "platform/power.h"
+#include "platform/workspace.h"
+
+#include <memory>
+
+namespace orvane {
+
+// Every family the commands need, chosen once at start-up.
+struct Platform {
+    std::unique_ptr<InputDevice> input;
+    std::unique_ptr<DisplaySource> displays;
+    std::unique_ptr<ApplicationCatalog> applications;
+    std::unique_ptr<Workspace> workspace;
+    std::unique_ptr<Pasteboard> pasteboard;
+    std::unique_ptr<Power> power;
+};
+
+// The real backends of this system, sharing one display connection.
+Platform makePlatform();
+
+} // namespace orvane

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <memory>
+#include <optional>
+
+namespace orvane {
+
+enum class StandardFolder { downloads, desktop, documents };
+
+// The desktop's handlers for links and folders, and the user's folders.
+class Workspace {
+public:
+    virtual ~Workspace() = default;
+    // Hands the URL to the desktop's default handler; false when refused.
+    virtual bool openUrl(const QUrl& url) = 0;
+    // Shows the folder in the file manager; false when refused.
+    virtual bool openFolder(const QString& path) = 0;
+    // Where the user keeps these files, or nothing when the desktop has no
+    // setting for it.
+    virtual std::optional<QString> standardFolder(StandardFolder folder) = 0;
+    virtual QString homeDirectory() = 0;
+    // Starts a program detached, with these arguments and no shell.
+    virtual bool startProcess(const QStringList& argv) = 0;
+    // The folder of this program's own settings files.
+    virtual QString configDirectory() = 0;
+};
+
+std::unique_ptr<Workspace> makeWorkspace();
+
+} // namespace orvane
