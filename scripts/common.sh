@@ -11,7 +11,7 @@ ORVANE_BUILD_PACKAGES=(
     libavahi-client-dev libqrcodegencpp-dev
     libxcb1-dev libxcb-xtest0-dev libxcb-randr0-dev libxcb-ewmh-dev libxcb-icccm4-dev
     libxcb-keysyms1-dev libxcb-shm0-dev libxcb-xfixes0-dev libxcb-dpms0-dev
-    qt6-qpa-plugins hicolor-icon-theme xdg-utils
+    hicolor-icon-theme xdg-utils
 )
 # What the test suite needs on top: test and benchmark frameworks, clang with
 # its runtimes for the sanitizer build and the fuzzers, and the services the

@@ -1,11 +1,14 @@
 // orvane: the desktop half of the phone remote control.
+#include "commands/dispatcher.h"
 #include "platform/host.h"
+#include "platform/platform.h"
 #include "platform/service_advertiser.h"
 #include "server/orvane_server.h"
 #include "ui/terminal_panel.h"
 
 #include <QCommandLineParser>
-#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QGuiApplication>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 
@@ -79,11 +82,27 @@ Options parseOptions(QCoreApplication& app)
     return options;
 }
 
+// The clipboard and icon rendering need a GUI application. On the desktop it
+// talks to the display, so the clipboard is the desktop's; without a
+// display it renders off screen and the program still serves the phone.
+void chooseGuiPlatform()
+{
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        return;
+    if (!orvane::desktopDisplayReachable())
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    else
+        qputenv("QT_QPA_PLATFORM", "xcb");
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    chooseGuiPlatform();
+    QGuiApplication app(argc, argv);
+    // No window of ours closing may end the server.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
     QCoreApplication::setApplicationName(QStringLiteral("orvane"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));
     Options options = parseOptions(app);
@@ -94,6 +113,16 @@ int main(int argc, char** argv)
     environment.port = options.port;
     environment.advertiser = orvane::makeServiceAdvertiser();
     environment.downloadsDir = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+
+    orvane::Platform platform = orvane::makePlatform();
+    orvane::CommandEnvironment commandEnvironment;
+    commandEnvironment.platform = &platform;
+    commandEnvironment.monotonicMs = [] {
+        return QDeadlineTimer::current(Qt::PreciseTimer).deadline();
+    };
+    orvane::CommandDispatcher commands(std::move(commandEnvironment));
+    environment.commands = &commands;
+    environment.accessibilityCheck = [&commands] { return commands.accessibilityGranted(); };
 
     orvane::OrvaneServer server(std::move(environment));
     // The windowed shell is not built yet, so the terminal is the face of

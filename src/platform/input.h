@@ -46,8 +46,9 @@ public:
     // Moves the pointer; with a button held this is a drag.
     virtual void moveCursor(Point global) = 0;
     virtual void setButton(MouseButton button, bool down) = 0;
-    // Scrolls by a pixel delta (positive dy: content moves up, as a wheel
-    // turned towards the user; positive dx: to the right).
+    // Scrolls by a pixel delta, as a touchpad would: positive dy scrolls up
+    // (wheel button 4), negative down (5); positive dx scrolls left (6),
+    // negative right (7). Fractions of a wheel step carry over to the next call.
     virtual void scroll(double dx, double dy) = 0;
 
     // Makes sure everything posted so far has reached the display server.

@@ -24,4 +24,7 @@ struct Platform {
 // The real backends of this system, sharing one display connection.
 Platform makePlatform();
 
+// Whether the desktop's display ($DISPLAY) accepts a connection now.
+bool desktopDisplayReachable();
+
 } // namespace orvane

@@ -30,8 +30,8 @@ void OrvaneServer::handleMessage(const Uuid& id, const OrvaneMessage& message)
 {
     if (std::holds_alternative<msg::Authenticate>(message))
         handleAuthenticate(id);
-    // Requests and commands are answered only for authenticated phones; the
-    // router for them is not part of the handshake.
+    else if (isAuthenticated(id))
+        route(id, message);
 }
 
 void OrvaneServer::handleHello(const Uuid& id, const msg::Hello& hello)

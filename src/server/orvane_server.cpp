@@ -203,6 +203,8 @@ void OrvaneServer::removeConnection(const Uuid& id)
     }
     m_handshakes.erase(id);
     m_guard.removed(id);
+    if (m_env.commands)
+        m_env.commands->cancel(id);
     if (auto timer = m_helloTimers.find(id); timer != m_helloTimers.end()) {
         timer->second.release()->deleteLater(); // we may be inside its timeout
         m_helloTimers.erase(timer);
@@ -298,6 +300,11 @@ void OrvaneServer::setErrorMessage(std::optional<QString> message)
 void OrvaneServer::setDevices(std::vector<Device> devices)
 {
     publish(this, m_devices, std::move(devices), &OrvaneServer::devicesChanged);
+}
+
+void OrvaneServer::setLastCommand(QString label)
+{
+    publish(this, m_lastCommand, std::move(label), &OrvaneServer::lastCommandChanged);
 }
 
 void OrvaneServer::setPairingRequest(std::optional<PairingRequest> request)

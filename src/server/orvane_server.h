@@ -6,6 +6,7 @@
 #include "pairing_panel.h"
 #include "user_defaults.h"
 
+#include "commands/dispatcher.h"
 #include "platform/service_advertiser.h"
 #include "protocol/random.h"
 
@@ -33,6 +34,7 @@ struct ServerEnvironment {
     std::function<bool()> accessibilityCheck;  // false when null
     QString downloadsDir;                      // received files go to <this>/Orvane
     qint64 helloTimeoutMs = 0;                 // 0: the standard 10 s
+    CommandDispatcher* commands = nullptr;     // none: commands go unanswered
 };
 
 // The one central object: listener and advertisement, the connection
@@ -52,6 +54,7 @@ class OrvaneServer : public QObject {
     Q_PROPERTY(bool hasPairingRequest READ hasPairingRequest NOTIFY pairingRequestChanged)
     Q_PROPERTY(bool keepsAwake READ keepsAwake NOTIFY keepsAwakeChanged)
     Q_PROPERTY(bool remoteAccess READ remoteAccess NOTIFY remoteAccessChanged)
+    Q_PROPERTY(QString lastCommand READ lastCommand NOTIFY lastCommandChanged)
 
 public:
     struct Device {
@@ -108,6 +111,9 @@ public:
     const std::vector<ActivityEntry>& activity() const { return m_activity; }
     bool keepsAwake() const { return m_keepsAwake; }
     bool remoteAccess() const { return m_remoteAccess; }
+    const QString& lastCommand() const { return m_lastCommand; }
+    // The display pointer events land on; 0 is the main display.
+    std::uint32_t selectedDisplay() const { return m_selectedDisplay; }
     // The text a QR code carries for the pending pairing; empty without one.
     QString pairingUrl() const;
 
@@ -141,6 +147,7 @@ Q_SIGNALS:
     void activityChanged();
     void keepsAwakeChanged();
     void remoteAccessChanged();
+    void lastCommandChanged();
     // The port each time the listener becomes ready.
     void listening(quint16 port);
 
@@ -166,6 +173,13 @@ private:
     void sendPlain(const OrvaneMessage& message, const Uuid& id);
     void setPairingRequest(std::optional<PairingRequest> request);
 
+    // Routing of an authenticated phone's messages (router.cpp).
+    void route(const Uuid& id, const OrvaneMessage& message);
+    void runCommand(const Uuid& id, const msg::Run& run);
+    void handlePointer(const Uuid& id, const PointerEvent& event);
+    QString deviceName(const Uuid& id) const;
+    void setLastCommand(QString label);
+
     // Trusted devices (trusted_devices.cpp).
     void setTrustedDevices(std::vector<TrustedDevice> devices);
     std::optional<std::string> tokenHashForDevice(const Uuid& deviceID) const;
@@ -190,6 +204,8 @@ private:
     std::vector<ActivityEntry> m_activity;
     bool m_keepsAwake = false;
     bool m_remoteAccess = true;
+    QString m_lastCommand;
+    std::uint32_t m_selectedDisplay = 0;
 
     std::unique_ptr<QTcpServer> m_listener;
     QTimer m_restartTimer;

@@ -3,6 +3,7 @@
 #include "test_phone.h"
 
 #include "platform/fake/fake_advertiser.h"
+#include "platform/fake/fake_platform.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -57,6 +58,11 @@ protected:
         env.monotonicMs = [this] { return clockMs; };
         env.downloadsDir = dir.path() + QStringLiteral("/Downloads");
         env.helloTimeoutMs = helloTimeoutMs;
+        CommandEnvironment commandEnv;
+        commandEnv.platform = &fakes.platform;
+        commandEnv.monotonicMs = [this] { return clockMs; };
+        commands = std::make_unique<CommandDispatcher>(std::move(commandEnv));
+        env.commands = commands.get();
         server = std::make_unique<OrvaneServer>(std::move(env));
         server->setPairingPanel(&panel);
     }
@@ -89,6 +95,8 @@ protected:
     QTemporaryDir dir;
     qint64 clockMs = 1'000'000;
     RecordingPanel panel;
+    FakePlatform fakes;
+    std::unique_ptr<CommandDispatcher> commands;
     std::unique_ptr<OrvaneServer> server;
 };
 

@@ -17,4 +17,10 @@ Platform makePlatform()
     return platform;
 }
 
+bool desktopDisplayReachable()
+{
+    X11Connection probe;
+    return probe.ensureConnected();
+}
+
 } // namespace orvane

@@ -1,0 +1,128 @@
+#include "desktop_commands.h"
+
+#include "labels.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QUrl>
+
+#include <algorithm>
+
+namespace orvane {
+
+CommandResult DesktopCommands::setClipboard(const std::string& text)
+{
+    m_pasteboard.setText(QString::fromStdString(text));
+    return CommandResult::ok(tr("Copied to the Mac's clipboard"));
+}
+
+std::optional<std::string> DesktopCommands::clipboardText()
+{
+    auto text = m_pasteboard.text();
+    if (!text)
+        return std::nullopt;
+    return text->toStdString();
+}
+
+CommandResult DesktopCommands::openURL(const std::string& link)
+{
+    QUrl url(QString::fromStdString(link));
+    QString scheme = url.scheme().toLower();
+    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+        return CommandResult::failure(tr("Not a valid link"));
+    // The handler's answer is not awaited: opening a browser may take long.
+    m_workspace.openUrl(url);
+    QString host = url.host(QUrl::FullyEncoded);
+    if (host.isEmpty())
+        host = tr("Link");
+    return CommandResult::ok(tr("Opening %1 on the Mac").arg(host));
+}
+
+QString DesktopCommands::folderPath(MacFolder folder)
+{
+    QString home = m_workspace.homeDirectory();
+    auto standard = [&](StandardFolder kind, const char* fallback) {
+        auto path = m_workspace.standardFolder(kind);
+        return path && !path->isEmpty() ? *path : home + QLatin1Char('/') + QLatin1String(fallback);
+    };
+    switch (folder) {
+    case MacFolder::downloads: return standard(StandardFolder::downloads, "Downloads");
+    case MacFolder::desktop: return standard(StandardFolder::desktop, "Desktop");
+    case MacFolder::documents: return standard(StandardFolder::documents, "Documents");
+    // Where the desktop keeps the entries of installed applications.
+    case MacFolder::applications: return QStringLiteral("/usr/share/applications");
+    case MacFolder::home: return home;
+    case MacFolder::orvane:
+        return standard(StandardFolder::downloads, "Downloads") + QStringLiteral("/Orvane");
+    }
+    return home;
+}
+
+CommandResult DesktopCommands::openFolder(MacFolder folder)
+{
+    QString path = folderPath(folder);
+    if (folder == MacFolder::orvane)
+        QDir().mkpath(path); // a failure shows as the open failing
+    if (!m_workspace.openFolder(path))
+        return CommandResult::failure(tr("Couldn't open %1").arg(folderLabel(folder)));
+    return CommandResult::ok(tr("Opening %1").arg(folderLabel(folder)));
+}
+
+std::optional<QStringList> findShortcut(const QString& fileText, const QString& name)
+{
+    const QString wanted = name.trimmed();
+    if (wanted.isEmpty())
+        return std::nullopt;
+    const auto lines = fileText.split(QLatin1Char('\n'));
+    for (const QString& raw : lines) {
+        QString line = raw.trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')) ||
+            line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('[')))
+            continue;
+        qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (equals <= 0 || line.left(equals).trimmed() != wanted)
+            continue;
+        QStringList argv = QProcess::splitCommand(line.mid(equals + 1).trimmed());
+        if (argv.isEmpty())
+            return std::nullopt;
+        return argv;
+    }
+    return std::nullopt;
+}
+
+CommandResult DesktopCommands::runShortcut(const std::string& name)
+{
+    QString requested = QString::fromStdString(name);
+    QFile file(m_workspace.configDirectory() + QStringLiteral("/shortcuts.ini"));
+    // Read on every run, so an edited file counts at once. The file is the
+    // user's own; a megabyte is far more than any list of shortcuts needs.
+    constexpr qint64 maximumFileBytes = 1 << 20;
+    std::optional<QStringList> argv;
+    if (file.open(QIODevice::ReadOnly))
+        argv = findShortcut(QString::fromUtf8(file.read(maximumFileBytes)), requested);
+    if (!argv || !m_workspace.startProcess(*argv))
+        return CommandResult::failure(tr("Couldn't run shortcut"));
+    return CommandResult::ok(tr("Running %1").arg(requested));
+}
+
+std::vector<DisplayInfo> DesktopCommands::listDisplays()
+{
+    auto displays = m_displays.activeDisplays();
+    std::erase_if(displays, [](const DisplayDescription& d) { return d.isMirror; });
+    std::stable_sort(displays.begin(), displays.end(),
+                     [](const auto& a, const auto& b) { return a.bounds.x < b.bounds.x; });
+    std::vector<DisplayInfo> list;
+    list.reserve(displays.size());
+    for (const auto& d : displays) {
+        QString name = d.name;
+        if (name.isEmpty())
+            name = d.isBuiltIn ? tr("Built-in display") : tr("External display");
+        list.push_back(DisplayInfo{d.id, name.toStdString(), d.isBuiltIn, d.isMain,
+                                   static_cast<std::int64_t>(d.bounds.width),
+                                   static_cast<std::int64_t>(d.bounds.height)});
+    }
+    return list;
+}
+
+} // namespace orvane

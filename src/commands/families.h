@@ -1,0 +1,68 @@
+#pragma once
+
+#include "command_result.h"
+#include "protocol/command.h"
+
+#include <optional>
+#include <string>
+
+namespace orvane {
+
+// Media players, system actions and windows: each family answers for its
+// own commands.
+class MediaCommands {
+public:
+    virtual ~MediaCommands() = default;
+    virtual CommandResult perform(const MediaAction& action) = 0;
+    virtual CommandResult playMusic(const std::string& query, std::optional<MediaPlayer> player) = 0;
+};
+
+class SystemCommands {
+public:
+    virtual ~SystemCommands() = default;
+    virtual CommandResult perform(const SystemAction& action) = 0;
+};
+
+class WindowCommands {
+public:
+    virtual ~WindowCommands() = default;
+    virtual CommandResult perform(WindowAction action) = 0;
+    virtual CommandResult focus(std::uint32_t windowID) = 0;
+};
+
+// Stand-ins for families this build has no backend for: they act on
+// nothing and say so, never claiming a success.
+class NoMediaCommands final : public MediaCommands {
+public:
+    CommandResult perform(const MediaAction&) override
+    {
+        return CommandResult::failure(tr("Neither Spotify nor Music is open"));
+    }
+    CommandResult playMusic(const std::string&, std::optional<MediaPlayer>) override
+    {
+        return CommandResult::failure(tr("Neither Spotify nor Music is open"));
+    }
+};
+
+class NoSystemCommands final : public SystemCommands {
+public:
+    CommandResult perform(const SystemAction&) override
+    {
+        return CommandResult::failure(
+            tr("Automation permission for %1 required on the Mac").arg(QStringLiteral("System Events")));
+    }
+};
+
+class NoWindowCommands final : public WindowCommands {
+public:
+    CommandResult perform(WindowAction) override
+    {
+        return CommandResult::failure(tr("No window to move"));
+    }
+    CommandResult focus(std::uint32_t) override
+    {
+        return CommandResult::failure(tr("That window is no longer open"));
+    }
+};
+
+} // namespace orvane

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "platform/displays.h"
+#include "platform/input.h"
+
+#include <optional>
+
+namespace orvane {
+
+// Turns the phone's pointer events into pointer input on one display:
+// normalised positions on that display, relative moves clamped to the
+// desktop, real double and triple clicks, drags and scrolling.
+class PointerDriver {
+public:
+    PointerDriver(InputDevice& input, DisplaySource& displays);
+
+    // `displayID` names the display the phone is looking at; an unknown id
+    // (or 0) means the main display.
+    void post(const PointerEvent& event, std::uint32_t displayID);
+
+    // The cursor moved by a delta, clamped one pixel inside the union of the
+    // displays.
+    Point moveCursorBy(double dx, double dy);
+    Rect activeDisplaysUnion();
+
+    // Click counts beyond a triple click mean nothing more to applications;
+    // the cap keeps a hostile count from flooding the desktop.
+    static constexpr std::int64_t maximumClickCount = 3;
+
+private:
+    Point displayPoint(double x, double y, std::uint32_t displayID);
+    void click(MouseButton button, std::int64_t count);
+
+    InputDevice& m_input;
+    DisplaySource& m_displays;
+};
+
+} // namespace orvane

@@ -1,0 +1,140 @@
+// Commands and pointer input from paired phones: results, the activity log,
+// the last command, and who may act at all.
+#include "server_fixture.h"
+
+#include <QSignalSpy>
+
+namespace orvane::test {
+namespace {
+
+class Router : public ServerFixture {
+protected:
+    std::unique_ptr<TestPhone> pairedPhone(std::string name = "Ada's phone")
+    {
+        auto phone = newPhone(std::move(name));
+        pair(*phone);
+        phone->takeReceived();
+        return phone;
+    }
+
+    msg::Result run(TestPhone& phone, OrvaneCommand command)
+    {
+        Uuid id = makeUuid(systemRandom());
+        phone.sendSealed(msg::Run{id, std::move(command)});
+        auto result = find<msg::Result>(phone.takeReceived());
+        EXPECT_TRUE(result.has_value());
+        if (!result)
+            return {};
+        EXPECT_EQ(result->id, id);
+        return *result;
+    }
+};
+
+TEST_F(Router, AnswersCommandsAndLogsThemButNeverTypedText)
+{
+    auto phone = pairedPhone();
+    QSignalSpy lastCommand(server.get(), &OrvaneServer::lastCommandChanged);
+    std::size_t logged = server->activity().size();
+
+    auto result = run(*phone, command::PressShortcut{{KeyShortcut{KeyShortcut::Key::c, {KeyShortcut::Modifier::command}}}});
+    EXPECT_TRUE(result.success);
+    EXPECT_EQ(result.message, "⌘C");
+    EXPECT_EQ(server->lastCommand(), QStringLiteral("⌘C"));
+    ASSERT_EQ(server->activity().size(), logged + 1);
+    EXPECT_EQ(server->activity().front().text, QStringLiteral("⌘C"));
+    EXPECT_EQ(server->activity().front().device, QStringLiteral("Ada's phone"));
+
+    // The same label again does not notify a second time.
+    run(*phone, command::PressShortcut{{KeyShortcut{KeyShortcut::Key::c, {KeyShortcut::Modifier::command}}}});
+    EXPECT_EQ(lastCommand.count(), 1);
+
+    result = run(*phone, command::TypeText{{"secret"}});
+    EXPECT_TRUE(result.success);
+    EXPECT_EQ(result.message, "Typed");
+    EXPECT_EQ(server->lastCommand(), QStringLiteral("Type: secret"));
+    EXPECT_EQ(server->activity().size(), logged + 2) << "typed text reached the log";
+
+    // A failure is answered and logged as one.
+    result = run(*phone, command::OpenURL{{"mailto:a@b.c"}});
+    EXPECT_FALSE(result.success);
+    EXPECT_EQ(result.message, "Not a valid link");
+    EXPECT_FALSE(server->activity().front().success);
+}
+
+TEST_F(Router, MediaAndSystemCommandsDoNotWakeTheDisplay)
+{
+    auto phone = pairedPhone();
+    int before = fakes.power->activityDeclarations;
+    run(*phone, command::Media{{media::Play{}}});
+    run(*phone, command::System{{sys::Lock{}}});
+    run(*phone, command::PlayMusic{"jazz", std::nullopt});
+    EXPECT_EQ(fakes.power->activityDeclarations, before);
+    run(*phone, command::QuitAllApps{});
+    EXPECT_EQ(fakes.power->activityDeclarations, before + 1);
+    // Within the throttle another command does not ask again.
+    clockMs += 3000;
+    run(*phone, command::QuitAllApps{});
+    EXPECT_EQ(fakes.power->activityDeclarations, before + 1);
+    clockMs += 1;
+    run(*phone, command::QuitAllApps{});
+    EXPECT_EQ(fakes.power->activityDeclarations, before + 2);
+}
+
+TEST_F(Router, UnpairedPhonesCannotActAndPointerNeedsAccessibility)
+{
+    auto stranger = newPhone();
+    stranger->sendHello(false);
+    stranger->takeReceived();
+    // Sealed with a guessed code: the session does not open it, and nothing
+    // is typed.
+    stranger->useCode("000000");
+    stranger->sendSealed(msg::Run{makeUuid(systemRandom()), command::TypeText{{"rm -rf"}}});
+    EXPECT_TRUE(fakes.input->events.empty());
+    EXPECT_FALSE(find<msg::Result>(stranger->takeReceived()));
+    server->closeConnection(stranger->connectionID());
+    ASSERT_TRUE(pumpUntil([&] { return !server->hasPairingRequest(); }));
+
+    auto phone = pairedPhone();
+    fakes.displays->displays = {{1, QStringLiteral("DP-1"), false, true, false, {0, 0, 1000, 500}}};
+    phone->sendSealed(msg::Pointer{{pointer::Click{0.5, 0.5, false, 1}}});
+    EXPECT_EQ(fakes.input->events,
+              (std::vector<std::string>{"move 500,250", "left down", "left up"}));
+    EXPECT_TRUE(phone->takeReceived().empty()) << "pointer events are not answered";
+
+    fakes.input->events.clear();
+    fakes.input->available = false;
+    phone->sendSealed(msg::Pointer{{pointer::MoveBy{{5, 5}}}});
+    EXPECT_TRUE(fakes.input->events.empty());
+}
+
+TEST_F(Router, LongTypingIsSlicedAndStopsWhenThePhoneLeaves)
+{
+    auto phone = pairedPhone();
+    auto other = pairedPhone("Other");
+    // Each slice takes a little while, as on a real display.
+    fakes.input->onType = [] {
+        QElapsedTimer t;
+        t.start();
+        while (t.nsecsElapsed() < 50'000) {
+        }
+    };
+    std::string text(1'000'000, 'x');
+    phone->sendSealed(msg::Run{makeUuid(systemRandom()), command::TypeText{{text}}});
+    // The other phone is answered while the long text is still being typed.
+    auto result = run(*other, command::QuitAllApps{});
+    EXPECT_TRUE(result.success);
+    std::size_t typedBefore = 0;
+    for (const auto& e : fakes.input->events)
+        typedBefore += e.rfind("type ", 0) == 0 ? e.size() - 5 : 0;
+    EXPECT_LT(typedBefore, text.size());
+
+    server->closeConnection(phone->connectionID());
+    pumpFor(100);
+    std::size_t typedAfter = 0;
+    for (const auto& e : fakes.input->events)
+        typedAfter += e.rfind("type ", 0) == 0 ? e.size() - 5 : 0;
+    EXPECT_LT(typedAfter, text.size()) << "typing went on for a phone that left";
+}
+
+} // namespace
+} // namespace orvane::test
