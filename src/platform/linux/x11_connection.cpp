@@ -60,4 +60,17 @@ xcb_atom_t X11Connection::atom(std::string_view name)
     return reply->atom;
 }
 
+unsigned X11Connection::keyboardMappingSerial()
+{
+    if (!m_connection)
+        return m_keyboardMappingSerial;
+    while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection)) {
+        if ((event->response_type & 0x7F) == XCB_MAPPING_NOTIFY &&
+            reinterpret_cast<xcb_mapping_notify_event_t*>(event)->request == XCB_MAPPING_KEYBOARD)
+            ++m_keyboardMappingSerial;
+        std::free(event);
+    }
+    return m_keyboardMappingSerial;
+}
+
 } // namespace orvane

@@ -32,6 +32,12 @@ public:
     // Bumped on every (re)connect, so users can drop cached server state.
     unsigned generation() const { return m_generation; }
 
+    // The server sends MappingNotify to every client unasked, so events pile
+    // up on this connection. Reads what has arrived, without waiting, and
+    // returns a count that changes whenever the keyboard map changed.
+    // Other events are dropped: no backend selects any on this connection.
+    unsigned keyboardMappingSerial();
+
 private:
     void disconnect();
 
@@ -39,6 +45,7 @@ private:
     xcb_screen_t* m_screen = nullptr;
     std::map<std::string, xcb_atom_t, std::less<>> m_atoms;
     unsigned m_generation = 0;
+    unsigned m_keyboardMappingSerial = 0;
 };
 
 // A reply from xcb that frees itself.

@@ -1,0 +1,46 @@
+#include "platform/power.h"
+#include "x11_connection.h"
+#include "x_client.h"
+
+#include <xcb/screensaver.h>
+
+#include <gtest/gtest.h>
+
+namespace orvane {
+namespace {
+
+std::optional<std::uint8_t> screenSaverState(xcb_connection_t* c, xcb_window_t root)
+{
+    XcbReply<xcb_screensaver_query_info_reply_t> info(
+        xcb_screensaver_query_info_reply(c, xcb_screensaver_query_info(c, root), nullptr));
+    if (!info)
+        return std::nullopt;
+    return info->state;
+}
+
+TEST(Power, UserActivityEndsTheScreenSaver)
+{
+    ASSERT_TRUE(test::displayProvided());
+    auto x11 = std::make_shared<X11Connection>();
+    ASSERT_TRUE(x11->ensureConnected());
+    xcb_connection_t* c = x11->get();
+    const xcb_query_extension_reply_t* saver = xcb_get_extension_data(c, &xcb_screensaver_id);
+    ASSERT_TRUE(saver && saver->present) << "the display lacks MIT-SCREEN-SAVER";
+
+    XcbReply<xcb_get_screen_saver_reply_t> saved(
+        xcb_get_screen_saver_reply(c, xcb_get_screen_saver(c), nullptr));
+    ASSERT_TRUE(saved);
+    xcb_set_screen_saver(c, 600, 0, XCB_BLANKING_PREFERRED, XCB_EXPOSURES_ALLOWED);
+    xcb_force_screen_saver(c, XCB_SCREEN_SAVER_ACTIVE);
+    EXPECT_EQ(screenSaverState(c, x11->root()), XCB_SCREENSAVER_STATE_ON);
+
+    makePower(x11)->declareUserActivity();
+    EXPECT_EQ(screenSaverState(c, x11->root()), XCB_SCREENSAVER_STATE_OFF);
+
+    xcb_set_screen_saver(c, saved->timeout, saved->interval, saved->prefer_blanking,
+                         saved->allow_exposures);
+    xcb_flush(c);
+}
+
+} // namespace
+} // namespace orvane
