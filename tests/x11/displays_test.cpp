@@ -136,17 +136,6 @@ TEST_F(DisplaysTest, SameAreaTwiceIsAMirrorAndThePrimaryIsNot)
     EXPECT_FALSE(main->isMirror);
 }
 
-TEST_F(DisplaysTest, RemovedMonitorsAreGoneFromTheList)
-{
-    const xcb_atom_t extra = addMonitor("ORVANE-TEST-GONE", {100, 100, 300, 200});
-    ASSERT_TRUE(listed(QStringLiteral("ORVANE-TEST-GONE")));
-    xcb_randr_delete_monitor(m_connection, m_root, extra);
-    m_added.clear();
-    XcbReply<xcb_get_input_focus_reply_t> sync(
-        xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
-    EXPECT_FALSE(listed(QStringLiteral("ORVANE-TEST-GONE")));
-}
-
 // Sets an environment variable for one scope.
 class ScopedEnv {
 public:

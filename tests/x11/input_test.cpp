@@ -103,22 +103,6 @@ TEST_F(InputTest, ShortcutsArriveWithExactlyTheirModifiers)
     EXPECT_EQ(m_client.serverKeymap(), keymap) << "keys of the layout need no keycode lent";
 }
 
-TEST_F(InputTest, EveryKeyArrivesAsItsUsKey)
-{
-    for (unsigned i = 0; i <= unsigned(Key::grave); ++i)
-        m_device->pressKey(Key(i), 0);
-    catchUp();
-    const auto presses = eventsOf({XCB_KEY_PRESS});
-    ASSERT_EQ(presses.size(), unsigned(Key::grave) + 1);
-    EXPECT_EQ(presses[unsigned(Key::z)].baseKeysym, xcb_keysym_t(XK_z));
-    EXPECT_EQ(presses[unsigned(Key::digit7)].baseKeysym, xcb_keysym_t(XK_7));
-    EXPECT_EQ(presses[unsigned(Key::delete_)].baseKeysym, xcb_keysym_t(XK_BackSpace));
-    EXPECT_EQ(presses[unsigned(Key::down)].baseKeysym, xcb_keysym_t(XK_Down));
-    EXPECT_EQ(presses[unsigned(Key::grave)].baseKeysym, xcb_keysym_t(XK_grave));
-    for (const Received& press : presses)
-        EXPECT_EQ(press.state & kModifierStates, 0) << press.baseKeysym;
-}
-
 TEST_F(InputTest, KeyMissingFromTheLayoutStillArrivesWithItsModifiers)
 {
     m_device->pressKey(Key::a, 0); // the device now holds a copy of the keymap
