@@ -1,4 +1,7 @@
 # Applications from XDG desktop entries and X11 client windows.
 list(APPEND ORVANE_APPLICATION_SOURCES
+  linux/app_index.cpp
+  linux/desktop_entry.cpp
+  linux/exec_line.cpp
   linux/x11_applications.cpp
 )
