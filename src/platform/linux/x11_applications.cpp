@@ -1,5 +1,116 @@
-// placeholder until the applications backend lands
-#include "platform/applications.h"
+#include "app_catalog.h"
+#include "app_favourites.h"
+#include "app_icons.h"
+#include "app_process.h"
+#include "app_running.h"
+#include "app_windows.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTimer>
+
+#include <signal.h>
+
 namespace orvane {
-std::unique_ptr<ApplicationCatalog> makeApplicationCatalog(std::shared_ptr<X11Connection>) { return nullptr; }
+
+X11ApplicationCatalog::X11ApplicationCatalog(std::shared_ptr<X11Connection> x11,
+                                             std::chrono::milliseconds quitGrace)
+    : m_x11(std::move(x11)), m_quitGrace(quitGrace), m_timerContext(std::make_unique<QObject>())
+{
 }
+
+X11ApplicationCatalog::~X11ApplicationCatalog() = default;
+
+std::vector<InstalledApp> X11ApplicationCatalog::installedApps()
+{
+    std::vector<InstalledApp> out;
+    for (const IndexedApp& app : m_index.apps())
+        out.push_back(app.app);
+    return out;
+}
+
+std::optional<InstalledApp> X11ApplicationCatalog::findApp(const QString& bundleID)
+{
+    const IndexedApp* app = m_index.find(bundleID);
+    return app ? std::optional(app->app) : std::nullopt;
+}
+
+std::vector<QString> X11ApplicationCatalog::dockApps()
+{
+    return readDesktopFavourites();
+}
+
+std::vector<RunningApp> X11ApplicationCatalog::runningApps()
+{
+    if (!m_x11)
+        return {};
+    const std::vector<ClientWindow> windows = listClientWindows(*m_x11);
+    if (windows.empty())
+        return {};
+    return runningAppsFromWindows(m_index.apps(), windows, processExecutableNames);
+}
+
+bool X11ApplicationCatalog::launch(const InstalledApp& app)
+{
+    // Only what the scan found is run, never a path or command from outside.
+    const IndexedApp* entry = m_index.find(app.bundleID);
+    if (!entry || entry->argv.isEmpty())
+        return false;
+    QStringList arguments = entry->argv;
+    const QString program = arguments.takeFirst();
+    const QString folder =
+        QFileInfo(entry->workingDirectory).isDir() ? entry->workingDirectory : QString();
+    return QProcess::startDetached(program, arguments, folder);
+}
+
+void X11ApplicationCatalog::terminate(std::int32_t pid)
+{
+    if (!isSignallablePid(pid))
+        return;
+    const auto startTime = processStartTime(pid);
+    if (!startTime)
+        return; // already gone
+    if (m_x11) {
+        std::vector<ClientWindow> windows = listClientWindows(*m_x11);
+        std::erase_if(windows, [pid](const ClientWindow& w) { return w.pid != pid; });
+        requestClose(*m_x11, windows);
+    }
+    scheduleTermination(pid, *startTime);
+}
+
+void X11ApplicationCatalog::scheduleTermination(std::int32_t pid, std::uint64_t startTime)
+{
+    if (!QCoreApplication::instance())
+        return; // no event loop would ever run the timer
+    QTimer::singleShot(m_quitGrace, m_timerContext.get(), [pid, startTime] {
+        // The same process, still running: not one that reused its number.
+        if (processStartTime(pid) == startTime)
+            ::kill(pid, SIGTERM);
+    });
+}
+
+bool X11ApplicationCatalog::forceTerminate(std::int32_t pid)
+{
+    return isSignallablePid(pid) && ::kill(pid, SIGKILL) == 0;
+}
+
+std::optional<QByteArray> X11ApplicationCatalog::iconPng(const QString& bundleID, int pixels)
+{
+    const IndexedApp* app = m_index.find(bundleID);
+    if (!app || app->icon.isEmpty())
+        return std::nullopt;
+    return renderIconPng(app->icon, pixels);
+}
+
+QString X11ApplicationCatalog::ownBundleID()
+{
+    return QStringLiteral("orvane");
+}
+
+std::unique_ptr<ApplicationCatalog> makeApplicationCatalog(std::shared_ptr<X11Connection> x11)
+{
+    return std::make_unique<X11ApplicationCatalog>(std::move(x11));
+}
+
+} // namespace orvane

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "app_index.h"
+#include "platform/applications.h"
+
+#include <QObject>
+
+#include <chrono>
+#include <memory>
+
+namespace orvane {
+
+// Applications from the XDG desktop entries and the X11 client windows.
+class X11ApplicationCatalog final : public ApplicationCatalog {
+public:
+    // Long enough for an application to show its "save changes?" question
+    // before the SIGTERM that follows an unanswered close request.
+    static constexpr std::chrono::milliseconds defaultQuitGrace{5000};
+
+    explicit X11ApplicationCatalog(std::shared_ptr<X11Connection> x11,
+                                   std::chrono::milliseconds quitGrace = defaultQuitGrace);
+    ~X11ApplicationCatalog() override;
+
+    std::vector<InstalledApp> installedApps() override;
+    std::optional<InstalledApp> findApp(const QString& bundleID) override;
+    std::vector<QString> dockApps() override;
+    std::vector<RunningApp> runningApps() override;
+    bool launch(const InstalledApp& app) override;
+    void terminate(std::int32_t pid) override;
+    bool forceTerminate(std::int32_t pid) override;
+    std::optional<QByteArray> iconPng(const QString& bundleID, int pixels) override;
+    QString ownBundleID() override;
+
+private:
+    void scheduleTermination(std::int32_t pid, std::uint64_t startTime);
+
+    std::shared_ptr<X11Connection> m_x11;
+    std::chrono::milliseconds m_quitGrace;
+    DesktopEntryIndex m_index;
+    // Owns the pending SIGTERM timers, so they die with the catalog.
+    std::unique_ptr<QObject> m_timerContext;
+};
+
+} // namespace orvane

@@ -1,0 +1,135 @@
+#include "test_support.h"
+
+#include "platform/linux/app_catalog.h"
+#include "platform/linux/app_favourites.h"
+#include "platform/linux/app_process.h"
+#include "platform/linux/desktop_entry.h"
+
+namespace orvane {
+namespace {
+
+using test::writeFile;
+
+QStringList ids(const std::vector<InstalledApp>& apps)
+{
+    QStringList out;
+    for (const InstalledApp& app : apps)
+        out << app.bundleID;
+    return out;
+}
+
+class EntriesTest : public test::XdgFixture {
+protected:
+    void writeTree()
+    {
+        writeFile(userEntry("first.desktop"), entry("User First", "/bin/true"));
+        writeFile(systemEntry("first.desktop"), entry("System First", "/bin/true"));
+        writeFile(userEntry("shadow.desktop"), entry("Shadow", "/bin/true", "Hidden=true\n"));
+        writeFile(systemEntry("shadow.desktop"), entry("Shadow", "/bin/true"));
+        writeFile(userEntry("nodisplay.desktop"), entry("Quiet", "/bin/true", "NoDisplay=true\n"));
+        writeFile(userEntry("broken.desktop"), entry("Broken", "\"/bin/true"));
+        writeFile(userEntry("badcode.desktop"), entry("Bad Code", "/bin/true %x"));
+        writeFile(userEntry("link.desktop"), "[Desktop Entry]\nType=Link\nName=L\nURL=x\n");
+        writeFile(userEntry("tryexec.desktop"),
+                  entry("Missing", "/bin/true", "TryExec=/nonexistent/program\n"));
+        writeFile(userEntry("sub/dir/nested.desktop"), entry("Nested", "/bin/true"));
+        writeFile(userEntry("notes.txt"), entry("Not An Entry", "/bin/true"));
+        writeFile(systemEntry("noexec.desktop"), "[Desktop Entry]\nType=Application\nName=N\n");
+        writeFile(systemEntry("system-only.desktop"),
+                  "# comment\n[Desktop Entry]\nType=Application\nName = System\\sOnly\n"
+                  "Exec=/bin/true\n[Desktop Action new]\nName=Overridden\n");
+    }
+
+    X11ApplicationCatalog m_catalog{nullptr};
+};
+
+TEST_F(EntriesTest, FirstFolderWinsAndUnlaunchableEntriesAreLeftOut)
+{
+    writeTree();
+    const std::vector<InstalledApp> apps = m_catalog.installedApps();
+    EXPECT_EQ(ids(apps), QStringList({"first", "sub-dir-nested", "system-only"}));
+    ASSERT_EQ(apps.size(), 3u);
+    EXPECT_EQ(apps[0], (InstalledApp{"first", "User First", "first", userEntry("first.desktop")}));
+    EXPECT_EQ(apps[1].fileName, "nested");
+    EXPECT_EQ(apps[2].name, "System Only");
+}
+
+TEST_F(EntriesTest, FindAppAgreesWithTheListAndRejectsBadIdentifiers)
+{
+    writeTree();
+    EXPECT_EQ(m_catalog.findApp("first"), m_catalog.installedApps().front());
+    EXPECT_EQ(m_catalog.findApp("sub-dir-nested")->path, userEntry("sub/dir/nested.desktop"));
+    const QString tooLong(300, u'a');
+    for (const QString& id :
+         {QString(), QString("shadow"), QString("nodisplay"), QString("link"),
+          QString("../applications/first"), QString("sub/dir/nested"), QString(".."),
+          QString(".first"), QString("fir\nst"), QString::fromUtf16(u"fir\0st", 6), tooLong}) {
+        EXPECT_FALSE(m_catalog.findApp(id)) << id.toStdString();
+    }
+}
+
+TEST_F(EntriesTest, NewEntriesAppearOnTheNextCall)
+{
+    writeFile(userEntry("first.desktop"), entry("First", "/bin/true"));
+    EXPECT_EQ(m_catalog.installedApps().size(), 1u);
+    writeFile(userEntry("second.desktop"), entry("Second", "/bin/true"));
+    writeFile(systemEntry("deep/third.desktop"), entry("Third", "/bin/true"));
+    EXPECT_EQ(ids(m_catalog.installedApps()), QStringList({"first", "second", "deep-third"}));
+}
+
+TEST_F(EntriesTest, NameFollowsTheMessageLocale)
+{
+    writeFile(userEntry("app.desktop"),
+              entry("Plain", "/bin/true",
+                    "Name[de_AT@euro]=AT euro\nName[de_AT]=AT\nName[de@euro]=de euro\n"
+                    "Name[de]=de\nName[fr]=fr\n"));
+    const struct {
+        const char* lcAll;
+        const char* lang;
+        const char* name;
+    } cases[] = {
+        {"", "de_AT.UTF-8@euro", "AT euro"}, {"", "de_AT.UTF-8", "AT"},
+        {"", "de_CH@euro", "de euro"},       {"", "de_CH.UTF-8", "de"},
+        {"", "it_IT.UTF-8", "Plain"},        {"", "C", "Plain"},
+        {"fr_FR.UTF-8", "de_AT", "fr"},
+    };
+    for (const auto& c : cases) {
+        m_env.set("LC_ALL", c.lcAll);
+        m_env.set("LANG", c.lang);
+        EXPECT_EQ(m_catalog.findApp("app")->name, c.name) << c.lcAll << " " << c.lang;
+    }
+}
+
+TEST(ProcessStat, StartTimeIsFieldTwentyTwo)
+{
+    const QByteArray tail = " 1 1 1 0 -1 4194304 100 0 0 0 5 6 0 0 20 0 1 0 987654 1000 200";
+    EXPECT_EQ(parseStartTime("42 (plain) S" + tail), 987654u);
+    EXPECT_EQ(parseStartTime("42 (odd ) (name) R" + tail), 987654u);
+    EXPECT_FALSE(parseStartTime("42 (gone) Z" + tail));
+    EXPECT_FALSE(parseStartTime("42 (short) S 1 2 3"));
+    EXPECT_FALSE(parseStartTime(""));
+}
+
+TEST(Favourites, GsettingsArraysBecomeIds)
+{
+    const struct {
+        QString output;
+        std::vector<QString> ids;
+    } cases[] = {
+        {"['firefox-esr.desktop', 'org.gnome.Nautilus.desktop']\n",
+         {"firefox-esr", "org.gnome.Nautilus"}},
+        {"@as []\n", {}},
+        {"[]", {}},
+        {R"(["it's.desktop", 'a\'b', 'plain'])", {"it's", "a'b", "plain"}},
+        {"['../etc/passwd.desktop', 'ok.desktop']", {"ok"}},
+        {"['unterminated", {}},
+        {"['a' 'b']", {}},
+        {"['a'] trailing", {}},
+        {"No such schema “org.gnome.shell”", {}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(favouriteIds(c.output), c.ids) << c.output.toStdString();
+}
+
+} // namespace
+} // namespace orvane

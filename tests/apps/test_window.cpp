@@ -1,0 +1,74 @@
+// A client window owned by a process of its own:
+//   apps_test_window CLASS close|ignore
+// prints its window id once mapped. With "close" it accepts WM_DELETE_WINDOW
+// and exits 0 on it; with "ignore" it only ends on a signal. SIGTERM makes it
+// exit with status 15, so a test can tell the polite quit from SIGKILL.
+#include <xcb/xcb.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+xcb_atom_t intern(xcb_connection_t* c, const char* name)
+{
+    auto* reply = xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return atom;
+}
+
+void onTerm(int)
+{
+    _exit(15);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 3)
+        return 2;
+    std::signal(SIGTERM, onTerm);
+    const bool acceptsClose = std::strcmp(argv[2], "close") == 0;
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(c))
+        return 3;
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    const xcb_window_t window = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 64, 64, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+    const uint32_t pid = static_cast<uint32_t>(getpid());
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, intern(c, "_NET_WM_PID"),
+                        XCB_ATOM_CARDINAL, 32, 1, &pid);
+    const std::string wmClass = std::string(argv[1]) + '\0' + argv[1] + '\0';
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
+                        static_cast<uint32_t>(wmClass.size()), wmClass.data());
+    const xcb_atom_t protocols = intern(c, "WM_PROTOCOLS");
+    const xcb_atom_t deleteWindow = intern(c, "WM_DELETE_WINDOW");
+    if (acceptsClose)
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, protocols, XCB_ATOM_ATOM, 32, 1,
+                            &deleteWindow);
+    xcb_map_window(c, window);
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)); // a round trip
+    std::printf("%u\n", window);
+    std::fflush(stdout);
+    int status = 4; // the display went away
+    while (xcb_generic_event_t* event = xcb_wait_for_event(c)) {
+        const bool closing =
+            (event->response_type & 0x7f) == XCB_CLIENT_MESSAGE &&
+            reinterpret_cast<xcb_client_message_event_t*>(event)->data.data32[0] == deleteWindow;
+        std::free(event);
+        if (closing && acceptsClose) {
+            status = 0;
+            break;
+        }
+    }
+    xcb_disconnect(c);
+    return status;
+}
