@@ -34,7 +34,7 @@ CommandDispatcher::CommandDispatcher(CommandEnvironment environment)
     : m_env(std::move(environment)),
       m_apps(*m_env.platform->applications),
       m_desktop(*m_env.platform->workspace, *m_env.platform->pasteboard, *m_env.platform->displays),
-      m_pointer(*m_env.platform->input, *m_env.platform->displays),
+      m_pointer(*m_env.platform->input, *m_env.platform->displays, m_env.monotonicMs),
       m_typist(*m_env.platform->input),
       m_activity(*m_env.platform->power, m_env.monotonicMs)
 {

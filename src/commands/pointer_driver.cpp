@@ -28,15 +28,28 @@ double finiteOrZero(double value)
 
 } // namespace
 
-PointerDriver::PointerDriver(InputDevice& input, DisplaySource& displays)
-    : m_input(input), m_displays(displays)
+PointerDriver::PointerDriver(InputDevice& input, DisplaySource& displays,
+                             std::function<std::int64_t()> monotonicMs)
+    : m_input(input), m_displays(displays), m_monotonicMs(std::move(monotonicMs))
 {
+}
+
+const std::vector<DisplayDescription>& PointerDriver::displays()
+{
+    std::optional<std::int64_t> now;
+    if (m_monotonicMs)
+        now = m_monotonicMs();
+    if (!now || !m_cachedAt || *now - *m_cachedAt >= displayRefreshMs || *now < *m_cachedAt) {
+        m_cached = m_displays.activeDisplays();
+        m_cachedAt = now;
+    }
+    return m_cached;
 }
 
 Rect PointerDriver::activeDisplaysUnion()
 {
     Rect united;
-    for (const auto& display : m_displays.activeDisplays())
+    for (const auto& display : displays())
         united = united.united(display.bounds);
     return united;
 }
@@ -58,14 +71,14 @@ Point PointerDriver::moveCursorBy(double dx, double dy)
 
 Point PointerDriver::displayPoint(double x, double y, std::uint32_t displayID)
 {
-    auto displays = m_displays.activeDisplays();
+    const auto& list = displays();
     const DisplayDescription* chosen = nullptr;
-    for (const auto& display : displays) {
+    for (const auto& display : list) {
         if (display.id == displayID)
             chosen = &display;
     }
     if (!chosen) {
-        for (const auto& display : displays) {
+        for (const auto& display : list) {
             if (display.isMain || !chosen)
                 chosen = &display;
             if (display.isMain)

@@ -3,7 +3,9 @@
 #include "platform/displays.h"
 #include "platform/input.h"
 
+#include <functional>
 #include <optional>
+#include <vector>
 
 namespace orvane {
 
@@ -12,7 +14,12 @@ namespace orvane {
 // desktop, real double and triple clicks, drags and scrolling.
 class PointerDriver {
 public:
-    PointerDriver(InputDevice& input, DisplaySource& displays);
+    // With a clock, the display layout is read at most every
+    // `displayRefreshMs`: a drag streams events far faster than monitors
+    // change, and each reading costs round trips to the display server.
+    PointerDriver(InputDevice& input, DisplaySource& displays,
+                  std::function<std::int64_t()> monotonicMs = {});
+    static constexpr std::int64_t displayRefreshMs = 500;
 
     // `displayID` names the display the phone is looking at; an unknown id
     // (or 0) means the main display.
@@ -29,10 +36,14 @@ public:
 
 private:
     Point displayPoint(double x, double y, std::uint32_t displayID);
+    const std::vector<DisplayDescription>& displays();
     void click(MouseButton button, std::int64_t count);
 
     InputDevice& m_input;
     DisplaySource& m_displays;
+    std::function<std::int64_t()> m_monotonicMs;
+    std::vector<DisplayDescription> m_cached;
+    std::optional<std::int64_t> m_cachedAt;
 };
 
 } // namespace orvane

@@ -31,6 +31,11 @@ void OrvaneServer::route(const Uuid& id, const OrvaneMessage& message)
     std::visit(Overloaded{
                    [&](const msg::Run& run) { runCommand(id, run); },
                    [&](const msg::Pointer& pointer) { handlePointer(id, pointer.value); },
+                   [&](const msg::RequestClipboard&) {
+                       if (m_env.commands)
+                           sendMessage(msg::Clipboard{{m_env.commands->desktop().clipboardText()}},
+                                       id);
+                   },
                    [](const auto&) {},
                },
                message);

@@ -32,7 +32,8 @@ protected:
 
     FakeInput input;
     FakeDisplays displays;
-    PointerDriver driver{input, displays};
+    std::int64_t clockMs = 0;
+    PointerDriver driver{input, displays, [this] { return clockMs; }};
 };
 
 TEST_F(Pointer, NormalisedPositionsAreClampedToTheDisplay)
@@ -66,8 +67,11 @@ TEST_F(Pointer, RelativeMovesStayOnThePixelsOfTheDesktop)
     double inf = std::numeric_limits<double>::infinity();
     EXPECT_EQ(post(MoveBy{{inf, 10}}), (Events{"move -1920,10"}));
     EXPECT_EQ(driver.activeDisplaysUnion(), (Rect{-1920, 0, 3360, 1080}));
-    // Without displays nothing is clamped, and nothing breaks.
+    // A new layout counts once the cached one is old enough.
     displays.displays.clear();
+    EXPECT_FALSE(driver.activeDisplaysUnion().isNull());
+    clockMs += PointerDriver::displayRefreshMs;
+    // Without displays nothing is clamped, and nothing breaks.
     input.cursor.reset();
     EXPECT_EQ(post(MoveBy{{3, 4}}), (Events{"move 3,4"}));
     EXPECT_EQ(post(Click{0.5, 0.5, false, 1}), (Events{"move 0,0", "left down", "left up"}));

@@ -54,6 +54,13 @@ TEST_F(Router, AnswersCommandsAndLogsThemButNeverTypedText)
     EXPECT_EQ(server->lastCommand(), QStringLiteral("Type: secret"));
     EXPECT_EQ(server->activity().size(), logged + 2) << "typed text reached the log";
 
+    // What the phone put on the clipboard is what it reads back.
+    run(*phone, command::SetClipboard{{"naïve ☕"}});
+    phone->sendSealed(msg::RequestClipboard{});
+    auto clipboard = find<msg::Clipboard>(phone->takeReceived());
+    ASSERT_TRUE(clipboard);
+    EXPECT_EQ(clipboard->value, std::optional<std::string>("naïve ☕"));
+
     // A failure is answered and logged as one.
     result = run(*phone, command::OpenURL{{"mailto:a@b.c"}});
     EXPECT_FALSE(result.success);

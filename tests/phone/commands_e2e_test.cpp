@@ -1,0 +1,127 @@
+// orvane-phone runs one command of each family against the real server on
+// the test display: keys and typing, applications from a desktop entry, the
+// clipboard, links, folders, the user's shortcuts, and the families that
+// answer without a backend.
+#include "e2e_fixture.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <thread>
+
+namespace orvane::phone {
+namespace {
+
+void writeFile(const fs::path& path, const std::string& text, bool executable = false)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << text;
+    if (executable)
+        fs::permissions(path, fs::perms::owner_all, fs::perm_options::add);
+}
+
+// Programs started detached write their record a moment after the answer.
+bool waitForLines(const fs::path& path, long lines = 1)
+{
+    for (int i = 0; i < 100; ++i) {
+        std::string text = readFile(path);
+        if (std::count(text.begin(), text.end(), '\n') >= lines)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+class Commands : public EndToEnd {
+protected:
+    void prepareHome() override
+    {
+        const fs::path bin = m_home / "bin";
+        // Stand-ins for the desktop's opener and for programs: each records
+        // its arguments, one per line, so the test sees exactly what arrived.
+        writeFile(bin / "xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$@\" >> \"$HOME/opened\"\n", true);
+        writeFile(bin / "probe-app", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$HOME/launched\"\n", true);
+        writeFile(bin / "probe-shortcut", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$HOME/shortcut\"\n",
+                  true);
+        writeFile(m_home / ".local/share/applications/org.orvane.Probe.desktop",
+                  "[Desktop Entry]\nType=Application\nName=Probe\nExec=probe-app --from-entry %U\n");
+        writeFile(m_home / ".config/Orvane/shortcuts.ini",
+                  "Say hello = probe-shortcut \"two words\" ;echo\n");
+        const char* path = std::getenv("PATH");
+        m_extraEnv["PATH"] = bin.string() + ":" + (path ? path : "/usr/bin:/bin");
+    }
+
+    struct Run {
+        int status;
+        std::string output;
+        std::string errors;
+    };
+
+    Run phone(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {ORVANE_PHONE_PATH, "--port", std::to_string(m_port),
+                                   "--state-dir", (m_home / "phone-state").string()});
+        ChildProcess child(args, env());
+        int status = child.wait(timeoutMs).value_or(-1);
+        return {status, child.output(), child.errors()};
+    }
+
+    void pairThePhone()
+    {
+        ChildProcess pair({ORVANE_PHONE_PATH, "--port", std::to_string(m_port), "--state-dir",
+                           (m_home / "phone-state").string(), "pair", "--name", "E2E phone"},
+                          env());
+        pair.writeInput(nextCode() + "\n");
+        pair.closeInput();
+        ASSERT_EQ(pair.wait(timeoutMs), 0) << pair.errors();
+    }
+};
+
+TEST_F(Commands, EachFamilyAnswersWithItsSentenceAndActs)
+{
+    const char* why = std::getenv("ORVANE_TEST_DISPLAY_ERROR");
+    ASSERT_TRUE(std::getenv("ORVANE_TEST_DISPLAY_OK"))
+        << "needs the test display: " << (why ? why : "not started");
+    pairThePhone();
+
+    EXPECT_EQ(phone({"key", "cmd+shift+t"}).output, "⇧⌘T\n");
+    EXPECT_EQ(phone({"key", "down", "3"}).output, "↓\n");
+    EXPECT_EQ(phone({"type", "hello world"}).output, "Typed\n");
+
+    EXPECT_EQ(phone({"launch", "org.orvane.Probe"}).output, "Opening Probe\n");
+    ASSERT_TRUE(waitForLines(m_home / "launched"));
+    EXPECT_EQ(readFile(m_home / "launched"), "--from-entry\n");
+    EXPECT_EQ(phone({"open-app", "probe"}).output, "Opening Probe\n");
+    auto quit = phone({"quit", "org.orvane.Probe"});
+    EXPECT_EQ(quit.status, 1);
+    EXPECT_NE(quit.errors.find("App isn't running"), std::string::npos) << quit.errors;
+
+    EXPECT_EQ(phone({"set-clipboard", "from", "the", "phone"}).output,
+              "Copied to the Mac's clipboard\n");
+    EXPECT_NE(phone({"clipboard"}).output.find("from the phone"), std::string::npos);
+
+    EXPECT_EQ(phone({"open-url", "https://example.com/a?b=c;d"}).output,
+              "Opening example.com on the Mac\n");
+    auto refused = phone({"open-url", "file:///etc/passwd"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.errors.find("Not a valid link"), std::string::npos);
+    EXPECT_EQ(phone({"folder", "orvane"}).output, "Opening Orvane downloads\n");
+    EXPECT_TRUE(fs::is_directory(m_home / "Downloads" / "Orvane"));
+    ASSERT_TRUE(waitForLines(m_home / "opened", 2));
+    EXPECT_EQ(readFile(m_home / "opened"), "https://example.com/a?b=c;d\n" +
+                                               (m_home / "Downloads" / "Orvane").string() + "\n");
+
+    EXPECT_EQ(phone({"shortcut", "Say hello"}).output, "Running Say hello\n");
+    ASSERT_TRUE(waitForLines(m_home / "shortcut", 2));
+    EXPECT_EQ(readFile(m_home / "shortcut"), "two words\n;echo\n") << "no shell ran it";
+    EXPECT_EQ(phone({"shortcut", "Unknown"}).status, 1);
+
+    auto media = phone({"media", "play"});
+    EXPECT_EQ(media.status, 1);
+    EXPECT_NE(media.errors.find("Neither Spotify nor Music is open"), std::string::npos);
+    auto window = phone({"window", "left-half"});
+    EXPECT_EQ(window.status, 1);
+    EXPECT_NE(window.errors.find("No window to move"), std::string::npos);
+}
+
+} // namespace
+} // namespace orvane::phone
