@@ -2,9 +2,13 @@
 
 #include "command_result.h"
 #include "protocol/command.h"
+#include "protocol/records.h"
+
+#include <QByteArray>
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace orvane {
 
@@ -15,12 +19,19 @@ public:
     virtual ~MediaCommands() = default;
     virtual CommandResult perform(const MediaAction& action) = 0;
     virtual CommandResult playMusic(const std::string& query, std::optional<MediaPlayer> player) = 0;
+    // What plays now, or nothing when no player has a track.
+    virtual std::optional<NowPlaying> currentNowPlaying() = 0;
+    // Whether the last call to a player was refused by the user's policy.
+    virtual bool permissionDenied() const = 0;
 };
 
 class SystemCommands {
 public:
     virtual ~SystemCommands() = default;
     virtual CommandResult perform(const SystemAction& action) = 0;
+    virtual SystemState readSystemState() = 0;
+    // Holds or releases the keep-awake inhibitor and stores the switch.
+    virtual void setKeepAwake(bool on) = 0;
 };
 
 class WindowCommands {
@@ -28,6 +39,10 @@ public:
     virtual ~WindowCommands() = default;
     virtual CommandResult perform(WindowAction action) = 0;
     virtual CommandResult focus(std::uint32_t windowID) = 0;
+    // The desktop's windows, front to back; also what focus() can reach.
+    virtual std::vector<MacWindow> listWindows() = 0;
+    // A JPEG picture of a listed window, or nothing.
+    virtual std::optional<QByteArray> captureThumbnail(std::uint32_t windowID) = 0;
 };
 
 // Stand-ins for families this build has no backend for: they act on
@@ -42,6 +57,8 @@ public:
     {
         return CommandResult::failure(tr("Neither Spotify nor Music is open"));
     }
+    std::optional<NowPlaying> currentNowPlaying() override { return std::nullopt; }
+    bool permissionDenied() const override { return false; }
 };
 
 class NoSystemCommands final : public SystemCommands {
@@ -51,6 +68,8 @@ public:
         return CommandResult::failure(
             tr("Automation permission for %1 required on the Mac").arg(QStringLiteral("System Events")));
     }
+    SystemState readSystemState() override { return {}; }
+    void setKeepAwake(bool) override {}
 };
 
 class NoWindowCommands final : public WindowCommands {
@@ -63,6 +82,8 @@ public:
     {
         return CommandResult::failure(tr("That window is no longer open"));
     }
+    std::vector<MacWindow> listWindows() override { return {}; }
+    std::optional<QByteArray> captureThumbnail(std::uint32_t) override { return std::nullopt; }
 };
 
 } // namespace orvane
