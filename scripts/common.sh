@@ -12,6 +12,7 @@ ORVANE_BUILD_PACKAGES=(
     libxcb1-dev libxcb-xtest0-dev libxcb-randr0-dev libxcb-ewmh-dev libxcb-icccm4-dev
     libxcb-keysyms1-dev libxcb-shm0-dev libxcb-xfixes0-dev libxcb-dpms0-dev
     hicolor-icon-theme xdg-utils
+    libpulse-dev libturbojpeg0-dev
 )
 # What the test suite needs on top: test and benchmark frameworks, clang with
 # its runtimes for the sanitizer build and the fuzzers, and the services the
@@ -20,6 +21,7 @@ ORVANE_TEST_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     xvfb dbus avahi-daemon iproute2
+    openbox pulseaudio pulseaudio-utils
 )
 
 say() { printf 'orvane: %s\n' "$*"; }
