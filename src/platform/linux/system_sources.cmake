@@ -1,3 +1,10 @@
 # Volume, brightness, appearance, sleep, lock and keep-awake.
-# list(APPEND ORVANE_SYSTEM_SOURCES linux/....cpp)
-# Extra libraries: list(APPEND ORVANE_PLATFORM_EXTRA_LIBS ...)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
+list(APPEND ORVANE_SYSTEM_SOURCES
+  linux/logind_session.cpp
+  linux/pulse_mixer.cpp
+  linux/system_appearance.cpp
+  linux/system_linux.cpp
+)
+list(APPEND ORVANE_PLATFORM_EXTRA_LIBS PkgConfig::PULSE)

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+namespace orvane {
+
+class X11Connection;
+
+// The sound output the user hears: the default sink's loudest channel.
+struct OutputLevel {
+    int volume = 0; // percent, 0...100
+    bool muted = false;
+    bool operator==(const OutputLevel&) const = default;
+};
+
+// The first backlight device, in its own units (0...max).
+struct BacklightLevel {
+    std::int64_t value = 0;
+    std::int64_t max = 0;
+    bool operator==(const BacklightLevel&) const = default;
+};
+
+// Volume, brightness, appearance, display and session power of the desktop.
+// Every call is bounded in time: a missing or stuck service answers "nothing"
+// or false instead of blocking the main thread.
+class SystemControls {
+public:
+    virtual ~SystemControls() = default;
+
+    // Nothing when no sound server or no output device answers.
+    virtual std::optional<OutputLevel> outputLevel() = 0;
+    // Sets every channel to the same level; does not touch the mute switch.
+    virtual bool setOutputVolume(int percent) = 0;
+    virtual bool setOutputMuted(bool muted) = 0;
+
+    // Nothing when the machine has no backlight.
+    virtual std::optional<BacklightLevel> backlight() = 0;
+    virtual bool setBacklight(std::int64_t value) = 0;
+
+    // Whether the desktop prefers dark colours; nothing when no setting can
+    // be read.
+    virtual std::optional<bool> darkColorScheme() = 0;
+    // False when the setting is absent or the desktop refused the change.
+    virtual bool setDarkColorScheme(bool dark) = 0;
+
+    virtual bool turnDisplayOff() = 0;
+    virtual bool suspend() = 0;
+    virtual bool lockSession() = 0;
+
+    // While held, the machine does not suspend on idle. Holding twice keeps
+    // one hold; false when the session manager would not give one.
+    virtual bool holdSleepInhibitor() = 0;
+    virtual void releaseSleepInhibitor() = 0;
+};
+
+std::unique_ptr<SystemControls> makeSystemControls(std::shared_ptr<X11Connection> x11);
+
+} // namespace orvane
