@@ -1,2 +1,3 @@
-# The system command family.
-# list(APPEND ORVANE_COMMAND_FAMILY_SOURCES system_....cpp)
+# The system command family: volume, brightness, appearance, sleep, lock and
+# keep-awake.
+list(APPEND ORVANE_COMMAND_FAMILY_SOURCES system_commands.cpp)

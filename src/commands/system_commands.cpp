@@ -1,0 +1,177 @@
+#include "system_commands.h"
+
+#include "labels.h"
+
+#include <QTimer>
+
+#include <algorithm>
+#include <variant>
+
+namespace orvane {
+
+namespace {
+
+template <class... Ts> struct Overloaded : Ts... {
+    using Ts::operator()...;
+};
+
+CommandResult accessibilityRequired()
+{
+    return CommandResult::failure(tr("Accessibility permission required on the Mac"));
+}
+
+CommandResult volumeResult(int volume)
+{
+    return CommandResult::ok(tr("Volume %1%").arg(volume));
+}
+
+} // namespace
+
+SystemActions::SystemActions(SystemControls& controls, std::function<bool()> accessibilityGranted,
+                             std::function<bool()> readKeepAwake,
+                             std::function<void(bool)> writeKeepAwake)
+    : m_controls(controls), m_accessibilityGranted(std::move(accessibilityGranted)),
+      m_readKeepAwake(std::move(readKeepAwake)), m_writeKeepAwake(std::move(writeKeepAwake))
+{
+}
+
+SystemActions::~SystemActions()
+{
+    // The phone was told the machine goes to sleep: leaving before the delay
+    // ran out must not take that back.
+    if (m_sleepPending)
+        m_controls.suspend();
+    if (m_holdsInhibitor)
+        m_controls.releaseSleepInhibitor();
+}
+
+CommandResult SystemActions::perform(const SystemAction& action)
+{
+    return std::visit(
+        Overloaded{
+            [&](const sys::SetVolume& a) { return changeVolume(a.volume); },
+            [&](const sys::VolumeUp&) { return changeVolume(std::int64_t{currentVolume()} + 10); },
+            [&](const sys::VolumeDown&) {
+                return changeVolume(std::int64_t{currentVolume()} - 10);
+            },
+            [&](const sys::ToggleMute&) { return toggleMute(); },
+            [&](const sys::BrightnessUp&) { return stepBrightness(+1); },
+            [&](const sys::BrightnessDown&) { return stepBrightness(-1); },
+            [&](const sys::ToggleDarkMode&) { return toggleDarkMode(); },
+            [&](const sys::DisplaySleep& a) {
+                m_controls.turnDisplayOff();
+                return CommandResult::ok(systemActionLabel(a));
+            },
+            [&](const sys::Sleep&) { return sleepSoon(); },
+            [&](const sys::Lock&) { return lock(); },
+            [&](const sys::SetKeepAwake& a) { return keepAwake(a.enabled); },
+        },
+        action);
+}
+
+SystemState SystemActions::readSystemState()
+{
+    SystemState state;
+    if (auto level = m_controls.outputLevel()) {
+        state.volume = std::clamp(level->volume, 0, 100);
+        state.isMuted = level->muted;
+    }
+    state.isDarkMode = m_controls.darkColorScheme().value_or(false);
+    state.keepsAwake = m_readKeepAwake();
+    return state;
+}
+
+void SystemActions::setKeepAwake(bool on)
+{
+    m_writeKeepAwake(on);
+    if (on && !m_holdsInhibitor)
+        m_holdsInhibitor = m_controls.holdSleepInhibitor();
+    else if (!on && m_holdsInhibitor) {
+        m_controls.releaseSleepInhibitor();
+        m_holdsInhibitor = false;
+    }
+    m_keepAwakeRefused = on && !m_holdsInhibitor;
+}
+
+// An unreadable volume counts as 0, so "volume up" then sets 10.
+int SystemActions::currentVolume()
+{
+    auto level = m_controls.outputLevel();
+    return level ? std::clamp(level->volume, 0, 100) : 0;
+}
+
+// Setting a level also unmutes: a phone slider that moves should be heard.
+// What the sound server answers is not reported: the phone reads the level
+// back with the next state update.
+CommandResult SystemActions::changeVolume(std::int64_t requested)
+{
+    const int volume = static_cast<int>(std::clamp<std::int64_t>(requested, 0, 100));
+    m_controls.setOutputVolume(volume);
+    m_controls.setOutputMuted(false);
+    return volumeResult(volume);
+}
+
+CommandResult SystemActions::toggleMute()
+{
+    auto level = m_controls.outputLevel();
+    const bool wasMuted = level && level->muted;
+    m_controls.setOutputMuted(!wasMuted);
+    return CommandResult::ok(wasMuted ? tr("Unmuted") : tr("Muted"));
+}
+
+// Sixteen steps from dark to full, like the brightness keys of a laptop;
+// a device with fewer levels moves one level per step.
+CommandResult SystemActions::stepBrightness(int direction)
+{
+    if (auto level = m_controls.backlight(); level && level->max > 0) {
+        const std::int64_t step = std::max<std::int64_t>(1, level->max / 16);
+        const std::int64_t value = std::clamp<std::int64_t>(
+            std::clamp<std::int64_t>(level->value, 0, level->max) + direction * step, 0,
+            level->max);
+        m_controls.setBacklight(value);
+    }
+    return CommandResult::ok(direction > 0 ? tr("Brightness up") : tr("Brightness down"));
+}
+
+CommandResult SystemActions::toggleDarkMode()
+{
+    const bool dark = m_controls.darkColorScheme().value_or(false);
+    if (!m_controls.setDarkColorScheme(!dark)) {
+        return CommandResult::failure(tr("Automation permission for %1 required on the Mac")
+                                          .arg(QStringLiteral("System Events")));
+    }
+    const bool nowDark = m_controls.darkColorScheme().value_or(false);
+    return CommandResult::ok(nowDark ? tr("Dark mode on") : tr("Light mode"));
+}
+
+CommandResult SystemActions::sleepSoon()
+{
+    m_sleepPending = true;
+    QTimer::singleShot(sleepDelayMs, &m_timerContext, [this] {
+        m_sleepPending = false;
+        m_controls.suspend();
+    });
+    return CommandResult::ok(systemActionLabel(sys::Sleep{}));
+}
+
+// The session manager is what lets us lock the screen; when it cannot be
+// reached, or refuses, that is the same missing permission as no input
+// access.
+CommandResult SystemActions::lock()
+{
+    if (!m_accessibilityGranted() || !m_controls.lockSession())
+        return accessibilityRequired();
+    using K = KeyShortcut;
+    return CommandResult::ok(
+        shortcutLabel(K{K::Key::q, {K::Modifier::control, K::Modifier::command}}));
+}
+
+CommandResult SystemActions::keepAwake(bool on)
+{
+    setKeepAwake(on);
+    if (m_keepAwakeRefused)
+        return CommandResult::failure(tr("Couldn't keep the Mac awake"));
+    return CommandResult::ok(on ? tr("The Mac stays awake") : tr("The Mac can sleep again"));
+}
+
+} // namespace orvane
