@@ -1,2 +1,2 @@
 # The window command family.
-# list(APPEND ORVANE_COMMAND_FAMILY_SOURCES window_....cpp)
+list(APPEND ORVANE_COMMAND_FAMILY_SOURCES window_commands.cpp)
