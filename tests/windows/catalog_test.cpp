@@ -1,0 +1,250 @@
+// The window catalogue on a desktop held in memory: what is listed, what the
+// requests and results are. No display.
+#include "commands/labels.h"
+#include "commands/window_commands.h"
+#include "platform/fake/fake_platform.h"
+#include "platform/fake/fake_windows.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+namespace orvane {
+namespace {
+
+using Requests = std::vector<std::string>;
+
+constexpr std::int32_t editorPid = 100;
+constexpr std::int32_t strangerPid = 200;
+
+DesktopWindow window(std::uint32_t id, Rect frame, std::int32_t pid = editorPid)
+{
+    DesktopWindow w;
+    w.id = id;
+    w.pid = pid;
+    w.title = QStringLiteral("Window %1").arg(id);
+    w.wmClass = QStringLiteral("Stranger");
+    w.frame = frame;
+    return w;
+}
+
+class CatalogTest : public ::testing::Test {
+protected:
+    CatalogTest()
+    {
+        m_apps.running = {{editorPid, QStringLiteral("org.example.Editor"),
+                           QStringLiteral("Editor"), QStringLiteral("org.example.Editor")},
+                          {strangerPid, QString(), QStringLiteral("Stranger"), QString()}};
+    }
+    std::vector<std::uint32_t> listedIDs()
+    {
+        std::vector<std::uint32_t> ids;
+        for (const MacWindow& w : m_catalog.listWindows())
+            ids.push_back(w.id);
+        return ids;
+    }
+
+    FakeWindows m_windows;
+    FakeApplications m_apps;
+    bool m_trusted = true;
+    WindowCatalog m_catalog{m_windows, m_apps, [this] { return m_trusted; }};
+};
+
+TEST_F(CatalogTest, ListsOnlyOtherProcessesMainWindowsOnScreenAndLargeEnough)
+{
+    auto dialog = window(3, {0, 0, 400, 300});
+    dialog.normal = false;
+    auto minimised = window(5, {0, 0, 800, 600});
+    minimised.onScreen = false;
+    auto nameless = window(6, {0, 0, 800, 600}, 0);
+    nameless.wmClass.clear();
+    m_windows.desktop = {
+        window(1, {0, 0, 160, 120}),
+        window(2, {0, 0, 150, 600}), // a palette
+        dialog,
+        window(4, {0, 0, 800, 600}, ::getpid()),
+        minimised,
+        nameless,
+        window(7, {0, 0, 800, 119}),
+        window(8, {0, 0, 640, 480}, strangerPid),
+    };
+    const std::vector<MacWindow> listed = m_catalog.listWindows();
+    const std::vector<MacWindow> expected = {
+        {1, "org.example.Editor", "Editor", "Window 1", true},
+        {8, "Stranger", "Stranger", "Window 8", false}, // no desktop entry: its class
+    };
+    EXPECT_EQ(listed, expected);
+    EXPECT_EQ(m_catalog.knownWindows().size(), 2u);
+}
+
+TEST_F(CatalogTest, TwentyWindowsListSixteenInOrderWithOnlyTheFirstFrontmost)
+{
+    std::vector<std::uint32_t> expected;
+    for (std::uint32_t id = 20; id > 0; --id) {
+        m_windows.desktop.push_back(window(id, {0, 0, 800, 600}));
+        if (expected.size() < 16)
+            expected.push_back(id);
+    }
+    const std::vector<MacWindow> listed = m_catalog.listWindows();
+    ASSERT_EQ(listed.size(), 16u);
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        EXPECT_EQ(listed[i].id, expected[i]);
+        EXPECT_EQ(listed[i].isFrontmost, i == 0) << i;
+    }
+    EXPECT_EQ(m_catalog.knownWindows().count(4), 0u);
+    EXPECT_EQ(m_catalog.knownWindows().count(5), 1u);
+}
+
+TEST_F(CatalogTest, ThumbnailsAreAtMost400WideAndNeverEnlarged)
+{
+    const struct {
+        Rect frame;
+        std::string grab; // empty: no picture asked for
+    } cases[] = {
+        {{0, 0, 1600, 1000}, "grab 1 400x250 q60"}, {{0, 0, 300, 200}, "grab 1 300x200 q60"},
+        {{0, 0, 400, 300}, "grab 1 400x300 q60"},   {{0, 0, 1000, 333}, "grab 1 400x133 q60"},
+        {{0, 0, 1, 500}, "grab 1 1x500 q60"},       {{0, 0, 0.5, 500}, ""},
+    };
+    for (const auto& c : cases) {
+        m_windows.desktop = {window(1, {0, 0, 800, 600})};
+        m_catalog.listWindows();
+        m_windows.desktop.front().frame = c.frame; // its frame now, not when listed
+        m_windows.requests.clear();
+        const auto jpeg = m_catalog.captureThumbnail(1);
+        EXPECT_EQ(jpeg.has_value(), !c.grab.empty()) << c.frame.width;
+        EXPECT_EQ(m_windows.requests, c.grab.empty() ? Requests{} : Requests{c.grab});
+    }
+    m_windows.requests.clear();
+    m_windows.desktop.push_back(window(2, {0, 0, 100, 100}));
+    EXPECT_FALSE(m_catalog.captureThumbnail(2)) << "on the desktop, but not listed";
+    EXPECT_FALSE(m_catalog.captureThumbnail(0xdeadbeef));
+    EXPECT_TRUE(m_windows.requests.empty());
+}
+
+TEST_F(CatalogTest, GeometryActionsUseTheWorkArea)
+{
+    const struct {
+        WindowAction action;
+        Rect window;
+        std::string frame;
+    } cases[] = {
+        {WindowAction::leftHalf, {300, 200, 800, 600}, "frame 9 0,25 720x875"},
+        {WindowAction::rightHalf, {300, 200, 800, 600}, "frame 9 720,25 720x875"},
+        {WindowAction::maximize, {300, 200, 800, 600}, "frame 9 0,25 1440x875"},
+        {WindowAction::center, {0, 500, 800, 600}, "frame 9 320,162.5 800x600"},
+        {WindowAction::center, {50, 60, 2000, 1000}, "frame 9 0,25 1440x875"},
+        {WindowAction::center, {50, 60, 2000, 500}, "frame 9 0,212.5 1440x500"},
+    };
+    m_windows.area = {0, 25, 1440, 875};
+    for (const auto& c : cases) {
+        m_windows.desktop = {window(9, c.window)};
+        m_windows.active = 9;
+        m_windows.requests.clear();
+        EXPECT_EQ(m_catalog.perform(c.action), CommandResult::ok(windowActionLabel(c.action)));
+        EXPECT_EQ(m_windows.requests, Requests{c.frame});
+    }
+}
+
+TEST_F(CatalogTest, ActionsNeedAccessibilityAndAFocusedWindow)
+{
+    const WindowAction all[] = {
+        WindowAction::fullScreen, WindowAction::minimize, WindowAction::hideApp,
+        WindowAction::close,      WindowAction::leftHalf, WindowAction::rightHalf,
+        WindowAction::maximize,   WindowAction::center,   WindowAction::nextWindow};
+    m_windows.desktop = {window(1, {0, 0, 800, 600}), window(2, {0, 0, 800, 600})};
+    for (const WindowAction action : all) {
+        m_windows.active.reset();
+        EXPECT_EQ(m_catalog.perform(action), CommandResult::failure("No window to move"));
+        m_windows.active = 1;
+        m_trusted = false;
+        EXPECT_EQ(m_catalog.perform(action),
+                  CommandResult::failure("Accessibility permission required on the Mac"));
+        m_trusted = true;
+    }
+    EXPECT_TRUE(m_windows.requests.empty());
+    // A focused window whose frame cannot be read, or no monitor at all.
+    m_windows.active = 3;
+    EXPECT_EQ(m_catalog.perform(WindowAction::center), CommandResult::failure("No window to move"));
+    m_windows.active = 1;
+    m_windows.hasArea = false;
+    EXPECT_EQ(m_catalog.perform(WindowAction::leftHalf),
+              CommandResult::failure("No window to move"));
+}
+
+TEST_F(CatalogTest, WindowManagerActionsOnTheFocusedWindow)
+{
+    // Front to back: 1 and 3 belong to the editor, 2 to another program,
+    // 4 is a dialog and 5 is minimised; neither is cycled through.
+    auto dialog = window(4, {0, 0, 400, 300});
+    dialog.normal = false;
+    auto minimised = window(5, {0, 0, 800, 600});
+    minimised.onScreen = false;
+    const std::vector<DesktopWindow> desktop = {window(1, {0, 0, 800, 600}),
+                                                window(2, {0, 0, 800, 600}, strangerPid),
+                                                window(3, {0, 0, 800, 600}), dialog, minimised};
+    const struct {
+        WindowAction action;
+        std::uint32_t active;
+        Requests requests;
+    } cases[] = {
+        {WindowAction::fullScreen, 2, {"fullscreen 2"}},
+        {WindowAction::minimize, 2, {"minimize 2"}},
+        {WindowAction::close, 2, {"close 2"}},
+        {WindowAction::hideApp, 3, {"minimize 3", "minimize 1"}},
+        {WindowAction::hideApp, 2, {"minimize 2"}},
+        {WindowAction::nextWindow, 1, {"back 1", "activate 2"}},
+        {WindowAction::nextWindow, 3, {"back 3", "activate 1"}}, // wraps around
+        {WindowAction::nextWindow, 4, {"activate 1"}},           // from outside the cycle
+    };
+    for (const auto& c : cases) {
+        m_windows.desktop = desktop;
+        m_windows.active = c.active;
+        m_windows.requests.clear();
+        EXPECT_EQ(m_catalog.perform(c.action), CommandResult::ok(windowActionLabel(c.action)));
+        EXPECT_EQ(m_windows.requests, c.requests) << int(c.action) << " on " << c.active;
+    }
+}
+
+TEST_F(CatalogTest, FocusReachesOnlyListedWindowsOfRunningProcesses)
+{
+    m_windows.desktop = {window(1, {0, 0, 800, 600}), window(2, {0, 0, 800, 600}, strangerPid),
+                         window(3, {0, 0, 100, 100})};
+    EXPECT_EQ(m_catalog.focus(1), CommandResult::failure("That window is no longer open"))
+        << "nothing is known before the first list";
+    m_catalog.listWindows();
+    EXPECT_EQ(m_catalog.focus(1), CommandResult::ok("Showing Editor"));
+    EXPECT_EQ(m_catalog.focus(2), CommandResult::ok("Showing Stranger"));
+    EXPECT_EQ(m_catalog.focus(3), CommandResult::failure("That window is no longer open"));
+    m_apps.running.erase(m_apps.running.begin()); // the editor quit
+    EXPECT_EQ(m_catalog.focus(1), CommandResult::failure("That window is no longer open"));
+    m_windows.desktop.erase(m_windows.desktop.begin() + 1); // its window closed
+    EXPECT_EQ(m_catalog.focus(2), CommandResult::failure("That window is no longer open"));
+    EXPECT_EQ(m_windows.requests, (Requests{"activate 1", "activate 2"}));
+    m_trusted = false; // focusing needs no permission
+    m_windows.desktop = {window(1, {0, 0, 800, 600}, strangerPid)};
+    m_catalog.listWindows();
+    EXPECT_EQ(m_catalog.focus(1), CommandResult::ok("Showing Stranger"));
+}
+
+// The real backend without a display: nothing listed, nothing done, no crash.
+TEST(WindowSystemTest, WithoutADisplayEveryRequestIsRefused)
+{
+    const QByteArray saved = qgetenv("DISPLAY");
+    qunsetenv("DISPLAY");
+    FakeApplications apps;
+    const auto system = makeWindowSystem(nullptr);
+    WindowCatalog catalog(*system, apps, [] { return true; });
+    EXPECT_TRUE(catalog.listWindows().empty());
+    EXPECT_EQ(catalog.perform(WindowAction::center), CommandResult::failure("No window to move"));
+    EXPECT_FALSE(system->frame(1) || system->workArea({0, 0}) || system->activate(1) ||
+                 system->grabJpeg(1, 10, 10, 60));
+    system->setFrame(1, {0, 0, 10, 10});
+    system->close(1);
+    system->minimize(1);
+    system->toggleFullScreen(1);
+    system->sendToBack(1);
+    qputenv("DISPLAY", saved);
+}
+
+} // namespace
+} // namespace orvane
