@@ -1,5 +1,8 @@
 // orvane: the desktop half of the phone remote control.
 #include "commands/dispatcher.h"
+#include "macinfo/mac_info.h"
+#include "macinfo/stats_provider.h"
+#include "platform/icons.h"
 #include "platform/host.h"
 #include "platform/platform.h"
 #include "platform/service_advertiser.h"
@@ -123,6 +126,25 @@ int main(int argc, char** argv)
     orvane::CommandDispatcher commands(std::move(commandEnvironment));
     environment.commands = &commands;
     environment.accessibilityCheck = [&commands] { return commands.accessibilityGranted(); };
+    environment.screenRecordingCheck = [&platform] {
+        return !platform.displays->activeDisplays().empty();
+    };
+
+    orvane::MacInfoProvider macInfo(orvane::SystemFiles("/"), [](bool laptop) {
+        QStringList names = {QStringLiteral("computer")};
+        if (laptop)
+            names.prepend(QStringLiteral("computer-laptop"));
+        auto png = orvane::themeIconPng(names, 256);
+        return png ? std::optional<orvane::Bytes>(orvane::Bytes(png->begin(), png->end()))
+                   : std::nullopt;
+    });
+    orvane::StatsProvider stats(
+        orvane::SystemFiles("/"), [&platform] { return platform.applications->runningApps(); },
+        [] { return QDeadlineTimer::current(Qt::PreciseTimer).deadlineNSecs(); },
+        ::sysconf(_SC_CLK_TCK));
+    environment.macInfo = &macInfo;
+    environment.stats = &stats;
+    environment.workspaceEvents = platform.events.get();
 
     orvane::OrvaneServer server(std::move(environment));
     // The windowed shell is not built yet, so the terminal is the face of

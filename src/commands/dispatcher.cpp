@@ -1,4 +1,5 @@
 #include "dispatcher.h"
+#include "protocol/overloaded.h"
 
 #include "labels.h"
 
@@ -7,11 +8,6 @@
 namespace orvane {
 
 namespace {
-
-template <class... F>
-struct Overloaded : F... {
-    using F::operator()...;
-};
 
 constexpr std::int64_t maximumPresses = 60;
 

@@ -47,6 +47,10 @@ public:
     void postPointerEvent(const PointerEvent& event, std::uint32_t displayID);
 
     DesktopCommands& desktop() { return m_desktop; }
+    MediaCommands& media() { return *m_env.media; }
+    SystemCommands& system() { return *m_env.system; }
+    WindowCommands& windows() { return *m_env.windows; }
+    ApplicationCatalog& applications() { return *m_env.platform->applications; }
     PointerDriver& pointer() { return m_pointer; }
     Platform& platform() { return *m_env.platform; }
 

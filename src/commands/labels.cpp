@@ -1,4 +1,5 @@
 #include "labels.h"
+#include "protocol/overloaded.h"
 
 #include "command_result.h"
 
@@ -8,11 +9,6 @@
 namespace orvane {
 
 namespace {
-
-template <class... F>
-struct Overloaded : F... {
-    using F::operator()...;
-};
 
 QString fromUtf8(const std::string& text)
 {

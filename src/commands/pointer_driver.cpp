@@ -1,4 +1,5 @@
 #include "pointer_driver.h"
+#include "protocol/overloaded.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,11 +7,6 @@
 namespace orvane {
 
 namespace {
-
-template <class... F>
-struct Overloaded : F... {
-    using F::operator()...;
-};
 
 // A normalised coordinate: at most 0 is the near edge, above 1 the far edge.
 // NaN counts as 0.

@@ -6,6 +6,7 @@
 #include "platform/pasteboard.h"
 #include "platform/power.h"
 #include "platform/workspace.h"
+#include "platform/workspace_events.h"
 
 #include <memory>
 
@@ -19,6 +20,7 @@ struct Platform {
     std::unique_ptr<Workspace> workspace;
     std::unique_ptr<Pasteboard> pasteboard;
     std::unique_ptr<Power> power;
+    std::unique_ptr<WorkspaceEvents> events;
 };
 
 // The real backends of this system, sharing one display connection.

@@ -232,8 +232,7 @@ void OrvaneServer::finishAuthentication(const Uuid& id, Uuid deviceID, QString n
             device.name = name.toStdString();
     }
     setTrustedDevices(std::move(trusted));
-
-    sendMessage(msg::Welcome{m_macName.toStdString(), m_accessibilityGranted}, id);
+    sendInitialState(id);
 }
 
 // ------------------------------------------------------------------ trusted devices

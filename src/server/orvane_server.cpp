@@ -1,4 +1,5 @@
 #include "orvane_server.h"
+#include "published.h"
 
 #include "received_files.h"
 #include "tcp_transport.h"
@@ -38,11 +39,16 @@ OrvaneServer::OrvaneServer(ServerEnvironment environment, QObject* parent)
             m_advertisedName = name;
         };
     }
+    watchWorkspace();
 }
 
 void OrvaneServer::start()
 {
+    // The stored keep-awake switch holds from launch, before any phone asks.
+    if (m_env.commands)
+        m_env.commands->system().setKeepAwake(m_keepsAwake);
     startListener();
+    startPeriodicTasks();
 }
 
 OrvaneServer::~OrvaneServer()
@@ -274,18 +280,6 @@ QStringList OrvaneServer::deviceNames() const
 
 // ------------------------------------------------------------------ published fields
 
-namespace {
-// Published fields notify only when their value really changes.
-template <class T, class Signal>
-bool publish(OrvaneServer* server, T& field, T value, Signal changed)
-{
-    if (field == value)
-        return false;
-    field = std::move(value);
-    Q_EMIT(server->*changed)();
-    return true;
-}
-} // namespace
 
 void OrvaneServer::setListening(bool listening)
 {

@@ -7,6 +7,8 @@
 #include "user_defaults.h"
 
 #include "commands/dispatcher.h"
+#include "macinfo/mac_info.h"
+#include "macinfo/stats_provider.h"
 #include "platform/service_advertiser.h"
 #include "protocol/random.h"
 
@@ -35,6 +37,10 @@ struct ServerEnvironment {
     QString downloadsDir;                      // received files go to <this>/Orvane
     qint64 helloTimeoutMs = 0;                 // 0: the standard 10 s
     CommandDispatcher* commands = nullptr;     // none: commands go unanswered
+    MacInfoProvider* macInfo = nullptr;        // none: information goes unanswered
+    StatsProvider* stats = nullptr;            // none: statistics go unanswered
+    WorkspaceEvents* workspaceEvents = nullptr; // none: no frontmost or running pushes
+    std::function<bool()> screenRecordingCheck; // false when null
 };
 
 // The one central object: listener and advertisement, the connection
@@ -55,6 +61,8 @@ class OrvaneServer : public QObject {
     Q_PROPERTY(bool keepsAwake READ keepsAwake NOTIFY keepsAwakeChanged)
     Q_PROPERTY(bool remoteAccess READ remoteAccess NOTIFY remoteAccessChanged)
     Q_PROPERTY(QString lastCommand READ lastCommand NOTIFY lastCommandChanged)
+    Q_PROPERTY(bool screenRecordingGranted READ screenRecordingGranted NOTIFY screenRecordingGrantedChanged)
+    Q_PROPERTY(bool mediaPermissionDenied READ mediaPermissionDenied NOTIFY mediaPermissionDeniedChanged)
 
 public:
     struct Device {
@@ -112,6 +120,22 @@ public:
     bool keepsAwake() const { return m_keepsAwake; }
     bool remoteAccess() const { return m_remoteAccess; }
     const QString& lastCommand() const { return m_lastCommand; }
+    bool screenRecordingGranted() const { return m_screenRecordingGranted; }
+    bool mediaPermissionDenied() const { return m_mediaPermissionDenied; }
+
+    // Pushed updates (updates.cpp). The periodic tasks call these on their
+    // intervals; they are public so their rules can be exercised directly.
+    static constexpr int permissionPollMs = 2000;
+    static constexpr int infoPushMs = 30'000;
+    static constexpr int nowPlayingPollMs = 1500;
+    static constexpr int nowPlayingRefreshMs = 350;
+    void permissionPoll();
+    void pushMacInfo();
+    void nowPlayingPoll();
+    std::int64_t nowPlayingTick() const { return m_nowPlayingTick; }
+    std::optional<MacApp> currentFrontmostApp();
+    // Stores the switch and holds or releases the keep-awake inhibitor.
+    void setKeepAwake(bool on);
     // The display pointer events land on; 0 is the main display.
     std::uint32_t selectedDisplay() const { return m_selectedDisplay; }
     // The text a QR code carries for the pending pairing; empty without one.
@@ -148,6 +172,8 @@ Q_SIGNALS:
     void keepsAwakeChanged();
     void remoteAccessChanged();
     void lastCommandChanged();
+    void screenRecordingGrantedChanged();
+    void mediaPermissionDeniedChanged();
     // The port each time the listener becomes ready.
     void listening(quint16 port);
 
@@ -179,6 +205,19 @@ private:
     void handlePointer(const Uuid& id, const PointerEvent& event);
     QString deviceName(const Uuid& id) const;
     void setLastCommand(QString label);
+    void sendAppCatalog(const Uuid& id);
+    void sendIcons(const Uuid& id, std::vector<std::string> bundleIDs);
+    void sendWindows(const Uuid& id);
+    void sendStats(const Uuid& id);
+    MacInfo buildMacInfo(bool includeImage);
+
+    // Pushed updates (updates.cpp).
+    void startPeriodicTasks();
+    void watchWorkspace();
+    void frontmostChanged();
+    void applicationsChanged();
+    void sendInitialState(const Uuid& id);
+    void setAccessibilityGranted(bool granted);
 
     // Trusted devices (trusted_devices.cpp).
     void setTrustedDevices(std::vector<TrustedDevice> devices);
@@ -206,6 +245,16 @@ private:
     bool m_remoteAccess = true;
     QString m_lastCommand;
     std::uint32_t m_selectedDisplay = 0;
+    bool m_screenRecordingGranted = false;
+    bool m_mediaPermissionDenied = false;
+    std::optional<NowPlaying> m_lastNowPlaying;
+    std::int64_t m_nowPlayingTick = 0;
+    std::optional<SystemState> m_lastSystemState;
+    std::optional<MacApp> m_lastFrontmost;
+    std::optional<std::vector<std::string>> m_lastRunningApps;
+    QTimer m_pollTimer;
+    QTimer m_infoTimer;
+    QTimer m_nowPlayingTimer;
 
     std::unique_ptr<QTcpServer> m_listener;
     QTimer m_restartTimer;

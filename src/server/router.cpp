@@ -1,7 +1,10 @@
 // What an authenticated phone may ask for: commands with their results and
 // activity lines, and pointer input.
 #include "orvane_server.h"
+#include "protocol/overloaded.h"
+#include "published.h"
 
+#include "commands/app_matching.h"
 #include "commands/labels.h"
 
 #include <QPointer>
@@ -9,11 +12,6 @@
 namespace orvane {
 
 namespace {
-
-template <class... F>
-struct Overloaded : F... {
-    using F::operator()...;
-};
 
 // Media, system and music commands do not count as someone at the desktop:
 // they must not wake the display.
@@ -36,9 +34,88 @@ void OrvaneServer::route(const Uuid& id, const OrvaneMessage& message)
                            sendMessage(msg::Clipboard{{m_env.commands->desktop().clipboardText()}},
                                        id);
                    },
+                   [&](const msg::RequestInfo&) {
+                       if (m_env.macInfo)
+                           sendMessage(msg::Info{{buildMacInfo(false)}}, id);
+                   },
+                   [&](const msg::RequestApps&) { sendAppCatalog(id); },
+                   [&](const msg::RequestIcons& request) { sendIcons(id, request.value); },
+                   [&](const msg::RequestWindows&) { sendWindows(id); },
+                   [&](const msg::RequestStats&) { sendStats(id); },
                    [](const auto&) {},
                },
                message);
+}
+
+void OrvaneServer::sendAppCatalog(const Uuid& id)
+{
+    if (!m_env.commands)
+        return;
+    ApplicationCatalog& apps = m_env.commands->applications();
+    std::vector<InstalledApp> installed = apps.installedApps();
+    sortByName(installed);
+    AppCatalogPayload catalog;
+    for (const InstalledApp& app : installed)
+        catalog.apps.push_back(MacApp{app.bundleID.toStdString(), app.name.toStdString()});
+    for (const QString& bundleID : apps.dockApps())
+        catalog.dock.push_back(bundleID.toStdString());
+    for (const RunningApp& app : apps.runningApps()) {
+        if (!app.bundleID.isEmpty())
+            catalog.running.push_back(app.bundleID.toStdString());
+    }
+    sendMessage(msg::AppCatalog{{std::move(catalog)}}, id);
+}
+
+void OrvaneServer::sendIcons(const Uuid& id, std::vector<std::string> bundleIDs)
+{
+    if (!m_env.commands)
+        return;
+    // Rendering an icon takes a while; one per event-loop turn keeps other
+    // phones and this one's commands flowing. A phone that asks for more
+    // than a launcher can show gets the first ones.
+    constexpr std::size_t maximumIcons = 500;
+    if (bundleIDs.size() > maximumIcons)
+        bundleIDs.resize(maximumIcons);
+    auto pending = std::make_shared<std::vector<std::string>>(std::move(bundleIDs));
+    auto next = std::make_shared<std::function<void(std::size_t)>>();
+    QPointer<OrvaneServer> self(this);
+    *next = [self, id, pending, weakNext = std::weak_ptr(next)](std::size_t index) {
+        if (!self || !self->m_connections.count(id) || index >= pending->size())
+            return;
+        const std::string& bundleID = (*pending)[index];
+        auto png = self->m_env.commands->applications().iconPng(QString::fromStdString(bundleID), 128);
+        if (png)
+            self->sendMessage(msg::AppIcon{bundleID, Bytes(png->begin(), png->end())}, id);
+        if (auto again = weakNext.lock())
+            QTimer::singleShot(0, self, [again, index] { (*again)(index + 1); });
+    };
+    // The chain owns itself through the timers' captures until it ends.
+    QTimer::singleShot(0, this, [next] { (*next)(0); });
+}
+
+void OrvaneServer::sendWindows(const Uuid& id)
+{
+    if (!m_env.commands)
+        return;
+    std::vector<MacWindow> windows = m_env.commands->windows().listWindows();
+    sendMessage(msg::Windows{{windows}}, id);
+    QPointer<OrvaneServer> self(this);
+    for (const MacWindow& window : windows) {
+        std::uint32_t windowID = window.id;
+        QTimer::singleShot(0, this, [self, id, windowID] {
+            if (!self || !self->m_connections.count(id))
+                return;
+            if (auto jpeg = self->m_env.commands->windows().captureThumbnail(windowID))
+                self->sendMessage(msg::WindowThumbnail{windowID, Bytes(jpeg->begin(), jpeg->end())},
+                                  id);
+        });
+    }
+}
+
+void OrvaneServer::sendStats(const Uuid& id)
+{
+    if (m_env.stats)
+        sendMessage(msg::Stats{{m_env.stats->stats()}}, id);
 }
 
 void OrvaneServer::runCommand(const Uuid& id, const msg::Run& run)
@@ -64,6 +141,14 @@ void OrvaneServer::runCommand(const Uuid& id, const msg::Run& run)
                               msg::Result{requestID, result.success, result.message.toStdString()},
                               id);
                       });
+    // Players and the mixer take a moment to show the change.
+    if (std::holds_alternative<command::Media>(run.command) ||
+        std::holds_alternative<command::System>(run.command) ||
+        std::holds_alternative<command::PlayMusic>(run.command))
+        QTimer::singleShot(nowPlayingRefreshMs, this, [self] {
+            if (self)
+                self->nowPlayingPoll();
+        });
 }
 
 void OrvaneServer::handlePointer(const Uuid&, const PointerEvent& event)

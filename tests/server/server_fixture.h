@@ -3,6 +3,7 @@
 #include "test_phone.h"
 
 #include "platform/fake/fake_advertiser.h"
+#include "fake_families.h"
 #include "platform/fake/fake_platform.h"
 
 #include <QCoreApplication>
@@ -61,8 +62,29 @@ protected:
         CommandEnvironment commandEnv;
         commandEnv.platform = &fakes.platform;
         commandEnv.monotonicMs = [this] { return clockMs; };
+        auto mediaFamily = std::make_unique<FakeMedia>();
+        auto systemFamily = std::make_unique<FakeSystem>();
+        auto windowFamily = std::make_unique<FakeWindows>();
+        media = mediaFamily.get();
+        system = systemFamily.get();
+        windows = windowFamily.get();
+        commandEnv.media = std::move(mediaFamily);
+        commandEnv.system = std::move(systemFamily);
+        commandEnv.windows = std::move(windowFamily);
         commands = std::make_unique<CommandDispatcher>(std::move(commandEnv));
         env.commands = commands.get();
+        env.accessibilityCheck = [this] { return accessibility; };
+        env.screenRecordingCheck = [this] { return accessibility; };
+        macInfo = std::make_unique<MacInfoProvider>(
+            SystemFiles(dir.path().toStdString() + "/root"),
+            [](bool) -> std::optional<Bytes> { return Bytes{1, 2, 3}; });
+        env.macInfo = macInfo.get();
+        stats = std::make_unique<StatsProvider>(
+            SystemFiles(dir.path().toStdString() + "/root"),
+            [this] { return fakes.applications->running; }, [this] { return clockMs * 1'000'000; },
+            100);
+        env.stats = stats.get();
+        env.workspaceEvents = fakes.events;
         server = std::make_unique<OrvaneServer>(std::move(env));
         server->setPairingPanel(&panel);
     }
@@ -96,6 +118,12 @@ protected:
     qint64 clockMs = 1'000'000;
     RecordingPanel panel;
     FakePlatform fakes;
+    FakeMedia* media = nullptr;
+    FakeSystem* system = nullptr;
+    FakeWindows* windows = nullptr;
+    bool accessibility = true;
+    std::unique_ptr<MacInfoProvider> macInfo;
+    std::unique_ptr<StatsProvider> stats;
     std::unique_ptr<CommandDispatcher> commands;
     std::unique_ptr<OrvaneServer> server;
 };

@@ -156,6 +156,12 @@ public:
     void declareUserActivity() override { ++activityDeclarations; }
 };
 
+class FakeWorkspaceEvents final : public WorkspaceEvents {
+public:
+    std::optional<std::int32_t> pid;
+    std::optional<std::int32_t> frontmostPid() override { return pid; }
+};
+
 // A Platform made of fakes, with typed handles to each.
 struct FakePlatform {
     FakeInput* input;
@@ -164,6 +170,7 @@ struct FakePlatform {
     FakeWorkspace* workspace;
     FakePasteboard* pasteboard;
     FakePower* power;
+    FakeWorkspaceEvents* events;
     Platform platform;
 
     FakePlatform()
@@ -174,14 +181,16 @@ struct FakePlatform {
         auto ws = std::make_unique<FakeWorkspace>();
         auto pb = std::make_unique<FakePasteboard>();
         auto pw = std::make_unique<FakePower>();
+        auto ev = std::make_unique<FakeWorkspaceEvents>();
         input = in.get();
         displays = ds.get();
         applications = apps.get();
         workspace = ws.get();
         pasteboard = pb.get();
         power = pw.get();
+        events = ev.get();
         platform = Platform{std::move(in), std::move(ds), std::move(apps),
-                            std::move(ws), std::move(pb), std::move(pw)};
+                            std::move(ws), std::move(pb), std::move(pw), std::move(ev)};
     }
 };
 

@@ -1,5 +1,8 @@
 #include "platform/platform.h"
 
+#include "platform/icons.h"
+
+#include "app_icons.h"
 #include "x11_connection.h"
 
 namespace orvane {
@@ -14,7 +17,17 @@ Platform makePlatform()
     platform.workspace = makeWorkspace();
     platform.pasteboard = makePasteboard();
     platform.power = makePower(x11);
+    platform.events = makeWorkspaceEvents();
     return platform;
+}
+
+std::optional<QByteArray> themeIconPng(const QStringList& names, int pixels)
+{
+    for (const QString& name : names) {
+        if (auto png = renderIconPng(name, pixels))
+            return png;
+    }
+    return std::nullopt;
 }
 
 bool desktopDisplayReachable()

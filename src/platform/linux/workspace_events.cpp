@@ -1,0 +1,133 @@
+#include "platform/workspace_events.h"
+
+#include "sleep_watcher.h"
+#include "x11_connection.h"
+
+#include <QDBusConnection>
+#include <QSocketNotifier>
+
+#include <xcb/randr.h>
+
+namespace orvane {
+
+SleepWatcher::SleepWatcher(std::function<void()> onWake, QObject* parent)
+    : QObject(parent), m_onWake(std::move(onWake))
+{
+}
+
+void SleepWatcher::prepareForSleep(bool sleeping)
+{
+    if (!sleeping && m_onWake)
+        m_onWake();
+}
+
+namespace {
+
+// Root-window property changes and RandR notifications arrive on a
+// connection of their own: the shared one is read by the input backends,
+// which drop events they do not expect.
+class X11WorkspaceEvents final : public WorkspaceEvents {
+public:
+    X11WorkspaceEvents()
+        : m_sleep([this] {
+              if (onWake)
+                  onWake();
+          })
+    {
+        listen();
+        QDBusConnection::systemBus().connect(
+            QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+            QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"),
+            &m_sleep, SLOT(prepareForSleep(bool)));
+    }
+
+    std::optional<std::int32_t> frontmostPid() override
+    {
+        if (!m_x11.ensureConnected())
+            return std::nullopt;
+        auto active = cardinal(m_x11.root(), "_NET_ACTIVE_WINDOW", XCB_ATOM_WINDOW);
+        if (!active || *active == 0)
+            return std::nullopt;
+        auto pid = cardinal(*active, "_NET_WM_PID", XCB_ATOM_CARDINAL);
+        if (!pid || *pid == 0 || *pid > INT32_MAX)
+            return std::nullopt;
+        return static_cast<std::int32_t>(*pid);
+    }
+
+private:
+    void listen()
+    {
+        if (!m_x11.ensureConnected())
+            return;
+        xcb_connection_t* c = m_x11.get();
+        m_activeAtom = m_x11.atom("_NET_ACTIVE_WINDOW");
+        m_clientListAtom = m_x11.atom("_NET_CLIENT_LIST");
+        const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+        xcb_change_window_attributes(c, m_x11.root(), XCB_CW_EVENT_MASK, &mask);
+        const xcb_query_extension_reply_t* randr = xcb_get_extension_data(c, &xcb_randr_id);
+        if (randr && randr->present) {
+            m_randrBase = randr->first_event;
+            xcb_randr_select_input(c, m_x11.root(), XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE);
+        }
+        xcb_flush(c);
+        m_notifier = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(c),
+                                                       QSocketNotifier::Read);
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { drain(); });
+    }
+
+    void drain()
+    {
+        xcb_connection_t* c = m_x11.get();
+        if (!c || xcb_connection_has_error(c)) {
+            m_notifier.reset(); // the display went away; nothing more will come
+            return;
+        }
+        bool frontmost = false, applications = false, screens = false;
+        while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
+            std::uint8_t type = event->response_type & 0x7F;
+            if (type == XCB_PROPERTY_NOTIFY) {
+                auto* property = reinterpret_cast<xcb_property_notify_event_t*>(event);
+                frontmost |= property->atom == m_activeAtom;
+                applications |= property->atom == m_clientListAtom;
+            } else if (m_randrBase && type == m_randrBase + XCB_RANDR_SCREEN_CHANGE_NOTIFY) {
+                screens = true;
+            }
+            std::free(event);
+        }
+        // One callback per kind and batch: a window manager rewrites these
+        // properties several times while a window opens.
+        if (applications && onApplicationsChanged)
+            onApplicationsChanged();
+        if (frontmost && onFrontmostChanged)
+            onFrontmostChanged();
+        if (screens && onScreensChanged)
+            onScreensChanged();
+    }
+
+    std::optional<std::uint32_t> cardinal(xcb_window_t window, std::string_view name,
+                                          xcb_atom_t type)
+    {
+        xcb_connection_t* c = m_x11.get();
+        auto cookie = xcb_get_property(c, 0, window, m_x11.atom(name), type, 0, 1);
+        XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(c, cookie, nullptr));
+        if (!reply || reply->format != 32 || xcb_get_property_value_length(reply.get()) < 4)
+            return std::nullopt;
+        return *static_cast<std::uint32_t*>(xcb_get_property_value(reply.get()));
+    }
+
+    X11Connection m_x11;
+    SleepWatcher m_sleep;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    xcb_atom_t m_activeAtom = XCB_ATOM_NONE;
+    xcb_atom_t m_clientListAtom = XCB_ATOM_NONE;
+    std::uint8_t m_randrBase = 0;
+};
+
+} // namespace
+
+std::unique_ptr<WorkspaceEvents> makeWorkspaceEvents()
+{
+    return std::make_unique<X11WorkspaceEvents>();
+}
+
+} // namespace orvane

@@ -1,0 +1,234 @@
+// What paired phones hear without asking, and the information requests:
+// the state after authentication, permission changes, now playing with its
+// regular re-send, the system state, frontmost and running applications,
+// icons, windows and statistics.
+#include "server_fixture.h"
+
+namespace orvane::test {
+namespace {
+
+class Updates : public ServerFixture {
+protected:
+    std::unique_ptr<TestPhone> pairedPhone(std::string name = "Phone")
+    {
+        auto phone = newPhone(std::move(name));
+        pair(*phone);
+        phone->takeReceived();
+        return phone;
+    }
+
+    static std::vector<std::string> cases(const std::vector<TestPhone::Received>& received)
+    {
+        std::vector<std::string> names;
+        for (const auto& r : received)
+            names.emplace_back(caseName(r.message));
+        return names;
+    }
+
+    static NowPlaying track(std::string title, std::int64_t volume = 50, double position = 0)
+    {
+        NowPlaying playing;
+        playing.player = MediaPlayer::spotify;
+        playing.title = std::move(title);
+        playing.artist = "Artist";
+        playing.isPlaying = true;
+        playing.volume = volume;
+        playing.position = position;
+        return playing;
+    }
+};
+
+TEST_F(Updates, AuthenticationSendsTheFiveMessagesInOrder)
+{
+    fakes.applications->running = {{77, "org.gnome.Calculator", "Calculator", "x"}};
+    fakes.events->pid = 77;
+    media->playing = track("Song");
+    system->state = {40, false, true, false};
+    auto phone = newPhone();
+    phone->sendHello(false);
+    phone->takeReceived();
+    phone->useCode(server->pairingRequest()->code.toStdString());
+    phone->sendSealed(msg::Authenticate{});
+    auto received = phone->takeReceived();
+    EXPECT_EQ(cases(received), (std::vector<std::string>{"paired", "welcome", "macInfo",
+                                                         "nowPlaying", "systemState",
+                                                         "frontmostApp"}));
+    auto info = find<msg::Info>(received);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->value.imagePNG, (Bytes{1, 2, 3})) << "the picture only at authentication";
+    EXPECT_EQ(info->value.name, "Desk");
+    EXPECT_EQ(find<msg::FrontmostApp>(received)->value,
+              (MacApp{"org.gnome.Calculator", "Calculator"}));
+
+    phone->sendSealed(msg::RequestInfo{});
+    info = find<msg::Info>(phone->takeReceived());
+    ASSERT_TRUE(info);
+    EXPECT_FALSE(info->value.imagePNG);
+}
+
+TEST_F(Updates, NowPlayingIsSentOnChangeAndOnEveryFourthPoll)
+{
+    server->nowPlayingPoll();
+    EXPECT_EQ(server->nowPlayingTick(), 0) << "no phone, no work";
+    EXPECT_EQ(media->reads, 0);
+
+    auto phone = pairedPhone();
+    media->playing = track("One");
+    std::vector<int> sentAt;
+    for (int poll = 1; poll <= 9; ++poll) {
+        // Position and album changes alone are not news.
+        media->playing->position = poll;
+        media->playing->album = "Album " + std::to_string(poll);
+        server->nowPlayingPoll();
+        if (find<msg::Track>(phone->takeReceived()))
+            sentAt.push_back(poll);
+    }
+    EXPECT_EQ(sentAt, (std::vector<int>{1, 4, 8}));
+
+    media->playing->volume = 70; // a change goes out at once
+    server->nowPlayingPoll();
+    EXPECT_TRUE(find<msg::Track>(phone->takeReceived()));
+    media->playing.reset();
+    server->nowPlayingPoll();
+    auto stopped = find<msg::Track>(phone->takeReceived());
+    ASSERT_TRUE(stopped);
+    EXPECT_FALSE(stopped->value);
+}
+
+TEST_F(Updates, SystemStateAndMediaPermissionFollowChanges)
+{
+    auto phone = pairedPhone();
+    system->state = {30, false, false, false};
+    media->denied = true;
+    server->nowPlayingPoll();
+    auto first = phone->takeReceived();
+    ASSERT_TRUE(find<msg::State>(first));
+    EXPECT_TRUE(server->mediaPermissionDenied());
+    server->nowPlayingPoll();
+    EXPECT_FALSE(find<msg::State>(phone->takeReceived())) << "unchanged";
+    system->state.isMuted = true;
+    server->nowPlayingPoll();
+    auto changed = find<msg::State>(phone->takeReceived());
+    ASSERT_TRUE(changed);
+    EXPECT_TRUE(changed->value.isMuted);
+}
+
+TEST_F(Updates, MediaAndSystemCommandsRefreshNowPlayingShortlyAfter)
+{
+    auto phone = pairedPhone();
+    media->playing = track("Before");
+    server->nowPlayingPoll();
+    phone->takeReceived();
+    media->playing = track("After");
+    int readsBefore = media->reads;
+    phone->sendSealed(msg::Run{makeUuid(systemRandom()), command::Media{{media::Next{}}}});
+    EXPECT_FALSE(find<msg::Track>(phone->takeReceived())) << "not before the players settle";
+    ASSERT_TRUE(pumpUntil([&] { return media->reads > readsBefore; }, 2000));
+    auto refreshed = find<msg::Track>(phone->takeReceived());
+    ASSERT_TRUE(refreshed && refreshed->value);
+    EXPECT_EQ(refreshed->value->title, "After");
+}
+
+TEST_F(Updates, PermissionChangesResendWelcomeToEveryPairedPhoneInOrder)
+{
+    auto first = pairedPhone("First");
+    auto second = pairedPhone("Second");
+    auto stranger = newPhone();
+    stranger->sendHello(false);
+    stranger->takeReceived();
+
+    server->permissionPoll();
+    EXPECT_TRUE(first->takeReceived().empty()) << "nothing changed";
+    accessibility = false;
+    server->permissionPoll();
+    auto welcome = find<msg::Welcome>(first->takeReceived());
+    ASSERT_TRUE(welcome);
+    EXPECT_FALSE(welcome->accessibilityGranted);
+    EXPECT_TRUE(find<msg::Welcome>(second->takeReceived()));
+    EXPECT_TRUE(stranger->takeReceived().empty()) << "unpaired phones hear nothing";
+    EXPECT_FALSE(server->screenRecordingGranted());
+
+    server->pushMacInfo();
+    EXPECT_TRUE(find<msg::Info>(first->takeReceived()));
+    EXPECT_TRUE(stranger->takeReceived().empty());
+}
+
+TEST_F(Updates, FrontmostAndRunningApplicationsArePushedWhenTheyChange)
+{
+    auto phone = pairedPhone();
+    fakes.applications->running = {{5, "org.a", "A", "a"}, {6, "", "Untitled", ""},
+                                   {7, "orvane", "Orvane", "orvane"}};
+    fakes.events->pid = 5;
+    fakes.events->onFrontmostChanged();
+    auto frontmost = find<msg::FrontmostApp>(phone->takeReceived());
+    ASSERT_TRUE(frontmost);
+    EXPECT_EQ(frontmost->value, (MacApp{"org.a", "A"}));
+    fakes.events->onFrontmostChanged();
+    EXPECT_TRUE(phone->takeReceived().empty()) << "the same application again";
+    for (int pid : {6, 7}) { // no identifier, and ourselves, count as none
+        fakes.events->pid = pid;
+        fakes.events->onFrontmostChanged();
+    }
+    auto none = phone->takeReceived();
+    ASSERT_EQ(none.size(), 1u);
+    EXPECT_FALSE(std::get<msg::FrontmostApp>(none[0].message).value);
+
+    fakes.events->onApplicationsChanged();
+    auto running = find<msg::RunningApps>(phone->takeReceived());
+    ASSERT_TRUE(running);
+    EXPECT_EQ(running->value, (std::vector<std::string>{"org.a", "orvane"}));
+    fakes.events->onApplicationsChanged();
+    EXPECT_TRUE(phone->takeReceived().empty()) << "another window of the same apps";
+}
+
+TEST_F(Updates, CatalogueIconsWindowsAndStatistics)
+{
+    auto phone = pairedPhone();
+    auto& apps = *fakes.applications;
+    apps.installed = {{"b", "App 10", "b", ""}, {"a", "app 9", "a", ""}};
+    apps.dock = {"a"};
+    apps.running = {{3, "b", "App 10", "b"}, {4, "", "x", ""}};
+    phone->sendSealed(msg::RequestApps{});
+    auto catalog = find<msg::AppCatalog>(phone->takeReceived());
+    ASSERT_TRUE(catalog);
+    EXPECT_EQ(catalog->value.apps, (std::vector<MacApp>{{"a", "app 9"}, {"b", "App 10"}}));
+    EXPECT_EQ(catalog->value.dock, (std::vector<std::string>{"a"}));
+    EXPECT_EQ(catalog->value.running, (std::vector<std::string>{"b"}));
+
+    // 600 asked: at most 500 answered, unknown ones skipped, handed out one
+    // per event-loop turn.
+    for (int i = 0; i < 600; ++i)
+        apps.installed.push_back({QStringLiteral("id%1").arg(i), QStringLiteral("n"), "", ""});
+    std::vector<std::string> wanted = {"nope"};
+    for (int i = 0; i < 600; ++i)
+        wanted.push_back("id" + std::to_string(i));
+    phone->sendSealed(msg::RequestIcons{{wanted}});
+    EXPECT_TRUE(phone->takeReceived().empty()) << "icons come later, not in one go";
+    std::size_t icons = 0;
+    pumpUntil([&] {
+        for (const auto& r : phone->takeReceived())
+            icons += std::holds_alternative<msg::AppIcon>(r.message);
+        return icons >= 499;
+    });
+    pumpFor(50);
+    for (const auto& r : phone->takeReceived())
+        icons += std::holds_alternative<msg::AppIcon>(r.message);
+    EXPECT_EQ(icons, 499u);
+
+    windows->windows = {{1, "b", "B", "One", true}, {2, "b", "B", "Two", false}};
+    phone->sendSealed(msg::RequestWindows{});
+    auto listed = phone->takeReceived();
+    ASSERT_EQ(cases(listed), (std::vector<std::string>{"windows"}));
+    pumpFor(50);
+    auto thumbnails = phone->takeReceived();
+    ASSERT_EQ(cases(thumbnails), (std::vector<std::string>{"windowThumbnail"}));
+    EXPECT_EQ(std::get<msg::WindowThumbnail>(thumbnails[0].message).id, 1u);
+
+    phone->sendSealed(msg::RequestStats{});
+    auto stats = find<msg::Stats>(phone->takeReceived());
+    ASSERT_TRUE(stats);
+    EXPECT_EQ(stats->value.cpu, 0);
+}
+
+} // namespace
+} // namespace orvane::test
