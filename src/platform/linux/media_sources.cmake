@@ -1,3 +1,5 @@
 # Media players over MPRIS on the session bus.
-# list(APPEND ORVANE_MEDIA_SOURCES linux/....cpp)
-# Extra libraries: list(APPEND ORVANE_PLATFORM_EXTRA_LIBS ...)
+list(APPEND ORVANE_MEDIA_SOURCES
+  linux/mpris_players.cpp
+  linux/mpris_values.cpp
+)
