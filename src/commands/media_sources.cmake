@@ -1,2 +1,2 @@
 # The media command family.
-# list(APPEND ORVANE_COMMAND_FAMILY_SOURCES media_....cpp)
+list(APPEND ORVANE_COMMAND_FAMILY_SOURCES media_controller.cpp)

@@ -1,0 +1,346 @@
+#include "media_controller.h"
+
+#include "labels.h"
+
+#include <QUrl>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace orvane {
+
+namespace {
+
+template <class... F> struct Overloaded : F... {
+    using F::operator()...;
+};
+template <class... F> Overloaded(F...) -> Overloaded<F...>;
+
+constexpr double volumeStep = 0.10;
+constexpr std::int64_t usPerSecond = 1'000'000;
+constexpr auto int64Max = std::numeric_limits<std::int64_t>::max();
+constexpr auto int64Min = std::numeric_limits<std::int64_t>::min();
+
+// playerctld re-publishes whichever player was used last; taking it for
+// Music would send the commands to Spotify a second way.
+const QString proxyPlayer = QStringLiteral("playerctld");
+const QString spotifyName = QStringLiteral("spotify");
+
+// The names the user knows the players by, in every sentence.
+QString displayName(MediaPlayer player)
+{
+    return player == MediaPlayer::spotify ? QStringLiteral("Spotify") : QStringLiteral("Music");
+}
+
+// Whole seconds to microseconds, saturating instead of overflowing: phones
+// may send any double, and truncatedSeconds already saturates to int64.
+std::int64_t microseconds(std::int64_t seconds)
+{
+    constexpr std::int64_t limit = int64Max / usPerSecond;
+    return std::clamp(seconds, -limit, limit) * usPerSecond;
+}
+
+std::int64_t saturatingDifference(std::int64_t a, std::int64_t b)
+{
+    std::int64_t result = 0;
+    if (!__builtin_sub_overflow(a, b, &result))
+        return result;
+    return b < 0 ? int64Max : int64Min;
+}
+
+// Everything but ASCII letters and digits percent-encoded, from UTF-8: the
+// result is safe inside any URI, whatever the scheme's own rules.
+QString encodedQuery(const QString& query)
+{
+    return QString::fromLatin1(QUrl::toPercentEncoding(query, QByteArray(), "-._~"));
+}
+
+double seconds(std::int64_t microseconds)
+{
+    return std::max<std::int64_t>(microseconds, 0) / double(usPerSecond);
+}
+
+// 0..1 to a whole percentage. The small allowance keeps a volume that was
+// set as 29 % (0.29, stored as 0.28999...) from reading back as 28.
+std::int64_t percentOf(double volume)
+{
+    if (!std::isfinite(volume))
+        return 0;
+    return static_cast<std::int64_t>(std::clamp(volume * 100 + 1e-6, 0.0, 100.0));
+}
+
+std::optional<std::string> artworkOf(const QString& text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    if (text.isEmpty() || !url.isValid() || url.scheme().isEmpty())
+        return std::nullopt;
+    return text.toStdString();
+}
+
+} // namespace
+
+const QString& MediaController::Roster::nameOf(MediaPlayer player) const
+{
+    return player == MediaPlayer::spotify ? spotify : music;
+}
+
+MediaController::Roster MediaController::rosterOf(const QStringList& running)
+{
+    QStringList names = running;
+    names.sort();
+    Roster roster;
+    for (const QString& name : names) {
+        const bool isSpotify =
+            name == spotifyName || name.startsWith(spotifyName + QLatin1Char('.'));
+        if (isSpotify && roster.spotify.isEmpty())
+            roster.spotify = name;
+        else if (!isSpotify && name != proxyPlayer && roster.music.isEmpty())
+            roster.music = name;
+    }
+    return roster;
+}
+
+MediaController::MediaController(MediaPlayers& players, Workspace& workspace)
+    : m_players(players), m_workspace(workspace)
+{
+}
+
+MediaController::Roster MediaController::roster()
+{
+    return rosterOf(m_players.runningPlayers());
+}
+
+PlayerOutcome MediaController::note(PlayerOutcome outcome)
+{
+    m_permissionDenied = outcome == PlayerOutcome::refused;
+    return outcome;
+}
+
+CommandResult MediaController::failure(MediaPlayer player, PlayerOutcome outcome) const
+{
+    if (outcome == PlayerOutcome::refused)
+        return CommandResult::failure(
+            tr("Automation permission for %1 required on the Mac").arg(displayName(player)));
+    return CommandResult::failure(tr("%1 command didn't work").arg(displayName(player)));
+}
+
+std::optional<MediaPlayer> MediaController::playerForAction(const Roster& roster) const
+{
+    if (m_activePlayer && roster.isRunning(*m_activePlayer))
+        return m_activePlayer;
+    for (MediaPlayer player : {MediaPlayer::spotify, MediaPlayer::music}) {
+        if (roster.isRunning(player))
+            return player;
+    }
+    return std::nullopt;
+}
+
+CommandResult MediaController::perform(const MediaAction& action)
+{
+    const Roster running = roster();
+    const auto player = playerForAction(running);
+    if (!player)
+        return CommandResult::failure(tr("Neither Spotify nor Music is open"));
+    const PlayerOutcome outcome = carryOut(running.nameOf(*player), action);
+    if (outcome != PlayerOutcome::ok)
+        return failure(*player, outcome);
+    m_activePlayer = player;
+    return CommandResult::ok(mediaActionLabel(action));
+}
+
+PlayerOutcome MediaController::carryOut(const QString& name, const MediaAction& action)
+{
+    auto transport = [&](Transport command) { return note(m_players.transport(name, command)); };
+    return std::visit(
+        Overloaded{
+            [&](const media::Play&) { return transport(Transport::play); },
+            [&](const media::Pause&) { return transport(Transport::pause); },
+            [&](const media::PlayPause&) { return transport(Transport::playPause); },
+            [&](const media::Next&) { return transport(Transport::next); },
+            [&](const media::Previous&) { return transport(Transport::previous); },
+            [&](const media::VolumeUp&) { return changeVolume(name, volumeStep); },
+            [&](const media::VolumeDown&) { return changeVolume(name, -volumeStep); },
+            [&](const media::SetVolume& a) {
+                const auto percent = std::clamp<std::int64_t>(a.volume, 0, 100);
+                return note(m_players.setVolume(name, double(percent) / 100));
+            },
+            [&](const media::Seek& a) { return seekTo(name, a.position); },
+            [&](const media::Skip& a) {
+                return note(m_players.seekBy(name, microseconds(truncatedSeconds(a.seconds))));
+            },
+            [&](const media::ToggleShuffle&) { return toggleShuffle(name); },
+        },
+        action);
+}
+
+PlayerOutcome MediaController::changeVolume(const QString& name, double step)
+{
+    const auto current = note(m_players.state(name));
+    if (current.outcome != PlayerOutcome::ok)
+        return current.outcome;
+    if (!current.value.volume)
+        return PlayerOutcome::unsupported;
+    return note(m_players.setVolume(name, std::clamp(*current.value.volume + step, 0.0, 1.0)));
+}
+
+PlayerOutcome MediaController::seekTo(const QString& name, double position)
+{
+    const auto current = note(m_players.state(name));
+    if (current.outcome != PlayerOutcome::ok)
+        return current.outcome;
+    const PlayerState& state = current.value;
+    std::int64_t target = microseconds(std::max<std::int64_t>(truncatedSeconds(position), 0));
+    // A position past the end (a phone may send a huge or infinite one)
+    // means the end of the track, as it would on a seek bar.
+    if (state.lengthUs > 0)
+        target = std::min(target, state.lengthUs);
+    if (!state.trackId.isEmpty())
+        return note(m_players.setPosition(name, state.trackId, target));
+    // Without a track id only a relative move is possible.
+    return note(m_players.seekBy(name, saturatingDifference(target, state.positionUs)));
+}
+
+PlayerOutcome MediaController::toggleShuffle(const QString& name)
+{
+    const auto current = note(m_players.state(name));
+    if (current.outcome != PlayerOutcome::ok)
+        return current.outcome;
+    if (!current.value.shuffle)
+        return PlayerOutcome::unsupported;
+    return note(m_players.setShuffle(name, !*current.value.shuffle));
+}
+
+MediaPlayer MediaController::searchTarget(std::optional<MediaPlayer> requested,
+                                          const Roster& roster) const
+{
+    if (requested)
+        return *requested;
+    if (m_activePlayer && roster.isRunning(*m_activePlayer))
+        return *m_activePlayer;
+    if (roster.isRunning(MediaPlayer::spotify) && !roster.isRunning(MediaPlayer::music))
+        return MediaPlayer::spotify;
+    return MediaPlayer::music;
+}
+
+CommandResult MediaController::playMusic(const std::string& query,
+                                         std::optional<MediaPlayer> player)
+{
+    const QString trimmed = QString::fromUtf8(query).trimmed();
+    if (trimmed.isEmpty())
+        return perform(media::Play{});
+    const Roster running = roster();
+    if (searchTarget(player, running) == MediaPlayer::spotify)
+        return searchSpotify(trimmed, running);
+    return searchMusic(trimmed, running);
+}
+
+CommandResult MediaController::searchSpotify(const QString& query, const Roster& roster)
+{
+    const QString uri = QStringLiteral("spotify:search:") + encodedQuery(query);
+    bool opened = false;
+    if (roster.isRunning(MediaPlayer::spotify)) {
+        const PlayerOutcome outcome = note(m_players.openUri(roster.spotify, uri));
+        if (outcome == PlayerOutcome::refused)
+            return failure(MediaPlayer::spotify, outcome);
+        opened = outcome == PlayerOutcome::ok;
+    }
+    // Not running, or it would not take the URI: the desktop's handler for
+    // spotify: links starts Spotify, or hands the link to the running one.
+    if (!opened) {
+        const QUrl url = QUrl::fromEncoded(uri.toLatin1(), QUrl::StrictMode);
+        opened = url.isValid() && m_workspace.openUrl(url);
+    }
+    if (!opened)
+        return failure(MediaPlayer::spotify, PlayerOutcome::failed);
+    m_activePlayer = MediaPlayer::spotify;
+    return CommandResult::ok(tr("Opened “%1” in Spotify. Pick a result to play.").arg(query));
+}
+
+CommandResult MediaController::searchMusic(const QString& query, const Roster& roster)
+{
+    // With no player to ask, the catalogue search is the only place the
+    // query can go.
+    if (!roster.isRunning(MediaPlayer::music))
+        return notInLibrary(query);
+    const auto lists = note(m_players.playlists(roster.music));
+    if (lists.outcome == PlayerOutcome::refused || lists.outcome == PlayerOutcome::failed)
+        return failure(MediaPlayer::music, lists.outcome);
+    // A player without playlists simply has none that match.
+    const auto match = std::find_if(lists.value.begin(), lists.value.end(), [&](const auto& list) {
+        return list.name.contains(query, Qt::CaseInsensitive);
+    });
+    if (match == lists.value.end())
+        return notInLibrary(query);
+    const PlayerOutcome outcome = note(m_players.activatePlaylist(roster.music, match->id));
+    if (outcome != PlayerOutcome::ok)
+        return failure(MediaPlayer::music, outcome);
+    m_activePlayer = MediaPlayer::music;
+    return CommandResult::ok(tr("Playing %1").arg(match->name));
+}
+
+// Players offer no search of their track library, so a query that names no
+// playlist goes to the catalogue search. The answer is the same whether or
+// not a browser could be started for it.
+CommandResult MediaController::notInLibrary(const QString& query)
+{
+    const QString address =
+        QStringLiteral("https://music.apple.com/search?term=") + encodedQuery(query);
+    m_workspace.openUrl(QUrl::fromEncoded(address.toLatin1(), QUrl::StrictMode));
+    return CommandResult::failure(
+        tr("“%1” isn't in your library. Opened search in Music.").arg(query));
+}
+
+std::optional<NowPlaying> MediaController::readNowPlaying(MediaPlayer player)
+{
+    const Roster running = roster();
+    if (!running.isRunning(player))
+        return std::nullopt;
+    return readTrack(player, running.nameOf(player));
+}
+
+std::optional<NowPlaying> MediaController::readTrack(MediaPlayer player, const QString& name)
+{
+    const auto reply = note(m_players.state(name));
+    const PlayerState& state = reply.value;
+    if (reply.outcome != PlayerOutcome::ok || state.title.isEmpty())
+        return std::nullopt;
+    NowPlaying track;
+    track.player = player;
+    track.title = state.title.toStdString();
+    track.artist = state.artists.join(QStringLiteral(", ")).toStdString();
+    track.album = state.album.toStdString();
+    track.isPlaying = state.playbackStatus == QLatin1String("Playing");
+    track.position = seconds(state.positionUs);
+    track.duration = seconds(state.lengthUs);
+    track.volume = percentOf(state.volume.value_or(0));
+    track.artworkURL = artworkOf(state.artUrl);
+    return track;
+}
+
+std::optional<NowPlaying> MediaController::currentNowPlaying()
+{
+    const Roster running = roster();
+    std::vector<NowPlaying> tracks;
+    for (MediaPlayer player : {MediaPlayer::spotify, MediaPlayer::music}) {
+        if (!running.isRunning(player))
+            continue;
+        if (auto track = readTrack(player, running.nameOf(player)))
+            tracks.push_back(std::move(*track));
+    }
+    auto chosen = std::find_if(tracks.begin(), tracks.end(),
+                               [](const NowPlaying& track) { return track.isPlaying; });
+    if (chosen == tracks.end() && m_activePlayer) {
+        chosen = std::find_if(tracks.begin(), tracks.end(), [&](const NowPlaying& track) {
+            return track.player == *m_activePlayer;
+        });
+    }
+    if (chosen == tracks.end())
+        chosen = tracks.begin();
+    if (chosen == tracks.end())
+        return std::nullopt;
+    m_activePlayer = chosen->player;
+    return *chosen;
+}
+
+} // namespace orvane
