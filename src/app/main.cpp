@@ -1,5 +1,8 @@
 // orvane: the desktop half of the phone remote control.
 #include "commands/dispatcher.h"
+#include "commands/media_controller.h"
+#include "commands/system_commands.h"
+#include "commands/window_commands.h"
 #include "macinfo/mac_info.h"
 #include "macinfo/stats_provider.h"
 #include "platform/icons.h"
@@ -123,6 +126,21 @@ int main(int argc, char** argv)
     commandEnvironment.monotonicMs = [] {
         return QDeadlineTimer::current(Qt::PreciseTimer).deadline();
     };
+    // The keep-awake switch lives in the server's settings; the server exists
+    // before anything reads or writes it.
+    orvane::OrvaneServer* serverRef = nullptr;
+    auto inputWorks = [&platform] { return platform.input->isAvailable(); };
+    commandEnvironment.media =
+        std::make_unique<orvane::MediaController>(*platform.media, *platform.workspace);
+    commandEnvironment.system = std::make_unique<orvane::SystemActions>(
+        *platform.system, inputWorks,
+        [&serverRef] { return serverRef && serverRef->defaults().keepMacAwake(); },
+        [&serverRef](bool on) {
+            if (serverRef)
+                serverRef->defaults().setBool(QStringLiteral("keepMacAwake"), on);
+        });
+    commandEnvironment.windows = std::make_unique<orvane::WindowCatalog>(
+        *platform.windows, *platform.applications, inputWorks);
     orvane::CommandDispatcher commands(std::move(commandEnvironment));
     environment.commands = &commands;
     environment.accessibilityCheck = [&commands] { return commands.accessibilityGranted(); };
@@ -147,6 +165,7 @@ int main(int argc, char** argv)
     environment.workspaceEvents = platform.events.get();
 
     orvane::OrvaneServer server(std::move(environment));
+    serverRef = &server;
     // The windowed shell is not built yet, so the terminal is the face of
     // the program with or without a display.
     if (!options.headless)
@@ -156,5 +175,6 @@ int main(int argc, char** argv)
     server.start();
     int status = app.exec();
     server.setPairingPanel(nullptr);
+    serverRef = nullptr;
     return status;
 }

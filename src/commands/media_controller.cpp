@@ -151,14 +151,14 @@ CommandResult MediaController::perform(const MediaAction& action)
 
 PlayerOutcome MediaController::carryOut(const QString& name, const MediaAction& action)
 {
-    auto transport = [&](Transport command) { return note(m_players.transport(name, command)); };
+    auto transport = [&](PlaybackCommand command) { return note(m_players.transport(name, command)); };
     return std::visit(
         Overloaded{
-            [&](const media::Play&) { return transport(Transport::play); },
-            [&](const media::Pause&) { return transport(Transport::pause); },
-            [&](const media::PlayPause&) { return transport(Transport::playPause); },
-            [&](const media::Next&) { return transport(Transport::next); },
-            [&](const media::Previous&) { return transport(Transport::previous); },
+            [&](const media::Play&) { return transport(PlaybackCommand::play); },
+            [&](const media::Pause&) { return transport(PlaybackCommand::pause); },
+            [&](const media::PlayPause&) { return transport(PlaybackCommand::playPause); },
+            [&](const media::Next&) { return transport(PlaybackCommand::next); },
+            [&](const media::Previous&) { return transport(PlaybackCommand::previous); },
             [&](const media::VolumeUp&) { return changeVolume(name, volumeStep); },
             [&](const media::VolumeDown&) { return changeVolume(name, -volumeStep); },
             [&](const media::SetVolume& a) {

@@ -43,7 +43,7 @@ struct PlayerPlaylist {
     QString name;
 };
 
-enum class Transport { play, pause, playPause, next, previous };
+enum class PlaybackCommand { play, pause, playPause, next, previous };
 
 // The media players of the desktop session. A player is named by its
 // instance name: "spotify", "vlc", "vlc.instance42". Every request waits at
@@ -54,7 +54,7 @@ public:
     // The players running now, sorted by name.
     virtual QStringList runningPlayers() = 0;
     virtual PlayerReply<PlayerState> state(const QString& player) = 0;
-    virtual PlayerOutcome transport(const QString& player, Transport command) = 0;
+    virtual PlayerOutcome transport(const QString& player, PlaybackCommand command) = 0;
     virtual PlayerOutcome setVolume(const QString& player, double volume) = 0;
     virtual PlayerOutcome setShuffle(const QString& player, bool on) = 0;
     // Moves to an absolute position within the named track.

@@ -2,6 +2,9 @@
 
 #include "platform/applications.h"
 #include "platform/displays.h"
+#include "platform/media_players.h"
+#include "platform/system_controls.h"
+#include "platform/windows.h"
 #include "platform/input.h"
 #include "platform/pasteboard.h"
 #include "platform/power.h"
@@ -21,6 +24,9 @@ struct Platform {
     std::unique_ptr<Pasteboard> pasteboard;
     std::unique_ptr<Power> power;
     std::unique_ptr<WorkspaceEvents> events;
+    std::unique_ptr<MediaPlayers> media;
+    std::unique_ptr<SystemControls> system;
+    std::unique_ptr<WindowSystem> windows;
 };
 
 // The real backends of this system, sharing one display connection.

@@ -120,6 +120,7 @@ public:
     bool keepsAwake() const { return m_keepsAwake; }
     bool remoteAccess() const { return m_remoteAccess; }
     const QString& lastCommand() const { return m_lastCommand; }
+    UserDefaults& defaults() { return *m_env.defaults; }
     bool screenRecordingGranted() const { return m_screenRecordingGranted; }
     bool mediaPermissionDenied() const { return m_mediaPermissionDenied; }
 

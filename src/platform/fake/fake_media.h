@@ -36,7 +36,7 @@ public:
         const auto outcome = record(player, "State", "");
         return {outcome, outcome == PlayerOutcome::ok ? players[player].state : PlayerState{}};
     }
-    PlayerOutcome transport(const QString& player, Transport command) override
+    PlayerOutcome transport(const QString& player, PlaybackCommand command) override
     {
         static const char* names[] = {"Play", "Pause", "PlayPause", "Next", "Previous"};
         return record(player, names[static_cast<int>(command)], "");

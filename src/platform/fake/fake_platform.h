@@ -189,8 +189,15 @@ struct FakePlatform {
         pasteboard = pb.get();
         power = pw.get();
         events = ev.get();
-        platform = Platform{std::move(in), std::move(ds), std::move(apps),
-                            std::move(ws), std::move(pb), std::move(pw), std::move(ev)};
+        // The media, system and window families are faked at the command
+        // level (their logic is what the tests look at), so they stay empty.
+        platform.input = std::move(in);
+        platform.displays = std::move(ds);
+        platform.applications = std::move(apps);
+        platform.workspace = std::move(ws);
+        platform.pasteboard = std::move(pb);
+        platform.power = std::move(pw);
+        platform.events = std::move(ev);
     }
 };
 

@@ -28,18 +28,18 @@ QDBusMessage callBlocking(const QDBusMessage& message)
     return QDBusConnection::sessionBus().call(message, QDBus::Block, callTimeoutMs);
 }
 
-QString methodOf(Transport command)
+QString methodOf(PlaybackCommand command)
 {
     switch (command) {
-    case Transport::play:
+    case PlaybackCommand::play:
         return QStringLiteral("Play");
-    case Transport::pause:
+    case PlaybackCommand::pause:
         return QStringLiteral("Pause");
-    case Transport::playPause:
+    case PlaybackCommand::playPause:
         return QStringLiteral("PlayPause");
-    case Transport::next:
+    case PlaybackCommand::next:
         return QStringLiteral("Next");
-    case Transport::previous:
+    case PlaybackCommand::previous:
         return QStringLiteral("Previous");
     }
     return {};
@@ -75,7 +75,7 @@ public:
         return result;
     }
 
-    PlayerOutcome transport(const QString& player, Transport command) override
+    PlayerOutcome transport(const QString& player, PlaybackCommand command) override
     {
         return outcome(player, playerInterface, methodOf(command), {});
     }

@@ -18,6 +18,9 @@ Platform makePlatform()
     platform.pasteboard = makePasteboard();
     platform.power = makePower(x11);
     platform.events = makeWorkspaceEvents();
+    platform.media = makeMediaPlayers();
+    platform.system = makeSystemControls(x11);
+    platform.windows = makeWindowSystem(x11);
     return platform;
 }
 
