@@ -84,6 +84,7 @@ if [ "${ORVANE_SKIP_BENCH:-0}" != 1 ] && [ -x build/bench/orvane_bench ]; then
         --benchmark_report_aggregates_only=true --benchmark_color=false 2>/dev/null || true
     timeout 120 build/bench/orvane_reconnect_bench --count 1000 2>/dev/null || true
     timeout 120 build/bench/orvane_input_bench --count 1000 2>/dev/null || true
+    timeout 120 build/bench/orvane_info_bench 2>/dev/null || true
 fi
 
 printf '\nsummary: %d passed, %d failed\n' "$passed" "$failed"

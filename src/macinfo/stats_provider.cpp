@@ -1,6 +1,9 @@
 #include "stats_provider.h"
 
 #include <algorithm>
+#include <tuple>
+
+#include <unistd.h>
 
 namespace orvane {
 
@@ -41,7 +44,8 @@ std::optional<std::int64_t> kilobytes(std::string_view text, std::string_view ke
 StatsProvider::StatsProvider(SystemFiles files, RunningApps runningApps,
                              std::function<std::int64_t()> monotonicNs, long ticksPerSecond)
     : m_files(std::move(files)), m_runningApps(std::move(runningApps)),
-      m_monotonicNs(std::move(monotonicNs)), m_ticksPerSecond(ticksPerSecond > 0 ? ticksPerSecond : 100)
+      m_monotonicNs(std::move(monotonicNs)), m_ticksPerSecond(ticksPerSecond > 0 ? ticksPerSecond : 100),
+      m_pageSize(std::max<long>(::sysconf(_SC_PAGESIZE), 1))
 {
 }
 
@@ -120,18 +124,74 @@ std::optional<std::uint64_t> StatsProvider::processTicks(std::int32_t pid) const
     return static_cast<std::uint64_t>(*user) + static_cast<std::uint64_t>(*system);
 }
 
-std::optional<std::int64_t> StatsProvider::processMemory(std::int32_t pid) const
+std::optional<std::int64_t> StatsProvider::proportionalMemory(std::int32_t pid) const
 {
-    // Proportional set size shares libraries fairly between processes, the
-    // closest to a physical footprint; older kernels lack smaps_rollup.
+    auto rollup = m_files.read("proc/" + std::to_string(pid) + "/smaps_rollup", 8192);
+    return rollup ? kilobytes(*rollup, "Pss") : std::nullopt;
+}
+
+std::optional<std::int64_t> StatsProvider::residentMemory(std::int32_t pid) const
+{
+    // statm is a handful of numbers, far cheaper than status.
     std::string base = "proc/" + std::to_string(pid);
-    if (auto rollup = m_files.read(base + "/smaps_rollup", 8192)) {
-        if (auto pss = kilobytes(*rollup, "Pss"))
-            return pss;
+    if (auto statm = m_files.read(base + "/statm", 256)) {
+        std::string_view text = *statm;
+        std::size_t space = text.find(' ');
+        auto pages = space == std::string_view::npos ? std::nullopt
+                                                     : parseInteger(text.substr(space + 1));
+        if (pages && *pages >= 0 && *pages < INT64_MAX / m_pageSize)
+            return *pages * m_pageSize;
     }
-    if (auto status = m_files.read(base + "/status", 8192))
-        return kilobytes(*status, "VmRSS");
-    return std::nullopt;
+    auto status = m_files.read(base + "/status", 8192);
+    return status ? kilobytes(*status, "VmRSS") : std::nullopt;
+}
+
+StatsProvider::Footprint StatsProvider::readFootprint(std::int32_t pid, std::int64_t now,
+                                                      bool proportional) const
+{
+    if (proportional) {
+        if (auto pss = proportionalMemory(pid))
+            return {*pss, now, true};
+    }
+    // Older kernels lack smaps_rollup; the resident size stands in.
+    return {residentMemory(pid).value_or(0), now, false};
+}
+
+std::int64_t StatsProvider::processMemory(std::int32_t pid, std::int64_t now)
+{
+    auto known = m_footprints.find(pid);
+    if (known != m_footprints.end())
+        return known->second.bytes;
+    bool proportional = m_footprintReadsLeft > 0;
+    if (proportional)
+        --m_footprintReadsLeft;
+    Footprint footprint = readFootprint(pid, now, proportional);
+    m_footprints[pid] = footprint;
+    return footprint.bytes;
+}
+
+void StatsProvider::refreshFootprints(const std::vector<RunningApp>& apps, std::int64_t now)
+{
+    // Processes seen for the first time come first (they spend the budget in
+    // processMemory); what is left renews resident stand-ins, then the
+    // stalest proportional readings.
+    m_footprintReadsLeft = footprintReadsPerRequest;
+    int unread = 0;
+    std::vector<std::tuple<bool, std::int64_t, std::int32_t>> known;
+    for (const RunningApp& app : apps) {
+        auto found = m_footprints.find(app.pid);
+        if (found == m_footprints.end())
+            ++unread;
+        else
+            known.emplace_back(found->second.proportional, found->second.readAtNs, app.pid);
+    }
+    int renew = std::max(0, footprintReadsPerRequest - unread);
+    m_footprintReadsLeft -= renew;
+    std::sort(known.begin(), known.end());
+    for (int i = 0; i < renew && i < static_cast<int>(known.size()); ++i) {
+        std::int32_t pid = std::get<2>(known[static_cast<std::size_t>(i)]);
+        m_footprints[pid] = readFootprint(pid, now, true);
+    }
 }
 
 std::vector<AppUsage> StatsProvider::appUsages()
@@ -139,7 +199,9 @@ std::vector<AppUsage> StatsProvider::appUsages()
     const std::int64_t now = m_monotonicNs();
     std::map<std::int32_t, ProcessSample> next;
     std::vector<AppUsage> list;
-    for (const RunningApp& app : m_runningApps()) {
+    const std::vector<RunningApp> apps = m_runningApps();
+    refreshFootprints(apps, now);
+    for (const RunningApp& app : apps) {
         if (app.pid <= 0 || next.count(app.pid))
             continue;
         auto ticks = processTicks(app.pid);
@@ -163,10 +225,11 @@ std::vector<AppUsage> StatsProvider::appUsages()
                      : !app.fileName.isEmpty() ? app.fileName.toStdString()
                                                : "?";
         usage.cpu = share;
-        usage.memory = processMemory(app.pid).value_or(0);
+        usage.memory = processMemory(app.pid, now);
         list.push_back(std::move(usage));
     }
     m_lastApps = std::move(next);
+    std::erase_if(m_footprints, [&](const auto& entry) { return !m_lastApps.count(entry.first); });
     std::stable_sort(list.begin(), list.end(), [](const AppUsage& a, const AppUsage& b) {
         if (a.cpu != b.cpu)
             return a.cpu > b.cpu;

@@ -102,5 +102,25 @@ TEST_F(Stats, ApplicationsInTicksPerSecondOfWallTimeSortedByLoadThenMemory)
     }
 }
 
+TEST_F(Stats, FootprintsAreReadAFewAtATimeAndResidentSizeStandsInMeanwhile)
+{
+    const int count = StatsProvider::footprintReadsPerRequest + 4;
+    for (int pid = 100; pid < 100 + count; ++pid) {
+        running.push_back({pid, "", "App", ""});
+        std::string base = "proc/" + std::to_string(pid);
+        tree.write(base + "/stat", pidStat(pid, "app", 0, 0));
+        tree.write(base + "/smaps_rollup", "Pss: 1000 kB\n");
+        tree.write(base + "/status", "VmRSS: 3000 kB\n");
+    }
+    auto countPss = [](const std::vector<AppUsage>& list) {
+        return std::count_if(list.begin(), list.end(),
+                             [](const AppUsage& u) { return u.memory == 1000 * 1024; });
+    };
+    auto first = provider.appUsages();
+    EXPECT_EQ(countPss(first), StatsProvider::footprintReadsPerRequest);
+    EXPECT_EQ(first.size(), static_cast<std::size_t>(count));
+    EXPECT_EQ(countPss(provider.appUsages()), count) << "the rest on the next request";
+}
+
 } // namespace
 } // namespace orvane
