@@ -1,5 +1,7 @@
 #include "app_windows.h"
 
+#include "x11_properties.h"
+
 #include <QByteArray>
 #include <QList>
 
@@ -14,44 +16,6 @@ namespace {
 
 constexpr std::uint32_t maxListLength = 1 << 16; // in 32-bit units
 constexpr std::uint32_t maxClassLength = 256;
-
-// Window types that are not an application's main window. The first known
-// type in the list decides, as window managers read it.
-constexpr std::array otherWindowTypes = {
-    "_NET_WM_WINDOW_TYPE_DESKTOP",      "_NET_WM_WINDOW_TYPE_DOCK",
-    "_NET_WM_WINDOW_TYPE_TOOLBAR",      "_NET_WM_WINDOW_TYPE_MENU",
-    "_NET_WM_WINDOW_TYPE_UTILITY",      "_NET_WM_WINDOW_TYPE_SPLASH",
-    "_NET_WM_WINDOW_TYPE_DIALOG",       "_NET_WM_WINDOW_TYPE_DROPDOWN_MENU",
-    "_NET_WM_WINDOW_TYPE_POPUP_MENU",   "_NET_WM_WINDOW_TYPE_TOOLTIP",
-    "_NET_WM_WINDOW_TYPE_NOTIFICATION", "_NET_WM_WINDOW_TYPE_COMBO",
-    "_NET_WM_WINDOW_TYPE_DND",
-};
-
-// Replies whose errors (a window that just went away) are dropped here rather
-// than left in the shared connection's event queue.
-XcbReply<xcb_get_property_reply_t> takeProperty(xcb_connection_t* c,
-                                                xcb_get_property_cookie_t cookie)
-{
-    xcb_generic_error_t* error = nullptr;
-    XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(c, cookie, &error));
-    std::free(error);
-    return reply;
-}
-
-xcb_get_property_cookie_t askProperty(xcb_connection_t* c, xcb_window_t window, xcb_atom_t atom,
-                                      xcb_atom_t type, std::uint32_t length)
-{
-    return xcb_get_property(c, 0, window, atom, type, 0, length);
-}
-
-std::vector<std::uint32_t> values32(const xcb_get_property_reply_t* reply)
-{
-    if (!reply || reply->format != 32)
-        return {};
-    const auto* data = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
-    const int count = xcb_get_property_value_length(reply) / 4;
-    return {data, data + count};
-}
 
 void readWmClass(const xcb_get_property_reply_t* reply, ClientWindow& out)
 {

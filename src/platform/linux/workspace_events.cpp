@@ -1,7 +1,7 @@
 #include "platform/workspace_events.h"
 
 #include "sleep_watcher.h"
-#include "x11_connection.h"
+#include "x11_properties.h"
 
 #include <QDBusConnection>
 #include <QSocketNotifier>
@@ -108,11 +108,10 @@ private:
                                           xcb_atom_t type)
     {
         xcb_connection_t* c = m_x11.get();
-        auto cookie = xcb_get_property(c, 0, window, m_x11.atom(name), type, 0, 1);
-        XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(c, cookie, nullptr));
-        if (!reply || reply->format != 32 || xcb_get_property_value_length(reply.get()) < 4)
+        auto values = values32(takeProperty(c, askProperty(c, window, m_x11.atom(name), type, 1)).get());
+        if (values.empty())
             return std::nullopt;
-        return *static_cast<std::uint32_t*>(xcb_get_property_value(reply.get()));
+        return values.front();
     }
 
     X11Connection m_x11;

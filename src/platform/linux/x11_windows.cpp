@@ -1,5 +1,7 @@
 #include "x11_windows.h"
 
+#include "x11_properties.h"
+
 #include "app_windows.h"
 
 #include <QList>
@@ -31,49 +33,6 @@ constexpr std::uint32_t iconicState = 3;
 constexpr std::uint32_t staticGravity = 10;
 constexpr std::uint32_t moveFlags = (1u << 8) | (1u << 9);
 constexpr std::uint32_t resizeFlags = (1u << 10) | (1u << 11);
-
-constexpr std::array otherWindowTypes = {
-    "_NET_WM_WINDOW_TYPE_DESKTOP",      "_NET_WM_WINDOW_TYPE_DOCK",
-    "_NET_WM_WINDOW_TYPE_TOOLBAR",      "_NET_WM_WINDOW_TYPE_MENU",
-    "_NET_WM_WINDOW_TYPE_UTILITY",      "_NET_WM_WINDOW_TYPE_SPLASH",
-    "_NET_WM_WINDOW_TYPE_DIALOG",       "_NET_WM_WINDOW_TYPE_DROPDOWN_MENU",
-    "_NET_WM_WINDOW_TYPE_POPUP_MENU",   "_NET_WM_WINDOW_TYPE_TOOLTIP",
-    "_NET_WM_WINDOW_TYPE_NOTIFICATION", "_NET_WM_WINDOW_TYPE_COMBO",
-    "_NET_WM_WINDOW_TYPE_DND",
-};
-
-// Errors for a window that went away between two requests are expected;
-// they are dropped here instead of piling up in the shared connection.
-template <class Reply, class Cookie>
-XcbReply<Reply> take(xcb_connection_t* c, Cookie cookie,
-                     Reply* (*read)(xcb_connection_t*, Cookie, xcb_generic_error_t**))
-{
-    xcb_generic_error_t* error = nullptr;
-    XcbReply<Reply> reply(read(c, cookie, &error));
-    std::free(error);
-    return reply;
-}
-
-using PropertyReply = XcbReply<xcb_get_property_reply_t>;
-
-PropertyReply takeProperty(xcb_connection_t* c, xcb_get_property_cookie_t cookie)
-{
-    return take(c, cookie, &xcb_get_property_reply);
-}
-
-xcb_get_property_cookie_t askProperty(xcb_connection_t* c, xcb_window_t window, xcb_atom_t atom,
-                                      xcb_atom_t type, std::uint32_t length)
-{
-    return xcb_get_property(c, 0, window, atom, type, 0, length);
-}
-
-std::vector<std::uint32_t> values32(const xcb_get_property_reply_t* reply)
-{
-    if (!reply || reply->format != 32)
-        return {};
-    const auto* data = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
-    return {data, data + xcb_get_property_value_length(reply) / 4};
-}
 
 QByteArray bytes(const xcb_get_property_reply_t* reply)
 {
@@ -161,8 +120,8 @@ QString titleOf(const xcb_get_property_reply_t* netName, const xcb_get_property_
 // by the decorations the window manager reports.
 std::optional<Rect> frameOf(xcb_connection_t* c, Pending& p, const PropertyReply& extents)
 {
-    auto geometry = take(c, p.geometry, &xcb_get_geometry_reply);
-    auto origin = take(c, p.origin, &xcb_translate_coordinates_reply);
+    auto geometry = takeReply(c, p.geometry, &xcb_get_geometry_reply);
+    auto origin = takeReply(c, p.origin, &xcb_translate_coordinates_reply);
     if (!geometry || !origin)
         return std::nullopt;
     std::vector<std::uint32_t> e = values32(extents.get());
@@ -244,7 +203,7 @@ std::vector<DesktopWindow> X11WindowSystem::describe(const std::vector<xcb_windo
         const auto netName = takeProperty(c, p.netName);
         const auto wmName = takeProperty(c, p.wmName);
         const auto extents = takeProperty(c, p.extents);
-        const auto attributes = take(c, p.attributes, &xcb_get_window_attributes_reply);
+        const auto attributes = takeReply(c, p.attributes, &xcb_get_window_attributes_reply);
         const std::optional<Rect> frame = frameOf(c, p, extents);
         if (!attributes || !frame)
             continue; // gone while we asked
