@@ -205,14 +205,20 @@ const Bytes& MacInfoProvider::productImagePNG()
 
 MacInfo MacInfoProvider::macInfo(const QString& name, bool includeImage)
 {
-    MacInfo info;
+    // What the machine is does not change while we run, and the kernel
+    // composes /proc/cpuinfo afresh, at some cost, on every read: it is read
+    // once. Battery, storage and uptime are read on every call.
+    if (!m_fixed) {
+        ModelDescription model = modelDescription(m_files);
+        m_fixed = MacInfo{};
+        m_fixed->modelIdentifier = model.identifier;
+        m_fixed->modelName = model.name;
+        m_fixed->chip = chipName(m_files);
+        m_fixed->memoryBytes = memoryBytes(m_files);
+        m_fixed->systemVersion = systemVersion(m_files);
+    }
+    MacInfo info = *m_fixed;
     info.name = name.toStdString();
-    ModelDescription model = modelDescription(m_files);
-    info.modelIdentifier = model.identifier;
-    info.modelName = model.name;
-    info.chip = chipName(m_files);
-    info.memoryBytes = memoryBytes(m_files);
-    info.systemVersion = systemVersion(m_files);
     BatteryStatus battery = batteryStatus(m_files);
     info.batteryPercent = battery.percent;
     info.isCharging = battery.isCharging;

@@ -56,6 +56,7 @@ private:
     PictureRenderer m_renderPicture;
     std::string m_storagePath;
     std::optional<Bytes> m_picture;
+    std::optional<MacInfo> m_fixed; // model, chip, memory and system version
 };
 
 // The picture shipped with the program.

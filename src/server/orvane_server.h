@@ -218,6 +218,7 @@ private:
     void frontmostChanged();
     void applicationsChanged();
     void sendInitialState(const Uuid& id);
+    void sendFollowingState(const Uuid& id);
     void setAccessibilityGranted(bool granted);
 
     // Trusted devices (trusted_devices.cpp).
@@ -252,6 +253,12 @@ private:
     std::int64_t m_nowPlayingTick = 0;
     std::optional<SystemState> m_lastSystemState;
     std::optional<MacApp> m_lastFrontmost;
+    // The latest readings (of a poll or an authentication) and notification,
+    // for phones that authenticate; the last* fields above are what was sent.
+    std::optional<qint64> m_readAtMs;
+    std::optional<NowPlaying> m_currentNowPlaying;
+    SystemState m_currentSystemState;
+    std::optional<std::optional<MacApp>> m_knownFrontmost;
     std::optional<std::vector<std::string>> m_lastRunningApps;
     QTimer m_pollTimer;
     QTimer m_infoTimer;

@@ -87,6 +87,7 @@ void OrvaneServer::nowPlayingPoll()
         return;
     publish(this, m_keepsAwake, m_env.defaults->keepMacAwake(), &OrvaneServer::keepsAwakeChanged);
     SystemState state = m_env.commands->system().readSystemState();
+    m_currentSystemState = state;
     if (!m_lastSystemState || *m_lastSystemState != state) {
         m_lastSystemState = state;
         broadcast(msg::State{{state}});
@@ -94,6 +95,8 @@ void OrvaneServer::nowPlayingPoll()
 
     MediaCommands& media = m_env.commands->media();
     std::optional<NowPlaying> playing = media.currentNowPlaying();
+    m_readAtMs = nowMs();
+    m_currentNowPlaying = playing;
     publish(this, m_mediaPermissionDenied, media.permissionDenied(),
             &OrvaneServer::mediaPermissionDeniedChanged);
     ++m_nowPlayingTick;
@@ -125,6 +128,7 @@ std::optional<MacApp> OrvaneServer::currentFrontmostApp()
 void OrvaneServer::frontmostChanged()
 {
     std::optional<MacApp> app = currentFrontmostApp();
+    m_knownFrontmost = app;
     if (app == m_lastFrontmost)
         return;
     m_lastFrontmost = app;
@@ -151,14 +155,35 @@ void OrvaneServer::applicationsChanged()
 void OrvaneServer::sendInitialState(const Uuid& id)
 {
     sendMessage(msg::Welcome{m_macName.toStdString(), m_accessibilityGranted}, id);
+    // The rest waits for the next turn of the event loop, so the welcome is
+    // on its way before the machine's state is gathered.
+    QPointer<OrvaneServer> self(this);
+    QTimer::singleShot(0, this, [self, id] {
+        if (self && self->isAuthenticated(id))
+            self->sendFollowingState(id);
+    });
+}
+
+void OrvaneServer::sendFollowingState(const Uuid& id)
+{
     if (m_env.macInfo)
         sendMessage(msg::Info{{buildMacInfo(true)}}, id);
     if (!m_env.commands)
         return;
-    std::optional<NowPlaying> playing = m_env.commands->media().currentNowPlaying();
-    sendMessage(msg::Track{{std::move(playing)}}, id);
-    sendMessage(msg::State{{m_env.commands->system().readSystemState()}}, id);
-    sendMessage(msg::FrontmostApp{{currentFrontmostApp()}}, id);
+    // Asking the players and the mixer takes milliseconds (a settings tool
+    // runs, the sound server is dialled); a phone that authenticates soon
+    // after the last reading gets that one, at most two intervals old.
+    if (!m_readAtMs || nowMs() - *m_readAtMs > 2 * nowPlayingPollMs) {
+        m_currentNowPlaying = m_env.commands->media().currentNowPlaying();
+        m_currentSystemState = m_env.commands->system().readSystemState();
+        m_readAtMs = nowMs();
+    }
+    sendMessage(msg::Track{{m_currentNowPlaying}}, id);
+    sendMessage(msg::State{{m_currentSystemState}}, id);
+    // Root-window notifications keep this current once it is known.
+    if (!m_knownFrontmost || !m_env.workspaceEvents)
+        m_knownFrontmost = currentFrontmostApp();
+    sendMessage(msg::FrontmostApp{{*m_knownFrontmost}}, id);
 }
 
 void OrvaneServer::setKeepAwake(bool on)

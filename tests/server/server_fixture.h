@@ -107,6 +107,8 @@ protected:
             return {};
         phone.useCode(request->code.toStdString());
         phone.sendSealed(msg::Authenticate{});
+        // What follows the welcome comes on the next turn of the event loop.
+        QCoreApplication::processEvents();
         for (const auto& received : phone.takeReceived())
             if (auto* paired = std::get_if<msg::Paired>(&received.message))
                 return paired->value;

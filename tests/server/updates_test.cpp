@@ -49,6 +49,7 @@ TEST_F(Updates, AuthenticationSendsTheFiveMessagesInOrder)
     phone->takeReceived();
     phone->useCode(server->pairingRequest()->code.toStdString());
     phone->sendSealed(msg::Authenticate{});
+    QCoreApplication::processEvents();
     auto received = phone->takeReceived();
     EXPECT_EQ(cases(received), (std::vector<std::string>{"paired", "welcome", "macInfo",
                                                          "nowPlaying", "systemState",
@@ -127,6 +128,29 @@ TEST_F(Updates, MediaAndSystemCommandsRefreshNowPlayingShortlyAfter)
     auto refreshed = find<msg::Track>(phone->takeReceived());
     ASSERT_TRUE(refreshed && refreshed->value);
     EXPECT_EQ(refreshed->value->title, "After");
+}
+
+TEST_F(Updates, APhoneJoiningGetsWhatTheLastPollReadWhileItIsRecent)
+{
+    auto first = pairedPhone("First");
+    media->playing = track("Polled");
+    server->nowPlayingPoll();
+    media->playing = track("Newer");
+    int reads = media->reads;
+    auto second = newPhone("Second");
+    pair(*second);
+    EXPECT_EQ(media->reads, reads) << "the players were asked again";
+
+    clockMs += 2 * OrvaneServer::nowPlayingPollMs + 1;
+    auto third = newPhone("Third");
+    third->sendHello(false);
+    third->takeReceived();
+    third->useCode(server->pairingRequest()->code.toStdString());
+    third->sendSealed(msg::Authenticate{});
+    QCoreApplication::processEvents();
+    auto track = find<msg::Track>(third->takeReceived());
+    ASSERT_TRUE(track && track->value);
+    EXPECT_EQ(track->value->title, "Newer") << "an old poll is not reused";
 }
 
 TEST_F(Updates, PermissionChangesResendWelcomeToEveryPairedPhoneInOrder)
