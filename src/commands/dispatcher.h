@@ -52,7 +52,6 @@ public:
     WindowCommands& windows() { return *m_env.windows; }
     ApplicationCatalog& applications() { return *m_env.platform->applications; }
     PointerDriver& pointer() { return m_pointer; }
-    Platform& platform() { return *m_env.platform; }
 
 private:
     CommandResult run(const OrvaneCommand& command);

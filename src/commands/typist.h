@@ -22,7 +22,6 @@ public:
     // posted (at once for a short text when nothing else is being typed).
     void type(const Uuid& owner, std::string utf8, std::function<void()> done);
     void cancel(const Uuid& owner);
-    bool isIdle() const { return m_jobs.empty(); }
 
     // One turn types for about this long before yielding to the event loop.
     static constexpr int turnBudgetMs = 8;
