@@ -9,14 +9,6 @@ namespace {
 
 class Router : public ServerFixture {
 protected:
-    std::unique_ptr<TestPhone> pairedPhone(std::string name = "Ada's phone")
-    {
-        auto phone = newPhone(std::move(name));
-        pair(*phone);
-        phone->takeReceived();
-        return phone;
-    }
-
     msg::Result run(TestPhone& phone, OrvaneCommand command)
     {
         Uuid id = makeUuid(systemRandom());

@@ -116,6 +116,15 @@ protected:
         return {};
     }
 
+    // A phone paired with the code, with what pairing sent it taken.
+    std::unique_ptr<TestPhone> pairedPhone(std::string name = "Ada's phone")
+    {
+        auto phone = newPhone(std::move(name));
+        pair(*phone);
+        phone->takeReceived();
+        return phone;
+    }
+
     QTemporaryDir dir;
     qint64 clockMs = 1'000'000;
     RecordingPanel panel;

@@ -9,14 +9,6 @@ namespace {
 
 class Updates : public ServerFixture {
 protected:
-    std::unique_ptr<TestPhone> pairedPhone(std::string name = "Phone")
-    {
-        auto phone = newPhone(std::move(name));
-        pair(*phone);
-        phone->takeReceived();
-        return phone;
-    }
-
     static std::vector<std::string> cases(const std::vector<TestPhone::Received>& received)
     {
         std::vector<std::string> names;

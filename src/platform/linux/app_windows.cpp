@@ -123,19 +123,6 @@ std::vector<ClientWindow> describeWindows(X11Connection& x11,
     return out;
 }
 
-void sendClientMessage(xcb_connection_t* c, xcb_window_t destination, std::uint32_t eventMask,
-                       xcb_window_t window, xcb_atom_t type, std::array<std::uint32_t, 5> data)
-{
-    xcb_client_message_event_t event;
-    std::memset(&event, 0, sizeof event);
-    event.response_type = XCB_CLIENT_MESSAGE;
-    event.format = 32;
-    event.window = window;
-    event.type = type;
-    std::copy(data.begin(), data.end(), event.data.data32);
-    xcb_send_event(c, 0, destination, eventMask, reinterpret_cast<const char*>(&event));
-}
-
 } // namespace
 
 std::vector<ClientWindow> listClientWindows(X11Connection& x11)

@@ -2,9 +2,11 @@
 
 #include "x11_connection.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 // Reading window properties in batches: ask for many, then take the replies.
@@ -42,6 +44,21 @@ inline std::vector<std::uint32_t> values32(const xcb_get_property_reply_t* reply
         return {};
     const auto* data = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
     return {data, data + xcb_get_property_value_length(reply) / 4};
+}
+
+// A 32-bit client message about `window`, sent to `destination`.
+inline void sendClientMessage(xcb_connection_t* c, xcb_window_t destination,
+                              std::uint32_t eventMask, xcb_window_t window, xcb_atom_t type,
+                              std::array<std::uint32_t, 5> data)
+{
+    xcb_client_message_event_t event;
+    std::memset(&event, 0, sizeof event);
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = type;
+    std::copy(data.begin(), data.end(), event.data.data32);
+    xcb_send_event(c, 0, destination, eventMask, reinterpret_cast<const char*>(&event));
 }
 
 // Window types that are not an application's main window. The first known

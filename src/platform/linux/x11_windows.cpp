@@ -132,19 +132,13 @@ std::optional<Rect> frameOf(xcb_connection_t* c, Pending& p, const PropertyReply
                 double(geometry->width) + e[0] + e[1], double(geometry->height) + e[2] + e[3]};
 }
 
+// Requests to the window manager go to the root, as EWMH asks.
 void sendClientMessage(xcb_connection_t* c, xcb_window_t root, xcb_window_t window, xcb_atom_t type,
                        std::array<std::uint32_t, 5> data)
 {
-    xcb_client_message_event_t event;
-    std::memset(&event, 0, sizeof event);
-    event.response_type = XCB_CLIENT_MESSAGE;
-    event.format = 32;
-    event.window = window;
-    event.type = type;
-    std::copy(data.begin(), data.end(), event.data.data32);
-    xcb_send_event(c, 0, root,
-                   XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
-                   reinterpret_cast<const char*>(&event));
+    orvane::sendClientMessage(
+        c, root, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT, window,
+        type, data);
 }
 
 std::uint32_t coordinate(double v)
