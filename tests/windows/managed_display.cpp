@@ -140,6 +140,22 @@ void TestApplication::kill()
 ::testing::AssertionResult TestApplication::start(ManagedDisplay& display,
                                                   const std::vector<std::string>& descriptions)
 {
+    // In two of three full-suite runs, one test found its client's windows
+    // left unmanaged by an openbox that had announced itself. The cause is
+    // not known yet; the client gets one second chance, and a second miss
+    // still fails the test.
+    auto first = startOnce(display, descriptions);
+    if (first || !m_managedMiss)
+        return first;
+    kill();
+    windows.clear();
+    return startOnce(display, descriptions);
+}
+
+::testing::AssertionResult TestApplication::startOnce(ManagedDisplay& display,
+                                                      const std::vector<std::string>& descriptions)
+{
+    m_managedMiss = false;
     QStringList arguments;
     for (const std::string& wanted : descriptions)
         arguments << QString::fromStdString(wanted);
@@ -161,8 +177,10 @@ void TestApplication::kill()
                    !display.property(w, "_NET_FRAME_EXTENTS").empty();
         });
     });
-    if (!managed)
+    if (!managed) {
+        m_managedMiss = true;
         return ::testing::AssertionFailure() << "openbox did not map the test windows";
+    }
     return ::testing::AssertionSuccess();
 }
 

@@ -55,7 +55,10 @@ public:
     void kill();
 
 private:
+    ::testing::AssertionResult startOnce(ManagedDisplay& display,
+                                         const std::vector<std::string>& descriptions);
     QProcess m_process;
+    bool m_managedMiss = false;
 };
 
 } // namespace orvane::test
