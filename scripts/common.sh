@@ -22,6 +22,7 @@ ORVANE_TEST_PACKAGES=(
     clang libclang-rt-14-dev
     xvfb dbus avahi-daemon iproute2
     openbox pulseaudio pulseaudio-utils
+    libxcb-screensaver0-dev
 )
 
 say() { printf 'orvane: %s\n' "$*"; }
