@@ -8,7 +8,8 @@ namespace {
 
 constexpr std::uint8_t highestKind = static_cast<std::uint8_t>(FrameKind::sealed);
 
-FrameEvent dispatchInner(std::uint8_t innerKind, Bytes&& body)
+// `storage` holds the opened record; `body` lies inside it.
+FrameEvent dispatchInner(std::uint8_t innerKind, Bytes&& storage, std::span<std::uint8_t> body)
 {
     switch (static_cast<FrameKind>(innerKind)) {
     case FrameKind::message: {
@@ -19,13 +20,18 @@ FrameEvent dispatchInner(std::uint8_t innerKind, Bytes&& body)
         return frame_event::Message{std::move(decoded).value()};
     }
     case FrameKind::binary:
-        return frame_event::Binary{std::move(body)};
+        return frame_event::Binary{Bytes(body.begin(), body.end())};
     case FrameKind::file: {
-        auto file = parseFileBody(body);
-        if (!file) {
+        auto header = parseFileHeader(body);
+        if (!header) {
             return frame_event::Ignored{};
         }
-        return frame_event::File{std::move(*file)};
+        const std::size_t bodyOffset = static_cast<std::size_t>(body.data() - storage.data());
+        ReceivedFile file{header->transferID, std::move(header->name), {},
+                          bodyOffset + header->contentsOffset,
+                          body.size() - header->contentsOffset};
+        file.storage = std::move(storage); // the buffer moves; the offsets stay true
+        return frame_event::File{std::move(file)};
     }
     case FrameKind::sealed:
         break; // a record inside a record has no meaning; accepted and dropped
@@ -33,17 +39,31 @@ FrameEvent dispatchInner(std::uint8_t innerKind, Bytes&& body)
     return frame_event::Ignored{};
 }
 
+// Opens the record that starts at `offset` in `storage`.
+FrameEvent dispatchSealedAt(Bytes&& storage, std::size_t offset, SecureSession* session)
+{
+    if (session == nullptr) {
+        // The phone may send sealed records before our keys are installed;
+        // that is a race, not an attack, so it is not reported.
+        return frame_event::Ignored{};
+    }
+    auto opened = session->openInPlace(std::span(storage).subspan(offset));
+    if (!opened || !opened->innerKind || *opened->innerKind > highestKind) {
+        return frame_event::DecryptFailure{};
+    }
+    return dispatchInner(*opened->innerKind, std::move(storage), opened->body);
+}
+
 } // namespace
 
-FrameEvent dispatchFrame(ByteView frame, SecureSession* session)
+FrameEvent dispatchFrame(Bytes&& frame, SecureSession* session)
 {
     if (frame.empty() || frame[0] > highestKind) {
         return frame_event::Ignored{};
     }
-    const ByteView payload = frame.subspan(1);
     switch (static_cast<FrameKind>(frame[0])) {
     case FrameKind::message: {
-        auto decoded = decodeMessage(payload);
+        auto decoded = decodeMessage(ByteView(frame).subspan(1));
         if (!decoded) {
             return frame_event::Ignored{};
         }
@@ -54,23 +74,19 @@ FrameEvent dispatchFrame(ByteView frame, SecureSession* session)
         // Screen frames and files are only believed when they come sealed.
         return frame_event::Ignored{};
     case FrameKind::sealed:
-        return dispatchSealed(payload, session);
+        return dispatchSealedAt(std::move(frame), 1, session);
     }
     return frame_event::Ignored{};
 }
 
+FrameEvent dispatchFrame(ByteView frame, SecureSession* session)
+{
+    return dispatchFrame(Bytes(frame.begin(), frame.end()), session);
+}
+
 FrameEvent dispatchSealed(ByteView record, SecureSession* session)
 {
-    if (session == nullptr) {
-        // The phone may send sealed records before our keys are installed;
-        // that is a race, not an attack, so it is not reported.
-        return frame_event::Ignored{};
-    }
-    auto opened = session->openRecord(record);
-    if (!opened || !opened->innerKind || *opened->innerKind > highestKind) {
-        return frame_event::DecryptFailure{};
-    }
-    return dispatchInner(*opened->innerKind, std::move(opened->body));
+    return dispatchSealedAt(Bytes(record.begin(), record.end()), 0, session);
 }
 
 } // namespace orvane

@@ -56,8 +56,17 @@ Bytes encodeFrame(FrameKind kind, ByteView payload)
     return frame;
 }
 
-FrameDecoder::Status FrameDecoder::feed(ByteView data, const FrameHandler& onFrame)
+FrameDecoder::~FrameDecoder()
 {
+    releaseReserved();
+}
+
+FrameDecoder::Status FrameDecoder::feed(ByteView data, const FrameHandler& onFrame,
+                                        std::size_t* consumed)
+{
+    if (consumed != nullptr) {
+        *consumed = data.size();
+    }
     if (m_closed) {
         return Status::close;
     }
@@ -72,6 +81,9 @@ FrameDecoder::Status FrameDecoder::feed(ByteView data, const FrameHandler& onFra
             }
             continue;
         }
+        if (m_reserved == 0 && m_body.empty() && data.size() - pos < m_length && !reserveBody()) {
+            return closeStream();
+        }
         std::optional<Bytes> frame = takeBody(data, pos);
         if (!frame) {
             break;
@@ -79,11 +91,36 @@ FrameDecoder::Status FrameDecoder::feed(ByteView data, const FrameHandler& onFra
         // The decoder is back at a header before the handler runs, so the
         // handler may reset it.
         m_length = 0;
+        releaseReserved();
         if (!onFrame(std::move(*frame))) {
+            if (consumed != nullptr) {
+                *consumed = pos;
+            }
             return Status::ok;
         }
     }
     return Status::ok;
+}
+
+bool FrameDecoder::reserveBody()
+{
+    if (m_budget == nullptr) {
+        return true;
+    }
+    if (!m_budget->take(m_length)) {
+        return false;
+    }
+    m_reserved = m_length;
+    m_body.reserve(m_length);
+    return true;
+}
+
+void FrameDecoder::releaseReserved()
+{
+    if (m_budget != nullptr && m_reserved > 0) {
+        m_budget->give(m_reserved);
+    }
+    m_reserved = 0;
 }
 
 bool FrameDecoder::takeHeader(ByteView data, std::size_t& pos)
@@ -122,8 +159,9 @@ void FrameDecoder::appendToBody(ByteView bytes)
 {
     const std::size_t needed = m_body.size() + bytes.size();
     if (needed > m_body.capacity()) {
-        // Never reserve the announced length up front: grow geometrically
-        // from what has arrived, capped by the frame's own length.
+        // Without a budget, never reserve the announced length up front:
+        // grow geometrically from what has arrived, capped by the frame's
+        // own length.
         const std::size_t grown = std::max({needed, initialBodyCapacity, 2 * m_body.capacity()});
         m_body.reserve(std::min<std::size_t>(grown, m_length));
     }
@@ -142,6 +180,7 @@ void FrameDecoder::reset()
     m_headerFill = 0;
     m_length = 0;
     m_body = Bytes(); // release the memory, not just the contents
+    releaseReserved();
     m_closed = false;
 }
 
@@ -174,7 +213,7 @@ Bytes encodeFileBody(const FileBody& file)
     return body;
 }
 
-std::optional<FileBody> parseFileBody(ByteView body)
+std::optional<FileHeader> parseFileHeader(ByteView body)
 {
     if (body.size() < fileHeaderSize) {
         return std::nullopt;
@@ -183,11 +222,22 @@ std::optional<FileBody> parseFileBody(ByteView body)
     if (body.size() < fileHeaderSize + nameSize) {
         return std::nullopt;
     }
-    FileBody file;
-    std::copy_n(body.begin(), fileIdSize, file.transferID.bytes.begin());
-    file.name = utf8::sanitize(asText(body.subspan(fileHeaderSize, nameSize)));
-    file.contents.assign(body.begin() + fileHeaderSize + nameSize, body.end());
-    return file;
+    FileHeader header;
+    std::copy_n(body.begin(), fileIdSize, header.transferID.bytes.begin());
+    header.name = utf8::sanitize(asText(body.subspan(fileHeaderSize, nameSize)));
+    header.contentsOffset = fileHeaderSize + nameSize;
+    return header;
+}
+
+std::optional<FileBody> parseFileBody(ByteView body)
+{
+    auto header = parseFileHeader(body);
+    if (!header) {
+        return std::nullopt;
+    }
+    const ByteView contents = body.subspan(header->contentsOffset);
+    return FileBody{header->transferID, std::move(header->name),
+                    Bytes(contents.begin(), contents.end())};
 }
 
 } // namespace orvane

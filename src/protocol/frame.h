@@ -20,30 +20,71 @@ constexpr std::size_t frameHeaderSize = 5;
 void writeFrameHeader(std::uint8_t* out, FrameKind kind, std::size_t payloadSize);
 Bytes encodeFrame(FrameKind kind, ByteView payload);
 
-// Turns a byte stream, split anywhere, into whole frames. Memory follows the
-// bytes that have arrived, never the length a peer announces: a body grows in
-// bounded steps as its bytes come in.
+// Bytes that many decoders may hold between them for frames still arriving:
+// one budget for a whole server, so more connections buy a peer no more
+// memory. Single-threaded, like the decoders that share it.
+class FrameBudget {
+public:
+    explicit FrameBudget(std::size_t limit) : m_limit(limit) {}
+    FrameBudget(const FrameBudget&) = delete;
+    FrameBudget& operator=(const FrameBudget&) = delete;
+
+    bool take(std::size_t bytes)
+    {
+        if (bytes > m_limit - m_used)
+            return false;
+        m_used += bytes;
+        return true;
+    }
+    void give(std::size_t bytes) { m_used -= std::min(bytes, m_used); }
+    std::size_t used() const { return m_used; }
+    std::size_t limit() const { return m_limit; }
+
+private:
+    std::size_t m_limit;
+    std::size_t m_used = 0;
+};
+
+// Turns a byte stream, split anywhere, into whole frames. Without a budget,
+// memory follows the bytes that have arrived, never the length a peer
+// announces: a body grows in bounded steps as its bytes come in. With one, a
+// frame that must wait for more bytes first takes its announced length from
+// the budget, or closes the stream when the budget cannot spare it; its
+// buffer is then reserved once, and the system commits pages only as bytes
+// land in them.
 class FrameDecoder {
 public:
     enum class Status { ok, close };
     // Receives each frame as its kind byte followed by the payload. Returning
-    // false stops decoding; the rest of the input is then discarded.
+    // false stops decoding; `consumed` then tells how much of the input was
+    // used, and the caller keeps the rest for later.
     using FrameHandler = std::function<bool(Bytes&& frame)>;
 
-    // Returns close, and keeps nothing, once a length is out of range.
-    Status feed(ByteView data, const FrameHandler& onFrame);
+    FrameDecoder() = default;
+    ~FrameDecoder();
+    FrameDecoder(const FrameDecoder&) = delete;
+    FrameDecoder& operator=(const FrameDecoder&) = delete;
+
+    // Returns close, and keeps nothing, once a length is out of range or
+    // over the budget.
+    Status feed(ByteView data, const FrameHandler& onFrame, std::size_t* consumed = nullptr);
     void reset();
+    // Shared by every decoder of a server; it must outlive this decoder.
+    void setBudget(FrameBudget* budget) { m_budget = budget; }
     // Lengths above this close the stream; at most maximumFrameLength. A
     // server keeps it small until the peer has authenticated.
     void setLengthLimit(std::uint32_t limit) { m_lengthLimit = std::min(limit, maximumFrameLength); }
     // Bytes received that do not yet form a whole frame.
     std::size_t bufferedBytes() const;
-    // Memory held for them: at most 64 KiB or twice bufferedBytes(), whichever is more.
+    // Memory held for them. Without a budget: at most 64 KiB or twice
+    // bufferedBytes(), whichever is more.
     std::size_t capacity() const;
 
 private:
     Status closeStream();
     bool takeHeader(ByteView data, std::size_t& pos);
+    bool reserveBody();
+    void releaseReserved();
     std::optional<Bytes> takeBody(ByteView data, std::size_t& pos);
     void appendToBody(ByteView bytes);
 
@@ -51,6 +92,8 @@ private:
     std::size_t m_headerFill = 0;
     std::uint32_t m_length = 0; // of the frame being collected; 0 while reading a header
     Bytes m_body;
+    FrameBudget* m_budget = nullptr;
+    std::size_t m_reserved = 0; // taken from the budget for the frame being collected
     std::uint32_t m_lengthLimit = maximumFrameLength;
     bool m_closed = false;
 };
@@ -68,5 +111,14 @@ struct FileBody {
 Bytes encodeFileBody(const FileBody& file);
 // Absent for a malformed body. Invalid UTF-8 in the name becomes U+FFFD.
 std::optional<FileBody> parseFileBody(ByteView body);
+
+// A file body's header, read without copying the contents, which are the
+// bytes from `contentsOffset` to the end of the body.
+struct FileHeader {
+    Uuid transferID;
+    std::string name;
+    std::size_t contentsOffset = 0;
+};
+std::optional<FileHeader> parseFileHeader(ByteView body);
 
 } // namespace orvane

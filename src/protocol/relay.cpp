@@ -46,9 +46,10 @@ RelayText RelayReassembler::onText(ByteView text)
 }
 
 FrameDecoder::Status RelayReassembler::onBinary(ByteView bytes,
-                                                const FrameDecoder::FrameHandler& onFrame)
+                                                const FrameDecoder::FrameHandler& onFrame,
+                                                std::size_t* consumed)
 {
-    return m_decoder.feed(bytes, onFrame);
+    return m_decoder.feed(bytes, onFrame, consumed);
 }
 
 } // namespace orvane

@@ -26,9 +26,11 @@ class RelayReassembler {
 public:
     // Classifies a text message; "peer:on" also resets the buffer.
     RelayText onText(ByteView text);
-    FrameDecoder::Status onBinary(ByteView bytes, const FrameDecoder::FrameHandler& onFrame);
+    FrameDecoder::Status onBinary(ByteView bytes, const FrameDecoder::FrameHandler& onFrame,
+                                  std::size_t* consumed = nullptr);
     std::size_t bufferedBytes() const { return m_decoder.bufferedBytes(); }
     void setLengthLimit(std::uint32_t limit) { m_decoder.setLengthLimit(limit); }
+    void setBudget(FrameBudget* budget) { m_decoder.setBudget(budget); }
 
 private:
     FrameDecoder m_decoder;

@@ -75,7 +75,7 @@ bool aeadOpen(const Key32&, const Nonce&, ByteView ciphertext, ByteView tag,
     }
     const std::uint8_t* cursor = ciphertext.data();
     for (std::span<std::uint8_t> part : out) {
-        std::copy_n(cursor, part.size(), part.data());
+        std::memmove(part.data(), cursor, part.size()); // may be in place
         cursor += part.size();
     }
     return true;
@@ -257,6 +257,28 @@ std::optional<OpenedRecord> SecureSession::openRecord(ByteView record)
         return std::nullopt;
     }
     opened.innerKind = kind;
+    return opened;
+}
+
+std::optional<SecureSession::OpenedInPlace> SecureSession::openInPlace(std::span<std::uint8_t> record)
+{
+    if (record.size() < sealedRecordOverhead) {
+        return std::nullopt;
+    }
+    const std::size_t plaintextSize = record.size() - sealedRecordOverhead;
+    OpenedInPlace opened;
+    if (plaintextSize == 0) {
+        return openInto(record, {}) ? std::optional(opened) : std::nullopt;
+    }
+    // Each plaintext byte lands exactly where its ciphertext byte was, which
+    // the cipher allows; only the kind byte goes elsewhere.
+    std::uint8_t kind = 0;
+    const std::span<std::uint8_t> body = record.subspan(nonceSize + 1, plaintextSize - 1);
+    if (!openInto(record, {std::span(&kind, 1), body})) {
+        return std::nullopt;
+    }
+    opened.innerKind = kind;
+    opened.body = body;
     return opened;
 }
 

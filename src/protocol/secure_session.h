@@ -50,6 +50,14 @@ public:
     // record opened.
     std::optional<Bytes> open(ByteView record);
     std::optional<OpenedRecord> openRecord(ByteView record);
+    // Opens the record where it lies: the body is decrypted over its own
+    // ciphertext and returned as a view into `record`, so a large file is
+    // never copied. On failure the record's contents are unspecified.
+    struct OpenedInPlace {
+        std::optional<std::uint8_t> innerKind; // absent when the plaintext was empty
+        std::span<std::uint8_t> body;
+    };
+    std::optional<OpenedInPlace> openInPlace(std::span<std::uint8_t> record);
 
 private:
     friend struct SecureSessionTestAccess;
