@@ -65,24 +65,4 @@ std::optional<Uuid> ConnectionGuard::takeVictim(const std::optional<Uuid>& pairi
     return std::nullopt;
 }
 
-std::optional<std::int64_t> ConnectionGuard::wrongCodeRejection(std::int64_t nowMs)
-{
-    m_rejections.push_back(nowMs);
-    while (!m_rejections.empty() && m_rejections.front() <= nowMs - wrongCodeWindowMs)
-        m_rejections.pop_front();
-    if (static_cast<int>(m_rejections.size()) < wrongCodeRejectionsBeforeLock)
-        return std::nullopt;
-    m_rejections.clear();
-    std::int64_t length = m_nextLockMs;
-    m_lockedUntil = nowMs + length;
-    m_nextLockMs = std::min(m_nextLockMs * 2, longestLockMs);
-    return length;
-}
-
-void ConnectionGuard::pairingSucceeded()
-{
-    m_rejections.clear();
-    m_nextLockMs = firstLockMs;
-}
-
 } // namespace orvane

@@ -1,6 +1,9 @@
 #include "framed_connection.h"
 
 #include "protocol/codec.h"
+#include "protocol/overloaded.h"
+
+#include <QTimer>
 
 namespace orvane {
 
@@ -14,6 +17,17 @@ FramedConnection::~FramedConnection() = default;
 QString FramedConnection::peerDescription() const
 {
     return m_transport ? m_transport->peerDescription() : QString();
+}
+
+void FramedConnection::setOutputBudget(std::size_t bytes, int closeAfterMs)
+{
+    m_outputBudget = bytes;
+    m_overBudgetCloseMs = closeAfterMs;
+}
+
+std::size_t FramedConnection::bytesPending() const
+{
+    return m_transport ? m_transport->bytesPending() : 0;
 }
 
 void FramedConnection::start()
@@ -32,20 +46,28 @@ void FramedConnection::start()
         if (auto self = weak.lock())
             self->receiveText(text);
     };
+    callbacks.onDrained = [weak] {
+        if (auto self = weak.lock())
+            self->drained();
+    };
     m_transport->start(std::move(callbacks));
 }
 
 void FramedConnection::cancel()
 {
     m_cancelled = true;
+    m_waitingForRoom.clear();
+    m_heldInput = Bytes();
     if (m_transport)
         m_transport->cancel();
 }
 
 void FramedConnection::transportState(TransportState state)
 {
-    if (state == TransportState::failed || state == TransportState::cancelled)
+    if (state == TransportState::failed || state == TransportState::cancelled) {
         m_cancelled = true;
+        m_waitingForRoom.clear();
+    }
     if (onStateChange)
         onStateChange(state);
 }
@@ -54,11 +76,22 @@ void FramedConnection::receiveBytes(ByteView bytes)
 {
     if (m_cancelled)
         return;
+    if (m_readingPaused) {
+        // The transport had these in hand as it paused; they wait their turn.
+        m_heldInput.insert(m_heldInput.end(), bytes.begin(), bytes.end());
+        return;
+    }
     // Keep this object alive through callbacks that may drop it.
     auto self = shared_from_this();
-    auto status = m_reassembler.onBinary(bytes, [this](Bytes&& frame) { return deliver(std::move(frame)); });
-    if (status == FrameDecoder::Status::close)
+    std::size_t consumed = bytes.size();
+    auto status = m_reassembler.onBinary(
+        bytes, [this](Bytes&& frame) { return deliver(std::move(frame)); }, &consumed);
+    if (status == FrameDecoder::Status::close) {
         cancel();
+        return;
+    }
+    if (m_readingPaused && !m_cancelled && consumed < bytes.size())
+        m_heldInput.assign(bytes.begin() + consumed, bytes.end());
 }
 
 void FramedConnection::receiveText(ByteView text)
@@ -72,29 +105,93 @@ void FramedConnection::receiveText(ByteView text)
 
 bool FramedConnection::deliver(Bytes&& frame)
 {
-    FrameEvent event = dispatchFrame(frame, session.get());
-    std::visit(
-        [this](auto&& e) {
-            using E = std::decay_t<decltype(e)>;
-            if constexpr (std::is_same_v<E, frame_event::PlainMessage>) {
-                if (onPlainMessage)
-                    onPlainMessage(e.message);
-            } else if constexpr (std::is_same_v<E, frame_event::Message>) {
-                if (onMessage)
-                    onMessage(e.message);
-            } else if constexpr (std::is_same_v<E, frame_event::Binary>) {
-                if (onBinary)
-                    onBinary(std::move(e.body));
-            } else if constexpr (std::is_same_v<E, frame_event::File>) {
-                if (onFile)
-                    onFile(e.file.transferID, e.file.name, std::move(e.file.contents));
-            } else if constexpr (std::is_same_v<E, frame_event::DecryptFailure>) {
-                if (onDecryptFailure)
-                    onDecryptFailure();
-            }
-        },
-        std::move(event));
-    return !m_cancelled;
+    FrameEvent event = dispatchFrame(std::move(frame), session.get());
+    std::visit(Overloaded{
+                   [this](frame_event::PlainMessage& e) {
+                       if (onPlainMessage)
+                           onPlainMessage(e.message);
+                   },
+                   [this](frame_event::Message& e) {
+                       if (onMessage)
+                           onMessage(e.message);
+                   },
+                   [this](frame_event::Binary& e) {
+                       if (onBinary)
+                           onBinary(std::move(e.body));
+                   },
+                   [this](frame_event::File& e) {
+                       if (onFile)
+                           onFile(std::move(e.file));
+                   },
+                   [this](frame_event::DecryptFailure&) {
+                       if (onDecryptFailure)
+                           onDecryptFailure();
+                   },
+                   [](frame_event::Ignored&) {},
+               },
+               event);
+    if (!m_cancelled && !m_readingPaused && overOutputBudget()) {
+        m_readingPaused = true;
+        m_transport->setReadingPaused(true);
+    }
+    return !m_cancelled && !m_readingPaused;
+}
+
+void FramedConnection::sent()
+{
+    if (m_overBudget || !overOutputBudget())
+        return;
+    m_overBudget = true;
+    std::weak_ptr<FramedConnection> weak = weak_from_this();
+    QTimer::singleShot(m_overBudgetCloseMs, [weak, spell = m_budgetSpell] {
+        auto self = weak.lock();
+        // A peer that has not read for this long is not coming back.
+        if (self && self->m_overBudget && self->m_budgetSpell == spell)
+            self->cancel();
+    });
+}
+
+void FramedConnection::drained()
+{
+    if (m_cancelled || overOutputBudget())
+        return;
+    if (m_overBudget) {
+        m_overBudget = false;
+        ++m_budgetSpell;
+    }
+    if (m_readingPaused)
+        resumeReading();
+    auto waiting = std::move(m_waitingForRoom);
+    m_waitingForRoom.clear();
+    for (auto& next : waiting)
+        next();
+}
+
+void FramedConnection::resumeReading()
+{
+    m_readingPaused = false;
+    Bytes held = std::move(m_heldInput);
+    m_heldInput = Bytes();
+    if (!held.empty())
+        receiveBytes(held);
+    if (!m_readingPaused && !m_cancelled)
+        m_transport->setReadingPaused(false);
+}
+
+void FramedConnection::whenWritable(std::function<void()> next)
+{
+    if (m_cancelled)
+        return;
+    if (overOutputBudget()) {
+        m_waitingForRoom.push_back(std::move(next));
+        return;
+    }
+    std::weak_ptr<FramedConnection> weak = weak_from_this();
+    QTimer::singleShot(0, [weak, next = std::move(next)] {
+        auto self = weak.lock();
+        if (self && !self->m_cancelled)
+            next();
+    });
 }
 
 void FramedConnection::sendFrame(FrameKind kind, ByteView payload, Completion done)
@@ -105,6 +202,7 @@ void FramedConnection::sendFrame(FrameKind kind, ByteView payload, Completion do
         return;
     }
     m_transport->send(encodeFrame(kind, payload), std::move(done));
+    sent();
 }
 
 void FramedConnection::sendSealed(FrameKind innerKind, ByteView body, Completion done)
@@ -116,18 +214,22 @@ void FramedConnection::sendSealed(FrameKind innerKind, ByteView body, Completion
         return;
     }
     m_transport->send(std::move(*frame), std::move(done));
+    sent();
 }
 
-void FramedConnection::sendMessage(const OrvaneMessage& message)
+void FramedConnection::sendMessage(const OrvaneMessage& message, Completion done)
 {
     auto json = encodeMessage(message);
-    if (!json)
+    if (!json) {
+        if (done)
+            done(std::nullopt);
         return;
+    }
     ByteView bytes = asBytes(*json);
     if (session)
-        sendSealed(FrameKind::message, bytes);
+        sendSealed(FrameKind::message, bytes, std::move(done));
     else
-        sendFrame(FrameKind::message, bytes);
+        sendFrame(FrameKind::message, bytes, std::move(done));
 }
 
 } // namespace orvane

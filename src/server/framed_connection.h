@@ -14,9 +14,16 @@ namespace orvane {
 // messages into frames, plain or sealed. Callbacks are optional; an unset one
 // drops its event. The transport only ever holds this object weakly, so a
 // connection dropped by its owner is freed.
+//
+// Output is held to a budget: while more than that waits to be written, no
+// further input is read, so a peer that asks without reading runs out of
+// room to ask; one that stays over the budget for too long is closed.
 class FramedConnection : public std::enable_shared_from_this<FramedConnection> {
 public:
     using Completion = Transport::Completion;
+
+    static constexpr std::size_t defaultOutputBudget = 8 * 1024 * 1024;
+    static constexpr int overBudgetCloseMs = 30'000;
 
     FramedConnection(TransportPtr transport, bool isRelay);
     ~FramedConnection();
@@ -28,7 +35,7 @@ public:
     std::function<void(const OrvaneMessage&)> onMessage;
     std::function<void(const OrvaneMessage&)> onPlainMessage;
     std::function<void(Bytes)> onBinary;
-    std::function<void(const Uuid& transferID, const std::string& name, Bytes contents)> onFile;
+    std::function<void(ReceivedFile&&)> onFile;
     std::function<void()> onDecryptFailure;
     std::function<void(TransportState)> onStateChange;
 
@@ -40,6 +47,15 @@ public:
     // The longest frame this connection accepts. Owners keep it small until
     // the peer has authenticated.
     void setFrameLengthLimit(std::uint32_t limit) { m_reassembler.setLengthLimit(limit); }
+    // Incoming frames still arriving draw on this shared budget.
+    void setFrameBudget(FrameBudget* budget) { m_reassembler.setBudget(budget); }
+    void setOutputBudget(std::size_t bytes, int closeAfterMs = overBudgetCloseMs);
+    std::size_t bytesPending() const;
+    bool overOutputBudget() const { return bytesPending() > m_outputBudget; }
+    // Runs `next` once the output is within its budget: from the event loop
+    // when it is already, else when enough has drained. Dropped if the
+    // connection ends first.
+    void whenWritable(std::function<void()> next);
 
     void start();
     void cancel();
@@ -47,19 +63,32 @@ public:
     void sendFrame(FrameKind kind, ByteView payload, Completion done = {});
     void sendSealed(FrameKind innerKind, ByteView body, Completion done = {});
     // Plain until a session is installed, sealed from then on. A message that
-    // cannot be encoded or sealed is dropped.
-    void sendMessage(const OrvaneMessage& message);
+    // cannot be encoded or sealed is dropped (`done` still runs).
+    void sendMessage(const OrvaneMessage& message, Completion done = {});
 
 private:
     void receiveBytes(ByteView bytes);
     void receiveText(ByteView text);
     bool deliver(Bytes&& frame);
     void transportState(TransportState state);
+    void sent();
+    void drained();
+    void resumeReading();
 
     TransportPtr m_transport;
     const bool m_isRelay;
     RelayReassembler m_reassembler;
     bool m_cancelled = false;
+
+    std::size_t m_outputBudget = defaultOutputBudget;
+    int m_overBudgetCloseMs = overBudgetCloseMs;
+    bool m_readingPaused = false;
+    Bytes m_heldInput; // read before the pause and not yet decoded
+    // Bumped whenever the output falls within its budget, so a pending
+    // close for an earlier spell over it does nothing.
+    std::uint64_t m_budgetSpell = 0;
+    bool m_overBudget = false;
+    std::vector<std::function<void()>> m_waitingForRoom;
 };
 
 } // namespace orvane

@@ -3,7 +3,7 @@
 // or the QR key, and the first messages after authentication.
 #include "orvane_server.h"
 
-#include "protocol/utf8.h"
+#include "safe_text.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -40,6 +40,12 @@ void OrvaneServer::handleHello(const Uuid& id, const msg::Hello& hello)
         return;
     if (hello.publicKey.size() != 32)
         return;
+    if (m_devices.size() >= m_env.limits.authenticatedConnections) {
+        // Full: no key work for a connection that could not stay. Phones
+        // retry, and get in once another one leaves.
+        closeConnection(id);
+        return;
+    }
     auto key = crypto::X25519Key::fromPrivate(makeKey(m_random));
     // A key the agreement refuses (a low-order point, say) ends the
     // connection before any pairing is shown for it.
@@ -57,14 +63,15 @@ void OrvaneServer::handleHello(const Uuid& id, const msg::Hello& hello)
     handshake.phonePublicKey = hello.publicKey;
     handshake.sharedSecret = *secret;
     handshake.deviceID = hello.deviceID;
-    handshake.deviceName = QString::fromStdString(
-        utf8::prefixCharacters(hello.deviceName, maximumDeviceNameCharacters));
+    handshake.deviceName = cleanDeviceName(hello.deviceName, maximumDeviceNameCharacters);
     handshake.isPairing = !tokenHash;
+    handshake.tokenHash = tokenHash;
     m_handshakes[id] = std::move(handshake);
     m_guard.greeted(id);
 
     Bytes macKey(key->publicKey().begin(), key->publicKey().end());
     if (tokenHash) {
+        setDeadline(id, m_env.limits.reconnectTimeoutMs);
         if (installSession(id, reconnectSalt(*tokenHash)))
             sendPlain(msg::KeyExchange{macKey, false}, id);
         return;
@@ -82,8 +89,9 @@ void OrvaneServer::beginPairing(const Uuid& id)
         rejectPairing(id, tr("This Mac is pairing with another device right now"));
         return;
     }
-    if (m_guard.pairingLocked(nowMs())) {
-        rejectPairing(id, tr("Pairing is paused after too many wrong codes. Try again later."));
+    // A request for this connection is replaced, not started anew.
+    if (m_pairingBudget.paused(nowMs()) || (!m_pairingRequest && !m_pairingBudget.tryStart(nowMs()))) {
+        rejectPairing(id, pausedText());
         return;
     }
     PairingRequest request;
@@ -95,8 +103,24 @@ void OrvaneServer::beginPairing(const Uuid& id)
     request.attemptsLeft = 3;
     std::string code = request.code.toStdString();
     setPairingRequest(std::move(request));
+    setDeadline(id, m_env.limits.pairingTimeoutMs);
     if (installSession(id, pairingCodeSalt(code)) && m_pairingPanel)
         m_pairingPanel->show();
+}
+
+QString OrvaneServer::pausedText() const
+{
+    return tr("Pairing is paused after too many wrong codes. Try again later.");
+}
+
+bool OrvaneServer::pairingPaused() const
+{
+    return m_pairingBudget.paused(nowMs());
+}
+
+void OrvaneServer::liftPairingPause()
+{
+    m_pairingBudget.liftPause();
 }
 
 void OrvaneServer::handlePairingMethod(const Uuid& id, bool qr)
@@ -134,6 +158,12 @@ void OrvaneServer::handleAuthenticate(const Uuid& id)
     if (handshake == m_handshakes.end() || isAuthenticated(id))
         return;
     if (!handshake->second.isPairing) {
+        // The phone may have been forgotten, or paired anew with another
+        // token, since its hello: then its old token opens nothing.
+        if (tokenHashForDevice(handshake->second.deviceID) != handshake->second.tokenHash) {
+            closeConnection(id);
+            return;
+        }
         finishAuthentication(id, handshake->second.deviceID, handshake->second.deviceName);
         return;
     }
@@ -153,12 +183,26 @@ void OrvaneServer::handleDecryptFailure(const Uuid& id)
     if (!handshake->second.isPairing) {
         // The phone's token did not open the session: it pairs anew here.
         handshake->second.isPairing = true;
+        handshake->second.tokenHash.reset();
         sendPlain(msg::PairingRequired{}, id);
         beginPairing(id);
         return;
     }
-    if (!m_pairingRequest || m_pairingRequest->connectionID != id)
+    if (m_pairingRequest && m_pairingRequest->connectionID == id)
+        wrongCode(id);
+}
+
+void OrvaneServer::wrongCode(const Uuid& id)
+{
+    // Every wrong code counts toward one budget for the whole server.
+    if (auto pause = m_pairingBudget.wrongCode(nowMs())) {
+        qint64 minutes = *pause / 60'000;
+        QString length = minutes == 1 ? tr("1 minute") : tr("%1 minutes").arg(minutes);
+        addActivity(tr("Pairing paused for %1 after repeated wrong codes").arg(length),
+                    QStringLiteral("Mac"), false);
+        rejectPairing(id, pausedText());
         return;
+    }
     PairingRequest request = *m_pairingRequest;
     request.attemptsLeft -= 1;
     if (request.attemptsLeft > 0) {
@@ -168,12 +212,6 @@ void OrvaneServer::handleDecryptFailure(const Uuid& id)
         return;
     }
     rejectPairing(id, tr("Too many wrong attempts"));
-    if (auto lockMs = m_guard.wrongCodeRejection(nowMs())) {
-        qint64 minutes = *lockMs / 60'000;
-        QString length = minutes == 1 ? tr("1 minute") : tr("%1 minutes").arg(minutes);
-        addActivity(tr("Pairing paused for %1 after repeated wrong codes").arg(length),
-                    QStringLiteral("Mac"), false);
-    }
 }
 
 void OrvaneServer::rejectPairing(const Uuid& id, const QString& reason)
@@ -207,7 +245,10 @@ void OrvaneServer::completePairing(const Uuid& id)
     setPairingRequest(std::nullopt);
     if (m_pairingPanel)
         m_pairingPanel->hide();
-    m_guard.pairingSucceeded();
+    m_pairingBudget.pairingSucceeded();
+    // Other connections of this phone that are still in a handshake hold
+    // the old token; they start again with the new one.
+    closeHandshakesOf(handshake.deviceID, id);
     addActivity(tr("Paired with code"), handshake.deviceName, true);
     sendMessage(msg::Paired{{token}}, id);
     finishAuthentication(id, handshake.deviceID, handshake.deviceName);
@@ -217,6 +258,11 @@ void OrvaneServer::finishAuthentication(const Uuid& id, Uuid deviceID, QString n
 {
     m_handshakes.erase(id);
     m_guard.authenticated(id);
+    m_deadlines.erase(id);
+    if (!makeRoomForDevice(id, deviceID)) {
+        closeConnection(id);
+        return;
+    }
     if (auto connection = m_connections.find(id); connection != m_connections.end())
         connection->second->setFrameLengthLimit(maximumFrameLength);
 
@@ -233,6 +279,31 @@ void OrvaneServer::finishAuthentication(const Uuid& id, Uuid deviceID, QString n
     }
     setTrustedDevices(std::move(trusted));
     sendInitialState(id);
+}
+
+bool OrvaneServer::makeRoomForDevice(const Uuid& id, const Uuid& deviceID)
+{
+    // The oldest connections of this phone give way to the new one.
+    std::vector<Uuid> own;
+    for (const Device& device : m_devices)
+        if (device.deviceID == deviceID && device.id != id)
+            own.push_back(device.id);
+    std::size_t keep = m_env.limits.connectionsPerDevice > 0 ? m_env.limits.connectionsPerDevice - 1 : 0;
+    std::size_t closing = own.size() > keep ? own.size() - keep : 0;
+    for (std::size_t i = 0; i < closing; ++i)
+        closeConnection(own[i]);
+    // Connections closed here leave the list only when their end arrives.
+    return m_devices.size() - closing < m_env.limits.authenticatedConnections;
+}
+
+void OrvaneServer::closeHandshakesOf(const Uuid& deviceID, const Uuid& except)
+{
+    std::vector<Uuid> ids;
+    for (const auto& [id, handshake] : m_handshakes)
+        if (handshake.deviceID == deviceID && id != except)
+            ids.push_back(id);
+    for (const Uuid& id : ids)
+        closeConnection(id);
 }
 
 // ------------------------------------------------------------------ trusted devices
@@ -253,6 +324,8 @@ void OrvaneServer::forgetDevice(const Uuid& deviceID)
     for (const Device& device : std::vector<Device>(m_devices))
         if (device.deviceID == deviceID)
             closeConnection(device.id);
+    // Connections of this phone still in a handshake must not finish it.
+    closeHandshakesOf(deviceID, Uuid{});
 }
 
 } // namespace orvane

@@ -17,19 +17,31 @@ constexpr int listenerRestartMs = 2000;
 const QString serviceType = QStringLiteral("_orvane._tcp");
 } // namespace
 
-OrvaneServer::OrvaneServer(ServerEnvironment environment, QObject* parent)
-    : QObject(parent), m_env(std::move(environment)),
-      m_random(m_env.random ? *m_env.random : systemRandom()),
-      m_macName(m_env.macName.isEmpty() ? QStringLiteral("Mac") : m_env.macName)
+namespace {
+
+// The standard settings file unless the caller brought one; limits that the
+// settings file raises or lowers (for a load test, say) apply from the start.
+ServerEnvironment prepared(ServerEnvironment env)
 {
-    if (!m_env.defaults)
-        m_env.defaults = std::make_unique<UserDefaults>();
+    if (!env.defaults)
+        env.defaults = std::make_unique<UserDefaults>();
+    env.defaults->applyLimits(env.limits);
+    return env;
+}
+
+} // namespace
+
+OrvaneServer::OrvaneServer(ServerEnvironment environment, QObject* parent)
+    : QObject(parent), m_env(prepared(std::move(environment))),
+      m_random(m_env.random ? *m_env.random : systemRandom()),
+      m_macName(m_env.macName.isEmpty() ? QStringLiteral("Mac") : m_env.macName),
+      m_frameBudget(m_env.limits.frameBudgetBytes)
+{
     m_trustedDevices = m_env.defaults->loadTrustedDevices();
     m_accessibilityGranted = m_env.accessibilityCheck && m_env.accessibilityCheck();
+    m_screenRecordingGranted = m_env.screenRecordingCheck && m_env.screenRecordingCheck();
     m_keepsAwake = m_env.defaults->keepMacAwake();
     m_remoteAccess = m_env.defaults->remoteAccess();
-    if (m_env.helloTimeoutMs <= 0)
-        m_env.helloTimeoutMs = ConnectionGuard::helloTimeoutMs;
 
     m_restartTimer.setSingleShot(true);
     m_restartTimer.setInterval(listenerRestartMs);
@@ -175,14 +187,29 @@ void OrvaneServer::acceptConnection(std::shared_ptr<FramedConnection> connection
     m_guard.admitted(id);
     connection->start();
     // A connection that never says hello only holds a slot.
-    auto timer = std::make_unique<QTimer>();
-    timer->setSingleShot(true);
-    connect(timer.get(), &QTimer::timeout, this, [this, id] {
-        if (m_connections.count(id) && !m_handshakes.count(id) && !isAuthenticated(id))
-            closeConnection(id);
-    });
-    timer->start(m_env.helloTimeoutMs);
-    m_helloTimers[id] = std::move(timer);
+    setDeadline(id, m_env.limits.helloTimeoutMs);
+}
+
+void OrvaneServer::setDeadline(const Uuid& id, qint64 ms)
+{
+    auto& timer = m_deadlines[id];
+    if (!timer) {
+        timer = std::make_unique<QTimer>();
+        timer->setSingleShot(true);
+        connect(timer.get(), &QTimer::timeout, this, [this, id] { deadlinePassed(id); });
+    }
+    timer->start(static_cast<int>(ms));
+}
+
+void OrvaneServer::deadlinePassed(const Uuid& id)
+{
+    if (!m_connections.count(id) || isAuthenticated(id))
+        return;
+    // A pairing that nobody answers must not hold the only pairing slot.
+    if (m_pairingRequest && m_pairingRequest->connectionID == id)
+        rejectPairing(id, tr("Pairing timed out"));
+    else
+        closeConnection(id);
 }
 
 // ------------------------------------------------------------------ registry
@@ -192,9 +219,9 @@ void OrvaneServer::registerConnection(std::shared_ptr<FramedConnection> connecti
     connection->onPlainMessage = [this, id](const OrvaneMessage& m) { handlePlainMessage(id, m); };
     connection->onMessage = [this, id](const OrvaneMessage& m) { handleMessage(id, m); };
     connection->onDecryptFailure = [this, id] { handleDecryptFailure(id); };
-    connection->onFile = [this, id](const Uuid& fileID, const std::string& name, Bytes contents) {
-        saveReceivedFile(id, fileID, name, contents);
-    };
+    connection->onFile = [this, id](ReceivedFile&& file) { saveReceivedFile(id, file); };
+    connection->setFrameBudget(&m_frameBudget);
+    connection->setOutputBudget(m_env.limits.outputBudgetBytes, m_env.limits.overOutputBudgetCloseMs);
     m_connections[id] = std::move(connection);
 }
 
@@ -211,10 +238,11 @@ void OrvaneServer::removeConnection(const Uuid& id)
     m_guard.removed(id);
     if (m_env.commands)
         m_env.commands->cancel(id);
-    if (auto timer = m_helloTimers.find(id); timer != m_helloTimers.end()) {
+    if (auto timer = m_deadlines.find(id); timer != m_deadlines.end()) {
         timer->second.release()->deleteLater(); // we may be inside its timeout
-        m_helloTimers.erase(timer);
+        m_deadlines.erase(timer);
     }
+    m_replies.erase(id);
     auto device = std::find_if(m_devices.begin(), m_devices.end(),
                                [&](const Device& d) { return d.id == id; });
     if (device != m_devices.end()) {
@@ -260,6 +288,14 @@ void OrvaneServer::broadcast(const OrvaneMessage& message)
 {
     for (const Device& device : m_devices)
         sendMessage(message, device.id);
+}
+
+std::size_t OrvaneServer::bytesWaiting() const
+{
+    std::size_t total = 0;
+    for (const auto& [id, connection] : m_connections)
+        total += connection->bytesPending();
+    return total;
 }
 
 void OrvaneServer::closeConnection(const Uuid& id)
@@ -340,30 +376,29 @@ QString OrvaneServer::pairingUrl() const
 
 // ------------------------------------------------------------------ received files
 
-void OrvaneServer::saveReceivedFile(const Uuid& connectionID, const Uuid& fileID,
-                                    const std::string& name, const Bytes& contents)
+void OrvaneServer::saveReceivedFile(const Uuid& connectionID, const ReceivedFile& file)
 {
     auto device = std::find_if(m_devices.begin(), m_devices.end(),
                                [&](const Device& d) { return d.id == connectionID; });
     if (device == m_devices.end())
         return; // only authenticated phones may drop files
     QString deviceName = device->name;
-    QString fallback = tr("File");
-    QString clean = cleanReceivedFileName(QString::fromStdString(name), fallback);
+    QString clean = cleanReceivedFileName(QString::fromStdString(file.name), tr("File"));
+    const ByteView contents = file.contents();
     std::optional<QString> saved;
-    if (!m_env.downloadsDir.isEmpty())
-        saved = writeNewFile(m_env.downloadsDir + QStringLiteral("/Orvane"), clean, contents);
+    if (!m_env.downloadsDir.isEmpty()) {
+        QString folder = m_env.downloadsDir + QStringLiteral("/Orvane");
+        if (leavesFreeSpace(folder, static_cast<std::int64_t>(contents.size()),
+                            m_env.limits.freeSpaceFloorBytes))
+            saved = writeNewFile(folder, clean, contents);
+    }
     if (!saved) {
-        sendMessage(msg::Result{fileID, false,
-                                tr("Couldn't save file")
-                                    .toStdString()},
+        sendMessage(msg::Result{file.transferID, false, tr("Couldn't save file").toStdString()},
                     connectionID);
         return;
     }
     addActivity(tr("Received ") + *saved, deviceName, true);
-    sendMessage(msg::Result{fileID, true,
-                            tr("Saved to Downloads › Orvane")
-                                .toStdString()},
+    sendMessage(msg::Result{file.transferID, true, tr("Saved to Downloads › Orvane").toStdString()},
                 connectionID);
 }
 

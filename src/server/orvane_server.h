@@ -3,7 +3,10 @@
 #include "activity.h"
 #include "connection_guard.h"
 #include "framed_connection.h"
+#include "pairing_budget.h"
 #include "pairing_panel.h"
+#include "reply_chain.h"
+#include "server_limits.h"
 #include "user_defaults.h"
 
 #include "commands/dispatcher.h"
@@ -35,7 +38,7 @@ struct ServerEnvironment {
     std::function<qint64()> monotonicMs;       // a steady clock; QDeadlineTimer when null
     std::function<bool()> accessibilityCheck;  // false when null
     QString downloadsDir;                      // received files go to <this>/Orvane
-    qint64 helloTimeoutMs = 0;                 // 0: the standard 10 s
+    ServerLimits limits;                       // the settings file may change some
     CommandDispatcher* commands = nullptr;     // none: commands go unanswered
     MacInfoProvider* macInfo = nullptr;        // none: information goes unanswered
     StatsProvider* stats = nullptr;            // none: statistics go unanswered
@@ -79,6 +82,9 @@ public:
         Uuid deviceID;
         QString deviceName;
         bool isPairing = false;
+        // What a token reconnect was keyed with; it must still be the
+        // device's when the phone authenticates.
+        std::optional<std::string> tokenHash;
     };
 
     struct PairingRequest {
@@ -157,10 +163,18 @@ public:
     void rejectPairing(const Uuid& id, const QString& reason);
     void declinePairing();
     void forgetDevice(const Uuid& deviceID);
+    // After too many wrong codes pairing pauses; the person at the computer
+    // may lift the pause at once.
+    bool pairingPaused() const;
+    void liftPairingPause();
+
+    // What the connections hold: incoming frames still arriving, and replies
+    // not yet written.
+    std::size_t bufferedFrameBytes() const { return m_frameBudget.used(); }
+    std::size_t bytesWaiting() const;
 
     void addActivity(const QString& text, const QString& device, bool success);
-    void saveReceivedFile(const Uuid& connectionID, const Uuid& fileID, const std::string& name,
-                          const Bytes& contents);
+    void saveReceivedFile(const Uuid& connectionID, const ReceivedFile& file);
 
 Q_SIGNALS:
     void isListeningChanged();
@@ -197,6 +211,12 @@ private:
     bool installSession(const Uuid& id, const crypto::Key32& salt);
     void completePairing(const Uuid& id);
     void finishAuthentication(const Uuid& id, Uuid deviceID, QString name);
+    bool makeRoomForDevice(const Uuid& id, const Uuid& deviceID);
+    void closeHandshakesOf(const Uuid& deviceID, const Uuid& except);
+    void wrongCode(const Uuid& id);
+    QString pausedText() const;
+    void setDeadline(const Uuid& id, qint64 ms);
+    void deadlinePassed(const Uuid& id);
     void sendPlain(const OrvaneMessage& message, const Uuid& id);
     void setPairingRequest(std::optional<PairingRequest> request);
 
@@ -207,6 +227,7 @@ private:
     QString deviceName(const Uuid& id) const;
     void setLastCommand(QString label);
     void sendAppCatalog(const Uuid& id);
+    ConnectionReplies* repliesFor(const Uuid& id);
     void sendIcons(const Uuid& id, std::vector<std::string> bundleIDs);
     void sendWindows(const Uuid& id);
     void sendStats(const Uuid& id);
@@ -270,8 +291,13 @@ private:
     std::map<Uuid, std::shared_ptr<FramedConnection>> m_connections;
     std::map<Uuid, Handshake> m_handshakes;
     ConnectionGuard m_guard;
-    // One per connection still owing its hello; freed with the connection.
-    std::map<Uuid, std::unique_ptr<QTimer>> m_helloTimers;
+    PairingBudget m_pairingBudget;
+    FrameBudget m_frameBudget;
+    // One per connection that has not authenticated: the hello, then the
+    // reconnect or the pairing, must come in time. Freed with the connection.
+    std::map<Uuid, std::unique_ptr<QTimer>> m_deadlines;
+    // Icons and thumbnails go out one at a time per connection.
+    std::map<Uuid, ConnectionReplies> m_replies;
 };
 
 } // namespace orvane

@@ -1,11 +1,16 @@
 #include "received_files.h"
 
+#include "safe_text.h"
+
 #include "protocol/utf8.h"
 
 #include <QDir>
+#include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace orvane {
@@ -16,15 +21,6 @@ constexpr int maximumNameBytes = 255;
 // The search for a free name gives up here rather than spin forever on a
 // folder someone filled on purpose.
 constexpr int lastNumberTried = 10'000;
-
-bool isUnsafeCharacter(char32_t c)
-{
-    if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0))
-        return true;                              // NUL and other controls
-    return (c >= 0x202A && c <= 0x202E) ||        // embeddings and overrides
-           (c >= 0x2066 && c <= 0x2069) ||        // isolates
-           c == 0x200E || c == 0x200F || c == 0x061C; // directional marks
-}
 
 // Splits "archive.tar.gz" into "archive.tar" and "gz"; a leading dot is not
 // an extension.
@@ -118,6 +114,21 @@ std::optional<QString> writeNewFile(const QString& folder, const QString& cleanN
         return name;
     }
     return std::nullopt;
+}
+
+bool leavesFreeSpace(const QString& folder, std::int64_t size, std::optional<std::int64_t> floor)
+{
+    QDir dir(folder);
+    while (!dir.exists() && !dir.isRoot())
+        dir.setPath(QFileInfo(dir.absolutePath()).absolutePath());
+    struct statvfs disk {};
+    if (::statvfs(QFile::encodeName(dir.absolutePath()).constData(), &disk) != 0)
+        return false;
+    const auto blockSize = static_cast<std::int64_t>(disk.f_frsize);
+    const std::int64_t free = static_cast<std::int64_t>(disk.f_bavail) * blockSize;
+    const std::int64_t total = static_cast<std::int64_t>(disk.f_blocks) * blockSize;
+    const std::int64_t keep = floor.value_or(std::min<std::int64_t>(std::int64_t{1} << 30, total / 20));
+    return free - size >= keep;
 }
 
 } // namespace orvane

@@ -23,4 +23,10 @@ QString numberedFileName(const QString& name, int number);
 std::optional<QString> writeNewFile(const QString& folder, const QString& cleanName,
                                     ByteView contents);
 
+// Whether `size` more bytes in `folder` (or the nearest folder above it that
+// exists) leave at least `floor` bytes free on its disk; by default the
+// smaller of 1 GiB and 5% of the disk. A full disk breaks far more than
+// one received file.
+bool leavesFreeSpace(const QString& folder, std::int64_t size, std::optional<std::int64_t> floor);
+
 } // namespace orvane

@@ -66,50 +66,55 @@ void OrvaneServer::sendAppCatalog(const Uuid& id)
     sendMessage(msg::AppCatalog{{std::move(catalog)}}, id);
 }
 
+ConnectionReplies* OrvaneServer::repliesFor(const Uuid& id)
+{
+    auto connection = m_connections.find(id);
+    if (connection == m_connections.end() || !m_env.commands)
+        return nullptr;
+    auto [entry, added] = m_replies.try_emplace(id);
+    if (added) {
+        ApplicationCatalog& apps = m_env.commands->applications();
+        entry->second.icons = std::make_shared<ReplyChain>(
+            connection->second, [&apps](const std::string& bundleID) -> std::optional<OrvaneMessage> {
+                auto png = apps.iconPng(QString::fromStdString(bundleID), 128);
+                if (!png)
+                    return std::nullopt; // no such application: skipped
+                return msg::AppIcon{bundleID, Bytes(png->begin(), png->end())};
+            });
+        WindowCommands& windows = m_env.commands->windows();
+        entry->second.thumbnails = std::make_shared<ReplyChain>(
+            connection->second, [&windows](const std::string& key) -> std::optional<OrvaneMessage> {
+                auto windowID = static_cast<std::uint32_t>(std::stoul(key));
+                auto jpeg = windows.captureThumbnail(windowID);
+                if (!jpeg)
+                    return std::nullopt;
+                return msg::WindowThumbnail{windowID, Bytes(jpeg->begin(), jpeg->end())};
+            });
+    }
+    return &entry->second;
+}
+
 void OrvaneServer::sendIcons(const Uuid& id, std::vector<std::string> bundleIDs)
 {
-    if (!m_env.commands)
-        return;
-    // Rendering an icon takes a while; one per event-loop turn keeps other
-    // phones and this one's commands flowing. A phone that asks for more
-    // than a launcher can show gets the first ones.
+    // A phone that asks for more than a launcher can show gets the first ones.
     constexpr std::size_t maximumIcons = 500;
     if (bundleIDs.size() > maximumIcons)
         bundleIDs.resize(maximumIcons);
-    auto pending = std::make_shared<std::vector<std::string>>(std::move(bundleIDs));
-    auto next = std::make_shared<std::function<void(std::size_t)>>();
-    QPointer<OrvaneServer> self(this);
-    *next = [self, id, pending, weakNext = std::weak_ptr(next)](std::size_t index) {
-        if (!self || !self->m_connections.count(id) || index >= pending->size())
-            return;
-        const std::string& bundleID = (*pending)[index];
-        auto png = self->m_env.commands->applications().iconPng(QString::fromStdString(bundleID), 128);
-        if (png)
-            self->sendMessage(msg::AppIcon{bundleID, Bytes(png->begin(), png->end())}, id);
-        if (auto again = weakNext.lock())
-            QTimer::singleShot(0, self, [again, index] { (*again)(index + 1); });
-    };
-    // The chain owns itself through the timers' captures until it ends.
-    QTimer::singleShot(0, this, [next] { (*next)(0); });
+    if (ConnectionReplies* replies = repliesFor(id))
+        replies->icons->add(bundleIDs);
 }
 
 void OrvaneServer::sendWindows(const Uuid& id)
 {
-    if (!m_env.commands)
+    ConnectionReplies* replies = repliesFor(id);
+    if (!replies)
         return;
     std::vector<MacWindow> windows = m_env.commands->windows().listWindows();
     sendMessage(msg::Windows{{windows}}, id);
-    QPointer<OrvaneServer> self(this);
-    for (const MacWindow& window : windows) {
-        std::uint32_t windowID = window.id;
-        QTimer::singleShot(0, this, [self, id, windowID] {
-            if (!self || !self->m_connections.count(id))
-                return;
-            if (auto jpeg = self->m_env.commands->windows().captureThumbnail(windowID))
-                self->sendMessage(msg::WindowThumbnail{windowID, Bytes(jpeg->begin(), jpeg->end())},
-                                  id);
-        });
-    }
+    std::vector<std::string> keys;
+    for (const MacWindow& window : windows)
+        keys.push_back(std::to_string(window.id));
+    replies->thumbnails->add(keys);
 }
 
 void OrvaneServer::sendStats(const Uuid& id)

@@ -59,7 +59,7 @@ void TcpTransport::start(Callbacks callbacks)
 void TcpTransport::readAvailable()
 {
     char buffer[readChunk];
-    while (!m_finished && m_socket && m_socket->bytesAvailable() > 0) {
+    while (!m_finished && !m_readingPaused && m_socket && m_socket->bytesAvailable() > 0) {
         qint64 count = m_socket->read(buffer, sizeof buffer);
         if (count <= 0)
             break;
@@ -100,6 +100,18 @@ void TcpTransport::bytesWritten(qint64 count)
         if (done)
             done(std::nullopt);
     }
+    if (m_callbacks.onDrained)
+        m_callbacks.onDrained();
+}
+
+void TcpTransport::setReadingPaused(bool paused)
+{
+    if (m_readingPaused == paused)
+        return;
+    m_readingPaused = paused;
+    // What Qt buffered while we were paused raises no new readyRead.
+    if (!paused)
+        QTimer::singleShot(0, this, [this] { readAvailable(); });
 }
 
 void TcpTransport::socketError()

@@ -20,6 +20,8 @@ public:
     void start(Callbacks callbacks) override;
     void cancel() override;
     void send(Bytes frame, Completion done) override;
+    std::size_t bytesPending() const override { return std::size_t(m_queued - m_written); }
+    void setReadingPaused(bool paused) override;
     bool isRelay() const override { return false; }
     QString peerDescription() const override;
     void dispose() override;
@@ -44,6 +46,7 @@ private:
     qint64 m_queued = 0;
     qint64 m_written = 0;
     bool m_finished = false;
+    bool m_readingPaused = false;
 };
 
 } // namespace orvane

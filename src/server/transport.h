@@ -23,6 +23,8 @@ public:
         std::function<void(TransportState)> onState;
         std::function<void(ByteView)> onBinary;
         std::function<void(ByteView)> onText;
+        // Some of what was waiting has been handed on.
+        std::function<void()> onDrained;
     };
 
     virtual ~Transport() = default;
@@ -34,6 +36,11 @@ public:
     // Sends one whole frame. `done` runs once the transport has handed the
     // bytes on, or failed to; it runs exactly once.
     virtual void send(Bytes frame, Completion done) = 0;
+    // Bytes accepted by send() and not yet handed on.
+    virtual std::size_t bytesPending() const = 0;
+    // While paused, nothing more is read: the peer is held back by the
+    // transport's own flow control.
+    virtual void setReadingPaused(bool paused) = 0;
     virtual bool isRelay() const = 0;
     virtual QString peerDescription() const = 0;
 

@@ -84,6 +84,22 @@ bool UserDefaults::setBool(const QString& key, bool value)
     return write(key, value);
 }
 
+void UserDefaults::applyLimits(ServerLimits& limits) const
+{
+    QSettings settings(m_path, QSettings::IniFormat);
+    auto read = [&](const char* key) -> std::optional<qint64> {
+        bool ok = false;
+        qint64 value = settings.value(QStringLiteral("limits/") + QLatin1String(key)).toLongLong(&ok);
+        return ok && value >= 0 ? std::optional(value) : std::nullopt;
+    };
+    if (auto floor = read("freeSpaceFloorBytes"))
+        limits.freeSpaceFloorBytes = *floor;
+    if (auto count = read("authenticatedConnections"); count && *count > 0)
+        limits.authenticatedConnections = static_cast<std::size_t>(*count);
+    if (auto count = read("connectionsPerDevice"); count && *count > 0)
+        limits.connectionsPerDevice = static_cast<std::size_t>(*count);
+}
+
 bool UserDefaults::write(const QString& key, const QVariant& value)
 {
     if (!ensurePrivateFile())

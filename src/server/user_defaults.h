@@ -1,5 +1,7 @@
 #pragma once
 
+#include "server_limits.h"
+
 #include "protocol/trusted_device.h"
 
 #include <QSettings>
@@ -29,6 +31,11 @@ public:
     bool keepMacAwake() const;                // false when absent
     bool remoteAccess() const;                // true when absent or not a bool
     bool setBool(const QString& key, bool value);
+
+    // Limits the file sets under [limits], for a machine with a small disk
+    // or a load test: freeSpaceFloorBytes, authenticatedConnections,
+    // connectionsPerDevice. Absent or malformed values leave `limits` alone.
+    void applyLimits(ServerLimits& limits) const;
 
 private:
     bool ensurePrivateFile() const;

@@ -2,6 +2,8 @@
 
 #include "qr_text.h"
 
+#include "server/safe_text.h"
+
 #include <QCoreApplication>
 
 #include <algorithm>
@@ -12,12 +14,12 @@ namespace orvane {
 
 namespace {
 
-// A phone chooses its own name; keep terminal control sequences out.
+// A phone chooses its own name; keep terminal control sequences out, and
+// the quotes that delimit it on the contract lines.
 QString printable(const QString& text)
 {
-    QString out;
-    for (QChar c : text)
-        out += (c.category() == QChar::Other_Control || c == QLatin1Char('"')) ? QChar(u'\uFFFD') : c;
+    QString out = printableLine(text);
+    out.replace(QLatin1Char('"'), QChar(u'\uFFFD'));
     return out;
 }
 
@@ -34,6 +36,7 @@ TerminalPanel::TerminalPanel(OrvaneServer& server, std::FILE* out, int inputFd)
             line(QStringLiteral("orvane: ") + m_server.errorMessage());
     });
     connect(&server, &OrvaneServer::pairingRequestChanged, this, &TerminalPanel::pairingChanged);
+    connect(&server, &OrvaneServer::activityChanged, this, &TerminalPanel::activityChanged);
     if (inputFd >= 0) {
         m_input = std::make_unique<QSocketNotifier>(inputFd, QSocketNotifier::Read);
         connect(m_input.get(), &QSocketNotifier::activated, this, &TerminalPanel::readInput);
@@ -84,6 +87,32 @@ void TerminalPanel::pairingChanged()
     m_lastAttemptsShown = request->attemptsLeft;
 }
 
+void TerminalPanel::activityChanged()
+{
+    // Failures are what someone at a headless machine needs to see at once;
+    // the rest waits for "log".
+    const auto& activity = m_server.activity();
+    if (activity.empty() || activity.front().id == m_lastActivitySeen)
+        return;
+    const ActivityEntry& newest = activity.front();
+    m_lastActivitySeen = newest.id;
+    if (!newest.success)
+        line(QStringLiteral("orvane: activity: %1: %2 (failed)")
+                 .arg(printableLine(newest.device), printableLine(newest.text)));
+}
+
+void TerminalPanel::printLog()
+{
+    const auto& activity = m_server.activity();
+    if (activity.empty())
+        line(tr("Nothing has happened yet."));
+    for (auto entry = activity.rbegin(); entry != activity.rend(); ++entry)
+        line(QStringLiteral("orvane: log %1 %2: %3%4")
+                 .arg(entry->date.toLocalTime().toString(QStringLiteral("HH:mm:ss")),
+                      printableLine(entry->device), printableLine(entry->text),
+                      entry->success ? QString() : QStringLiteral(" (failed)")));
+}
+
 void TerminalPanel::readInput()
 {
     char buffer[256];
@@ -112,12 +141,22 @@ void TerminalPanel::runCommand(const QString& command)
             m_server.declinePairing();
         else
             line(tr("No pairing request to decline."));
+    } else if (verb == QLatin1String("pair")) {
+        if (m_server.pairingPaused()) {
+            m_server.liftPairingPause();
+            line(QStringLiteral("orvane: pairing pause lifted"));
+        } else {
+            line(tr("Pairing is not paused."));
+        }
+    } else if (verb == QLatin1String("log")) {
+        printLog();
     } else if (verb == QLatin1String("devices")) {
         listDevices();
     } else if (verb == QLatin1String("forget")) {
         forget(argument);
     } else if (!verb.isEmpty()) {
-        line(tr("Commands: d (decline the pairing), devices, forget NAME-OR-ID."));
+        line(tr("Commands: d (decline the pairing), pair (lift a pause after wrong codes), "
+                "devices, forget NAME-OR-ID, log."));
     }
 }
 

@@ -11,9 +11,10 @@
 namespace orvane {
 
 // The headless face of the server: fixed lines on standard output that
-// scripts can follow, the pairing code and QR code, and a few commands read
-// from standard input: "d" declines the pairing, "devices" lists the trusted
-// phones, "forget NAME-OR-ID" forgets one.
+// scripts can follow, the pairing code and QR code, failures as they happen,
+// and a few commands read from standard input: "d" declines the pairing,
+// "pair" lifts a pause after wrong codes, "devices" lists the trusted
+// phones, "forget NAME-OR-ID" forgets one, "log" prints the activity log.
 class TerminalPanel final : public QObject, public PairingPanel {
     Q_OBJECT
 public:
@@ -28,6 +29,8 @@ public:
 private:
     void line(const QString& text);
     void pairingChanged();
+    void activityChanged();
+    void printLog();
     void readInput();
     void runCommand(const QString& command);
     void listDevices();
@@ -38,6 +41,7 @@ private:
     bool m_drawQr;
     bool m_showing = false;
     qint64 m_lastAttemptsShown = 3;
+    Uuid m_lastActivitySeen;
     std::unique_ptr<QSocketNotifier> m_input;
     QByteArray m_pendingInput;
 };

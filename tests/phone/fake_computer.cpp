@@ -76,7 +76,7 @@ void FakeComputer::serve()
 
 void FakeComputer::handle(Bytes&& frame)
 {
-    FrameEvent event = dispatchFrame(frame, m_session.get());
+    FrameEvent event = dispatchFrame(std::move(frame), m_session.get());
     if (auto* plain = std::get_if<frame_event::PlainMessage>(&event)) {
         onPlain(plain->message);
     } else if (auto* sealed = std::get_if<frame_event::Message>(&event)) {
@@ -84,7 +84,9 @@ void FakeComputer::handle(Bytes&& frame)
     } else if (auto* file = std::get_if<frame_event::File>(&event)) {
         if (m_authenticated) {
             std::lock_guard lock(m_lock);
-            m_files.push_back(file->file);
+            const ByteView contents = file->file.contents();
+            m_files.push_back({file->file.transferID, file->file.name,
+                               Bytes(contents.begin(), contents.end())});
         }
         sendSealed(msg::Result{file->file.transferID, true, "Saved " + file->file.name});
     } else if (std::holds_alternative<frame_event::DecryptFailure>(event)) {

@@ -6,6 +6,7 @@
 
 #include "protocol/codec.h"
 #include "protocol/random.h"
+#include "protocol/secure_session.h"
 #include "server/orvane_server.h"
 
 #include <QCoreApplication>
@@ -276,19 +277,7 @@ protected:
             << "these tests hold both ends of over 1,000 sockets and need " << filesNeeded
             << " file descriptors, but the hard limit (ulimit -Hn) is " << files.rlim_max;
         ASSERT_TRUE(m_dir.isValid());
-        ServerEnvironment env;
-        env.macName = QStringLiteral("Reliability");
-        env.defaults =
-            std::make_unique<UserDefaults>(m_dir.filePath(QStringLiteral("Orvane.conf")));
-        env.downloadsDir = m_dir.path();
-        m_server = std::make_unique<OrvaneServer>(std::move(env));
-        QObject::connect(m_server.get(), &OrvaneServer::pairingRequestChanged, [this] {
-            if (const auto& request = m_server->pairingRequest())
-                m_codes.post(request->deviceName.toStdString(), request->code.toStdString());
-        });
-        m_server->start();
-        m_port = m_server->port();
-        ASSERT_NE(m_port, 0) << m_server->errorMessage().toStdString();
+        startServer();
 
         m_ticker.setTimerType(Qt::PreciseTimer);
         m_ticker.setInterval(10);
@@ -299,6 +288,46 @@ protected:
         });
         m_ticker.start();
         resetStall();
+    }
+
+    void startServer(ServerLimits limits = {})
+    {
+        m_server.reset();
+        ServerEnvironment env;
+        env.macName = QStringLiteral("Reliability");
+        env.defaults =
+            std::make_unique<UserDefaults>(m_dir.filePath(QStringLiteral("Orvane.conf")));
+        env.downloadsDir = m_dir.path();
+        env.limits = limits;
+        m_server = std::make_unique<OrvaneServer>(std::move(env));
+        QObject::connect(m_server.get(), &OrvaneServer::pairingRequestChanged, [this] {
+            if (const auto& request = m_server->pairingRequest())
+                m_codes.post(request->deviceName.toStdString(), request->code.toStdString());
+        });
+        m_server->start();
+        m_port = m_server->port();
+        ASSERT_NE(m_port, 0) << m_server->errorMessage().toStdString();
+    }
+
+    // Phones that paired before the server started, as many as a test
+    // needs: pairing itself is limited to a few a minute. The server is
+    // restarted with room for all of them at once.
+    std::vector<PhoneIdentity> trustedPhones(std::size_t count)
+    {
+        std::vector<PhoneIdentity> phones;
+        std::vector<TrustedDevice> trusted;
+        for (std::size_t i = 0; i < count; ++i) {
+            PhoneIdentity phone{"Phone " + std::to_string(i), makeUuid(systemRandom()),
+                                makeToken(systemRandom())};
+            trusted.push_back({phone.id, phone.name, hexDigest(phone.token), 0.0});
+            phones.push_back(phone);
+        }
+        m_server.reset();
+        UserDefaults(m_dir.filePath(QStringLiteral("Orvane.conf"))).saveTrustedDevices(trusted);
+        ServerLimits limits;
+        limits.authenticatedConnections = count;
+        startServer(limits);
+        return phones;
     }
 
     void resetStall()
@@ -352,7 +381,7 @@ protected:
 TEST_F(Reliability, FiftyPhonesReconnectingAtOnceAreAllWelcomed)
 {
     constexpr std::size_t count = 50;
-    const auto identities = pairPhones(count);
+    const auto identities = trustedPhones(count);
     ASSERT_TRUE(settles());
 
     std::vector<PhoneClient> phones(count);

@@ -19,6 +19,23 @@ public:
         bool cancelled = false;
         bool disposed = false;
         int failNextSends = 0;
+        // A phone that does not read: sends wait until drain().
+        bool holdSends = false;
+        std::vector<std::pair<std::size_t, Completion>> held;
+        std::size_t heldBytes = 0;
+        bool readingPaused = false;
+
+        void drain()
+        {
+            auto sends = std::move(held);
+            held.clear();
+            heldBytes = 0;
+            for (auto& [size, done] : sends)
+                if (done)
+                    done(std::nullopt);
+            if (callbacks.onDrained)
+                callbacks.onDrained();
+        }
     };
 
     explicit FakeTransport(std::shared_ptr<Shared> shared) : m_shared(std::move(shared)) {}
@@ -43,10 +60,18 @@ public:
                 done(QStringLiteral("injected failure"));
             return;
         }
+        if (m_shared->holdSends) {
+            m_shared->heldBytes += frame.size();
+            m_shared->held.emplace_back(frame.size(), std::move(done));
+            m_shared->sent.push_back(std::move(frame));
+            return;
+        }
         m_shared->sent.push_back(std::move(frame));
         if (done)
             done(std::nullopt);
     }
+    std::size_t bytesPending() const override { return m_shared->heldBytes; }
+    void setReadingPaused(bool paused) override { m_shared->readingPaused = paused; }
     bool isRelay() const override { return false; }
     QString peerDescription() const override { return QStringLiteral("fake"); }
     void dispose() override

@@ -48,7 +48,7 @@ class ServerFixture : public ::testing::Test {
 protected:
     void SetUp() override { makeServer(); }
 
-    void makeServer(qint64 helloTimeoutMs = 10'000)
+    void makeServer(ServerLimits limits = {})
     {
         server.reset();
         ServerEnvironment env;
@@ -58,7 +58,7 @@ protected:
         env.defaults = std::make_unique<UserDefaults>(settingsPath());
         env.monotonicMs = [this] { return clockMs; };
         env.downloadsDir = dir.path() + QStringLiteral("/Downloads");
-        env.helloTimeoutMs = helloTimeoutMs;
+        env.limits = limits;
         CommandEnvironment commandEnv;
         commandEnv.platform = &fakes.platform;
         commandEnv.monotonicMs = [this] { return clockMs; };

@@ -58,76 +58,14 @@ TEST_F(Guard, MakesRoomByClosingTheOldestWaitingConnection)
 
 TEST_F(Guard, ClosesConnectionsThatNeverSayHello)
 {
-    makeServer(/*helloTimeoutMs=*/100);
+    ServerLimits limits;
+    limits.helloTimeoutMs = 100;
+    makeServer(limits);
     auto silent = newPhone();
     auto talker = newPhone();
     talker->sendHello(false);
     EXPECT_TRUE(pumpUntil([&] { return silent->closed(); }, 2000));
-    EXPECT_FALSE(talker->closed()); // a pairing has no time limit
-}
-
-TEST_F(Guard, WrongCodesLockPairingForGrowingPeriods)
-{
-    auto failPairing = [&] {
-        auto phone = newPhone();
-        phone->sendHello(false);
-        for (int i = 0; i < 3 && server->pairingRequest(); ++i) {
-            phone->useCode(server->pairingRequest()->code == "999999" ? "000000" : "999999");
-            phone->sendSealed(msg::Authenticate{});
-        }
-        auto rejected = find<msg::PairingRejected>(phone->takeReceived());
-        return rejected ? rejected->value : std::string("(not rejected)");
-    };
-    EXPECT_EQ(failPairing(), "Too many wrong attempts");
-    EXPECT_EQ(failPairing(), "Too many wrong attempts");
-    EXPECT_EQ(failPairing(), "Too many wrong attempts"); // this one starts the lock
-    EXPECT_FALSE(server->activity()[0].success);
-    EXPECT_TRUE(server->activity()[0].text.contains(QStringLiteral("for 1 minute ")));
-
-    auto locked = newPhone();
-    locked->sendHello(false);
-    auto refused = find<msg::PairingRejected>(locked->takeReceived());
-    ASSERT_NE(refused, std::nullopt);
-    EXPECT_NE(refused->value.find("Try again later"), std::string::npos);
-
-    clockMs += 61'000;
-    for (int i = 0; i < 3; ++i)
-        failPairing();
-    EXPECT_TRUE(server->activity()[0].text.contains(QStringLiteral("for 2 minutes ")));
-
-    // Declining from the panel never counts toward a lock.
-    clockMs += 10 * 60'000;
-    for (int i = 0; i < 5; ++i) {
-        auto phone = newPhone();
-        phone->sendHello(false);
-        server->declinePairing();
-    }
-    auto fine = newPhone();
-    fine->sendHello(false);
-    EXPECT_TRUE(server->pairingRequest());
-}
-
-TEST(GuardPolicy, LockLengthDoublesUpToAnHour)
-{
-    ConnectionGuard guard;
-    std::int64_t now = 0;
-    std::vector<std::int64_t> locks;
-    for (int round = 0; round < 9; ++round) {
-        for (int i = 0; i < 3; ++i) {
-            if (auto lock = guard.wrongCodeRejection(now))
-                locks.push_back(*lock);
-            now += 1000;
-        }
-        now = guard.lockedUntil();
-    }
-    std::vector<std::int64_t> minutes;
-    for (auto lock : locks)
-        minutes.push_back(lock / 60'000);
-    EXPECT_EQ(minutes, (std::vector<std::int64_t>{1, 2, 4, 8, 16, 32, 60, 60, 60}));
-    // Rejections spread beyond ten minutes do not add up.
-    ConnectionGuard slow;
-    for (int i = 0; i < 6; ++i)
-        EXPECT_FALSE(slow.wrongCodeRejection(i * 6 * 60'000));
+    EXPECT_FALSE(talker->closed()); // it said hello in time
 }
 
 TEST(GuardPolicy, EvictsRefusedThenSilentThenHandshakingAndNeverThePairing)

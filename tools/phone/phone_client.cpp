@@ -388,7 +388,7 @@ Result<FrameEvent> PhoneClient::receiveEvent(int timeoutMs)
     }
     Bytes frame = std::move(m_frames.front());
     m_frames.pop_front();
-    return dispatchFrame(frame, m_session.get());
+    return dispatchFrame(std::move(frame), m_session.get());
 }
 
 Result<Received> PhoneClient::receive(int timeoutMs)
@@ -404,7 +404,7 @@ Result<Received> PhoneClient::receiveUntil(Clock::time_point deadline)
         }
         Bytes frame = std::move(m_frames.front());
         m_frames.pop_front();
-        FrameEvent event = dispatchFrame(frame, m_session.get());
+        FrameEvent event = dispatchFrame(std::move(frame), m_session.get());
         if (auto* plain = std::get_if<frame_event::PlainMessage>(&event)) {
             return Received{false, std::move(plain->message)};
         }

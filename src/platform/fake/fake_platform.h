@@ -74,6 +74,7 @@ public:
     std::vector<std::int32_t> killed;
     bool launchWorks = true;
     bool killWorks = true;
+    std::size_t iconSize = 0; // icons are padded to this many bytes
 
     std::vector<InstalledApp> installedApps() override { return installed; }
     std::optional<InstalledApp> findApp(const QString& id) override
@@ -101,7 +102,10 @@ public:
     {
         if (!findApp(id))
             return std::nullopt;
-        return QByteArray("png:") + id.toUtf8() + ":" + QByteArray::number(pixels);
+        QByteArray png = QByteArray("png:") + id.toUtf8() + ":" + QByteArray::number(pixels);
+        if (png.size() < qsizetype(iconSize))
+            png.resize(qsizetype(iconSize), ' ');
+        return png;
     }
     QString ownBundleID() override { return QStringLiteral("orvane"); }
 };

@@ -1,0 +1,178 @@
+// What attacks on memory cost the real server: resident memory of the
+// headless binary while paired phones ask for icons and thumbnails without
+// reading, while eight phones each hold all but the last byte of a huge
+// frame, and while a 60 MiB file arrives. Each is set against the same
+// server's resident memory just before, in the same run.
+//
+//   orvane_attack_bench [--seconds S]     (default 20: how long phones do not read)
+#include "server_process.h"
+
+#include "phone/phone_client.h"
+
+#include "protocol/codec.h"
+#include "protocol/random.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+using namespace orvane;
+using bench::Clock;
+using bench::Server;
+
+constexpr int timeoutMs = 10'000;
+
+int fail(const std::string& why)
+{
+    std::fprintf(stderr, "orvane_attack_bench: %s\n", why.c_str());
+    return 1;
+}
+
+std::uint16_t portOf(Server& server)
+{
+    const std::string port = server.waitForLine(std::regex("^orvane: listening on port (\\d+)"));
+    return port.empty() ? 0 : static_cast<std::uint16_t>(std::stoi(port));
+}
+
+// A phone paired under `name`, or null.
+std::unique_ptr<phone::PhoneClient> pairPhone(Server& server, std::uint16_t port,
+                                              const std::string& name)
+{
+    auto client = std::make_unique<phone::PhoneClient>();
+    client->setTimeout(timeoutMs);
+    if (!client->connect("127.0.0.1", port, timeoutMs) ||
+        !client->hello(name, makeUuid(systemRandom()), false))
+        return nullptr;
+    // Codes are announced in order; the newest line for this name is ours.
+    const std::string code = server.waitForLine(
+        std::regex("^orvane: pairing request from \"" + name + "\" code (\\d{6})$"));
+    auto paired = client->pairWithCode(code);
+    if (!paired || paired->kind != phone::PairOutcome::Kind::paired)
+        return nullptr;
+    return client;
+}
+
+struct Sample {
+    long beforeKiB = 0;
+    long highestKiB = 0;
+};
+
+// Resident memory every 200 ms for `seconds`, the highest kept.
+Sample watch(const Server& server, double seconds)
+{
+    Sample sample{server.residentKiB(), server.residentKiB()};
+    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    while (Clock::now() < end) {
+        sample.highestKiB = std::max(sample.highestKiB, server.residentKiB());
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    return sample;
+}
+
+int iconsAndThumbnails(double seconds)
+{
+    Server server;
+    const std::uint16_t port = portOf(server);
+    auto client = port ? pairPhone(server, port, "Reader") : nullptr;
+    if (!client)
+        return fail("could not pair");
+    if (!client->send(msg::RequestApps{}))
+        return fail("no catalogue request");
+    auto catalog = client->receiveCase<msg::AppCatalog>(timeoutMs);
+    std::vector<std::string> ids;
+    if (catalog)
+        for (const auto& app : catalog->value.apps)
+            ids.push_back(app.bundleID);
+    if (ids.empty())
+        ids.push_back("org.example.none");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const long before = server.residentKiB();
+    // 500 ids a request: one application over and over, then every one.
+    std::vector<std::string> same(500, ids.front()), every;
+    while (every.size() < 500)
+        every.push_back(ids[every.size() % ids.size()]);
+    for (int i = 0; i < 40; ++i) {
+        if (!client->send(msg::RequestIcons{{i % 2 ? every : same}}) ||
+            !client->send(msg::RequestWindows{}))
+            break; // the server stopped reading: that is the point
+    }
+    Sample sample = watch(server, seconds);
+    std::printf("%-44s %8ld %8ld %+9ld   (%zu applications)\n",
+                "icons and thumbnails, phone not reading", before, sample.highestKiB,
+                sample.highestKiB - before, ids.size());
+    return 0;
+}
+
+int largeFrames(double seconds)
+{
+    Server server;
+    const std::uint16_t port = portOf(server);
+    std::vector<std::unique_ptr<phone::PhoneClient>> phones;
+    for (int i = 0; i < 8; ++i) {
+        auto client = port ? pairPhone(server, port, "Holder " + std::to_string(i)) : nullptr;
+        if (!client)
+            return fail("could not pair phone " + std::to_string(i));
+        phones.push_back(std::move(client));
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const long before = server.residentKiB();
+    // A frame of the largest length allowed, all but its last byte.
+    const std::uint32_t length = maximumFrameLength;
+    const Bytes header = {std::uint8_t(length >> 24), std::uint8_t(length >> 16),
+                          std::uint8_t(length >> 8), std::uint8_t(length), 3};
+    const Bytes chunk(1 << 20, 0);
+    int refused = 0;
+    for (auto& client : phones) {
+        bool ok = client->sendRawBytes(header).ok();
+        for (std::uint32_t sent = 1; ok && sent + chunk.size() < length; sent += chunk.size())
+            ok = client->sendRawBytes(chunk).ok();
+        refused += ok ? 0 : 1;
+    }
+    Sample sample = watch(server, std::min(seconds, 5.0));
+    std::printf("%-44s %8ld %8ld %+9ld   (%d of 8 closed)\n", "8 phones holding 64 MB frames",
+                before, sample.highestKiB, sample.highestKiB - before, refused);
+    return 0;
+}
+
+int largeFile()
+{
+    Server server;
+    const std::uint16_t port = portOf(server);
+    auto client = port ? pairPhone(server, port, "Sender") : nullptr;
+    if (!client)
+        return fail("could not pair");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const long before = server.peakKiB();
+    Bytes contents(60u << 20);
+    for (std::size_t i = 0; i < contents.size(); i += 4096)
+        contents[i] = static_cast<std::uint8_t>(i >> 12);
+    auto id = client->sendFile(contents, "large.bin");
+    auto result = id ? client->waitForResult(*id, 60'000) : Result<msg::Result>(id.error());
+    if (!result || !result->success)
+        return fail("the file was not saved");
+    const long after = server.peakKiB();
+    std::printf("%-44s %8ld %8ld %+9ld   (file %zu KiB)\n", "a 60 MiB file (peak)", before, after,
+                after - before, contents.size() / 1024);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    double seconds = 20;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc)
+            seconds = std::atof(argv[++i]);
+        else
+            return fail("usage: orvane_attack_bench [--seconds S]");
+    }
+    ::signal(SIGPIPE, SIG_IGN);
+    std::printf("orvane attack benchmark: resident memory of the server, KiB\n\n");
+    std::printf("%-44s %8s %8s %9s\n", "", "before", "highest", "growth");
+    int status = iconsAndThumbnails(seconds);
+    status |= largeFrames(seconds);
+    status |= largeFile();
+    return status;
+}

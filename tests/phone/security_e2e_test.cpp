@@ -1,0 +1,64 @@
+// Attacks on the real server binary over loopback.
+#include "e2e_fixture.h"
+
+namespace orvane::phone {
+namespace {
+
+TEST_F(EndToEnd, GuessingAcrossReconnectsPausesPairingUntilTheUserLiftsIt)
+{
+    // Two wrong codes a connection, then hang up and come back: each one
+    // still counts, and the seventh pauses pairing.
+    std::string last;
+    for (int guess = 1; guess <= 7; guess += 2) {
+        auto phone = phoneSaysHello(makeUuid(systemRandom()), false);
+        const std::string code = nextCode();
+        const std::string wrong = code == "000000" ? "000001" : "000000";
+        auto first = phone->pairWithCode(wrong);
+        ASSERT_TRUE(first.ok()) << first.error().message;
+        if (guess == 7) {
+            EXPECT_EQ(first->kind, PairOutcome::Kind::rejected);
+            last = first->reason;
+            break;
+        }
+        EXPECT_EQ(first->kind, PairOutcome::Kind::wrongCode) << "guess " << guess;
+        expectOutcome(phone->pairWithCode(wrong), PairOutcome::Kind::wrongCode);
+        phone->close();
+    }
+    EXPECT_EQ(last, "Pairing is paused after too many wrong codes. Try again later.");
+    EXPECT_TRUE(m_server->waitForLine(
+        std::regex("^orvane: activity: Mac: Pairing paused for 1 minute after repeated wrong "
+                   "codes \\(failed\\)$"),
+        timeoutMs));
+
+    auto refused = phoneSaysHello(makeUuid(systemRandom()), false);
+    EXPECT_EQ(refused->pendingRejection(timeoutMs), std::optional<std::string>(last));
+
+    m_server->writeInput("pair\n");
+    EXPECT_TRUE(m_server->waitForLine(std::regex("^orvane: pairing pause lifted$"), timeoutMs));
+    auto owner = phoneSaysHello(makeUuid(systemRandom()), false);
+    expectOutcome(owner->pairWithCode(nextCode()), PairOutcome::Kind::paired);
+}
+
+TEST_F(EndToEnd, ALargeFileArrivesWhole)
+{
+    auto phone = pairedPhone(makeUuid(systemRandom()));
+    const fs::path source = m_home / "large.bin";
+    {
+        std::ofstream out(source, std::ios::binary);
+        std::string block(1 << 20, '\0');
+        for (int mb = 0; mb < 60; ++mb) {
+            for (std::size_t i = 0; i < block.size(); i += 4096)
+                block[i] = static_cast<char>(mb + i / 4096);
+            out.write(block.data(), static_cast<std::streamsize>(block.size()));
+        }
+    }
+    auto id = phone->sendFile(source.string());
+    ASSERT_TRUE(id.ok()) << id.error().message;
+    auto result = phone->waitForResult(*id, 60'000);
+    ASSERT_TRUE(result.ok()) << result.error().message;
+    EXPECT_TRUE(result->success) << result->message;
+    EXPECT_EQ(readFile(m_home / "Downloads/Orvane/large.bin"), readFile(source));
+}
+
+} // namespace
+} // namespace orvane::phone
