@@ -70,9 +70,21 @@ Sample watch(const Server& server, double seconds)
     return sample;
 }
 
+// Applications with a real picture for an icon, so every icon is worth
+// rendering and sending.
+void installApplications(const bench::fs::path& home)
+{
+    const auto folder = home / ".local/share/applications";
+    bench::fs::create_directories(folder);
+    for (int i = 0; i < 200; ++i)
+        std::ofstream(folder / ("org.example.App" + std::to_string(i) + ".desktop"))
+            << "[Desktop Entry]\nType=Application\nName=App " << i
+            << "\nExec=true\nIcon=" << ORVANE_PICTURE_PATH << "\n";
+}
+
 int iconsAndThumbnails(double seconds)
 {
-    Server server;
+    Server server(installApplications);
     const std::uint16_t port = portOf(server);
     auto client = port ? pairPhone(server, port, "Reader") : nullptr;
     if (!client)

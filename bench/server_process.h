@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -30,18 +31,16 @@ using Clock = std::chrono::steady_clock;
 // blocks on a pipe nobody reads.
 class Server {
 public:
-    // `settings` is written to the server's settings file before it starts.
-    explicit Server(const std::string& settings = {})
+    // `prepare` may put files into the server's home before it starts.
+    explicit Server(const std::function<void(const fs::path& home)>& prepare = {})
     {
         char pattern[] = "/tmp/orvane-bench-XXXXXX";
         if (::mkdtemp(pattern) == nullptr)
             return;
         m_home = pattern;
         m_log = m_home / "stdout.txt";
-        if (!settings.empty()) {
-            fs::create_directories(m_home / ".config/Orvane");
-            std::ofstream(m_home / ".config/Orvane/Orvane.conf") << settings;
-        }
+        if (prepare)
+            prepare(m_home);
         std::map<std::string, std::string> env;
         for (char** entry = environ; *entry != nullptr; ++entry) {
             std::string text = *entry;
