@@ -28,7 +28,8 @@ std::vector<ClientWindow> listClientWindows(X11Connection& x11);
 bool windowManagerRunning(X11Connection& x11);
 
 // Asks to close the windows: _NET_CLOSE_WINDOW to the window manager, and
-// when none runs, WM_DELETE_WINDOW to the windows that accept it.
+// when none runs, WM_DELETE_WINDOW to the windows that accept it. The
+// application decides: it may ask to save, or keep the window.
 void requestClose(X11Connection& x11, const std::vector<ClientWindow>& windows);
 
 } // namespace orvane
