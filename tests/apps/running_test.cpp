@@ -195,6 +195,22 @@ TEST_F(RunningTest, ProcessesFollowTheClientListAndItsFallback)
     EXPECT_FALSE(has({4242, "", "OrvaneUnmapped", ""}));
 }
 
+TEST_F(RunningTest, TheSessionIsUsOurAncestorsAndTheDesktopShell)
+{
+    const std::int32_t desktopPid = 4243, dockPid = 4244, appPid = 4245;
+    m_display.setClientList(
+        {m_display.createWindow(desktopPid, "OrvaneDesktop", "_NET_WM_WINDOW_TYPE_DESKTOP"),
+         m_display.createWindow(dockPid, "OrvanePanel", "_NET_WM_WINDOW_TYPE_DOCK"),
+         m_display.createWindow(appPid, "OrvaneApp", "_NET_WM_WINDOW_TYPE_NORMAL")});
+    const std::vector<std::int32_t> session = X11ApplicationCatalog(m_x11).sessionProcesses();
+    const auto has = [&](std::int32_t pid) {
+        return std::find(session.begin(), session.end(), pid) != session.end();
+    };
+    EXPECT_TRUE(has(getpid()) && has(desktopPid) && has(dockPid));
+    EXPECT_TRUE(getppid() <= 1 || has(getppid())) << "the program that started the tests";
+    EXPECT_FALSE(has(appPid) || has(1) || has(0));
+}
+
 // The polite quit asks; what the application answers is its own affair.
 TEST_F(RunningTest, TerminateAsksTheWindowsToCloseAndSendsNoSignal)
 {

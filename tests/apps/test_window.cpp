@@ -1,5 +1,5 @@
 // A client window owned by a process of its own:
-//   apps_test_window CLASS close|refuse|stubborn
+//   apps_test_window CLASS close|refuse|stubborn [PROGRAM ARG...]
 // prints its window id once mapped. Its window lists WM_DELETE_WINDOW, so
 // it is asked before it is closed, and answers by its mode:
 //   close     closes and exits 0, like an application with nothing to save;
@@ -7,6 +7,9 @@
 //             asking whether to save; SIGTERM makes it exit with status 15;
 //   stubborn  refuses as well, and prints "SIGTERM" for that signal instead
 //             of ending, so only SIGKILL ends it.
+// With a PROGRAM it plays a terminal: it runs the program as its child with
+// the same standard streams, passes SIGTERM on to it, sends it SIGHUP when
+// its window closes, and exits with the child's status when the child ends.
 #include <xcb/xcb.h>
 
 #include <csignal>
@@ -14,9 +17,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
+
+volatile pid_t child = 0;
 
 xcb_atom_t intern(xcb_connection_t* c, const char* name)
 {
@@ -27,9 +33,13 @@ xcb_atom_t intern(xcb_connection_t* c, const char* name)
     return atom;
 }
 
+// A terminal passes SIGTERM on to its program and ends with it.
 void onTerm(int)
 {
-    _exit(15);
+    if (child > 0)
+        kill(child, SIGTERM);
+    else
+        _exit(15);
 }
 
 void noteTerm(int)
@@ -38,11 +48,29 @@ void noteTerm(int)
     [[maybe_unused]] auto ignored = write(STDOUT_FILENO, line, sizeof line - 1);
 }
 
+void onChildExit(int)
+{
+    int status = 0;
+    if (waitpid(child, &status, WNOHANG) == child)
+        _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+}
+
+void runChild(char** argv)
+{
+    std::signal(SIGCHLD, onChildExit);
+    const pid_t forked = fork();
+    if (forked == 0) {
+        execv(argv[0], argv);
+        _exit(127);
+    }
+    child = forked;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 3)
+    if (argc < 3)
         return 2;
     const std::string mode = argv[2];
     std::signal(SIGTERM, mode == "stubborn" ? noteTerm : onTerm);
@@ -66,6 +94,8 @@ int main(int argc, char** argv)
     std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)); // a round trip
     std::printf("%u\n", window);
     std::fflush(stdout);
+    if (argc > 3)
+        runChild(argv + 3);
     int status = 4; // the display went away
     while (xcb_generic_event_t* event = xcb_wait_for_event(c)) {
         const bool closing =
@@ -82,5 +112,10 @@ int main(int argc, char** argv)
         }
     }
     xcb_disconnect(c);
+    if (child > 0) {
+        std::signal(SIGCHLD, SIG_DFL);
+        kill(child, SIGHUP);
+        waitpid(child, nullptr, 0);
+    }
     return status;
 }

@@ -72,6 +72,7 @@ public:
     std::vector<QString> launched;
     std::vector<std::int32_t> terminated;
     std::vector<std::int32_t> killed;
+    std::vector<std::int32_t> session;
     bool launchWorks = true;
     bool killWorks = true;
 
@@ -97,6 +98,7 @@ public:
         killed.push_back(pid);
         return killWorks;
     }
+    std::vector<std::int32_t> sessionProcesses() override { return session; }
     std::optional<QByteArray> iconPng(const QString& id, int pixels) override
     {
         if (!findApp(id))

@@ -28,6 +28,7 @@ public:
     bool launch(const InstalledApp& app) override;
     void terminate(std::int32_t pid) override;
     bool forceTerminate(std::int32_t pid) override;
+    std::vector<std::int32_t> sessionProcesses() override;
     std::optional<QByteArray> iconPng(const QString& bundleID, int pixels) override;
     QString ownBundleID() override;
 

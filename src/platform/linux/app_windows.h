@@ -16,6 +16,7 @@ struct ClientWindow {
     QString wmInstance;         // WM_CLASS, first string
     QString wmClass;            // WM_CLASS, second string
     bool normal = true;         // no window type, or a normal one
+    bool shell = false;         // the desktop or a dock: part of the desktop itself
     bool acceptsDelete = false; // WM_PROTOCOLS lists WM_DELETE_WINDOW
 };
 

@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <signal.h>
+#include <unistd.h>
 
 namespace orvane {
 
@@ -66,12 +67,13 @@ bool X11ApplicationCatalog::launch(const InstalledApp& app)
 
 // A close request is all a polite quit sends: an editor asked to close may
 // be showing "Save changes?", and a signal then would lose the user's work.
+// The desktop and dock windows of a process stay: they are the desktop.
 void X11ApplicationCatalog::terminate(std::int32_t pid)
 {
     if (!isSignallablePid(pid) || !m_x11)
         return;
     std::vector<ClientWindow> windows = listClientWindows(*m_x11);
-    std::erase_if(windows, [pid](const ClientWindow& w) { return w.pid != pid; });
+    std::erase_if(windows, [pid](const ClientWindow& w) { return w.pid != pid || w.shell; });
     requestClose(*m_x11, windows);
 }
 
@@ -96,6 +98,19 @@ void X11ApplicationCatalog::scheduleKill(std::int32_t pid, std::uint64_t startTi
         if (processStartTime(pid) == startTime)
             ::kill(pid, SIGKILL);
     });
+}
+
+std::vector<std::int32_t> X11ApplicationCatalog::sessionProcesses()
+{
+    std::vector<std::int32_t> out = ownAncestors();
+    out.push_back(std::int32_t(::getpid()));
+    if (m_x11) {
+        for (const ClientWindow& window : listClientWindows(*m_x11)) {
+            if (window.shell && window.pid > 0)
+                out.push_back(window.pid);
+        }
+    }
+    return out;
 }
 
 std::optional<QByteArray> X11ApplicationCatalog::iconPng(const QString& bundleID, int pixels)
