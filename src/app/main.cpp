@@ -33,8 +33,9 @@ void onSignal(int)
     [[maybe_unused]] auto ignored = ::write(signalPipe[1], &byte, 1);
 }
 
-// Ctrl-C and SIGTERM end the event loop, so the program ends the same way
-// whichever way it is asked to.
+// Ctrl-C, SIGTERM and SIGHUP (the terminal that runs us closed) end the
+// event loop, so the program ends the same way, settings saved, whichever
+// way it is asked to.
 void quitOnSignals(QCoreApplication& app)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
@@ -51,6 +52,7 @@ void quitOnSignals(QCoreApplication& app)
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 }
 

@@ -2,6 +2,8 @@
 
 #include "app_matching.h"
 
+#include <algorithm>
+
 namespace orvane {
 
 namespace {
@@ -82,12 +84,17 @@ CommandResult AppCommands::forceQuit(std::int32_t pid)
     return CommandResult::failure(tr("App isn't running"));
 }
 
+// Quitting the terminal that runs us, or the desktop, would end this program
+// or the user's session along with the applications.
 CommandResult AppCommands::quitAll()
 {
     const QString own = m_apps.ownBundleID();
+    const std::vector<std::int32_t> session = m_apps.sessionProcesses();
     int count = 0;
     for (const auto& app : m_apps.runningApps()) {
         if (!app.bundleID.isEmpty() && app.bundleID == own)
+            continue;
+        if (std::find(session.begin(), session.end(), app.pid) != session.end())
             continue;
         m_apps.terminate(app.pid);
         ++count;

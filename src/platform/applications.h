@@ -48,11 +48,19 @@ public:
 
     // Starts the entry's program; false when it could not be started.
     virtual bool launch(const InstalledApp& app) = 0;
-    // Asks politely: closes the process's windows, then SIGTERM after a
-    // grace period unless it has ended. Returns at once.
+    // Asks politely: requests that the process's windows close, and sends
+    // no signal, ever. The application decides; one that asks whether to
+    // save, or refuses, keeps running. Returns at once.
     virtual void terminate(std::int32_t pid) = 0;
-    // SIGKILL; false when the signal could not be delivered.
+    // SIGTERM, then SIGKILL when the same process still runs a few seconds
+    // later; false when the first signal could not be delivered.
     virtual bool forceTerminate(std::int32_t pid) = 0;
+    // Processes that belong to the session rather than being applications
+    // the user runs: this program, the processes it runs under (the terminal
+    // or session that started it, whose end would end this program too),
+    // and the desktop's own shell (owners of the desktop or a dock window).
+    // Quitting every application leaves these alone.
+    virtual std::vector<std::int32_t> sessionProcesses() = 0;
 
     // The entry's icon from the icon theme as a square PNG, or nothing.
     virtual std::optional<QByteArray> iconPng(const QString& bundleID, int pixels) = 0;

@@ -25,6 +25,17 @@ struct Rect {
     double maxX() const { return x + width; }
     double maxY() const { return y + height; }
     bool contains(Point p) const { return p.x >= x && p.x < maxX() && p.y >= y && p.y < maxY(); }
+    // The part both hold; a null rectangle when they do not overlap.
+    Rect intersected(const Rect& other) const
+    {
+        double left = std::max(x, other.x);
+        double top = std::max(y, other.y);
+        double right = std::min(maxX(), other.maxX());
+        double bottom = std::min(maxY(), other.maxY());
+        if (right <= left || bottom <= top)
+            return {};
+        return {left, top, right - left, bottom - top};
+    }
     // The smallest rectangle holding both; a null rectangle adds nothing.
     Rect united(const Rect& other) const
     {

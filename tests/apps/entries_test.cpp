@@ -110,6 +110,25 @@ TEST(ProcessStat, StartTimeIsFieldTwentyTwo)
     EXPECT_FALSE(parseStartTime(""));
 }
 
+TEST(ProcessStat, ParentIsTheFieldAfterTheState)
+{
+    const struct {
+        QByteArray stat;
+        std::optional<std::int32_t> parent;
+    } cases[] = {
+        {"42 (bash) S 41 42 42 34816", 41},
+        {"42 (a) b (c) R 7 1 1", 7},  // parentheses and spaces in the name
+        {"42 (gone) Z 41 42 42", 41}, // a zombie still names its parent
+        {"1 (init) S 0 1 1", 0},
+        {"42 (x) S -3 1", std::nullopt},
+        {"42 (x) S", std::nullopt},
+        {"42 x S 41", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(parseParentPid(c.stat), c.parent) << c.stat.constData();
+}
+
 TEST(Favourites, GsettingsArraysBecomeIds)
 {
     const struct {

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QProcess>
 
 #include <xcb/xcb.h>
@@ -122,6 +123,20 @@ public:
         m_process.waitForFinished();
     }
     bool ok() const { return m_window != 0; }
+    // Waits for a line the helper prints about what it was asked.
+    bool said(const QByteArray& line)
+    {
+        const QDeadlineTimer deadline(20s);
+        while (!deadline.hasExpired()) {
+            while (m_process.canReadLine()) {
+                if (m_process.readLine().trimmed() == line)
+                    return true;
+            }
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            m_process.waitForReadyRead(20);
+        }
+        return false;
+    }
     std::int32_t pid() const { return std::int32_t(m_process.processId()); }
     xcb_window_t window() const { return m_window; }
     QProcess& process() { return m_process; }
@@ -153,7 +168,7 @@ protected:
 
 TEST_F(RunningTest, ProcessesFollowTheClientListAndItsFallback)
 {
-    HelperWindow helper("OrvaneTestWindow", "ignore");
+    HelperWindow helper("OrvaneTestWindow", "refuse");
     ASSERT_TRUE(helper.ok());
     const xcb_window_t own = m_display.createWindow(getpid(), "OrvaneSelf");
     const xcb_window_t dock =
@@ -180,46 +195,68 @@ TEST_F(RunningTest, ProcessesFollowTheClientListAndItsFallback)
     EXPECT_FALSE(has({4242, "", "OrvaneUnmapped", ""}));
 }
 
-TEST_F(RunningTest, TerminateClosesAWindowThatAcceptsClosing)
+TEST_F(RunningTest, TheSessionIsUsOurAncestorsAndTheDesktopShell)
 {
-    HelperWindow helper("OrvaneTestWindow", "close");
-    ASSERT_TRUE(helper.ok());
-    m_display.setClientList({helper.window()});
-    X11ApplicationCatalog catalog(m_x11, 1h);
-    catalog.terminate(helper.pid());
-    ASSERT_TRUE(waitForExit(helper.process()));
-    EXPECT_EQ(helper.process().exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(helper.process().exitCode(), 0); // closed, not signalled
+    const std::int32_t desktopPid = 4243, dockPid = 4244, appPid = 4245;
+    m_display.setClientList(
+        {m_display.createWindow(desktopPid, "OrvaneDesktop", "_NET_WM_WINDOW_TYPE_DESKTOP"),
+         m_display.createWindow(dockPid, "OrvanePanel", "_NET_WM_WINDOW_TYPE_DOCK"),
+         m_display.createWindow(appPid, "OrvaneApp", "_NET_WM_WINDOW_TYPE_NORMAL")});
+    const std::vector<std::int32_t> session = X11ApplicationCatalog(m_x11).sessionProcesses();
+    const auto has = [&](std::int32_t pid) {
+        return std::find(session.begin(), session.end(), pid) != session.end();
+    };
+    EXPECT_TRUE(has(getpid()) && has(desktopPid) && has(dockPid));
+    EXPECT_TRUE(getppid() <= 1 || has(getppid())) << "the program that started the tests";
+    EXPECT_FALSE(has(appPid) || has(1) || has(0));
 }
 
-TEST_F(RunningTest, TerminateSendsSigtermAfterTheGracePeriod)
+// The polite quit asks; what the application answers is its own affair.
+TEST_F(RunningTest, TerminateAsksTheWindowsToCloseAndSendsNoSignal)
 {
-    HelperWindow helper("OrvaneTestWindow", "ignore");
-    ASSERT_TRUE(helper.ok());
-    m_display.setClientList({helper.window()});
-    X11ApplicationCatalog catalog(m_x11, 10ms);
-    catalog.terminate(helper.pid());
-    ASSERT_TRUE(waitForExit(helper.process()));
-    EXPECT_EQ(helper.process().exitCode(), 15); // its SIGTERM handler
+    HelperWindow closing("OrvaneTestWindow", "close");
+    HelperWindow refusing("OrvaneTestWindow", "refuse");
+    ASSERT_TRUE(closing.ok() && refusing.ok());
+    m_display.setClientList({closing.window(), refusing.window()});
+    X11ApplicationCatalog catalog(m_x11, 0ms);
+    catalog.terminate(closing.pid());
+    catalog.terminate(refusing.pid());
+    ASSERT_TRUE(waitForExit(closing.process()));
+    EXPECT_EQ(closing.process().exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(closing.process().exitCode(), 0); // closed, not signalled
+    EXPECT_TRUE(refusing.said("close refused"));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(refusing.process().waitForFinished(500)) << "a refusal is final";
 }
 
-TEST_F(RunningTest, ADestroyedCatalogSendsNoLateSignalAndForceQuitKills)
+// SIGTERM first, so the application can save; SIGKILL only for one that
+// outlives the grace period.
+TEST_F(RunningTest, ForceQuitSendsSigtermThenSigkillAfterTheGracePeriod)
 {
-    HelperWindow helper("OrvaneTestWindow", "ignore");
-    ASSERT_TRUE(helper.ok());
+    HelperWindow ending("OrvaneTestWindow", "refuse");
+    HelperWindow stubborn("OrvaneTestWindow", "stubborn");
+    ASSERT_TRUE(ending.ok() && stubborn.ok());
     {
-        X11ApplicationCatalog catalog(m_x11, 0ms);
-        catalog.terminate(helper.pid());
+        X11ApplicationCatalog gone(m_x11, 0ms);
+        EXPECT_TRUE(gone.forceTerminate(stubborn.pid()));
     }
-    for (int i = 0; i < 5; ++i)
-        QCoreApplication::processEvents();
-    EXPECT_FALSE(helper.process().waitForFinished(200));
+    EXPECT_TRUE(stubborn.said("SIGTERM"));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(stubborn.process().waitForFinished(200)) << "no SIGKILL from a gone catalog";
 
     X11ApplicationCatalog catalog(m_x11);
-    const std::int32_t pid = helper.pid();
+    EXPECT_TRUE(catalog.forceTerminate(ending.pid()));
+    ASSERT_TRUE(waitForExit(ending.process()));
+    EXPECT_EQ(ending.process().exitCode(), 15); // its SIGTERM handler
+
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const std::int32_t pid = stubborn.pid();
     EXPECT_TRUE(catalog.forceTerminate(pid));
-    ASSERT_TRUE(waitForExit(helper.process()));
-    EXPECT_EQ(helper.process().exitStatus(), QProcess::CrashExit);
+    EXPECT_TRUE(stubborn.said("SIGTERM"));
+    ASSERT_TRUE(waitForExit(stubborn.process()));
+    EXPECT_EQ(stubborn.process().exitStatus(), QProcess::CrashExit);
+    EXPECT_GE(elapsed.elapsed(), X11ApplicationCatalog::defaultKillGrace.count());
     EXPECT_FALSE(catalog.forceTerminate(pid)); // gone and reaped
 }
 
@@ -232,9 +269,9 @@ TEST(RunningWithoutDisplay, ListsNothingAndSignalsNoProcessGroupOrItself)
     EXPECT_TRUE(X11ApplicationCatalog(nullptr).runningApps().empty());
     for (const std::int32_t pid : {0, -1, 1, INT_MIN, std::int32_t(getpid())}) {
         EXPECT_FALSE(catalog.forceTerminate(pid)) << pid;
-        catalog.terminate(pid); // a SIGTERM here would end the test run
+        catalog.terminate(pid);
     }
-    QCoreApplication::processEvents();
+    QCoreApplication::processEvents(); // a SIGKILL here would end the test run
 }
 
 } // namespace

@@ -1,8 +1,15 @@
 // A client window owned by a process of its own:
-//   apps_test_window CLASS close|ignore
-// prints its window id once mapped. With "close" it accepts WM_DELETE_WINDOW
-// and exits 0 on it; with "ignore" it only ends on a signal. SIGTERM makes it
-// exit with status 15, so a test can tell the polite quit from SIGKILL.
+//   apps_test_window CLASS close|refuse|stubborn [PROGRAM ARG...]
+// prints its window id once mapped. Its window lists WM_DELETE_WINDOW, so
+// it is asked before it is closed, and answers by its mode:
+//   close     closes and exits 0, like an application with nothing to save;
+//   refuse    keeps its window and prints "close refused", like an editor
+//             asking whether to save; SIGTERM makes it exit with status 15;
+//   stubborn  refuses as well, and prints "SIGTERM" for that signal instead
+//             of ending, so only SIGKILL ends it.
+// With a PROGRAM it plays a terminal: it runs the program as its child with
+// the same standard streams, passes SIGTERM on to it, sends it SIGHUP when
+// its window closes, and exits with the child's status when the child ends.
 #include <xcb/xcb.h>
 
 #include <csignal>
@@ -10,9 +17,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
+
+volatile pid_t child = 0;
 
 xcb_atom_t intern(xcb_connection_t* c, const char* name)
 {
@@ -23,19 +33,47 @@ xcb_atom_t intern(xcb_connection_t* c, const char* name)
     return atom;
 }
 
+// A terminal passes SIGTERM on to its program and ends with it.
 void onTerm(int)
 {
-    _exit(15);
+    if (child > 0)
+        kill(child, SIGTERM);
+    else
+        _exit(15);
+}
+
+void noteTerm(int)
+{
+    static const char line[] = "SIGTERM\n";
+    [[maybe_unused]] auto ignored = write(STDOUT_FILENO, line, sizeof line - 1);
+}
+
+void onChildExit(int)
+{
+    int status = 0;
+    if (waitpid(child, &status, WNOHANG) == child)
+        _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+}
+
+void runChild(char** argv)
+{
+    std::signal(SIGCHLD, onChildExit);
+    const pid_t forked = fork();
+    if (forked == 0) {
+        execv(argv[0], argv);
+        _exit(127);
+    }
+    child = forked;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 3)
+    if (argc < 3)
         return 2;
-    std::signal(SIGTERM, onTerm);
-    const bool acceptsClose = std::strcmp(argv[2], "close") == 0;
+    const std::string mode = argv[2];
+    std::signal(SIGTERM, mode == "stubborn" ? noteTerm : onTerm);
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(c))
         return 3;
@@ -49,26 +87,35 @@ int main(int argc, char** argv)
     const std::string wmClass = std::string(argv[1]) + '\0' + argv[1] + '\0';
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
                         static_cast<uint32_t>(wmClass.size()), wmClass.data());
-    const xcb_atom_t protocols = intern(c, "WM_PROTOCOLS");
     const xcb_atom_t deleteWindow = intern(c, "WM_DELETE_WINDOW");
-    if (acceptsClose)
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, protocols, XCB_ATOM_ATOM, 32, 1,
-                            &deleteWindow);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, intern(c, "WM_PROTOCOLS"), XCB_ATOM_ATOM,
+                        32, 1, &deleteWindow);
     xcb_map_window(c, window);
     std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)); // a round trip
     std::printf("%u\n", window);
     std::fflush(stdout);
+    if (argc > 3)
+        runChild(argv + 3);
     int status = 4; // the display went away
     while (xcb_generic_event_t* event = xcb_wait_for_event(c)) {
         const bool closing =
             (event->response_type & 0x7f) == XCB_CLIENT_MESSAGE &&
             reinterpret_cast<xcb_client_message_event_t*>(event)->data.data32[0] == deleteWindow;
         std::free(event);
-        if (closing && acceptsClose) {
+        if (closing && mode == "close") {
             status = 0;
             break;
         }
+        if (closing) {
+            std::printf("close refused\n");
+            std::fflush(stdout);
+        }
     }
     xcb_disconnect(c);
+    if (child > 0) {
+        std::signal(SIGCHLD, SIG_DFL);
+        kill(child, SIGHUP);
+        waitpid(child, nullptr, 0);
+    }
     return status;
 }

@@ -131,7 +131,9 @@ TEST_F(Dispatcher, ApplicationsLaunchAndQuit)
     apps.running = {{100, "code", "Visual Studio Code", "code"},
                     {101, "code", "Visual Studio Code", "code"},
                     {102, "", "xterm", ""},
-                    {103, "orvane", "Orvane", "orvane"}};
+                    {103, "orvane", "Orvane", "orvane"},
+                    {104, "", "the terminal running us", ""}};
+    apps.session = {104, 1, 7};
 
     EXPECT_EQ(run(LaunchApp{{"org.gnome.Calculator"}}), (R{true, "Opening Calculator"}));
     EXPECT_EQ(run(LaunchApp{{"../../etc/passwd"}}), (R{false, "App not found"}));

@@ -159,6 +159,13 @@ void ChildProcess::terminate()
     }
 }
 
+void ChildProcess::signal(int number)
+{
+    if (m_pid > 0 && !m_status) {
+        ::kill(m_pid, number);
+    }
+}
+
 std::string ChildProcess::output() const
 {
     std::lock_guard lock(m_lock);

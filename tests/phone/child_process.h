@@ -34,6 +34,8 @@ public:
     // The exit status, or absent while it still runs after timeoutMs.
     std::optional<int> wait(int timeoutMs);
     void terminate();
+    // Sends the signal if the program still runs.
+    void signal(int number);
 
     std::string output() const;
     std::string errors() const;

@@ -2,7 +2,7 @@
 // the test display: keys and typing, applications from a desktop entry, the
 // clipboard, links, folders, the user's shortcuts, and the families that
 // answer without a backend.
-#include "e2e_fixture.h"
+#include "command_line_fixture.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -10,14 +10,6 @@
 
 namespace orvane::phone {
 namespace {
-
-void writeFile(const fs::path& path, const std::string& text, bool executable = false)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream(path) << text;
-    if (executable)
-        fs::permissions(path, fs::perms::owner_all, fs::perm_options::add);
-}
 
 // Programs started detached write their record a moment after the answer.
 bool waitForLines(const fs::path& path, long lines = 1)
@@ -31,7 +23,7 @@ bool waitForLines(const fs::path& path, long lines = 1)
     return false;
 }
 
-class Commands : public EndToEnd {
+class Commands : public CommandLine {
 protected:
     void prepareHome() override
     {
@@ -49,38 +41,11 @@ protected:
         const char* path = std::getenv("PATH");
         m_extraEnv["PATH"] = bin.string() + ":" + (path ? path : "/usr/bin:/bin");
     }
-
-    struct Run {
-        int status;
-        std::string output;
-        std::string errors;
-    };
-
-    Run phone(std::vector<std::string> args)
-    {
-        args.insert(args.begin(), {ORVANE_PHONE_PATH, "--port", std::to_string(m_port),
-                                   "--state-dir", (m_home / "phone-state").string()});
-        ChildProcess child(args, env());
-        int status = child.wait(timeoutMs).value_or(-1);
-        return {status, child.output(), child.errors()};
-    }
-
-    void pairThePhone()
-    {
-        ChildProcess pair({ORVANE_PHONE_PATH, "--port", std::to_string(m_port), "--state-dir",
-                           (m_home / "phone-state").string(), "pair", "--name", "E2E phone"},
-                          env());
-        pair.writeInput(nextCode() + "\n");
-        pair.closeInput();
-        ASSERT_EQ(pair.wait(timeoutMs), 0) << pair.errors();
-    }
 };
 
 TEST_F(Commands, EachFamilyAnswersWithItsSentenceAndActs)
 {
-    const char* why = std::getenv("ORVANE_TEST_DISPLAY_ERROR");
-    ASSERT_TRUE(std::getenv("ORVANE_TEST_DISPLAY_OK"))
-        << "needs the test display: " << (why ? why : "not started");
+    ASSERT_TRUE(displayProvided());
     pairThePhone();
 
     EXPECT_EQ(phone({"key", "cmd+shift+t"}).output, "⇧⌘T\n");

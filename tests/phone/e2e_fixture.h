@@ -41,8 +41,9 @@ protected:
 
     void startServer()
     {
-        m_server = std::make_unique<ChildProcess>(
-            std::vector<std::string>{ORVANE_SERVER_PATH, "--headless", "--port", "0"}, env());
+        std::vector<std::string> argv = m_serverHost;
+        argv.insert(argv.end(), {ORVANE_SERVER_PATH, "--headless", "--port", "0"});
+        m_server = std::make_unique<ChildProcess>(argv, env());
         auto listening =
             m_server->waitForLine(std::regex("^orvane: listening on port (\\d+)"), timeoutMs);
         ASSERT_TRUE(listening) << "the server did not start: " << m_server->errors();
@@ -122,6 +123,9 @@ protected:
 
     fs::path m_home;
     std::map<std::string, std::string> m_extraEnv; // set before startServer()
+    // A program that runs the server as its child, as a terminal does; set
+    // in prepareHome(). m_server is then that program.
+    std::vector<std::string> m_serverHost;
     std::unique_ptr<ChildProcess> m_server;
     std::uint16_t m_port = 0;
 };

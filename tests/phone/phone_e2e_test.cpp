@@ -3,6 +3,8 @@
 
 #include "platform/host.h"
 
+#include <csignal>
+#include <cstring>
 #include <thread>
 
 namespace orvane::phone {
@@ -162,21 +164,24 @@ TEST_F(EndToEnd, DeclineAndForgetFromTheTerminal)
     EXPECT_TRUE(paired->readUntilClosed(timeoutMs)); // forgotten while connected: closed at once
 }
 
-TEST_F(EndToEnd, TrustSurvivesARestartAndTheServerEndsCleanly)
+// SIGHUP is what the server gets when the terminal running it closes.
+TEST_F(EndToEnd, TrustSurvivesARestartAndTheServerEndsCleanlyOnSigtermAndSighup)
 {
     const Uuid id = makeUuid(systemRandom());
     std::string token;
     pairedPhone(id, &token)->close();
-    m_server->terminate();
-    auto status = m_server->wait(timeoutMs);
-    ASSERT_TRUE(status.has_value()) << "SIGTERM did not end the server";
-    EXPECT_EQ(*status, 0);
+    for (const int signal : {SIGTERM, SIGHUP}) {
+        m_server->signal(signal);
+        auto status = m_server->wait(timeoutMs);
+        ASSERT_TRUE(status.has_value()) << ::strsignal(signal) << " did not end the server";
+        EXPECT_EQ(*status, 0) << ::strsignal(signal);
 
-    startServer();
-    auto again = phoneSaysHello(id, true);
-    auto outcome = again->reconnect(token);
-    ASSERT_TRUE(outcome.ok()) << outcome.error().message;
-    EXPECT_EQ(outcome->kind, ReconnectOutcome::Kind::connected);
+        startServer();
+        auto again = phoneSaysHello(id, true);
+        auto outcome = again->reconnect(token);
+        ASSERT_TRUE(outcome.ok()) << outcome.error().message;
+        EXPECT_EQ(outcome->kind, ReconnectOutcome::Kind::connected) << ::strsignal(signal);
+    }
 }
 
 TEST_F(EndToEnd, CommandLinePairsFromStandardInputAndSendsFiles)

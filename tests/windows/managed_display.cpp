@@ -46,10 +46,12 @@ ManagedDisplay::~ManagedDisplay()
     }
 }
 
-::testing::AssertionResult ManagedDisplay::start()
+::testing::AssertionResult ManagedDisplay::start(const QStringList& serverArguments)
 {
-    m_server.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "1920x1080x24",
-                                            "-nolisten", "tcp", "-noreset"});
+    m_server.start(QStringLiteral("Xvfb"),
+                   QStringList{"-displayfd", "1", "-screen", "0", "1920x1080x24", "-nolisten",
+                               "tcp", "-noreset"} +
+                       serverArguments);
     if (!m_server.waitForStarted(startSeconds * 1000))
         return ::testing::AssertionFailure()
                << "Xvfb is missing or cannot start: " << m_server.errorString().toStdString();

@@ -20,8 +20,9 @@ namespace orvane::test {
 class ManagedDisplay {
 public:
     ~ManagedDisplay();
-    // Starts Xvfb and openbox; fails with the reason when either cannot run.
-    ::testing::AssertionResult start();
+    // Starts Xvfb, with the extra arguments, and openbox; fails with the
+    // reason when either cannot run.
+    ::testing::AssertionResult start(const QStringList& serverArguments = {});
     xcb_connection_t* connection() const { return m_c; }
     xcb_window_t root() const { return m_root; }
 

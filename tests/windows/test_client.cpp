@@ -3,14 +3,18 @@
 // Each argument is one window of that class and client size, titled
 // "CLASS Café", filled red. Options: "utility" and "dock" (window types),
 // "bare" (no decorations), "legacy" (title only in WM_NAME, Latin-1),
-// "at=X,Y" (a position of its own). A dock reserves its height at the top
-// of the screen. Prints the window ids in order once mapped, then destroys
-// a window when asked to close it, and runs until killed.
+// "colour=RRGGBB" (another fill), "hung" (no background; painted once, at
+// its first exposure, and never again, like an application that hangs),
+// "at=X,Y" (a position of its own; last, as it holds a comma). A dock
+// reserves its height at the top of the screen. Prints the window ids in
+// order once mapped, then repaints what is exposed, as applications do,
+// destroys a window when asked to close it, and runs until killed.
 #include <xcb/xcb.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -19,6 +23,8 @@ namespace {
 
 xcb_connection_t* c = nullptr;
 xcb_screen_t* screen = nullptr;
+// The hung windows that are still to be painted, and their colours.
+std::map<xcb_window_t, uint32_t> unpainted;
 
 xcb_atom_t atom(const char* name)
 {
@@ -96,14 +102,39 @@ xcb_window_t create(const Wanted& wanted)
     int x = 0, y = 0;
     if (const auto at = wanted.options.find("at="); at != std::string::npos)
         std::sscanf(wanted.options.c_str() + at + 3, "%d,%d", &x, &y);
+    unsigned colour = 0xff0000;
+    if (const auto at = wanted.options.find("colour="); at != std::string::npos)
+        std::sscanf(wanted.options.c_str() + at + 7, "%x", &colour);
     const xcb_window_t w = xcb_generate_id(c);
-    const uint32_t values[] = {0xff0000, XCB_EVENT_MASK_STRUCTURE_NOTIFY};
+    const bool hung = wanted.has("hung");
+    const uint32_t values[] = {hung ? uint32_t(XCB_BACK_PIXMAP_NONE) : colour,
+                               XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_STRUCTURE_NOTIFY};
     xcb_create_window(c, XCB_COPY_FROM_PARENT, w, screen->root, int16_t(x), int16_t(y),
                       wanted.width, wanted.height, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                      screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
+                      screen->root_visual,
+                      (hung ? XCB_CW_BACK_PIXMAP : XCB_CW_BACK_PIXEL) | XCB_CW_EVENT_MASK, values);
+    if (hung)
+        unpainted[w] = colour;
     describe(w, wanted, x, y);
     xcb_map_window(c, w);
     return w;
+}
+
+void repaint(const xcb_expose_event_t& expose)
+{
+    const auto hung = unpainted.find(expose.window);
+    if (hung != unpainted.end()) {
+        const xcb_gcontext_t gc = xcb_generate_id(c);
+        xcb_create_gc(c, gc, expose.window, XCB_GC_FOREGROUND, &hung->second);
+        const xcb_rectangle_t all = {0, 0, 0xffff, 0xffff};
+        xcb_poly_fill_rectangle(c, expose.window, gc, 1, &all);
+        xcb_free_gc(c, gc);
+        unpainted.erase(hung);
+    } else {
+        xcb_clear_area(c, 0, expose.window, int16_t(expose.x), int16_t(expose.y), expose.width,
+                       expose.height);
+    }
+    xcb_flush(c);
 }
 
 } // namespace
@@ -120,6 +151,8 @@ int main(int argc, char** argv)
     std::fflush(stdout);
     const xcb_atom_t deleteWindow = atom("WM_DELETE_WINDOW");
     while (xcb_generic_event_t* event = xcb_wait_for_event(c)) {
+        if ((event->response_type & 0x7f) == XCB_EXPOSE)
+            repaint(*reinterpret_cast<xcb_expose_event_t*>(event));
         if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE) {
             const auto* message = reinterpret_cast<xcb_client_message_event_t*>(event);
             if (message->data.data32[0] == deleteWindow) {

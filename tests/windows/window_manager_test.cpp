@@ -10,8 +10,6 @@
 #include <QDir>
 #include <QFile>
 
-#include <turbojpeg.h>
-
 #include <cmath>
 #include <unistd.h>
 
@@ -21,36 +19,6 @@ namespace {
 using test::eventually;
 using test::ManagedDisplay;
 using test::TestApplication;
-
-struct Picture {
-    int width = 0;
-    int height = 0;
-    std::vector<unsigned char> rgb;
-    // Pure red within JPEG's error, or black.
-    bool redAt(int x, int y) const { return at(x, y, 0) > 200 && at(x, y, 1) < 60; }
-    bool blackAt(int x, int y) const { return at(x, y, 0) < 40 && at(x, y, 1) < 40; }
-    int at(int x, int y, int channel) const
-    {
-        return rgb[std::size_t(y * width + x) * 3 + channel];
-    }
-};
-
-std::optional<Picture> decode(const QByteArray& jpeg)
-{
-    tjhandle decoder = tjInitDecompress();
-    Picture picture;
-    int subsampling = 0, colourspace = 0;
-    const auto* data = reinterpret_cast<const unsigned char*>(jpeg.constData());
-    bool ok = tjDecompressHeader3(decoder, data, jpeg.size(), &picture.width, &picture.height,
-                                  &subsampling, &colourspace) == 0;
-    if (ok) {
-        picture.rgb.resize(std::size_t(picture.width) * picture.height * 3);
-        ok = tjDecompress2(decoder, data, jpeg.size(), picture.rgb.data(), picture.width, 0,
-                           picture.height, TJPF_RGB, 0) == 0;
-    }
-    tjDestroy(decoder);
-    return ok ? std::optional(picture) : std::nullopt;
-}
 
 class WindowManagerTest : public ::testing::Test {
 protected:
@@ -197,42 +165,6 @@ TEST_F(WindowManagerTest, FocusBringsAListedWindowForwardWhileItsProcessRuns)
     app.kill();
     EXPECT_EQ(m_catalog->focus(app.windows[1]),
               CommandResult::failure("That window is no longer open"));
-}
-
-TEST_F(WindowManagerTest, ThumbnailsAreScaledPicturesOfTheWindow)
-{
-    TestApplication app;
-    ASSERT_TRUE(app.start(display(), {"OrvaneBig:1600x1000:bare,at=100,40"}));
-    const std::uint32_t big = app.windows[0];
-    ASSERT_TRUE(frameBecomes(big, {100, 40, 1600, 1000}));
-    ASSERT_EQ(listedIDs(), std::vector{big});
-
-    auto picture = decode(m_catalog->captureThumbnail(big).value_or(QByteArray()));
-    ASSERT_TRUE(picture);
-    EXPECT_EQ(picture->width, 400);
-    EXPECT_EQ(picture->height, 250);
-    EXPECT_TRUE(picture->redAt(200, 125));
-
-    // Half off the screen: the part outside comes out black.
-    m_system->setFrame(big, {1520, 100, 800, 600});
-    ASSERT_TRUE(frameBecomes(big, {1520, 100, 800, 600}));
-    picture = decode(m_catalog->captureThumbnail(big).value_or(QByteArray()));
-    ASSERT_TRUE(picture);
-    EXPECT_EQ(picture->width, 400);
-    EXPECT_EQ(picture->height, 300);
-    EXPECT_TRUE(picture->redAt(100, 150));
-    EXPECT_TRUE(picture->blackAt(350, 150));
-
-    // Ids no window manager gave out.
-    for (const std::uint32_t bogus : {0u, 0xdeadbeefu, std::uint32_t(display().root())}) {
-        EXPECT_FALSE(m_system->grabJpeg(bogus, 40, 30, 60) || m_system->frame(bogus) ||
-                     m_system->activate(bogus));
-        m_system->setFrame(bogus, {0, 0, 100, 100});
-        m_system->minimize(bogus);
-        m_system->close(bogus);
-    }
-    app.kill();
-    EXPECT_FALSE(m_catalog->captureThumbnail(big)) << "a window that is gone";
 }
 
 TEST_F(WindowManagerTest, GeometryActionsUseTheWorkAreaBesideAPanel)

@@ -72,6 +72,7 @@ public:
     std::vector<QString> launched;
     std::vector<std::int32_t> terminated;
     std::vector<std::int32_t> killed;
+    std::vector<std::int32_t> session;
     bool launchWorks = true;
     bool killWorks = true;
     std::size_t iconSize = 0; // icons are padded to this many bytes
@@ -98,6 +99,7 @@ public:
         killed.push_back(pid);
         return killWorks;
     }
+    std::vector<std::int32_t> sessionProcesses() override { return session; }
     std::optional<QByteArray> iconPng(const QString& id, int pixels) override
     {
         if (!findApp(id))

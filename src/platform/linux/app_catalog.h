@@ -13,12 +13,12 @@ namespace orvane {
 // Applications from the XDG desktop entries and the X11 client windows.
 class X11ApplicationCatalog final : public ApplicationCatalog {
 public:
-    // Long enough for an application to show its "save changes?" question
-    // before the SIGTERM that follows an unanswered close request.
-    static constexpr std::chrono::milliseconds defaultQuitGrace{5000};
+    // How long a force quit lets the process handle SIGTERM (save its state,
+    // remove its lock files) before SIGKILL.
+    static constexpr std::chrono::milliseconds defaultKillGrace{3000};
 
     explicit X11ApplicationCatalog(std::shared_ptr<X11Connection> x11,
-                                   std::chrono::milliseconds quitGrace = defaultQuitGrace);
+                                   std::chrono::milliseconds killGrace = defaultKillGrace);
     ~X11ApplicationCatalog() override;
 
     std::vector<InstalledApp> installedApps() override;
@@ -28,16 +28,17 @@ public:
     bool launch(const InstalledApp& app) override;
     void terminate(std::int32_t pid) override;
     bool forceTerminate(std::int32_t pid) override;
+    std::vector<std::int32_t> sessionProcesses() override;
     std::optional<QByteArray> iconPng(const QString& bundleID, int pixels) override;
     QString ownBundleID() override;
 
 private:
-    void scheduleTermination(std::int32_t pid, std::uint64_t startTime);
+    void scheduleKill(std::int32_t pid, std::uint64_t startTime);
 
     std::shared_ptr<X11Connection> m_x11;
-    std::chrono::milliseconds m_quitGrace;
+    std::chrono::milliseconds m_killGrace;
     DesktopEntryIndex m_index;
-    // Owns the pending SIGTERM timers, so they die with the catalog.
+    // Owns the pending SIGKILL timers, so they die with the catalog.
     std::unique_ptr<QObject> m_timerContext;
 };
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace orvane {
 
@@ -20,6 +21,14 @@ std::optional<std::uint64_t> processStartTime(std::int32_t pid);
 // Parses the contents of /proc/<pid>/stat into the start time; nothing for a
 // zombie or malformed contents.
 std::optional<std::uint64_t> parseStartTime(const QByteArray& stat);
+
+// Parses the contents of /proc/<pid>/stat into the parent's identifier;
+// nothing for malformed contents.
+std::optional<std::int32_t> parseParentPid(const QByteArray& stat);
+
+// The processes this one runs under, parent first, up to but without init:
+// the shell, the terminal, the session. Ending one of them would end us.
+std::vector<std::int32_t> ownAncestors();
 
 // File names the process goes by: its executable, then its argv[0].
 QStringList processExecutableNames(std::int32_t pid);

@@ -28,18 +28,19 @@ void readWmClass(const xcb_get_property_reply_t* reply, ClientWindow& out)
     out.wmClass = QString::fromUtf8(parts.value(1));
 }
 
-bool isNormalType(X11Connection& x11, const std::vector<std::uint32_t>& types)
+// The first type in the list that the window manager knows decides, as
+// window managers read it; none when it names no known type.
+xcb_atom_t decidingType(X11Connection& x11, const std::vector<std::uint32_t>& types)
 {
-    const xcb_atom_t normal = x11.atom("_NET_WM_WINDOW_TYPE_NORMAL");
     for (const std::uint32_t type : types) {
-        if (type == normal)
-            return true;
+        if (type == x11.atom("_NET_WM_WINDOW_TYPE_NORMAL"))
+            return type;
         for (const char* other : otherWindowTypes) {
             if (type == x11.atom(other))
-                return false;
+                return type;
         }
     }
-    return true; // no type, or only ones we do not know: a normal window
+    return XCB_ATOM_NONE;
 }
 
 std::vector<xcb_window_t> clientList(X11Connection& x11, bool& present)
@@ -114,7 +115,12 @@ std::vector<ClientWindow> describeWindows(X11Connection& x11,
         const auto pid = values32(takeProperty(c, cookies[i][0]).get());
         client.pid = pid.empty() ? 0 : std::int32_t(pid.front());
         readWmClass(takeProperty(c, cookies[i][1]).get(), client);
-        client.normal = isNormalType(x11, values32(takeProperty(c, cookies[i][2]).get()));
+        // No type, or only ones we do not know: a normal window.
+        const std::vector<std::uint32_t> types = values32(takeProperty(c, cookies[i][2]).get());
+        const xcb_atom_t type = decidingType(x11, types);
+        client.normal = type == XCB_ATOM_NONE || type == x11.atom("_NET_WM_WINDOW_TYPE_NORMAL");
+        client.shell = type == x11.atom("_NET_WM_WINDOW_TYPE_DESKTOP") ||
+                       type == x11.atom("_NET_WM_WINDOW_TYPE_DOCK");
         const auto protocols = values32(takeProperty(c, cookies[i][3]).get());
         client.acceptsDelete =
             std::find(protocols.begin(), protocols.end(), deleteAtom) != protocols.end();

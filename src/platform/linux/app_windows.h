@@ -16,6 +16,7 @@ struct ClientWindow {
     QString wmInstance;         // WM_CLASS, first string
     QString wmClass;            // WM_CLASS, second string
     bool normal = true;         // no window type, or a normal one
+    bool shell = false;         // the desktop or a dock: part of the desktop itself
     bool acceptsDelete = false; // WM_PROTOCOLS lists WM_DELETE_WINDOW
 };
 
@@ -28,7 +29,8 @@ std::vector<ClientWindow> listClientWindows(X11Connection& x11);
 bool windowManagerRunning(X11Connection& x11);
 
 // Asks to close the windows: _NET_CLOSE_WINDOW to the window manager, and
-// when none runs, WM_DELETE_WINDOW to the windows that accept it.
+// when none runs, WM_DELETE_WINDOW to the windows that accept it. The
+// application decides: it may ask to save, or keep the window.
 void requestClose(X11Connection& x11, const std::vector<ClientWindow>& windows);
 
 } // namespace orvane

@@ -43,6 +43,14 @@ public:
 
     std::optional<std::int32_t> frontmostPid() override
     {
+        const std::optional<std::int32_t> pid = readFrontmostPid();
+        scheduleDrain();
+        return pid;
+    }
+
+private:
+    std::optional<std::int32_t> readFrontmostPid()
+    {
         if (!m_x11.ensureConnected())
             return std::nullopt;
         auto active = cardinal(m_x11.root(), "_NET_ACTIVE_WINDOW", XCB_ATOM_WINDOW);
@@ -54,7 +62,6 @@ public:
         return static_cast<std::int32_t>(*pid);
     }
 
-private:
     void listen()
     {
         if (!m_x11.ensureConnected())
@@ -73,10 +80,25 @@ private:
         m_notifier = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(c),
                                                        QSocketNotifier::Read);
         QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { drain(); });
+        scheduleDrain();
+    }
+
+    // While xcb waits for a reply it reads everything the socket holds and
+    // queues the events among it, where the socket notifier cannot see
+    // them: left there, a change would wait for the next unrelated event.
+    // So every round trip is followed by a drain from the event loop.
+    void scheduleDrain()
+    {
+        if (!m_notifier || m_drainScheduled)
+            return;
+        m_drainScheduled = true;
+        QMetaObject::invokeMethod(
+            &m_drainContext, [this] { drain(); }, Qt::QueuedConnection);
     }
 
     void drain()
     {
+        m_drainScheduled = false;
         xcb_connection_t* c = m_x11.get();
         if (!c || xcb_connection_has_error(c)) {
             m_notifier.reset(); // the display went away; nothing more will come
@@ -117,9 +139,11 @@ private:
     X11Connection m_x11;
     SleepWatcher m_sleep;
     std::unique_ptr<QSocketNotifier> m_notifier;
+    QObject m_drainContext; // a scheduled drain dies with it, not with the notifier
     xcb_atom_t m_activeAtom = XCB_ATOM_NONE;
     xcb_atom_t m_clientListAtom = XCB_ATOM_NONE;
     std::uint8_t m_randrBase = 0;
+    bool m_drainScheduled = false;
 };
 
 } // namespace

@@ -11,12 +11,13 @@
 #include <QTimer>
 
 #include <signal.h>
+#include <unistd.h>
 
 namespace orvane {
 
 X11ApplicationCatalog::X11ApplicationCatalog(std::shared_ptr<X11Connection> x11,
-                                             std::chrono::milliseconds quitGrace)
-    : m_x11(std::move(x11)), m_quitGrace(quitGrace), m_timerContext(std::make_unique<QObject>())
+                                             std::chrono::milliseconds killGrace)
+    : m_x11(std::move(x11)), m_killGrace(killGrace), m_timerContext(std::make_unique<QObject>())
 {
 }
 
@@ -64,35 +65,52 @@ bool X11ApplicationCatalog::launch(const InstalledApp& app)
     return QProcess::startDetached(program, arguments, folder);
 }
 
+// A close request is all a polite quit sends: an editor asked to close may
+// be showing "Save changes?", and a signal then would lose the user's work.
+// The desktop and dock windows of a process stay: they are the desktop.
 void X11ApplicationCatalog::terminate(std::int32_t pid)
 {
-    if (!isSignallablePid(pid))
+    if (!isSignallablePid(pid) || !m_x11)
         return;
-    const auto startTime = processStartTime(pid);
-    if (!startTime)
-        return; // already gone
-    if (m_x11) {
-        std::vector<ClientWindow> windows = listClientWindows(*m_x11);
-        std::erase_if(windows, [pid](const ClientWindow& w) { return w.pid != pid; });
-        requestClose(*m_x11, windows);
-    }
-    scheduleTermination(pid, *startTime);
-}
-
-void X11ApplicationCatalog::scheduleTermination(std::int32_t pid, std::uint64_t startTime)
-{
-    if (!QCoreApplication::instance())
-        return; // no event loop would ever run the timer
-    QTimer::singleShot(m_quitGrace, m_timerContext.get(), [pid, startTime] {
-        // The same process, still running: not one that reused its number.
-        if (processStartTime(pid) == startTime)
-            ::kill(pid, SIGTERM);
-    });
+    std::vector<ClientWindow> windows = listClientWindows(*m_x11);
+    std::erase_if(windows, [pid](const ClientWindow& w) { return w.pid != pid || w.shell; });
+    requestClose(*m_x11, windows);
 }
 
 bool X11ApplicationCatalog::forceTerminate(std::int32_t pid)
 {
-    return isSignallablePid(pid) && ::kill(pid, SIGKILL) == 0;
+    if (!isSignallablePid(pid))
+        return false;
+    const auto startTime = processStartTime(pid);
+    if (!startTime || ::kill(pid, SIGTERM) != 0)
+        return false; // gone, or not ours to signal
+    scheduleKill(pid, *startTime);
+    return true;
+}
+
+void X11ApplicationCatalog::scheduleKill(std::int32_t pid, std::uint64_t startTime)
+{
+    if (!QCoreApplication::instance())
+        return; // no event loop would ever run the timer
+    // Precise: a coarse timer may fire early, cutting the promised grace.
+    QTimer::singleShot(m_killGrace, Qt::PreciseTimer, m_timerContext.get(), [pid, startTime] {
+        // The same process, still running: not one that reused its number.
+        if (processStartTime(pid) == startTime)
+            ::kill(pid, SIGKILL);
+    });
+}
+
+std::vector<std::int32_t> X11ApplicationCatalog::sessionProcesses()
+{
+    std::vector<std::int32_t> out = ownAncestors();
+    out.push_back(std::int32_t(::getpid()));
+    if (m_x11) {
+        for (const ClientWindow& window : listClientWindows(*m_x11)) {
+            if (window.shell && window.pid > 0)
+                out.push_back(window.pid);
+        }
+    }
+    return out;
 }
 
 std::optional<QByteArray> X11ApplicationCatalog::iconPng(const QString& bundleID, int pixels)

@@ -70,17 +70,6 @@ bool contains(const std::vector<std::uint32_t>& values, std::uint32_t value)
     return std::find(values.begin(), values.end(), value) != values.end();
 }
 
-Rect intersection(const Rect& a, const Rect& b)
-{
-    const double left = std::max(a.x, b.x);
-    const double top = std::max(a.y, b.y);
-    const double right = std::min(a.maxX(), b.maxX());
-    const double bottom = std::min(a.maxY(), b.maxY());
-    if (right <= left || bottom <= top)
-        return {};
-    return {left, top, right - left, bottom - top};
-}
-
 struct Pending {
     xcb_get_property_cookie_t pid, wmClass, type, state, netName, wmName, extents;
     xcb_get_window_attributes_cookie_t attributes;
@@ -275,7 +264,7 @@ std::optional<Rect> X11WindowSystem::workArea(Point p)
     if (monitor == displays.end())
         return std::nullopt;
     const std::optional<Rect> desktop = desktopWorkArea();
-    const Rect usable = desktop ? intersection(monitor->bounds, *desktop) : Rect{};
+    const Rect usable = desktop ? monitor->bounds.intersected(*desktop) : Rect{};
     return usable.isNull() ? monitor->bounds : usable;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/geometry.h"
+
 #include <QByteArray>
 
 #include <cstdint>
@@ -21,6 +23,18 @@ struct ScreenPixels {
 // black. Returns BGRX bytes, 4 per pixel.
 std::vector<unsigned char> scaleFrame(const ScreenPixels& visible, int offsetX, int offsetY,
                                       int frameWidth, int frameHeight, int width, int height);
+
+// The parts of `frame` that the rectangles cover, each cut to the frame:
+// where a picture of the screen shows other windows instead of this one.
+std::vector<Rect> coveredParts(const Rect& frame, const std::vector<Rect>& above);
+
+// The parts of `frame` off `screen`: up to four bands, or the whole frame.
+std::vector<Rect> partsOutside(const Rect& frame, const Rect& screen);
+
+// Paints the rectangles black, every pixel they touch. They are given in
+// coordinates where the pixels' top left corner lies at (originX, originY).
+void paintBlack(ScreenPixels& pixels, double originX, double originY,
+                const std::vector<Rect>& parts);
 
 // BGRX pixels as a baseline JPEG; nothing when the encoder refuses them.
 std::optional<QByteArray> encodeJpeg(const std::vector<unsigned char>& bgrx, int width, int height,
