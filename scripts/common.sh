@@ -11,6 +11,7 @@ ORVANE_BUILD_PACKAGES=(
     libavahi-client-dev libqrcodegencpp-dev
     libxcb1-dev libxcb-xtest0-dev libxcb-randr0-dev libxcb-ewmh-dev libxcb-icccm4-dev
     libxcb-keysyms1-dev libxcb-shm0-dev libxcb-xfixes0-dev libxcb-dpms0-dev
+    libxcb-screensaver0-dev
     hicolor-icon-theme xdg-utils
     libpulse-dev libturbojpeg0-dev
 )
@@ -22,7 +23,6 @@ ORVANE_TEST_PACKAGES=(
     clang libclang-rt-14-dev
     xvfb dbus avahi-daemon iproute2
     openbox pulseaudio pulseaudio-utils
-    libxcb-screensaver0-dev
 )
 
 say() { printf 'orvane: %s\n' "$*"; }
