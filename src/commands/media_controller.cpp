@@ -247,10 +247,8 @@ CommandResult MediaController::searchSpotify(const QString& query, const Roster&
     }
     // Not running, or it would not take the URI: the desktop's handler for
     // spotify: links starts Spotify, or hands the link to the running one.
-    if (!opened) {
-        const QUrl url = QUrl::fromEncoded(uri.toLatin1(), QUrl::StrictMode);
-        opened = url.isValid() && m_workspace.openUrl(url);
-    }
+    if (!opened)
+        opened = m_workspace.openEncodedUrl(uri.toLatin1());
     if (!opened)
         return failure(MediaPlayer::spotify, PlayerOutcome::failed);
     m_activePlayer = MediaPlayer::spotify;
@@ -286,7 +284,7 @@ CommandResult MediaController::notInLibrary(const QString& query)
 {
     const QString address =
         QStringLiteral("https://music.apple.com/search?term=") + encodedQuery(query);
-    m_workspace.openUrl(QUrl::fromEncoded(address.toLatin1(), QUrl::StrictMode));
+    m_workspace.openEncodedUrl(address.toLatin1());
     return CommandResult::failure(
         tr("“%1” isn't in your library. Opened search in Music.").arg(query));
 }

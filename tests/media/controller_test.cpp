@@ -261,6 +261,24 @@ TEST_F(MediaControllerTest, SpotifySearchEncodesTheQuery)
     EXPECT_TRUE(workspace.openedUrls.empty());
 }
 
+// Links keep every escape on their way to the desktop: only ASCII letters
+// and digits go unescaped, "-", ".", "_" and "~" included.
+TEST_F(MediaControllerTest, LinksEscapeAllButLettersAndDigits)
+{
+    const struct {
+        std::optional<MediaPlayer> player;
+        const char* url;
+    } cases[] = {
+        {MediaPlayer::spotify, "spotify:search:a1%20b%2D%2E%5F%7E%2Fc"},
+        {MediaPlayer::music, "https://music.apple.com/search?term=a1%20b%2D%2E%5F%7E%2Fc"},
+    };
+    for (const auto& c : cases) {
+        Rig t;
+        t.controller.playMusic("a1 b-._~/c", c.player);
+        EXPECT_EQ(t.workspace.openedUrls, std::vector<QString>{QString::fromLatin1(c.url)});
+    }
+}
+
 TEST_F(MediaControllerTest, SpotifySearchFallsBackToTheDesktopHandler)
 {
     // Not running: the link goes to the desktop.

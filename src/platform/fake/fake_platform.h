@@ -122,6 +122,11 @@ public:
         openedUrls.push_back(url.toString(QUrl::FullyEncoded));
         return opens;
     }
+    bool openEncodedUrl(const QByteArray& encoded) override
+    {
+        openedUrls.push_back(QString::fromLatin1(encoded));
+        return opens;
+    }
     bool openFolder(const QString& path) override
     {
         openedFolders.push_back(path);
