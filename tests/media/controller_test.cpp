@@ -50,7 +50,8 @@ struct Rig {
 
     FakeMediaPlayers players;
     FakeWorkspace workspace;
-    MediaController controller{players, workspace};
+    FakeApplications apps;
+    MediaController controller{players, workspace, apps, std::chrono::milliseconds(300)};
 };
 
 class MediaControllerTest : public ::testing::Test, public Rig {};
@@ -310,6 +311,52 @@ TEST_F(MediaControllerTest, MusicSearchPlaysTheFirstMatchingPlaylist)
     EXPECT_EQ(lastCall(), "vlc ActivatePlaylist /p/1");
     EXPECT_EQ(controller.activePlayer(), MediaPlayer::music);
     EXPECT_TRUE(workspace.openedUrls.empty());
+}
+
+// With no player to search, the desktop's default music player is started
+// first, as asking Music starts Music.
+TEST_F(MediaControllerTest, SearchStartsTheDefaultMusicPlayer)
+{
+    const QString catalogue = QStringLiteral("https://music.apple.com/search?term=chill");
+    struct Case {
+        const char* what;
+        std::vector<const char*> running;
+        bool hasDefault;
+        bool launches;
+        bool appears; // the started player shows up on the bus
+        std::vector<QString> launched;
+        const char* sentence;
+        bool searchedWeb;
+    };
+    const QString player = QStringLiteral("org.example.Player");
+    const char* notFound = "“chill” isn't in your library. Opened search in Music.";
+    const Case cases[] = {
+        {"started and searched", {}, true, true, true, {player}, "Playing Chill", false},
+        {"started beside Spotify", {"spotify"}, true, true, true, {player}, "Playing Chill", false},
+        {"never shows up", {}, true, true, false, {player}, notFound, true},
+        {"cannot start", {}, true, false, false, {player}, notFound, true},
+        {"no default player", {}, false, true, true, {}, notFound, true},
+        {"one runs already", {"vlc"}, true, true, true, {}, "Playing Chill", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig t;
+        for (const char* name : c.running)
+            t.run(name).playlists = {{"/p/0", "Chill"}};
+        t.apps.installed = {{player, QStringLiteral("Player"), player, QString()}};
+        if (c.hasDefault)
+            t.apps.defaults[QStringLiteral("audio/mpeg")] = player;
+        t.apps.launchWorks = c.launches;
+        t.apps.onLaunch = [&](const InstalledApp&) {
+            if (c.appears)
+                t.run("vlc").playlists = {{"/p/0", "Chill"}};
+        };
+        const auto result = t.controller.playMusic("chill", MediaPlayer::music);
+        EXPECT_EQ(text(result.message), c.sentence);
+        EXPECT_EQ(t.apps.launched, c.launched);
+        EXPECT_EQ(t.workspace.openedUrls,
+                  c.searchedWeb ? std::vector<QString>{catalogue} : std::vector<QString>{});
+    }
 }
 
 TEST_F(MediaControllerTest, MusicSearchMisses)
