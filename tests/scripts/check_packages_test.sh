@@ -24,7 +24,7 @@ expect() {
 
 expect "" ""
 expect libxcb-screensaver0-dev \
-    "pkg-config module 'xcb-screensaver' (tests/x11/CMakeLists.txt) comes from package 'libxcb-screensaver0-dev', which is in neither"
+    "pkg-config module 'xcb-screensaver' (src/platform/CMakeLists.txt) comes from package 'libxcb-screensaver0-dev', which is in neither"
 expect qt6-svg-dev "find_package(Qt6Svg) (src/platform/CMakeLists.txt) comes from package 'qt6-svg-dev'"
 expect libpulse-dev "pkg-config module 'libpulse' (src/platform/linux/system_sources.cmake) comes from package 'libpulse-dev'"
 
