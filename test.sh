@@ -15,6 +15,10 @@ passed=0
 failed=0
 
 ensure_packages "${ORVANE_BUILD_PACKAGES[@]}" "${ORVANE_TEST_PACKAGES[@]}"
+# A library that is on this machine but in no list would break the build on
+# a fresh one; stop before building on it.
+say "checking that the package lists cover every library the build uses"
+scripts/check-packages.sh
 
 # run_ctest LABEL DIR: runs one build's tests and adds up the results.
 run_ctest() {

@@ -132,8 +132,8 @@ int main(int argc, char** argv)
     // before anything reads or writes it.
     orvane::OrvaneServer* serverRef = nullptr;
     auto inputWorks = [&platform] { return platform.input->isAvailable(); };
-    commandEnvironment.media =
-        std::make_unique<orvane::MediaController>(*platform.media, *platform.workspace);
+    commandEnvironment.media = std::make_unique<orvane::MediaController>(
+        *platform.media, *platform.workspace, *platform.applications);
     commandEnvironment.system = std::make_unique<orvane::SystemActions>(
         *platform.system, inputWorks,
         [&serverRef] { return serverRef && serverRef->defaults().keepMacAwake(); },

@@ -2,6 +2,8 @@
 
 #include "labels.h"
 
+#include <QDeadlineTimer>
+#include <QThread>
 #include <QUrl>
 
 #include <algorithm>
@@ -101,8 +103,10 @@ MediaController::Roster MediaController::rosterOf(const QStringList& running)
     return roster;
 }
 
-MediaController::MediaController(MediaPlayers& players, Workspace& workspace)
-    : m_players(players), m_workspace(workspace)
+MediaController::MediaController(MediaPlayers& players, Workspace& workspace,
+                                 ApplicationCatalog& apps,
+                                 std::chrono::milliseconds playerStartWait)
+    : m_players(players), m_workspace(workspace), m_apps(apps), m_playerStartWait(playerStartWait)
 {
 }
 
@@ -229,10 +233,30 @@ CommandResult MediaController::playMusic(const std::string& query,
     const QString trimmed = QString::fromUtf8(query).trimmed();
     if (trimmed.isEmpty())
         return perform(media::Play{});
-    const Roster running = roster();
+    Roster running = roster();
     if (searchTarget(player, running) == MediaPlayer::spotify)
         return searchSpotify(trimmed, running);
+    if (!running.isRunning(MediaPlayer::music))
+        running = startMusicPlayer(running);
     return searchMusic(trimmed, running);
+}
+
+// As asking Music for a search starts Music, a search with no player to ask
+// starts the desktop's own music player and waits, within limits, for it to
+// appear on the bus. When it does not appear in time, or does not speak
+// MPRIS at all, the search goes to the catalogue.
+MediaController::Roster MediaController::startMusicPlayer(Roster roster)
+{
+    const auto app = m_apps.defaultAppFor(QStringLiteral("audio/mpeg"));
+    if (!app || !m_apps.launch(*app))
+        return roster;
+    const QDeadlineTimer deadline(m_playerStartWait);
+    for (;;) {
+        Roster now = this->roster();
+        if (now.isRunning(MediaPlayer::music) || deadline.hasExpired())
+            return now;
+        QThread::msleep(std::clamp<qint64>(deadline.remainingTime(), 1, 100));
+    }
 }
 
 CommandResult MediaController::searchSpotify(const QString& query, const Roster& roster)
@@ -247,10 +271,8 @@ CommandResult MediaController::searchSpotify(const QString& query, const Roster&
     }
     // Not running, or it would not take the URI: the desktop's handler for
     // spotify: links starts Spotify, or hands the link to the running one.
-    if (!opened) {
-        const QUrl url = QUrl::fromEncoded(uri.toLatin1(), QUrl::StrictMode);
-        opened = url.isValid() && m_workspace.openUrl(url);
-    }
+    if (!opened)
+        opened = m_workspace.openEncodedUrl(uri.toLatin1());
     if (!opened)
         return failure(MediaPlayer::spotify, PlayerOutcome::failed);
     m_activePlayer = MediaPlayer::spotify;
@@ -286,7 +308,7 @@ CommandResult MediaController::notInLibrary(const QString& query)
 {
     const QString address =
         QStringLiteral("https://music.apple.com/search?term=") + encodedQuery(query);
-    m_workspace.openUrl(QUrl::fromEncoded(address.toLatin1(), QUrl::StrictMode));
+    m_workspace.openEncodedUrl(address.toLatin1());
     return CommandResult::failure(
         tr("“%1” isn't in your library. Opened search in Music.").arg(query));
 }

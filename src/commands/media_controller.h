@@ -1,9 +1,11 @@
 #pragma once
 
 #include "families.h"
+#include "platform/applications.h"
 #include "platform/media_players.h"
 #include "platform/workspace.h"
 
+#include <chrono>
 #include <optional>
 
 namespace orvane {
@@ -17,7 +19,12 @@ namespace orvane {
 // request to a player was refused.
 class MediaController final : public MediaCommands {
 public:
-    MediaController(MediaPlayers& players, Workspace& workspace);
+    // How long a search waits for the player it started to show up: long
+    // enough for a player to start and publish itself on the bus.
+    static constexpr std::chrono::milliseconds defaultPlayerStartWait{5000};
+
+    MediaController(MediaPlayers& players, Workspace& workspace, ApplicationCatalog& apps,
+                    std::chrono::milliseconds playerStartWait = defaultPlayerStartWait);
 
     CommandResult perform(const MediaAction& action) override;
     CommandResult playMusic(const std::string& query, std::optional<MediaPlayer> player) override;
@@ -41,6 +48,7 @@ private:
     Roster roster();
     std::optional<MediaPlayer> playerForAction(const Roster& roster) const;
     MediaPlayer searchTarget(std::optional<MediaPlayer> requested, const Roster& roster) const;
+    Roster startMusicPlayer(Roster roster);
     PlayerOutcome carryOut(const QString& name, const MediaAction& action);
     PlayerOutcome changeVolume(const QString& name, double step);
     PlayerOutcome seekTo(const QString& name, double seconds);
@@ -60,6 +68,8 @@ private:
 
     MediaPlayers& m_players;
     Workspace& m_workspace;
+    ApplicationCatalog& m_apps;
+    std::chrono::milliseconds m_playerStartWait;
     std::optional<MediaPlayer> m_activePlayer;
     bool m_permissionDenied = false;
 };

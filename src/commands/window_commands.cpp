@@ -45,6 +45,16 @@ bool cyclable(const DesktopWindow& window, std::int32_t self)
     return window.normal && window.onScreen && window.pid != self;
 }
 
+// One application's windows: those of one process, as on the Mac, where an
+// application is a process. A window that names no process goes by its
+// class, which is what the desktop groups such windows by.
+bool sameApplication(const DesktopWindow& a, const DesktopWindow& b)
+{
+    if (a.pid > 0)
+        return b.pid == a.pid;
+    return b.pid <= 0 && !a.wmClass.isEmpty() && b.wmClass == a.wmClass;
+}
+
 Rect targetFrame(WindowAction action, const Rect& window, const Rect& area)
 {
     const double midX = area.x + area.width / 2;
@@ -192,19 +202,26 @@ void WindowCatalog::hideApp(std::uint32_t active)
     }
 }
 
-// The window below the focused one comes forward and the focused one goes to
-// the back, so that repeating the command visits every window in turn
-// instead of flipping between the top two.
+// Cycles the windows of the focused window's application, as the window
+// shortcut does: the next of its windows comes forward and the focused one
+// goes to the back, so that repeating the command visits every one of them
+// in turn instead of flipping between the top two.
 void WindowCatalog::nextWindow(std::uint32_t active)
 {
+    const std::vector<DesktopWindow> all = m_system.windows();
+    const auto focused = std::find_if(all.begin(), all.end(),
+                                      [active](const DesktopWindow& w) { return w.id == active; });
+    if (focused == all.end())
+        return;
     const std::int32_t self = ::getpid();
     std::vector<std::uint32_t> cycle;
-    for (const DesktopWindow& window : m_system.windows()) {
-        if (cyclable(window, self))
+    for (const DesktopWindow& window : all) {
+        if (cyclable(window, self) && sameApplication(*focused, window))
             cycle.push_back(window.id);
     }
     const auto current = std::find(cycle.begin(), cycle.end(), active);
     if (current == cycle.end()) {
+        // A dialog or palette has the focus: its application's front window.
         if (!cycle.empty())
             m_system.activate(cycle.front());
         return;

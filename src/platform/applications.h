@@ -40,6 +40,10 @@ public:
     virtual std::vector<InstalledApp> installedApps() = 0;
     // The installed entry for an id, found the same way as the list.
     virtual std::optional<InstalledApp> findApp(const QString& bundleID) = 0;
+    // The application the desktop opens files of this MIME type with: the
+    // user's and then the system's chosen default, else the first installed
+    // entry that handles the type; nothing when none does.
+    virtual std::optional<InstalledApp> defaultAppFor(const QString& mimeType) = 0;
     // The desktop's favourites (its dock), in order; empty when unreadable.
     virtual std::vector<QString> dockApps() = 0;
     // Applications owning client windows, in the window manager's order,

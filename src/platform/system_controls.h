@@ -50,7 +50,7 @@ public:
     virtual bool lockSession() = 0;
 
     // While held, the machine does not suspend on idle. Holding twice keeps
-    // one hold; false when the session manager would not give one.
+    // one hold; false when nothing on this machine would give one.
     virtual bool holdSleepInhibitor() = 0;
     virtual void releaseSleepInhibitor() = 0;
 };

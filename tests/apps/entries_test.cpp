@@ -100,6 +100,64 @@ TEST_F(EntriesTest, NameFollowsTheMessageLocale)
     }
 }
 
+// The desktop's default player for a MIME type, from the mimeapps.list files
+// of the config and data folders, else from the entries' MimeType lists.
+TEST_F(EntriesTest, DefaultAppForAType)
+{
+    QTemporaryDir config, systemConfig;
+    m_env.set("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    m_env.set("XDG_CONFIG_DIRS", QFile::encodeName(systemConfig.path()));
+    m_env.set("XDG_CURRENT_DESKTOP", "Test:GNOME");
+    writeFile(userEntry("aplayer.desktop"),
+              entry("A", "/bin/true", "MimeType=audio/ogg;audio/mpeg;\n"));
+    writeFile(userEntry("bplayer.desktop"), entry("B", "/bin/true", "MimeType=audio/mpeg\n"));
+    writeFile(systemEntry("cplayer.desktop"), entry("C", "/bin/true", "MimeType=audio/mpeg;\n"));
+    writeFile(userEntry("video.desktop"), entry("V", "/bin/true", "MimeType=video/mp4;\n"));
+
+    const QString userList = config.filePath("mimeapps.list");
+    const QString desktopList = config.filePath("gnome-mimeapps.list");
+    const QString systemList = systemConfig.filePath("mimeapps.list");
+    const QString dataList = systemEntry("mimeapps.list");
+    const QByteArray defaultC = "[Default Applications]\naudio/mpeg=cplayer.desktop\n";
+    const struct {
+        const char* what;
+        std::map<QString, QByteArray> lists;
+        const char* type;
+        const char* expected; // nothing expected when empty
+    } cases[] = {
+        {"the first entry for the type", {}, "audio/mpeg", "aplayer"},
+        {"the system's default", {{dataList, defaultC}}, "audio/mpeg", "cplayer"},
+        {"the user's default, skipping one not installed",
+         {{userList, "[Default Applications]\naudio/mpeg=gone.desktop;bplayer.desktop;\n"},
+          {systemList, defaultC}},
+         "audio/mpeg",
+         "bplayer"},
+        {"the desktop's own list first",
+         {{desktopList, defaultC},
+          {userList, "[Default Applications]\naudio/mpeg=bplayer.desktop\n"}},
+         "audio/mpeg",
+         "cplayer"},
+        {"an added association before the entries",
+         {{userList, "[Added Associations]\naudio/mpeg=cplayer.desktop;\n"}},
+         "audio/mpeg",
+         "cplayer"},
+        {"a removed association is passed over",
+         {{userList, "[Removed Associations]\naudio/mpeg=aplayer.desktop;\n"}},
+         "audio/mpeg",
+         "bplayer"},
+        {"nothing handles the type", {}, "audio/x-none", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const QString& list : {userList, desktopList, systemList, dataList})
+            QFile::remove(list);
+        for (const auto& [path, content] : c.lists)
+            writeFile(path, content);
+        const auto app = m_catalog.defaultAppFor(QString::fromLatin1(c.type));
+        EXPECT_EQ(app ? app->bundleID : QString(), QString::fromLatin1(c.expected));
+    }
+}
+
 TEST(ProcessStat, StartTimeIsFieldTwentyTwo)
 {
     const QByteArray tail = " 1 1 1 0 -1 4194304 100 0 0 0 5 6 0 0 20 0 1 0 987654 1000 200";

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QImage>
+#include <QImageReader>
 #include <QThread>
 
 namespace orvane {
@@ -72,6 +73,23 @@ QImage solid(QSize size, QColor colour)
     return image;
 }
 
+// A square or wide picture of one colour filling its whole view box.
+QByteArray svg(int width, int height, const QByteArray& colour)
+{
+    const QByteArray w = QByteArray::number(width), h = QByteArray::number(height);
+    return "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + w + "\" height=\"" + h +
+           "\" viewBox=\"0 0 " + w + " " + h + "\"><rect width=\"" + w + "\" height=\"" + h +
+           "\" fill=\"" + colour + "\"/></svg>";
+}
+
+// Icons that themes and applications hand over as SVG are drawn through the
+// image plugins too (QIcon::fromTheme, pixmaps); without the SVG plugin those
+// would be empty.
+TEST(IconFormats, SvgImagesCanBeRead)
+{
+    EXPECT_TRUE(QImageReader::supportedImageFormats().contains("svg"));
+}
+
 TEST_F(LaunchTest, IconsAreDrawnIntoATransparentSquare)
 {
     const QString themed = m_home.filePath("icons/hicolor/48x48/apps/orvane-test-icon.png");
@@ -86,6 +104,19 @@ TEST_F(LaunchTest, IconsAreDrawnIntoATransparentSquare)
     test::writeFile(userEntry("missing.desktop"),
                     entry("M", "/bin/true", "Icon=orvane-no-such-icon\n"));
     test::writeFile(userEntry("none.desktop"), entry("N", "/bin/true"));
+    // Most desktop applications ship nothing but a scalable icon.
+    test::writeFile(m_home.filePath("icons/hicolor/scalable/apps/orvane-vector-icon.svg"),
+                    svg(10, 10, "lime"));
+    test::writeFile(userEntry("vector.desktop"),
+                    entry("V", "/bin/true", "Icon=orvane-vector-icon\n"));
+    const QString wideSvg = m_work.filePath("wide.svg");
+    test::writeFile(wideSvg, svg(40, 20, "blue"));
+    test::writeFile(userEntry("widevector.desktop"),
+                    entry("WV", "/bin/true", "Icon=" + QFile::encodeName(wideSvg) + "\n"));
+    const QString brokenSvg = m_work.filePath("broken.svg");
+    test::writeFile(brokenSvg, "<svg xmlns=\"http://www.w3.org/2000/svg\"><rect");
+    test::writeFile(userEntry("broken.desktop"),
+                    entry("B", "/bin/true", "Icon=" + QFile::encodeName(brokenSvg) + "\n"));
 
     const struct {
         const char* id;
@@ -96,6 +127,10 @@ TEST_F(LaunchTest, IconsAreDrawnIntoATransparentSquare)
         {"themed", 128, Qt::red, Qt::red},
         {"themed", 256, Qt::red, Qt::red},
         {"wide", 128, Qt::blue, Qt::transparent},
+        {"vector", 128, Qt::green, Qt::green},
+        {"vector", 48, Qt::green, Qt::green},
+        {"widevector", 128, Qt::blue, Qt::transparent},
+        {"broken", 128, {}, {}},
         {"themed", 0, {}, {}},
         {"themed", 100000, {}, {}},
         {"missing", 128, {}, {}},

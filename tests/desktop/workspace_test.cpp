@@ -72,6 +72,16 @@ TEST_F(FakePrograms, OpenUrlHandsTheWholeUrlOverAsOneArgument)
     EXPECT_FALSE(QFile::exists(QStringLiteral("pwned")));
 }
 
+TEST_F(FakePrograms, EncodedUrlReachesTheHandlerAsWritten)
+{
+    ASSERT_TRUE(m_workspace->openEncodedUrl("spotify:search:a%2Db%2E%5F%7E%20c"));
+    EXPECT_EQ(argumentsOf(QStringLiteral("xdg-open")),
+              QStringList{QStringLiteral("spotify:search:a%2Db%2E%5F%7E%20c")});
+    for (const QByteArray& bad : {QByteArray(), QByteArray("--help"), QByteArray("a b:c"),
+                                  QByteArray("http://x/\xc3\xa9"), QByteArray("http://x/a b")})
+        EXPECT_FALSE(m_workspace->openEncodedUrl(bad)) << bad.constData();
+}
+
 TEST_F(FakePrograms, OpenFolderHandsTheAbsolutePathOverAsOneArgument)
 {
     QString folder = m_work.filePath(QStringLiteral("it's a \"folder\"; rm -rf ~"));

@@ -117,7 +117,8 @@ protected:
     std::vector<std::unique_ptr<FakePlayerProcess>> m_fakes;
     std::unique_ptr<MediaPlayers> players = makeMediaPlayers();
     FakeWorkspace workspace;
-    MediaController controller{*players, workspace};
+    FakeApplications apps;
+    MediaController controller{*players, workspace, apps};
 };
 
 TEST_F(MprisTest, NoPlayerOnTheBus)

@@ -3,6 +3,7 @@
 //
 //   system_fake_services logind [--no-session-for-pid] [--deny]
 //   system_fake_services portal SCHEME
+//   system_fake_services screensaver [--deny]
 //
 // Prints "ready" once the service name is owned, then one line per call it
 // receives, e.g. "LockSession 7" or "SetBrightness backlight acpi_video0 115".
@@ -102,6 +103,32 @@ private:
     }
 };
 
+// The desktop's screensaver service: Inhibit hands out cookie 7, and only
+// that cookie can be given back.
+class FakeScreenSaver final : public QDBusVirtualObject {
+public:
+    bool deny = false;
+
+    QString introspect(const QString&) const override { return {}; }
+
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& bus) override
+    {
+        say(message.member() + QLatin1Char(' ') + join(message.arguments()));
+        const bool knownCookie = message.arguments().value(0).toUInt() == cookie;
+        if (message.member() == QStringLiteral("Inhibit") && !deny)
+            bus.send(message.createReply(QVariant::fromValue(cookie)));
+        else if (message.member() == QStringLiteral("UnInhibit") && knownCookie)
+            bus.send(message.createReply());
+        else
+            bus.send(message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.Failed"),
+                                              QStringLiteral("refused by the test")));
+        return true;
+    }
+
+private:
+    static constexpr uint cookie = 7;
+};
+
 class FakePortal final : public QDBusVirtualObject {
 public:
     uint scheme = 0;
@@ -162,6 +189,12 @@ int main(int argc, char** argv)
                      QStringLiteral("org.freedesktop.portal.Desktop"),
                      QStringLiteral("/org/freedesktop/portal/desktop"), &portal);
     }
-    say(QStringLiteral("usage: system_fake_services logind|portal ..."));
+    if (args.value(0) == QStringLiteral("screensaver")) {
+        FakeScreenSaver screenSaver;
+        screenSaver.deny = args.contains(QStringLiteral("--deny"));
+        return serve(QDBusConnection::sessionBus(), QStringLiteral("org.freedesktop.ScreenSaver"),
+                     QStringLiteral("/org/freedesktop/ScreenSaver"), &screenSaver);
+    }
+    say(QStringLiteral("usage: system_fake_services logind|portal|screensaver ..."));
     return 2;
 }

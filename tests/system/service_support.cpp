@@ -87,6 +87,10 @@ QStringList FakeService::lines()
 
 void FakeService::readAvailable()
 {
+    // Also what is still in the pipe: a line printed before the service
+    // answered a call is then seen as soon as the call has returned.
+    while (m_process.state() == QProcess::Running && m_process.waitForReadyRead(0)) {
+    }
     m_pending += m_process.readAllStandardOutput();
     qsizetype end;
     while ((end = m_pending.indexOf('\n')) >= 0) {

@@ -173,15 +173,27 @@ TEST_F(CatalogTest, ActionsNeedAccessibilityAndAFocusedWindow)
 
 TEST_F(CatalogTest, WindowManagerActionsOnTheFocusedWindow)
 {
-    // Front to back: 1 and 3 belong to the editor, 2 to another program,
-    // 4 is a dialog and 5 is minimised; neither is cycled through.
+    // Front to back: 1, 3 and 6 belong to the editor, 2 to another program,
+    // 4 is the editor's dialog and 5 its minimised window; 7 and 8 name no
+    // process and go by their class. Dialogs and minimised windows are never
+    // cycled through.
     auto dialog = window(4, {0, 0, 400, 300});
     dialog.normal = false;
     auto minimised = window(5, {0, 0, 800, 600});
     minimised.onScreen = false;
+    auto anonymous = [](std::uint32_t id, const char* wmClass) {
+        auto w = window(id, {0, 0, 800, 600}, 0);
+        w.wmClass = QString::fromLatin1(wmClass);
+        return w;
+    };
     const std::vector<DesktopWindow> desktop = {window(1, {0, 0, 800, 600}),
                                                 window(2, {0, 0, 800, 600}, strangerPid),
-                                                window(3, {0, 0, 800, 600}), dialog, minimised};
+                                                window(3, {0, 0, 800, 600}),
+                                                dialog,
+                                                minimised,
+                                                window(6, {0, 0, 800, 600}),
+                                                anonymous(7, "XTerm"),
+                                                anonymous(8, "XTerm")};
     const struct {
         WindowAction action;
         std::uint32_t active;
@@ -190,11 +202,15 @@ TEST_F(CatalogTest, WindowManagerActionsOnTheFocusedWindow)
         {WindowAction::fullScreen, 2, {"fullscreen 2"}},
         {WindowAction::minimize, 2, {"minimize 2"}},
         {WindowAction::close, 2, {"close 2"}},
-        {WindowAction::hideApp, 3, {"minimize 3", "minimize 1"}},
+        {WindowAction::hideApp, 3, {"minimize 3", "minimize 1", "minimize 6"}},
         {WindowAction::hideApp, 2, {"minimize 2"}},
-        {WindowAction::nextWindow, 1, {"back 1", "activate 2"}},
-        {WindowAction::nextWindow, 3, {"back 3", "activate 1"}}, // wraps around
-        {WindowAction::nextWindow, 4, {"activate 1"}},           // from outside the cycle
+        {WindowAction::nextWindow, 1, {"back 1", "activate 3"}},
+        {WindowAction::nextWindow, 3, {"back 3", "activate 6"}},
+        {WindowAction::nextWindow, 6, {"back 6", "activate 1"}}, // wraps around
+        {WindowAction::nextWindow, 4, {"activate 1"}},           // from the editor's dialog
+        {WindowAction::nextWindow, 2, {}},                       // its only window
+        {WindowAction::nextWindow, 7, {"back 7", "activate 8"}}, // by class
+        {WindowAction::nextWindow, 9, {}},                       // not a window we know
     };
     for (const auto& c : cases) {
         m_windows.desktop = desktop;

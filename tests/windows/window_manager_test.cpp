@@ -224,15 +224,17 @@ TEST_F(WindowManagerTest, StateActionsReachTheWindowManager)
         << "nothing left in focus";
 }
 
-TEST_F(WindowManagerTest, NextWindowVisitsEveryWindowAndHideAppTakesTheProcess)
+TEST_F(WindowManagerTest, NextWindowVisitsEveryWindowOfTheAppAndHideAppTakesTheProcess)
 {
     TestApplication first, second;
-    ASSERT_TRUE(first.start(display(), {"OrvaneA:800x600", "OrvaneB:800x600"}));
     ASSERT_TRUE(second.start(display(), {"OrvaneC:800x600"}));
-    const std::uint32_t a = first.windows[0], b = first.windows[1], c = second.windows[0];
-    ASSERT_TRUE(settlesInFront(c));
+    ASSERT_TRUE(first.start(display(), {"OrvaneA:800x600", "OrvaneB:800x600", "OrvaneD:800x600"}));
+    const std::uint32_t a = first.windows[0], b = first.windows[1], d = first.windows[2];
+    const std::uint32_t c = second.windows[0];
+    ASSERT_TRUE(settlesInFront(d));
 
-    for (const std::uint32_t expected : {b, a, c, b}) {
+    // The other program's window, below them all, is never visited.
+    for (const std::uint32_t expected : {b, a, d, b}) {
         EXPECT_EQ(m_catalog->perform(WindowAction::nextWindow), CommandResult::ok("Next window"));
         ASSERT_TRUE(settlesInFront(expected)) << expected;
     }
@@ -240,7 +242,8 @@ TEST_F(WindowManagerTest, NextWindowVisitsEveryWindowAndHideAppTakesTheProcess)
     EXPECT_EQ(m_catalog->perform(WindowAction::hideApp), CommandResult::ok("Hide app"));
     EXPECT_TRUE(eventually([&] {
         return display().hasState(a, "_NET_WM_STATE_HIDDEN") &&
-               display().hasState(b, "_NET_WM_STATE_HIDDEN");
+               display().hasState(b, "_NET_WM_STATE_HIDDEN") &&
+               display().hasState(d, "_NET_WM_STATE_HIDDEN");
     }));
     EXPECT_FALSE(display().hasState(c, "_NET_WM_STATE_HIDDEN"));
 }

@@ -69,6 +69,8 @@ public:
     std::vector<InstalledApp> installed;
     std::vector<QString> dock;
     std::vector<RunningApp> running;
+    std::map<QString, QString> defaults; // MIME type to bundle identifier
+    std::function<void(const InstalledApp&)> onLaunch;
     std::vector<QString> launched;
     std::vector<std::int32_t> terminated;
     std::vector<std::int32_t> killed;
@@ -86,11 +88,18 @@ public:
         }
         return std::nullopt;
     }
+    std::optional<InstalledApp> defaultAppFor(const QString& mimeType) override
+    {
+        const auto found = defaults.find(mimeType);
+        return found == defaults.end() ? std::nullopt : findApp(found->second);
+    }
     std::vector<QString> dockApps() override { return dock; }
     std::vector<RunningApp> runningApps() override { return running; }
     bool launch(const InstalledApp& app) override
     {
         launched.push_back(app.bundleID);
+        if (launchWorks && onLaunch)
+            onLaunch(app);
         return launchWorks;
     }
     void terminate(std::int32_t pid) override { terminated.push_back(pid); }
@@ -126,6 +135,11 @@ public:
     bool openUrl(const QUrl& url) override
     {
         openedUrls.push_back(url.toString(QUrl::FullyEncoded));
+        return opens;
+    }
+    bool openEncodedUrl(const QByteArray& encoded) override
+    {
+        openedUrls.push_back(QString::fromLatin1(encoded));
         return opens;
     }
     bool openFolder(const QString& path) override

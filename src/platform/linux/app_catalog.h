@@ -23,6 +23,7 @@ public:
 
     std::vector<InstalledApp> installedApps() override;
     std::optional<InstalledApp> findApp(const QString& bundleID) override;
+    std::optional<InstalledApp> defaultAppFor(const QString& mimeType) override;
     std::vector<QString> dockApps() override;
     std::vector<RunningApp> runningApps() override;
     bool launch(const InstalledApp& app) override;

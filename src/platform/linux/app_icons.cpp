@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
+#include <QSvgRenderer>
 
 namespace orvane {
 
@@ -50,19 +51,75 @@ QString firstExisting(const QString& folder, const QStringList& names)
     return {};
 }
 
-QIcon loadIcon(const QString& icon)
+bool isSvgFile(const QString& file)
+{
+    const QString suffix = QFileInfo(file).suffix().toLower();
+    return suffix == u"svg" || suffix == u"svgz";
+}
+
+// The file behind an Icon value that the theme does not resolve: the path
+// itself, or the hicolor and pixmaps fallbacks. Empty when there is none.
+QString iconFile(const QString& icon)
 {
     if (QDir::isAbsolutePath(icon))
-        return QFileInfo(icon).isFile() ? QIcon(icon) : QIcon();
-    if (icon.isEmpty() || icon.contains(u'/') || icon.contains(u".."))
+        return QFileInfo(icon).isFile() ? icon : QString();
+    return findFallbackIconFile(icon, dataFolders());
+}
+
+// Vector icons are drawn by the SVG renderer itself at the size asked for:
+// sharp at any size, and independent of finding Qt's SVG plugins.
+QImage drawSvg(const QString& file, int pixels)
+{
+    QSvgRenderer renderer(file);
+    if (!renderer.isValid())
         return {};
-    QIcon themed = QIcon::fromTheme(icon);
-    if (!themed.isNull() && !themed.availableSizes().isEmpty())
-        return themed;
-    const QString file = findFallbackIconFile(icon, dataFolders());
-    if (!file.isEmpty())
-        return QIcon(file);
-    return themed;
+    QSizeF size = renderer.viewBoxF().size();
+    if (size.isEmpty())
+        size = QSizeF(pixels, pixels);
+    QImage image(pixels, pixels, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    const QSizeF fitted = size.scaled(pixels, pixels, Qt::KeepAspectRatio);
+    {
+        QPainter painter(&image);
+        renderer.render(
+            &painter,
+            QRectF(QPointF((pixels - fitted.width()) / 2, (pixels - fitted.height()) / 2), fitted));
+    }
+    return image;
+}
+
+QImage drawPixmap(const QIcon& icon, int pixels)
+{
+    const QPixmap pixmap = icon.isNull() ? QPixmap() : icon.pixmap(QSize(pixels, pixels));
+    if (pixmap.isNull())
+        return {};
+    QImage image(pixels, pixels, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    const QSize fitted = pixmap.size().scaled(pixels, pixels, Qt::KeepAspectRatio);
+    {
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawPixmap(
+            QRect(QPoint((pixels - fitted.width()) / 2, (pixels - fitted.height()) / 2), fitted),
+            pixmap);
+    }
+    return image;
+}
+
+QImage drawIcon(const QString& icon, int pixels)
+{
+    QIcon themed;
+    if (!QDir::isAbsolutePath(icon)) {
+        if (icon.isEmpty() || icon.contains(u'/') || icon.contains(u".."))
+            return {};
+        themed = QIcon::fromTheme(icon);
+        if (!themed.isNull() && !themed.availableSizes().isEmpty())
+            return drawPixmap(themed, pixels);
+    }
+    const QString file = iconFile(icon);
+    if (file.isEmpty())
+        return drawPixmap(themed, pixels);
+    return isSvgFile(file) ? drawSvg(file, pixels) : drawPixmap(QIcon(file), pixels);
 }
 
 std::optional<QByteArray> encodePng(const QImage& image)
@@ -101,20 +158,9 @@ std::optional<QByteArray> renderIconPng(const QString& icon, int pixels)
         return std::nullopt; // pixmaps need the GUI application
     if (pixels <= 0 || pixels > maxIconPixels)
         return std::nullopt;
-    const QIcon loaded = loadIcon(icon);
-    const QPixmap pixmap = loaded.isNull() ? QPixmap() : loaded.pixmap(QSize(pixels, pixels));
-    if (pixmap.isNull())
+    const QImage image = drawIcon(icon, pixels);
+    if (image.isNull())
         return std::nullopt;
-    QImage image(pixels, pixels, QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
-    {
-        QPainter painter(&image);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        const QSize fitted = pixmap.size().scaled(pixels, pixels, Qt::KeepAspectRatio);
-        const QRect target(QPoint((pixels - fitted.width()) / 2, (pixels - fitted.height()) / 2),
-                           fitted);
-        painter.drawPixmap(target, pixmap);
-    }
     return encodePng(image);
 }
 

@@ -162,6 +162,7 @@ void DesktopEntryIndex::addFile(const QString& path, const QString& id)
     app.icon = entry->icon;
     app.startupWMClass = entry->startupWMClass;
     app.workingDirectory = entry->workingDirectory;
+    app.mimeTypes = entry->mimeTypes;
     m_byId.insert(bundleID, m_apps.size());
     m_apps.push_back(std::move(app));
 }

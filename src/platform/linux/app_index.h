@@ -21,6 +21,7 @@ struct IndexedApp {
     QString icon;           // a theme icon name or an absolute path
     QString startupWMClass; // empty when the entry gives none
     QString workingDirectory;
+    QStringList mimeTypes;
 };
 
 // The data folders in lookup order: $XDG_DATA_HOME, then $XDG_DATA_DIRS.

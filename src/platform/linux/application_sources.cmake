@@ -8,5 +8,6 @@ list(APPEND ORVANE_APPLICATION_SOURCES
   linux/app_windows.cpp
   linux/desktop_entry.cpp
   linux/exec_line.cpp
+  linux/mime_apps.cpp
   linux/x11_applications.cpp
 )

@@ -143,6 +143,8 @@ void assignKey(DesktopEntry& entry, Bytes key, Bytes value)
         entry.startupWMClass = decoded(value);
     else if (key == "Path")
         entry.workingDirectory = decoded(value);
+    else if (key == "MimeType")
+        entry.mimeTypes = decoded(value).split(u';', Qt::SkipEmptyParts);
     else if (key == "Hidden")
         entry.hidden = value == "true" || value == "1";
     else if (key == "NoDisplay")

@@ -18,6 +18,7 @@ struct DesktopEntry {
     QString icon;
     QString startupWMClass;
     QString workingDirectory; // the Path key
+    QStringList mimeTypes;    // the types it opens
     bool hidden = false;
     bool noDisplay = false;
 };

@@ -28,8 +28,10 @@ std::optional<std::int64_t> readNumber(const QString& path)
 
 } // namespace
 
-LinuxSystemControls::LinuxSystemControls(std::shared_ptr<X11Connection> x11, QString backlightRoot)
-    : m_x11(std::move(x11)), m_backlightRoot(std::move(backlightRoot))
+LinuxSystemControls::LinuxSystemControls(std::shared_ptr<X11Connection> x11, QString backlightRoot,
+                                         std::unique_ptr<X11IdleControls> idle)
+    : m_x11(std::move(x11)), m_backlightRoot(std::move(backlightRoot)),
+      m_idle(m_logind, idle ? std::move(idle) : makeX11IdleControls(m_x11))
 {
 }
 

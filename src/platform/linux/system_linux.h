@@ -1,5 +1,6 @@
 #pragma once
 
+#include "idle_inhibitor.h"
 #include "logind_session.h"
 #include "platform/system_controls.h"
 #include "pulse_mixer.h"
@@ -13,13 +14,15 @@ namespace orvane {
 
 // Sound through PulseAudio, the backlight and session power through logind,
 // the appearance through the desktop's colour-scheme setting, the display
-// through DPMS on the X server.
+// through DPMS on the X server, keeping awake as IdleInhibitor can.
 class LinuxSystemControls final : public SystemControls {
 public:
     // backlightRoot lists the backlight devices, each a folder with
-    // "brightness" and "max_brightness".
+    // "brightness" and "max_brightness". Without idle controls, those of
+    // the X display are used.
     LinuxSystemControls(std::shared_ptr<X11Connection> x11,
-                        QString backlightRoot = QStringLiteral("/sys/class/backlight"));
+                        QString backlightRoot = QStringLiteral("/sys/class/backlight"),
+                        std::unique_ptr<X11IdleControls> idle = nullptr);
 
     std::optional<OutputLevel> outputLevel() override { return m_mixer.level(); }
     bool setOutputVolume(int percent) override { return m_mixer.setVolume(percent); }
@@ -34,8 +37,8 @@ public:
     bool turnDisplayOff() override;
     bool suspend() override { return m_logind.suspend(); }
     bool lockSession() override { return m_logind.lock(); }
-    bool holdSleepInhibitor() override { return m_logind.holdIdleInhibitor(); }
-    void releaseSleepInhibitor() override { m_logind.releaseIdleInhibitor(); }
+    bool holdSleepInhibitor() override { return m_idle.hold(); }
+    void releaseSleepInhibitor() override { m_idle.release(); }
 
 private:
     // The first device by name, so the choice is the same on every call.
@@ -45,6 +48,7 @@ private:
     QString m_backlightRoot;
     PulseMixer m_mixer;
     LogindSession m_logind;
+    IdleInhibitor m_idle;
     ColorSchemeSetting m_colorScheme;
 };
 

@@ -5,6 +5,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <algorithm>
+
 namespace orvane {
 
 namespace {
@@ -23,6 +25,16 @@ public:
         if (url.isEmpty() || !url.isValid() || url.isRelative())
             return false;
         return QProcess::startDetached(opener, {url.toString(QUrl::FullyEncoded)});
+    }
+
+    bool openEncodedUrl(const QByteArray& encoded) override
+    {
+        const bool printable =
+            std::all_of(encoded.begin(), encoded.end(), [](char c) { return c > ' ' && c < 0x7f; });
+        const QUrl url = QUrl::fromEncoded(encoded, QUrl::StrictMode);
+        if (!printable || url.isEmpty() || !url.isValid() || url.isRelative())
+            return false;
+        return QProcess::startDetached(opener, {QString::fromLatin1(encoded)});
     }
 
     bool openFolder(const QString& path) override

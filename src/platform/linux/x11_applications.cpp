@@ -4,6 +4,7 @@
 #include "app_process.h"
 #include "app_running.h"
 #include "app_windows.h"
+#include "mime_apps.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -35,6 +36,24 @@ std::optional<InstalledApp> X11ApplicationCatalog::findApp(const QString& bundle
 {
     const IndexedApp* app = m_index.find(bundleID);
     return app ? std::optional(app->app) : std::nullopt;
+}
+
+std::optional<InstalledApp> X11ApplicationCatalog::defaultAppFor(const QString& mimeType)
+{
+    const QString suffix = QStringLiteral(".desktop");
+    const MimeAssociations associations = mimeAssociations(mimeType);
+    for (const QString& id : associations.defaults + associations.added) {
+        if (!id.endsWith(suffix) || associations.removed.contains(id))
+            continue;
+        if (const IndexedApp* app = m_index.find(id.chopped(suffix.size())))
+            return app->app;
+    }
+    for (const IndexedApp& app : m_index.apps()) {
+        if (app.mimeTypes.contains(mimeType) &&
+            !associations.removed.contains(app.app.bundleID + suffix))
+            return app.app;
+    }
+    return std::nullopt;
 }
 
 std::vector<QString> X11ApplicationCatalog::dockApps()

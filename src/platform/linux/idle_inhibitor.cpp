@@ -1,0 +1,110 @@
+#include "idle_inhibitor.h"
+
+#include "logind_session.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QVariant>
+
+namespace orvane {
+
+namespace {
+
+QDBusMessage callScreenSaver(const QString& method, const QVariantList& arguments)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return QDBusMessage::createError(QDBusError::Disconnected,
+                                         QStringLiteral("no session bus"));
+    QDBusMessage message =
+        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.ScreenSaver"),
+                                       QStringLiteral("/org/freedesktop/ScreenSaver"),
+                                       QStringLiteral("org.freedesktop.ScreenSaver"), method);
+    message.setArguments(arguments);
+    return bus.call(message, QDBus::Block, IdleInhibitor::callTimeoutMs);
+}
+
+} // namespace
+
+IdleInhibitor::IdleInhibitor(LogindSession& logind, std::unique_ptr<X11IdleControls> x11)
+    : m_logind(logind), m_x11(std::move(x11))
+{
+}
+
+IdleInhibitor::~IdleInhibitor()
+{
+    release();
+}
+
+bool IdleInhibitor::hold()
+{
+    if (m_holder != Holder::none)
+        return true;
+    if (m_logind.holdIdleInhibitor())
+        m_holder = Holder::logind;
+    else if (holdScreenSaverService())
+        m_holder = Holder::screenSaverService;
+    else if (holdX11())
+        m_holder = Holder::x11;
+    return m_holder != Holder::none;
+}
+
+void IdleInhibitor::release()
+{
+    switch (m_holder) {
+    case Holder::logind:
+        m_logind.releaseIdleInhibitor();
+        break;
+    case Holder::screenSaverService:
+        releaseScreenSaverService();
+        break;
+    case Holder::x11:
+        releaseX11();
+        break;
+    case Holder::none:
+        break;
+    }
+    m_holder = Holder::none;
+}
+
+// The service ends the hold by itself if this process's bus connection
+// closes, so a crash cannot leave the machine awake for good.
+bool IdleInhibitor::holdScreenSaverService()
+{
+    const QDBusMessage reply =
+        callScreenSaver(QStringLiteral("Inhibit"),
+                        {QStringLiteral("Orvane"),
+                         QStringLiteral("Orvane keeps the computer reachable from the phone")});
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return false;
+    bool ok = false;
+    m_cookie = reply.arguments().first().toUInt(&ok);
+    return ok;
+}
+
+void IdleInhibitor::releaseScreenSaverService()
+{
+    callScreenSaver(QStringLiteral("UnInhibit"), {QVariant::fromValue(m_cookie)});
+    m_cookie = 0;
+}
+
+bool IdleInhibitor::holdX11()
+{
+    if (!m_x11)
+        return false;
+    m_screenSaverSuspended = m_x11->suspendScreenSaver(true);
+    m_dpmsDisabled = m_x11->dpmsEnabled().value_or(false) && m_x11->setDpmsEnabled(false);
+    return m_screenSaverSuspended || m_dpmsDisabled;
+}
+
+void IdleInhibitor::releaseX11()
+{
+    if (m_screenSaverSuspended)
+        m_x11->suspendScreenSaver(false);
+    if (m_dpmsDisabled)
+        m_x11->setDpmsEnabled(true);
+    m_screenSaverSuspended = false;
+    m_dpmsDisabled = false;
+}
+
+} // namespace orvane
