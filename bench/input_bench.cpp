@@ -128,7 +128,7 @@ int main(int argc, char** argv)
     env.macName = QStringLiteral("Bench");
     env.advertiser = std::make_unique<FakeAdvertiser>();
     env.defaults = std::make_unique<UserDefaults>(home.path() + QStringLiteral("/Orvane.conf"));
-    env.downloadsDir = home.path();
+    env.receivedFilesFolder = home.path();
     env.commands = &commands;
     env.accessibilityCheck = [&] { return commands.accessibilityGranted(); };
     OrvaneServer server(std::move(env));

@@ -16,7 +16,6 @@
 #include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QSocketNotifier>
-#include <QStandardPaths>
 
 #include <csignal>
 #include <cstdio>
@@ -120,7 +119,6 @@ int main(int argc, char** argv)
     environment.macName = orvane::computerName();
     environment.port = options.port;
     environment.advertiser = orvane::makeServiceAdvertiser();
-    environment.downloadsDir = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
 
     orvane::Platform platform = orvane::makePlatform();
     orvane::CommandEnvironment commandEnvironment;
@@ -145,6 +143,8 @@ int main(int argc, char** argv)
         *platform.windows, *platform.applications, inputWorks);
     orvane::CommandDispatcher commands(std::move(commandEnvironment));
     environment.commands = &commands;
+    // The folder that "open the Orvane folder" shows is the one files land in.
+    environment.receivedFilesFolder = commands.desktop().folderPath(orvane::MacFolder::orvane);
     environment.accessibilityCheck = [&commands] { return commands.accessibilityGranted(); };
     environment.screenRecordingCheck = [&platform] {
         return !platform.displays->activeDisplays().empty();

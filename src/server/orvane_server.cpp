@@ -386,8 +386,8 @@ void OrvaneServer::saveReceivedFile(const Uuid& connectionID, const ReceivedFile
     QString clean = cleanReceivedFileName(QString::fromStdString(file.name), tr("File"));
     const ByteView contents = file.contents();
     std::optional<QString> saved;
-    if (!m_env.downloadsDir.isEmpty()) {
-        QString folder = m_env.downloadsDir + QStringLiteral("/Orvane");
+    if (!m_env.receivedFilesFolder.isEmpty()) {
+        const QString& folder = m_env.receivedFilesFolder;
         if (leavesFreeSpace(folder, static_cast<std::int64_t>(contents.size()),
                             m_env.limits.freeSpaceFloorBytes))
             saved = writeNewFile(folder, clean, contents);

@@ -37,7 +37,7 @@ struct ServerEnvironment {
     RandomSource* random = nullptr;            // the system's when null
     std::function<qint64()> monotonicMs;       // a steady clock; QDeadlineTimer when null
     std::function<bool()> accessibilityCheck;  // false when null
-    QString downloadsDir;                      // received files go to <this>/Orvane
+    QString receivedFilesFolder;               // where files from phones are saved
     ServerLimits limits;                       // the settings file may change some
     CommandDispatcher* commands = nullptr;     // none: commands go unanswered
     MacInfoProvider* macInfo = nullptr;        // none: information goes unanswered
@@ -239,7 +239,6 @@ private:
     void frontmostChanged();
     void applicationsChanged();
     void sendInitialState(const Uuid& id);
-    void sendFollowingState(const Uuid& id);
     void setAccessibilityGranted(bool granted);
 
     // Trusted devices (trusted_devices.cpp).

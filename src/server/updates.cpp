@@ -154,18 +154,9 @@ void OrvaneServer::applicationsChanged()
 
 void OrvaneServer::sendInitialState(const Uuid& id)
 {
+    // All five in one go: a push that falls due meanwhile must not come
+    // between them, and what they need is read ahead or kept fresh.
     sendMessage(msg::Welcome{m_macName.toStdString(), m_accessibilityGranted}, id);
-    // The rest waits for the next turn of the event loop, so the welcome is
-    // on its way before the machine's state is gathered.
-    QPointer<OrvaneServer> self(this);
-    QTimer::singleShot(0, this, [self, id] {
-        if (self && self->isAuthenticated(id))
-            self->sendFollowingState(id);
-    });
-}
-
-void OrvaneServer::sendFollowingState(const Uuid& id)
-{
     if (m_env.macInfo)
         sendMessage(msg::Info{{buildMacInfo(true)}}, id);
     if (!m_env.commands)

@@ -88,5 +88,28 @@ TEST_F(Commands, EachFamilyAnswersWithItsSentenceAndActs)
     EXPECT_NE(window.errors.find("No window to move"), std::string::npos);
 }
 
+// xdg-user-dirs writes a Downloads folder the user turned off as $HOME
+// itself; files and the folder the phone opens must still agree.
+class DownloadsAtHome : public Commands {
+protected:
+    void prepareHome() override
+    {
+        Commands::prepareHome();
+        writeFile(m_home / ".config/user-dirs.dirs", "XDG_DOWNLOAD_DIR=\"$HOME/\"\n");
+    }
+};
+
+TEST_F(DownloadsAtHome, ReceivedFilesLandInTheFolderThePhoneOpens)
+{
+    pairThePhone();
+    writeFile(m_home / "note.txt", "hello");
+    EXPECT_EQ(phone({"send", (m_home / "note.txt").string()}).status, 0);
+    EXPECT_EQ(phone({"folder", "orvane"}).output, "Opening Orvane downloads\n");
+    ASSERT_TRUE(waitForLines(m_home / "opened"));
+    const fs::path opened = readFile(m_home / "opened").substr(0, readFile(m_home / "opened").size() - 1);
+    EXPECT_EQ(opened, m_home / "Downloads" / "Orvane");
+    EXPECT_EQ(readFile(opened / "note.txt"), "hello");
+}
+
 } // namespace
 } // namespace orvane::phone

@@ -297,7 +297,7 @@ protected:
         env.macName = QStringLiteral("Reliability");
         env.defaults =
             std::make_unique<UserDefaults>(m_dir.filePath(QStringLiteral("Orvane.conf")));
-        env.downloadsDir = m_dir.path();
+        env.receivedFilesFolder = m_dir.path();
         env.limits = limits;
         m_server = std::make_unique<OrvaneServer>(std::move(env));
         QObject::connect(m_server.get(), &OrvaneServer::pairingRequestChanged, [this] {

@@ -57,7 +57,7 @@ protected:
         env.advertiser = std::move(advertiser);
         env.defaults = std::make_unique<UserDefaults>(settingsPath());
         env.monotonicMs = [this] { return clockMs; };
-        env.downloadsDir = dir.path() + QStringLiteral("/Downloads");
+        env.receivedFilesFolder = dir.path() + QStringLiteral("/Downloads/Orvane");
         env.limits = limits;
         CommandEnvironment commandEnv;
         commandEnv.platform = &fakes.platform;

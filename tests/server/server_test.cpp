@@ -235,6 +235,7 @@ using Published = ServerFixture;
 
 TEST_F(Published, NotifiesOnlyOnRealChangesAndKeepsFiftyEntries)
 {
+    EXPECT_TRUE(server->screenRecordingGranted()) << "read at start, not at the first poll";
     QSignalSpy devices(server.get(), &OrvaneServer::devicesChanged);
     QSignalSpy request(server.get(), &OrvaneServer::pairingRequestChanged);
     auto phone = newPhone();

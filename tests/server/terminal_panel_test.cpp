@@ -86,6 +86,41 @@ TEST_F(Terminal, ListsAndForgetsTrustedPhones)
     EXPECT_TRUE(pumpUntil([&] { return phone->closed(); }));
 }
 
+TEST_F(Terminal, FailuresShowAtOnceAndTheLogOnRequest)
+{
+    server->addActivity(QStringLiteral("Opening Files"), QStringLiteral("Kitchen"), true);
+    server->addActivity(QStringLiteral("Couldn't open\x1b[2J Files"),
+                        QStringLiteral("Evil\u2028Phone"), false);
+    // Only the failure is printed unasked, with controls made harmless.
+    EXPECT_EQ(lines().filter(QStringLiteral("activity")),
+              QStringList{QString::fromUtf8("orvane: activity: Evil\uFFFDPhone: Couldn't "
+                                            "open\uFFFD[2J Files (failed)")});
+    type("log\n");
+    QStringList log = lines().filter(QStringLiteral("orvane: log "));
+    ASSERT_EQ(log.size(), 2);
+    EXPECT_TRUE(log[0].endsWith(QStringLiteral(" Kitchen: Opening Files"))); // newest last
+    EXPECT_TRUE(log[1].endsWith(QStringLiteral(" Files (failed)")));
+}
+
+TEST_F(Terminal, PairLiftsAPauseAfterWrongCodes)
+{
+    type("pair\n");
+    EXPECT_EQ(lines().last(), QStringLiteral("Pairing is not paused."));
+    for (int i = 0; i < 3 && !server->pairingPaused(); ++i) {
+        auto phone = newPhone();
+        phone->sendHello(false);
+        for (int guess = 0; guess < 3 && server->pairingRequest(); ++guess) {
+            phone->useCode(server->pairingRequest()->code == "111111" ? "222222" : "111111");
+            phone->sendSealed(msg::Authenticate{});
+        }
+        server->declinePairing();
+    }
+    ASSERT_TRUE(server->pairingPaused());
+    type("pair\n");
+    EXPECT_EQ(lines().last(), QStringLiteral("orvane: pairing pause lifted"));
+    EXPECT_FALSE(server->pairingPaused());
+}
+
 TEST(QrText, DrawsTwoModulesPerRowWithAQuietZone)
 {
     std::string qr = qrCodeAsText("orvane://pair?v=1&m=Desk&c=012345&k=abcdefghijklmnopqrstuv");

@@ -40,12 +40,17 @@ TEST_F(Updates, AuthenticationSendsTheFiveMessagesInOrder)
     phone->sendHello(false);
     phone->takeReceived();
     phone->useCode(server->pairingRequest()->code.toStdString());
+    // A push already due as the phone authenticates comes after the five.
+    QTimer::singleShot(0, [&] {
+        fakes.applications->running.push_back({78, "org.gnome.Maps", "Maps", "y"});
+        fakes.events->onApplicationsChanged();
+    });
     phone->sendSealed(msg::Authenticate{});
     QCoreApplication::processEvents();
     auto received = phone->takeReceived();
     EXPECT_EQ(cases(received), (std::vector<std::string>{"paired", "welcome", "macInfo",
                                                          "nowPlaying", "systemState",
-                                                         "frontmostApp"}));
+                                                         "frontmostApp", "runningApps"}));
     auto info = find<msg::Info>(received);
     ASSERT_TRUE(info);
     EXPECT_EQ(info->value.imagePNG, (Bytes{1, 2, 3})) << "the picture only at authentication";
