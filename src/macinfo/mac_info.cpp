@@ -217,16 +217,19 @@ MacInfo MacInfoProvider::macInfo(const QString& name, bool includeImage)
         m_fixed->memoryBytes = memoryBytes(m_files);
         m_fixed->systemVersion = systemVersion(m_files);
     }
+    const auto now = std::chrono::steady_clock::now();
+    if (!m_reading || now - m_reading->at > std::chrono::seconds(1))
+        m_reading = Reading{batteryStatus(m_files), storageCapacity(m_storagePath),
+                            uptimeSeconds(m_files), now};
     MacInfo info = *m_fixed;
     info.name = name.toStdString();
-    BatteryStatus battery = batteryStatus(m_files);
-    info.batteryPercent = battery.percent;
-    info.isCharging = battery.isCharging;
-    info.isOnACPower = battery.isOnACPower;
-    StorageCapacity storage = storageCapacity(m_storagePath);
-    info.storageFreeBytes = storage.freeBytes;
-    info.storageTotalBytes = storage.totalBytes;
-    info.uptime = uptimeSeconds(m_files);
+    info.batteryPercent = m_reading->battery.percent;
+    info.isCharging = m_reading->battery.isCharging;
+    info.isOnACPower = m_reading->battery.isOnACPower;
+    info.storageFreeBytes = m_reading->storage.freeBytes;
+    info.storageTotalBytes = m_reading->storage.totalBytes;
+    if (m_reading->uptime > 0) // an unreadable uptime stays at its fallback
+        info.uptime = m_reading->uptime + std::chrono::duration<double>(now - m_reading->at).count();
     if (includeImage)
         info.imagePNG = productImagePNG();
     return info;

@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -37,8 +38,9 @@ std::int64_t memoryBytes(const SystemFiles& files);
 double uptimeSeconds(const SystemFiles& files);
 StorageCapacity storageCapacity(const std::string& path);
 
-// The description of this computer the phone shows. Everything is read
-// afresh on each call but the product picture, which is made once.
+// The description of this computer the phone shows. What the machine is, and
+// its picture, are read once; battery and storage at most once a second,
+// since every phone that connects asks; uptime runs on from its reading.
 class MacInfoProvider {
 public:
     // `renderPicture` draws the desktop's picture of a computer (a laptop
@@ -57,6 +59,13 @@ private:
     std::string m_storagePath;
     std::optional<Bytes> m_picture;
     std::optional<MacInfo> m_fixed; // model, chip, memory and system version
+    struct Reading {
+        BatteryStatus battery;
+        StorageCapacity storage;
+        double uptime = 0;
+        std::chrono::steady_clock::time_point at;
+    };
+    std::optional<Reading> m_reading;
 };
 
 // The picture shipped with the program.

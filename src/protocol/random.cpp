@@ -10,6 +10,8 @@
 #ifdef ORVANE_FUZZING
 #include <atomic>
 #else
+#include <mutex>
+#include <openssl/crypto.h>
 #include <openssl/rand.h>
 #include <sys/random.h>
 #endif
@@ -53,23 +55,43 @@ bool fromGetrandom(std::uint8_t* out, std::size_t size)
     return true;
 }
 
+// Draws from OpenSSL a block at a time: each call into its generator takes a
+// lock and checks for a fork, which a key's four draws would otherwise pay
+// four times. This process never uses randomness in a forked child (it only
+// forks to exec), so a block is never handed out twice.
 class SystemRandom final : public RandomSource {
 public:
     std::uint64_t next64() override
     {
-        std::uint8_t bytes[8];
-        if (RAND_bytes(bytes, sizeof bytes) != 1 && !fromGetrandom(bytes, sizeof bytes)) {
+        std::lock_guard lock(m_lock);
+        if (m_used == m_block.size()) {
+            refill();
+        }
+        std::uint64_t value = 0;
+        for (std::size_t i = 0; i < 8; ++i) {
+            value = value << 8 | m_block[m_used + i];
+        }
+        OPENSSL_cleanse(m_block.data() + m_used, 8);
+        m_used += 8;
+        return value;
+    }
+
+private:
+    void refill()
+    {
+        if (RAND_bytes(m_block.data(), static_cast<int>(m_block.size())) != 1 &&
+            !fromGetrandom(m_block.data(), m_block.size())) {
             // Keys, codes and tokens all come from here. Carrying on with
             // anything weaker would hand out guessable secrets.
             std::fputs("orvane: no secure random source available, stopping\n", stderr);
             std::abort();
         }
-        std::uint64_t value = 0;
-        for (std::uint8_t byte : bytes) {
-            value = value << 8 | byte;
-        }
-        return value;
+        m_used = 0;
     }
+
+    std::mutex m_lock;
+    std::array<std::uint8_t, 512> m_block{};
+    std::size_t m_used = 512;
 };
 
 #endif

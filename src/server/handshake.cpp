@@ -46,7 +46,7 @@ void OrvaneServer::handleHello(const Uuid& id, const msg::Hello& hello)
         closeConnection(id);
         return;
     }
-    auto key = crypto::X25519Key::fromPrivate(makeKey(m_random));
+    auto key = m_keyPool.take();
     // A key the agreement refuses (a low-order point, say) ends the
     // connection before any pairing is shown for it.
     auto secret = key ? key->agree(hello.publicKey) : std::nullopt;

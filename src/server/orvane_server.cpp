@@ -35,6 +35,7 @@ OrvaneServer::OrvaneServer(ServerEnvironment environment, QObject* parent)
     : QObject(parent), m_env(prepared(std::move(environment))),
       m_random(m_env.random ? *m_env.random : systemRandom()),
       m_macName(m_env.macName.isEmpty() ? QStringLiteral("Mac") : m_env.macName),
+      m_keyPool(m_random, /*background=*/m_env.random == nullptr),
       m_frameBudget(m_env.limits.frameBudgetBytes)
 {
     m_trustedDevices = m_env.defaults->loadTrustedDevices();
@@ -185,9 +186,10 @@ void OrvaneServer::acceptConnection(std::shared_ptr<FramedConnection> connection
     connection->setFrameLengthLimit(ConnectionGuard::unauthenticatedFrameLimit);
     registerConnection(connection, id);
     m_guard.admitted(id);
-    connection->start();
-    // A connection that never says hello only holds a slot.
+    // A connection that never says hello only holds a slot. Its hello may
+    // come as it starts, and sets the next deadline.
     setDeadline(id, m_env.limits.helloTimeoutMs);
+    connection->start();
 }
 
 void OrvaneServer::setDeadline(const Uuid& id, qint64 ms)

@@ -3,6 +3,7 @@
 #include "activity.h"
 #include "connection_guard.h"
 #include "framed_connection.h"
+#include "key_pool.h"
 #include "pairing_budget.h"
 #include "pairing_panel.h"
 #include "reply_chain.h"
@@ -291,6 +292,7 @@ private:
     std::map<Uuid, Handshake> m_handshakes;
     ConnectionGuard m_guard;
     PairingBudget m_pairingBudget;
+    KeyPool m_keyPool;
     FrameBudget m_frameBudget;
     // One per connection that has not authenticated: the hello, then the
     // reconnect or the pairing, must come in time. Freed with the connection.

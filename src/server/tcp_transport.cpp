@@ -46,14 +46,12 @@ void TcpTransport::start(Callbacks callbacks)
         readAvailable(); // a frame that came with the end of the stream still counts
         finish(TransportState::cancelled);
     });
-    QTimer::singleShot(0, this, [this] {
-        if (m_finished)
-            return;
-        auto onState = m_callbacks.onState;
-        if (onState)
-            onState(TransportState::ready);
-        readAvailable(); // bytes that came with the connection
-    });
+    // Ready at once: the owner starts a transport only once it is set up to
+    // hear from it, and a phone's hello often came with the connection.
+    auto onState = m_callbacks.onState;
+    if (onState)
+        onState(TransportState::ready);
+    readAvailable();
 }
 
 void TcpTransport::readAvailable()

@@ -70,8 +70,12 @@ Result<msg::KeyExchange> PhoneClient::hello(const std::string& deviceName, const
                                             bool hasToken)
 {
     // A fresh key pair per connection: one recorded session says nothing
-    // about the next.
-    auto key = crypto::X25519Key::fromPrivate(makeKey(systemRandom()));
+    // about the next. It was made while the last one waited for its answer.
+    std::optional<crypto::X25519Key> key = std::move(m_nextKey);
+    m_nextKey.reset();
+    if (!key) {
+        key = crypto::X25519Key::fromPrivate(makeKey(systemRandom()));
+    }
     if (!key) {
         return failure("could not make a key pair");
     }
@@ -84,6 +88,9 @@ Result<msg::KeyExchange> PhoneClient::hello(const std::string& deviceName, const
         return sent.error();
     }
     const auto deadline = deadlineAfter(m_timeoutMs);
+    // The computer needs a moment for its side of the agreement: time
+    // enough to make the key for the next connection.
+    m_nextKey = crypto::X25519Key::fromPrivate(makeKey(systemRandom()));
     for (;;) {
         auto next = receiveUntil(deadline);
         if (!next) {

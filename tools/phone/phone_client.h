@@ -121,6 +121,7 @@ private:
     std::string m_streamError; // why no more frames will come, once that is known
     bool m_peerClosed = false;
     crypto::Key32 m_publicKey{};
+    std::optional<crypto::X25519Key> m_nextKey;
     crypto::Key32 m_sharedSecret{}; // agreed once per key exchange; each salt keys a session
     std::optional<msg::KeyExchange> m_keyExchange;
     std::shared_ptr<SecureSession> m_session;
