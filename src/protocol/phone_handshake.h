@@ -1,0 +1,50 @@
+#pragma once
+
+#include "crypto.h"
+#include "handshake_actions.h"
+#include "pairing_url.h"
+
+#include <optional>
+#include <string>
+
+namespace orvane {
+
+// The phone's side of the handshake: hello, then a reconnect with the token
+// it was given, or a pairing with the code the user types or the QR code
+// they scan. Like the computer's side it does no I/O: messages go in,
+// actions come out.
+class PhoneHandshake {
+public:
+    enum class State { idle, awaitingKeyExchange, reconnecting, awaitingCode, pairing, done, rejected };
+
+    State state() const { return m_state; }
+    // The token from a pairing; it keys every later reconnect.
+    const std::optional<std::string>& token() const { return m_token; }
+    const std::optional<msg::KeyExchange>& keyExchange() const { return m_keyExchange; }
+    const std::optional<msg::Welcome>& welcome() const { return m_welcome; }
+
+    // `token`: the one this phone keeps for the computer, if any. `key`: a
+    // fresh ephemeral key pair, one per connection.
+    HandshakeActions start(const std::string& name, const Uuid& deviceID,
+                           std::optional<std::string> token, crypto::X25519Key key);
+    HandshakeActions onPlain(const OrvaneMessage& message);
+    HandshakeActions onSealed(const OrvaneMessage& message);
+    HandshakeActions useCode(const std::string& code);
+    HandshakeActions useQr(const PairingUrl& pairing);
+
+private:
+    HandshakeActions onKeyExchange(const msg::KeyExchange& exchange);
+    HandshakeActions attempt(const crypto::Key32& salt, bool viaQr);
+    HandshakeActions installKeys(const crypto::Key32& salt);
+
+    State m_state = State::idle;
+    std::optional<crypto::X25519Key> m_key;
+    std::optional<std::string> m_token;
+    std::optional<msg::KeyExchange> m_keyExchange;
+    std::optional<msg::Welcome> m_welcome;
+    crypto::Key32 m_sharedSecret{};
+    bool m_qrSelected = false;
+    bool m_paired = false;
+};
+
+} // namespace orvane
