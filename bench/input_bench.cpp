@@ -6,7 +6,7 @@
 // difference is what input injection itself costs.
 //
 //   orvane_input_bench [--count N]     (default 2000 round trips)
-#include "commands/dispatcher.h"
+#include "commands/command_set.h"
 #include "phone/phone_client.h"
 #include "platform/fake/fake_advertiser.h"
 #include "platform/platform.h"
@@ -118,19 +118,27 @@ int main(int argc, char** argv)
     QGuiApplication app(argc, argv);
     QTemporaryDir home;
 
+    // The real input backends under the real router; the rest of the
+    // computer is not what this measures.
     Platform platform = makePlatform();
-    CommandEnvironment commandEnv;
-    commandEnv.platform = &platform;
-    commandEnv.monotonicMs = [] { return QDeadlineTimer::current().deadline(); };
-    CommandDispatcher commands(std::move(commandEnv));
+    Settings settings(home.path() + QStringLiteral("/Orvane.conf"));
+    MacInfoProvider macInfo(SystemFiles(home.path().toStdString()), {});
+    StatsProvider stats(SystemFiles(home.path().toStdString()), [] { return std::vector<RunningApp>{}; },
+                        [] { return std::int64_t{0}; }, 100);
+    auto monotonicMs = [] { return QDeadlineTimer::current().deadline(); };
+    CommandSet commands(platform, settings, macInfo, stats, monotonicMs);
 
     ServerEnvironment env;
-    env.macName = QStringLiteral("Bench");
+    env.computerName = QStringLiteral("Bench");
     env.advertiser = std::make_unique<FakeAdvertiser>();
-    env.defaults = std::make_unique<UserDefaults>(home.path() + QStringLiteral("/Orvane.conf"));
+    env.settings = &settings;
     env.receivedFilesFolder = home.path();
-    env.commands = &commands;
-    env.accessibilityCheck = [&] { return commands.accessibilityGranted(); };
+    env.commands = &commands.dispatcher;
+    env.queries = &commands.queries;
+    env.pointer = &commands.pointer;
+    env.userActivity = &commands.userActivity;
+    env.monotonicMs = monotonicMs;
+    env.accessibilityCheck = [&] { return commands.inputAvailable(); };
     OrvaneServer server(std::move(env));
 
     std::promise<std::string> code;

@@ -1,8 +1,5 @@
 // orvane: the desktop half of the phone remote control.
-#include "commands/dispatcher.h"
-#include "commands/media_controller.h"
-#include "commands/system_commands.h"
-#include "commands/window_commands.h"
+#include "commands/command_set.h"
 #include "macinfo/mac_info.h"
 #include "macinfo/stats_provider.h"
 #include "platform/icons.h"
@@ -115,41 +112,9 @@ int main(int argc, char** argv)
     Options options = parseOptions(app);
     quitOnSignals(app);
 
-    orvane::ServerEnvironment environment;
-    environment.macName = orvane::computerName();
-    environment.port = options.port;
-    environment.advertiser = orvane::makeServiceAdvertiser();
-
+    auto monotonicMs = [] { return QDeadlineTimer::current(Qt::PreciseTimer).deadline(); };
+    orvane::Settings settings;
     orvane::Platform platform = orvane::makePlatform();
-    orvane::CommandEnvironment commandEnvironment;
-    commandEnvironment.platform = &platform;
-    commandEnvironment.monotonicMs = [] {
-        return QDeadlineTimer::current(Qt::PreciseTimer).deadline();
-    };
-    // The keep-awake switch lives in the server's settings; the server exists
-    // before anything reads or writes it.
-    orvane::OrvaneServer* serverRef = nullptr;
-    auto inputWorks = [&platform] { return platform.input->isAvailable(); };
-    commandEnvironment.media = std::make_unique<orvane::MediaController>(
-        *platform.media, *platform.workspace, *platform.applications);
-    commandEnvironment.system = std::make_unique<orvane::SystemActions>(
-        *platform.system, inputWorks,
-        [&serverRef] { return serverRef && serverRef->defaults().keepMacAwake(); },
-        [&serverRef](bool on) {
-            if (serverRef)
-                serverRef->defaults().setBool(QStringLiteral("keepMacAwake"), on);
-        });
-    commandEnvironment.windows = std::make_unique<orvane::WindowCatalog>(
-        *platform.windows, *platform.applications, inputWorks);
-    orvane::CommandDispatcher commands(std::move(commandEnvironment));
-    environment.commands = &commands;
-    // The folder that "open the Orvane folder" shows is the one files land in.
-    environment.receivedFilesFolder = commands.desktop().folderPath(orvane::MacFolder::orvane);
-    environment.accessibilityCheck = [&commands] { return commands.accessibilityGranted(); };
-    environment.screenRecordingCheck = [&platform] {
-        return !platform.displays->activeDisplays().empty();
-    };
-
     orvane::MacInfoProvider macInfo(orvane::SystemFiles("/"), [](bool laptop) {
         QStringList names = {QStringLiteral("computer")};
         if (laptop)
@@ -162,12 +127,27 @@ int main(int argc, char** argv)
         orvane::SystemFiles("/"), [&platform] { return platform.applications->runningApps(); },
         [] { return QDeadlineTimer::current(Qt::PreciseTimer).deadlineNSecs(); },
         ::sysconf(_SC_CLK_TCK));
-    environment.macInfo = &macInfo;
-    environment.stats = &stats;
+    orvane::CommandSet commands(platform, settings, macInfo, stats, monotonicMs);
+
+    orvane::ServerEnvironment environment;
+    environment.computerName = orvane::computerName();
+    environment.port = options.port;
+    environment.advertiser = orvane::makeServiceAdvertiser();
+    environment.settings = &settings;
+    environment.commands = &commands.dispatcher;
+    environment.queries = &commands.queries;
+    environment.pointer = &commands.pointer;
+    environment.userActivity = &commands.userActivity;
     environment.workspaceEvents = platform.events.get();
+    environment.monotonicMs = monotonicMs;
+    // The folder that "open the Orvane folder" shows is the one files land in.
+    environment.receivedFilesFolder = commands.desktop.folderPath(orvane::MacFolder::orvane);
+    environment.accessibilityCheck = [&commands] { return commands.inputAvailable(); };
+    environment.screenRecordingCheck = [&platform] {
+        return !platform.displays->activeDisplays().empty();
+    };
 
     orvane::OrvaneServer server(std::move(environment));
-    serverRef = &server;
     // The windowed shell is not built yet, so the terminal is the face of
     // the program with or without a display.
     if (!options.headless)
@@ -177,6 +157,5 @@ int main(int argc, char** argv)
     server.start();
     int status = app.exec();
     server.setPairingPanel(nullptr);
-    serverRef = nullptr;
     return status;
 }

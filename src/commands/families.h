@@ -30,8 +30,6 @@ public:
     virtual ~SystemCommands() = default;
     virtual CommandResult perform(const SystemAction& action) = 0;
     virtual SystemState readSystemState() = 0;
-    // Holds or releases the keep-awake inhibitor and stores the switch.
-    virtual void setKeepAwake(bool on) = 0;
 };
 
 class WindowCommands {
@@ -69,7 +67,6 @@ public:
             tr("Automation permission for %1 required on the Mac").arg(QStringLiteral("System Events")));
     }
     SystemState readSystemState() override { return {}; }
-    void setKeepAwake(bool) override {}
 };
 
 class NoWindowCommands final : public WindowCommands {

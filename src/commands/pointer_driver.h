@@ -21,6 +21,8 @@ public:
                   std::function<std::int64_t()> monotonicMs = {});
     static constexpr std::int64_t displayRefreshMs = 500;
 
+    // Whether the desktop accepts injected input now.
+    bool available() { return m_input.isAvailable(); }
     // `displayID` names the display the phone is looking at; an unknown id
     // (or 0) means the main display.
     void post(const PointerEvent& event, std::uint32_t displayID);

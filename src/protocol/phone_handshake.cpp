@@ -5,14 +5,13 @@
 namespace orvane {
 
 HandshakeActions PhoneHandshake::start(const std::string& name, const Uuid& deviceID,
-                                       std::optional<std::string> token, crypto::X25519Key key)
+                                       bool hasToken, crypto::X25519Key key)
 {
     const Bytes publicKey(key.publicKey().begin(), key.publicKey().end());
     *this = PhoneHandshake{};
     m_key = std::move(key);
-    m_token = std::move(token);
     m_state = State::awaitingKeyExchange;
-    return {handshake::SendPlain{msg::Hello{name, deviceID, publicKey, m_token.has_value()}}};
+    return {handshake::SendPlain{msg::Hello{name, deviceID, publicKey, hasToken}}};
 }
 
 HandshakeActions PhoneHandshake::installKeys(const crypto::Key32& salt)
@@ -38,13 +37,23 @@ HandshakeActions PhoneHandshake::onKeyExchange(const msg::KeyExchange& exchange)
     m_sharedSecret = *secret;
     OPENSSL_cleanse(secret->data(), secret->size());
     m_keyExchange = exchange;
-    if (exchange.pairingRequired || !m_token) {
+    if (exchange.pairingRequired) {
         m_state = State::awaitingCode;
         return {handshake::CodeWanted{}};
     }
+    m_state = State::awaitingToken;
+    return {};
+}
+
+HandshakeActions PhoneHandshake::reconnect(const std::string& token)
+{
+    if (m_state != State::awaitingToken) {
+        return {};
+    }
+    m_token = token;
     // The computer keeps only the token's digest, so that keys the salt.
     m_state = State::reconnecting;
-    HandshakeActions actions = installKeys(reconnectSalt(hexDigest(*m_token)));
+    HandshakeActions actions = installKeys(reconnectSalt(hexDigest(token)));
     if (m_state == State::reconnecting) {
         actions.push_back(handshake::SendSealed{msg::Authenticate{}});
     }

@@ -15,7 +15,16 @@ namespace orvane {
 // actions come out.
 class PhoneHandshake {
 public:
-    enum class State { idle, awaitingKeyExchange, reconnecting, awaitingCode, pairing, done, rejected };
+    enum class State {
+        idle,
+        awaitingKeyExchange,
+        awaitingToken, // the computer knows the phone: reconnect() next
+        reconnecting,
+        awaitingCode,  // useCode() or useQr() next
+        pairing,
+        done,
+        rejected
+    };
 
     State state() const { return m_state; }
     // The token from a pairing; it keys every later reconnect.
@@ -23,12 +32,13 @@ public:
     const std::optional<msg::KeyExchange>& keyExchange() const { return m_keyExchange; }
     const std::optional<msg::Welcome>& welcome() const { return m_welcome; }
 
-    // `token`: the one this phone keeps for the computer, if any. `key`: a
-    // fresh ephemeral key pair, one per connection.
-    HandshakeActions start(const std::string& name, const Uuid& deviceID,
-                           std::optional<std::string> token, crypto::X25519Key key);
+    // `hasToken`: whether this phone keeps a token for the computer. `key`:
+    // a fresh ephemeral key pair, one per connection.
+    HandshakeActions start(const std::string& name, const Uuid& deviceID, bool hasToken,
+                           crypto::X25519Key key);
     HandshakeActions onPlain(const OrvaneMessage& message);
     HandshakeActions onSealed(const OrvaneMessage& message);
+    HandshakeActions reconnect(const std::string& token);
     HandshakeActions useCode(const std::string& code);
     HandshakeActions useQr(const PairingUrl& pairing);
 

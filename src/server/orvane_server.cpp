@@ -1,31 +1,26 @@
 #include "orvane_server.h"
-#include "published.h"
 
-#include "received_files.h"
 #include "tcp_transport.h"
 
 #include "protocol/codec.h"
+#include "protocol/pairing_url.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QUrlQuery>
 
 namespace orvane {
 
 namespace {
+
 constexpr int listenerRestartMs = 2000;
-const QString serviceType = QStringLiteral("_orvane._tcp");
-} // namespace
 
-namespace {
-
-// The standard settings file unless the caller brought one; limits that the
-// settings file raises or lowers (for a load test, say) apply from the start.
+// The settings file may change some limits (for a load test, say); they
+// hold from the start.
 ServerEnvironment prepared(ServerEnvironment env)
 {
-    if (!env.defaults)
-        env.defaults = std::make_unique<UserDefaults>();
-    env.defaults->applyLimits(env.limits);
+    env.settings->applyLimits(env.limits);
+    if (!env.monotonicMs)
+        env.monotonicMs = [] { return QDeadlineTimer::current().deadline(); };
     return env;
 }
 
@@ -34,34 +29,45 @@ ServerEnvironment prepared(ServerEnvironment env)
 OrvaneServer::OrvaneServer(ServerEnvironment environment, QObject* parent)
     : QObject(parent), m_env(prepared(std::move(environment))),
       m_random(m_env.random ? *m_env.random : systemRandom()),
-      m_macName(m_env.macName.isEmpty() ? QStringLiteral("Mac") : m_env.macName),
-      m_keyPool(m_random, /*background=*/m_env.random == nullptr),
-      m_frameBudget(m_env.limits.frameBudgetBytes)
+      m_computerName(m_env.computerName.isEmpty() ? QStringLiteral("Mac") : m_env.computerName),
+      m_frameBudget(m_env.limits.frameBudgetBytes), m_trust(*m_env.settings)
 {
-    m_trustedDevices = m_env.defaults->loadTrustedDevices();
-    m_accessibilityGranted = m_env.accessibilityCheck && m_env.accessibilityCheck();
-    m_screenRecordingGranted = m_env.screenRecordingCheck && m_env.screenRecordingCheck();
-    m_keepsAwake = m_env.defaults->keepMacAwake();
-    m_remoteAccess = m_env.defaults->remoteAccess();
+    m_updates = std::make_unique<UpdatePublisher>(
+        *this, *m_env.queries, m_env.workspaceEvents,
+        UpdatePublisher::Checks{m_env.accessibilityCheck, m_env.screenRecordingCheck},
+        m_env.monotonicMs);
+    // A fixed random source (tests) is drawn from here only, in order.
+    m_pairing = std::make_unique<PairingController>(*this, m_trust, m_guard, m_random,
+                                                    /*keysInBackground=*/!m_env.random,
+                                                    m_env.monotonicMs, m_env.limits);
+    Router::Input input{*m_env.pointer, *m_env.userActivity};
+    m_router = std::make_unique<Router>(*this, *m_env.commands, *m_env.queries, input, *m_updates,
+                                        m_env.receivedFilesFolder, m_env.limits.freeSpaceFloorBytes);
+
+    connect(m_pairing.get(), &PairingController::requestChanged, this,
+            &OrvaneServer::pairingRequestChanged);
+    connect(m_updates.get(), &UpdatePublisher::accessibilityGrantedChanged, this,
+            &OrvaneServer::accessibilityGrantedChanged);
+    connect(m_updates.get(), &UpdatePublisher::screenRecordingGrantedChanged, this,
+            &OrvaneServer::screenRecordingGrantedChanged);
+    connect(m_updates.get(), &UpdatePublisher::mediaPermissionDeniedChanged, this,
+            &OrvaneServer::mediaPermissionDeniedChanged);
+    connect(m_router.get(), &Router::lastCommandChanged, this, &OrvaneServer::lastCommandChanged);
+    connect(m_env.settings, &Settings::trustedDevicesChanged, this,
+            &OrvaneServer::trustedDevicesChanged);
+    connect(m_env.settings, &Settings::keepAwakeChanged, this, &OrvaneServer::keepsAwakeChanged);
+    connect(m_env.settings, &Settings::remoteAccessChanged, this,
+            &OrvaneServer::remoteAccessChanged);
 
     m_restartTimer.setSingleShot(true);
     m_restartTimer.setInterval(listenerRestartMs);
     connect(&m_restartTimer, &QTimer::timeout, this, &OrvaneServer::startListener);
-    if (m_env.advertiser) {
-        m_env.advertiser->onRegistered = [this](const QString& name) {
-            m_advertisedName = name;
-        };
-    }
-    watchWorkspace();
 }
 
 void OrvaneServer::start()
 {
-    // The stored keep-awake switch holds from launch, before any phone asks.
-    if (m_env.commands)
-        m_env.commands->system().setKeepAwake(m_keepsAwake);
     startListener();
-    startPeriodicTasks();
+    m_updates->start();
 }
 
 OrvaneServer::~OrvaneServer()
@@ -75,16 +81,25 @@ OrvaneServer::~OrvaneServer()
     m_connections.clear();
 }
 
-qint64 OrvaneServer::nowMs() const
-{
-    if (m_env.monotonicMs)
-        return m_env.monotonicMs();
-    return QDeadlineTimer::current().deadline();
-}
-
 quint16 OrvaneServer::port() const
 {
     return m_listener && m_listener->isListening() ? m_listener->serverPort() : 0;
+}
+
+QString OrvaneServer::pairingUrl() const
+{
+    return QString::fromStdString(m_pairing->pairingUrl(m_computerName));
+}
+
+
+void OrvaneServer::forgetDevice(const Uuid& deviceID)
+{
+    m_trust.forget(deviceID);
+    for (const Device& device : DeviceList(m_devices))
+        if (device.deviceID == deviceID)
+            closeConnection(device.id);
+    // Connections of this phone still in a handshake must not finish it.
+    m_pairing->closeHandshakesOf(deviceID);
 }
 
 // ------------------------------------------------------------------ listener
@@ -114,7 +129,9 @@ void OrvaneServer::startListener()
     setListening(true);
     setErrorMessage(std::nullopt);
     if (m_env.advertiser)
-        m_env.advertiser->publish(m_macName, serviceType, m_listener->serverPort());
+        m_env.advertiser->publish(m_computerName, QString::fromLatin1(serviceType.data(),
+                                                                      qsizetype(serviceType.size())),
+                                  m_listener->serverPort());
     Q_EMIT listening(m_listener->serverPort());
 }
 
@@ -122,11 +139,6 @@ void OrvaneServer::listenerFailed(const QString& description)
 {
     setListening(false);
     setErrorMessage(description);
-    restartListener();
-}
-
-void OrvaneServer::restartListener()
-{
     if (m_listener) {
         m_listener->close();
         m_listener.release()->deleteLater();
@@ -156,8 +168,8 @@ void OrvaneServer::handleNewConnection()
 void OrvaneServer::takePendingConnections()
 {
     std::optional<Uuid> pairing;
-    if (m_pairingRequest)
-        pairing = m_pairingRequest->connectionID;
+    if (pairingRequest())
+        pairing = pairingRequest()->connectionID;
     for (const Uuid& victim : m_guard.beginBatch(pairing))
         closeConnection(victim);
     while (m_listener && m_listener->hasPendingConnections()) {
@@ -165,66 +177,62 @@ void OrvaneServer::takePendingConnections()
         if (!socket)
             break;
         socket->setParent(nullptr);
-        Uuid id = makeUuid(m_random);
         acceptConnection(std::make_shared<FramedConnection>(
                              TransportPtr(new TcpTransport(socket)), /*isRelay=*/false),
-                         id);
+                         makeUuid(m_random));
     }
     m_guard.endBatch();
 }
 
+// ------------------------------------------------------------------ registry
+
 void OrvaneServer::acceptConnection(std::shared_ptr<FramedConnection> connection, const Uuid& id)
 {
+    std::optional<Uuid> pairing;
+    if (pairingRequest())
+        pairing = pairingRequest()->connectionID;
+    if (auto victim = m_guard.makeRoom(pairing))
+        closeConnection(*victim);
     connection->onStateChange = [this, id](TransportState state) {
         if (state == TransportState::failed || state == TransportState::cancelled)
             removeConnection(id);
     };
-    if (auto victim = m_guard.makeRoom(m_pairingRequest
-                                           ? std::optional<Uuid>(m_pairingRequest->connectionID)
-                                           : std::nullopt))
-        closeConnection(*victim);
     connection->setFrameLengthLimit(ConnectionGuard::unauthenticatedFrameLimit);
-    registerConnection(connection, id);
+    wire(id, *connection);
+    m_connections[id] = connection;
     m_guard.admitted(id);
-    // A connection that never says hello only holds a slot. Its hello may
-    // come as it starts, and sets the next deadline.
-    setDeadline(id, m_env.limits.helloTimeoutMs);
+    // Its hello may come as it starts.
+    m_pairing->connectionAdded(id);
     connection->start();
 }
 
-void OrvaneServer::setDeadline(const Uuid& id, qint64 ms)
+void OrvaneServer::wire(const Uuid& id, FramedConnection& connection)
 {
-    auto& timer = m_deadlines[id];
-    if (!timer) {
-        timer = std::make_unique<QTimer>();
-        timer->setSingleShot(true);
-        connect(timer.get(), &QTimer::timeout, this, [this, id] { deadlinePassed(id); });
-    }
-    timer->start(static_cast<int>(ms));
+    connection.onPlainMessage = [this, id](const OrvaneMessage& m) {
+        m_pairing->plainMessage(id, m);
+    };
+    connection.onMessage = [this, id](const OrvaneMessage& m) { handleMessage(id, m); };
+    connection.onDecryptFailure = [this, id] { handleDecryptFailure(id); };
+    connection.onFile = [this, id](ReceivedFile&& file) { m_router->saveReceivedFile(id, file); };
+    connection.setFrameBudget(&m_frameBudget);
+    connection.setOutputBudget(m_env.limits.outputBudgetBytes,
+                               m_env.limits.overOutputBudgetCloseMs);
 }
 
-void OrvaneServer::deadlinePassed(const Uuid& id)
+void OrvaneServer::handleMessage(const Uuid& id, const OrvaneMessage& message)
 {
-    if (!m_connections.count(id) || isAuthenticated(id))
-        return;
-    // A pairing that nobody answers must not hold the only pairing slot.
-    if (m_pairingRequest && m_pairingRequest->connectionID == id)
-        rejectPairing(id, tr("Pairing timed out"));
+    if (std::holds_alternative<msg::Authenticate>(message))
+        m_pairing->authenticate(id);
+    else if (isAuthenticated(id))
+        m_router->route(id, message);
+}
+
+void OrvaneServer::handleDecryptFailure(const Uuid& id)
+{
+    if (m_pairing->inHandshake(id))
+        m_pairing->decryptFailure(id);
     else
-        closeConnection(id);
-}
-
-// ------------------------------------------------------------------ registry
-
-void OrvaneServer::registerConnection(std::shared_ptr<FramedConnection> connection, const Uuid& id)
-{
-    connection->onPlainMessage = [this, id](const OrvaneMessage& m) { handlePlainMessage(id, m); };
-    connection->onMessage = [this, id](const OrvaneMessage& m) { handleMessage(id, m); };
-    connection->onDecryptFailure = [this, id] { handleDecryptFailure(id); };
-    connection->onFile = [this, id](ReceivedFile&& file) { saveReceivedFile(id, file); };
-    connection->setFrameBudget(&m_frameBudget);
-    connection->setOutputBudget(m_env.limits.outputBudgetBytes, m_env.limits.overOutputBudgetCloseMs);
-    m_connections[id] = std::move(connection);
+        closeConnection(id); // a record that does not open on an open session: an attack
 }
 
 void OrvaneServer::removeConnection(const Uuid& id)
@@ -236,31 +244,26 @@ void OrvaneServer::removeConnection(const Uuid& id)
         keep = std::move(found->second);
         m_connections.erase(found);
     }
-    m_handshakes.erase(id);
     m_guard.removed(id);
-    if (m_env.commands)
-        m_env.commands->cancel(id);
-    if (auto timer = m_deadlines.find(id); timer != m_deadlines.end()) {
-        timer->second.release()->deleteLater(); // we may be inside its timeout
-        m_deadlines.erase(timer);
-    }
-    m_replies.erase(id);
+    m_pairing->connectionRemoved(id);
+    m_router->connectionRemoved(id);
     auto device = std::find_if(m_devices.begin(), m_devices.end(),
                                [&](const Device& d) { return d.id == id; });
     if (device != m_devices.end()) {
         QString name = device->name;
-        std::vector<Device> devices = m_devices;
+        DeviceList devices = m_devices;
         std::erase_if(devices, [&](const Device& d) { return d.id == id; });
         addActivity(tr("Disconnected"), name, true);
         setDevices(std::move(devices));
     }
-    if (m_pairingRequest && m_pairingRequest->connectionID == id) {
-        setPairingRequest(std::nullopt);
-        if (m_pairingPanel)
-            m_pairingPanel->hide();
-    }
     if (keep)
         QTimer::singleShot(0, this, [keep] {}); // released from the event loop
+}
+
+std::shared_ptr<FramedConnection> OrvaneServer::connection(const Uuid& id) const
+{
+    auto found = m_connections.find(id);
+    return found == m_connections.end() ? nullptr : found->second;
 }
 
 bool OrvaneServer::isAuthenticated(const Uuid& id) const
@@ -269,27 +272,58 @@ bool OrvaneServer::isAuthenticated(const Uuid& id) const
                        [&](const Device& d) { return d.id == id; });
 }
 
+QString OrvaneServer::deviceName(const Uuid& id) const
+{
+    for (const auto& device : m_devices)
+        if (device.id == id)
+            return device.name;
+    return {};
+}
+
+void OrvaneServer::installSession(const Uuid& id, const SessionKeys& keys)
+{
+    if (auto found = m_connections.find(id); found != m_connections.end())
+        found->second->session = std::make_shared<SecureSession>(keys);
+}
+
 void OrvaneServer::sendMessage(const OrvaneMessage& message, const Uuid& id)
 {
-    auto it = m_connections.find(id);
-    if (it != m_connections.end())
-        it->second->sendMessage(message);
+    if (auto found = m_connections.find(id); found != m_connections.end())
+        found->second->sendMessage(message);
 }
 
 void OrvaneServer::sendPlain(const OrvaneMessage& message, const Uuid& id)
 {
-    auto it = m_connections.find(id);
-    if (it == m_connections.end())
+    auto found = m_connections.find(id);
+    if (found == m_connections.end())
         return;
-    auto json = encodeMessage(message);
-    if (json)
-        it->second->sendFrame(FrameKind::message, asBytes(*json));
+    if (auto json = encodeMessage(message))
+        found->second->sendFrame(FrameKind::message, asBytes(*json));
 }
 
 void OrvaneServer::broadcast(const OrvaneMessage& message)
 {
     for (const Device& device : m_devices)
         sendMessage(message, device.id);
+}
+
+void OrvaneServer::closeConnection(const Uuid& id)
+{
+    m_guard.removed(id);
+    if (auto found = m_connections.find(id); found != m_connections.end())
+        found->second->cancel();
+}
+
+void OrvaneServer::addDevice(Device device)
+{
+    if (auto found = m_connections.find(device.id); found != m_connections.end())
+        found->second->setFrameLengthLimit(maximumFrameLength);
+    DeviceList devices = m_devices;
+    std::erase_if(devices, [&](const Device& d) { return d.id == device.id; });
+    const QString name = device.name;
+    devices.push_back(std::move(device));
+    setDevices(std::move(devices));
+    addActivity(tr("Connected · encrypted"), name, true);
 }
 
 std::size_t OrvaneServer::bytesWaiting() const
@@ -300,14 +334,6 @@ std::size_t OrvaneServer::bytesWaiting() const
     return total;
 }
 
-void OrvaneServer::closeConnection(const Uuid& id)
-{
-    m_guard.removed(id);
-    auto it = m_connections.find(id);
-    if (it != m_connections.end())
-        it->second->cancel();
-}
-
 QStringList OrvaneServer::deviceNames() const
 {
     QStringList names;
@@ -316,92 +342,37 @@ QStringList OrvaneServer::deviceNames() const
     return names;
 }
 
-// ------------------------------------------------------------------ published fields
-
+// ------------------------------------------------------------------ published state
 
 void OrvaneServer::setListening(bool listening)
 {
-    publish(this, m_isListening, listening, &OrvaneServer::isListeningChanged);
+    if (m_isListening == listening)
+        return;
+    m_isListening = listening;
+    Q_EMIT isListeningChanged();
 }
 
 void OrvaneServer::setErrorMessage(std::optional<QString> message)
 {
-    publish(this, m_errorMessage, std::move(message), &OrvaneServer::errorMessageChanged);
-}
-
-void OrvaneServer::setDevices(std::vector<Device> devices)
-{
-    publish(this, m_devices, std::move(devices), &OrvaneServer::devicesChanged);
-}
-
-void OrvaneServer::setLastCommand(QString label)
-{
-    publish(this, m_lastCommand, std::move(label), &OrvaneServer::lastCommandChanged);
-}
-
-void OrvaneServer::setPairingRequest(std::optional<PairingRequest> request)
-{
-    publish(this, m_pairingRequest, std::move(request), &OrvaneServer::pairingRequestChanged);
-}
-
-void OrvaneServer::setTrustedDevices(std::vector<TrustedDevice> devices)
-{
-    // Saved before observers hear of it, so what they read is also on disk.
-    if (m_trustedDevices == devices)
+    if (m_errorMessage == message)
         return;
-    m_trustedDevices = std::move(devices);
-    m_env.defaults->saveTrustedDevices(m_trustedDevices);
-    Q_EMIT trustedDevicesChanged();
+    m_errorMessage = std::move(message);
+    Q_EMIT errorMessageChanged();
+}
+
+void OrvaneServer::setDevices(DeviceList devices)
+{
+    if (m_devices == devices)
+        return;
+    m_devices = std::move(devices);
+    Q_EMIT devicesChanged();
 }
 
 void OrvaneServer::addActivity(const QString& text, const QString& device, bool success)
 {
-    pushActivity(m_activity, {makeUuid(m_random), QDateTime::currentDateTimeUtc(), device, text,
-                              success});
+    pushActivity(m_activity,
+                 {makeUuid(m_random), QDateTime::currentDateTimeUtc(), device, text, success});
     Q_EMIT activityChanged();
-}
-
-QString OrvaneServer::pairingUrl() const
-{
-    if (!m_pairingRequest)
-        return {};
-    QUrlQuery query;
-    auto encoded = [](const QString& value) {
-        return QString::fromLatin1(QUrl::toPercentEncoding(value));
-    };
-    query.setQueryItems({{QStringLiteral("v"), QStringLiteral("1")},
-                         {QStringLiteral("m"), encoded(m_macName)},
-                         {QStringLiteral("c"), encoded(m_pairingRequest->code)},
-                         {QStringLiteral("k"), encoded(m_pairingRequest->qrKey)}});
-    return QStringLiteral("orvane://pair?") + query.toString(QUrl::FullyEncoded);
-}
-
-// ------------------------------------------------------------------ received files
-
-void OrvaneServer::saveReceivedFile(const Uuid& connectionID, const ReceivedFile& file)
-{
-    auto device = std::find_if(m_devices.begin(), m_devices.end(),
-                               [&](const Device& d) { return d.id == connectionID; });
-    if (device == m_devices.end())
-        return; // only authenticated phones may drop files
-    QString deviceName = device->name;
-    QString clean = cleanReceivedFileName(QString::fromStdString(file.name), tr("File"));
-    const ByteView contents = file.contents();
-    std::optional<QString> saved;
-    if (!m_env.receivedFilesFolder.isEmpty()) {
-        const QString& folder = m_env.receivedFilesFolder;
-        if (leavesFreeSpace(folder, static_cast<std::int64_t>(contents.size()),
-                            m_env.limits.freeSpaceFloorBytes))
-            saved = writeNewFile(folder, clean, contents);
-    }
-    if (!saved) {
-        sendMessage(msg::Result{file.transferID, false, tr("Couldn't save file").toStdString()},
-                    connectionID);
-        return;
-    }
-    addActivity(tr("Received ") + *saved, deviceName, true);
-    sendMessage(msg::Result{file.transferID, true, tr("Saved to Downloads › Orvane").toStdString()},
-                connectionID);
 }
 
 } // namespace orvane

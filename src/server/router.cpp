@@ -1,11 +1,11 @@
-// What an authenticated phone may ask for: commands with their results and
-// activity lines, and pointer input.
-#include "orvane_server.h"
-#include "protocol/overloaded.h"
-#include "published.h"
+#include "router.h"
 
-#include "commands/app_matching.h"
+#include "orvane_server.h"
+#include "received_files.h"
+#include "update_publisher.h"
+
 #include "commands/labels.h"
+#include "protocol/overloaded.h"
 
 #include <QPointer>
 
@@ -14,87 +14,85 @@ namespace orvane {
 namespace {
 
 // Media, system and music commands do not count as someone at the desktop:
-// they must not wake the display.
-bool wakesDisplay(const OrvaneCommand& command)
+// they must not wake the display. They change what the phone shows of the
+// player and the system, which is read again a moment later.
+bool isRemoteControl(const OrvaneCommand& command)
 {
-    return !std::holds_alternative<command::Media>(command) &&
-           !std::holds_alternative<command::System>(command) &&
-           !std::holds_alternative<command::PlayMusic>(command);
+    return std::holds_alternative<command::Media>(command) ||
+           std::holds_alternative<command::System>(command) ||
+           std::holds_alternative<command::PlayMusic>(command);
 }
 
 } // namespace
 
-void OrvaneServer::route(const Uuid& id, const OrvaneMessage& message)
+Router::Router(OrvaneServer& server, CommandDispatcher& commands, PhoneQueries& queries,
+               Input input, UpdatePublisher& updates, QString receivedFilesFolder,
+               std::optional<std::int64_t> freeSpaceFloor)
+    : m_server(server), m_commands(commands), m_queries(queries), m_input(std::move(input)),
+      m_updates(updates), m_receivedFilesFolder(std::move(receivedFilesFolder)),
+      m_freeSpaceFloor(freeSpaceFloor)
+{
+}
+
+void Router::route(const Uuid& id, const OrvaneMessage& message)
 {
     std::visit(Overloaded{
                    [&](const msg::Run& run) { runCommand(id, run); },
-                   [&](const msg::Pointer& pointer) { handlePointer(id, pointer.value); },
+                   [&](const msg::Pointer& pointer) { handlePointer(pointer.value); },
                    [&](const msg::RequestClipboard&) {
-                       if (m_env.commands)
-                           sendMessage(msg::Clipboard{{m_env.commands->desktop().clipboardText()}},
-                                       id);
+                       m_server.sendMessage(msg::Clipboard{{m_queries.clipboard()}}, id);
                    },
                    [&](const msg::RequestInfo&) {
-                       if (m_env.macInfo)
-                           sendMessage(msg::Info{{buildMacInfo(false)}}, id);
+                       m_server.sendMessage(
+                           msg::Info{{m_queries.macInfo(m_server.computerName(), false)}}, id);
                    },
-                   [&](const msg::RequestApps&) { sendAppCatalog(id); },
+                   [&](const msg::RequestApps&) {
+                       m_server.sendMessage(msg::AppCatalog{{m_queries.appCatalog()}}, id);
+                   },
                    [&](const msg::RequestIcons& request) { sendIcons(id, request.value); },
                    [&](const msg::RequestWindows&) { sendWindows(id); },
-                   [&](const msg::RequestStats&) { sendStats(id); },
+                   [&](const msg::RequestStats&) {
+                       m_server.sendMessage(msg::Stats{{m_queries.stats()}}, id);
+                   },
                    [](const auto&) {},
                },
                message);
 }
 
-void OrvaneServer::sendAppCatalog(const Uuid& id)
+void Router::connectionRemoved(const Uuid& id)
 {
-    if (!m_env.commands)
-        return;
-    ApplicationCatalog& apps = m_env.commands->applications();
-    std::vector<InstalledApp> installed = apps.installedApps();
-    sortByName(installed);
-    AppCatalogPayload catalog;
-    for (const InstalledApp& app : installed)
-        catalog.apps.push_back(MacApp{app.bundleID.toStdString(), app.name.toStdString()});
-    for (const QString& bundleID : apps.dockApps())
-        catalog.dock.push_back(bundleID.toStdString());
-    for (const RunningApp& app : apps.runningApps()) {
-        if (!app.bundleID.isEmpty())
-            catalog.running.push_back(app.bundleID.toStdString());
-    }
-    sendMessage(msg::AppCatalog{{std::move(catalog)}}, id);
+    m_replies.erase(id);
+    m_commands.cancel(id);
 }
 
-ConnectionReplies* OrvaneServer::repliesFor(const Uuid& id)
+ConnectionReplies* Router::repliesFor(const Uuid& id)
 {
-    auto connection = m_connections.find(id);
-    if (connection == m_connections.end() || !m_env.commands)
+    auto connection = m_server.connection(id);
+    if (!connection)
         return nullptr;
     auto [entry, added] = m_replies.try_emplace(id);
     if (added) {
-        ApplicationCatalog& apps = m_env.commands->applications();
+        PhoneQueries& queries = m_queries;
         entry->second.icons = std::make_shared<ReplyChain>(
-            connection->second, [&apps](const std::string& bundleID) -> std::optional<OrvaneMessage> {
-                auto png = apps.iconPng(QString::fromStdString(bundleID), 128);
+            connection, [&queries](const std::string& bundleID) -> std::optional<OrvaneMessage> {
+                auto png = queries.icon(bundleID);
                 if (!png)
                     return std::nullopt; // no such application: skipped
-                return msg::AppIcon{bundleID, Bytes(png->begin(), png->end())};
+                return msg::AppIcon{bundleID, std::move(*png)};
             });
-        WindowCommands& windows = m_env.commands->windows();
         entry->second.thumbnails = std::make_shared<ReplyChain>(
-            connection->second, [&windows](const std::string& key) -> std::optional<OrvaneMessage> {
+            connection, [&queries](const std::string& key) -> std::optional<OrvaneMessage> {
                 auto windowID = static_cast<std::uint32_t>(std::stoul(key));
-                auto jpeg = windows.captureThumbnail(windowID);
+                auto jpeg = queries.thumbnail(windowID);
                 if (!jpeg)
                     return std::nullopt;
-                return msg::WindowThumbnail{windowID, Bytes(jpeg->begin(), jpeg->end())};
+                return msg::WindowThumbnail{windowID, std::move(*jpeg)};
             });
     }
     return &entry->second;
 }
 
-void OrvaneServer::sendIcons(const Uuid& id, std::vector<std::string> bundleIDs)
+void Router::sendIcons(const Uuid& id, std::vector<std::string> bundleIDs)
 {
     // A phone that asks for more than a launcher can show gets the first ones.
     constexpr std::size_t maximumIcons = 500;
@@ -104,74 +102,72 @@ void OrvaneServer::sendIcons(const Uuid& id, std::vector<std::string> bundleIDs)
         replies->icons->add(bundleIDs);
 }
 
-void OrvaneServer::sendWindows(const Uuid& id)
+void Router::sendWindows(const Uuid& id)
 {
     ConnectionReplies* replies = repliesFor(id);
     if (!replies)
         return;
-    std::vector<MacWindow> windows = m_env.commands->windows().listWindows();
-    sendMessage(msg::Windows{{windows}}, id);
+    std::vector<MacWindow> windows = m_queries.windows();
+    m_server.sendMessage(msg::Windows{{windows}}, id);
     std::vector<std::string> keys;
     for (const MacWindow& window : windows)
         keys.push_back(std::to_string(window.id));
     replies->thumbnails->add(keys);
 }
 
-void OrvaneServer::sendStats(const Uuid& id)
+void Router::runCommand(const Uuid& id, const msg::Run& run)
 {
-    if (m_env.stats)
-        sendMessage(msg::Stats{{m_env.stats->stats()}}, id);
-}
-
-void OrvaneServer::runCommand(const Uuid& id, const msg::Run& run)
-{
-    CommandDispatcher* commands = m_env.commands;
-    if (!commands)
-        return;
-    if (wakesDisplay(run.command))
-        commands->declareUserActivity();
+    const bool remoteControl = isRemoteControl(run.command);
+    if (!remoteControl)
+        m_input.userActivity.declare();
+    // Typed text stays out of the log: it may be a password.
     const bool logged = !std::holds_alternative<command::TypeText>(run.command);
     QString label = commandLabel(run.command);
-    QPointer<OrvaneServer> self(this);
-    commands->execute(run.command, id,
-                      [self, id, requestID = run.id, label, logged](CommandResult result) {
-                          if (!self)
-                              return;
-                          self->setLastCommand(label);
-                          // Typed text stays out of the log: it may be a password.
-                          if (logged)
-                              self->addActivity(result.message, self->deviceName(id),
-                                                result.success);
-                          self->sendMessage(
-                              msg::Result{requestID, result.success, result.message.toStdString()},
-                              id);
-                      });
+    QPointer<Router> self(this);
+    m_commands.execute(run.command, id, [self, id, requestID = run.id, label, logged](CommandResult result) {
+        if (!self)
+            return;
+        if (self->m_lastCommand != label) {
+            self->m_lastCommand = label;
+            Q_EMIT self->lastCommandChanged();
+        }
+        if (logged)
+            self->m_server.addActivity(result.message, self->m_server.deviceName(id), result.success);
+        self->m_server.sendMessage(msg::Result{requestID, result.success, result.message.toStdString()},
+                                   id);
+    });
     // Players and the mixer take a moment to show the change.
-    if (std::holds_alternative<command::Media>(run.command) ||
-        std::holds_alternative<command::System>(run.command) ||
-        std::holds_alternative<command::PlayMusic>(run.command))
-        QTimer::singleShot(nowPlayingRefreshMs, this, [self] {
-            if (self)
-                self->nowPlayingPoll();
-        });
+    if (remoteControl)
+        m_updates.refreshSoon();
 }
 
-void OrvaneServer::handlePointer(const Uuid&, const PointerEvent& event)
+void Router::handlePointer(const PointerEvent& event)
 {
-    CommandDispatcher* commands = m_env.commands;
-    if (!commands || !commands->accessibilityGranted())
+    if (!m_input.pointer.available())
+        return; // dropped silently without the permission
+    m_input.userActivity.declare();
+    m_input.pointer.post(event, m_selectedDisplay);
+}
+
+void Router::saveReceivedFile(const Uuid& id, const ReceivedFile& file)
+{
+    if (!m_server.isAuthenticated(id))
+        return; // only authenticated phones may drop files
+    QString clean = cleanReceivedFileName(QString::fromStdString(file.name), tr("File"));
+    const ByteView contents = file.contents();
+    std::optional<QString> saved;
+    if (!m_receivedFilesFolder.isEmpty() &&
+        leavesFreeSpace(m_receivedFilesFolder, static_cast<std::int64_t>(contents.size()),
+                        m_freeSpaceFloor))
+        saved = writeNewFile(m_receivedFilesFolder, clean, contents);
+    if (!saved) {
+        m_server.sendMessage(msg::Result{file.transferID, false, tr("Couldn't save file").toStdString()},
+                             id);
         return;
-    commands->declareUserActivity();
-    commands->postPointerEvent(event, m_selectedDisplay);
-}
-
-QString OrvaneServer::deviceName(const Uuid& id) const
-{
-    for (const auto& device : m_devices) {
-        if (device.id == id)
-            return device.name;
     }
-    return {};
+    m_server.addActivity(tr("Received ") + *saved, m_server.deviceName(id), true);
+    m_server.sendMessage(
+        msg::Result{file.transferID, true, tr("Saved to Downloads › Orvane").toStdString()}, id);
 }
 
 } // namespace orvane

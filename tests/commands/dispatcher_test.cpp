@@ -21,10 +21,6 @@ class Dispatcher : public ::testing::Test {
 protected:
     Dispatcher()
     {
-        CommandEnvironment env;
-        env.platform = &fakes.platform;
-        env.monotonicMs = [] { return std::int64_t{0}; };
-        dispatcher = std::make_unique<CommandDispatcher>(std::move(env));
         fakes.workspace->home = home.path();
         fakes.workspace->config = home.path() + QStringLiteral("/.config/Orvane");
     }
@@ -51,7 +47,14 @@ protected:
     using R = std::pair<bool, std::string>;
     QTemporaryDir home;
     FakePlatform fakes;
-    std::unique_ptr<CommandDispatcher> dispatcher;
+    AppCommands apps{*fakes.applications};
+    KeyboardCommands keyboard{*fakes.input};
+    DesktopCommands desktop{*fakes.workspace, *fakes.pasteboard, *fakes.displays};
+    NoMediaCommands media;
+    NoSystemCommands system;
+    NoWindowCommands windows;
+    std::unique_ptr<CommandDispatcher> dispatcher = std::make_unique<CommandDispatcher>(
+        CommandFamilies{apps, keyboard, desktop, media, system, windows});
     Uuid owner = Uuid{{1}};
 };
 
@@ -214,9 +217,9 @@ TEST_F(Dispatcher, ClipboardAndDisplays)
 {
     using namespace command;
     EXPECT_EQ(run(SetClipboard{{""}}), (R{true, "Copied to the Mac's clipboard"}));
-    EXPECT_EQ(dispatcher->desktop().clipboardText(), std::optional<std::string>(""));
+    EXPECT_EQ(desktop.clipboardText(), std::optional<std::string>(""));
     fakes.pasteboard->contents.reset();
-    EXPECT_EQ(dispatcher->desktop().clipboardText(), std::nullopt);
+    EXPECT_EQ(desktop.clipboardText(), std::nullopt);
 
     fakes.displays->displays = {
         {1, QStringLiteral(""), true, true, false, {0, 0, 1440.7, 900}},
@@ -224,7 +227,7 @@ TEST_F(Dispatcher, ClipboardAndDisplays)
         {3, QStringLiteral(""), false, false, true, {0, 0, 1440, 900}},
         {4, QStringLiteral(""), false, false, false, {1440, 0, 800, 600}},
     };
-    auto list = dispatcher->desktop().listDisplays();
+    auto list = desktop.listDisplays();
     ASSERT_EQ(list.size(), 3u) << "the mirror is left out";
     EXPECT_EQ(list[0], (DisplayInfo{2, "HDMI-1", false, false, 1920, 1080}));
     EXPECT_EQ(list[1], (DisplayInfo{1, "Built-in display", true, true, 1440, 900}));

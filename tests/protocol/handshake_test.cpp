@@ -39,7 +39,9 @@ public:
     void connect(std::optional<crypto::Key32> phonePrivate = std::nullopt)
     {
         auto key = crypto::X25519Key::fromPrivate(phonePrivate.value_or(makeKey(systemRandom())));
-        runPhone(phone.start(m_name, deviceID, phoneToken, std::move(*key)));
+        runPhone(phone.start(m_name, deviceID, phoneToken.has_value(), std::move(*key)));
+        if (phone.state() == PhoneHandshake::State::awaitingToken)
+            runPhone(phone.reconnect(*phoneToken));
     }
     void typeCode(const std::string& code) { runPhone(phone.useCode(code)); }
     void scanQr() { runPhone(phone.useQr({"Desk", computer.code(), computer.qrKey()})); }

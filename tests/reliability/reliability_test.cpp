@@ -8,11 +8,13 @@
 #include "protocol/random.h"
 #include "protocol/secure_session.h"
 #include "server/orvane_server.h"
+#include "support/server_rig.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTemporaryDir>
+#include <QTcpServer>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -276,7 +278,6 @@ protected:
         ASSERT_GE(files.rlim_cur, filesNeeded)
             << "these tests hold both ends of over 1,000 sockets and need " << filesNeeded
             << " file descriptors, but the hard limit (ulimit -Hn) is " << files.rlim_max;
-        ASSERT_TRUE(m_dir.isValid());
         startServer();
 
         m_ticker.setTimerType(Qt::PreciseTimer);
@@ -292,15 +293,9 @@ protected:
 
     void startServer(ServerLimits limits = {})
     {
-        m_server.reset();
-        ServerEnvironment env;
-        env.macName = QStringLiteral("Reliability");
-        env.defaults =
-            std::make_unique<UserDefaults>(m_dir.filePath(QStringLiteral("Orvane.conf")));
-        env.receivedFilesFolder = m_dir.path();
-        env.limits = limits;
-        m_server = std::make_unique<OrvaneServer>(std::move(env));
-        QObject::connect(m_server.get(), &OrvaneServer::pairingRequestChanged, [this] {
+        m_rig.restart(limits);
+        m_server = m_rig.server.get();
+        QObject::connect(m_server, &OrvaneServer::pairingRequestChanged, [this] {
             if (const auto& request = m_server->pairingRequest())
                 m_codes.post(request->deviceName.toStdString(), request->code.toStdString());
         });
@@ -322,8 +317,7 @@ protected:
             trusted.push_back({phone.id, phone.name, hexDigest(phone.token), 0.0});
             phones.push_back(phone);
         }
-        m_server.reset();
-        UserDefaults(m_dir.filePath(QStringLiteral("Orvane.conf"))).saveTrustedDevices(trusted);
+        m_rig.settings->setTrustedDevices(trusted);
         ServerLimits limits;
         limits.authenticatedConnections = count;
         startServer(limits);
@@ -368,8 +362,8 @@ protected:
         return pumpUntil([&] { return m_server->connectionCount() == 0; }, 5000);
     }
 
-    QTemporaryDir m_dir;
-    std::unique_ptr<OrvaneServer> m_server;
+    test::ServerRig m_rig{{}, /*realClock=*/true};
+    OrvaneServer* m_server = nullptr;
     quint16 m_port = 0;
     CodeBoard m_codes;
     QTimer m_ticker;
@@ -535,6 +529,27 @@ TEST_F(Reliability, HelloStormLeavesThePendingPairingAlone)
     ASSERT_TRUE(outcome.has_value());
     EXPECT_EQ(outcome->kind, PairOutcome::Kind::paired) << outcome->reason;
     EXPECT_EQ(m_server->devices().size(), 1u);
+}
+
+TEST(Listener, ReportsATakenPortAndTakesItOnceFree)
+{
+    auto blocker = std::make_unique<QTcpServer>();
+    ASSERT_TRUE(blocker->listen(QHostAddress::Any, 0));
+    test::ServerRig rig({}, /*realClock=*/true);
+    rig.port = blocker->serverPort();
+    rig.restart();
+    rig.server->start();
+    EXPECT_FALSE(rig.server->isListening());
+    EXPECT_TRUE(rig.server->errorMessage().startsWith("Couldn't start listener: "));
+    EXPECT_TRUE(rig.advertiser->publications.empty());
+
+    blocker.reset(); // the port frees up; the retry 2 s later takes it
+    ASSERT_TRUE(pumpUntil([&] { return rig.server->isListening(); }, 4000));
+    EXPECT_TRUE(rig.server->errorMessage().isEmpty());
+    EXPECT_EQ(rig.server->port(), rig.port);
+    ASSERT_EQ(rig.advertiser->publications.size(), 1u);
+    EXPECT_EQ(rig.advertiser->publications[0].type, "_orvane._tcp");
+    EXPECT_EQ(rig.advertiser->publications[0].name, "Desk");
 }
 
 } // namespace

@@ -1,18 +1,18 @@
 // Commands and pointer input from paired phones: results, the activity log,
 // the last command, and who may act at all.
-#include "server_fixture.h"
+#include "support/server_rig.h"
 
 #include <QSignalSpy>
 
 namespace orvane::test {
 namespace {
 
-class Router : public ServerFixture {
+class Routing : public ServerFixture {
 protected:
     msg::Result run(TestPhone& phone, OrvaneCommand command)
     {
         Uuid id = makeUuid(systemRandom());
-        phone.sendSealed(msg::Run{id, std::move(command)});
+        phone.send(msg::Run{id, std::move(command)});
         auto result = find<msg::Result>(phone.takeReceived());
         EXPECT_TRUE(result.has_value());
         if (!result)
@@ -22,7 +22,7 @@ protected:
     }
 };
 
-TEST_F(Router, AnswersCommandsAndLogsThemButNeverTypedText)
+TEST_F(Routing, AnswersCommandsAndLogsThemButNeverTypedText)
 {
     auto phone = pairedPhone();
     QSignalSpy lastCommand(server.get(), &OrvaneServer::lastCommandChanged);
@@ -48,7 +48,7 @@ TEST_F(Router, AnswersCommandsAndLogsThemButNeverTypedText)
 
     // What the phone put on the clipboard is what it reads back.
     run(*phone, command::SetClipboard{{"naïve ☕"}});
-    phone->sendSealed(msg::RequestClipboard{});
+    phone->send(msg::RequestClipboard{});
     auto clipboard = find<msg::Clipboard>(phone->takeReceived());
     ASSERT_TRUE(clipboard);
     EXPECT_EQ(clipboard->value, std::optional<std::string>("naïve ☕"));
@@ -60,7 +60,7 @@ TEST_F(Router, AnswersCommandsAndLogsThemButNeverTypedText)
     EXPECT_FALSE(server->activity().front().success);
 }
 
-TEST_F(Router, MediaAndSystemCommandsDoNotWakeTheDisplay)
+TEST_F(Routing, MediaAndSystemCommandsDoNotWakeTheDisplay)
 {
     auto phone = pairedPhone();
     int before = fakes.power->activityDeclarations;
@@ -79,15 +79,14 @@ TEST_F(Router, MediaAndSystemCommandsDoNotWakeTheDisplay)
     EXPECT_EQ(fakes.power->activityDeclarations, before + 2);
 }
 
-TEST_F(Router, UnpairedPhonesCannotActAndPointerNeedsAccessibility)
+TEST_F(Routing, UnpairedPhonesCannotActAndPointerNeedsAccessibility)
 {
     auto stranger = newPhone();
-    stranger->sendHello(false);
-    stranger->takeReceived();
+    stranger->hello(false);
     // Sealed with a guessed code: the session does not open it, and nothing
     // is typed.
-    stranger->useCode("000000");
-    stranger->sendSealed(msg::Run{makeUuid(systemRandom()), command::TypeText{{"rm -rf"}}});
+    stranger->typeCode(wrongCode());
+    stranger->send(msg::Run{makeUuid(systemRandom()), command::TypeText{{"rm -rf"}}});
     EXPECT_TRUE(fakes.input->events.empty());
     EXPECT_FALSE(find<msg::Result>(stranger->takeReceived()));
     server->closeConnection(stranger->connectionID());
@@ -95,18 +94,18 @@ TEST_F(Router, UnpairedPhonesCannotActAndPointerNeedsAccessibility)
 
     auto phone = pairedPhone();
     fakes.displays->displays = {{1, QStringLiteral("DP-1"), false, true, false, {0, 0, 1000, 500}}};
-    phone->sendSealed(msg::Pointer{{pointer::Click{0.5, 0.5, false, 1}}});
+    phone->send(msg::Pointer{{pointer::Click{0.5, 0.5, false, 1}}});
     EXPECT_EQ(fakes.input->events,
               (std::vector<std::string>{"move 500,250", "left down", "left up"}));
     EXPECT_TRUE(phone->takeReceived().empty()) << "pointer events are not answered";
 
     fakes.input->events.clear();
     fakes.input->available = false;
-    phone->sendSealed(msg::Pointer{{pointer::MoveBy{{5, 5}}}});
+    phone->send(msg::Pointer{{pointer::MoveBy{{5, 5}}}});
     EXPECT_TRUE(fakes.input->events.empty());
 }
 
-TEST_F(Router, LongTypingIsSlicedAndStopsWhenThePhoneLeaves)
+TEST_F(Routing, LongTypingIsSlicedAndStopsWhenThePhoneLeaves)
 {
     auto phone = pairedPhone();
     auto other = pairedPhone("Other");
@@ -118,7 +117,7 @@ TEST_F(Router, LongTypingIsSlicedAndStopsWhenThePhoneLeaves)
         }
     };
     std::string text(1'000'000, 'x');
-    phone->sendSealed(msg::Run{makeUuid(systemRandom()), command::TypeText{{text}}});
+    phone->send(msg::Run{makeUuid(systemRandom()), command::TypeText{{text}}});
     // The other phone is answered while the long text is still being typed.
     auto result = run(*other, command::QuitAllApps{});
     EXPECT_TRUE(result.success);
@@ -128,7 +127,7 @@ TEST_F(Router, LongTypingIsSlicedAndStopsWhenThePhoneLeaves)
     EXPECT_LT(typedBefore, text.size());
 
     server->closeConnection(phone->connectionID());
-    pumpFor(100);
+    settle();
     std::size_t typedAfter = 0;
     for (const auto& e : fakes.input->events)
         typedAfter += e.rfind("type ", 0) == 0 ? e.size() - 5 : 0;

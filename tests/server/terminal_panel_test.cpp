@@ -1,6 +1,6 @@
 // The headless contract: scripts follow these exact lines, and the terminal
 // answers a few typed commands.
-#include "server_fixture.h"
+#include "support/server_rig.h"
 
 #include "ui/qr_text.h"
 #include "ui/terminal_panel.h"
@@ -45,7 +45,7 @@ protected:
     void type(const char* text)
     {
         ASSERT_GT(::write(input[1], text, std::strlen(text)), 0);
-        pumpFor(30);
+        pumpUntil([&] { return false; }, 30); // the terminal's notifier fires
     }
 
     int input[2] = {-1, -1};
@@ -56,7 +56,7 @@ protected:
 TEST_F(Terminal, PrintsThePairingLinesAndWarnings)
 {
     auto phone = newPhone("Ada \"the\" \x1b[31mphone");
-    phone->sendHello(false);
+    phone->hello(false);
     QString code = server->pairingRequest()->code;
     QStringList out = lines();
     ASSERT_GE(out.size(), 2);
@@ -64,8 +64,7 @@ TEST_F(Terminal, PrintsThePairingLinesAndWarnings)
     EXPECT_EQ(out[0], QString::fromUtf8("orvane: pairing request from \"Ada \uFFFDthe\uFFFD [31mphone\" code ") + code);
     EXPECT_EQ(out[1], QStringLiteral("orvane: pairing url ") + server->pairingUrl());
 
-    phone->useCode(code == "000000" ? "000001" : "000000");
-    phone->sendSealed(msg::Authenticate{});
+    phone->typeCode(wrongCode());
     EXPECT_TRUE(lines().contains(QStringLiteral("Wrong code. 2 attempts left.")));
     type("d\n");
     EXPECT_FALSE(server->pairingRequest());
@@ -108,10 +107,10 @@ TEST_F(Terminal, PairLiftsAPauseAfterWrongCodes)
     EXPECT_EQ(lines().last(), QStringLiteral("Pairing is not paused."));
     for (int i = 0; i < 3 && !server->pairingPaused(); ++i) {
         auto phone = newPhone();
-        phone->sendHello(false);
+        phone->hello(false);
         for (int guess = 0; guess < 3 && server->pairingRequest(); ++guess) {
-            phone->useCode(server->pairingRequest()->code == "111111" ? "222222" : "111111");
-            phone->sendSealed(msg::Authenticate{});
+            phone->typeCode(wrongCode());
+            phone->takeReceived();
         }
         server->declinePairing();
     }

@@ -2,7 +2,7 @@
 // the state after authentication, permission changes, now playing with its
 // regular re-send, the system state, frontmost and running applications,
 // icons, windows and statistics.
-#include "server_fixture.h"
+#include "support/server_rig.h"
 
 namespace orvane::test {
 namespace {
@@ -37,18 +37,16 @@ TEST_F(Updates, AuthenticationSendsTheFiveMessagesInOrder)
     media->playing = track("Song");
     system->state = {40, false, true, false};
     auto phone = newPhone();
-    phone->sendHello(false);
-    phone->takeReceived();
-    phone->useCode(server->pairingRequest()->code.toStdString());
+    phone->hello(false);
     // A push already due as the phone authenticates comes after the five.
     QTimer::singleShot(0, [&] {
         fakes.applications->running.push_back({78, "org.gnome.Maps", "Maps", "y"});
         fakes.events->onApplicationsChanged();
     });
-    phone->sendSealed(msg::Authenticate{});
+    phone->typeCode(server->pairingRequest()->code.toStdString());
     QCoreApplication::processEvents();
     auto received = phone->takeReceived();
-    EXPECT_EQ(cases(received), (std::vector<std::string>{"paired", "welcome", "macInfo",
+    EXPECT_EQ(cases(received), (std::vector<std::string>{"keyExchange", "paired", "welcome", "macInfo",
                                                          "nowPlaying", "systemState",
                                                          "frontmostApp", "runningApps"}));
     auto info = find<msg::Info>(received);
@@ -58,7 +56,7 @@ TEST_F(Updates, AuthenticationSendsTheFiveMessagesInOrder)
     EXPECT_EQ(find<msg::FrontmostApp>(received)->value,
               (MacApp{"org.gnome.Calculator", "Calculator"}));
 
-    phone->sendSealed(msg::RequestInfo{});
+    phone->send(msg::RequestInfo{});
     info = find<msg::Info>(phone->takeReceived());
     ASSERT_TRUE(info);
     EXPECT_FALSE(info->value.imagePNG);
@@ -66,8 +64,8 @@ TEST_F(Updates, AuthenticationSendsTheFiveMessagesInOrder)
 
 TEST_F(Updates, NowPlayingIsSentOnChangeAndOnEveryFourthPoll)
 {
-    server->nowPlayingPoll();
-    EXPECT_EQ(server->nowPlayingTick(), 0) << "no phone, no work";
+    server->updates().nowPlayingPoll();
+    EXPECT_EQ(server->updates().nowPlayingTick(), 0) << "no phone, no work";
     EXPECT_EQ(media->reads, 0);
 
     auto phone = pairedPhone();
@@ -77,17 +75,17 @@ TEST_F(Updates, NowPlayingIsSentOnChangeAndOnEveryFourthPoll)
         // Position and album changes alone are not news.
         media->playing->position = poll;
         media->playing->album = "Album " + std::to_string(poll);
-        server->nowPlayingPoll();
+        server->updates().nowPlayingPoll();
         if (find<msg::Track>(phone->takeReceived()))
             sentAt.push_back(poll);
     }
     EXPECT_EQ(sentAt, (std::vector<int>{1, 4, 8}));
 
     media->playing->volume = 70; // a change goes out at once
-    server->nowPlayingPoll();
+    server->updates().nowPlayingPoll();
     EXPECT_TRUE(find<msg::Track>(phone->takeReceived()));
     media->playing.reset();
-    server->nowPlayingPoll();
+    server->updates().nowPlayingPoll();
     auto stopped = find<msg::Track>(phone->takeReceived());
     ASSERT_TRUE(stopped);
     EXPECT_FALSE(stopped->value);
@@ -98,14 +96,14 @@ TEST_F(Updates, SystemStateAndMediaPermissionFollowChanges)
     auto phone = pairedPhone();
     system->state = {30, false, false, false};
     media->denied = true;
-    server->nowPlayingPoll();
+    server->updates().nowPlayingPoll();
     auto first = phone->takeReceived();
     ASSERT_TRUE(find<msg::State>(first));
     EXPECT_TRUE(server->mediaPermissionDenied());
-    server->nowPlayingPoll();
+    server->updates().nowPlayingPoll();
     EXPECT_FALSE(find<msg::State>(phone->takeReceived())) << "unchanged";
     system->state.isMuted = true;
-    server->nowPlayingPoll();
+    server->updates().nowPlayingPoll();
     auto changed = find<msg::State>(phone->takeReceived());
     ASSERT_TRUE(changed);
     EXPECT_TRUE(changed->value.isMuted);
@@ -115,11 +113,11 @@ TEST_F(Updates, MediaAndSystemCommandsRefreshNowPlayingShortlyAfter)
 {
     auto phone = pairedPhone();
     media->playing = track("Before");
-    server->nowPlayingPoll();
+    server->updates().nowPlayingPoll();
     phone->takeReceived();
     media->playing = track("After");
     int readsBefore = media->reads;
-    phone->sendSealed(msg::Run{makeUuid(systemRandom()), command::Media{{media::Next{}}}});
+    phone->send(msg::Run{makeUuid(systemRandom()), command::Media{{media::Next{}}}});
     EXPECT_FALSE(find<msg::Track>(phone->takeReceived())) << "not before the players settle";
     ASSERT_TRUE(pumpUntil([&] { return media->reads > readsBefore; }, 2000));
     auto refreshed = find<msg::Track>(phone->takeReceived());
@@ -131,20 +129,17 @@ TEST_F(Updates, APhoneJoiningGetsWhatTheLastPollReadWhileItIsRecent)
 {
     auto first = pairedPhone("First");
     media->playing = track("Polled");
-    server->nowPlayingPoll();
+    server->updates().nowPlayingPoll();
     media->playing = track("Newer");
     int reads = media->reads;
     auto second = newPhone("Second");
     pair(*second);
     EXPECT_EQ(media->reads, reads) << "the players were asked again";
 
-    clockMs += 2 * OrvaneServer::nowPlayingPollMs + 1;
+    clockMs += 2 * UpdatePublisher::nowPlayingPollMs + 1;
     auto third = newPhone("Third");
-    third->sendHello(false);
-    third->takeReceived();
-    third->useCode(server->pairingRequest()->code.toStdString());
-    third->sendSealed(msg::Authenticate{});
-    QCoreApplication::processEvents();
+    third->hello(false);
+    third->typeCode(server->pairingRequest()->code.toStdString());
     auto track = find<msg::Track>(third->takeReceived());
     ASSERT_TRUE(track && track->value);
     EXPECT_EQ(track->value->title, "Newer") << "an old poll is not reused";
@@ -155,13 +150,13 @@ TEST_F(Updates, PermissionChangesResendWelcomeToEveryPairedPhoneInOrder)
     auto first = pairedPhone("First");
     auto second = pairedPhone("Second");
     auto stranger = newPhone();
-    stranger->sendHello(false);
+    stranger->hello(false);
     stranger->takeReceived();
 
-    server->permissionPoll();
+    server->updates().permissionPoll();
     EXPECT_TRUE(first->takeReceived().empty()) << "nothing changed";
     accessibility = false;
-    server->permissionPoll();
+    server->updates().permissionPoll();
     auto welcome = find<msg::Welcome>(first->takeReceived());
     ASSERT_TRUE(welcome);
     EXPECT_FALSE(welcome->accessibilityGranted);
@@ -169,7 +164,7 @@ TEST_F(Updates, PermissionChangesResendWelcomeToEveryPairedPhoneInOrder)
     EXPECT_TRUE(stranger->takeReceived().empty()) << "unpaired phones hear nothing";
     EXPECT_FALSE(server->screenRecordingGranted());
 
-    server->pushMacInfo();
+    server->updates().pushMacInfo();
     EXPECT_TRUE(find<msg::Info>(first->takeReceived()));
     EXPECT_TRUE(stranger->takeReceived().empty());
 }
@@ -209,7 +204,7 @@ TEST_F(Updates, CatalogueIconsWindowsAndStatistics)
     apps.installed = {{"b", "App 10", "b", ""}, {"a", "app 9", "a", ""}};
     apps.dock = {"a"};
     apps.running = {{3, "b", "App 10", "b"}, {4, "", "x", ""}};
-    phone->sendSealed(msg::RequestApps{});
+    phone->send(msg::RequestApps{});
     auto catalog = find<msg::AppCatalog>(phone->takeReceived());
     ASSERT_TRUE(catalog);
     EXPECT_EQ(catalog->value.apps, (std::vector<MacApp>{{"a", "app 9"}, {"b", "App 10"}}));
@@ -223,7 +218,7 @@ TEST_F(Updates, CatalogueIconsWindowsAndStatistics)
     std::vector<std::string> wanted = {"nope"};
     for (int i = 0; i < 600; ++i)
         wanted.push_back("id" + std::to_string(i));
-    phone->sendSealed(msg::RequestIcons{{wanted}});
+    phone->send(msg::RequestIcons{{wanted}});
     EXPECT_TRUE(phone->takeReceived().empty()) << "icons come later, not in one go";
     std::size_t icons = 0;
     pumpUntil([&] {
@@ -231,21 +226,28 @@ TEST_F(Updates, CatalogueIconsWindowsAndStatistics)
             icons += std::holds_alternative<msg::AppIcon>(r.message);
         return icons >= 499;
     });
-    pumpFor(50);
+    settle();
     for (const auto& r : phone->takeReceived())
         icons += std::holds_alternative<msg::AppIcon>(r.message);
     EXPECT_EQ(icons, 499u);
 
     windows->windows = {{1, "b", "B", "One", true}, {2, "b", "B", "Two", false}};
-    phone->sendSealed(msg::RequestWindows{});
+    phone->send(msg::RequestWindows{});
     auto listed = phone->takeReceived();
     ASSERT_EQ(cases(listed), (std::vector<std::string>{"windows"}));
-    pumpFor(50);
-    auto thumbnails = phone->takeReceived();
+    std::vector<TestPhone::Received> thumbnails;
+    pumpUntil([&] {
+        for (auto& r : phone->takeReceived())
+            thumbnails.push_back(std::move(r));
+        return !thumbnails.empty();
+    });
+    settle();
+    for (auto& r : phone->takeReceived())
+        thumbnails.push_back(std::move(r));
     ASSERT_EQ(cases(thumbnails), (std::vector<std::string>{"windowThumbnail"}));
     EXPECT_EQ(std::get<msg::WindowThumbnail>(thumbnails[0].message).id, 1u);
 
-    phone->sendSealed(msg::RequestStats{});
+    phone->send(msg::RequestStats{});
     auto stats = find<msg::Stats>(phone->takeReceived());
     ASSERT_TRUE(stats);
     EXPECT_EQ(stats->value.cpu, 0);

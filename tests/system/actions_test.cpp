@@ -2,7 +2,8 @@
 // unmute that comes with a volume change, the brightness steps, the
 // appearance refusal, the lock permission, the one keep-awake hold and the
 // delayed sleep.
-#include "commands/system_commands.h"
+#include "commands/system_actions.h"
+#include "support/scratch_settings.h"
 #include "platform/fake/fake_system.h"
 
 #include <QCoreApplication>
@@ -23,11 +24,7 @@ protected:
     {
         if (!m_actions) {
             m_actions = std::make_unique<SystemActions>(
-                fake, [this] { return accessibility; }, [this] { return stored.value_or(false); },
-                [this](bool on) {
-                    stored = on;
-                    writes.push_back(on);
-                });
+                fake, [this] { return accessibility; }, scratch.settings);
         }
         return *m_actions;
     }
@@ -40,8 +37,7 @@ protected:
 
     FakeSystemControls fake;
     bool accessibility = true;
-    std::optional<bool> stored;
-    std::vector<bool> writes;
+    test::ScratchSettings scratch;
 
 private:
     std::unique_ptr<SystemActions> m_actions;
@@ -172,10 +168,12 @@ TEST_F(Actions, KeepAwakeHoldsOneInhibitor)
     EXPECT_EQ(run(sys::SetKeepAwake{true}), std::pair(true, std::string("The Mac stays awake")));
     EXPECT_EQ(run(sys::SetKeepAwake{false}),
               std::pair(true, std::string("The Mac can sleep again")));
-    actions().setKeepAwake(false);
+    scratch.settings.setKeepAwake(false); // the window's switch
     EXPECT_EQ(fake.calls, (Calls{"hold", "release"}));
-    EXPECT_EQ(writes, (std::vector<bool>{true, true, false, false}));
+    EXPECT_FALSE(scratch.settings.keepAwake());
     EXPECT_EQ(fake.inhibitorsHeld, 0);
+    scratch.settings.setKeepAwake(true);
+    EXPECT_EQ(fake.inhibitorsHeld, 1) << "a switch changed elsewhere is applied too";
 }
 
 TEST_F(Actions, KeepAwakeRefusedIsAFailureButTheSwitchIsKept)
@@ -184,7 +182,7 @@ TEST_F(Actions, KeepAwakeRefusedIsAFailureButTheSwitchIsKept)
     auto [ok, message] = run(sys::SetKeepAwake{true});
     EXPECT_FALSE(ok);
     EXPECT_EQ(message, "Couldn't keep the Mac awake");
-    EXPECT_EQ(stored, true);
+    EXPECT_TRUE(scratch.settings.keepAwake());
     // The session comes back: the next call takes the hold.
     fake.sessionAnswers = true;
     EXPECT_EQ(run(sys::SetKeepAwake{true}), std::pair(true, std::string("The Mac stays awake")));
@@ -197,11 +195,11 @@ TEST_F(Actions, StateIsReadFresh)
 {
     fake.output = OutputLevel{64, true};
     fake.dark = true;
-    stored = true;
+    scratch.settings.setKeepAwake(true);
     EXPECT_EQ(actions().readSystemState(), (SystemState{64, true, true, true}));
     fake.output.reset();
     fake.dark.reset();
-    stored.reset();
+    scratch.settings.setKeepAwake(false);
     EXPECT_EQ(actions().readSystemState(), (SystemState{0, false, false, false}));
 }
 

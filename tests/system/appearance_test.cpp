@@ -1,6 +1,7 @@
 // Dark mode through a recording gsettings on PATH and a stand-in settings
 // portal on the private session bus.
-#include "commands/system_commands.h"
+#include "commands/system_actions.h"
+#include "support/scratch_settings.h"
 #include "platform/linux/system_linux.h"
 #include "service_support.h"
 
@@ -76,7 +77,8 @@ protected:
     QTemporaryDir bin;
     ScopedEnv path;
     LinuxSystemControls controls{nullptr, bin.filePath(QStringLiteral("no-backlight"))};
-    SystemActions actions{controls, [] { return true; }, [] { return false; }, [](bool) {}};
+    test::ScratchSettings scratch;
+    SystemActions actions{controls, [] { return true; }, scratch.settings};
 };
 
 const QString refusal =

@@ -2,7 +2,8 @@
 // the desktop's screensaver service, else the X screensaver and DPMS (a
 // recording stand-in here; tests/x11 drives the real server), and switching
 // off gives back exactly what was taken.
-#include "commands/system_commands.h"
+#include "commands/system_actions.h"
+#include "support/scratch_settings.h"
 #include "platform/linux/system_linux.h"
 #include "service_support.h"
 
@@ -121,9 +122,8 @@ TEST(KeepAwake, EachWayIsTriedInTurnAndGivenBack)
         QTemporaryDir sysfs;
         LinuxSystemControls controls(nullptr, sysfs.path(),
                                      std::make_unique<RecordingIdleControls>(idle));
-        bool stored = false;
-        SystemActions actions(
-            controls, [] { return true; }, [&] { return stored; }, [&](bool on) { stored = on; });
+        test::ScratchSettings scratch;
+        SystemActions actions(controls, [] { return true; }, scratch.settings);
 
         EXPECT_EQ(actions.perform(sys::SetKeepAwake{true}),
                   c.kept ? CommandResult::ok(QStringLiteral("The Mac stays awake"))

@@ -1,6 +1,7 @@
 // Sleep, lock, brightness and the keep-awake inhibitor against a stand-in
 // logind on the private system bus.
-#include "commands/system_commands.h"
+#include "commands/system_actions.h"
+#include "support/scratch_settings.h"
 #include "platform/linux/system_linux.h"
 #include "service_support.h"
 
@@ -46,9 +47,8 @@ protected:
     QTemporaryDir sysfs;
     LinuxSystemControls controls{nullptr, sysfs.path()};
     bool accessibility = true;
-    bool keepAwake = false;
-    SystemActions actions{controls, [this] { return accessibility; }, [this] { return keepAwake; },
-                          [this](bool on) { keepAwake = on; }};
+    test::ScratchSettings scratch;
+    SystemActions actions{controls, [this] { return accessibility; }, scratch.settings};
 };
 
 TEST_F(Logind, SleepSuspendsAfterTheAnswer)
@@ -127,7 +127,7 @@ TEST_F(Logind, KeepAwakeHoldsOneInhibitorUntilOff)
     actions.setKeepAwake(false);
     EXPECT_EQ(logind->lines().filter(QStringLiteral("Inhibit")).size(), 1);
     EXPECT_EQ(logind->lines().filter(QStringLiteral("inhibitor released")).size(), 1);
-    EXPECT_FALSE(keepAwake);
+    EXPECT_FALSE(scratch.settings.keepAwake());
 }
 
 TEST_F(Logind, BrightnessStepsTheFirstBacklight)

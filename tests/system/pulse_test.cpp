@@ -1,7 +1,8 @@
 // Volume and mute against a real PulseAudio server with a null sink that the
 // test starts on a private socket, and the time budget against servers that
 // are gone or never answer.
-#include "commands/system_commands.h"
+#include "commands/system_actions.h"
+#include "support/scratch_settings.h"
 #include "platform/linux/pulse_mixer.h"
 #include "platform/linux/system_linux.h"
 #include "service_support.h"
@@ -125,7 +126,8 @@ protected:
     static PulseServer* server;
     std::optional<ScopedEnv> env;
     LinuxSystemControls controls{nullptr, QStringLiteral("/nonexistent")};
-    SystemActions actions{controls, [] { return true; }, [] { return false; }, [](bool) {}};
+    test::ScratchSettings scratch;
+    SystemActions actions{controls, [] { return true; }, scratch.settings};
 };
 
 PulseServer* Pulse::server = nullptr;

@@ -1,7 +1,7 @@
 // The window catalogue on a desktop held in memory: what is listed, what the
 // requests and results are. No display.
 #include "commands/labels.h"
-#include "commands/window_commands.h"
+#include "commands/window_catalog.h"
 #include "platform/fake/fake_platform.h"
 #include "platform/fake/fake_windows.h"
 

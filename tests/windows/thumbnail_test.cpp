@@ -2,7 +2,7 @@
 // the Composite extension, and the covered-part painting they fall back on.
 #include "managed_display.h"
 
-#include "commands/window_commands.h"
+#include "commands/window_catalog.h"
 #include "platform/linux/x11_connection.h"
 #include "platform/linux/x11_windows_image.h"
 #include "platform/windows.h"

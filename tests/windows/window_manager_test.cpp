@@ -3,7 +3,7 @@
 #include "managed_display.h"
 
 #include "commands/labels.h"
-#include "commands/window_commands.h"
+#include "commands/window_catalog.h"
 #include "platform/linux/x11_connection.h"
 #include "platform/windows.h"
 

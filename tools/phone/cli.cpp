@@ -1,5 +1,7 @@
 #include "cli.h"
 
+#include "protocol/pairing_url.h"
+
 #include "cli_runner.h"
 #include "discover.h"
 #include "friendly_command.h"
@@ -130,7 +132,7 @@ int Cli::discover()
     }
     std::string error;
     const auto services =
-        discoverServices(serviceType, m_inv.globals.timeoutMs.value_or(defaultDiscoverMs), &error);
+        discoverServices(std::string(serviceType), m_inv.globals.timeoutMs.value_or(defaultDiscoverMs), &error);
     if (services.empty() && !error.empty()) {
         return fail("discovery failed: " + error);
     }
@@ -154,7 +156,7 @@ Result<Endpoint> Cli::resolveEndpoint(const std::string& preferredName)
         return Endpoint{globals.host.value_or("127.0.0.1"), *globals.port, ""};
     }
     std::string error;
-    auto services = discoverServices(serviceType, std::min(timeoutMs(), defaultDiscoverMs), &error);
+    auto services = discoverServices(std::string(serviceType), std::min(timeoutMs(), defaultDiscoverMs), &error);
     if (globals.host) {
         std::erase_if(services, [&](const DiscoveredService& s) {
             return s.host != *globals.host && s.address != *globals.host;

@@ -55,7 +55,7 @@ int Cli::pair()
         }
     }
     // The QR code names the computer, which picks it out on the network.
-    const std::string preferred = m_inv.globals.computer.value_or(pairing ? pairing->macName : "");
+    const std::string preferred = m_inv.globals.computer.value_or(pairing ? pairing->computerName : "");
     auto endpoint = resolveEndpoint(preferred);
     if (!endpoint) {
         return fail(endpoint.error());

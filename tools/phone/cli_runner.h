@@ -11,7 +11,6 @@
 // finding and opening the computer) and cli_commands.cpp (the commands).
 namespace orvane::phone::detail {
 
-constexpr const char* serviceType = "_orvane._tcp";
 constexpr int defaultTimeoutMs = 10'000;
 constexpr int defaultDiscoverMs = 3'000;
 constexpr int rejectionPeekMs = 300;

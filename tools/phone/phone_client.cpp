@@ -10,8 +10,6 @@
 namespace orvane::phone {
 namespace {
 
-constexpr std::size_t publicKeySize = 32;
-
 Error prefixed(const std::string& prefix, const Error& error)
 {
     return Error{prefix + ": " + error.message, error.where};
@@ -60,10 +58,8 @@ void PhoneClient::close()
     m_frames.clear();
     m_streamError.clear();
     m_peerClosed = false;
-    m_keyExchange.reset();
+    m_handshake = PhoneHandshake{};
     m_session.reset();
-    m_welcome.reset();
-    m_qrSelected = false;
 }
 
 Result<msg::KeyExchange> PhoneClient::hello(const std::string& deviceName, const Uuid& deviceID,
@@ -79,92 +75,115 @@ Result<msg::KeyExchange> PhoneClient::hello(const std::string& deviceName, const
     if (!key) {
         return failure("could not make a key pair");
     }
-    m_publicKey = key->publicKey();
-    m_keyExchange.reset();
     m_session.reset();
-    m_qrSelected = false;
-    const Bytes publicKey(m_publicKey.begin(), m_publicKey.end());
-    if (auto sent = sendPlain(msg::Hello{deviceName, deviceID, publicKey, hasToken}); !sent) {
-        return sent.error();
+    Step sent;
+    if (auto done = carryOut(m_handshake.start(deviceName, deviceID, hasToken, std::move(*key)), sent);
+        !done) {
+        return done.error();
     }
-    const auto deadline = deadlineAfter(m_timeoutMs);
     // The computer needs a moment for its side of the agreement: time
     // enough to make the key for the next connection.
     m_nextKey = crypto::X25519Key::fromPrivate(makeKey(systemRandom()));
-    for (;;) {
+    const auto deadline = deadlineAfter(m_timeoutMs);
+    while (m_handshake.state() == PhoneHandshake::State::awaitingKeyExchange) {
         auto next = receiveUntil(deadline);
         if (!next) {
             return prefixed("no key exchange from the computer", next.error());
         }
-        if (auto* rejected = std::get_if<msg::PairingRejected>(&next->message)) {
-            return failure("the computer refused the connection: " + rejected->value);
+        Step step;
+        if (auto done = carryOut(next->sealed ? HandshakeActions{} : m_handshake.onPlain(next->message), step);
+            !done) {
+            return done.error();
         }
-        auto* exchange = std::get_if<msg::KeyExchange>(&next->message);
-        if (exchange == nullptr || next->sealed) {
-            continue;
+        if (step.rejected) {
+            return failure("the computer refused the connection: " + *step.rejected);
         }
-        if (exchange->publicKey.size() != publicKeySize) {
-            return failure("the computer sent a public key of " +
-                           std::to_string(exchange->publicKey.size()) + " bytes, not 32");
+        if (step.closed) {
+            return failure(*step.closed);
         }
-        auto secret = key->agree(exchange->publicKey);
-        if (!secret) {
-            return failure("key agreement with the computer's public key failed");
-        }
-        m_sharedSecret = *secret;
-        m_keyExchange = *exchange;
-        return *exchange;
     }
+    return *m_handshake.keyExchange();
 }
 
-Status PhoneClient::installSession(ByteView salt)
+Status PhoneClient::carryOut(const HandshakeActions& actions, Step& step)
 {
-    if (!m_keyExchange) {
-        return failure("no key exchange yet: call hello first");
+    for (const HandshakeAction& action : actions) {
+        Status sent = success();
+        if (auto* plain = std::get_if<handshake::SendPlain>(&action)) {
+            sent = sendPlain(plain->message);
+        } else if (auto* sealed = std::get_if<handshake::SendSealed>(&action)) {
+            sent = send(sealed->message);
+        } else if (auto* keys = std::get_if<handshake::InstallKeys>(&action)) {
+            // Each attempt starts a new session: the computer's counters for
+            // a failed attempt never advanced, and the keys may differ.
+            m_session = std::make_shared<SecureSession>(keys->keys);
+        } else if (std::holds_alternative<handshake::CodeWanted>(action)) {
+            m_session.reset();
+            step.codeWanted = true;
+        } else if (auto* wrong = std::get_if<handshake::WrongCode>(&action)) {
+            m_session.reset();
+            step.wrongCode = wrong->attemptsLeft;
+        } else if (auto* rejected = std::get_if<handshake::Rejected>(&action)) {
+            m_session.reset();
+            step.rejected = rejected->reason;
+        } else if (auto* paired = std::get_if<handshake::Paired>(&action)) {
+            step.token = paired->token;
+        } else if (std::holds_alternative<handshake::Authenticated>(action)) {
+            step.authenticated = true;
+        } else if (auto* close = std::get_if<handshake::Close>(&action)) {
+            step.closed = close->why;
+        }
+        if (!sent) {
+            return sent;
+        }
     }
-    auto keys = deriveSessionKeys(SessionSide::phone, m_sharedSecret, salt, m_publicKey,
-                                  m_keyExchange->publicKey);
-    if (!keys) {
-        return failure("could not derive the session keys");
-    }
-    m_session = std::make_shared<SecureSession>(*keys);
     return success();
+}
+
+Result<PhoneClient::Step> PhoneClient::step(const HandshakeActions& actions, const char* waitingFor)
+{
+    Step step;
+    if (auto done = carryOut(actions, step); !done) {
+        return done.error();
+    }
+    const auto deadline = deadlineAfter(m_timeoutMs);
+    while (!step.ended()) {
+        auto next = receiveUntil(deadline);
+        if (!next) {
+            return prefixed(waitingFor, next.error());
+        }
+        auto more = next->sealed ? m_handshake.onSealed(next->message)
+                                 : m_handshake.onPlain(next->message);
+        if (auto done = carryOut(more, step); !done) {
+            return done.error();
+        }
+    }
+    return step;
 }
 
 Result<ReconnectOutcome> PhoneClient::reconnect(const std::string& token)
 {
-    if (!m_keyExchange) {
+    if (!m_handshake.keyExchange()) {
         return failure("no key exchange yet: call hello first");
     }
-    if (m_keyExchange->pairingRequired) {
+    if (m_handshake.state() == PhoneHandshake::State::awaitingCode) {
         return ReconnectOutcome{ReconnectOutcome::Kind::pairingRequired, {}};
     }
-    // The computer only keeps the token's digest, so that is what keys the salt.
-    if (auto installed = installSession(reconnectSalt(hexDigest(token))); !installed) {
-        return installed.error();
+    auto outcome = step(m_handshake.reconnect(token), "no answer to reconnecting");
+    if (!outcome) {
+        return outcome.error();
     }
-    if (auto sent = send(msg::Authenticate{}); !sent) {
-        return sent.error();
+    if (outcome->rejected) {
+        return failure("the computer refused the connection: " + *outcome->rejected);
     }
-    const auto deadline = deadlineAfter(m_timeoutMs);
-    for (;;) {
-        auto next = receiveUntil(deadline);
-        if (!next) {
-            return prefixed("no answer to reconnecting", next.error());
-        }
-        if (auto* welcome = std::get_if<msg::Welcome>(&next->message); welcome && next->sealed) {
-            m_welcome = *welcome;
-            return ReconnectOutcome{ReconnectOutcome::Kind::connected, *welcome};
-        }
-        if (std::holds_alternative<msg::PairingRequired>(next->message) && !next->sealed) {
-            // The computer has already moved on to pairing with its own keys.
-            m_session.reset();
-            return ReconnectOutcome{ReconnectOutcome::Kind::pairingRequired, {}};
-        }
-        if (auto* rejected = std::get_if<msg::PairingRejected>(&next->message)) {
-            return failure("the computer refused the connection: " + rejected->value);
-        }
+    if (outcome->closed) {
+        return failure(*outcome->closed);
     }
+    if (outcome->codeWanted) {
+        // The computer has already moved on to pairing with its own keys.
+        return ReconnectOutcome{ReconnectOutcome::Kind::pairingRequired, {}};
+    }
+    return ReconnectOutcome{ReconnectOutcome::Kind::connected, *m_handshake.welcome()};
 }
 
 Result<PairOutcome> PhoneClient::pairWithCode(const std::string& code)
@@ -172,7 +191,7 @@ Result<PairOutcome> PhoneClient::pairWithCode(const std::string& code)
     if (!isPairingCode(code)) {
         return failure("a pairing code is six digits, not \"" + code + "\"");
     }
-    return attemptPairing(pairingCodeSalt(code), false);
+    return pairingOutcome(m_handshake.useCode(code));
 }
 
 Result<PairOutcome> PhoneClient::pairWithQrUrl(const std::string& url)
@@ -186,70 +205,36 @@ Result<PairOutcome> PhoneClient::pairWithQrUrl(const std::string& url)
 
 Result<PairOutcome> PhoneClient::pairWithQr(const PairingUrl& pairing)
 {
-    return attemptPairing(qrSalt(pairing.qrKey, pairing.code), true);
+    return pairingOutcome(m_handshake.useQr(pairing));
 }
 
-Result<PairOutcome> PhoneClient::attemptPairing(ByteView salt, bool viaQr)
+Result<PairOutcome> PhoneClient::pairingOutcome(const HandshakeActions& actions)
 {
-    if (!m_keyExchange) {
+    if (!m_handshake.keyExchange()) {
         return failure("no key exchange yet: call hello first");
     }
-    // The computer keys with the typed code unless told otherwise, and keeps
-    // whichever choice was made last; it must hear it before authenticate.
-    if (viaQr != m_qrSelected) {
-        if (auto sent = sendPlain(msg::PairingMethod{{viaQr}}); !sent) {
-            return sent.error();
-        }
-        m_qrSelected = viaQr;
+    if (actions.empty()) {
+        return failure("the computer is not waiting for a code on this connection");
     }
-    // Each attempt starts a new session: the computer's counters for a
-    // failed attempt never advanced, and the keys may differ.
-    if (auto installed = installSession(salt); !installed) {
-        return installed.error();
+    auto outcome = step(actions, "no answer to the pairing attempt");
+    if (!outcome) {
+        return outcome.error();
     }
-    if (auto sent = send(msg::Authenticate{}); !sent) {
-        return sent.error();
+    PairOutcome result;
+    if (outcome->wrongCode) {
+        result.kind = PairOutcome::Kind::wrongCode;
+        result.remainingAttempts = *outcome->wrongCode;
+    } else if (outcome->rejected) {
+        result.kind = PairOutcome::Kind::rejected;
+        result.reason = *outcome->rejected;
+    } else if (outcome->closed) {
+        return failure(*outcome->closed);
+    } else {
+        result.kind = PairOutcome::Kind::paired;
+        result.token = m_handshake.token().value_or("");
+        result.welcome = *m_handshake.welcome();
     }
-    return awaitPairingOutcome();
-}
-
-Result<PairOutcome> PhoneClient::awaitPairingOutcome()
-{
-    PairOutcome outcome;
-    bool havePaired = false;
-    const auto deadline = deadlineAfter(m_timeoutMs);
-    for (;;) {
-        auto next = receiveUntil(deadline);
-        if (!next) {
-            return prefixed("no answer to the pairing attempt", next.error());
-        }
-        OrvaneMessage& message = next->message;
-        if (auto* failed = std::get_if<msg::PairingFailed>(&message); failed && !next->sealed) {
-            m_session.reset();
-            outcome.kind = PairOutcome::Kind::wrongCode;
-            outcome.remainingAttempts = failed->value;
-            return outcome;
-        }
-        if (auto* rejected = std::get_if<msg::PairingRejected>(&message);
-            rejected && !next->sealed) {
-            m_session.reset();
-            outcome.kind = PairOutcome::Kind::rejected;
-            outcome.reason = rejected->value;
-            return outcome;
-        }
-        if (auto* paired = std::get_if<msg::Paired>(&message); paired && next->sealed) {
-            outcome.token = paired->value;
-            havePaired = true;
-        } else if (auto* welcome = std::get_if<msg::Welcome>(&message); welcome && next->sealed) {
-            if (!havePaired) {
-                return failure("the computer welcomed this phone without giving it a token");
-            }
-            m_welcome = *welcome;
-            outcome.kind = PairOutcome::Kind::paired;
-            outcome.welcome = *welcome;
-            return outcome;
-        }
-    }
+    return result;
 }
 
 std::optional<std::string> PhoneClient::pendingRejection(int waitMs)

@@ -1,11 +1,12 @@
 #pragma once
 
-#include "pairing_url.h"
 #include "tcp_stream.h"
 
 #include "protocol/crypto.h"
 #include "protocol/dispatch.h"
 #include "protocol/message.h"
+#include "protocol/pairing_url.h"
+#include "protocol/phone_handshake.h"
 
 #include <deque>
 #include <memory>
@@ -99,15 +100,29 @@ public:
     bool readUntilClosed(int timeoutMs);
 
     bool hasSession() const { return m_session != nullptr; }
-    const std::optional<msg::Welcome>& welcome() const { return m_welcome; }
-    const crypto::Key32& publicKey() const { return m_publicKey; }
+    const std::optional<msg::Welcome>& welcome() const { return m_handshake.welcome(); }
     std::size_t skippedBinaryFrames() const { return m_skippedBinary; }
 
 private:
+    // What the handshake has told this client since the last step.
+    struct Step {
+        bool codeWanted = false;
+        bool authenticated = false;
+        std::optional<std::int64_t> wrongCode;
+        std::optional<std::string> rejected;
+        std::optional<std::string> token;
+        std::optional<std::string> closed;
+        bool ended() const
+        {
+            return codeWanted || authenticated || wrongCode || rejected || closed;
+        }
+    };
     Status sendBytes(ByteView bytes);
-    Status installSession(ByteView salt);
-    Result<PairOutcome> attemptPairing(ByteView salt, bool viaQr);
-    Result<PairOutcome> awaitPairingOutcome();
+    Status carryOut(const HandshakeActions& actions, Step& step);
+    // Carries out `actions`, then feeds what arrives to the handshake until
+    // it has an outcome.
+    Result<Step> step(const HandshakeActions& actions, const char* waitingFor);
+    Result<PairOutcome> pairingOutcome(const HandshakeActions& actions);
     // Reads until a frame is queued or the deadline passes.
     Status fillQueue(Clock::time_point deadline);
     Result<Received> receiveUntil(Clock::time_point deadline);
@@ -120,13 +135,9 @@ private:
         m_frames; // raw frames; opened only when taken, with the session of that moment
     std::string m_streamError; // why no more frames will come, once that is known
     bool m_peerClosed = false;
-    crypto::Key32 m_publicKey{};
     std::optional<crypto::X25519Key> m_nextKey;
-    crypto::Key32 m_sharedSecret{}; // agreed once per key exchange; each salt keys a session
-    std::optional<msg::KeyExchange> m_keyExchange;
+    PhoneHandshake m_handshake;
     std::shared_ptr<SecureSession> m_session;
-    std::optional<msg::Welcome> m_welcome;
-    bool m_qrSelected = false;
     std::size_t m_skippedBinary = 0;
 };
 

@@ -1,4 +1,6 @@
-#include "user_defaults.h"
+#include "settings.h"
+
+#include <QSettings>
 
 #include <QDir>
 #include <QFileInfo>
@@ -17,11 +19,22 @@ const QString keepAwakeKey = QStringLiteral("keepMacAwake");
 const QString remoteAccessKey = QStringLiteral("remoteAccess");
 } // namespace
 
-UserDefaults::UserDefaults(QString path) : m_path(path.isEmpty() ? standardPath() : std::move(path))
+Settings::Settings(QString path, QObject* parent)
+    : QObject(parent), m_path(path.isEmpty() ? standardPath() : std::move(path))
 {
+    QSettings settings(m_path, QSettings::IniFormat);
+    QByteArray data = settings.value(trustedDevicesKey).toByteArray();
+    if (!data.isEmpty()) {
+        auto devices = decodeTrustedDevices(std::string_view(data.constData(), data.size()));
+        if (devices)
+            m_trustedDevices = std::move(*devices);
+    }
+    // Written as "true" or "false" by us and by the user alike.
+    m_keepAwake = settings.value(keepAwakeKey).toString() == QLatin1String("true");
+    m_remoteAccess = settings.value(remoteAccessKey).toString() != QLatin1String("false");
 }
 
-QString UserDefaults::standardPath()
+QString Settings::standardPath()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
            QStringLiteral("/Orvane/Orvane.conf");
@@ -29,7 +42,7 @@ QString UserDefaults::standardPath()
 
 // Creates the folder (0700) and the file (0600) before QSettings ever writes,
 // whatever the umask: QSettings keeps the mode of a file that exists.
-bool UserDefaults::ensurePrivateFile() const
+bool Settings::ensurePrivateFile() const
 {
     QString folder = QFileInfo(m_path).absolutePath();
     QDir().mkpath(QFileInfo(folder).absolutePath()); // its parents, e.g. ~/.config
@@ -47,49 +60,46 @@ bool UserDefaults::ensurePrivateFile() const
     return ok;
 }
 
-std::vector<TrustedDevice> UserDefaults::loadTrustedDevices() const
+bool Settings::setTrustedDevices(std::vector<TrustedDevice> devices)
 {
-    QSettings settings(m_path, QSettings::IniFormat);
-    QVariant value = settings.value(trustedDevicesKey);
-    if (!value.isValid())
-        return {};
-    QByteArray data = value.toByteArray();
-    auto devices = decodeTrustedDevices(std::string_view(data.constData(), data.size()));
-    return devices ? std::move(*devices) : std::vector<TrustedDevice>{};
-}
-
-bool UserDefaults::saveTrustedDevices(const std::vector<TrustedDevice>& devices)
-{
+    if (devices == m_trustedDevices)
+        return true;
+    // Saved before anyone hears of it, so what they read is also on disk.
+    // A list that cannot be saved still holds for as long as we run.
     auto json = encodeTrustedDevices(devices);
-    if (!json)
-        return false; // the previous value stays
-    return write(trustedDevicesKey, QByteArray::fromStdString(*json));
+    bool saved = json && write(trustedDevicesKey, QByteArray::fromStdString(*json));
+    m_trustedDevices = std::move(devices);
+    Q_EMIT trustedDevicesChanged();
+    return saved;
 }
 
-bool UserDefaults::keepMacAwake() const
+bool Settings::setKeepAwake(bool on)
 {
-    QSettings settings(m_path, QSettings::IniFormat);
-    return settings.value(keepAwakeKey).toString() == QLatin1String("true");
+    if (on == m_keepAwake)
+        return true;
+    m_keepAwake = on;
+    bool saved = write(keepAwakeKey, on);
+    Q_EMIT keepAwakeChanged();
+    return saved;
 }
 
-bool UserDefaults::remoteAccess() const
+bool Settings::setRemoteAccess(bool on)
 {
-    QSettings settings(m_path, QSettings::IniFormat);
-    QString text = settings.value(remoteAccessKey).toString();
-    return text != QLatin1String("false");
+    if (on == m_remoteAccess)
+        return true;
+    m_remoteAccess = on;
+    bool saved = write(remoteAccessKey, on);
+    Q_EMIT remoteAccessChanged();
+    return saved;
 }
 
-bool UserDefaults::setBool(const QString& key, bool value)
-{
-    return write(key, value);
-}
-
-void UserDefaults::applyLimits(ServerLimits& limits) const
+void Settings::applyLimits(ServerLimits& limits) const
 {
     QSettings settings(m_path, QSettings::IniFormat);
     auto read = [&](const char* key) -> std::optional<qint64> {
         bool ok = false;
-        qint64 value = settings.value(QStringLiteral("limits/") + QLatin1String(key)).toLongLong(&ok);
+        qint64 value =
+            settings.value(QStringLiteral("limits/") + QLatin1String(key)).toLongLong(&ok);
         return ok && value >= 0 ? std::optional(value) : std::nullopt;
     };
     if (auto floor = read("freeSpaceFloorBytes"))
@@ -100,7 +110,7 @@ void UserDefaults::applyLimits(ServerLimits& limits) const
         limits.connectionsPerDevice = static_cast<std::size_t>(*count);
 }
 
-bool UserDefaults::write(const QString& key, const QVariant& value)
+bool Settings::write(const QString& key, const QVariant& value)
 {
     if (!ensurePrivateFile())
         return false;

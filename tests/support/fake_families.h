@@ -26,13 +26,11 @@ public:
 class FakeSystem final : public SystemCommands {
 public:
     SystemState state;
-    std::vector<bool> keepAwakeCalls;
     CommandResult perform(const SystemAction&) override { return CommandResult::ok(QStringLiteral("ok")); }
     SystemState readSystemState() override { return state; }
-    void setKeepAwake(bool on) override { keepAwakeCalls.push_back(on); }
 };
 
-class FakeWindows final : public WindowCommands {
+class FakeWindowCommands final : public WindowCommands {
 public:
     std::vector<MacWindow> windows;
     CommandResult perform(WindowAction) override { return CommandResult::ok(QStringLiteral("ok")); }

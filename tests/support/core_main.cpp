@@ -1,3 +1,5 @@
+// The test programs that run Qt objects: timers, sockets and the buses work
+// as they do in the server.
 #include <QCoreApplication>
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "window_commands.h"
+#include "window_catalog.h"
 
 #include "labels.h"
 

@@ -2,6 +2,7 @@
 
 #include "families.h"
 #include "platform/system_controls.h"
+#include "settings/settings.h"
 
 #include <QObject>
 
@@ -17,15 +18,19 @@ public:
     // before the network goes down.
     static constexpr int sleepDelayMs = 600;
 
+    // The keep-awake switch lives in `settings`, so it holds from one launch
+    // to the next: it is applied at once, and again whenever it changes,
+    // from the phone or from the window.
     SystemActions(SystemControls& controls, std::function<bool()> accessibilityGranted,
-                  std::function<bool()> readKeepAwake, std::function<void(bool)> writeKeepAwake);
+                  Settings& settings);
     ~SystemActions() override;
     SystemActions(const SystemActions&) = delete;
     SystemActions& operator=(const SystemActions&) = delete;
 
     CommandResult perform(const SystemAction& action) override;
     SystemState readSystemState() override;
-    void setKeepAwake(bool on) override;
+    // Stores the switch, which holds or releases the inhibitor.
+    void setKeepAwake(bool on);
 
 private:
     int currentVolume();
@@ -36,11 +41,11 @@ private:
     CommandResult sleepSoon();
     CommandResult lock();
     CommandResult keepAwake(bool on);
+    void applyKeepAwake(bool on);
 
     SystemControls& m_controls;
     std::function<bool()> m_accessibilityGranted;
-    std::function<bool()> m_readKeepAwake;
-    std::function<void(bool)> m_writeKeepAwake;
+    Settings& m_settings;
     bool m_holdsInhibitor = false;
     // The switch is on but the session would not hold the machine awake.
     bool m_keepAwakeRefused = false;

@@ -1,4 +1,4 @@
-#include "system_commands.h"
+#include "system_actions.h"
 
 #include "labels.h"
 
@@ -29,11 +29,13 @@ CommandResult volumeResult(int volume)
 } // namespace
 
 SystemActions::SystemActions(SystemControls& controls, std::function<bool()> accessibilityGranted,
-                             std::function<bool()> readKeepAwake,
-                             std::function<void(bool)> writeKeepAwake)
+                             Settings& settings)
     : m_controls(controls), m_accessibilityGranted(std::move(accessibilityGranted)),
-      m_readKeepAwake(std::move(readKeepAwake)), m_writeKeepAwake(std::move(writeKeepAwake))
+      m_settings(settings)
 {
+    QObject::connect(&settings, &Settings::keepAwakeChanged, &m_timerContext,
+                     [this] { applyKeepAwake(m_settings.keepAwake()); });
+    applyKeepAwake(settings.keepAwake());
 }
 
 SystemActions::~SystemActions()
@@ -78,13 +80,20 @@ SystemState SystemActions::readSystemState()
         state.isMuted = level->muted;
     }
     state.isDarkMode = m_controls.darkColorScheme().value_or(false);
-    state.keepsAwake = m_readKeepAwake();
+    state.keepsAwake = m_settings.keepAwake();
     return state;
 }
 
 void SystemActions::setKeepAwake(bool on)
 {
-    m_writeKeepAwake(on);
+    if (m_settings.keepAwake() != on)
+        m_settings.setKeepAwake(on); // applied when the setting tells of its change
+    else
+        applyKeepAwake(on); // the hold may have been refused before: try again
+}
+
+void SystemActions::applyKeepAwake(bool on)
+{
     if (on && !m_holdsInhibitor)
         m_holdsInhibitor = m_controls.holdSleepInhibitor();
     else if (!on && m_holdsInhibitor) {

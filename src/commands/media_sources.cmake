@@ -1,2 +1,0 @@
-# The media command family.
-list(APPEND ORVANE_COMMAND_FAMILY_SOURCES media_controller.cpp)

@@ -1,0 +1,295 @@
+#include "pairing_controller.h"
+
+#include "orvane_server.h"
+#include "safe_text.h"
+
+#include "protocol/overloaded.h"
+#include "protocol/pairing_url.h"
+
+#include <limits>
+
+namespace orvane {
+
+namespace {
+
+QString refusalText(PairingRefusal why)
+{
+    switch (why) {
+    case PairingRefusal::anotherDevice:
+        return PairingController::tr("This Mac is pairing with another device right now");
+    case PairingRefusal::declined:
+        return PairingController::tr("The Mac declined pairing");
+    case PairingRefusal::tooManyAttempts:
+        return PairingController::tr("Too many wrong attempts");
+    case PairingRefusal::paused:
+        return PairingController::tr("Pairing is paused after too many wrong codes. Try again later.");
+    case PairingRefusal::timedOut:
+        return PairingController::tr("Pairing timed out");
+    }
+    return {};
+}
+
+ComputerHandshake::Timeouts timeoutsOf(const ServerLimits& limits)
+{
+    ComputerHandshake::Timeouts timeouts;
+    timeouts.helloMs = limits.helloTimeoutMs;
+    timeouts.reconnectMs = limits.reconnectTimeoutMs;
+    timeouts.pairingMs = limits.pairingTimeoutMs;
+    return timeouts;
+}
+
+} // namespace
+
+PairingController::PairingController(OrvaneServer& server, TrustStore& trust,
+                                     ConnectionGuard& guard, RandomSource& random,
+                                     bool keysInBackground, std::function<qint64()> monotonicMs,
+                                     const ServerLimits& limits)
+    : m_server(server), m_trust(trust), m_guard(guard), m_random(random),
+      m_monotonicMs(std::move(monotonicMs)), m_limits(limits), m_keys(random, keysInBackground)
+{
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, &PairingController::tick);
+}
+
+std::string PairingController::pairingUrl(const QString& computerName) const
+{
+    if (!m_request)
+        return {};
+    return buildPairingUrl(
+        {computerName.toStdString(), m_request->code.toStdString(), m_request->qrKey.toStdString()});
+}
+
+void PairingController::connectionAdded(const Uuid& id)
+{
+    m_handshakes.try_emplace(id, m_random, nowMs(), timeoutsOf(m_limits));
+    scheduleTick();
+}
+
+void PairingController::connectionRemoved(const Uuid& id)
+{
+    m_handshakes.erase(id);
+    if (m_request && m_request->connectionID == id) {
+        setRequest(std::nullopt);
+        if (m_panel)
+            m_panel->hide();
+    }
+}
+
+void PairingController::plainMessage(const Uuid& id, const OrvaneMessage& message)
+{
+    auto handshake = m_handshakes.find(id);
+    if (handshake == m_handshakes.end())
+        return; // authenticated: plain messages mean nothing any more
+    if (const auto* hello = std::get_if<msg::Hello>(&message)) {
+        if (handshake->second.state() != ComputerHandshake::State::awaitingHello)
+            return;
+        if (hello->publicKey.size() == 32 &&
+            m_server.devices().size() >= m_limits.authenticatedConnections) {
+            // Full: no key work for a connection that could not stay. Phones
+            // retry, and get in once another one leaves.
+            m_server.closeConnection(id);
+            return;
+        }
+        msg::Hello cleaned = *hello;
+        cleaned.deviceName = cleanDeviceName(hello->deviceName, 80).toStdString();
+        auto stored = hello->hasToken ? m_trust.tokenHashFor(hello->deviceID) : std::nullopt;
+        auto key = hello->publicKey.size() == 32 ? m_keys.take() : std::nullopt;
+        m_guard.greeted(id);
+        run(id, handshake->second.onHello(cleaned, stored, std::move(key), nowMs()));
+    } else if (const auto* method = std::get_if<msg::PairingMethod>(&message)) {
+        run(id, handshake->second.onPairingMethod(method->value));
+    }
+}
+
+void PairingController::authenticate(const Uuid& id)
+{
+    auto handshake = m_handshakes.find(id);
+    if (handshake != m_handshakes.end())
+        run(id, handshake->second.onAuthenticate(m_trust.tokenHashFor(handshake->second.deviceID())));
+}
+
+void PairingController::decryptFailure(const Uuid& id)
+{
+    auto handshake = m_handshakes.find(id);
+    if (handshake != m_handshakes.end())
+        run(id, handshake->second.onDecryptFailure());
+}
+
+void PairingController::decline()
+{
+    if (m_request)
+        refuse(m_request->connectionID, PairingRefusal::declined);
+}
+
+void PairingController::closeHandshakesOf(const Uuid& deviceID, const Uuid& except)
+{
+    std::vector<Uuid> ids;
+    for (const auto& [id, handshake] : m_handshakes)
+        if (id != except && handshake.state() != ComputerHandshake::State::awaitingHello &&
+            handshake.deviceID() == deviceID)
+            ids.push_back(id);
+    for (const Uuid& id : ids)
+        m_server.closeConnection(id);
+}
+
+void PairingController::tick()
+{
+    const qint64 now = nowMs();
+    std::vector<Uuid> due;
+    for (const auto& [id, handshake] : m_handshakes)
+        if (handshake.deadline() && *handshake.deadline() <= now)
+            due.push_back(id);
+    for (const Uuid& id : due)
+        if (auto handshake = m_handshakes.find(id); handshake != m_handshakes.end())
+            run(id, handshake->second.onTick(now));
+    scheduleTick();
+}
+
+void PairingController::scheduleTick()
+{
+    qint64 earliest = std::numeric_limits<qint64>::max();
+    for (const auto& [id, handshake] : m_handshakes)
+        if (handshake.deadline())
+            earliest = std::min<qint64>(earliest, *handshake.deadline());
+    if (earliest == std::numeric_limits<qint64>::max()) {
+        m_timer.stop();
+        return;
+    }
+    m_timer.start(static_cast<int>(std::clamp<qint64>(earliest - nowMs(), 0, 24 * 3'600'000)));
+}
+
+void PairingController::run(const Uuid& id, const HandshakeActions& actions)
+{
+    for (const HandshakeAction& action : actions) {
+        if (!m_handshakes.count(id))
+            return; // authenticated or gone: the rest is not for a handshake
+        carryOut(id, action);
+    }
+    scheduleTick();
+}
+
+void PairingController::carryOut(const Uuid& id, const HandshakeAction& action)
+{
+    ComputerHandshake& handshake = m_handshakes.at(id);
+    std::visit(
+        Overloaded{
+            [&](const handshake::SendPlain& a) { m_server.sendPlain(a.message, id); },
+            [&](const handshake::SendSealed& a) { m_server.sendMessage(a.message, id); },
+            [&](const handshake::InstallKeys& a) { m_server.installSession(id, a.keys); },
+            [&](const handshake::Refuse& a) {
+                m_server.sendPlain(msg::PairingRejected{{refusalText(a.why).toStdString()}}, id);
+                m_guard.refused(id);
+            },
+            [&](const handshake::PairingWanted&) { pairingWanted(id); },
+            [&](const handshake::ShowPairing&) {
+                setRequest(Request{id, handshake.deviceID(),
+                                   QString::fromStdString(handshake.deviceName()),
+                                   QString::fromStdString(handshake.code()),
+                                   QString::fromStdString(handshake.qrKey()),
+                                   handshake.attemptsLeft()});
+                if (m_panel)
+                    m_panel->show();
+            },
+            [&](const handshake::HidePairing&) {
+                if (m_request && m_request->connectionID == id) {
+                    setRequest(std::nullopt);
+                    if (m_panel)
+                        m_panel->hide();
+                }
+            },
+            [&](const handshake::WrongCode&) { wrongCode(id); },
+            [&](const handshake::Paired& a) {
+                m_trust.trust(handshake.deviceID(), handshake.deviceName(), a.token);
+                m_budget.pairingSucceeded();
+                // Other connections of this phone still hold the old token.
+                closeHandshakesOf(handshake.deviceID(), id);
+                m_server.addActivity(tr("Paired with code"),
+                                     QString::fromStdString(handshake.deviceName()), true);
+            },
+            [&](const handshake::Authenticated&) { authenticated(id); },
+            [&](const handshake::Close&) { m_server.closeConnection(id); },
+            [](const auto&) {}, // the phone's side only
+        },
+        action);
+}
+
+void PairingController::pairingWanted(const Uuid& id)
+{
+    ComputerHandshake& handshake = m_handshakes.at(id);
+    if (m_request && m_request->connectionID != id)
+        run(id, handshake.refuse(PairingRefusal::anotherDevice, nowMs()));
+    else if (m_budget.paused(nowMs()) || !m_budget.tryStart(nowMs()))
+        run(id, handshake.refuse(PairingRefusal::paused, nowMs()));
+    else
+        run(id, handshake.beginPairing(nowMs()));
+}
+
+void PairingController::wrongCode(const Uuid& id)
+{
+    // Every wrong code counts toward one budget for the whole computer.
+    if (auto pause = m_budget.wrongCode(nowMs())) {
+        qint64 minutes = *pause / 60'000;
+        QString length = minutes == 1 ? tr("1 minute") : tr("%1 minutes").arg(minutes);
+        m_server.addActivity(tr("Pairing paused for %1 after repeated wrong codes").arg(length),
+                             QStringLiteral("Mac"), false);
+        refuse(id, PairingRefusal::paused);
+        return;
+    }
+    ComputerHandshake& handshake = m_handshakes.at(id);
+    run(id, handshake.countWrongCode(nowMs()));
+    if (m_request && m_request->connectionID == id) {
+        Request request = *m_request;
+        request.attemptsLeft = handshake.attemptsLeft();
+        setRequest(std::move(request));
+    }
+}
+
+void PairingController::refuse(const Uuid& id, PairingRefusal why)
+{
+    if (auto handshake = m_handshakes.find(id); handshake != m_handshakes.end())
+        run(id, handshake->second.refuse(why, nowMs()));
+}
+
+void PairingController::authenticated(const Uuid& id)
+{
+    auto found = m_handshakes.find(id);
+    const Uuid deviceID = found->second.deviceID();
+    const QString name = QString::fromStdString(found->second.deviceName());
+    m_handshakes.erase(found);
+    m_guard.authenticated(id);
+    if (!makeRoomFor(id, deviceID)) {
+        m_server.closeConnection(id);
+        return;
+    }
+    m_server.addDevice({id, deviceID, name});
+    // A phone that comes back under another name keeps it.
+    for (const auto& device : m_trust.devices())
+        if (device.id == deviceID && device.name != name.toStdString())
+            m_trust.rename(deviceID, name.toStdString());
+    m_server.sendInitialState(id);
+}
+
+bool PairingController::makeRoomFor(const Uuid& id, const Uuid& deviceID)
+{
+    // The oldest connections of this phone give way to the new one.
+    std::vector<Uuid> own;
+    for (const auto& device : m_server.devices())
+        if (device.deviceID == deviceID && device.id != id)
+            own.push_back(device.id);
+    const std::size_t keep = m_limits.connectionsPerDevice > 0 ? m_limits.connectionsPerDevice - 1 : 0;
+    const std::size_t closing = own.size() > keep ? own.size() - keep : 0;
+    for (std::size_t i = 0; i < closing; ++i)
+        m_server.closeConnection(own[i]);
+    // Connections closed here leave the list only when their end arrives.
+    return m_server.devices().size() - closing < m_limits.authenticatedConnections;
+}
+
+void PairingController::setRequest(std::optional<Request> request)
+{
+    if (request == m_request)
+        return;
+    m_request = std::move(request);
+    Q_EMIT requestChanged();
+}
+
+} // namespace orvane

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "reply_chain.h"
+
+#include "commands/dispatcher.h"
+#include "commands/pointer_driver.h"
+#include "commands/queries.h"
+#include "commands/user_activity.h"
+#include "protocol/dispatch.h"
+
+#include <QObject>
+
+#include <functional>
+#include <map>
+#include <optional>
+
+namespace orvane {
+
+class OrvaneServer;
+class UpdatePublisher;
+
+// What an authenticated phone may ask: commands with their results and
+// activity lines, pointer input, the information requests, and files.
+class Router : public QObject {
+    Q_OBJECT
+public:
+    struct Input {
+        PointerDriver& pointer;
+        UserActivity& userActivity;
+    };
+
+    Router(OrvaneServer& server, CommandDispatcher& commands, PhoneQueries& queries, Input input,
+           UpdatePublisher& updates, QString receivedFilesFolder,
+           std::optional<std::int64_t> freeSpaceFloor);
+
+    void route(const Uuid& id, const OrvaneMessage& message);
+    void saveReceivedFile(const Uuid& id, const ReceivedFile& file);
+    void connectionRemoved(const Uuid& id);
+
+    const QString& lastCommand() const { return m_lastCommand; }
+    // The display that pointer events land on; 0 is the main display.
+    std::uint32_t selectedDisplay() const { return m_selectedDisplay; }
+
+Q_SIGNALS:
+    void lastCommandChanged();
+
+private:
+    void runCommand(const Uuid& id, const msg::Run& run);
+    void handlePointer(const PointerEvent& event);
+    ConnectionReplies* repliesFor(const Uuid& id);
+    void sendIcons(const Uuid& id, std::vector<std::string> bundleIDs);
+    void sendWindows(const Uuid& id);
+
+    OrvaneServer& m_server;
+    CommandDispatcher& m_commands;
+    PhoneQueries& m_queries;
+    Input m_input;
+    UpdatePublisher& m_updates;
+    QString m_receivedFilesFolder;
+    std::optional<std::int64_t> m_freeSpaceFloor;
+    QString m_lastCommand;
+    std::uint32_t m_selectedDisplay = 0;
+    // Icons and thumbnails go out one at a time per connection.
+    std::map<Uuid, ConnectionReplies> m_replies;
+};
+
+} // namespace orvane

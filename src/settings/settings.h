@@ -1,0 +1,56 @@
+#pragma once
+
+#include "server_limits.h"
+
+#include "protocol/trusted_device.h"
+
+#include <QObject>
+#include <QString>
+
+#include <vector>
+
+namespace orvane {
+
+// The settings file: the trusted phones, the keep-awake and remote-access
+// switches, and limits for unusual machines. The only code that reads or
+// writes it. The file is created readable by its owner alone, since it
+// holds token hashes; keys written by others survive every save.
+class Settings : public QObject {
+    Q_OBJECT
+public:
+    // `path` empty: $XDG_CONFIG_HOME/Orvane/Orvane.conf.
+    explicit Settings(QString path = {}, QObject* parent = nullptr);
+
+    static QString standardPath();
+    const QString& path() const { return m_path; }
+
+    // Unreadable or corrupt data gives an empty list; the stored value is
+    // left as it is until the next save replaces it.
+    const std::vector<TrustedDevice>& trustedDevices() const { return m_trustedDevices; }
+    bool setTrustedDevices(std::vector<TrustedDevice> devices);
+
+    bool keepAwake() const { return m_keepAwake; }   // off when absent
+    bool setKeepAwake(bool on);
+    bool remoteAccess() const { return m_remoteAccess; } // on when absent or not a bool
+    bool setRemoteAccess(bool on);
+
+    // Under [limits]: freeSpaceFloorBytes, authenticatedConnections and
+    // connectionsPerDevice. Absent or malformed values leave `limits` alone.
+    void applyLimits(ServerLimits& limits) const;
+
+Q_SIGNALS:
+    void trustedDevicesChanged();
+    void keepAwakeChanged();
+    void remoteAccessChanged();
+
+private:
+    bool ensurePrivateFile() const;
+    bool write(const QString& key, const QVariant& value);
+
+    QString m_path;
+    std::vector<TrustedDevice> m_trustedDevices;
+    bool m_keepAwake = false;
+    bool m_remoteAccess = true;
+};
+
+} // namespace orvane

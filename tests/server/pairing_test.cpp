@@ -1,0 +1,255 @@
+// Pairing and reconnecting through the server: what it stores, what it
+// shows, and what an attacker on the network cannot do. The handshake's own
+// rules are tested on the state machines; these are the computer's.
+#include "support/server_rig.h"
+
+#include <QFile>
+
+#include <sys/stat.h>
+
+namespace orvane::test {
+namespace {
+
+using Pairing = ServerFixture;
+
+std::optional<std::string> rejection(TestPhone& phone)
+{
+    auto rejected = find<msg::PairingRejected>(phone.takeReceived());
+    return rejected ? std::optional(rejected->value) : std::nullopt;
+}
+
+TEST_F(Pairing, StoresOnlyTheTokenHashAndTakesANewNameOnReconnect)
+{
+    auto phone = newPhone("Old name");
+    phone->hello(false);
+    ASSERT_TRUE(server->pairingRequest());
+    EXPECT_EQ(server->pairingRequest()->code.size(), 6);
+    EXPECT_EQ(server->pairingRequest()->qrKey.size(), 22);
+    EXPECT_EQ(panel.shows, 1);
+    phone->typeCode(server->pairingRequest()->code.toStdString());
+    phone->takeReceived();
+    ASSERT_TRUE(phone->handshake().token());
+    EXPECT_EQ(panel.hides, 1);
+    ASSERT_EQ(server->trustedDevices().size(), 1u);
+    EXPECT_EQ(server->trustedDevices()[0].tokenHash, hexDigest(*phone->handshake().token()));
+    EXPECT_EQ(server->activity()[0].text, QStringLiteral("Connected · encrypted"));
+    EXPECT_EQ(server->activity()[1].text, QStringLiteral("Paired with code"));
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(settingsPath()).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    server->closeConnection(phone->connectionID());
+    ASSERT_TRUE(pumpUntil([&] { return server->devices().empty(); }));
+    EXPECT_EQ(server->activity()[0].text, QStringLiteral("Disconnected"));
+    auto again = newPhone("New name");
+    again->setDeviceID(phone->deviceID());
+    again->hello(true);
+    again->reconnect(*phone->handshake().token());
+    EXPECT_TRUE(find<msg::Welcome>(again->takeReceived()));
+    EXPECT_FALSE(server->pairingRequest());
+    EXPECT_EQ(Settings(settingsPath()).trustedDevices()[0].name, "New name");
+}
+
+TEST_F(Pairing, OnePairingAtATimeUntilItEndsOrIsDeclined)
+{
+    auto first = newPhone("First");
+    first->hello(false);
+    auto request = *server->pairingRequest();
+    auto second = newPhone("Second");
+    second->hello(false);
+    EXPECT_EQ(rejection(*second), "This Mac is pairing with another device right now");
+    second->sendPlain(msg::PairingMethod{{true}}); // not pairing: ignored
+    EXPECT_EQ(*server->pairingRequest(), request);
+    server->declinePairing();
+    EXPECT_EQ(rejection(*first), "The Mac declined pairing");
+    EXPECT_FALSE(server->pairingRequest());
+
+    // A stale token pairs anew on the same connection, replacing the entry.
+    auto phone = pairedPhone();
+    auto stale = newPhone();
+    stale->setDeviceID(phone->deviceID());
+    stale->hello(true);
+    stale->reconnect("not the token");
+    stale->takeReceived();
+    ASSERT_EQ(stale->handshake().state(), PhoneHandshake::State::awaitingCode);
+    stale->typeCode(server->pairingRequest()->code.toStdString());
+    stale->takeReceived();
+    EXPECT_TRUE(stale->handshake().welcome());
+    EXPECT_EQ(server->trustedDevices().size(), 1u);
+}
+
+TEST_F(Pairing, WrongCodesCountAcrossReconnectsAndPausePairing)
+{
+    // Two guesses a connection never used up its three attempts, so hanging
+    // up used to reset the count.
+    auto guessTwiceAndHangUp = [&] {
+        auto phone = newPhone();
+        phone->hello(false);
+        std::optional<std::string> refused = rejection(*phone);
+        for (int i = 0; i < 2 && !refused; ++i) {
+            phone->typeCode(wrongCode());
+            refused = rejection(*phone);
+        }
+        phone->transport().callbacks.onState(TransportState::cancelled);
+        return refused;
+    };
+    for (int round = 0; round < 3; ++round)
+        EXPECT_EQ(guessTwiceAndHangUp(), std::nullopt) << round;
+    auto pausedText = std::optional<std::string>(
+        "Pairing is paused after too many wrong codes. Try again later.");
+    EXPECT_EQ(guessTwiceAndHangUp(), pausedText); // the seventh wrong code
+    EXPECT_TRUE(server->pairingPaused());
+    EXPECT_EQ(server->activity()[0].text,
+              QStringLiteral("Pairing paused for 1 minute after repeated wrong codes"));
+    auto during = newPhone();
+    during->hello(false);
+    EXPECT_EQ(rejection(*during), pausedText);
+
+    clockMs += 61'000; // the next wrong code pauses again, for longer
+    EXPECT_EQ(guessTwiceAndHangUp(), pausedText);
+    EXPECT_TRUE(server->activity()[0].text.contains(QStringLiteral("2 minutes")));
+    server->liftPairingPause();
+    EXPECT_FALSE(pair(*newPhone()).empty());
+}
+
+TEST(PairingBudget, PausesDoubleToAnHourAndShortenOnlyAfterADayOrASuccess)
+{
+    PairingBudget budget;
+    std::int64_t now = 0;
+    std::vector<std::int64_t> minutes;
+    for (int i = 0; i < 16; ++i, now += 1000)
+        if (auto pause = budget.wrongCode(now)) {
+            minutes.push_back(*pause / 60'000);
+            now = budget.pausedUntil();
+        }
+    EXPECT_EQ(minutes, (std::vector<std::int64_t>{1, 2, 4, 8, 16, 32, 60, 60, 60, 60}));
+    now += 9 * 3'600'000; // nine hours on, the day's wrong codes still count
+    EXPECT_EQ(budget.wrongCode(now), std::optional<std::int64_t>(3'600'000));
+    now += PairingBudget::dayMs + 1;
+    for (int i = 0; i < PairingBudget::freeWrongCodes; ++i)
+        EXPECT_EQ(budget.wrongCode(now + i), std::nullopt);
+    EXPECT_EQ(budget.wrongCode(now + 10), std::optional<std::int64_t>(60'000));
+    budget.pairingSucceeded();
+    EXPECT_EQ(budget.wrongCode(now + 20), std::nullopt);
+
+    for (int i = 0; i < PairingBudget::startsPerMinute; ++i)
+        EXPECT_TRUE(budget.tryStart(now));
+    EXPECT_FALSE(budget.tryStart(now + 59'999));
+    EXPECT_TRUE(budget.tryStart(now + 60'000));
+}
+
+TEST_F(Pairing, AFloodOfPairingsIsTurnedAwayAfterTenAMinute)
+{
+    for (int i = 0; i < 12; ++i) {
+        auto phone = newPhone();
+        phone->hello(false);
+        server->declinePairing();
+    }
+    EXPECT_EQ(panel.shows, 10);
+}
+
+TEST_F(Pairing, AForgottenOrRepairedPhoneCannotFinishAnOldLogin)
+{
+    const Uuid deviceID = makeUuid(systemRandom());
+    for (bool forget : {true, false}) {
+        auto current = newPhone("Ada");
+        current->setDeviceID(deviceID);
+        std::string token = pair(*current);
+        auto late = newPhone("Ada");
+        late->setDeviceID(deviceID);
+        late->hello(true); // ... and waits before it authenticates
+        if (forget) {
+            server->forgetDevice(deviceID);
+            EXPECT_TRUE(pumpUntil([&] { return current->closed(); }));
+        } else {
+            auto again = newPhone("Ada");
+            again->setDeviceID(deviceID);
+            pair(*again);
+        }
+        late->reconnect(token);
+        EXPECT_TRUE(pumpUntil([&] { return late->closed(); })) << forget;
+        EXPECT_FALSE(find<msg::Welcome>(late->takeReceived())) << forget;
+    }
+    EXPECT_TRUE(pumpUntil([&] { return server->connectionCount() <= 2; }));
+}
+
+TEST_F(Pairing, HandshakesEndOnTheirDeadlines)
+{
+    auto silent = newPhone();
+    auto owner = newPhone();
+    std::string token = pair(*owner);
+    auto slow = newPhone();
+    slow->setDeviceID(owner->deviceID());
+    slow->hello(true);
+    clockMs += 10'000;
+    server->pairing().tick();
+    EXPECT_TRUE(pumpUntil([&] { return silent->closed(); })) << "no hello in 10 s";
+    EXPECT_FALSE(slow->closed());
+    clockMs += 20'000;
+    server->pairing().tick();
+    EXPECT_TRUE(pumpUntil([&] { return slow->closed(); })) << "no reconnect in 30 s";
+
+    auto unanswered = newPhone();
+    unanswered->hello(false);
+    clockMs += 5 * 60'000;
+    server->pairing().tick();
+    EXPECT_EQ(rejection(*unanswered), "Pairing timed out");
+    EXPECT_FALSE(server->pairingRequest());
+}
+
+TEST_F(Pairing, AuthenticatedConnectionsAreCappedPerPhoneAndInAll)
+{
+    ServerLimits limits;
+    limits.authenticatedConnections = 3;
+    restart(limits);
+    auto first = newPhone("Ada");
+    std::string token = pair(*first);
+    auto again = [&] {
+        auto phone = newPhone("Ada");
+        phone->setDeviceID(first->deviceID());
+        phone->hello(true);
+        phone->reconnect(token);
+        return phone;
+    };
+    auto second = again();
+    auto third = again(); // the oldest of the three gives way
+    EXPECT_TRUE(pumpUntil([&] { return server->devices().size() == 2; }));
+    EXPECT_TRUE(first->closed());
+    EXPECT_FALSE(second->closed());
+    auto other = pairedPhone("Bo"); // the third in all
+    auto full = newPhone("Cy");
+    full->hello(false);
+    EXPECT_FALSE(full->handshake().keyExchange()) << "no key work for a connection that cannot stay";
+    EXPECT_TRUE(pumpUntil([&] { return full->closed(); }));
+}
+
+TEST_F(Pairing, NamesAreCleanedBeforeTheyAreStoredOrShown)
+{
+    // Right-to-left override, zero-width space, line separator, escape.
+    pairedPhone("Ada\u202E\u200Benohp\u2028\x1b[2Jx");
+    ASSERT_EQ(server->trustedDevices().size(), 1u);
+    EXPECT_EQ(server->trustedDevices()[0].name, "Adaenohp[2Jx");
+    EXPECT_EQ(server->devices()[0].name, QStringLiteral("Adaenohp[2Jx"));
+}
+
+TEST_F(Pairing, RecordsThatDoNotOpenAndPlainCommandsGetNowhere)
+{
+    auto plain = newPhone();
+    plain->sendPlain(msg::Authenticate{});
+    plain->sendPlain(msg::Run{makeUuid(systemRandom()), command::QuitAllApps{}});
+    EXPECT_TRUE(plain->takeReceived().empty());
+    EXPECT_TRUE(server->devices().empty());
+
+    // On an open session, a replayed or a forged record ends it.
+    Bytes forged(12 + 16 + 16, 0);
+    forged[6] = 1; // a counter far ahead
+    for (bool replay : {true, false}) {
+        auto phone = pairedPhone();
+        phone->send(msg::RequestInfo{});
+        phone->sendRaw(replay ? phone->lastFrame() : encodeFrame(FrameKind::sealed, forged));
+        EXPECT_TRUE(pumpUntil([&] { return phone->closed(); })) << replay;
+    }
+}
+
+} // namespace
+} // namespace orvane::test

@@ -1,0 +1,180 @@
+// The registry of connections and what it allows them: small frames until
+// a phone has authenticated, a bounded number waiting, and budgets for what
+// arrives and what waits to be written, over all connections.
+#include "support/server_rig.h"
+
+#include <QSignalSpy>
+#include <QUrlQuery>
+
+namespace orvane::test {
+namespace {
+
+using Registry = ServerFixture;
+
+TEST_F(Registry, FramesStaySmallUntilAuthentication)
+{
+    auto big = newPhone();
+    big->sendRaw(Bytes{0, 1, 0, 1, 0}); // 65,537: just over the limit
+    EXPECT_TRUE(pumpUntil([&] { return big->closed(); }));
+    auto fits = newPhone();
+    fits->sendRaw(Bytes{0, 1, 0, 0, 0}); // exactly 64 KiB is allowed
+    settle();
+    EXPECT_FALSE(fits->closed());
+    auto paired = pairedPhone();
+    paired->sendSealedBody(FrameKind::binary, Bytes(200'000, 'x')); // ignored, but accepted
+    settle();
+    EXPECT_FALSE(paired->closed());
+}
+
+TEST_F(Registry, MakesRoomByClosingTheOldestWaitingConnection)
+{
+    auto pairing = newPhone("Pairing");
+    pairing->hello(false);
+    std::vector<std::unique_ptr<TestPhone>> waiting;
+    for (std::size_t i = 1; i < ConnectionGuard::maximumUnauthenticated; ++i)
+        waiting.push_back(newPhone());
+    auto late = newPhone("Late");
+    EXPECT_TRUE(pumpUntil([&] { return waiting[0]->closed(); }));
+    EXPECT_FALSE(pairing->closed()); // the phone that is pairing keeps its place
+    EXPECT_FALSE(late->closed());
+}
+
+TEST(GuardPolicy, EvictsRefusedThenSilentThenHandshakingAndNeverThePairing)
+{
+    ConnectionGuard guard;
+    std::vector<Uuid> ids(ConnectionGuard::maximumUnauthenticated);
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        ids[i].bytes[0] = static_cast<std::uint8_t>(i + 1);
+        guard.admitted(ids[i]);
+    }
+    for (std::size_t i = 0; i < 3; ++i)
+        guard.greeted(ids[i]);
+    guard.refused(ids[40]);
+    EXPECT_EQ(guard.makeRoom(ids[3]), ids[40]);
+    guard.admitted(ids[40]);
+    EXPECT_EQ(guard.makeRoom(ids[3]), ids[4]);
+    // A whole batch is admitted before anything is closed for it; the next
+    // batch trims the list back.
+    EXPECT_TRUE(guard.beginBatch(std::nullopt).empty());
+    Uuid extra;
+    extra.bytes[0] = 200;
+    guard.admitted(extra);
+    guard.admitted(ids[4]);
+    EXPECT_EQ(guard.makeRoom(std::nullopt), std::nullopt);
+    guard.endBatch();
+    EXPECT_EQ(guard.beginBatch(std::nullopt).size(), 1u);
+}
+
+TEST_F(Registry, RepliesWaitForAPhoneThatDoesNotRead)
+{
+    auto phone = pairedPhone();
+    std::vector<std::string> ids;
+    for (int i = 0; i < 500; ++i) {
+        QString id = QStringLiteral("org.example.app%1").arg(i % 100);
+        fakes.applications->installed.push_back({id, id, id, {}});
+        ids.push_back(id.toStdString()); // each one five times
+    }
+    fakes.applications->iconSize = 200'000;
+    for (std::uint32_t id = 1; id <= 20; ++id)
+        windows->windows.push_back(MacWindow{id, "app", "App", "Window", false});
+    phone->transport().holdSends = true;
+    auto icons = [&] {
+        std::size_t n = 0;
+        for (const auto& r : phone->takeReceived())
+            n += std::holds_alternative<msg::AppIcon>(r.message);
+        return n;
+    };
+    for (int request = 0; request < 40; ++request) {
+        phone->send(msg::RequestIcons{{ids}});
+        phone->send(msg::RequestWindows{});
+    }
+    settle();
+    // One icon and one thumbnail in flight; the rest wait to be read.
+    EXPECT_EQ(icons(), 1u);
+    EXPECT_LE(server->bytesWaiting(), 500'000u);
+
+    phone->transport().holdSends = false;
+    phone->transport().drain();
+    std::size_t received = 1;
+    EXPECT_TRUE(pumpUntil([&] { return (received += icons()) == 100; }, 20'000))
+        << received << " icons: every application once, none dropped";
+}
+
+TEST_F(Registry, AConnectionThatNeverReadsIsClosedOverItsBudget)
+{
+    ServerLimits limits;
+    limits.outputBudgetBytes = 10'000;
+    limits.overOutputBudgetCloseMs = 100;
+    restart(limits);
+    auto phone = pairedPhone();
+    for (int i = 0; i < 200; ++i) {
+        QString id = QStringLiteral("org.example.app%1").arg(i);
+        fakes.applications->installed.push_back({id, id, id, {}});
+    }
+    phone->transport().holdSends = true;
+    for (int i = 0; i < 20; ++i)
+        phone->send(msg::RequestApps{});
+    EXPECT_TRUE(phone->transport().readingPaused) << "no more requests read";
+    EXPECT_TRUE(pumpUntil([&] { return phone->closed(); }));
+}
+
+TEST_F(Registry, FramesStillArrivingShareOneBudget)
+{
+    ServerLimits limits;
+    limits.frameBudgetBytes = 1'000'000;
+    restart(limits);
+    std::vector<std::unique_ptr<TestPhone>> phones;
+    for (int i = 0; i < 8; ++i) {
+        phones.push_back(pairedPhone("Phone " + std::to_string(i)));
+        phones.back()->sendRaw(Bytes{0, 0x04, 0x93, 0xE0, 3}); // a 300 kB frame ...
+        phones.back()->sendRaw(Bytes(300'000 - 2, 0));        // ... all but its last byte
+        EXPECT_LE(server->bufferedFrameBytes(), limits.frameBudgetBytes);
+    }
+    settle();
+    EXPECT_EQ(std::count_if(phones.begin(), phones.end(), [](auto& p) { return p->closed(); }), 5);
+    for (auto& phone : phones)
+        if (phone->transport().callbacks.onState)
+            phone->transport().callbacks.onState(TransportState::cancelled);
+    EXPECT_TRUE(pumpUntil([&] { return server->bufferedFrameBytes() == 0; }));
+}
+
+TEST_F(Registry, PublishesOnlyRealChangesAndKeepsFiftyActivityEntries)
+{
+    EXPECT_TRUE(server->screenRecordingGranted()) << "read at start, not at the first poll";
+    QSignalSpy devices(server.get(), &OrvaneServer::devicesChanged);
+    QSignalSpy request(server.get(), &OrvaneServer::pairingRequestChanged);
+    auto phone = newPhone();
+    phone->hello(false);
+    EXPECT_EQ(request.count(), 1);
+    phone->sendPlain(msg::PairingMethod{{false}}); // the same request: no notice
+    EXPECT_EQ(request.count(), 1);
+    phone->typeCode(server->pairingRequest()->code.toStdString());
+    EXPECT_EQ(devices.count(), 1);
+    EXPECT_EQ(request.count(), 2);
+    auto published = server->property("devices").value<OrvaneServer::DeviceList>();
+    ASSERT_EQ(published.size(), 1u);
+    EXPECT_EQ(published[0].id, phone->connectionID());
+
+    for (int i = 0; i < 60; ++i)
+        server->addActivity(QString::number(i), "Mac", true);
+    ASSERT_EQ(server->activity().size(), 50u);
+    EXPECT_EQ(server->activity().front().text, "59");
+    EXPECT_EQ(server->activity().back().text, "10");
+}
+
+TEST(PairingLink, IsAPercentEncodedUrlTheParserReadsBack)
+{
+    const PairingUrl pairing{"Zoë's Desk & Co", "012345", "ab-_cd"};
+    const std::string url = buildPairingUrl(pairing);
+    EXPECT_EQ(url.rfind("orvane://pair?v=1&m=", 0), 0u);
+    QUrlQuery query(QUrl(QString::fromStdString(url)));
+    EXPECT_EQ(query.queryItemValue("m", QUrl::FullyDecoded), QString::fromUtf8("Zoë's Desk & Co"));
+    auto parsed = parsePairingUrl(url);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->computerName, pairing.computerName);
+    EXPECT_EQ(parsed->code, "012345");
+    EXPECT_EQ(parsed->qrKey, "ab-_cd");
+}
+
+} // namespace
+} // namespace orvane::test

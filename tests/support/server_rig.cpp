@@ -1,0 +1,95 @@
+#include "server_rig.h"
+
+#include <QDeadlineTimer>
+
+namespace orvane::test {
+
+ServerRig::ServerRig(ServerLimits limits, bool realClock) : realClock(realClock)
+{
+    restart(limits);
+}
+
+ServerRig::~ServerRig()
+{
+    if (server)
+        server->setPairingPanel(nullptr);
+}
+
+void ServerRig::restart(ServerLimits limits)
+{
+    server.reset();
+    commands.reset();
+    settings = std::make_unique<Settings>(settingsPath());
+    const std::string root = dir.path().toStdString() + "/root";
+    macInfo = std::make_unique<MacInfoProvider>(SystemFiles(root), [](bool) -> std::optional<Bytes> {
+        return Bytes{1, 2, 3};
+    });
+    stats = std::make_unique<StatsProvider>(
+        SystemFiles(root), [this] { return fakes.applications->running; },
+        [this] { return clockMs * 1'000'000; }, 100);
+    CommandSet::Overrides overrides;
+    overrides.media = std::make_unique<FakeMedia>();
+    overrides.system = std::make_unique<FakeSystem>();
+    overrides.windows = std::make_unique<FakeWindowCommands>();
+    media = static_cast<FakeMedia*>(overrides.media.get());
+    system = static_cast<FakeSystem*>(overrides.system.get());
+    windows = static_cast<FakeWindowCommands*>(overrides.windows.get());
+    std::function<qint64()> clock = [this] { return clockMs; };
+    if (realClock)
+        clock = [] { return QDeadlineTimer::current().deadline(); };
+    commands = std::make_unique<CommandSet>(fakes.platform, *settings, *macInfo, *stats, clock,
+                                            std::move(overrides));
+    ServerEnvironment env;
+    env.computerName = QStringLiteral("Desk");
+    auto fakeAdvertiser = std::make_unique<FakeAdvertiser>();
+    advertiser = fakeAdvertiser.get();
+    env.advertiser = std::move(fakeAdvertiser);
+    env.port = port;
+    env.settings = settings.get();
+    env.commands = &commands->dispatcher;
+    env.queries = &commands->queries;
+    env.pointer = &commands->pointer;
+    env.userActivity = &commands->userActivity;
+    env.workspaceEvents = fakes.events;
+    env.accessibilityCheck = [this] { return accessibility; };
+    env.screenRecordingCheck = [this] { return accessibility; };
+    env.monotonicMs = clock;
+    env.receivedFilesFolder = receivedFolder();
+    env.limits = limits;
+    server = std::make_unique<OrvaneServer>(std::move(env));
+    server->setPairingPanel(&panel);
+}
+
+std::unique_ptr<TestPhone> ServerRig::newPhone(std::string name)
+{
+    return std::make_unique<TestPhone>(*server, std::move(name));
+}
+
+std::string ServerRig::wrongCode() const
+{
+    const auto& request = server->pairingRequest();
+    return request && request->code == "000000" ? "000001" : "000000";
+}
+
+std::string ServerRig::pair(TestPhone& phone)
+{
+    phone.hello(false);
+    const auto& request = server->pairingRequest();
+    EXPECT_TRUE(request.has_value());
+    if (!request)
+        return {};
+    phone.typeCode(request->code.toStdString());
+    phone.takeReceived();
+    EXPECT_TRUE(phone.handshake().token()) << "no paired message";
+    return phone.handshake().token().value_or("");
+}
+
+std::unique_ptr<TestPhone> ServerRig::pairedPhone(std::string name)
+{
+    auto phone = newPhone(std::move(name));
+    pair(*phone);
+    phone->takeReceived();
+    return phone;
+}
+
+} // namespace orvane::test

@@ -1,0 +1,99 @@
+#include "test_phone.h"
+
+#include "protocol/codec.h"
+
+#include <stdexcept>
+
+namespace orvane::test {
+
+TestPhone::TestPhone(OrvaneServer& server, std::string name)
+    : m_transport(std::make_shared<FakeTransport::Shared>()),
+      m_connectionID(makeUuid(systemRandom())), m_deviceID(makeUuid(systemRandom())),
+      m_name(std::move(name))
+{
+    server.acceptConnection(std::make_shared<FramedConnection>(
+                                TransportPtr(new FakeTransport(m_transport)), false),
+                            m_connectionID);
+}
+
+void TestPhone::hello(bool hasToken)
+{
+    auto key = crypto::X25519Key::fromPrivate(makeKey(systemRandom()));
+    carryOut(m_handshake.start(m_name, m_deviceID, hasToken, std::move(*key)));
+    readNew(); // the key exchange, if it came
+}
+
+void TestPhone::reconnect(const std::string& token)
+{
+    carryOut(m_handshake.reconnect(token));
+}
+
+void TestPhone::typeCode(const std::string& code)
+{
+    carryOut(m_handshake.useCode(code));
+}
+
+void TestPhone::scanQr(const PairingUrl& pairing)
+{
+    carryOut(m_handshake.useQr(pairing));
+}
+
+void TestPhone::carryOut(const HandshakeActions& actions)
+{
+    for (const HandshakeAction& action : actions) {
+        if (auto* plain = std::get_if<handshake::SendPlain>(&action))
+            sendPlain(plain->message);
+        else if (auto* sealed = std::get_if<handshake::SendSealed>(&action))
+            send(sealed->message);
+        else if (auto* keys = std::get_if<handshake::InstallKeys>(&action))
+            m_session = std::make_shared<SecureSession>(keys->keys);
+    }
+}
+
+void TestPhone::sendPlain(const OrvaneMessage& message)
+{
+    sendRaw(encodeFrame(FrameKind::message, asBytes(*encodeMessage(message))));
+}
+
+void TestPhone::send(const OrvaneMessage& message)
+{
+    sendSealedBody(FrameKind::message, asBytes(*encodeMessage(message)));
+}
+
+void TestPhone::sendSealedBody(FrameKind innerKind, ByteView body)
+{
+    if (!m_session)
+        throw std::logic_error("the phone has no session");
+    sendRaw(*m_session->sealFrame(innerKind, body));
+}
+
+void TestPhone::sendRaw(ByteView bytes)
+{
+    m_lastFrame.assign(bytes.begin(), bytes.end());
+    if (m_transport->callbacks.onBinary)
+        m_transport->callbacks.onBinary(bytes);
+}
+
+std::vector<TestPhone::Received> TestPhone::takeReceived()
+{
+    readNew();
+    return std::exchange(m_unread, {});
+}
+
+void TestPhone::readNew()
+{
+    std::vector<Received>& out = m_unread;
+    while (m_read < m_transport->sent.size()) {
+        ByteView frame = ByteView(m_transport->sent[m_read++]).subspan(4); // past the length
+        FrameEvent event = dispatchFrame(frame, m_session.get());
+        if (auto* plain = std::get_if<frame_event::PlainMessage>(&event)) {
+            out.push_back({plain->message, false});
+            carryOut(m_handshake.onPlain(plain->message));
+        } else if (auto* sealed = std::get_if<frame_event::Message>(&event)) {
+            out.push_back({sealed->message, true});
+            carryOut(m_handshake.onSealed(sealed->message));
+        }
+    }
+}
+
+} // namespace orvane::test

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "fake_transport.h"
+
+#include "protocol/phone_handshake.h"
+#include "server/orvane_server.h"
+
+namespace orvane::test {
+
+// A phone on a fake transport registered with the server. Its handshake is
+// the protocol core's own; the test reads what the server sent and decides
+// what the phone does next.
+class TestPhone {
+public:
+    TestPhone(OrvaneServer& server, std::string name = "Test Phone");
+
+    const Uuid& connectionID() const { return m_connectionID; }
+    const Uuid& deviceID() const { return m_deviceID; }
+    void setDeviceID(const Uuid& id) { m_deviceID = id; }
+    FakeTransport::Shared& transport() { return *m_transport; }
+    bool closed() const { return m_transport->cancelled; }
+    const PhoneHandshake& handshake() const { return m_handshake; }
+
+    void hello(bool hasToken);
+    void reconnect(const std::string& token);
+    void typeCode(const std::string& code);
+    void scanQr(const PairingUrl& pairing);
+
+    void send(const OrvaneMessage& message); // sealed
+    void sendPlain(const OrvaneMessage& message);
+    void sendSealedBody(FrameKind innerKind, ByteView body);
+    void sendRaw(ByteView bytes);
+    Bytes lastFrame() const { return m_lastFrame; }
+
+    // Everything the server sent since the last call, decoded with the
+    // phone's session of that moment; the handshake sees it first.
+    struct Received {
+        OrvaneMessage message;
+        bool sealed;
+    };
+    std::vector<Received> takeReceived();
+
+private:
+    void carryOut(const HandshakeActions& actions);
+    // Decodes what arrived, lets the handshake see it, and keeps it for
+    // takeReceived().
+    void readNew();
+
+    std::shared_ptr<FakeTransport::Shared> m_transport;
+    Uuid m_connectionID;
+    Uuid m_deviceID;
+    std::string m_name;
+    PhoneHandshake m_handshake;
+    std::shared_ptr<SecureSession> m_session;
+    std::size_t m_read = 0;
+    std::vector<Received> m_unread;
+    Bytes m_lastFrame;
+};
+
+template <class M>
+std::optional<M> find(const std::vector<TestPhone::Received>& received)
+{
+    for (const auto& r : received)
+        if (auto* m = std::get_if<M>(&r.message))
+            return *m;
+    return std::nullopt;
+}
+
+} // namespace orvane::test
