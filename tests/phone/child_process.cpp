@@ -93,6 +93,9 @@ void ChildProcess::readOutput()
             m_grew.notify_all();
         }
     }
+    std::lock_guard lock(m_lock);
+    m_streamsClosed = true;
+    m_grew.notify_all();
 }
 
 std::optional<std::vector<std::string>> ChildProcess::waitForLine(const std::regex& pattern,
@@ -144,6 +147,10 @@ std::optional<int> ChildProcess::wait(int timeoutMs)
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    // What the program wrote just before it ended may still be in the
+    // pipes. Programs it left running may hold them open, so this is bounded.
+    std::unique_lock lock(m_lock);
+    m_grew.wait_for(lock, std::chrono::seconds(2), [this] { return m_streamsClosed; });
     return m_status;
 }
 

@@ -53,6 +53,7 @@ private:
     std::string m_output;
     std::string m_errors;
     std::size_t m_scanned = 0; // bytes of m_output already searched past
+    bool m_streamsClosed = false;
     std::thread m_reader;
 };
 

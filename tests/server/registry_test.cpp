@@ -74,7 +74,7 @@ TEST_F(Registry, RepliesWaitForAPhoneThatDoesNotRead)
         fakes.applications->installed.push_back({id, id, id, {}});
         ids.push_back(id.toStdString()); // each one five times
     }
-    fakes.applications->iconSize = 200'000;
+    fakes.applications->iconSize = 50'000;
     for (std::uint32_t id = 1; id <= 20; ++id)
         windows->windows.push_back(MacWindow{id, "app", "App", "Window", false});
     phone->transport().holdSends = true;
@@ -91,7 +91,7 @@ TEST_F(Registry, RepliesWaitForAPhoneThatDoesNotRead)
     settle();
     // One icon and one thumbnail in flight; the rest wait to be read.
     EXPECT_EQ(icons(), 1u);
-    EXPECT_LE(server->bytesWaiting(), 500'000u);
+    EXPECT_LE(server->bytesWaiting(), 200'000u);
 
     phone->transport().holdSends = false;
     phone->transport().drain();
