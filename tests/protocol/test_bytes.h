@@ -16,8 +16,7 @@ inline Bytes fromHex(std::string_view hex)
     return bytes;
 }
 
-template <class Array = crypto::Key32>
-Array arrayFromHex(std::string_view hex)
+template <class Array = crypto::Key32> Array arrayFromHex(std::string_view hex)
 {
     Array array{};
     const Bytes bytes = fromHex(hex);

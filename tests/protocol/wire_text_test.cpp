@@ -48,26 +48,13 @@ template <class T> void expectBothWays(const T& value, std::string_view json)
 
 TEST(WireText, EveryMessageCase)
 {
-    const MacInfo fullInfo{"Desk",
-                           "MacBook Pro",
-                           "Mac15,3",
-                           "Apple M3",
-                           17'179'869'184,
-                           "14.5",
-                           0,
-                           true,
-                           false,
-                           1'000,
-                           9'223'372'036'854'775'807,
-                           3600.5,
-                           png};
+    const MacInfo fullInfo{"Desk", "MacBook Pro", "Mac15,3", "Apple M3", 17179869184, "14.5", 0,
+                           true,   false,         1000,      INT64_MAX,  3600.5,      png};
     const MacInfo bareInfo{"Mac", "", "", "", 0, "", {}, false, true, {}, {}, 0.5, {}};
     const NowPlaying track{MediaPlayer::spotify,     "Song", "Band", "LP", true, 12.5, 200.25, 70,
                            "https://i.example/a.jpg"};
-    const MacStats stats{12.5,
-                         -9'223'372'036'854'775'807 - 1,
-                         34'359'738'368,
-                         {{-2'147'483'648, "com.apple.Safari", "Safari", 0.25, 1'048'576}}};
+    const MacStats stats{
+        12.5, INT64_MIN, 34359738368, {{INT32_MIN, "com.apple.Safari", "Safari", 0.25, 1048576}}};
     const std::vector<std::pair<OrvaneMessage, const char*>> rows = {
         {msg::Hello{"iPhone", id, key32(), true},
          R"({"hello":{"deviceName":"iPhone","deviceID":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","publicKey":"AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8=","hasToken":true}})"},
@@ -106,10 +93,10 @@ TEST(WireText, EveryMessageCase)
         {msg::StartScreenShare{{true}}, R"({"startScreenShare":{"preview":true}})"},
         {msg::StopScreenShare{}, R"({"stopScreenShare":{}})"},
         {msg::ScreenShareError{{"No display"}}, R"({"screenShareError":{"_0":"No display"}})"},
-        {msg::Displays{{{4'294'967'295, "Studio Display", false, true, 5120, 2880}}, 4'294'967'295},
+        {msg::Displays{{{UINT32_MAX, "Studio Display", false, true, 5120, 2880}}, UINT32_MAX},
          R"({"displays":{"_0":[{"id":4294967295,"name":"Studio Display","isBuiltIn":false,"isMain":true,"width":5120,"height":2880}],"selectedID":4294967295}})"},
         {msg::Cursor{0.5, -0.25}, R"({"cursor":{"x":0.5,"y":-0.25}})"},
-        {msg::SelectDisplay{{4'294'967'295}}, R"({"selectDisplay":{"_0":4294967295}})"},
+        {msg::SelectDisplay{{UINT32_MAX}}, R"({"selectDisplay":{"_0":4294967295}})"},
         {msg::Pointer{{pointer::Click{0.5, 0.25, false, 2}}},
          R"({"pointer":{"_0":{"click":{"x":0.5,"y":0.25,"right":false,"count":2}}}})"},
         {msg::Pointer{{pointer::DragBegan{{0.125, 0.5}}}},
@@ -140,7 +127,7 @@ TEST(WireText, EveryMessageCase)
          R"({"clipboard":{"_0":"caf\u00e9 \ud83c\udfb5 \"q\"\n"}})"},
         {msg::Clipboard{}, R"({"clipboard":{}})"},
         {msg::RequestWindows{}, R"({"requestWindows":{}})"},
-        {msg::Windows{{{{4'294'967'295, "com.apple.Terminal", "Terminal", "", true}}}},
+        {msg::Windows{{{{UINT32_MAX, "com.apple.Terminal", "Terminal", "", true}}}},
          R"({"windows":{"_0":[{"id":4294967295,"bundleID":"com.apple.Terminal","appName":"Terminal","title":"","isFrontmost":true}]}})"},
         {msg::WindowThumbnail{7, jpeg}, R"({"windowThumbnail":{"id":7,"jpeg":"\/9j\/4A=="}})"},
         {msg::RequestStats{}, R"({"requestStats":{}})"},
@@ -198,8 +185,8 @@ TEST(WireText, EveryCommandCase)
         {command::PlayMusic{"jazz", {}}, R"({"playMusic":{"query":"jazz"}})"},
         {command::PressKey{{Key::down, {}}, 3},
          R"({"pressKey":{"_0":{"key":"down","modifiers":[]},"times":3}})"},
-        {command::FocusWindow{{4'294'967'295}}, R"({"focusWindow":{"_0":4294967295}})"},
-        {command::ForceQuit{{2'147'483'647}}, R"({"forceQuit":{"pid":2147483647}})"},
+        {command::FocusWindow{{UINT32_MAX}}, R"({"focusWindow":{"_0":4294967295}})"},
+        {command::ForceQuit{{INT32_MAX}}, R"({"forceQuit":{"pid":2147483647}})"},
     };
     for (const auto& [value, json] : rows)
         expectBothWays(value, json);
