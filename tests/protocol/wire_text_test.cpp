@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cmath>
+#include <sstream>
 
 namespace orvane {
 namespace {
@@ -99,23 +100,6 @@ TEST(WireText, EveryMessageCase)
         {msg::SelectDisplay{{UINT32_MAX}}, R"({"selectDisplay":{"_0":4294967295}})"},
         {msg::Pointer{{pointer::Click{0.5, 0.25, false, 2}}},
          R"({"pointer":{"_0":{"click":{"x":0.5,"y":0.25,"right":false,"count":2}}}})"},
-        {msg::Pointer{{pointer::DragBegan{{0.125, 0.5}}}},
-         R"({"pointer":{"_0":{"dragBegan":{"x":0.125,"y":0.5}}}})"},
-        {msg::Pointer{{pointer::DragChanged{{0.25, 0.5}}}},
-         R"({"pointer":{"_0":{"dragChanged":{"x":0.25,"y":0.5}}}})"},
-        {msg::Pointer{{pointer::DragEnded{{0.375, 0.5}}}},
-         R"({"pointer":{"_0":{"dragEnded":{"x":0.375,"y":0.5}}}})"},
-        {msg::Pointer{{pointer::MoveBy{{-1.5, 2.5}}}},
-         R"({"pointer":{"_0":{"moveBy":{"dx":-1.5,"dy":2.5}}}})"},
-        {msg::Pointer{{pointer::ClickAtCursor{true, 1}}},
-         R"({"pointer":{"_0":{"clickAtCursor":{"right":true,"count":1}}}})"},
-        {msg::Pointer{{pointer::PressAtCursor{}}}, R"({"pointer":{"_0":{"pressAtCursor":{}}}})"},
-        {msg::Pointer{{pointer::DragBy{{3.5, -4.5}}}},
-         R"({"pointer":{"_0":{"dragBy":{"dx":3.5,"dy":-4.5}}}})"},
-        {msg::Pointer{{pointer::ReleaseAtCursor{}}},
-         R"({"pointer":{"_0":{"releaseAtCursor":{}}}})"},
-        {msg::Pointer{{pointer::Scroll{{0.5, -12.5}}}},
-         R"({"pointer":{"_0":{"scroll":{"dx":0.5,"dy":-12.5}}}})"},
         {msg::FrontmostApp{{MacApp{"com.apple.Terminal", "Terminal"}}},
          R"({"frontmostApp":{"_0":{"bundleID":"com.apple.Terminal","name":"Terminal"}}})"},
         {msg::FrontmostApp{}, R"({"frontmostApp":{}})"},
@@ -133,6 +117,25 @@ TEST(WireText, EveryMessageCase)
         {msg::RequestStats{}, R"({"requestStats":{}})"},
         {msg::Stats{{stats}},
          R"({"stats":{"_0":{"cpu":12.5,"memoryUsed":-9223372036854775808,"memoryTotal":34359738368,"apps":[{"pid":-2147483648,"bundleID":"com.apple.Safari","name":"Safari","cpu":0.25,"memory":1048576}]}}})"},
+    };
+    for (const auto& [value, json] : rows)
+        expectBothWays(value, json);
+}
+
+TEST(WireText, EveryPointerCase)
+{
+    const std::vector<std::pair<PointerEvent, const char*>> rows = {
+        {pointer::Click{0.5, 0.25, true, 1},
+         R"({"click":{"x":0.5,"y":0.25,"right":true,"count":1}})"},
+        {pointer::DragBegan{{0.125, 0.5}}, R"({"dragBegan":{"x":0.125,"y":0.5}})"},
+        {pointer::DragChanged{{0.25, 0.5}}, R"({"dragChanged":{"x":0.25,"y":0.5}})"},
+        {pointer::DragEnded{{0.375, 0.5}}, R"({"dragEnded":{"x":0.375,"y":0.5}})"},
+        {pointer::MoveBy{{-1.5, 2.5}}, R"({"moveBy":{"dx":-1.5,"dy":2.5}})"},
+        {pointer::ClickAtCursor{true, 3}, R"({"clickAtCursor":{"right":true,"count":3}})"},
+        {pointer::PressAtCursor{}, R"({"pressAtCursor":{}})"},
+        {pointer::DragBy{{3.5, -4.5}}, R"({"dragBy":{"dx":3.5,"dy":-4.5}})"},
+        {pointer::ReleaseAtCursor{}, R"({"releaseAtCursor":{}})"},
+        {pointer::Scroll{{0.5, -12.5}}, R"({"scroll":{"dx":0.5,"dy":-12.5}})"},
     };
     for (const auto& [value, json] : rows)
         expectBothWays(value, json);
@@ -192,42 +195,52 @@ TEST(WireText, EveryCommandCase)
         expectBothWays(value, json);
 }
 
-// Every text-valued enumeration, its texts in declaration order.
+std::vector<std::string> words(std::string_view text)
+{
+    std::vector<std::string> out;
+    std::istringstream in{std::string(text)};
+    for (std::string word; in >> word;)
+        out.push_back(word);
+    return out;
+}
+
+// Every text-valued enumeration, its texts in declaration order, inside the
+// command that carries it.
 TEST(WireText, EveryEnumText)
 {
-    const std::vector<std::string> keys = {
-        "a",    "b", "c", "d",     "e",      "f",   "g",      "h",      "i",    "j",     "k",
-        "l",    "m", "n", "o",     "p",      "q",   "r",      "s",      "t",    "u",     "v",
-        "w",    "x", "y", "z",     "0",      "1",   "2",      "3",      "4",    "5",     "6",
-        "7",    "8", "9", "space", "return", "tab", "delete", "escape", "left", "right", "up",
-        "down", ",", ".", "/",     "-",      "=",   "[",      "]",      "`"};
+    const auto keys =
+        words("a b c d e f g h i j k l m n o p q r s t u v w x y z 0 1 2 3 4 5 6 7 8 9 "
+              "space return tab delete escape left right up down , . / - = [ ] `");
     ASSERT_EQ(keys.size(), 53u);
     for (std::size_t i = 0; i < keys.size(); ++i)
         expectBothWays<OrvaneCommand>(command::PressShortcut{{{Key(i), {}}}},
                                       R"({"keyShortcut":{"_0":{"key":")" + keys[i] +
                                           R"(","modifiers":[]}}})");
-    const std::vector<std::string> windowActions = {"fullScreen", "minimize", "hideApp",
-                                                    "close",      "leftHalf", "rightHalf",
-                                                    "maximize",   "center",   "nextWindow"};
-    for (std::size_t i = 0; i < windowActions.size(); ++i)
+    const auto actions =
+        words("fullScreen minimize hideApp close leftHalf rightHalf maximize center nextWindow");
+    for (std::size_t i = 0; i < actions.size(); ++i)
         expectBothWays<OrvaneCommand>(command::Window{{WindowAction(i)}},
-                                      R"({"window":{"_0":")" + windowActions[i] + R"("}})");
-    const std::vector<std::string> folders = {"downloads",    "desktop", "documents",
-                                              "applications", "home",    "orvane"};
+                                      R"({"window":{"_0":")" + actions[i] + R"("}})");
+    const auto folders = words("downloads desktop documents applications home orvane");
     for (std::size_t i = 0; i < folders.size(); ++i)
         expectBothWays<OrvaneCommand>(command::OpenFolder{{MacFolder(i)}},
                                       R"({"openFolder":{"_0":")" + folders[i] + R"("}})");
-    expectBothWays<OrvaneCommand>(command::PlayMusic{"", MediaPlayer::spotify},
-                                  R"({"playMusic":{"query":"","player":"spotify"}})");
+    const auto players = words("spotify music");
+    for (std::size_t i = 0; i < players.size(); ++i)
+        expectBothWays<OrvaneCommand>(command::PlayMusic{"", MediaPlayer(i)},
+                                      R"({"playMusic":{"query":"","player":")" + players[i] +
+                                          R"("}})");
+}
+
+// A message padded with arrays nested `depth` deep.
+std::string nested(int depth)
+{
+    return R"({"requestStats":{},"x":)" + std::string(depth, '[') + std::string(depth, ']') + "}";
 }
 
 // Other spellings a sender may use, which decode to the same values.
 TEST(WireText, AcceptedSpellings)
 {
-    const auto nested = [](int depth) {
-        return R"({"requestStats":{},"x":)" + std::string(depth, '[') + std::string(depth, ']') +
-               "}";
-    };
     const std::vector<std::pair<std::string, OrvaneMessage>> rows = {
         {R"({"nowPlaying":{"_0":null}})", msg::Track{}},
         {R"({"frontmostApp":{"_0":null}})", msg::FrontmostApp{}},
@@ -254,14 +267,23 @@ struct Refused {
     std::string where = {};
 };
 
+// Each row fails to decode, for the reason it names.
+template <class T> void expectRefused(const std::vector<Refused>& rows)
+{
+    for (const auto& row : rows) {
+        const auto decoded = decodeJson<T>(row.json);
+        ASSERT_FALSE(decoded.ok()) << row.json;
+        EXPECT_EQ(decoded.error().kind, row.kind) << row.json;
+        if (!row.where.empty()) {
+            EXPECT_EQ(decoded.error().where, row.where);
+        }
+    }
+}
+
 TEST(WireText, RefusedMessages)
 {
-    const auto nested = [](int depth) {
-        return R"({"requestStats":{},"x":)" + std::string(depth, '[') + std::string(depth, ']') +
-               "}";
-    };
     const std::string run = R"({"run":{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","command":)";
-    const Refused rows[] = {
+    expectRefused<OrvaneMessage>({
         {R"({"requestStats":null})", ErrorKind::wrongType},
         {R"({"requestStats":true})", ErrorKind::wrongType},
         {R"({"requestStats":[]})", ErrorKind::wrongType},
@@ -299,22 +321,14 @@ TEST(WireText, RefusedMessages)
         {"", ErrorKind::malformed},
         {nested(64), ErrorKind::tooDeep},
         {nested(1'000'000), ErrorKind::tooDeep}, // would overflow a recursive walk
-    };
-    for (const auto& row : rows) {
-        const auto decoded = decodeMessage(asBytes(row.json));
-        ASSERT_FALSE(decoded.ok()) << row.json;
-        EXPECT_EQ(decoded.error().kind, row.kind) << row.json;
-        if (!row.where.empty()) {
-            EXPECT_EQ(decoded.error().where, row.where);
-        }
-    }
+    });
     EXPECT_EQ(decodeMessage(asBytes("{}")).error().message,
               "Invalid number of keys found, expected one.");
 }
 
 TEST(WireText, RefusedCommands)
 {
-    const Refused rows[] = {
+    expectRefused<OrvaneCommand>({
         {R"({"keyShortcut":{"_0":{"key":"c"}}})", ErrorKind::missing},
         {R"({"keyShortcut":{"_0":{"key":"C","modifiers":[]}}})", ErrorKind::invalidValue},
         {R"({"keyShortcut":{"_0":{"key":"digit1","modifiers":[]}}})", ErrorKind::invalidValue},
@@ -329,12 +343,7 @@ TEST(WireText, RefusedCommands)
         {R"({"forceQuit":{"pid":-2147483649}})", ErrorKind::outOfRange},
         {R"({"forceQuit":{"pid":12.0}})", ErrorKind::wrongType},
         {R"({"focusWindow":{"_0":-1}})", ErrorKind::outOfRange},
-    };
-    for (const auto& row : rows) {
-        const auto decoded = decodeJson<OrvaneCommand>(row.json);
-        ASSERT_FALSE(decoded.ok()) << row.json;
-        EXPECT_EQ(decoded.error().kind, row.kind) << row.json;
-    }
+    });
 }
 
 TEST(WireText, EncodingRepairsTextAndRefusesNonFiniteNumbers)
