@@ -329,6 +329,7 @@ TEST(WireText, RefusedMessages)
 TEST(WireText, RefusedCommands)
 {
     expectRefused<OrvaneCommand>({
+        {R"({"teleport":{}})", ErrorKind::caseKeys},
         {R"({"keyShortcut":{"_0":{"key":"c"}}})", ErrorKind::missing},
         {R"({"keyShortcut":{"_0":{"key":"C","modifiers":[]}}})", ErrorKind::invalidValue},
         {R"({"keyShortcut":{"_0":{"key":"digit1","modifiers":[]}}})", ErrorKind::invalidValue},
