@@ -1,26 +1,14 @@
 #include "protocol/dispatch.h"
 #include "protocol/secure_session.h"
+#include "test_bytes.h"
 
 #include <gtest/gtest.h>
 
 namespace orvane {
 namespace {
 
+using test::concat;
 using Status = FrameDecoder::Status;
-
-Bytes concat(std::initializer_list<ByteView> parts)
-{
-    Bytes out;
-    for (ByteView part : parts) {
-        out.insert(out.end(), part.begin(), part.end());
-    }
-    return out;
-}
-
-Bytes bytesOf(std::string_view text)
-{
-    return Bytes(text.begin(), text.end());
-}
 
 Bytes lengthField(std::uint32_t n)
 {
@@ -70,9 +58,8 @@ TEST(FrameDecoder, SurvivesEverySplitOfAStream)
     FrameDecoder decoder;
     std::vector<Bytes> frames;
     for (std::size_t i = 0; i < stream.size(); ++i) {
-        for (Bytes& frame : feedAll(decoder, {all.subspan(i, 1)}).first) {
+        for (Bytes& frame : feedAll(decoder, {all.subspan(i, 1)}).first)
             frames.push_back(std::move(frame));
-        }
     }
     EXPECT_EQ(frames, expected);
 }
@@ -173,17 +160,14 @@ SessionKeys keys(std::uint8_t send, std::uint8_t receive)
     return k;
 }
 
-TEST(Dispatch, PlainFrames)
+TEST(Dispatch, PlainFramesActOnlyOnMessages)
 {
     SecureSession computer(keys(1, 2));
-    const Bytes json = bytesOf(R"({"requestInfo":{}})");
-    const std::vector<std::pair<Bytes, Expect>> cases = {{concat({Bytes{0}, json}), plainMessage},
-                                                         {{0, '{'}, ignored},
-                                                         {{}, ignored},
-                                                         {concat({Bytes{1}, json}), ignored},
-                                                         {concat({Bytes{2}, json}), ignored},
-                                                         {concat({Bytes{4}, json}), ignored},
-                                                         {concat({Bytes{255}, json}), ignored}};
+    const ByteView json = asBytes(R"({"requestInfo":{}})");
+    std::vector<std::pair<Bytes, Expect>> cases = {
+        {concat({Bytes{0}, json}), plainMessage}, {{0, '{'}, ignored}, {{}, ignored}};
+    for (std::uint8_t kind : {1, 2, 4, 255})
+        cases.push_back({concat({Bytes{kind}, json}), ignored});
     for (const auto& [frame, expected] : cases) {
         EXPECT_EQ(dispatchFrame(frame, nullptr).index(), std::size_t(expected));
         EXPECT_EQ(dispatchFrame(frame, &computer).index(), std::size_t(expected)) << "with keys";
@@ -215,7 +199,7 @@ TEST(Dispatch, SealedRecordsByInnerKind)
     const Bytes record = *phone.seal(concat({Bytes{1}, asBytes("jpeg")}));
     const auto event = dispatchSealed(record, &computer);
     ASSERT_EQ(event.index(), std::size_t(binary));
-    EXPECT_EQ(std::get<frame_event::Binary>(event).body, bytesOf("jpeg"));
+    EXPECT_EQ(std::get<frame_event::Binary>(event).body, concat({asBytes("jpeg")}));
 }
 
 TEST(Dispatch, RecordsThatDoNotOpenAreDecryptFailures)
