@@ -9,7 +9,7 @@ using namespace orvane;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    RelayReassembler relay;
+    FrameReassembler relay;
     FrameDecoder reference;
     std::size_t at = 0;
     while (at + 2 <= size) {

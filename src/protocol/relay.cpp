@@ -28,7 +28,7 @@ std::string relayRoomAddress(std::string_view baseUrl, std::string_view room, st
     return address;
 }
 
-RelayText RelayReassembler::onText(ByteView text)
+RelayText FrameReassembler::onText(ByteView text)
 {
     // An exact byte comparison: both texts are ASCII, so anything that is not
     // valid UTF-8, differs in case or carries a blank simply does not match.
@@ -45,7 +45,7 @@ RelayText RelayReassembler::onText(ByteView text)
     return RelayText::ignored;
 }
 
-FrameDecoder::Status RelayReassembler::onBinary(ByteView bytes,
+FrameDecoder::Status FrameReassembler::onBinary(ByteView bytes,
                                                 const FrameDecoder::FrameHandler& onFrame,
                                                 std::size_t* consumed)
 {

@@ -19,10 +19,11 @@ std::string relayRoomAddress(std::string_view baseUrl, std::string_view room,
 
 enum class RelayText { peerOn, peerOff, ignored };
 
-// Reassembles the frame stream that arrives as relay WebSocket messages.
-// Chunk boundaries carry no meaning; "peer:on" discards a half frame left
-// by a phone that went away.
-class RelayReassembler {
+// Turns what a connection receives into whole frames, whether it is a TCP
+// byte stream or the binary messages of a relay WebSocket, whose boundaries
+// carry no meaning. A relay's "peer:on" discards a half frame left by a
+// phone that went away.
+class FrameReassembler {
 public:
     // Classifies a text message; "peer:on" also resets the buffer.
     RelayText onText(ByteView text);

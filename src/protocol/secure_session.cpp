@@ -14,22 +14,22 @@ using crypto::Nonce;
 using crypto::tagSize;
 
 constexpr std::string_view infoLabel = "Orvane v1";
-constexpr std::string_view phoneToMac = "phone->mac";
-constexpr std::string_view macToPhone = "mac->phone";
-static_assert(phoneToMac.size() == macToPhone.size());
+constexpr std::string_view phoneToComputer = "phone->mac";
+constexpr std::string_view computerToPhone = "mac->phone";
+static_assert(phoneToComputer.size() == computerToPhone.size());
 
 constexpr std::size_t publicKeySize = 32;
 constexpr std::size_t nonceSize = 12;
 
-bool deriveKey(ByteView secret, ByteView salt, ByteView phonePublicKey, ByteView macPublicKey,
+bool deriveKey(ByteView secret, ByteView salt, ByteView phonePublicKey, ByteView computerPublicKey,
                std::string_view direction, Key32& key)
 {
     // Binding both public keys into every key means a session only works
     // between the two ends that actually took part in this exchange.
-    std::array<std::uint8_t, infoLabel.size() + 2 * publicKeySize + phoneToMac.size()> info;
+    std::array<std::uint8_t, infoLabel.size() + 2 * publicKeySize + phoneToComputer.size()> info;
     auto cursor = std::copy(infoLabel.begin(), infoLabel.end(), info.begin());
     cursor = std::copy(phonePublicKey.begin(), phonePublicKey.end(), cursor);
-    cursor = std::copy(macPublicKey.begin(), macPublicKey.end(), cursor);
+    cursor = std::copy(computerPublicKey.begin(), computerPublicKey.end(), cursor);
     std::copy(direction.begin(), direction.end(), cursor);
     return crypto::hkdfSha256(secret, salt, info, key);
 }
@@ -109,21 +109,21 @@ Key32 saltOf(std::string_view label, std::initializer_list<std::string_view> par
 } // namespace
 
 std::optional<SessionKeys> deriveSessionKeys(SessionSide side, ByteView sharedSecret, ByteView salt,
-                                             ByteView phonePublicKey, ByteView macPublicKey)
+                                             ByteView phonePublicKey, ByteView computerPublicKey)
 {
-    if (phonePublicKey.size() != publicKeySize || macPublicKey.size() != publicKeySize) {
+    if (phonePublicKey.size() != publicKeySize || computerPublicKey.size() != publicKeySize) {
         return std::nullopt;
     }
     Key32 phoneSends{};
-    Key32 macSends{};
-    if (!deriveKey(sharedSecret, salt, phonePublicKey, macPublicKey, phoneToMac, phoneSends) ||
-        !deriveKey(sharedSecret, salt, phonePublicKey, macPublicKey, macToPhone, macSends)) {
+    Key32 computerSends{};
+    if (!deriveKey(sharedSecret, salt, phonePublicKey, computerPublicKey, phoneToComputer, phoneSends) ||
+        !deriveKey(sharedSecret, salt, phonePublicKey, computerPublicKey, computerToPhone, computerSends)) {
         return std::nullopt;
     }
     if (side == SessionSide::computer) {
-        return SessionKeys{macSends, phoneSends};
+        return SessionKeys{computerSends, phoneSends};
     }
-    return SessionKeys{phoneSends, macSends};
+    return SessionKeys{phoneSends, computerSends};
 }
 
 SecureSession::SecureSession(const SessionKeys& keys) : m_keys(keys) {}

@@ -20,7 +20,7 @@ struct SessionKeys {
 
 // HKDF-SHA256 over the X25519 secret, bound to both public keys.
 std::optional<SessionKeys> deriveSessionKeys(SessionSide side, ByteView sharedSecret, ByteView salt,
-                                             ByteView phonePublicKey, ByteView macPublicKey);
+                                             ByteView phonePublicKey, ByteView computerPublicKey);
 
 // A sealed record opened and split into its inner kind and body.
 struct OpenedRecord {

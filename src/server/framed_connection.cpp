@@ -7,8 +7,7 @@
 
 namespace orvane {
 
-FramedConnection::FramedConnection(TransportPtr transport, bool isRelay)
-    : m_transport(std::move(transport)), m_isRelay(isRelay)
+FramedConnection::FramedConnection(TransportPtr transport) : m_transport(std::move(transport))
 {
 }
 
@@ -96,7 +95,7 @@ void FramedConnection::receiveBytes(ByteView bytes)
 
 void FramedConnection::receiveText(ByteView text)
 {
-    if (m_cancelled || !m_isRelay)
+    if (m_cancelled || !isRelay())
         return;
     RelayText kind = m_reassembler.onText(text);
     if (kind != RelayText::ignored && onRelayPeer)

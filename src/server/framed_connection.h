@@ -25,7 +25,7 @@ public:
     static constexpr std::size_t defaultOutputBudget = 8 * 1024 * 1024;
     static constexpr int overBudgetCloseMs = 30'000;
 
-    FramedConnection(TransportPtr transport, bool isRelay);
+    explicit FramedConnection(TransportPtr transport);
     ~FramedConnection();
 
     FramedConnection(const FramedConnection&) = delete;
@@ -41,7 +41,7 @@ public:
 
     std::shared_ptr<SecureSession> session;
 
-    bool isRelay() const { return m_isRelay; }
+    bool isRelay() const { return m_transport->isRelay(); }
     QString peerDescription() const;
 
     // The longest frame this connection accepts. Owners keep it small until
@@ -76,8 +76,7 @@ private:
     void resumeReading();
 
     TransportPtr m_transport;
-    const bool m_isRelay;
-    RelayReassembler m_reassembler;
+    FrameReassembler m_reassembler;
     bool m_cancelled = false;
 
     std::size_t m_outputBudget = defaultOutputBudget;

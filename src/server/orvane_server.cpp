@@ -177,8 +177,7 @@ void OrvaneServer::takePendingConnections()
         if (!socket)
             break;
         socket->setParent(nullptr);
-        acceptConnection(std::make_shared<FramedConnection>(
-                             TransportPtr(new TcpTransport(socket)), /*isRelay=*/false),
+        acceptConnection(std::make_shared<FramedConnection>(TransportPtr(new TcpTransport(socket))),
                          makeUuid(m_random));
     }
     m_guard.endBatch();

@@ -38,7 +38,7 @@ TEST(Relay, RoomAndAddress)
 
 TEST(Relay, OnlyTheExactPresenceTextsCount)
 {
-    RelayReassembler relay;
+    FrameReassembler relay;
     EXPECT_EQ(relay.onText(asBytes("peer:on")), RelayText::peerOn);
     EXPECT_EQ(relay.onText(asBytes("peer:off")), RelayText::peerOff);
     for (std::string_view text :
@@ -48,7 +48,7 @@ TEST(Relay, OnlyTheExactPresenceTextsCount)
 }
 
 // Feeds one binary message; returns the frames it completed.
-std::vector<Bytes> receive(RelayReassembler& relay, ByteView message,
+std::vector<Bytes> receive(FrameReassembler& relay, ByteView message,
                            FrameDecoder::Status expected = FrameDecoder::Status::ok)
 {
     std::vector<Bytes> frames;
@@ -61,10 +61,10 @@ std::vector<Bytes> receive(RelayReassembler& relay, ByteView message,
     return frames;
 }
 
-TEST(RelayReassembler, MessageBoundariesCarryNoMeaning)
+TEST(FrameReassembler, MessageBoundariesCarryNoMeaning)
 {
     const Bytes ten = encodeFrame(FrameKind::sealed, Bytes{1, 2, 3, 4, 5});
-    RelayReassembler relay;
+    FrameReassembler relay;
     EXPECT_TRUE(receive(relay, ByteView(ten).first(3)).empty());
     EXPECT_EQ(receive(relay, ByteView(ten).subspan(3)).size(), 1u);
 
@@ -86,10 +86,10 @@ TEST(RelayReassembler, MessageBoundariesCarryNoMeaning)
     EXPECT_EQ(frames[0], Bytes(big.begin() + 4, big.end()));
 }
 
-TEST(RelayReassembler, PeerOnDiscardsAHalfFrame)
+TEST(FrameReassembler, PeerOnDiscardsAHalfFrame)
 {
     const Bytes frame = encodeFrame(FrameKind::message, asBytes("{}"));
-    RelayReassembler relay;
+    FrameReassembler relay;
     receive(relay, ByteView(frame).first(6));
     EXPECT_EQ(relay.onText(asBytes("peer:off")), RelayText::peerOff);
     EXPECT_EQ(relay.bufferedBytes(), 6u); // the phone leaving alone changes nothing
@@ -98,9 +98,9 @@ TEST(RelayReassembler, PeerOnDiscardsAHalfFrame)
     EXPECT_EQ(receive(relay, frame), (std::vector<Bytes>{{0, '{', '}'}}));
 }
 
-TEST(RelayReassembler, LengthOfOneEndsTheStream)
+TEST(FrameReassembler, LengthOfOneEndsTheStream)
 {
-    RelayReassembler relay;
+    FrameReassembler relay;
     const Bytes good = encodeFrame(FrameKind::message, asBytes("{}"));
     receive(relay, Bytes{0, 0, 0, 1, 0}, FrameDecoder::Status::close);
     EXPECT_EQ(relay.bufferedBytes(), 0u);

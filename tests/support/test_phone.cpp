@@ -11,9 +11,9 @@ TestPhone::TestPhone(OrvaneServer& server, std::string name)
       m_connectionID(makeUuid(systemRandom())), m_deviceID(makeUuid(systemRandom())),
       m_name(std::move(name))
 {
-    server.acceptConnection(std::make_shared<FramedConnection>(
-                                TransportPtr(new FakeTransport(m_transport)), false),
-                            m_connectionID);
+    server.acceptConnection(
+        std::make_shared<FramedConnection>(TransportPtr(new FakeTransport(m_transport))),
+        m_connectionID);
 }
 
 void TestPhone::hello(bool hasToken)
