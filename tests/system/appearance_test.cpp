@@ -1,7 +1,7 @@
 // Dark mode through a recording gsettings on PATH and a stand-in settings
 // portal on the private session bus.
 #include "commands/system_commands.h"
-#include "platform/linux/system_linux.h"
+#include "platform/linux/linux_system_controls.h"
 #include "service_support.h"
 
 #include <QFile>

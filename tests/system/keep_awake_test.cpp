@@ -3,7 +3,7 @@
 // recording stand-in here; tests/x11 drives the real server), and switching
 // off gives back exactly what was taken.
 #include "commands/system_commands.h"
-#include "platform/linux/system_linux.h"
+#include "platform/linux/linux_system_controls.h"
 #include "service_support.h"
 
 #include <QTemporaryDir>

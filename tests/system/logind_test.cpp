@@ -1,7 +1,7 @@
 // Sleep, lock, brightness and the keep-awake inhibitor against a stand-in
 // logind on the private system bus.
 #include "commands/system_commands.h"
-#include "platform/linux/system_linux.h"
+#include "platform/linux/linux_system_controls.h"
 #include "service_support.h"
 
 #include <QCoreApplication>

@@ -2,8 +2,8 @@
 // test starts on a private socket, and the time budget against servers that
 // are gone or never answer.
 #include "commands/system_commands.h"
-#include "platform/linux/pulse_mixer.h"
-#include "platform/linux/system_linux.h"
+#include "platform/linux/linux_system_controls.h"
+#include "platform/linux/pulse/pulse_mixer.h"
 #include "service_support.h"
 
 #include <QDeadlineTimer>

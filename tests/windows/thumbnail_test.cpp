@@ -3,8 +3,8 @@
 #include "managed_display.h"
 
 #include "commands/window_commands.h"
-#include "platform/linux/x11_connection.h"
-#include "platform/linux/x11_windows_image.h"
+#include "platform/linux/x11/x11_connection.h"
+#include "platform/linux/x11/x11_windows_image.h"
 #include "platform/windows.h"
 
 #include <turbojpeg.h>

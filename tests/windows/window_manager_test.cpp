@@ -4,7 +4,7 @@
 
 #include "commands/labels.h"
 #include "commands/window_commands.h"
-#include "platform/linux/x11_connection.h"
+#include "platform/linux/x11/x11_connection.h"
 #include "platform/windows.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "platform/displays.h"
 #include "platform/input.h"
+#include "platform/linux/x11/x11_connection.h"
 #include "platform/power.h"
-#include "x11_connection.h"
 #include "x_client.h"
 
 #include <sys/uio.h>

@@ -1,6 +1,6 @@
 #include "platform/input.h"
-#include "x11_connection.h"
-#include "x11_keymap.h"
+#include "platform/linux/x11/keymap.h"
+#include "platform/linux/x11/x11_connection.h"
 #include "x_client.h"
 
 #include <X11/keysym.h>

@@ -1,6 +1,6 @@
+#include "platform/linux/x11/x11_connection.h"
+#include "platform/linux/x11/x11_idle_controls.h"
 #include "platform/power.h"
-#include "x11_connection.h"
-#include "x11_idle.h"
 #include "x_client.h"
 
 #include <QDeadlineTimer>

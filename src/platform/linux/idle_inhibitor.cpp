@@ -1,6 +1,6 @@
 #include "idle_inhibitor.h"
 
-#include "logind_session.h"
+#include "platform/linux/dbus/logind_session.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

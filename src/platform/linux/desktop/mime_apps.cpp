@@ -1,7 +1,7 @@
 #include "mime_apps.h"
 
-#include "app_index.h"
 #include "desktop_entry.h"
+#include "desktop_entry_index.h"
 
 #include <QDir>
 #include <QFile>

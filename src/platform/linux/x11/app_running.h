@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app_index.h"
-#include "app_windows.h"
+#include "client_window.h"
+#include "platform/linux/desktop/desktop_entry_index.h"
 
 #include <functional>
 #include <vector>

@@ -1,10 +1,10 @@
-#include "app_catalog.h"
-#include "app_favourites.h"
-#include "app_icons.h"
-#include "app_process.h"
+#include "x11_application_catalog.h"
 #include "app_running.h"
-#include "app_windows.h"
-#include "mime_apps.h"
+#include "client_window.h"
+#include "platform/linux/desktop/app_favourites.h"
+#include "platform/linux/desktop/mime_apps.h"
+#include "platform/linux/desktop/theme_icons.h"
+#include "platform/linux/machine/app_process.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

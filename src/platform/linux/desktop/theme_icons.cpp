@@ -1,6 +1,6 @@
-#include "app_icons.h"
+#include "theme_icons.h"
 
-#include "app_index.h"
+#include "desktop_entry_index.h"
 
 #include <QBuffer>
 #include <QDir>

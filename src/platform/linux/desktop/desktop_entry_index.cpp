@@ -1,4 +1,4 @@
-#include "app_index.h"
+#include "desktop_entry_index.h"
 
 #include "desktop_entry.h"
 #include "exec_line.h"

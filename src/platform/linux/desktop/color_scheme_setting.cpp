@@ -1,4 +1,4 @@
-#include "system_appearance.h"
+#include "color_scheme_setting.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

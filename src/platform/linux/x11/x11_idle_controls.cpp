@@ -1,4 +1,4 @@
-#include "x11_idle.h"
+#include "x11_idle_controls.h"
 
 #include "x11_connection.h"
 

@@ -1,7 +1,7 @@
 #include "platform/workspace_events.h"
 
-#include "sleep_watcher.h"
-#include "x11_properties.h"
+#include "platform/linux/dbus/sleep_watcher.h"
+#include "platform/linux/x11/x11_properties.h"
 
 #include <QDBusConnection>
 #include <QSocketNotifier>
@@ -77,8 +77,8 @@ private:
             xcb_randr_select_input(c, m_x11.root(), XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE);
         }
         xcb_flush(c);
-        m_notifier = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(c),
-                                                       QSocketNotifier::Read);
+        m_notifier =
+            std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(c), QSocketNotifier::Read);
         QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { drain(); });
         scheduleDrain();
     }
@@ -130,7 +130,8 @@ private:
                                           xcb_atom_t type)
     {
         xcb_connection_t* c = m_x11.get();
-        auto values = values32(takeProperty(c, askProperty(c, window, m_x11.atom(name), type, 1)).get());
+        auto values =
+            values32(takeProperty(c, askProperty(c, window, m_x11.atom(name), type, 1)).get());
         if (values.empty())
             return std::nullopt;
         return values.front();

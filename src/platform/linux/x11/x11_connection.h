@@ -49,11 +49,9 @@ private:
 };
 
 // A reply from xcb that frees itself.
-template <class T>
-struct XcbFree {
+template <class T> struct XcbFree {
     void operator()(T* p) const { std::free(p); }
 };
-template <class T>
-using XcbReply = std::unique_ptr<T, XcbFree<T>>;
+template <class T> using XcbReply = std::unique_ptr<T, XcbFree<T>>;
 
 } // namespace orvane

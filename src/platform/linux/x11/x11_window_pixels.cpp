@@ -1,7 +1,7 @@
 #include "x11_window_pixels.h"
 
 #include "x11_properties.h"
-#include "x11_windows.h"
+#include "x11_window_system.h"
 
 #include <xcb/composite.h>
 

@@ -1,6 +1,6 @@
-#include "system_linux.h"
+#include "linux_system_controls.h"
 
-#include "x11_connection.h"
+#include "platform/linux/x11/x11_connection.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "platform/input.h"
 
+#include "keymap.h"
 #include "x11_connection.h"
-#include "x11_keymap.h"
 
 #include <QAbstractEventDispatcher>
 #include <QTimer>

@@ -1,8 +1,8 @@
-#include "x11_windows.h"
+#include "x11_window_system.h"
 
 #include "x11_properties.h"
 
-#include "app_windows.h"
+#include "client_window.h"
 
 #include <QList>
 

@@ -2,8 +2,8 @@
 
 #include "platform/icons.h"
 
-#include "app_icons.h"
-#include "x11_connection.h"
+#include "platform/linux/desktop/theme_icons.h"
+#include "platform/linux/x11/x11_connection.h"
 
 namespace orvane {
 

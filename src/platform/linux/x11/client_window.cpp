@@ -1,4 +1,4 @@
-#include "app_windows.h"
+#include "client_window.h"
 
 #include "x11_properties.h"
 

@@ -1,4 +1,4 @@
-#include "x11_keymap.h"
+#include "keymap.h"
 
 #include <X11/keysym.h>
 

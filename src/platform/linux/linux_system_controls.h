@@ -1,10 +1,10 @@
 #pragma once
 
 #include "idle_inhibitor.h"
-#include "logind_session.h"
+#include "platform/linux/dbus/logind_session.h"
+#include "platform/linux/desktop/color_scheme_setting.h"
+#include "platform/linux/pulse/pulse_mixer.h"
 #include "platform/system_controls.h"
-#include "pulse_mixer.h"
-#include "system_appearance.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app_index.h"
 #include "platform/applications.h"
+#include "platform/linux/desktop/desktop_entry_index.h"
 
 #include <QObject>
 

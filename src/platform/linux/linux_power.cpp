@@ -1,6 +1,6 @@
 #include "platform/power.h"
 
-#include "x11_connection.h"
+#include "platform/linux/x11/x11_connection.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
