@@ -3,12 +3,9 @@
 #include "commands/media_controller.h"
 #include "commands/system_commands.h"
 #include "commands/window_commands.h"
+#include "composition.h"
 #include "macinfo/mac_info.h"
 #include "macinfo/stats_provider.h"
-#include "platform/icons.h"
-#include "platform/host.h"
-#include "platform/platform.h"
-#include "platform/service_advertiser.h"
 #include "server/orvane_server.h"
 #include "ui/terminal_panel.h"
 
@@ -63,8 +60,8 @@ struct Options {
 Options parseOptions(QCoreApplication& app)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Orvane lets a paired phone control this computer over the local network."));
+    parser.setApplicationDescription(
+        QStringLiteral("Orvane lets a paired phone control this computer over the local network."));
     parser.addHelpOption();
     parser.addVersionOption();
     QCommandLineOption headless(QStringLiteral("headless"),
@@ -89,24 +86,34 @@ Options parseOptions(QCoreApplication& app)
     return options;
 }
 
-// The clipboard and icon rendering need a GUI application. On the desktop it
-// talks to the display, so the clipboard is the desktop's; without a
-// display it renders off screen and the program still serves the phone.
-void chooseGuiPlatform()
+// The command families on the platform. The keep-awake switch lives in the
+// server's settings, which exist only once the server does.
+orvane::CommandEnvironment commandEnvironment(orvane::Platform& platform,
+                                              orvane::OrvaneServer*& serverRef)
 {
-    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        return;
-    if (!orvane::desktopDisplayReachable())
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    else
-        qputenv("QT_QPA_PLATFORM", "xcb");
+    orvane::CommandEnvironment environment;
+    environment.platform = &platform;
+    environment.monotonicMs = [] { return QDeadlineTimer::current(Qt::PreciseTimer).deadline(); };
+    auto inputWorks = [&platform] { return platform.input->isAvailable(); };
+    environment.media = std::make_unique<orvane::MediaController>(
+        *platform.media, *platform.workspace, *platform.applications);
+    environment.system = std::make_unique<orvane::SystemActions>(
+        *platform.system, inputWorks,
+        [&serverRef] { return serverRef && serverRef->defaults().keepMacAwake(); },
+        [&serverRef](bool on) {
+            if (serverRef)
+                serverRef->defaults().setBool(QStringLiteral("keepMacAwake"), on);
+        });
+    environment.windows = std::make_unique<orvane::WindowCatalog>(
+        *platform.windows, *platform.applications, inputWorks);
+    return environment;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    chooseGuiPlatform();
+    orvane::chooseGuiPlatform();
     QGuiApplication app(argc, argv);
     // No window of ours closing may end the server.
     QGuiApplication::setQuitOnLastWindowClosed(false);
@@ -121,27 +128,8 @@ int main(int argc, char** argv)
     environment.advertiser = orvane::makeServiceAdvertiser();
 
     orvane::Platform platform = orvane::makePlatform();
-    orvane::CommandEnvironment commandEnvironment;
-    commandEnvironment.platform = &platform;
-    commandEnvironment.monotonicMs = [] {
-        return QDeadlineTimer::current(Qt::PreciseTimer).deadline();
-    };
-    // The keep-awake switch lives in the server's settings; the server exists
-    // before anything reads or writes it.
     orvane::OrvaneServer* serverRef = nullptr;
-    auto inputWorks = [&platform] { return platform.input->isAvailable(); };
-    commandEnvironment.media = std::make_unique<orvane::MediaController>(
-        *platform.media, *platform.workspace, *platform.applications);
-    commandEnvironment.system = std::make_unique<orvane::SystemActions>(
-        *platform.system, inputWorks,
-        [&serverRef] { return serverRef && serverRef->defaults().keepMacAwake(); },
-        [&serverRef](bool on) {
-            if (serverRef)
-                serverRef->defaults().setBool(QStringLiteral("keepMacAwake"), on);
-        });
-    commandEnvironment.windows = std::make_unique<orvane::WindowCatalog>(
-        *platform.windows, *platform.applications, inputWorks);
-    orvane::CommandDispatcher commands(std::move(commandEnvironment));
+    orvane::CommandDispatcher commands(commandEnvironment(platform, serverRef));
     environment.commands = &commands;
     // The folder that "open the Orvane folder" shows is the one files land in.
     environment.receivedFilesFolder = commands.desktop().folderPath(orvane::MacFolder::orvane);
@@ -150,14 +138,7 @@ int main(int argc, char** argv)
         return !platform.displays->activeDisplays().empty();
     };
 
-    orvane::MacInfoProvider macInfo(orvane::SystemFiles("/"), [](bool laptop) {
-        QStringList names = {QStringLiteral("computer")};
-        if (laptop)
-            names.prepend(QStringLiteral("computer-laptop"));
-        auto png = orvane::themeIconPng(names, 256);
-        return png ? std::optional<orvane::Bytes>(orvane::Bytes(png->begin(), png->end()))
-                   : std::nullopt;
-    });
+    orvane::MacInfoProvider macInfo(orvane::SystemFiles("/"), orvane::computerPicture);
     orvane::StatsProvider stats(
         orvane::SystemFiles("/"), [&platform] { return platform.applications->runningApps(); },
         [] { return QDeadlineTimer::current(Qt::PreciseTimer).deadlineNSecs(); },
@@ -171,7 +152,8 @@ int main(int argc, char** argv)
     // The windowed shell is not built yet, so the terminal is the face of
     // the program with or without a display.
     if (!options.headless)
-        std::fprintf(stderr, "orvane: the tray app is not available yet; running in the terminal\n");
+        std::fprintf(stderr,
+                     "orvane: the tray app is not available yet; running in the terminal\n");
     orvane::TerminalPanel panel(server, stdout, STDIN_FILENO);
     server.setPairingPanel(&panel);
     server.start();

@@ -4,16 +4,13 @@
 #include <QString>
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <vector>
 
 namespace orvane {
 
-class X11Connection;
-
-// An application the user can launch. The bundle identifier is the
-// desktop-file id without ".desktop" (e.g. "org.gnome.Calculator").
+// An application the user can launch. The bundle identifier names it for
+// good, whatever language the desktop speaks (e.g. "org.gnome.Calculator").
 struct InstalledApp {
     QString bundleID;
     QString name;     // the localised display name
@@ -35,8 +32,9 @@ class ApplicationCatalog {
 public:
     virtual ~ApplicationCatalog() = default;
 
-    // Installed entries in scan order, the first entry winning for each id;
-    // hidden, NoDisplay and unlaunchable entries are left out. Unsorted.
+    // Installed applications in the system's own order, the first one
+    // winning for each identifier; hidden and unlaunchable ones are left
+    // out. Unsorted.
     virtual std::vector<InstalledApp> installedApps() = 0;
     // The installed entry for an id, found the same way as the list.
     virtual std::optional<InstalledApp> findApp(const QString& bundleID) = 0;
@@ -56,8 +54,9 @@ public:
     // no signal, ever. The application decides; one that asks whether to
     // save, or refuses, keeps running. Returns at once.
     virtual void terminate(std::int32_t pid) = 0;
-    // SIGTERM, then SIGKILL when the same process still runs a few seconds
-    // later; false when the first signal could not be delivered.
+    // Asks the process to end at once, then ends it by force when the same
+    // process still runs a few seconds later; false when it could not be
+    // asked.
     virtual bool forceTerminate(std::int32_t pid) = 0;
     // Processes that belong to the session rather than being applications
     // the user runs: this program, the processes it runs under (the terminal
@@ -66,12 +65,11 @@ public:
     // Quitting every application leaves these alone.
     virtual std::vector<std::int32_t> sessionProcesses() = 0;
 
-    // The entry's icon from the icon theme as a square PNG, or nothing.
+    // The application's icon as the desktop shows it, a square PNG, or
+    // nothing.
     virtual std::optional<QByteArray> iconPng(const QString& bundleID, int pixels) = 0;
     // This program's own identifier, which it never lists or quits.
     virtual QString ownBundleID() = 0;
 };
-
-std::unique_ptr<ApplicationCatalog> makeApplicationCatalog(std::shared_ptr<X11Connection> x11);
 
 } // namespace orvane

@@ -5,21 +5,18 @@
 #include <QString>
 
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 namespace orvane {
 
-class X11Connection;
-
 // One active display (a monitor of the desktop).
 struct DisplayDescription {
     std::uint32_t id = 0;
-    QString name;          // the output's name; empty when unknown
+    QString name;           // the output's name; empty when unknown
     bool isBuiltIn = false; // a laptop panel
     bool isMain = false;    // the primary output
     bool isMirror = false;  // shows the same area as another display
-    Rect bounds;           // global coordinates
+    Rect bounds;            // global coordinates
     bool operator==(const DisplayDescription&) const = default;
 };
 
@@ -29,7 +26,5 @@ public:
     // Every active display, in no particular order; empty without a desktop.
     virtual std::vector<DisplayDescription> activeDisplays() = 0;
 };
-
-std::unique_ptr<DisplaySource> makeDisplaySource(std::shared_ptr<X11Connection> x11);
 
 } // namespace orvane

@@ -4,13 +4,10 @@
 #include "protocol/command.h"
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string_view>
 
 namespace orvane {
-
-class X11Connection;
 
 // The modifiers held during one key press, as a bit set over
 // KeyShortcut::Modifier (bit 1 << modifier).
@@ -23,8 +20,8 @@ constexpr ModifierMask modifierBit(KeyShortcut::Modifier modifier)
 
 enum class MouseButton : std::uint8_t { left, right };
 
-// Synthetic keyboard and pointer input delivered by the display server as if
-// it came from the hardware, so every application receives it.
+// Synthetic keyboard and pointer input delivered by the desktop as if it
+// came from the hardware, so every application receives it.
 class InputDevice {
 public:
     virtual ~InputDevice() = default;
@@ -46,16 +43,13 @@ public:
     // Moves the pointer; with a button held this is a drag.
     virtual void moveCursor(Point global) = 0;
     virtual void setButton(MouseButton button, bool down) = 0;
-    // Scrolls by a pixel delta, as a touchpad would: positive dy scrolls up
-    // (wheel button 4), negative down (5); positive dx scrolls left (6),
-    // negative right (7). Fractions of a wheel step carry over to the next call.
+    // Scrolls by a pixel delta, as a touchpad would: positive dy scrolls up,
+    // negative down; positive dx scrolls left, negative right. Fractions of a
+    // wheel step carry over to the next call.
     virtual void scroll(double dx, double dy) = 0;
 
-    // Makes sure everything posted so far has reached the display server.
+    // Makes sure everything posted so far has reached the desktop.
     virtual void flush() = 0;
 };
-
-// The real input device for this system, on the given display connection.
-std::unique_ptr<InputDevice> makeInputDevice(std::shared_ptr<X11Connection> x11);
 
 } // namespace orvane

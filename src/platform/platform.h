@@ -2,12 +2,12 @@
 
 #include "platform/applications.h"
 #include "platform/displays.h"
-#include "platform/media_players.h"
-#include "platform/system_controls.h"
-#include "platform/windows.h"
 #include "platform/input.h"
+#include "platform/media_players.h"
 #include "platform/pasteboard.h"
 #include "platform/power.h"
+#include "platform/system_controls.h"
+#include "platform/windows.h"
 #include "platform/workspace.h"
 #include "platform/workspace_events.h"
 
@@ -28,11 +28,5 @@ struct Platform {
     std::unique_ptr<SystemControls> system;
     std::unique_ptr<WindowSystem> windows;
 };
-
-// The real backends of this system, sharing one display connection.
-Platform makePlatform();
-
-// Whether the desktop's display ($DISPLAY) accepts a connection now.
-bool desktopDisplayReachable();
 
 } // namespace orvane

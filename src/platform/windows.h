@@ -6,13 +6,10 @@
 #include <QString>
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <vector>
 
 namespace orvane {
-
-class X11Connection;
 
 // A top-level client window of the desktop.
 struct DesktopWindow {
@@ -60,7 +57,5 @@ public:
     virtual std::optional<QByteArray> grabJpeg(std::uint32_t id, int width, int height,
                                                int quality) = 0;
 };
-
-std::unique_ptr<WindowSystem> makeWindowSystem(std::shared_ptr<X11Connection> x11);
 
 } // namespace orvane

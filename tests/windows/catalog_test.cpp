@@ -4,6 +4,7 @@
 #include "commands/window_commands.h"
 #include "platform/fake/fake_platform.h"
 #include "platform/fake/fake_windows.h"
+#include "platform/linux/x11/x11_window_system.h"
 
 #include <gtest/gtest.h>
 
@@ -248,7 +249,7 @@ TEST(WindowSystemTest, WithoutADisplayEveryRequestIsRefused)
     const QByteArray saved = qgetenv("DISPLAY");
     qunsetenv("DISPLAY");
     FakeApplications apps;
-    const auto system = makeWindowSystem(nullptr);
+    const auto system = makeX11WindowSystem(nullptr);
     WindowCatalog catalog(*system, apps, [] { return true; });
     EXPECT_TRUE(catalog.listWindows().empty());
     EXPECT_EQ(catalog.perform(WindowAction::center), CommandResult::failure("No window to move"));

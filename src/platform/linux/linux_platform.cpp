@@ -1,42 +1,34 @@
-#include "platform/platform.h"
+#include "linux_platform.h"
 
-#include "platform/icons.h"
-
-#include "platform/linux/desktop/theme_icons.h"
+#include "linux_power.h"
+#include "linux_system_controls.h"
+#include "linux_workspace_events.h"
+#include "platform/linux/dbus/mpris_players.h"
+#include "platform/linux/desktop/qt_pasteboard.h"
+#include "platform/linux/desktop/xdg_workspace.h"
+#include "platform/linux/x11/x11_application_catalog.h"
 #include "platform/linux/x11/x11_connection.h"
+#include "platform/linux/x11/x11_display_source.h"
+#include "platform/linux/x11/x11_input_device.h"
+#include "platform/linux/x11/x11_window_system.h"
 
 namespace orvane {
 
-Platform makePlatform()
+Platform makeLinuxPlatform()
 {
     auto x11 = std::make_shared<X11Connection>();
     Platform platform;
-    platform.input = makeInputDevice(x11);
-    platform.displays = makeDisplaySource(x11);
-    platform.applications = makeApplicationCatalog(x11);
-    platform.workspace = makeWorkspace();
-    platform.pasteboard = makePasteboard();
-    platform.power = makePower(x11);
-    platform.events = makeWorkspaceEvents();
-    platform.media = makeMediaPlayers();
-    platform.system = makeSystemControls(x11);
-    platform.windows = makeWindowSystem(x11);
+    platform.input = makeX11InputDevice(x11);
+    platform.displays = makeX11DisplaySource(x11);
+    platform.applications = std::make_unique<X11ApplicationCatalog>(x11);
+    platform.workspace = makeXdgWorkspace();
+    platform.pasteboard = makeQtPasteboard();
+    platform.power = makeLinuxPower(x11);
+    platform.events = makeLinuxWorkspaceEvents();
+    platform.media = makeMprisPlayers();
+    platform.system = std::make_unique<LinuxSystemControls>(x11);
+    platform.windows = makeX11WindowSystem(x11);
     return platform;
-}
-
-std::optional<QByteArray> themeIconPng(const QStringList& names, int pixels)
-{
-    for (const QString& name : names) {
-        if (auto png = renderIconPng(name, pixels))
-            return png;
-    }
-    return std::nullopt;
-}
-
-bool desktopDisplayReachable()
-{
-    X11Connection probe;
-    return probe.ensureConnected();
 }
 
 } // namespace orvane

@@ -1,11 +1,10 @@
 #include "linux_system_controls.h"
 
 #include "platform/linux/x11/x11_connection.h"
+#include "platform/linux/x11/x11_idle_controls.h"
 
 #include <QDir>
 #include <QFile>
-
-#include <xcb/dpms.h>
 
 #include <algorithm>
 #include <limits>
@@ -69,36 +68,7 @@ bool LinuxSystemControls::setBacklight(std::int64_t value)
 
 bool LinuxSystemControls::turnDisplayOff()
 {
-    if (!m_x11 || !m_x11->ensureConnected())
-        return false;
-    xcb_connection_t* c = m_x11->get();
-    const xcb_query_extension_reply_t* dpms = xcb_get_extension_data(c, &xcb_dpms_id);
-    if (!dpms || !dpms->present)
-        return false;
-    XcbReply<xcb_dpms_capable_reply_t> capable(
-        xcb_dpms_capable_reply(c, xcb_dpms_capable(c), nullptr));
-    if (!capable || !capable->capable)
-        return false;
-    // Forcing a level does nothing while DPMS is disabled; "xset dpms force
-    // off" enables it the same way.
-    XcbReply<xcb_dpms_info_reply_t> info(xcb_dpms_info_reply(c, xcb_dpms_info(c), nullptr));
-    if (!info)
-        return false;
-    if (!info->state) {
-        XcbReply<xcb_generic_error_t> error(xcb_request_check(c, xcb_dpms_enable_checked(c)));
-        if (error)
-            return false;
-    }
-    XcbReply<xcb_generic_error_t> error(
-        xcb_request_check(c, xcb_dpms_force_level_checked(c, XCB_DPMS_DPMS_MODE_OFF)));
-    return !error;
-}
-
-std::unique_ptr<SystemControls> makeSystemControls(std::shared_ptr<X11Connection> x11)
-{
-    if (!x11)
-        x11 = std::make_shared<X11Connection>();
-    return std::make_unique<LinuxSystemControls>(std::move(x11));
+    return m_x11 && turnX11DisplayOff(*m_x11);
 }
 
 } // namespace orvane

@@ -1,157 +1,39 @@
-#include "platform/workspace_events.h"
+#include "linux_workspace_events.h"
 
 #include "platform/linux/dbus/sleep_watcher.h"
-#include "platform/linux/x11/x11_properties.h"
-
-#include <QDBusConnection>
-#include <QSocketNotifier>
-
-#include <xcb/randr.h>
+#include "platform/linux/x11/x11_root_watcher.h"
 
 namespace orvane {
 
-SleepWatcher::SleepWatcher(std::function<void()> onWake, QObject* parent)
-    : QObject(parent), m_onWake(std::move(onWake))
-{
-}
-
-void SleepWatcher::prepareForSleep(bool sleeping)
-{
-    if (!sleeping && m_onWake)
-        m_onWake();
-}
-
 namespace {
 
-// Root-window property changes and RandR notifications arrive on a
-// connection of their own: the shared one is read by the input backends,
-// which drop events they do not expect.
-class X11WorkspaceEvents final : public WorkspaceEvents {
+class LinuxWorkspaceEvents final : public WorkspaceEvents {
 public:
-    X11WorkspaceEvents()
-        : m_sleep([this] {
-              if (onWake)
-                  onWake();
-          })
+    LinuxWorkspaceEvents() : m_sleep([this] { notify(onWake); })
     {
-        listen();
-        QDBusConnection::systemBus().connect(
-            QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
-            QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"),
-            &m_sleep, SLOT(prepareForSleep(bool)));
+        m_root.onFrontmostChanged = [this] { notify(onFrontmostChanged); };
+        m_root.onApplicationsChanged = [this] { notify(onApplicationsChanged); };
+        m_root.onScreensChanged = [this] { notify(onScreensChanged); };
     }
 
-    std::optional<std::int32_t> frontmostPid() override
-    {
-        const std::optional<std::int32_t> pid = readFrontmostPid();
-        scheduleDrain();
-        return pid;
-    }
+    std::optional<std::int32_t> frontmostPid() override { return m_root.frontmostPid(); }
 
 private:
-    std::optional<std::int32_t> readFrontmostPid()
+    static void notify(const std::function<void()>& callback)
     {
-        if (!m_x11.ensureConnected())
-            return std::nullopt;
-        auto active = cardinal(m_x11.root(), "_NET_ACTIVE_WINDOW", XCB_ATOM_WINDOW);
-        if (!active || *active == 0)
-            return std::nullopt;
-        auto pid = cardinal(*active, "_NET_WM_PID", XCB_ATOM_CARDINAL);
-        if (!pid || *pid == 0 || *pid > INT32_MAX)
-            return std::nullopt;
-        return static_cast<std::int32_t>(*pid);
+        if (callback)
+            callback();
     }
 
-    void listen()
-    {
-        if (!m_x11.ensureConnected())
-            return;
-        xcb_connection_t* c = m_x11.get();
-        m_activeAtom = m_x11.atom("_NET_ACTIVE_WINDOW");
-        m_clientListAtom = m_x11.atom("_NET_CLIENT_LIST");
-        const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
-        xcb_change_window_attributes(c, m_x11.root(), XCB_CW_EVENT_MASK, &mask);
-        const xcb_query_extension_reply_t* randr = xcb_get_extension_data(c, &xcb_randr_id);
-        if (randr && randr->present) {
-            m_randrBase = randr->first_event;
-            xcb_randr_select_input(c, m_x11.root(), XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE);
-        }
-        xcb_flush(c);
-        m_notifier =
-            std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(c), QSocketNotifier::Read);
-        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { drain(); });
-        scheduleDrain();
-    }
-
-    // While xcb waits for a reply it reads everything the socket holds and
-    // queues the events among it, where the socket notifier cannot see
-    // them: left there, a change would wait for the next unrelated event.
-    // So every round trip is followed by a drain from the event loop.
-    void scheduleDrain()
-    {
-        if (!m_notifier || m_drainScheduled)
-            return;
-        m_drainScheduled = true;
-        QMetaObject::invokeMethod(
-            &m_drainContext, [this] { drain(); }, Qt::QueuedConnection);
-    }
-
-    void drain()
-    {
-        m_drainScheduled = false;
-        xcb_connection_t* c = m_x11.get();
-        if (!c || xcb_connection_has_error(c)) {
-            m_notifier.reset(); // the display went away; nothing more will come
-            return;
-        }
-        bool frontmost = false, applications = false, screens = false;
-        while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
-            std::uint8_t type = event->response_type & 0x7F;
-            if (type == XCB_PROPERTY_NOTIFY) {
-                auto* property = reinterpret_cast<xcb_property_notify_event_t*>(event);
-                frontmost |= property->atom == m_activeAtom;
-                applications |= property->atom == m_clientListAtom;
-            } else if (m_randrBase && type == m_randrBase + XCB_RANDR_SCREEN_CHANGE_NOTIFY) {
-                screens = true;
-            }
-            std::free(event);
-        }
-        // One callback per kind and batch: a window manager rewrites these
-        // properties several times while a window opens.
-        if (applications && onApplicationsChanged)
-            onApplicationsChanged();
-        if (frontmost && onFrontmostChanged)
-            onFrontmostChanged();
-        if (screens && onScreensChanged)
-            onScreensChanged();
-    }
-
-    std::optional<std::uint32_t> cardinal(xcb_window_t window, std::string_view name,
-                                          xcb_atom_t type)
-    {
-        xcb_connection_t* c = m_x11.get();
-        auto values =
-            values32(takeProperty(c, askProperty(c, window, m_x11.atom(name), type, 1)).get());
-        if (values.empty())
-            return std::nullopt;
-        return values.front();
-    }
-
-    X11Connection m_x11;
+    X11RootWatcher m_root;
     SleepWatcher m_sleep;
-    std::unique_ptr<QSocketNotifier> m_notifier;
-    QObject m_drainContext; // a scheduled drain dies with it, not with the notifier
-    xcb_atom_t m_activeAtom = XCB_ATOM_NONE;
-    xcb_atom_t m_clientListAtom = XCB_ATOM_NONE;
-    std::uint8_t m_randrBase = 0;
-    bool m_drainScheduled = false;
 };
 
 } // namespace
 
-std::unique_ptr<WorkspaceEvents> makeWorkspaceEvents()
+std::unique_ptr<WorkspaceEvents> makeLinuxWorkspaceEvents()
 {
-    return std::make_unique<X11WorkspaceEvents>();
+    return std::make_unique<LinuxWorkspaceEvents>();
 }
 
 } // namespace orvane

@@ -1,4 +1,4 @@
-#include "platform/service_advertiser.h"
+#include "avahi_advertiser.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -376,7 +376,7 @@ void AvahiAdvertiser::report(const std::string& name)
 
 } // namespace
 
-std::unique_ptr<ServiceAdvertiser> makeServiceAdvertiser()
+std::unique_ptr<ServiceAdvertiser> makeAvahiAdvertiser()
 {
     return std::make_unique<AvahiAdvertiser>();
 }

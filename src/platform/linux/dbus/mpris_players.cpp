@@ -1,5 +1,6 @@
+#include "mpris_players.h"
+
 #include "mpris_values.h"
-#include "platform/media_players.h"
 
 #include <QDBusConnection>
 #include <QDBusObjectPath>
@@ -154,7 +155,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<MediaPlayers> makeMediaPlayers()
+std::unique_ptr<MediaPlayers> makeMprisPlayers()
 {
     return std::make_unique<MprisPlayers>();
 }

@@ -6,7 +6,8 @@
 
 namespace orvane {
 
-// Hears logind say the machine woke up (PrepareForSleep(false)).
+// Hears logind on the system bus say the machine woke up
+// (PrepareForSleep(false)).
 class SleepWatcher : public QObject {
     Q_OBJECT
 public:

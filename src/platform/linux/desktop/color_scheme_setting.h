@@ -23,7 +23,6 @@ public:
 
 private:
     std::optional<bool> readGSettings();
-    std::optional<bool> readPortal();
     // Standard output of a finished, successful run of gsettings.
     std::optional<QString> runGSettings(const QStringList& arguments);
 };

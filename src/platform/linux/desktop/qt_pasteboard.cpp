@@ -1,4 +1,4 @@
-#include "platform/pasteboard.h"
+#include "qt_pasteboard.h"
 
 #include <QClipboard>
 #include <QCoreApplication>
@@ -60,7 +60,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Pasteboard> makePasteboard()
+std::unique_ptr<Pasteboard> makeQtPasteboard()
 {
     return std::make_unique<QtPasteboard>();
 }

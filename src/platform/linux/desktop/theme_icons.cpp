@@ -164,4 +164,13 @@ std::optional<QByteArray> renderIconPng(const QString& icon, int pixels)
     return encodePng(image);
 }
 
+std::optional<QByteArray> themeIconPng(const QStringList& names, int pixels)
+{
+    for (const QString& name : names) {
+        if (auto png = renderIconPng(name, pixels))
+            return png;
+    }
+    return std::nullopt;
+}
+
 } // namespace orvane

@@ -17,4 +17,8 @@ QString findFallbackIconFile(const QString& iconName, const QStringList& dataFol
 // without a QGuiApplication, for a bad size or when no icon is found.
 std::optional<QByteArray> renderIconPng(const QString& icon, int pixels);
 
+// The first of these icon-theme names that the desktop's theme has, drawn
+// the same way; nothing otherwise.
+std::optional<QByteArray> themeIconPng(const QStringList& names, int pixels);
+
 } // namespace orvane

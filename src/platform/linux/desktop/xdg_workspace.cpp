@@ -1,4 +1,4 @@
-#include "platform/workspace.h"
+#include "xdg_workspace.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -97,7 +97,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Workspace> makeWorkspace()
+std::unique_ptr<Workspace> makeXdgWorkspace()
 {
     return std::make_unique<XdgWorkspace>();
 }

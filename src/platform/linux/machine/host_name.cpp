@@ -1,4 +1,4 @@
-#include "platform/host.h"
+#include "host_name.h"
 
 #include <QFile>
 #include <QSysInfo>
@@ -146,7 +146,7 @@ QString prettyHostnameFromMachineInfo(const QByteArray& contents)
     return QString::fromUtf8(envFileValue(contents, "PRETTY_HOSTNAME")).trimmed();
 }
 
-QString computerName()
+QString hostComputerName()
 {
     // hostnamed serves the same file over D-Bus, but it is often not running
     // (containers, minimal installs) and reading the file needs no bus.

@@ -145,9 +145,4 @@ QString X11ApplicationCatalog::ownBundleID()
     return QStringLiteral("orvane");
 }
 
-std::unique_ptr<ApplicationCatalog> makeApplicationCatalog(std::shared_ptr<X11Connection> x11)
-{
-    return std::make_unique<X11ApplicationCatalog>(std::move(x11));
-}
-
 } // namespace orvane

@@ -10,7 +10,12 @@
 
 namespace orvane {
 
-// Applications from the XDG desktop entries and the X11 client windows.
+class X11Connection;
+
+// Applications from the XDG desktop entries and the X11 client windows. The
+// bundle identifier is the desktop-file id without ".desktop"; hidden,
+// NoDisplay and unlaunchable entries are not listed; icons come from the
+// icon theme; a force quit is SIGTERM, then SIGKILL.
 class X11ApplicationCatalog final : public ApplicationCatalog {
 public:
     // How long a force quit lets the process handle SIGTERM (save its state,

@@ -60,6 +60,12 @@ xcb_atom_t X11Connection::atom(std::string_view name)
     return reply->atom;
 }
 
+bool x11DisplayReachable()
+{
+    X11Connection probe;
+    return probe.ensureConnected();
+}
+
 unsigned X11Connection::keyboardMappingSerial()
 {
     if (!m_connection)

@@ -48,6 +48,9 @@ private:
     unsigned m_keyboardMappingSerial = 0;
 };
 
+// Whether the desktop's display ($DISPLAY) accepts a connection now.
+bool x11DisplayReachable();
+
 // A reply from xcb that frees itself.
 template <class T> struct XcbFree {
     void operator()(T* p) const { std::free(p); }

@@ -1,4 +1,4 @@
-#include "platform/displays.h"
+#include "x11_display_source.h"
 
 #include "x11_connection.h"
 
@@ -149,7 +149,7 @@ DisplayDescription X11DisplaySource::rootDisplay() const
 
 } // namespace
 
-std::unique_ptr<DisplaySource> makeDisplaySource(std::shared_ptr<X11Connection> x11)
+std::unique_ptr<DisplaySource> makeX11DisplaySource(std::shared_ptr<X11Connection> x11)
 {
     if (!x11)
         x11 = std::make_shared<X11Connection>();

@@ -25,4 +25,12 @@ public:
 // Over the shared connection; every request fails without a display.
 std::unique_ptr<X11IdleControls> makeX11IdleControls(std::shared_ptr<X11Connection> x11);
 
+// Ends the screensaver and wakes a monitor that DPMS put to sleep, as local
+// input would; nothing without a display.
+void resetX11Idle(X11Connection& x11);
+
+// Puts the monitors to sleep now through DPMS, enabling it first when it is
+// off; false without a display or DPMS.
+bool turnX11DisplayOff(X11Connection& x11);
+
 } // namespace orvane

@@ -1,4 +1,4 @@
-#include "platform/input.h"
+#include "x11_input_device.h"
 
 #include "keymap.h"
 #include "x11_connection.h"
@@ -412,7 +412,7 @@ void X11InputDevice::flush()
 
 } // namespace
 
-std::unique_ptr<InputDevice> makeInputDevice(std::shared_ptr<X11Connection> x11)
+std::unique_ptr<InputDevice> makeX11InputDevice(std::shared_ptr<X11Connection> x11)
 {
     if (!x11)
         x11 = std::make_shared<X11Connection>();

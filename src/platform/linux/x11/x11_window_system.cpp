@@ -1,8 +1,8 @@
 #include "x11_window_system.h"
 
-#include "x11_properties.h"
-
 #include "client_window.h"
+#include "x11_display_source.h"
+#include "x11_properties.h"
 
 #include <QList>
 
@@ -138,7 +138,7 @@ std::uint32_t coordinate(double v)
 } // namespace
 
 X11WindowSystem::X11WindowSystem(std::shared_ptr<X11Connection> x11)
-    : m_x11(std::move(x11)), m_displays(makeDisplaySource(m_x11))
+    : m_x11(std::move(x11)), m_displays(makeX11DisplaySource(m_x11))
 {
 }
 
@@ -357,7 +357,7 @@ void X11WindowSystem::setFrame(std::uint32_t id, const Rect& frame)
     xcb_flush(c);
 }
 
-std::unique_ptr<WindowSystem> makeWindowSystem(std::shared_ptr<X11Connection> x11)
+std::unique_ptr<WindowSystem> makeX11WindowSystem(std::shared_ptr<X11Connection> x11)
 {
     if (!x11)
         x11 = std::make_shared<X11Connection>();

@@ -44,4 +44,7 @@ private:
     std::unique_ptr<DisplaySource> m_displays;
 };
 
+// A new connection of its own without one.
+std::unique_ptr<WindowSystem> makeX11WindowSystem(std::shared_ptr<X11Connection> x11);
+
 } // namespace orvane
