@@ -7,6 +7,7 @@
 //   orvane_info_bench
 #include "macinfo/mac_info.h"
 #include "macinfo/stats_provider.h"
+#include "platform/linux/machine/linux_machine.h"
 #include "platform/linux/x11/x11_application_catalog.h"
 
 #include <QDeadlineTimer>
@@ -73,8 +74,9 @@ void statsFigures()
     std::vector<RunningApp> desktop(all.begin(),
                                     all.begin() + std::min<std::size_t>(40, all.size()));
     auto figure = [](std::vector<RunningApp>& apps) {
+        LinuxMachine machine;
         StatsProvider provider(
-            SystemFiles("/"), [&] { return apps; }, nowNs, ::sysconf(_SC_CLK_TCK));
+            machine, [&] { return apps; }, nowNs);
         provider.stats(); // the first sample
         return medianMicros(21, [&] { provider.stats(); });
     };
@@ -96,10 +98,10 @@ void statsFigures()
 
 void infoFigures()
 {
-    MacInfoProvider provider(SystemFiles("/"), [](bool) { return std::nullopt; });
-    SystemFiles files("/");
+    LinuxMachine machine;
+    MacInfoProvider provider(machine, [](bool) { return std::nullopt; });
     double info = medianMicros(51, [&] { provider.macInfo(QStringLiteral("Bench"), false); });
-    double uptimeOnly = medianMicros(51, [&] { uptimeSeconds(files); });
+    double uptimeOnly = medianMicros(51, [&] { machine.uptimeSeconds(); });
     std::printf("  info request                  median %8.0f us  (target < 1000 us: %s)\n", info,
                 info < 1000 ? "met" : "MISSED");
     std::printf("  baseline, /proc/uptime alone  median %8.0f us\n", uptimeOnly);

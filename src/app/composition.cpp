@@ -4,6 +4,7 @@
 #include "platform/linux/desktop/theme_icons.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/machine/host_name.h"
+#include "platform/linux/machine/linux_machine.h"
 #include "platform/linux/x11/x11_connection.h"
 
 #include <QByteArray>
@@ -34,6 +35,11 @@ Platform makePlatform()
 std::unique_ptr<ServiceAdvertiser> makeServiceAdvertiser()
 {
     return makeAvahiAdvertiser();
+}
+
+std::unique_ptr<Machine> makeMachine()
+{
+    return std::make_unique<LinuxMachine>();
 }
 
 std::optional<Bytes> computerPicture(bool laptop)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/machine.h"
 #include "platform/platform.h"
 #include "platform/service_advertiser.h"
 #include "protocol/types.h"
@@ -24,6 +25,7 @@ QString computerName();
 // The command families, sharing one connection to the desktop.
 Platform makePlatform();
 std::unique_ptr<ServiceAdvertiser> makeServiceAdvertiser();
+std::unique_ptr<Machine> makeMachine();
 
 // The desktop's own picture of a computer, of a laptop when `laptop`, as a
 // 256-pixel PNG; nothing when the desktop has none.

@@ -138,11 +138,11 @@ int main(int argc, char** argv)
         return !platform.displays->activeDisplays().empty();
     };
 
-    orvane::MacInfoProvider macInfo(orvane::SystemFiles("/"), orvane::computerPicture);
+    std::unique_ptr<orvane::Machine> machine = orvane::makeMachine();
+    orvane::MacInfoProvider macInfo(*machine, orvane::computerPicture);
     orvane::StatsProvider stats(
-        orvane::SystemFiles("/"), [&platform] { return platform.applications->runningApps(); },
-        [] { return QDeadlineTimer::current(Qt::PreciseTimer).deadlineNSecs(); },
-        ::sysconf(_SC_CLK_TCK));
+        *machine, [&platform] { return platform.applications->runningApps(); },
+        [] { return QDeadlineTimer::current(Qt::PreciseTimer).deadlineNSecs(); });
     environment.macInfo = &macInfo;
     environment.stats = &stats;
     environment.workspaceEvents = platform.events.get();

@@ -3,6 +3,7 @@
 #include "test_phone.h"
 
 #include "platform/fake/fake_advertiser.h"
+#include "platform/fake/fake_machine.h"
 #include "fake_families.h"
 #include "platform/fake/fake_platform.h"
 
@@ -76,13 +77,11 @@ protected:
         env.accessibilityCheck = [this] { return accessibility; };
         env.screenRecordingCheck = [this] { return accessibility; };
         macInfo = std::make_unique<MacInfoProvider>(
-            SystemFiles(dir.path().toStdString() + "/root"),
-            [](bool) -> std::optional<Bytes> { return Bytes{1, 2, 3}; });
+            machine, [](bool) -> std::optional<Bytes> { return Bytes{1, 2, 3}; });
         env.macInfo = macInfo.get();
         stats = std::make_unique<StatsProvider>(
-            SystemFiles(dir.path().toStdString() + "/root"),
-            [this] { return fakes.applications->running; }, [this] { return clockMs * 1'000'000; },
-            100);
+            machine, [this] { return fakes.applications->running; },
+            [this] { return clockMs * 1'000'000; });
         env.stats = stats.get();
         env.workspaceEvents = fakes.events;
         server = std::make_unique<OrvaneServer>(std::move(env));
@@ -133,6 +132,7 @@ protected:
     FakeSystem* system = nullptr;
     FakeWindows* windows = nullptr;
     bool accessibility = true;
+    FakeMachine machine;
     std::unique_ptr<MacInfoProvider> macInfo;
     std::unique_ptr<StatsProvider> stats;
     std::unique_ptr<CommandDispatcher> commands;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,7 +28,8 @@ private:
 // Small parsing helpers shared by the readers.
 std::string_view trimmed(std::string_view text);
 // The value of "key: value" or "key=value" lines; nothing when absent.
-std::optional<std::string_view> fieldValue(std::string_view text, std::string_view key, char separator);
+std::optional<std::string_view> fieldValue(std::string_view text, std::string_view key,
+                                           char separator);
 // A leading decimal integer, ignoring surrounding blanks; nothing otherwise.
 std::optional<std::int64_t> parseInteger(std::string_view text);
 
