@@ -26,20 +26,20 @@ namespace {
 Q_LOGGING_CATEGORY(lcMdns, "orvane.platform.mdns")
 
 // While avahi-daemon or the system bus is away we try again this often.
-constexpr unsigned kRetryMs = 3000;
+constexpr unsigned retryMs = 3000;
 // A DNS label holds at most 63 bytes; avahi rejects longer service names.
-constexpr std::size_t kMaxLabelBytes = 63;
+constexpr std::size_t maxLabelBytes = 63;
 // Bounds the renaming loop should every alternative name collide locally.
-constexpr int kMaxRenames = 64;
+constexpr int maxRenames = 64;
 
 // Cuts a name to one DNS label without splitting a UTF-8 sequence, so a long
 // computer name still gets advertised rather than refused.
 std::string serviceLabel(const QString& name)
 {
     std::string label = name.toStdString();
-    if (label.size() <= kMaxLabelBytes)
+    if (label.size() <= maxLabelBytes)
         return label;
-    std::size_t end = kMaxLabelBytes;
+    std::size_t end = maxLabelBytes;
     while (end > 0 && (static_cast<unsigned char>(label[end]) & 0xC0) == 0x80)
         --end;
     label.resize(end);
@@ -226,7 +226,7 @@ void AvahiAdvertiser::connectClient()
             m_warnedUnreachable = true;
         }
         report({});
-        retryIn(kRetryMs);
+        retryIn(retryMs);
         return;
     }
     m_client = client;
@@ -266,7 +266,7 @@ void AvahiAdvertiser::onClientState(AvahiClient* client, AvahiClientState state,
             that->retryIn(0);
         } else {
             qCWarning(lcMdns) << "mDNS client failed:" << avahi_strerror(error);
-            that->retryIn(kRetryMs);
+            that->retryIn(retryMs);
         }
         break;
     }
@@ -292,7 +292,7 @@ void AvahiAdvertiser::onGroupState(AvahiEntryGroup* group, AvahiEntryGroupState 
                           << avahi_strerror(
                                  avahi_client_errno(avahi_entry_group_get_client(group)));
         that->report({});
-        that->retryIn(kRetryMs);
+        that->retryIn(retryMs);
         break;
     case AVAHI_ENTRY_GROUP_UNCOMMITED:
     case AVAHI_ENTRY_GROUP_REGISTERING:
@@ -318,14 +318,14 @@ void AvahiAdvertiser::applyRequest()
             qCWarning(lcMdns) << "cannot create an mDNS entry group:"
                               << avahi_strerror(avahi_client_errno(m_client));
             report({});
-            retryIn(kRetryMs);
+            retryIn(retryMs);
             return;
         }
     } else {
         avahi_entry_group_reset(m_group);
     }
 
-    for (int attempt = 0; attempt < kMaxRenames; ++attempt) {
+    for (int attempt = 0; attempt < maxRenames; ++attempt) {
         const int added = avahi_entry_group_add_service_strlst(
             m_group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, AvahiPublishFlags(0),
             m_currentName.c_str(), m_applied.type.c_str(), nullptr, nullptr, m_applied.port,

@@ -6,144 +6,180 @@
 namespace orvane {
 namespace {
 
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
 // Reads KEY=VALUE lines the way systemd reads its environment files, since
 // systemd is what writes /etc/machine-info: quotes may be single or double,
 // a backslash escapes inside double quotes and in bare values, a backslash at
 // the end of a line continues it, and '#' or ';' starts a comment line.
-QByteArray envFileValue(const QByteArray& contents, const QByteArray& wantedKey)
-{
+class EnvFileReader {
+public:
+    explicit EnvFileReader(QByteArray wantedKey) : m_wantedKey(std::move(wantedKey)) {}
+
+    // The last value of the wanted key, or empty.
+    QByteArray read(const QByteArray& contents)
+    {
+        for (const char c : contents)
+            feed(c);
+        // The last line may lack its newline, or even its closing quote.
+        if (m_state != State::preKey && m_state != State::comment && m_state != State::key)
+            finish();
+        return m_found ? m_result : QByteArray();
+    }
+
+private:
     enum class State {
-        PreKey,
-        Key,
-        PreValue,
-        Value,
-        ValueEscape,
-        Single,
-        Double,
-        DoubleEscape,
-        Comment
-    };
-    State state = State::PreKey;
-    QByteArray key;
-    QByteArray value;
-    QByteArray result;
-    bool found = false;
-    // Length of `value` up to its last quoted or non-blank byte: unquoted
-    // trailing blanks are dropped.
-    qsizetype keep = 0;
-
-    auto finish = [&] {
-        if (key.trimmed() == wantedKey) {
-            result = value.left(keep);
-            found = true;
-        }
-        key.clear();
-        value.clear();
-        keep = 0;
-        state = State::PreKey;
+        preKey,
+        key,
+        preValue,
+        value,
+        valueEscape,
+        singleQuoted,
+        doubleQuoted,
+        doubleQuotedEscape,
+        comment
     };
 
-    for (const char c : contents) {
-        const bool space = c == ' ' || c == '\t' || c == '\r';
-        switch (state) {
-        case State::PreKey:
-            if (c == '#' || c == ';')
-                state = State::Comment;
-            else if (!space && c != '\n') {
-                key = QByteArray(1, c);
-                state = State::Key;
-            }
-            break;
-        case State::Key:
-            if (c == '\n') {
-                key.clear();
-                state = State::PreKey;
-            } else if (c == '=') {
-                state = State::PreValue;
-            } else {
-                key += c;
-            }
-            break;
-        case State::PreValue:
-            if (c == '\n')
-                finish();
-            else if (c == '\'')
-                state = State::Single;
-            else if (c == '"')
-                state = State::Double;
-            else if (c == '\\')
-                state = State::ValueEscape;
-            else if (!space) {
-                value += c;
-                keep = value.size();
-                state = State::Value;
-            }
-            break;
-        case State::Value:
-            if (c == '\n') {
-                finish();
-            } else if (c == '\\') {
-                state = State::ValueEscape;
-            } else if (c == '\'' || c == '"') {
-                state = c == '\'' ? State::Single : State::Double;
-            } else {
-                value += c;
-                if (!space)
-                    keep = value.size();
-            }
-            break;
-        case State::ValueEscape:
-            if (c != '\n') {
-                value += c;
-                keep = value.size();
-            }
-            state = State::Value;
-            break;
-        case State::Single:
+    void feed(char c)
+    {
+        switch (m_state) {
+        case State::preKey:
+            return onPreKey(c);
+        case State::key:
+            return onKey(c);
+        case State::preValue:
+            return onPreValue(c);
+        case State::value:
+            return onValue(c);
+        case State::valueEscape:
+            if (c != '\n')
+                keep(c);
+            m_state = State::value;
+            return;
+        case State::singleQuoted:
             if (c == '\'')
-                state = State::Value;
-            else {
-                value += c;
-                keep = value.size();
-            }
-            break;
-        case State::Double:
-            if (c == '"')
-                state = State::Value;
-            else if (c == '\\')
-                state = State::DoubleEscape;
-            else {
-                value += c;
-                keep = value.size();
-            }
-            break;
-        case State::DoubleEscape:
-            if (c == '"' || c == '\\' || c == '`' || c == '$') {
-                value += c;
-            } else if (c != '\n') {
-                value += '\\';
-                value += c;
-            }
-            keep = value.size();
-            state = State::Double;
-            break;
-        case State::Comment:
+                m_state = State::value;
+            else
+                keep(c);
+            return;
+        case State::doubleQuoted:
+            return onDoubleQuoted(c);
+        case State::doubleQuotedEscape:
+            return onDoubleQuotedEscape(c);
+        case State::comment:
             if (c == '\n')
-                state = State::PreKey;
-            break;
+                m_state = State::preKey;
+            return;
         }
     }
-    // The last line may lack its newline, or even its closing quote.
-    if (state != State::PreKey && state != State::Comment && state != State::Key)
-        finish();
-    return found ? result : QByteArray();
-}
+
+    void onPreKey(char c)
+    {
+        if (c == '#' || c == ';') {
+            m_state = State::comment;
+        } else if (!isBlank(c) && c != '\n') {
+            m_key = QByteArray(1, c);
+            m_state = State::key;
+        }
+    }
+
+    void onKey(char c)
+    {
+        if (c == '\n') {
+            m_key.clear();
+            m_state = State::preKey;
+        } else if (c == '=') {
+            m_state = State::preValue;
+        } else {
+            m_key += c;
+        }
+    }
+
+    void onPreValue(char c)
+    {
+        if (c == '\n' || c == '\'' || c == '"' || c == '\\')
+            return onValue(c);
+        if (!isBlank(c)) {
+            keep(c);
+            m_state = State::value;
+        }
+    }
+
+    void onValue(char c)
+    {
+        if (c == '\n')
+            finish();
+        else if (c == '\\')
+            m_state = State::valueEscape;
+        else if (c == '\'')
+            m_state = State::singleQuoted;
+        else if (c == '"')
+            m_state = State::doubleQuoted;
+        else if (isBlank(c))
+            m_value += c;
+        else
+            keep(c);
+    }
+
+    void onDoubleQuoted(char c)
+    {
+        if (c == '"')
+            m_state = State::value;
+        else if (c == '\\')
+            m_state = State::doubleQuotedEscape;
+        else
+            keep(c);
+    }
+
+    void onDoubleQuotedEscape(char c)
+    {
+        if (c == '"' || c == '\\' || c == '`' || c == '$') {
+            m_value += c;
+        } else if (c != '\n') {
+            m_value += '\\';
+            m_value += c;
+        }
+        m_kept = m_value.size();
+        m_state = State::doubleQuoted;
+    }
+
+    // A byte that stays even at the end of the value: quoted, escaped or
+    // not blank. Unquoted trailing blanks are dropped.
+    void keep(char c)
+    {
+        m_value += c;
+        m_kept = m_value.size();
+    }
+
+    void finish()
+    {
+        if (m_key.trimmed() == m_wantedKey) {
+            m_result = m_value.left(m_kept);
+            m_found = true;
+        }
+        m_key.clear();
+        m_value.clear();
+        m_kept = 0;
+        m_state = State::preKey;
+    }
+
+    QByteArray m_wantedKey;
+    State m_state = State::preKey;
+    QByteArray m_key;
+    QByteArray m_value;
+    qsizetype m_kept = 0; // length of the value up to its last kept byte
+    QByteArray m_result;
+    bool m_found = false;
+};
 
 } // namespace
 
 QString prettyHostnameFromMachineInfo(const QByteArray& contents)
 {
-    return QString::fromUtf8(envFileValue(contents, "PRETTY_HOSTNAME")).trimmed();
+    return QString::fromUtf8(EnvFileReader("PRETTY_HOSTNAME").read(contents)).trimmed();
 }
 
 QString hostComputerName()

@@ -9,14 +9,14 @@ namespace orvane {
 
 namespace {
 
-constexpr char32_t kReplacementCharacter = 0xFFFD;
+constexpr char32_t replacementCharacter = 0xFFFD;
 // Keysyms from this base up carry a Unicode code point in their low bits.
-constexpr xcb_keysym_t kUnicodeKeysymBase = 0x01000000;
+constexpr xcb_keysym_t unicodeKeysymBase = 0x01000000;
 
 using Symbol = KeyShortcut::Key;
 
 // Indexed by KeyShortcut::Key, in declaration order.
-constexpr std::array<xcb_keysym_t, 53> kKeySymbols = {
+constexpr std::array<xcb_keysym_t, 53> keySymbols = {
     XK_a,      XK_b,      XK_c,           XK_d,
     XK_e,      XK_f,      XK_g,           XK_h,
     XK_i,      XK_j,      XK_k,           XK_l,
@@ -32,7 +32,7 @@ constexpr std::array<xcb_keysym_t, 53> kKeySymbols = {
     XK_minus,  XK_equal,  XK_bracketleft, XK_bracketright,
     XK_grave,
 };
-static_assert(static_cast<std::size_t>(Symbol::grave) + 1 == kKeySymbols.size());
+static_assert(static_cast<std::size_t>(Symbol::grave) + 1 == keySymbols.size());
 
 // Decodes one code point at `pos` and advances past it; a malformed sequence
 // yields U+FFFD and advances one byte, so decoding resynchronises at once.
@@ -52,18 +52,18 @@ char32_t decodeOne(std::string_view text, std::size_t& pos)
     } else if ((lead & 0xF8) == 0xF0) {
         extra = 3, value = lead & 0x07, minimum = 0x10000;
     } else {
-        return kReplacementCharacter;
+        return replacementCharacter;
     }
     if (pos + static_cast<std::size_t>(extra) > text.size())
-        return kReplacementCharacter;
+        return replacementCharacter;
     for (int i = 0; i < extra; ++i) {
         const auto next = static_cast<unsigned char>(text[pos + static_cast<std::size_t>(i)]);
         if ((next & 0xC0) != 0x80)
-            return kReplacementCharacter;
+            return replacementCharacter;
         value = (value << 6) | (next & 0x3F);
     }
     if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
-        return kReplacementCharacter;
+        return replacementCharacter;
     pos += static_cast<std::size_t>(extra);
     return value;
 }
@@ -73,7 +73,7 @@ char32_t decodeOne(std::string_view text, std::size_t& pos)
 xcb_keysym_t keysymForKey(KeyShortcut::Key key)
 {
     const auto index = static_cast<std::size_t>(key);
-    return index < kKeySymbols.size() ? kKeySymbols[index] : xcb_keysym_t(XCB_NO_SYMBOL);
+    return index < keySymbols.size() ? keySymbols[index] : xcb_keysym_t(XCB_NO_SYMBOL);
 }
 
 xcb_keysym_t keysymForCodePoint(char32_t codePoint)
@@ -88,7 +88,7 @@ xcb_keysym_t keysymForCodePoint(char32_t codePoint)
     // Unicode keysym, which every toolkit turns back into the character.
     if (codePoint <= 0xFF)
         return codePoint;
-    return kUnicodeKeysymBase | codePoint;
+    return unicodeKeysymBase | codePoint;
 }
 
 std::vector<xcb_keysym_t> keysymsForText(std::string_view utf8)

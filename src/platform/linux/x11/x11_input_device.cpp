@@ -1,5 +1,6 @@
 #include "x11_input_device.h"
 
+#include "keycode_lender.h"
 #include "keymap.h"
 #include "x11_connection.h"
 
@@ -24,32 +25,25 @@ namespace {
 // The phone sends finger travel in pixels, but X knows only wheel clicks, and
 // one click scrolls most applications by about three lines. One click per
 // 15 px lets a slow swipe move line by line while a fling still moves fast.
-constexpr double kPixelsPerWheelStep = 15.0;
+constexpr double pixelsPerWheelStep = 15.0;
 // A bogus delta must not turn into millions of clicks that stall the server;
 // 100 clicks is already several screens.
-constexpr double kMaxWheelStepsPerCall = 100;
+constexpr double maxWheelStepsPerCall = 100;
 
-// Characters missing from the layout are typed through unused keycodes that
-// we lend to their keysyms for a while. Each receiving client re-reads the map
-// when it handles the MappingNotify of the change, which can be after we
-// changed it again; so a keycode keeps its keysym as long as possible, reused
-// for the same character and handed to a new one only when all are taken,
-// least recently used first.
-constexpr std::size_t kMaxLentKeycodes = 16;
 // The lent keycodes are given back once typing has paused this long: long
 // enough for a busy client to have read the map, short enough that the map
 // soon looks as the user left it.
-constexpr std::chrono::milliseconds kRestoreDelay{2000};
+constexpr std::chrono::milliseconds restoreDelay{2000};
 
-constexpr std::uint8_t kButtonLeft = 1;
-constexpr std::uint8_t kButtonRight = 3;
-constexpr std::uint8_t kWheelUp = 4;
-constexpr std::uint8_t kWheelDown = 5;
-constexpr std::uint8_t kWheelLeft = 6;
-constexpr std::uint8_t kWheelRight = 7;
+constexpr std::uint8_t buttonLeft = 1;
+constexpr std::uint8_t buttonRight = 3;
+constexpr std::uint8_t wheelUp = 4;
+constexpr std::uint8_t wheelDown = 5;
+constexpr std::uint8_t wheelLeft = 6;
+constexpr std::uint8_t wheelRight = 7;
 
 // The modifiers in the order they are pressed, with their keys.
-constexpr std::array<std::pair<KeyShortcut::Modifier, xcb_keysym_t>, 4> kModifierKeys = {{
+constexpr std::array<std::pair<KeyShortcut::Modifier, xcb_keysym_t>, 4> modifierKeys = {{
     {KeyShortcut::Modifier::control, XK_Control_L},
     {KeyShortcut::Modifier::option, XK_Alt_L},
     {KeyShortcut::Modifier::shift, XK_Shift_L},
@@ -79,16 +73,9 @@ public:
     void flush() override;
 
 private:
-    struct LentKeycode {
-        xcb_keycode_t keycode = 0;
-        xcb_keysym_t keysym = XCB_NO_SYMBOL; // none: free to lend
-        std::uint64_t lastUse = 0;
-    };
-
     bool ready();
     bool keyboardReady();
     void reloadKeymap();
-    void updateLentKeycodes();
     std::optional<xcb_keycode_t> unshiftedKeycode(xcb_keysym_t keysym) const;
     std::optional<xcb_keycode_t> lend(xcb_keysym_t keysym);
     void restoreLentKeycodes();
@@ -103,9 +90,7 @@ private:
     bool m_keymapStale = true;
     unsigned m_keymapSerial = 0;
     Keymap m_keymap;
-    std::vector<LentKeycode> m_lent;
-    std::uint64_t m_useClock = 0;
-    bool m_restorePending = false;
+    KeycodeLender m_lender;
     QTimer m_restoreTimer;
     double m_scrollRemainderX = 0;
     double m_scrollRemainderY = 0;
@@ -114,7 +99,7 @@ private:
 X11InputDevice::X11InputDevice(std::shared_ptr<X11Connection> x11) : m_x11(std::move(x11))
 {
     m_restoreTimer.setSingleShot(true);
-    m_restoreTimer.setInterval(kRestoreDelay);
+    m_restoreTimer.setInterval(restoreDelay);
     m_restoreTimer.callOnTimeout([this] {
         if (m_x11->ensureConnected() && m_x11->generation() == m_generation) {
             restoreLentKeycodes();
@@ -127,7 +112,7 @@ X11InputDevice::~X11InputDevice()
 {
     // A connection that broke or was replaced holds nothing of ours to undo.
     xcb_connection_t* c = m_x11->get();
-    if (m_restorePending && c && !xcb_connection_has_error(c) &&
+    if (m_lender.pending() && c && !xcb_connection_has_error(c) &&
         m_x11->generation() == m_generation) {
         restoreLentKeycodes();
         // A round trip, not a flush: the connection may close right after,
@@ -151,8 +136,7 @@ bool X11InputDevice::ready()
         m_hasXTest = xtest && xtest->present;
         m_keymap = {};
         m_keymapStale = true;
-        m_lent.clear();
-        m_restorePending = false;
+        m_lender.clear();
         m_restoreTimer.stop();
     }
     return m_hasXTest;
@@ -185,41 +169,16 @@ void X11InputDevice::reloadKeymap()
         xcb_get_keyboard_mapping_keysyms(reply.get()),
         static_cast<std::size_t>(xcb_get_keyboard_mapping_keysyms_length(reply.get())));
     auto build = [&] {
-        std::vector<xcb_keycode_t> lent;
-        for (const LentKeycode& entry : m_lent)
-            lent.push_back(entry.keycode);
+        const std::vector<xcb_keycode_t> lent = m_lender.keycodes();
         m_keymap = Keymap(setup->min_keycode, reply->keysyms_per_keycode, keysyms, lent);
     };
     build();
-    const std::size_t before = m_lent.size();
-    updateLentKeycodes();
+    const std::size_t before = m_lender.size();
+    m_lender.update(m_keymap);
     // A keycode that someone else took over is a key of the layout again.
-    if (m_lent.size() < before)
+    if (m_lender.size() < before)
         build();
     m_keymapStale = false;
-}
-
-// Keeps the lent keycodes that still carry our keysym or nothing, and tops
-// the pool up with keycodes that carry nothing.
-void X11InputDevice::updateLentKeycodes()
-{
-    std::erase_if(m_lent, [this](LentKeycode& entry) {
-        const auto row = m_keymap.row(entry.keycode);
-        if (row.empty())
-            return true;
-        const bool empty =
-            std::all_of(row.begin(), row.end(), [](xcb_keysym_t k) { return k == XCB_NO_SYMBOL; });
-        if (empty)
-            entry.keysym = XCB_NO_SYMBOL;
-        return !empty && row[0] != entry.keysym;
-    });
-    for (xcb_keycode_t keycode : m_keymap.emptyKeycodes()) {
-        if (m_lent.size() >= kMaxLentKeycodes)
-            break;
-        auto known = [keycode](const LentKeycode& e) { return e.keycode == keycode; };
-        if (std::none_of(m_lent.begin(), m_lent.end(), known))
-            m_lent.push_back({keycode, XCB_NO_SYMBOL, 0});
-    }
 }
 
 std::optional<xcb_keycode_t> X11InputDevice::unshiftedKeycode(xcb_keysym_t keysym) const
@@ -231,58 +190,19 @@ std::optional<xcb_keycode_t> X11InputDevice::unshiftedKeycode(xcb_keysym_t keysy
 
 std::optional<xcb_keycode_t> X11InputDevice::lend(xcb_keysym_t keysym)
 {
-    auto same = std::find_if(m_lent.begin(), m_lent.end(),
-                             [keysym](const LentKeycode& e) { return e.keysym == keysym; });
-    if (same != m_lent.end()) {
-        same->lastUse = ++m_useClock;
-        return same->keycode;
-    }
-    // Free keycodes first, then the one unused for longest.
-    auto slot = std::min_element(m_lent.begin(), m_lent.end(), [](const auto& a, const auto& b) {
-        return std::pair(a.keysym != XCB_NO_SYMBOL, a.lastUse) <
-               std::pair(b.keysym != XCB_NO_SYMBOL, b.lastUse);
-    });
-    if (slot == m_lent.end())
-        return std::nullopt;
-    xcb_connection_t* c = m_x11->get();
-    if (slot->keysym != XCB_NO_SYMBOL) {
-        // Taking a keycode back: wait until the server has handled everything
-        // sent so far, so the presses typed with its old keysym have gone out
-        // to the clients before the map changes under them. That narrows the
-        // race with clients that re-read the map late; it cannot close it.
-        XcbReply<xcb_get_input_focus_reply_t> sync(
-            xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-    }
-    // Every level and group carries the keysym, so Shift, Caps Lock or a
-    // second layout cannot turn it into another character.
-    const std::vector<xcb_keysym_t> row(m_keymap.perKeycode(), keysym);
-    xcb_change_keyboard_mapping(c, 1, slot->keycode, static_cast<std::uint8_t>(row.size()),
-                                row.data());
-    slot->keysym = keysym;
-    slot->lastUse = ++m_useClock;
-    m_restorePending = true;
-    return slot->keycode;
+    return m_lender.lend(m_x11->get(), m_keymap, keysym);
 }
 
 void X11InputDevice::restoreLentKeycodes()
 {
-    xcb_connection_t* c = m_x11->get();
-    const std::vector<xcb_keysym_t> empty(std::max(1u, m_keymap.perKeycode()), XCB_NO_SYMBOL);
-    for (LentKeycode& entry : m_lent) {
-        if (entry.keysym == XCB_NO_SYMBOL)
-            continue;
-        xcb_change_keyboard_mapping(c, 1, entry.keycode, static_cast<std::uint8_t>(empty.size()),
-                                    empty.data());
-        entry.keysym = XCB_NO_SYMBOL;
-    }
-    m_restorePending = false;
+    m_lender.restore(m_x11->get(), m_keymap);
     m_keymapStale = true;
 }
 
 void X11InputDevice::scheduleRestore()
 {
     // Without an event loop the timer cannot fire; the destructor restores.
-    if (m_restorePending && QAbstractEventDispatcher::instance())
+    if (m_lender.pending() && QAbstractEventDispatcher::instance())
         m_restoreTimer.start();
 }
 
@@ -317,7 +237,7 @@ void X11InputDevice::pressKey(KeyShortcut::Key key, ModifierMask modifiers)
     if (!keycode)
         return;
     std::vector<xcb_keycode_t> held;
-    for (const auto& [modifier, modifierKeysym] : kModifierKeys) {
+    for (const auto& [modifier, modifierKeysym] : modifierKeys) {
         if (!(modifiers & modifierBit(modifier)))
             continue;
         if (auto modifierKeycode = unshiftedKeycode(modifierKeysym))
@@ -372,7 +292,7 @@ void X11InputDevice::setButton(MouseButton button, bool down)
 {
     if (!ready())
         return;
-    const std::uint8_t number = button == MouseButton::right ? kButtonRight : kButtonLeft;
+    const std::uint8_t number = button == MouseButton::right ? buttonRight : buttonLeft;
     fake(down ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE, number);
 }
 
@@ -380,8 +300,8 @@ void X11InputDevice::scroll(double dx, double dy)
 {
     if (!ready())
         return;
-    wheel(dy, m_scrollRemainderY, kWheelUp, kWheelDown);
-    wheel(dx, m_scrollRemainderX, kWheelLeft, kWheelRight);
+    wheel(dy, m_scrollRemainderY, wheelUp, wheelDown);
+    wheel(dx, m_scrollRemainderX, wheelLeft, wheelRight);
 }
 
 void X11InputDevice::wheel(double delta, double& remainder, std::uint8_t positive,
@@ -390,12 +310,12 @@ void X11InputDevice::wheel(double delta, double& remainder, std::uint8_t positiv
     if (!std::isfinite(delta))
         return;
     const double total = remainder + delta;
-    double steps = std::trunc(total / kPixelsPerWheelStep);
-    if (std::abs(steps) > kMaxWheelStepsPerCall) {
-        steps = std::copysign(kMaxWheelStepsPerCall, steps);
+    double steps = std::trunc(total / pixelsPerWheelStep);
+    if (std::abs(steps) > maxWheelStepsPerCall) {
+        steps = std::copysign(maxWheelStepsPerCall, steps);
         remainder = 0;
     } else {
-        remainder = total - steps * kPixelsPerWheelStep;
+        remainder = total - steps * pixelsPerWheelStep;
     }
     const std::uint8_t button = steps > 0 ? positive : negative;
     for (int i = 0; i < static_cast<int>(std::abs(steps)); ++i) {
