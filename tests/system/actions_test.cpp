@@ -3,7 +3,7 @@
 // appearance refusal, the lock permission, the one keep-awake hold and the
 // delayed sleep.
 #include "commands/system_commands.h"
-#include "platform/fake/fake_system.h"
+#include "platform/fake/fake_system_controls.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -1,5 +1,5 @@
-#include "platform/displays.h"
-#include "platform/input.h"
+#include "platform/display_source.h"
+#include "platform/input_device.h"
 #include "platform/linux/linux_power.h"
 #include "platform/linux/x11/x11_connection.h"
 #include "platform/linux/x11/x11_display_source.h"

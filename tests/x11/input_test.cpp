@@ -1,4 +1,4 @@
-#include "platform/input.h"
+#include "platform/input_device.h"
 #include "platform/linux/x11/keymap.h"
 #include "platform/linux/x11/x11_connection.h"
 #include "platform/linux/x11/x11_input_device.h"

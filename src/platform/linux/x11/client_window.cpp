@@ -66,11 +66,11 @@ std::vector<xcb_window_t> mappedRootChildren(X11Connection& x11)
         return {};
     const xcb_window_t* children = xcb_query_tree_children(tree.get());
     const int count = xcb_query_tree_children_length(tree.get());
-    struct Pending {
+    struct ChildQueries {
         xcb_get_window_attributes_cookie_t attributes;
         xcb_get_property_cookie_t state, wmClass;
     };
-    std::vector<Pending> pending;
+    std::vector<ChildQueries> pending;
     const xcb_atom_t wmState = x11.atom("WM_STATE");
     for (int i = 0; i < count; ++i) {
         pending.push_back({xcb_get_window_attributes(c, children[i]),

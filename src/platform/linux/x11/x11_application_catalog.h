@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/applications.h"
+#include "platform/application_catalog.h"
 #include "platform/linux/desktop/desktop_entry_index.h"
 
 #include <QObject>

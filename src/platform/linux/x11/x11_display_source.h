@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/displays.h"
+#include "platform/display_source.h"
 
 #include <memory>
 

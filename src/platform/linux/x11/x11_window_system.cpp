@@ -70,14 +70,14 @@ bool contains(const std::vector<std::uint32_t>& values, std::uint32_t value)
     return std::find(values.begin(), values.end(), value) != values.end();
 }
 
-struct Pending {
+struct WindowQueries {
     xcb_get_property_cookie_t pid, wmClass, type, state, netName, wmName, extents;
     xcb_get_window_attributes_cookie_t attributes;
     xcb_get_geometry_cookie_t geometry;
     xcb_translate_coordinates_cookie_t origin;
 };
 
-Pending ask(X11Connection& x11, xcb_window_t w)
+WindowQueries ask(X11Connection& x11, xcb_window_t w)
 {
     xcb_connection_t* c = x11.get();
     return {askProperty(c, w, x11.atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 1),
@@ -107,7 +107,7 @@ QString titleOf(const xcb_get_property_reply_t* netName, const xcb_get_property_
 
 // The frame as the user sees it: the client's area in root coordinates, grown
 // by the decorations the window manager reports.
-std::optional<Rect> frameOf(xcb_connection_t* c, Pending& p, const PropertyReply& extents)
+std::optional<Rect> frameOf(xcb_connection_t* c, WindowQueries& p, const PropertyReply& extents)
 {
     auto geometry = takeReply(c, p.geometry, &xcb_get_geometry_reply);
     auto origin = takeReply(c, p.origin, &xcb_translate_coordinates_reply);
@@ -171,14 +171,14 @@ std::vector<DesktopWindow> X11WindowSystem::windows()
 std::vector<DesktopWindow> X11WindowSystem::describe(const std::vector<xcb_window_t>& windows)
 {
     xcb_connection_t* c = m_x11->get();
-    std::vector<Pending> pending;
+    std::vector<WindowQueries> pending;
     pending.reserve(windows.size());
     for (const xcb_window_t window : windows)
         pending.push_back(ask(*m_x11, window));
     const xcb_atom_t hidden = m_x11->atom("_NET_WM_STATE_HIDDEN");
     std::vector<DesktopWindow> out;
     for (std::size_t i = 0; i < windows.size(); ++i) {
-        Pending& p = pending[i];
+        WindowQueries& p = pending[i];
         const auto pid = values32(takeProperty(c, p.pid).get());
         const auto wmClass = takeProperty(c, p.wmClass);
         const auto types = values32(takeProperty(c, p.type).get());
@@ -194,7 +194,7 @@ std::vector<DesktopWindow> X11WindowSystem::describe(const std::vector<xcb_windo
         window.id = windows[i];
         window.pid = pid.empty() ? 0 : std::int32_t(pid.front());
         window.title = titleOf(netName.get(), wmName.get());
-        window.wmClass = classOf(wmClass.get());
+        window.applicationClass = classOf(wmClass.get());
         window.normal = isNormalType(*m_x11, types);
         // Minimised windows and those of other desktops are unmapped.
         window.onScreen =

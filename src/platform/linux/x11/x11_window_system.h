@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/displays.h"
-#include "platform/windows.h"
+#include "platform/display_source.h"
+#include "platform/window_system.h"
 #include "x11_connection.h"
 
 #include <array>

@@ -16,10 +16,10 @@ struct DesktopWindow {
     std::uint32_t id = 0;
     std::int32_t pid = 0; // the owning process; 0 when the window does not say
     QString title;
-    QString wmClass;      // the application's class (WM_CLASS), or its instance name
-    bool normal = true;   // an application's main window, not a dock, menu or dialog
-    bool onScreen = true; // mapped on the current desktop and not minimised
-    Rect frame;           // with the window manager's decorations, global coordinates
+    QString applicationClass; // the owning application's class name, or its instance name
+    bool normal = true;       // an application's main window, not a dock, menu or dialog
+    bool onScreen = true;     // mapped on the current desktop and not minimised
+    Rect frame;               // with the window manager's decorations, global coordinates
     bool operator==(const DesktopWindow&) const = default;
 };
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/windows.h"
+#include "platform/window_system.h"
 
 #include <QString>
 
@@ -13,7 +13,7 @@ namespace orvane {
 // A desktop held in memory that records every request, one readable line
 // each: "activate 7", "back 7", "close 7", "minimize 7", "fullscreen 7",
 // "frame 7 0,25 720x875", "grab 7 400x250 q60".
-class FakeWindows final : public WindowSystem {
+class FakeWindowSystem final : public WindowSystem {
 public:
     std::vector<DesktopWindow> desktop; // front to back
     std::optional<std::uint32_t> active;
