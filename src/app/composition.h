@@ -24,7 +24,9 @@ QString computerName();
 
 // The command families, sharing one connection to the desktop.
 Platform makePlatform();
+// The advertisement of the listener on the local network.
 std::unique_ptr<ServiceAdvertiser> makeServiceAdvertiser();
+// What the computer is and how busy it is.
 std::unique_ptr<Machine> makeMachine();
 
 // The desktop's own picture of a computer, of a laptop when `laptop`, as a
