@@ -7,7 +7,8 @@
 //   orvane_info_bench
 #include "macinfo/mac_info.h"
 #include "macinfo/stats_provider.h"
-#include "platform/applications.h"
+#include "platform/linux/machine/linux_machine.h"
+#include "platform/linux/x11/x11_application_catalog.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -70,10 +71,12 @@ void statsFigures()
     std::vector<RunningApp> all;
     for (pid_t pid : pids)
         all.push_back({pid, QStringLiteral("org.bench.App%1").arg(pid), QStringLiteral("App"), {}});
-    std::vector<RunningApp> desktop(all.begin(), all.begin() + std::min<std::size_t>(40, all.size()));
+    std::vector<RunningApp> desktop(all.begin(),
+                                    all.begin() + std::min<std::size_t>(40, all.size()));
     auto figure = [](std::vector<RunningApp>& apps) {
-        StatsProvider provider(SystemFiles("/"), [&] { return apps; }, nowNs,
-                               ::sysconf(_SC_CLK_TCK));
+        LinuxMachine machine;
+        StatsProvider provider(
+            machine, [&] { return apps; }, nowNs);
         provider.stats(); // the first sample
         return medianMicros(21, [&] { provider.stats(); });
     };
@@ -85,7 +88,8 @@ void statsFigures()
         ::kill(pid, SIGKILL);
         ::waitpid(pid, nullptr, 0);
     }
-    std::printf("  stats request, %zu processes running, %zu apps  median %8.0f us  (target < 5000 us: %s)\n",
+    std::printf("  stats request, %zu processes running, %zu apps  median %8.0f us  (target < 5000 "
+                "us: %s)\n",
                 pids.size(), desktop.size(), typical, typical < 5000 ? "met" : "MISSED");
     std::printf("  stress: all %zu measured as apps             median %8.0f us\n", all.size(),
                 everything);
@@ -94,10 +98,10 @@ void statsFigures()
 
 void infoFigures()
 {
-    MacInfoProvider provider(SystemFiles("/"), [](bool) { return std::nullopt; });
-    SystemFiles files("/");
+    LinuxMachine machine;
+    MacInfoProvider provider(machine, [](bool) { return std::nullopt; });
     double info = medianMicros(51, [&] { provider.macInfo(QStringLiteral("Bench"), false); });
-    double uptimeOnly = medianMicros(51, [&] { uptimeSeconds(files); });
+    double uptimeOnly = medianMicros(51, [&] { machine.uptimeSeconds(); });
     std::printf("  info request                  median %8.0f us  (target < 1000 us: %s)\n", info,
                 info < 1000 ? "met" : "MISSED");
     std::printf("  baseline, /proc/uptime alone  median %8.0f us\n", uptimeOnly);
@@ -116,14 +120,17 @@ void iconFigures()
         QFile entry(data.path() + QStringLiteral("/applications/bench%1.desktop").arg(i));
         entry.open(QIODevice::WriteOnly);
         entry.write(QStringLiteral("[Desktop Entry]\nType=Application\nName=Bench %1\nExec=true\n"
-                                   "Icon=bench-icon-%1\n").arg(i).toUtf8());
-        QFile icon(data.path() + QStringLiteral("/icons/hicolor/48x48/apps/bench-icon-%1.png").arg(i));
+                                   "Icon=bench-icon-%1\n")
+                        .arg(i)
+                        .toUtf8());
+        QFile icon(data.path() +
+                   QStringLiteral("/icons/hicolor/48x48/apps/bench-icon-%1.png").arg(i));
         icon.open(QIODevice::WriteOnly);
         icon.write(png);
     }
     qputenv("XDG_DATA_HOME", data.path().toUtf8());
     qputenv("XDG_DATA_DIRS", data.path().toUtf8());
-    auto catalog = makeApplicationCatalog(nullptr);
+    auto catalog = std::make_unique<X11ApplicationCatalog>(nullptr);
     // A phone asks for the catalogue before its icons, so the entries are
     // already read; the first icon still loads the theme.
     catalog->installedApps();

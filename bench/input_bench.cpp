@@ -9,7 +9,9 @@
 #include "commands/command_set.h"
 #include "phone/phone_client.h"
 #include "platform/fake/fake_advertiser.h"
-#include "platform/platform.h"
+#include "platform/fake/fake_machine.h"
+#include "platform/linux/linux_platform.h"
+#include "platform/linux/x11/x11_connection.h"
 #include "protocol/random.h"
 #include "server/orvane_server.h"
 
@@ -110,7 +112,7 @@ int main(int argc, char** argv)
         if (std::strcmp(argv[i], "--count") == 0)
             count = std::max(1, std::atoi(argv[i + 1]));
     }
-    if (!desktopDisplayReachable()) {
+    if (!x11DisplayReachable()) {
         std::printf("input bench: no X display reachable; nothing measured\n");
         return 1;
     }
@@ -120,11 +122,12 @@ int main(int argc, char** argv)
 
     // The real input backends under the real router; the rest of the
     // computer is not what this measures.
-    Platform platform = makePlatform();
+    Platform platform = makeLinuxPlatform();
     Settings settings(home.path() + QStringLiteral("/Orvane.conf"));
-    MacInfoProvider macInfo(SystemFiles(home.path().toStdString()), {});
-    StatsProvider stats(SystemFiles(home.path().toStdString()), [] { return std::vector<RunningApp>{}; },
-                        [] { return std::int64_t{0}; }, 100);
+    FakeMachine machine;
+    MacInfoProvider macInfo(machine, {});
+    StatsProvider stats(machine, [] { return std::vector<RunningApp>{}; },
+                        [] { return std::int64_t{0}; });
     auto monotonicMs = [] { return QDeadlineTimer::current().deadline(); };
     CommandSet commands(platform, settings, macInfo, stats, monotonicMs);
 
@@ -166,13 +169,15 @@ int main(int argc, char** argv)
     double plainP50 = percentile(figures.plainRoundTrips, 0.5);
     std::printf("input bench (%d round trips each, loopback, X display %s)\n", count,
                 qgetenv("DISPLAY").constData());
-    std::printf("  keyShortcut run -> result   p50 %7.1f us  p99 %7.1f us  (target p50 < %.0f us: %s)\n",
-                keyP50, percentile(figures.keyRoundTrips, 0.99), targetP50Us,
-                keyP50 < targetP50Us ? "met" : "MISSED");
-    std::printf("  baseline, refused link      p50 %7.1f us  p99 %7.1f us  (key press adds %.1f us)\n",
-                plainP50, percentile(figures.plainRoundTrips, 0.99), keyP50 - plainP50);
-    std::printf("  1,000 pointer moveBy        %8.0f us  = %.1f us per event\n", figures.moveBurstUs,
-                figures.moveBurstUs / 1000);
+    std::printf(
+        "  keyShortcut run -> result   p50 %7.1f us  p99 %7.1f us  (target p50 < %.0f us: %s)\n",
+        keyP50, percentile(figures.keyRoundTrips, 0.99), targetP50Us,
+        keyP50 < targetP50Us ? "met" : "MISSED");
+    std::printf(
+        "  baseline, refused link      p50 %7.1f us  p99 %7.1f us  (key press adds %.1f us)\n",
+        plainP50, percentile(figures.plainRoundTrips, 0.99), keyP50 - plainP50);
+    std::printf("  1,000 pointer moveBy        %8.0f us  = %.1f us per event\n",
+                figures.moveBurstUs, figures.moveBurstUs / 1000);
     std::printf("  baseline, 1,000 ignored     %8.0f us  = %.1f us per message\n",
                 figures.ignoredBurstUs, figures.ignoredBurstUs / 1000);
     return 0;

@@ -1,11 +1,8 @@
 // orvane: the desktop half of the phone remote control.
 #include "commands/command_set.h"
+#include "composition.h"
 #include "macinfo/mac_info.h"
 #include "macinfo/stats_provider.h"
-#include "platform/icons.h"
-#include "platform/host.h"
-#include "platform/platform.h"
-#include "platform/service_advertiser.h"
 #include "server/orvane_server.h"
 #include "ui/terminal_panel.h"
 
@@ -60,8 +57,8 @@ struct Options {
 Options parseOptions(QCoreApplication& app)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Orvane lets a paired phone control this computer over the local network."));
+    parser.setApplicationDescription(
+        QStringLiteral("Orvane lets a paired phone control this computer over the local network."));
     parser.addHelpOption();
     parser.addVersionOption();
     QCommandLineOption headless(QStringLiteral("headless"),
@@ -86,24 +83,11 @@ Options parseOptions(QCoreApplication& app)
     return options;
 }
 
-// The clipboard and icon rendering need a GUI application. On the desktop it
-// talks to the display, so the clipboard is the desktop's; without a
-// display it renders off screen and the program still serves the phone.
-void chooseGuiPlatform()
-{
-    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        return;
-    if (!orvane::desktopDisplayReachable())
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    else
-        qputenv("QT_QPA_PLATFORM", "xcb");
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    chooseGuiPlatform();
+    orvane::chooseGuiPlatform();
     QGuiApplication app(argc, argv);
     // No window of ours closing may end the server.
     QGuiApplication::setQuitOnLastWindowClosed(false);
@@ -115,18 +99,11 @@ int main(int argc, char** argv)
     auto monotonicMs = [] { return QDeadlineTimer::current(Qt::PreciseTimer).deadline(); };
     orvane::Settings settings;
     orvane::Platform platform = orvane::makePlatform();
-    orvane::MacInfoProvider macInfo(orvane::SystemFiles("/"), [](bool laptop) {
-        QStringList names = {QStringLiteral("computer")};
-        if (laptop)
-            names.prepend(QStringLiteral("computer-laptop"));
-        auto png = orvane::themeIconPng(names, 256);
-        return png ? std::optional<orvane::Bytes>(orvane::Bytes(png->begin(), png->end()))
-                   : std::nullopt;
-    });
+    std::unique_ptr<orvane::Machine> machine = orvane::makeMachine();
+    orvane::MacInfoProvider macInfo(*machine, orvane::computerPicture);
     orvane::StatsProvider stats(
-        orvane::SystemFiles("/"), [&platform] { return platform.applications->runningApps(); },
-        [] { return QDeadlineTimer::current(Qt::PreciseTimer).deadlineNSecs(); },
-        ::sysconf(_SC_CLK_TCK));
+        *machine, [&platform] { return platform.applications->runningApps(); },
+        [] { return QDeadlineTimer::current(Qt::PreciseTimer).deadlineNSecs(); });
     orvane::CommandSet commands(platform, settings, macInfo, stats, monotonicMs);
 
     orvane::ServerEnvironment environment;
@@ -151,7 +128,8 @@ int main(int argc, char** argv)
     // The windowed shell is not built yet, so the terminal is the face of
     // the program with or without a display.
     if (!options.headless)
-        std::fprintf(stderr, "orvane: the tray app is not available yet; running in the terminal\n");
+        std::fprintf(stderr,
+                     "orvane: the tray app is not available yet; running in the terminal\n");
     orvane::TerminalPanel panel(server, stdout, STDIN_FILENO);
     server.setPairingPanel(&panel);
     server.start();

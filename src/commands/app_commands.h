@@ -1,7 +1,7 @@
 #pragma once
 
 #include "command_result.h"
-#include "platform/applications.h"
+#include "platform/application_catalog.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "command_result.h"
-#include "platform/displays.h"
+#include "platform/display_source.h"
 #include "platform/pasteboard.h"
 #include "platform/workspace.h"
 #include "protocol/command.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "families.h"
-#include "platform/applications.h"
+#include "platform/application_catalog.h"
 #include "platform/media_players.h"
 #include "platform/workspace.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/displays.h"
-#include "platform/input.h"
+#include "platform/display_source.h"
+#include "platform/input_device.h"
 
 #include <functional>
 #include <optional>

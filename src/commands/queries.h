@@ -5,7 +5,7 @@
 
 #include "macinfo/mac_info.h"
 #include "macinfo/stats_provider.h"
-#include "platform/applications.h"
+#include "platform/application_catalog.h"
 #include "platform/workspace_events.h"
 
 #include <optional>

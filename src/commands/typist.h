@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/input.h"
+#include "platform/input_device.h"
 #include "protocol/types.h"
 
 #include <QTimer>

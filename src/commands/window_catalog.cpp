@@ -30,7 +30,7 @@ Owner ownerOf(const DesktopWindow& window, const std::map<std::int32_t, RunningA
         app != running.end() && !app->second.bundleID.isEmpty())
         return {app->second.bundleID,
                 app->second.name.isEmpty() ? app->second.bundleID : app->second.name};
-    return {window.wmClass, window.wmClass};
+    return {window.applicationClass, window.applicationClass};
 }
 
 bool listable(const DesktopWindow& window, std::int32_t self)
@@ -52,7 +52,7 @@ bool sameApplication(const DesktopWindow& a, const DesktopWindow& b)
 {
     if (a.pid > 0)
         return b.pid == a.pid;
-    return b.pid <= 0 && !a.wmClass.isEmpty() && b.wmClass == a.wmClass;
+    return b.pid <= 0 && !a.applicationClass.isEmpty() && b.applicationClass == a.applicationClass;
 }
 
 Rect targetFrame(WindowAction action, const Rect& window, const Rect& area)

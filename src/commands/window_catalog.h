@@ -1,9 +1,9 @@
 #pragma once
 
 #include "families.h"
-#include "platform/applications.h"
+#include "platform/application_catalog.h"
 #include "platform/geometry.h"
-#include "platform/windows.h"
+#include "platform/window_system.h"
 
 #include <cstdint>
 #include <functional>

@@ -3,49 +3,12 @@
 #include <algorithm>
 #include <tuple>
 
-#include <unistd.h>
-
 namespace orvane {
 
-namespace {
-
-// The whitespace-separated numbers after a label, e.g. the "cpu " line of
-// /proc/stat.
-std::vector<std::uint64_t> numbersAfter(std::string_view line)
-{
-    std::vector<std::uint64_t> values;
-    std::size_t at = 0;
-    while (at < line.size()) {
-        while (at < line.size() && line[at] == ' ')
-            ++at;
-        std::size_t end = line.find(' ', at);
-        std::string_view word = line.substr(at, end == std::string_view::npos ? end : end - at);
-        auto value = parseInteger(word);
-        if (!word.empty() && (!value || *value < 0))
-            break;
-        if (value)
-            values.push_back(static_cast<std::uint64_t>(*value));
-        at = end == std::string_view::npos ? line.size() : end;
-    }
-    return values;
-}
-
-std::optional<std::int64_t> kilobytes(std::string_view text, std::string_view key)
-{
-    auto value = fieldValue(text, key, ':');
-    auto kb = value ? parseInteger(*value) : std::nullopt;
-    if (!kb || *kb < 0 || *kb > INT64_MAX / 1024)
-        return std::nullopt;
-    return *kb * 1024;
-}
-
-} // namespace
-
-StatsProvider::StatsProvider(SystemFiles files, RunningApps runningApps,
-                             std::function<std::int64_t()> monotonicNs, long ticksPerSecond)
-    : m_files(std::move(files)), m_runningApps(std::move(runningApps)),
-      m_monotonicNs(std::move(monotonicNs)), m_ticksPerSecond(ticksPerSecond > 0 ? ticksPerSecond : 100),
-      m_pageSize(std::max<long>(::sysconf(_SC_PAGESIZE), 1))
+StatsProvider::StatsProvider(Machine& machine, RunningApps runningApps,
+                             std::function<std::int64_t()> monotonicNs)
+    : m_machine(machine), m_runningApps(std::move(runningApps)),
+      m_monotonicNs(std::move(monotonicNs))
 {
 }
 
@@ -62,22 +25,13 @@ MacStats StatsProvider::stats()
 
 double StatsProvider::cpuPercent()
 {
-    auto text = m_files.read("proc/stat", 4096);
-    if (!text || text->rfind("cpu ", 0) != 0)
+    const std::optional<ProcessorTimes> sample = m_machine.processorTimes();
+    if (!sample)
         return 0;
-    auto values = numbersAfter(std::string_view(*text).substr(4, text->find('\n') - 4));
-    if (values.size() < 4)
-        return 0;
-    // user nice system idle iowait irq softirq steal: waiting for I/O is idle.
-    auto at = [&](std::size_t i) { return i < values.size() ? values[i] : 0; };
-    CpuSample sample;
-    std::uint64_t idle = at(3) + at(4);
-    sample.busy = at(0) + at(1) + at(2) + at(5) + at(6) + at(7);
-    sample.total = sample.busy + idle;
     double load = 0;
-    if (m_lastCPU && sample.busy >= m_lastCPU->busy && sample.total > m_lastCPU->total) {
-        load = static_cast<double>(sample.busy - m_lastCPU->busy) /
-               static_cast<double>(sample.total - m_lastCPU->total) * 100.0;
+    if (m_lastCPU && sample->busy >= m_lastCPU->busy && sample->total > m_lastCPU->total) {
+        load = static_cast<double>(sample->busy - m_lastCPU->busy) /
+               static_cast<double>(sample->total - m_lastCPU->total) * 100.0;
         load = std::min(load, 100.0);
     }
     m_lastCPU = sample;
@@ -86,75 +40,19 @@ double StatsProvider::cpuPercent()
 
 std::pair<std::int64_t, std::int64_t> StatsProvider::memoryUsage()
 {
-    auto text = m_files.read("proc/meminfo", 64 * 1024);
-    if (!text)
-        return {0, 0};
-    std::int64_t total = kilobytes(*text, "MemTotal").value_or(0);
-    auto available = kilobytes(*text, "MemAvailable");
-    std::int64_t used = available ? total - *available : 0;
-    return {std::clamp<std::int64_t>(used, 0, total), total};
-}
-
-std::optional<std::uint64_t> StatsProvider::processTicks(std::int32_t pid) const
-{
-    auto text = m_files.read("proc/" + std::to_string(pid) + "/stat", 4096);
-    if (!text)
-        return std::nullopt;
-    // The command name may hold spaces and parentheses; fields resume after
-    // the last ")". utime and stime are the 12th and 13th after it.
-    std::size_t close = text->rfind(')');
-    if (close == std::string::npos)
-        return std::nullopt;
-    std::vector<std::string_view> fields;
-    std::string_view rest = std::string_view(*text).substr(close + 1);
-    std::size_t at = 0;
-    while (fields.size() < 13 && at < rest.size()) {
-        while (at < rest.size() && rest[at] == ' ')
-            ++at;
-        std::size_t end = rest.find(' ', at);
-        fields.push_back(rest.substr(at, end == std::string_view::npos ? rest.size() - at : end - at));
-        at = end == std::string_view::npos ? rest.size() : end;
-    }
-    if (fields.size() < 13)
-        return std::nullopt;
-    auto user = parseInteger(fields[11]);
-    auto system = parseInteger(fields[12]);
-    if (!user || !system || *user < 0 || *system < 0)
-        return std::nullopt;
-    return static_cast<std::uint64_t>(*user) + static_cast<std::uint64_t>(*system);
-}
-
-std::optional<std::int64_t> StatsProvider::proportionalMemory(std::int32_t pid) const
-{
-    auto rollup = m_files.read("proc/" + std::to_string(pid) + "/smaps_rollup", 8192);
-    return rollup ? kilobytes(*rollup, "Pss") : std::nullopt;
-}
-
-std::optional<std::int64_t> StatsProvider::residentMemory(std::int32_t pid) const
-{
-    // statm is a handful of numbers, far cheaper than status.
-    std::string base = "proc/" + std::to_string(pid);
-    if (auto statm = m_files.read(base + "/statm", 256)) {
-        std::string_view text = *statm;
-        std::size_t space = text.find(' ');
-        auto pages = space == std::string_view::npos ? std::nullopt
-                                                     : parseInteger(text.substr(space + 1));
-        if (pages && *pages >= 0 && *pages < INT64_MAX / m_pageSize)
-            return *pages * m_pageSize;
-    }
-    auto status = m_files.read(base + "/status", 8192);
-    return status ? kilobytes(*status, "VmRSS") : std::nullopt;
+    const MemoryUse use = m_machine.memoryUse();
+    return {use.usedBytes, use.totalBytes};
 }
 
 StatsProvider::Footprint StatsProvider::readFootprint(std::int32_t pid, std::int64_t now,
                                                       bool proportional) const
 {
     if (proportional) {
-        if (auto pss = proportionalMemory(pid))
+        if (auto pss = m_machine.proportionalMemory(pid))
             return {*pss, now, true};
     }
-    // Older kernels lack smaps_rollup; the resident size stands in.
-    return {residentMemory(pid).value_or(0), now, false};
+    // Where the fair share cannot be read, the resident size stands in.
+    return {m_machine.residentMemory(pid).value_or(0), now, false};
 }
 
 std::int64_t StatsProvider::processMemory(std::int32_t pid, std::int64_t now)
@@ -204,17 +102,16 @@ std::vector<AppUsage> StatsProvider::appUsages()
     for (const RunningApp& app : apps) {
         if (app.pid <= 0 || next.count(app.pid))
             continue;
-        auto ticks = processTicks(app.pid);
-        if (!ticks)
+        auto used = m_machine.processorTime(app.pid);
+        if (!used)
             continue;
-        next[app.pid] = {*ticks, now};
+        next[app.pid] = {*used, now};
         double share = 0;
         auto last = m_lastApps.find(app.pid);
-        if (last != m_lastApps.end() && last->second.atNs < now && *ticks >= last->second.ticks) {
-            // Ticks are 1/CLK_TCK s and the clock is in ns: both become
-            // seconds before they are divided. Several busy cores exceed 100.
-            double cpuSeconds = static_cast<double>(*ticks - last->second.ticks) /
-                                static_cast<double>(m_ticksPerSecond);
+        if (last != m_lastApps.end() && last->second.atNs < now && *used >= last->second.used) {
+            // Both become seconds before they are divided. Several busy
+            // cores exceed 100.
+            double cpuSeconds = static_cast<double>((*used - last->second.used).count()) / 1e9;
             double wallSeconds = static_cast<double>(now - last->second.atNs) / 1e9;
             share = cpuSeconds / wallSeconds * 100.0;
         }

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "system_files.h"
-
-#include "platform/applications.h"
+#include "platform/application_catalog.h"
+#include "platform/machine.h"
 #include "protocol/records.h"
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <optional>
@@ -18,8 +18,8 @@ namespace orvane {
 class StatsProvider {
 public:
     using RunningApps = std::function<std::vector<RunningApp>()>;
-    StatsProvider(SystemFiles files, RunningApps runningApps,
-                  std::function<std::int64_t()> monotonicNs, long ticksPerSecond);
+    StatsProvider(Machine& machine, RunningApps runningApps,
+                  std::function<std::int64_t()> monotonicNs);
 
     MacStats stats();
     double cpuPercent();
@@ -27,28 +27,19 @@ public:
     std::vector<AppUsage> appUsages();
 
 private:
-    struct CpuSample {
-        std::uint64_t busy = 0;
-        std::uint64_t total = 0;
-    };
     struct ProcessSample {
-        std::uint64_t ticks = 0;
+        std::chrono::nanoseconds used{0};
         std::int64_t atNs = 0;
     };
 
-    std::optional<std::uint64_t> processTicks(std::int32_t pid) const;
-    std::optional<std::int64_t> proportionalMemory(std::int32_t pid) const;
-    std::optional<std::int64_t> residentMemory(std::int32_t pid) const;
-
-    SystemFiles m_files;
+    Machine& m_machine;
     RunningApps m_runningApps;
     std::function<std::int64_t()> m_monotonicNs;
-    long m_ticksPerSecond;
-    std::optional<CpuSample> m_lastCPU;
+    std::optional<ProcessorTimes> m_lastCPU;
     std::map<std::int32_t, ProcessSample> m_lastApps;
 
 public:
-    // The proportional set size is the fair footprint, but the kernel walks
+    // The proportional memory is the fair footprint, but the system may walk
     // every mapping to sum it: a large process takes a millisecond. So a
     // request reads it for a few processes, new ones first, then the
     // stalest; the rest show their last reading (the resident size until
@@ -67,7 +58,6 @@ private:
 
     std::map<std::int32_t, Footprint> m_footprints;
     int m_footprintReadsLeft = 0;
-    std::int64_t m_pageSize = 4096;
 };
 
 } // namespace orvane

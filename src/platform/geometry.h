@@ -5,7 +5,7 @@
 namespace orvane {
 
 // Global desktop coordinates: origin at the top left of the screen, y down,
-// in pixels (X11 has no separate point unit).
+// in the desktop's pixels.
 struct Point {
     double x = 0;
     double y = 0;

@@ -4,7 +4,6 @@
 #include <QStringList>
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <vector>
 
@@ -67,8 +66,5 @@ public:
     virtual PlayerReply<std::vector<PlayerPlaylist>> playlists(const QString& player) = 0;
     virtual PlayerOutcome activatePlaylist(const QString& player, const QString& id) = 0;
 };
-
-// The players on the session bus (MPRIS).
-std::unique_ptr<MediaPlayers> makeMediaPlayers();
 
 } // namespace orvane

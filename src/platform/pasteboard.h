@@ -2,7 +2,6 @@
 
 #include <QString>
 
-#include <memory>
 #include <optional>
 
 namespace orvane {
@@ -16,7 +15,5 @@ public:
     // Replaces everything on the clipboard with this text.
     virtual void setText(const QString& text) = 0;
 };
-
-std::unique_ptr<Pasteboard> makePasteboard();
 
 } // namespace orvane

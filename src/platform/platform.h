@@ -1,13 +1,13 @@
 #pragma once
 
-#include "platform/applications.h"
-#include "platform/displays.h"
+#include "platform/application_catalog.h"
+#include "platform/display_source.h"
+#include "platform/input_device.h"
 #include "platform/media_players.h"
-#include "platform/system_controls.h"
-#include "platform/windows.h"
-#include "platform/input.h"
 #include "platform/pasteboard.h"
 #include "platform/power.h"
+#include "platform/system_controls.h"
+#include "platform/window_system.h"
 #include "platform/workspace.h"
 #include "platform/workspace_events.h"
 
@@ -28,11 +28,5 @@ struct Platform {
     std::unique_ptr<SystemControls> system;
     std::unique_ptr<WindowSystem> windows;
 };
-
-// The real backends of this system, sharing one display connection.
-Platform makePlatform();
-
-// Whether the desktop's display ($DISPLAY) accepts a connection now.
-bool desktopDisplayReachable();
 
 } // namespace orvane

@@ -3,7 +3,6 @@
 #include <QString>
 
 #include <functional>
-#include <memory>
 
 namespace orvane {
 
@@ -21,8 +20,5 @@ public:
     // or empty while nothing is registered. Called on the main thread.
     std::function<void(const QString& registeredName)> onRegistered;
 };
-
-// The real advertiser for this system, chosen once.
-std::unique_ptr<ServiceAdvertiser> makeServiceAdvertiser();
 
 } // namespace orvane

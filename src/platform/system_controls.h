@@ -1,14 +1,11 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 
 namespace orvane {
 
-class X11Connection;
-
-// The sound output the user hears: the default sink's loudest channel.
+// The sound output the user hears: the default output's loudest channel.
 struct OutputLevel {
     int volume = 0; // percent, 0...100
     bool muted = false;
@@ -54,7 +51,5 @@ public:
     virtual bool holdSleepInhibitor() = 0;
     virtual void releaseSleepInhibitor() = 0;
 };
-
-std::unique_ptr<SystemControls> makeSystemControls(std::shared_ptr<X11Connection> x11);
 
 } // namespace orvane

@@ -4,7 +4,6 @@
 #include <QStringList>
 #include <QUrl>
 
-#include <memory>
 #include <optional>
 
 namespace orvane {
@@ -33,7 +32,5 @@ public:
     // The folder of this program's own settings files.
     virtual QString configDirectory() = 0;
 };
-
-std::unique_ptr<Workspace> makeWorkspace();
 
 } // namespace orvane

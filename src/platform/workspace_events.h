@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <optional>
 
 namespace orvane {
@@ -22,7 +21,5 @@ public:
     std::function<void()> onScreensChanged;
     std::function<void()> onWake;
 };
-
-std::unique_ptr<WorkspaceEvents> makeWorkspaceEvents();
 
 } // namespace orvane

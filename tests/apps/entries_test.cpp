@@ -1,9 +1,9 @@
 #include "test_support.h"
 
-#include "platform/linux/app_catalog.h"
-#include "platform/linux/app_favourites.h"
-#include "platform/linux/app_process.h"
-#include "platform/linux/desktop_entry.h"
+#include "platform/linux/desktop/app_favourites.h"
+#include "platform/linux/desktop/desktop_entry.h"
+#include "platform/linux/machine/app_process.h"
+#include "platform/linux/x11/x11_application_catalog.h"
 
 namespace orvane {
 namespace {

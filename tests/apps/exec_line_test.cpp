@@ -1,5 +1,5 @@
-#include "platform/linux/desktop_entry.h"
-#include "platform/linux/exec_line.h"
+#include "platform/linux/desktop/desktop_entry.h"
+#include "platform/linux/desktop/exec_line.h"
 
 #include <gtest/gtest.h>
 

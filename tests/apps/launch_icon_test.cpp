@@ -1,6 +1,6 @@
 #include "test_support.h"
 
-#include "platform/linux/app_catalog.h"
+#include "platform/linux/x11/x11_application_catalog.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -1,4 +1,4 @@
-#include "platform/linux/app_running.h"
+#include "platform/linux/x11/app_running.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "test_support.h"
 
-#include "platform/linux/app_catalog.h"
-#include "platform/linux/x11_connection.h"
+#include "platform/linux/x11/x11_application_catalog.h"
+#include "platform/linux/x11/x11_connection.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

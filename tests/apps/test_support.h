@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/applications.h"
+#include "platform/application_catalog.h"
 
 #include <QByteArray>
 #include <QDir>

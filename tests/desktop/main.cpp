@@ -1,5 +1,5 @@
-#include "platform/pasteboard.h"
-#include "platform/workspace.h"
+#include "platform/linux/desktop/qt_pasteboard.h"
+#include "platform/linux/desktop/xdg_workspace.h"
 #include "test_support.h"
 
 #include <QCoreApplication>
@@ -19,7 +19,7 @@ namespace {
 int printFolders(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    auto workspace = orvane::makeWorkspace();
+    auto workspace = orvane::makeXdgWorkspace();
     QTextStream out(stdout);
     auto print = [&](const char* name, std::optional<QString> path) {
         out << name;
@@ -39,7 +39,7 @@ int printFolders(int argc, char** argv)
 // no GUI; prints what text() said each time.
 int clipboardWithoutGui(int argc, char** argv)
 {
-    auto pasteboard = orvane::makePasteboard();
+    auto pasteboard = orvane::makeQtPasteboard();
     QTextStream out(stdout);
     pasteboard->setText(QStringLiteral("no application"));
     out << (pasteboard->text() ? "text" : "none") << '\n';

@@ -1,4 +1,4 @@
-#include "platform/pasteboard.h"
+#include "platform/linux/desktop/qt_pasteboard.h"
 #include "test_support.h"
 #include "xcb_selection.h"
 
@@ -59,7 +59,7 @@ private:
 
 TEST(Pasteboard, GivesBackExactlyTheTextItWasGiven)
 {
-    auto pasteboard = makePasteboard();
+    auto pasteboard = makeQtPasteboard();
     QString large;
     large.reserve(1 << 20);
     for (int i = 0; large.size() < (1 << 20); ++i)
@@ -84,7 +84,7 @@ TEST(Pasteboard, SettingTextDropsEveryOtherRepresentation)
     rich->setData(QStringLiteral("image/png"), QByteArray("\x89PNG", 4));
     QGuiApplication::clipboard()->setMimeData(rich, QClipboard::Clipboard);
 
-    makePasteboard()->setText(QStringLiteral("new"));
+    makeQtPasteboard()->setText(QStringLiteral("new"));
     const QMimeData* data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
     ASSERT_NE(data, nullptr);
     EXPECT_FALSE(data->hasHtml());
@@ -94,7 +94,7 @@ TEST(Pasteboard, SettingTextDropsEveryOtherRepresentation)
 
 TEST(Pasteboard, HoldsNoTextWhenTheClipboardHasOnlyFilesOrImages)
 {
-    auto pasteboard = makePasteboard();
+    auto pasteboard = makeQtPasteboard();
     auto* files = new QMimeData;
     files->setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/report.pdf"))});
     QGuiApplication::clipboard()->setMimeData(files, QClipboard::Clipboard);
@@ -122,7 +122,7 @@ TEST(PasteboardOnX11, AnotherClientPastesOurText)
     ORVANE_REQUIRE_DISPLAY();
     XcbClient editor;
     ASSERT_TRUE(editor.connected());
-    auto pasteboard = makePasteboard();
+    auto pasteboard = makeQtPasteboard();
 
     for (const QString& text : {mixedText, QStringLiteral("second; with \"quotes\"")}) {
         SCOPED_TRACE(text.toStdString());
@@ -138,7 +138,7 @@ TEST(PasteboardOnX11, AnotherClientPastesOurText)
 TEST(PasteboardOnX11, ReadsWhatAnotherClientCopied)
 {
     ORVANE_REQUIRE_DISPLAY();
-    auto pasteboard = makePasteboard();
+    auto pasteboard = makeQtPasteboard();
     pasteboard->setText(QStringLiteral("ours first"));
     ClipboardChanges changes;
 
@@ -157,7 +157,7 @@ TEST(PasteboardOnX11, ReadsWhatAnotherClientCopied)
 TEST(PasteboardOnX11, AnotherClientsImageIsNoText)
 {
     ORVANE_REQUIRE_DISPLAY();
-    auto pasteboard = makePasteboard();
+    auto pasteboard = makeQtPasteboard();
     pasteboard->setText(QStringLiteral("ours first"));
     ClipboardChanges changes;
 

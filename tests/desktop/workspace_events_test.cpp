@@ -1,6 +1,6 @@
 // Desktop notifications from the test display, whose root window properties
 // a window manager would keep; here a client of the test sets them.
-#include "platform/workspace_events.h"
+#include "platform/linux/linux_workspace_events.h"
 #include "test_support.h"
 
 #include <QCoreApplication>
@@ -70,7 +70,7 @@ TEST(WorkspaceEvents, ChangesReadDuringAReplyWaitAreReportedAtOnce)
 {
     ORVANE_REQUIRE_DISPLAY();
     RootProperties root;
-    std::unique_ptr<WorkspaceEvents> events = makeWorkspaceEvents();
+    std::unique_ptr<WorkspaceEvents> events = makeLinuxWorkspaceEvents();
     int frontmost = 0, applications = 0;
     events->onFrontmostChanged = [&] { ++frontmost; };
     events->onApplicationsChanged = [&] { ++applications; };

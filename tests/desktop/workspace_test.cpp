@@ -1,4 +1,4 @@
-#include "platform/workspace.h"
+#include "platform/linux/desktop/xdg_workspace.h"
 #include "test_support.h"
 
 #include <QDir>
@@ -55,7 +55,7 @@ protected:
     QTemporaryDir m_bin;
     QTemporaryDir m_work;
     QByteArray m_savedPath;
-    std::unique_ptr<Workspace> m_workspace = makeWorkspace();
+    std::unique_ptr<Workspace> m_workspace = makeXdgWorkspace();
 };
 
 TEST_F(FakePrograms, OpenUrlHandsTheWholeUrlOverAsOneArgument)

@@ -1,8 +1,9 @@
-// Usage statistics from fixture /proc trees: rates between requests, memory,
-// per-application figures and their order.
+// Usage statistics from fixture /proc trees read by the Linux machine: rates
+// between requests, memory, per-application figures and their order.
 #include "fixture_tree.h"
 
 #include "macinfo/stats_provider.h"
+#include "platform/linux/machine/linux_machine.h"
 
 #include <gtest/gtest.h>
 
@@ -29,8 +30,8 @@ protected:
     FixtureTree tree;
     std::vector<RunningApp> running;
     std::int64_t nowNs = 1'000'000'000;
-    StatsProvider provider{SystemFiles(tree.root()), [this] { return running; },
-                           [this] { return nowNs; }, 100};
+    LinuxMachine machine{SystemFiles(tree.root()), "/", 100};
+    StatsProvider provider{machine, [this] { return running; }, [this] { return nowNs; }};
 };
 
 TEST_F(Stats, OverallLoadIsARateCappedAndSafeFromBackwardCounters)
@@ -52,7 +53,8 @@ TEST_F(Stats, MemoryIsTotalLessAvailable)
 {
     EXPECT_EQ(provider.memoryUsage(), (std::pair<std::int64_t, std::int64_t>{0, 0}));
     tree.write("proc/meminfo", "MemTotal: 1000 kB\nMemFree: 100 kB\nMemAvailable: 250 kB\n");
-    EXPECT_EQ(provider.memoryUsage(), (std::pair<std::int64_t, std::int64_t>{750 * 1024, 1000 * 1024}));
+    EXPECT_EQ(provider.memoryUsage(),
+              (std::pair<std::int64_t, std::int64_t>{750 * 1024, 1000 * 1024}));
     tree.write("proc/meminfo", "MemTotal: 1000 kB\nMemAvailable: 5000 kB\n");
     EXPECT_EQ(provider.memoryUsage().first, 0);
 }

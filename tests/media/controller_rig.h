@@ -2,7 +2,7 @@
 
 // One media controller on recording fakes, shared by the controller tests.
 #include "commands/media_controller.h"
-#include "platform/fake/fake_media.h"
+#include "platform/fake/fake_media_players.h"
 #include "platform/fake/fake_platform.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // private session bus that test.sh starts.
 #include "commands/media_controller.h"
 #include "platform/fake/fake_platform.h"
-#include "platform/media_players.h"
+#include "platform/linux/dbus/mpris_players.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -115,7 +115,7 @@ protected:
 
     QTemporaryDir m_dir;
     std::vector<std::unique_ptr<FakePlayerProcess>> m_fakes;
-    std::unique_ptr<MediaPlayers> players = makeMediaPlayers();
+    std::unique_ptr<MediaPlayers> players = makeMprisPlayers();
     FakeWorkspace workspace;
     FakeApplications apps;
     MediaController controller{*players, workspace, apps};

@@ -1,7 +1,7 @@
 // The reference phone against the real server binary, over loopback TCP.
 #include "e2e_fixture.h"
 
-#include "platform/host.h"
+#include "platform/linux/machine/host_name.h"
 
 #include <csignal>
 #include <cstring>
@@ -160,7 +160,8 @@ TEST_F(EndToEnd, DeclineAndForgetFromTheTerminal)
     const Uuid id = makeUuid(systemRandom());
     auto paired = pairedPhone(id);
     m_server->writeInput("forget " + id.toString() + "\n");
-    ASSERT_TRUE(m_server->waitForLine(std::regex("^orvane: forgot " + id.toString() + "$"), timeoutMs));
+    ASSERT_TRUE(
+        m_server->waitForLine(std::regex("^orvane: forgot " + id.toString() + "$"), timeoutMs));
     EXPECT_TRUE(paired->readUntilClosed(timeoutMs)); // forgotten while connected: closed at once
 }
 
@@ -241,7 +242,7 @@ TEST_F(EndToEnd, CommandLineFindsTheServerThroughDiscovery)
     }
     ASSERT_FALSE(name.empty()) << "the server never appeared in orvane-phone discover";
     // Under the computer's own name, or avahi's alternative of it ("Desk #2").
-    const std::string computer = orvane::computerName().toStdString();
+    const std::string computer = orvane::hostComputerName().toStdString();
     EXPECT_EQ(name.rfind(computer, 0), 0u) << name << " is not named after " << computer;
 
     auto pair = cli({"pair", "--computer", name, "--name", "E2E phone"});

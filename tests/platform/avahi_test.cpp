@@ -3,7 +3,7 @@
 // restarted here, which is why these tests hold the avahi_daemon lock.
 
 #include "phone/discover.h"
-#include "platform/service_advertiser.h"
+#include "platform/linux/avahi/avahi_advertiser.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -75,7 +75,7 @@ bool vanishes(const QString& name)
 
 // Records what an advertiser reports, in order.
 struct Recorder {
-    std::unique_ptr<ServiceAdvertiser> advertiser = makeServiceAdvertiser();
+    std::unique_ptr<ServiceAdvertiser> advertiser = makeAvahiAdvertiser();
     std::vector<QString> reports;
 
     Recorder()
@@ -241,7 +241,7 @@ TEST_F(AvahiTest, DestroyingTheAdvertiserWithdrawsAndReportsNothingMore)
     const QString name = uniqueName("Gone");
     bool reportedAfterDestruction = false;
     {
-        auto advertiser = makeServiceAdvertiser();
+        auto advertiser = makeAvahiAdvertiser();
         advertiser->publish(name, kType, 45170);
         ASSERT_TRUE(waitFor([&] { return findService(name).has_value(); }, 10000));
         advertiser->onRegistered = [&](const QString&) { reportedAfterDestruction = true; };
@@ -254,7 +254,7 @@ TEST_F(AvahiTest, DestroyingTheAdvertiserWithdrawsAndReportsNothingMore)
 
     // Destroyed while still registering: nothing may be left behind.
     for (int i = 0; i < 10; ++i) {
-        auto advertiser = makeServiceAdvertiser();
+        auto advertiser = makeAvahiAdvertiser();
         advertiser->publish(name, kType, 45171);
         QThread::msleep(static_cast<unsigned long>(i * 5));
     }
@@ -274,7 +274,7 @@ TEST(AvahiWithoutBus, NeitherSideCrashesOrHangs)
             const bool explained = error.find("D-Bus") != std::string::npos;
 
             std::vector<QString> reports;
-            auto advertiser = makeServiceAdvertiser();
+            auto advertiser = makeAvahiAdvertiser();
             advertiser->onRegistered = [&](const QString& name) { reports.push_back(name); };
             advertiser->publish(QStringLiteral("Orvane No Bus"), kType, 45180);
             waitFor([] { return false; }, 500);

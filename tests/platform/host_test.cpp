@@ -1,7 +1,7 @@
 // /etc/machine-info is written by hostnamectl with shell quoting; the pretty
 // name people chose must come back exactly, quotes and all.
 
-#include "platform/host.h"
+#include "platform/linux/machine/host_name.h"
 
 #include <gtest/gtest.h>
 

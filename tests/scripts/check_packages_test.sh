@@ -24,9 +24,9 @@ expect() {
 
 expect "" ""
 expect libxcb-screensaver0-dev \
-    "pkg-config module 'xcb-screensaver' (src/platform/CMakeLists.txt) comes from package 'libxcb-screensaver0-dev', which is in neither"
-expect qt6-svg-dev "find_package(Qt6Svg) (src/platform/CMakeLists.txt) comes from package 'qt6-svg-dev'"
-expect libpulse-dev "pkg-config module 'libpulse' (src/platform/linux/system_sources.cmake) comes from package 'libpulse-dev'"
+    "pkg-config module 'xcb-screensaver' (src/platform/linux/CMakeLists.txt) comes from package 'libxcb-screensaver0-dev', which is in neither"
+expect qt6-svg-dev "find_package(Qt6Svg) (src/platform/linux/CMakeLists.txt) comes from package 'qt6-svg-dev'"
+expect libpulse-dev "pkg-config module 'libpulse' (src/platform/linux/CMakeLists.txt) comes from package 'libpulse-dev'"
 
 [ $failures -eq 0 ] && echo "check-packages: all cases pass"
 exit $((failures > 0))

@@ -20,13 +20,12 @@ void ServerRig::restart(ServerLimits limits)
     server.reset();
     commands.reset();
     settings = std::make_unique<Settings>(settingsPath());
-    const std::string root = dir.path().toStdString() + "/root";
-    macInfo = std::make_unique<MacInfoProvider>(SystemFiles(root), [](bool) -> std::optional<Bytes> {
+    macInfo = std::make_unique<MacInfoProvider>(machine, [](bool) -> std::optional<Bytes> {
         return Bytes{1, 2, 3};
     });
     stats = std::make_unique<StatsProvider>(
-        SystemFiles(root), [this] { return fakes.applications->running; },
-        [this] { return clockMs * 1'000'000; }, 100);
+        machine, [this] { return fakes.applications->running; },
+        [this] { return clockMs * 1'000'000; });
     CommandSet::Overrides overrides;
     overrides.media = std::make_unique<FakeMedia>();
     overrides.system = std::make_unique<FakeSystem>();

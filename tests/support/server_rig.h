@@ -6,6 +6,7 @@
 
 #include "commands/command_set.h"
 #include "platform/fake/fake_advertiser.h"
+#include "platform/fake/fake_machine.h"
 #include "platform/fake/fake_platform.h"
 
 #include <QTemporaryDir>
@@ -53,6 +54,7 @@ public:
     FakeAdvertiser* advertiser = nullptr;
     RecordingPanel panel;
     FakePlatform fakes;
+    FakeMachine machine;
     FakeMedia* media = nullptr;
     FakeSystem* system = nullptr;
     FakeWindowCommands* windows = nullptr;

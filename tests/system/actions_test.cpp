@@ -4,7 +4,7 @@
 // delayed sleep.
 #include "commands/system_actions.h"
 #include "support/scratch_settings.h"
-#include "platform/fake/fake_system.h"
+#include "platform/fake/fake_system_controls.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

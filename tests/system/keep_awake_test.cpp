@@ -4,7 +4,7 @@
 // off gives back exactly what was taken.
 #include "commands/system_actions.h"
 #include "support/scratch_settings.h"
-#include "platform/linux/system_linux.h"
+#include "platform/linux/linux_system_controls.h"
 #include "service_support.h"
 
 #include <QTemporaryDir>

@@ -2,7 +2,7 @@
 // logind on the private system bus.
 #include "commands/system_actions.h"
 #include "support/scratch_settings.h"
-#include "platform/linux/system_linux.h"
+#include "platform/linux/linux_system_controls.h"
 #include "service_support.h"
 
 #include <QCoreApplication>

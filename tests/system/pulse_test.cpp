@@ -3,8 +3,8 @@
 // are gone or never answer.
 #include "commands/system_actions.h"
 #include "support/scratch_settings.h"
-#include "platform/linux/pulse_mixer.h"
-#include "platform/linux/system_linux.h"
+#include "platform/linux/linux_system_controls.h"
+#include "platform/linux/pulse/pulse_mixer.h"
 #include "service_support.h"
 
 #include <QDeadlineTimer>

@@ -3,7 +3,8 @@
 #include "commands/labels.h"
 #include "commands/window_catalog.h"
 #include "platform/fake/fake_platform.h"
-#include "platform/fake/fake_windows.h"
+#include "platform/fake/fake_window_system.h"
+#include "platform/linux/x11/x11_window_system.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +24,7 @@ DesktopWindow window(std::uint32_t id, Rect frame, std::int32_t pid = editorPid)
     w.id = id;
     w.pid = pid;
     w.title = QStringLiteral("Window %1").arg(id);
-    w.wmClass = QStringLiteral("Stranger");
+    w.applicationClass = QStringLiteral("Stranger");
     w.frame = frame;
     return w;
 }
@@ -44,7 +45,7 @@ protected:
         return ids;
     }
 
-    FakeWindows m_windows;
+    FakeWindowSystem m_windows;
     FakeApplications m_apps;
     bool m_trusted = true;
     WindowCatalog m_catalog{m_windows, m_apps, [this] { return m_trusted; }};
@@ -57,7 +58,7 @@ TEST_F(CatalogTest, ListsOnlyOtherProcessesMainWindowsOnScreenAndLargeEnough)
     auto minimised = window(5, {0, 0, 800, 600});
     minimised.onScreen = false;
     auto nameless = window(6, {0, 0, 800, 600}, 0);
-    nameless.wmClass.clear();
+    nameless.applicationClass.clear();
     m_windows.desktop = {
         window(1, {0, 0, 160, 120}),
         window(2, {0, 0, 150, 600}), // a palette
@@ -183,7 +184,7 @@ TEST_F(CatalogTest, WindowManagerActionsOnTheFocusedWindow)
     minimised.onScreen = false;
     auto anonymous = [](std::uint32_t id, const char* wmClass) {
         auto w = window(id, {0, 0, 800, 600}, 0);
-        w.wmClass = QString::fromLatin1(wmClass);
+        w.applicationClass = QString::fromLatin1(wmClass);
         return w;
     };
     const std::vector<DesktopWindow> desktop = {window(1, {0, 0, 800, 600}),
@@ -248,7 +249,7 @@ TEST(WindowSystemTest, WithoutADisplayEveryRequestIsRefused)
     const QByteArray saved = qgetenv("DISPLAY");
     qunsetenv("DISPLAY");
     FakeApplications apps;
-    const auto system = makeWindowSystem(nullptr);
+    const auto system = makeX11WindowSystem(nullptr);
     WindowCatalog catalog(*system, apps, [] { return true; });
     EXPECT_TRUE(catalog.listWindows().empty());
     EXPECT_EQ(catalog.perform(WindowAction::center), CommandResult::failure("No window to move"));

@@ -4,8 +4,9 @@
 
 #include "commands/labels.h"
 #include "commands/window_catalog.h"
-#include "platform/linux/x11_connection.h"
-#include "platform/windows.h"
+#include "platform/linux/x11/x11_application_catalog.h"
+#include "platform/linux/x11/x11_connection.h"
+#include "platform/linux/x11/x11_window_system.h"
 
 #include <QDir>
 #include <QFile>
@@ -47,8 +48,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(*s_started);
-        m_system = makeWindowSystem(m_x11);
-        m_apps = makeApplicationCatalog(m_x11);
+        m_system = makeX11WindowSystem(m_x11);
+        m_apps = std::make_unique<X11ApplicationCatalog>(m_x11);
         m_catalog = std::make_unique<WindowCatalog>(*m_system, *m_apps, [] { return true; });
     }
 

@@ -1,7 +1,9 @@
-#include "platform/displays.h"
-#include "platform/input.h"
-#include "platform/power.h"
-#include "x11_connection.h"
+#include "platform/display_source.h"
+#include "platform/input_device.h"
+#include "platform/linux/linux_power.h"
+#include "platform/linux/x11/x11_connection.h"
+#include "platform/linux/x11/x11_display_source.h"
+#include "platform/linux/x11/x11_input_device.h"
 #include "x_client.h"
 
 #include <sys/uio.h>
@@ -30,7 +32,7 @@ protected:
             m_connection, xcb_randr_query_version(m_connection, 1, 5), nullptr));
         ASSERT_TRUE(version && version->minor_version >= 5) << "the display lacks RandR 1.5";
         m_x11 = std::make_shared<X11Connection>();
-        m_source = makeDisplaySource(m_x11);
+        m_source = makeX11DisplaySource(m_x11);
     }
 
     void TearDown() override
@@ -163,7 +165,7 @@ private:
 
 void exerciseEverything(const std::shared_ptr<X11Connection>& x11)
 {
-    auto input = makeInputDevice(x11);
+    auto input = makeX11InputDevice(x11);
     EXPECT_FALSE(input->isAvailable());
     input->pressKey(KeyShortcut::Key::a, 0xFF);
     input->typeText("x\xC3\xA9\xF0\x9F\x98\x80\xFF");
@@ -172,8 +174,8 @@ void exerciseEverything(const std::shared_ptr<X11Connection>& x11)
     input->setButton(MouseButton::left, true);
     input->scroll(1e300, -1e300);
     input->flush();
-    EXPECT_TRUE(makeDisplaySource(x11)->activeDisplays().empty());
-    makePower(x11)->declareUserActivity();
+    EXPECT_TRUE(makeX11DisplaySource(x11)->activeDisplays().empty());
+    makeLinuxPower(x11)->declareUserActivity();
 }
 
 TEST(WithoutDisplay, EveryCallIsAHarmlessNoOp)

@@ -1,6 +1,7 @@
-#include "platform/input.h"
-#include "x11_connection.h"
-#include "x11_keymap.h"
+#include "platform/input_device.h"
+#include "platform/linux/x11/keymap.h"
+#include "platform/linux/x11/x11_connection.h"
+#include "platform/linux/x11/x11_input_device.h"
 #include "x_client.h"
 
 #include <X11/keysym.h>
@@ -32,7 +33,7 @@ protected:
         ASSERT_TRUE(test::displayProvided());
         ASSERT_TRUE(m_client.open());
         m_x11 = std::make_shared<X11Connection>();
-        m_device = makeInputDevice(m_x11);
+        m_device = makeX11InputDevice(m_x11);
         ASSERT_TRUE(m_device->isAvailable());
     }
 

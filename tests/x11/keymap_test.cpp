@@ -1,4 +1,4 @@
-#include "x11_keymap.h"
+#include "platform/linux/x11/keymap.h"
 
 #include <X11/keysym.h>
 #include <gtest/gtest.h>

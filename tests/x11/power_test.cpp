@@ -1,6 +1,6 @@
-#include "platform/power.h"
-#include "x11_connection.h"
-#include "x11_idle.h"
+#include "platform/linux/linux_power.h"
+#include "platform/linux/x11/x11_connection.h"
+#include "platform/linux/x11/x11_idle_controls.h"
 #include "x_client.h"
 
 #include <QDeadlineTimer>
@@ -39,7 +39,7 @@ TEST(Power, UserActivityEndsTheScreenSaver)
     xcb_force_screen_saver(c, XCB_SCREEN_SAVER_ACTIVE);
     EXPECT_EQ(screenSaverState(c, x11->root()), XCB_SCREENSAVER_STATE_ON);
 
-    makePower(x11)->declareUserActivity();
+    makeLinuxPower(x11)->declareUserActivity();
     EXPECT_EQ(screenSaverState(c, x11->root()), XCB_SCREENSAVER_STATE_OFF);
 
     xcb_set_screen_saver(c, saved->timeout, saved->interval, saved->prefer_blanking,

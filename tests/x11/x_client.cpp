@@ -1,6 +1,6 @@
 #include "x_client.h"
 
-#include "x11_connection.h"
+#include "platform/linux/x11/x11_connection.h"
 
 #include <X11/keysym.h>
 

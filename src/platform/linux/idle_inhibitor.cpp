@@ -1,30 +1,9 @@
 #include "idle_inhibitor.h"
 
-#include "logind_session.h"
-
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QVariant>
+#include "platform/linux/dbus/logind_session.h"
+#include "platform/linux/dbus/screen_saver_service.h"
 
 namespace orvane {
-
-namespace {
-
-QDBusMessage callScreenSaver(const QString& method, const QVariantList& arguments)
-{
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return QDBusMessage::createError(QDBusError::Disconnected,
-                                         QStringLiteral("no session bus"));
-    QDBusMessage message =
-        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.ScreenSaver"),
-                                       QStringLiteral("/org/freedesktop/ScreenSaver"),
-                                       QStringLiteral("org.freedesktop.ScreenSaver"), method);
-    message.setArguments(arguments);
-    return bus.call(message, QDBus::Block, IdleInhibitor::callTimeoutMs);
-}
-
-} // namespace
 
 IdleInhibitor::IdleInhibitor(LogindSession& logind, std::unique_ptr<X11IdleControls> x11)
     : m_logind(logind), m_x11(std::move(x11))
@@ -71,20 +50,18 @@ void IdleInhibitor::release()
 // closes, so a crash cannot leave the machine awake for good.
 bool IdleInhibitor::holdScreenSaverService()
 {
-    const QDBusMessage reply =
-        callScreenSaver(QStringLiteral("Inhibit"),
-                        {QStringLiteral("Orvane"),
-                         QStringLiteral("Orvane keeps the computer reachable from the phone")});
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+    const std::optional<std::uint32_t> cookie = inhibitScreenSaver(
+        QStringLiteral("Orvane"),
+        QStringLiteral("Orvane keeps the computer reachable from the phone"), callTimeoutMs);
+    if (!cookie)
         return false;
-    bool ok = false;
-    m_cookie = reply.arguments().first().toUInt(&ok);
-    return ok;
+    m_cookie = *cookie;
+    return true;
 }
 
 void IdleInhibitor::releaseScreenSaverService()
 {
-    callScreenSaver(QStringLiteral("UnInhibit"), {QVariant::fromValue(m_cookie)});
+    uninhibitScreenSaver(m_cookie, callTimeoutMs);
     m_cookie = 0;
 }
 

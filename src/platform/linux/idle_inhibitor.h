@@ -1,6 +1,6 @@
 #pragma once
 
-#include "x11_idle.h"
+#include "platform/linux/x11/x11_idle_controls.h"
 
 #include <cstdint>
 #include <memory>

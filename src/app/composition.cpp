@@ -1,0 +1,54 @@
+#include "composition.h"
+
+#include "platform/linux/avahi/avahi_advertiser.h"
+#include "platform/linux/desktop/theme_icons.h"
+#include "platform/linux/linux_platform.h"
+#include "platform/linux/machine/host_name.h"
+#include "platform/linux/machine/linux_machine.h"
+#include "platform/linux/x11/x11_connection.h"
+
+#include <QByteArray>
+#include <QStringList>
+
+namespace orvane {
+
+void chooseGuiPlatform()
+{
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        return;
+    if (!x11DisplayReachable())
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    else
+        qputenv("QT_QPA_PLATFORM", "xcb");
+}
+
+QString computerName()
+{
+    return hostComputerName();
+}
+
+Platform makePlatform()
+{
+    return makeLinuxPlatform();
+}
+
+std::unique_ptr<ServiceAdvertiser> makeServiceAdvertiser()
+{
+    return makeAvahiAdvertiser();
+}
+
+std::unique_ptr<Machine> makeMachine()
+{
+    return std::make_unique<LinuxMachine>();
+}
+
+std::optional<Bytes> computerPicture(bool laptop)
+{
+    QStringList names = {QStringLiteral("computer")};
+    if (laptop)
+        names.prepend(QStringLiteral("computer-laptop"));
+    auto png = themeIconPng(names, 256);
+    return png ? std::optional<Bytes>(Bytes(png->begin(), png->end())) : std::nullopt;
+}
+
+} // namespace orvane

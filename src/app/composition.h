@@ -1,0 +1,36 @@
+#pragma once
+
+#include "platform/machine.h"
+#include "platform/platform.h"
+#include "platform/service_advertiser.h"
+#include "protocol/types.h"
+
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+// The one place that knows which system the program runs on and picks its
+// backends; everything else sees only the platform interfaces.
+namespace orvane {
+
+// Tells Qt which windowing system to use, before the application object
+// exists: the desktop's when it answers, else none (off screen), so that the
+// clipboard and icon rendering work either way.
+void chooseGuiPlatform();
+
+// The computer's name as people know it.
+QString computerName();
+
+// The command families, sharing one connection to the desktop.
+Platform makePlatform();
+// The advertisement of the listener on the local network.
+std::unique_ptr<ServiceAdvertiser> makeServiceAdvertiser();
+// What the computer is and how busy it is.
+std::unique_ptr<Machine> makeMachine();
+
+// The desktop's own picture of a computer, of a laptop when `laptop`, as a
+// 256-pixel PNG; nothing when the desktop has none.
+std::optional<Bytes> computerPicture(bool laptop);
+
+} // namespace orvane
