@@ -65,7 +65,24 @@ Point PointerDriver::moveCursorBy(double dx, double dy)
     return p;
 }
 
+std::optional<Point> PointerDriver::cursorOn(std::uint32_t displayID)
+{
+    const Rect bounds = boundsOf(displayID);
+    auto cursor = m_input.cursorPosition();
+    if (!cursor || bounds.width <= 0 || bounds.height <= 0)
+        return std::nullopt;
+    return Point{(cursor->x - bounds.minX()) / bounds.width,
+                 (cursor->y - bounds.minY()) / bounds.height};
+}
+
 Point PointerDriver::displayPoint(double x, double y, std::uint32_t displayID)
+{
+    const Rect bounds = boundsOf(displayID);
+    return {bounds.minX() + clampUnit(x) * bounds.width,
+            bounds.minY() + clampUnit(y) * bounds.height};
+}
+
+Rect PointerDriver::boundsOf(std::uint32_t displayID)
 {
     const auto& list = displays();
     const DisplayDescription* chosen = nullptr;
@@ -81,9 +98,7 @@ Point PointerDriver::displayPoint(double x, double y, std::uint32_t displayID)
                 break;
         }
     }
-    Rect bounds = chosen ? chosen->bounds : Rect{};
-    return {bounds.minX() + clampUnit(x) * bounds.width,
-            bounds.minY() + clampUnit(y) * bounds.height};
+    return chosen ? chosen->bounds : Rect{};
 }
 
 void PointerDriver::click(MouseButton button, std::int64_t count)

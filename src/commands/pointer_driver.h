@@ -31,6 +31,10 @@ public:
     // displays.
     Point moveCursorBy(double dx, double dy);
     Rect activeDisplaysUnion();
+    // The cursor relative to the display (0 to 1 across it, beyond when the
+    // cursor is on another display); nothing when it cannot be read or the
+    // display has no area.
+    std::optional<Point> cursorOn(std::uint32_t displayID);
 
     // Click counts beyond a triple click mean nothing more to applications;
     // the cap keeps a hostile count from flooding the desktop.
@@ -38,6 +42,7 @@ public:
 
 private:
     Point displayPoint(double x, double y, std::uint32_t displayID);
+    Rect boundsOf(std::uint32_t displayID);
     const std::vector<DisplayDescription>& displays();
     void click(MouseButton button, std::int64_t count);
 

@@ -35,6 +35,8 @@ public:
     // The application's icon as a 128-pixel PNG; nothing for an unknown id.
     std::optional<Bytes> icon(const std::string& bundleID);
     std::vector<MacWindow> windows();
+    // Left to right, mirrors left out.
+    std::vector<DisplayInfo> displays() { return m_sources.desktop.listDisplays(); }
     std::optional<Bytes> thumbnail(std::uint32_t windowID);
     MacStats stats() { return m_sources.stats.stats(); }
     std::optional<std::string> clipboard();

@@ -40,9 +40,15 @@ OrvaneServer::OrvaneServer(ServerEnvironment environment, QObject* parent)
     m_pairing = std::make_unique<PairingController>(*this, m_trust, m_guard, m_random,
                                                     /*keysInBackground=*/!m_env.random,
                                                     m_env.monotonicMs, m_env.limits);
+    m_streamer = std::make_unique<ScreenStreamer>(std::move(m_env.screenCapture));
+    m_screen = std::make_unique<ScreenShareSessions>(*this, *m_streamer, *m_env.queries,
+                                                     *m_env.pointer, m_env.screenRecordingCheck);
     Router::Input input{*m_env.pointer, *m_env.userActivity};
     m_router = std::make_unique<Router>(*this, *m_env.commands, *m_env.queries, input, *m_updates,
-                                        m_env.receivedFilesFolder, m_env.limits.freeSpaceFloorBytes);
+                                        *m_screen, m_env.receivedFilesFolder,
+                                        m_env.limits.freeSpaceFloorBytes);
+    if (m_env.workspaceEvents)
+        m_env.workspaceEvents->onScreensChanged = [this] { m_screen->screensChanged(); };
 
     connect(m_pairing.get(), &PairingController::requestChanged, this,
             &OrvaneServer::pairingRequestChanged);
@@ -53,6 +59,8 @@ OrvaneServer::OrvaneServer(ServerEnvironment environment, QObject* parent)
     connect(m_updates.get(), &UpdatePublisher::mediaPermissionDeniedChanged, this,
             &OrvaneServer::mediaPermissionDeniedChanged);
     connect(m_router.get(), &Router::lastCommandChanged, this, &OrvaneServer::lastCommandChanged);
+    connect(m_screen.get(), &ScreenShareSessions::viewersChanged, this,
+            &OrvaneServer::screenViewersChanged);
     connect(m_env.settings, &Settings::trustedDevicesChanged, this,
             &OrvaneServer::trustedDevicesChanged);
     connect(m_env.settings, &Settings::keepAwakeChanged, this, &OrvaneServer::keepsAwakeChanged);
@@ -91,6 +99,11 @@ QString OrvaneServer::pairingUrl() const
     return QString::fromStdString(m_pairing->pairingUrl(m_computerName));
 }
 
+
+void OrvaneServer::stopScreenSharing()
+{
+    m_screen->stopAll(tr("The Mac stopped screen sharing"));
+}
 
 void OrvaneServer::forgetDevice(const Uuid& deviceID)
 {
@@ -246,6 +259,7 @@ void OrvaneServer::removeConnection(const Uuid& id)
     m_guard.removed(id);
     m_pairing->connectionRemoved(id);
     m_router->connectionRemoved(id);
+    m_screen->stop(id);
     auto device = std::find_if(m_devices.begin(), m_devices.end(),
                                [&](const Device& d) { return d.id == id; });
     if (device != m_devices.end()) {

@@ -6,6 +6,7 @@
 #include "pairing_controller.h"
 #include "pairing_panel.h"
 #include "router.h"
+#include "screen_share.h"
 #include "trust_store.h"
 #include "update_publisher.h"
 
@@ -41,6 +42,7 @@ struct ServerEnvironment {
     std::function<bool()> screenRecordingCheck; // false when null
     RandomSource* random = nullptr;             // the system's when null
     std::function<qint64()> monotonicMs;        // a steady clock when null
+    std::unique_ptr<ScreenCapture> screenCapture; // the source of screen sharing
     QString receivedFilesFolder;                // where files from phones are saved
     ServerLimits limits;                        // the settings file may change some
 };
@@ -67,6 +69,8 @@ class OrvaneServer : public QObject {
     Q_PROPERTY(bool keepsAwake READ keepsAwake NOTIFY keepsAwakeChanged)
     Q_PROPERTY(bool remoteAccess READ remoteAccess NOTIFY remoteAccessChanged)
     Q_PROPERTY(QString lastCommand READ lastCommand NOTIFY lastCommandChanged)
+    Q_PROPERTY(QStringList screenViewerNames READ screenViewerNames NOTIFY screenViewersChanged)
+    Q_PROPERTY(QStringList previewViewerNames READ previewViewerNames NOTIFY screenViewersChanged)
 
 public:
     struct Device {
@@ -105,6 +109,10 @@ public:
     bool keepsAwake() const { return m_env.settings->keepAwake(); }
     bool remoteAccess() const { return m_env.settings->remoteAccess(); }
     const QString& lastCommand() const { return m_router->lastCommand(); }
+    const QStringList& screenViewerNames() const { return m_screen->viewerNames(); }
+    const QStringList& previewViewerNames() const { return m_screen->previewNames(); }
+    // The user's Stop button.
+    void stopScreenSharing();
     // The text a QR code carries for the pending pairing; empty without one.
     QString pairingUrl() const;
 
@@ -144,6 +152,7 @@ public:
     std::size_t bytesWaiting() const;
 
     UpdatePublisher& updates() { return *m_updates; }
+    ScreenShareSessions& screen() { return *m_screen; }
     PairingController& pairing() { return *m_pairing; }
 
 Q_SIGNALS:
@@ -159,6 +168,7 @@ Q_SIGNALS:
     void keepsAwakeChanged();
     void remoteAccessChanged();
     void lastCommandChanged();
+    void screenViewersChanged();
     // The port each time the listener becomes ready.
     void listening(quint16 port);
 
@@ -192,6 +202,8 @@ private:
     TrustStore m_trust;
     std::unique_ptr<UpdatePublisher> m_updates;
     std::unique_ptr<PairingController> m_pairing;
+    std::unique_ptr<ScreenStreamer> m_streamer;
+    std::unique_ptr<ScreenShareSessions> m_screen;
     std::unique_ptr<Router> m_router;
 };
 

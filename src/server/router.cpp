@@ -2,6 +2,7 @@
 
 #include "orvane_server.h"
 #include "received_files.h"
+#include "screen_share.h"
 #include "update_publisher.h"
 
 #include "commands/labels.h"
@@ -26,10 +27,10 @@ bool isRemoteControl(const OrvaneCommand& command)
 } // namespace
 
 Router::Router(OrvaneServer& server, CommandDispatcher& commands, PhoneQueries& queries,
-               Input input, UpdatePublisher& updates, QString receivedFilesFolder,
-               std::optional<std::int64_t> freeSpaceFloor)
+               Input input, UpdatePublisher& updates, ScreenShareSessions& screen,
+               QString receivedFilesFolder, std::optional<std::int64_t> freeSpaceFloor)
     : m_server(server), m_commands(commands), m_queries(queries), m_input(std::move(input)),
-      m_updates(updates), m_receivedFilesFolder(std::move(receivedFilesFolder)),
+      m_updates(updates), m_screen(screen), m_receivedFilesFolder(std::move(receivedFilesFolder)),
       m_freeSpaceFloor(freeSpaceFloor)
 {
 }
@@ -54,6 +55,9 @@ void Router::route(const Uuid& id, const OrvaneMessage& message)
                    [&](const msg::RequestStats&) {
                        m_server.sendMessage(msg::Stats{{m_queries.stats()}}, id);
                    },
+                   [&](const msg::StartScreenShare& start) { m_screen.start(id, start.value); },
+                   [&](const msg::StopScreenShare&) { m_screen.stop(id); },
+                   [&](const msg::SelectDisplay& select) { m_screen.selectDisplay(select.value); },
                    [](const auto&) {},
                },
                message);
@@ -146,7 +150,7 @@ void Router::handlePointer(const PointerEvent& event)
     if (!m_input.pointer.available())
         return; // dropped silently without the permission
     m_input.userActivity.declare();
-    m_input.pointer.post(event, m_selectedDisplay);
+    m_input.pointer.post(event, m_screen.selectedDisplay());
 }
 
 void Router::saveReceivedFile(const Uuid& id, const ReceivedFile& file)

@@ -17,6 +17,7 @@
 namespace orvane {
 
 class OrvaneServer;
+class ScreenShareSessions;
 class UpdatePublisher;
 
 // What an authenticated phone may ask: commands with their results and
@@ -30,7 +31,7 @@ public:
     };
 
     Router(OrvaneServer& server, CommandDispatcher& commands, PhoneQueries& queries, Input input,
-           UpdatePublisher& updates, QString receivedFilesFolder,
+           UpdatePublisher& updates, ScreenShareSessions& screen, QString receivedFilesFolder,
            std::optional<std::int64_t> freeSpaceFloor);
 
     void route(const Uuid& id, const OrvaneMessage& message);
@@ -38,8 +39,6 @@ public:
     void connectionRemoved(const Uuid& id);
 
     const QString& lastCommand() const { return m_lastCommand; }
-    // The display that pointer events land on; 0 is the main display.
-    std::uint32_t selectedDisplay() const { return m_selectedDisplay; }
 
 Q_SIGNALS:
     void lastCommandChanged();
@@ -56,10 +55,10 @@ private:
     PhoneQueries& m_queries;
     Input m_input;
     UpdatePublisher& m_updates;
+    ScreenShareSessions& m_screen;
     QString m_receivedFilesFolder;
     std::optional<std::int64_t> m_freeSpaceFloor;
     QString m_lastCommand;
-    std::uint32_t m_selectedDisplay = 0;
     // Icons and thumbnails go out one at a time per connection.
     std::map<Uuid, ConnectionReplies> m_replies;
 };

@@ -150,13 +150,23 @@ void TerminalPanel::runCommand(const QString& command)
         }
     } else if (verb == QLatin1String("log")) {
         printLog();
+    } else if (verb == QLatin1String("status")) {
+        // What the connections hold, for a person or a load test to watch.
+        line(QStringLiteral("orvane: status connections %1 phones %2 viewers %3 frames-in-flight %4 "
+                            "bytes-waiting %5 frame-bytes-arriving %6")
+                 .arg(m_server.connectionCount())
+                 .arg(m_server.devices().size())
+                 .arg(m_server.screenViewerNames().size() + m_server.previewViewerNames().size())
+                 .arg(m_server.screen().framesInFlight())
+                 .arg(m_server.bytesWaiting())
+                 .arg(m_server.bufferedFrameBytes()));
     } else if (verb == QLatin1String("devices")) {
         listDevices();
     } else if (verb == QLatin1String("forget")) {
         forget(argument);
     } else if (!verb.isEmpty()) {
         line(tr("Commands: d (decline the pairing), pair (lift a pause after wrong codes), "
-                "devices, forget NAME-OR-ID, log."));
+                "devices, forget NAME-OR-ID, log, status."));
     }
 }
 

@@ -104,6 +104,9 @@ int Cli::run()
     if (command == "watch") {
         return watch();
     }
+    if (command == "listen") {
+        return listen();
+    }
     if (command == "run") {
         auto args = arguments({}, {}, 1, 1);
         if (!args) {

@@ -171,9 +171,13 @@ Commands:
   send FILE                    send a file; the computer saves it in Downloads
   info | stats | clipboard     print the computer's information, usage
                                statistics or clipboard text as JSON
-  watch [--duration S] [--screen]
-                               print every message from the computer as a JSON
-                               line; --screen also starts screen sharing
+  watch [--preview] [--display ID] [--save DIR] [--frames N] [--seconds S]
+        [--slow MS]            watch the screen: prints the displays, then
+                               frames and bytes a second; --save writes every
+                               frame as a numbered JPEG; --slow reads each
+                               frame MS late on purpose
+  listen [--seconds S]         print every message from the computer as a
+                               JSON line
 
 Shortcuts for run:
   key KEYS [TIMES]             press a key, e.g. cmd+shift+c, ctrl+left, return

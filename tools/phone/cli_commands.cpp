@@ -237,27 +237,22 @@ int Cli::request()
     return exitOk;
 }
 
-int Cli::watch()
+int Cli::listen()
 {
-    auto args = arguments({"--duration"}, {"--screen"}, 0, 0);
+    auto args = arguments({"--seconds"}, {}, 0, 0);
     if (!args) {
         return reportError(args.error());
     }
     std::optional<int> durationMs;
-    if (const std::string* duration = args->value("--duration")) {
+    if (const std::string* duration = args->value("--seconds")) {
         durationMs = parseSeconds(*duration);
         if (!durationMs) {
-            return usage("--duration needs a positive number of seconds");
+            return usage("--seconds needs a positive number");
         }
     }
     PhoneClient client;
     if (auto opened = openSession(client); !opened) {
         return fail(opened.error());
-    }
-    if (args->has("--screen")) {
-        if (auto sent = client.send(msg::StartScreenShare{{false}}); !sent) {
-            return fail(sent.error());
-        }
     }
     const auto end = durationMs ? deadlineAfter(*durationMs) : Clock::time_point::max();
     for (;;) {
@@ -265,28 +260,15 @@ int Cli::watch()
         if (left.count() <= 0) {
             return exitOk;
         }
-        auto event =
-            client.receiveEvent(static_cast<int>(std::min<long long>(left.count(), 60'000)));
-        if (!event) {
-            if (isTimeout(event.error())) {
+        auto received = client.receive(static_cast<int>(std::min<long long>(left.count(), 60'000)));
+        if (!received) {
+            if (isTimeout(received.error())) {
                 continue;
             }
-            return fail(event.error());
+            return fail(received.error());
         }
-        const OrvaneMessage* message = nullptr;
-        if (auto* plain = std::get_if<frame_event::PlainMessage>(&*event)) {
-            message = &plain->message;
-        } else if (auto* sealed = std::get_if<frame_event::Message>(&*event)) {
-            message = &sealed->message;
-        }
-        if (message != nullptr) {
-            auto json = encodeMessage(*message);
-            m_out << (json ? *json : json.error().message) << std::endl;
-        } else if (auto* binary = std::get_if<frame_event::Binary>(&*event)) {
-            m_out << R"({"binaryFrame":{"bytes":)" << binary->body.size() << "}}" << std::endl;
-        } else if (std::holds_alternative<frame_event::DecryptFailure>(*event)) {
-            return fail("a sealed record from the computer did not open");
-        }
+        auto json = encodeMessage(received->message);
+        m_out << (json ? *json : json.error().message) << std::endl;
     }
 }
 

@@ -59,6 +59,7 @@ private:
     int sendFile();
     int request();
     int watch();
+    int listen();
 
     Invocation m_inv;
     std::istream& m_in;
