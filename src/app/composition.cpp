@@ -32,6 +32,16 @@ Platform makePlatform()
     return makeLinuxPlatform();
 }
 
+QString relayUrl(const Settings& settings)
+{
+    QString url = qEnvironmentVariable("ORVANE_RELAY_URL").trimmed();
+    if (url.isEmpty())
+        url = settings.relayUrl();
+    if (url.isEmpty())
+        url = QStringLiteral(ORVANE_DEFAULT_RELAY_URL);
+    return url;
+}
+
 std::unique_ptr<ServiceAdvertiser> makeServiceAdvertiser()
 {
     return makeAvahiAdvertiser();

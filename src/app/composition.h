@@ -2,7 +2,9 @@
 
 #include "platform/machine.h"
 #include "platform/platform.h"
+#include "platform/screen_capture.h"
 #include "platform/service_advertiser.h"
+#include "settings/settings.h"
 #include "protocol/types.h"
 
 #include <QString>
@@ -28,6 +30,10 @@ Platform makePlatform();
 std::unique_ptr<ServiceAdvertiser> makeServiceAdvertiser();
 // What the computer is and how busy it is.
 std::unique_ptr<Machine> makeMachine();
+
+// The relay remote access goes through: ORVANE_RELAY_URL, else the settings
+// file's relayURL, else the address this build was made with; may be empty.
+QString relayUrl(const Settings& settings);
 
 // The desktop's own picture of a computer, of a laptop when `laptop`, as a
 // 256-pixel PNG; nothing when the desktop has none.

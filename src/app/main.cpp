@@ -119,6 +119,8 @@ int main(int argc, char** argv)
     environment.monotonicMs = monotonicMs;
     // The folder that "open the Orvane folder" shows is the one files land in.
     environment.receivedFilesFolder = commands.desktop.folderPath(orvane::MacFolder::orvane);
+    environment.relayUrl = orvane::relayUrl(settings);
+    environment.screenCapture = orvane::makeScreenCapture();
     environment.accessibilityCheck = [&commands] { return commands.inputAvailable(); };
     environment.screenRecordingCheck = [&platform] {
         return !platform.displays->activeDisplays().empty();

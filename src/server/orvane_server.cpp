@@ -1,5 +1,6 @@
 #include "orvane_server.h"
 
+#include "relay_transport.h"
 #include "tcp_transport.h"
 
 #include "protocol/codec.h"
@@ -40,6 +41,15 @@ OrvaneServer::OrvaneServer(ServerEnvironment environment, QObject* parent)
     m_pairing = std::make_unique<PairingController>(*this, m_trust, m_guard, m_random,
                                                     /*keysInBackground=*/!m_env.random,
                                                     m_env.monotonicMs, m_env.limits);
+    if (!m_env.relayTransport) {
+        QSslConfiguration ssl =
+            RelayTransport::sslConfiguration(qEnvironmentVariable("ORVANE_RELAY_CA_FILE"));
+        m_env.relayTransport = [ssl](const QUrl& url) {
+            return TransportPtr(new RelayTransport(url, ssl));
+        };
+    }
+    m_relay = std::make_unique<RelayLinks>(*this, m_trust, m_env.relayUrl, m_env.relayTransport,
+                                           m_env.relayRetry);
     m_streamer = std::make_unique<ScreenStreamer>(std::move(m_env.screenCapture));
     m_screen = std::make_unique<ScreenShareSessions>(*this, *m_streamer, *m_env.queries,
                                                      *m_env.pointer, m_env.screenRecordingCheck);
@@ -47,8 +57,10 @@ OrvaneServer::OrvaneServer(ServerEnvironment environment, QObject* parent)
     m_router = std::make_unique<Router>(*this, *m_env.commands, *m_env.queries, input, *m_updates,
                                         *m_screen, m_env.receivedFilesFolder,
                                         m_env.limits.freeSpaceFloorBytes);
-    if (m_env.workspaceEvents)
+    if (m_env.workspaceEvents) {
         m_env.workspaceEvents->onScreensChanged = [this] { m_screen->screensChanged(); };
+        m_env.workspaceEvents->onWake = [this] { m_relay->rebuild(); };
+    }
 
     connect(m_pairing.get(), &PairingController::requestChanged, this,
             &OrvaneServer::pairingRequestChanged);
@@ -63,6 +75,10 @@ OrvaneServer::OrvaneServer(ServerEnvironment environment, QObject* parent)
             &OrvaneServer::screenViewersChanged);
     connect(m_env.settings, &Settings::trustedDevicesChanged, this,
             &OrvaneServer::trustedDevicesChanged);
+    // Pairing, forgetting and the switch all change which rooms want a link.
+    auto syncRelay = [this] { m_relay->sync(m_env.settings->remoteAccess()); };
+    connect(m_env.settings, &Settings::trustedDevicesChanged, this, syncRelay);
+    connect(m_env.settings, &Settings::remoteAccessChanged, this, syncRelay);
     connect(m_env.settings, &Settings::keepAwakeChanged, this, &OrvaneServer::keepsAwakeChanged);
     connect(m_env.settings, &Settings::remoteAccessChanged, this,
             &OrvaneServer::remoteAccessChanged);
@@ -76,6 +92,7 @@ void OrvaneServer::start()
 {
     startListener();
     m_updates->start();
+    m_relay->sync(m_env.settings->remoteAccess());
 }
 
 OrvaneServer::~OrvaneServer()
@@ -200,22 +217,27 @@ void OrvaneServer::takePendingConnections()
 
 void OrvaneServer::acceptConnection(std::shared_ptr<FramedConnection> connection, const Uuid& id)
 {
+    connection->onStateChange = [this, id](TransportState state) {
+        if (state == TransportState::failed || state == TransportState::cancelled)
+            removeConnection(id);
+    };
+    registerConnection(connection, id);
+    // Its hello may come as it starts.
+    connection->start();
+}
+
+void OrvaneServer::registerConnection(std::shared_ptr<FramedConnection> connection, const Uuid& id)
+{
     std::optional<Uuid> pairing;
     if (pairingRequest())
         pairing = pairingRequest()->connectionID;
     if (auto victim = m_guard.makeRoom(pairing))
         closeConnection(*victim);
-    connection->onStateChange = [this, id](TransportState state) {
-        if (state == TransportState::failed || state == TransportState::cancelled)
-            removeConnection(id);
-    };
     connection->setFrameLengthLimit(ConnectionGuard::unauthenticatedFrameLimit);
     wire(id, *connection);
     m_connections[id] = connection;
     m_guard.admitted(id);
-    // Its hello may come as it starts.
     m_pairing->connectionAdded(id);
-    connection->start();
 }
 
 void OrvaneServer::wire(const Uuid& id, FramedConnection& connection)

@@ -5,6 +5,7 @@
 #include "framed_connection.h"
 #include "pairing_controller.h"
 #include "pairing_panel.h"
+#include "relay_links.h"
 #include "router.h"
 #include "screen_share.h"
 #include "trust_store.h"
@@ -43,6 +44,9 @@ struct ServerEnvironment {
     RandomSource* random = nullptr;             // the system's when null
     std::function<qint64()> monotonicMs;        // a steady clock when null
     std::unique_ptr<ScreenCapture> screenCapture; // the source of screen sharing
+    QString relayUrl;                           // none: remote access opens no links
+    RelayLinks::MakeTransport relayTransport;   // a TLS WebSocket when null
+    RelayLinks::Later relayRetry;               // QTimer when null
     QString receivedFilesFolder;                // where files from phones are saved
     ServerLimits limits;                        // the settings file may change some
 };
@@ -126,11 +130,16 @@ public:
     // whenever the switch changes.
     void setKeepAwake(bool on) { m_env.settings->setKeepAwake(on); }
     void setRemoteAccess(bool on) { m_env.settings->setRemoteAccess(on); }
+    // The relay that remote access goes through; empty when none is known.
+    const QString& relayUrl() const { return m_relay->relayUrl(); }
     void addActivity(const QString& text, const QString& device, bool success);
 
     // The registry. A connection from the listener is guarded while it has
     // not authenticated; relay links register theirs the same way.
     void acceptConnection(std::shared_ptr<FramedConnection> connection, const Uuid& id);
+    // A connection started elsewhere (a relay link a phone joined), which
+    // keeps its own state handler and calls removeConnection when it ends.
+    void registerConnection(std::shared_ptr<FramedConnection> connection, const Uuid& id);
     void removeConnection(const Uuid& id);
     std::shared_ptr<FramedConnection> connection(const Uuid& id) const;
     std::size_t connectionCount() const { return m_connections.size(); }
@@ -153,6 +162,7 @@ public:
 
     UpdatePublisher& updates() { return *m_updates; }
     ScreenShareSessions& screen() { return *m_screen; }
+    RelayLinks& relay() { return *m_relay; }
     PairingController& pairing() { return *m_pairing; }
 
 Q_SIGNALS:
@@ -202,6 +212,7 @@ private:
     TrustStore m_trust;
     std::unique_ptr<UpdatePublisher> m_updates;
     std::unique_ptr<PairingController> m_pairing;
+    std::unique_ptr<RelayLinks> m_relay;
     std::unique_ptr<ScreenStreamer> m_streamer;
     std::unique_ptr<ScreenShareSessions> m_screen;
     std::unique_ptr<Router> m_router;

@@ -17,6 +17,7 @@ namespace {
 const QString trustedDevicesKey = QStringLiteral("trustedDevices");
 const QString keepAwakeKey = QStringLiteral("keepMacAwake");
 const QString remoteAccessKey = QStringLiteral("remoteAccess");
+const QString relayUrlKey = QStringLiteral("relayURL");
 } // namespace
 
 Settings::Settings(QString path, QObject* parent)
@@ -91,6 +92,16 @@ bool Settings::setRemoteAccess(bool on)
     bool saved = write(remoteAccessKey, on);
     Q_EMIT remoteAccessChanged();
     return saved;
+}
+
+QString Settings::relayUrl() const
+{
+    return QSettings(m_path, QSettings::IniFormat).value(relayUrlKey).toString().trimmed();
+}
+
+bool Settings::setRelayUrl(const QString& url)
+{
+    return write(relayUrlKey, url.trimmed());
 }
 
 void Settings::applyLimits(ServerLimits& limits) const

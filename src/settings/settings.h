@@ -33,6 +33,9 @@ public:
     bool setKeepAwake(bool on);
     bool remoteAccess() const { return m_remoteAccess; } // on when absent or not a bool
     bool setRemoteAccess(bool on);
+    // The relay's base address, e.g. wss://relay.example.org; empty when unset.
+    QString relayUrl() const;
+    bool setRelayUrl(const QString& url);
 
     // Under [limits]: freeSpaceFloorBytes, authenticatedConnections and
     // connectionsPerDevice. Absent or malformed values leave `limits` alone.

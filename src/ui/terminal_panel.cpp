@@ -36,10 +36,19 @@ TerminalPanel::TerminalPanel(OrvaneServer& server, std::FILE* out, int inputFd)
             line(QStringLiteral("orvane: ") + m_server.errorMessage());
     });
     connect(&server, &OrvaneServer::pairingRequestChanged, this, &TerminalPanel::pairingChanged);
+    connect(&server, &OrvaneServer::listening, this, [this] { announceMissingRelay(); });
     connect(&server, &OrvaneServer::activityChanged, this, &TerminalPanel::activityChanged);
     if (inputFd >= 0) {
         m_input = std::make_unique<QSocketNotifier>(inputFd, QSocketNotifier::Read);
         connect(m_input.get(), &QSocketNotifier::activated, this, &TerminalPanel::readInput);
+    }
+}
+
+void TerminalPanel::announceMissingRelay()
+{
+    if (m_server.remoteAccess() && m_server.relayUrl().isEmpty() && !m_relayAnnounced) {
+        m_relayAnnounced = true;
+        line(QStringLiteral("orvane: remote access needs a relay address (ORVANE_RELAY_URL)"));
     }
 }
 
@@ -150,6 +159,11 @@ void TerminalPanel::runCommand(const QString& command)
         }
     } else if (verb == QLatin1String("log")) {
         printLog();
+    } else if (verb == QLatin1String("remote") &&
+               (argument == QLatin1String("on") || argument == QLatin1String("off"))) {
+        m_server.setRemoteAccess(argument == QLatin1String("on"));
+        line(QStringLiteral("orvane: remote access ") + argument);
+        announceMissingRelay();
     } else if (verb == QLatin1String("status")) {
         // What the connections hold, for a person or a load test to watch.
         line(QStringLiteral("orvane: status connections %1 phones %2 viewers %3 frames-in-flight %4 "
@@ -166,7 +180,7 @@ void TerminalPanel::runCommand(const QString& command)
         forget(argument);
     } else if (!verb.isEmpty()) {
         line(tr("Commands: d (decline the pairing), pair (lift a pause after wrong codes), "
-                "devices, forget NAME-OR-ID, log, status."));
+                "devices, forget NAME-OR-ID, remote on|off, log, status."));
     }
 }
 

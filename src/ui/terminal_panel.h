@@ -31,6 +31,7 @@ private:
     void pairingChanged();
     void activityChanged();
     void printLog();
+    void announceMissingRelay();
     void readInput();
     void runCommand(const QString& command);
     void listDevices();
@@ -42,6 +43,7 @@ private:
     bool m_showing = false;
     qint64 m_lastAttemptsShown = 3;
     Uuid m_lastActivitySeen;
+    bool m_relayAnnounced = false;
     std::unique_ptr<QSocketNotifier> m_input;
     QByteArray m_pendingInput;
 };

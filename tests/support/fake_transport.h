@@ -24,6 +24,7 @@ public:
         std::vector<std::pair<std::size_t, Completion>> held;
         std::size_t heldBytes = 0;
         bool readingPaused = false;
+        bool relay = false;
 
         void drain()
         {
@@ -72,7 +73,7 @@ public:
     }
     std::size_t bytesPending() const override { return m_shared->heldBytes; }
     void setReadingPaused(bool paused) override { m_shared->readingPaused = paused; }
-    bool isRelay() const override { return false; }
+    bool isRelay() const override { return m_shared->relay; }
     QString peerDescription() const override { return QStringLiteral("fake"); }
     void dispose() override
     {

@@ -55,6 +55,9 @@ void ServerRig::restart(ServerLimits limits)
     env.monotonicMs = clock;
     env.receivedFilesFolder = receivedFolder();
     env.limits = limits;
+    env.relayUrl = relayUrl;
+    env.relayTransport = relayTransport;
+    env.relayRetry = relayRetry;
     server = std::make_unique<OrvaneServer>(std::move(env));
     server->setPairingPanel(&panel);
 }

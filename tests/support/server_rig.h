@@ -51,6 +51,9 @@ public:
     qint64 clockMs = 1'000'000;
     bool accessibility = true;
     quint16 port = 0; // for a test that starts the listener
+    QString relayUrl;
+    RelayLinks::MakeTransport relayTransport;
+    RelayLinks::Later relayRetry;
     FakeAdvertiser* advertiser = nullptr;
     RecordingPanel panel;
     FakePlatform fakes;

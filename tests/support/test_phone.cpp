@@ -16,6 +16,11 @@ TestPhone::TestPhone(OrvaneServer& server, std::string name)
         m_connectionID);
 }
 
+TestPhone::TestPhone(std::shared_ptr<FakeTransport::Shared> transport, std::string name)
+    : m_transport(std::move(transport)), m_deviceID(makeUuid(systemRandom())), m_name(std::move(name))
+{
+}
+
 void TestPhone::hello(bool hasToken)
 {
     auto key = crypto::X25519Key::fromPrivate(makeKey(systemRandom()));

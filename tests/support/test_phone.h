@@ -13,6 +13,8 @@ namespace orvane::test {
 class TestPhone {
 public:
     TestPhone(OrvaneServer& server, std::string name = "Test Phone");
+    // A phone on a transport the server opened itself (a relay link).
+    TestPhone(std::shared_ptr<FakeTransport::Shared> transport, std::string name);
 
     const Uuid& connectionID() const { return m_connectionID; }
     const Uuid& deviceID() const { return m_deviceID; }

@@ -1,6 +1,8 @@
 #include "cli.h"
 
 #include "protocol/pairing_url.h"
+#include "protocol/relay.h"
+#include "protocol/secure_session.h"
 
 #include "cli_runner.h"
 #include "discover.h"
@@ -205,20 +207,35 @@ Status Cli::openSession(PhoneClient& client)
         return failure("this phone is not paired yet; run 'orvane-phone pair'");
     }
     const std::string preferred = m_inv.globals.computer.value_or(phone.lastComputer);
-    auto endpoint = resolveEndpoint(preferred);
-    if (!endpoint) {
-        return endpoint.error();
-    }
-    // The advertised name is the computer's own name, which keys its token.
-    const std::string tokenName =
-        phone.tokenFor(endpoint->name) != nullptr ? endpoint->name : preferred;
-    const std::string* token = phone.tokenFor(tokenName);
-    if (token == nullptr) {
-        return failure("this phone is not paired with \"" + tokenName +
-                       "\"; run 'orvane-phone pair'");
-    }
-    if (auto connected = connect(client, *endpoint); !connected) {
-        return connected;
+    std::string tokenName = preferred;
+    const std::string* token = phone.tokenFor(preferred);
+    if (m_inv.globals.relay) {
+        if (token == nullptr) {
+            return failure("this phone is not paired with \"" + preferred +
+                           "\"; run 'orvane-phone pair'");
+        }
+        // Both ends find the same room from the token alone.
+        const std::string room = relayRoom(hexDigest(*token));
+        if (auto connected = client.connectRelay(
+                relayRoomAddress(*m_inv.globals.relay, room, "phone"), timeoutMs());
+            !connected) {
+            return connected;
+        }
+    } else {
+        auto endpoint = resolveEndpoint(preferred);
+        if (!endpoint) {
+            return endpoint.error();
+        }
+        // The advertised name is the computer's own name, which keys its token.
+        tokenName = phone.tokenFor(endpoint->name) != nullptr ? endpoint->name : preferred;
+        token = phone.tokenFor(tokenName);
+        if (token == nullptr) {
+            return failure("this phone is not paired with \"" + tokenName +
+                           "\"; run 'orvane-phone pair'");
+        }
+        if (auto connected = connect(client, *endpoint); !connected) {
+            return connected;
+        }
     }
     if (auto exchanged = client.hello(phone.deviceName, phone.deviceID, true); !exchanged) {
         return exchanged.error();

@@ -7,7 +7,7 @@ namespace orvane::phone {
 namespace {
 
 const std::set<std::string> globalValueOptions = {"--host", "--port", "--timeout", "--state-dir",
-                                                  "--computer"};
+                                                  "--computer", "--relay"};
 
 bool isOption(const std::string& word)
 {
@@ -33,6 +33,8 @@ std::optional<Error> applyGlobal(GlobalOptions& globals, const std::string& name
         globals.stateDir = value;
     } else if (name == "--computer") {
         globals.computer = value;
+    } else if (name == "--relay") {
+        globals.relay = value;
     } else if (name == "--port") {
         const auto port = parseInteger(value);
         if (!port || *port < 1 || *port > 65535) {
@@ -206,6 +208,9 @@ Options:
                      or 127.0.0.1 when only --port is given)
   --port PORT        the computer's port (default: found on the network)
   --computer NAME    which paired computer to use (default: the last paired)
+  --relay URL        reach a paired computer from anywhere through this relay
+                     (the same address the computer uses, e.g.
+                     wss://relay.example.org); its room comes from the token
   --timeout S        seconds to wait for each answer (default 10; for
                      discover, how long to browse, default 3)
   --state-dir DIR    where the phone keeps its identity and tokens (default

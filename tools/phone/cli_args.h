@@ -28,6 +28,7 @@ struct GlobalOptions {
     std::optional<std::uint16_t> port;
     std::optional<int> timeoutMs;
     std::optional<std::string> stateDir;
+    std::optional<std::string> relay;
     std::optional<std::string> computer;
     bool help = false;
     bool version = false;

@@ -1,5 +1,7 @@
 #include "phone_client.h"
 
+#include "relay_stream.h"
+
 #include "protocol/codec.h"
 #include "protocol/random.h"
 #include "protocol/secure_session.h"
@@ -42,18 +44,32 @@ PhoneClient::~PhoneClient() = default;
 Status PhoneClient::connect(const std::string& host, std::uint16_t port, int timeoutMs)
 {
     close();
-    return m_stream.connect(host, port, timeoutMs);
+    auto tcp = std::make_unique<TcpStream>();
+    Status connected = tcp->connect(host, port, timeoutMs);
+    m_stream = std::move(tcp);
+    return connected;
+}
+
+Status PhoneClient::connectRelay(const std::string& roomAddress, int timeoutMs)
+{
+    close();
+    auto relay = std::make_unique<RelayStream>();
+    Status connected = relay->connect(roomAddress, timeoutMs);
+    m_stream = std::move(relay);
+    return connected;
 }
 
 void PhoneClient::attach(int fd)
 {
     close();
-    m_stream.attach(fd);
+    auto tcp = std::make_unique<TcpStream>();
+    tcp->attach(fd);
+    m_stream = std::move(tcp);
 }
 
 void PhoneClient::close()
 {
-    m_stream.close();
+    m_stream->close();
     m_decoder.reset();
     m_frames.clear();
     m_streamError.clear();
@@ -256,10 +272,10 @@ std::optional<std::string> PhoneClient::pendingRejection(int waitMs)
 
 Status PhoneClient::sendBytes(ByteView bytes)
 {
-    if (!m_stream.isOpen()) {
+    if (!m_stream->isOpen()) {
         return failure("not connected to a computer");
     }
-    return m_stream.sendAll(bytes, deadlineAfter(m_timeoutMs));
+    return m_stream->sendAll(bytes, deadlineAfter(m_timeoutMs));
 }
 
 Status PhoneClient::sendPlain(const OrvaneMessage& message)
@@ -349,17 +365,17 @@ Status PhoneClient::fillQueue(Clock::time_point deadline)
             return failure(m_streamError);
         }
         chunk.clear();
-        switch (m_stream.readSome(chunk, deadline)) {
-        case TcpStream::ReadStatus::data:
+        switch (m_stream->readSome(chunk, deadline)) {
+        case ByteStream::ReadStatus::data:
             break;
-        case TcpStream::ReadStatus::timeout:
+        case ByteStream::ReadStatus::timeout:
             return Error{"timed out waiting for the computer", std::string(timeoutMarker)};
-        case TcpStream::ReadStatus::closed:
+        case ByteStream::ReadStatus::closed:
             m_peerClosed = true;
             m_streamError = "the computer closed the connection";
             continue;
-        case TcpStream::ReadStatus::error:
-            m_streamError = "reading from the computer failed: " + m_stream.lastError();
+        case ByteStream::ReadStatus::error:
+            m_streamError = "reading from the computer failed: " + m_stream->lastError();
             continue;
         }
         const auto status = m_decoder.feed(chunk, [this](Bytes&& frame) {
@@ -427,20 +443,20 @@ bool PhoneClient::readUntilClosed(int timeoutMs)
 {
     m_frames.clear();
     m_decoder.reset();
-    if (m_peerClosed || !m_stream.isOpen()) {
+    if (m_peerClosed || !m_stream->isOpen()) {
         return true;
     }
     const auto deadline = deadlineAfter(timeoutMs);
     Bytes discard;
     for (;;) {
         discard.clear();
-        switch (m_stream.readSome(discard, deadline)) {
-        case TcpStream::ReadStatus::data:
+        switch (m_stream->readSome(discard, deadline)) {
+        case ByteStream::ReadStatus::data:
             continue;
-        case TcpStream::ReadStatus::timeout:
+        case ByteStream::ReadStatus::timeout:
             return false;
-        case TcpStream::ReadStatus::closed:
-        case TcpStream::ReadStatus::error:
+        case ByteStream::ReadStatus::closed:
+        case ByteStream::ReadStatus::error:
             m_peerClosed = true;
             m_streamError = "the computer closed the connection";
             return true;

@@ -56,6 +56,8 @@ public:
     int timeout() const { return m_timeoutMs; }
 
     Status connect(const std::string& host, std::uint16_t port, int timeoutMs);
+    // Joins a relay room as the phone (the address names the room).
+    Status connectRelay(const std::string& roomAddress, int timeoutMs);
     void attach(int fd);
     void close();
 
@@ -128,7 +130,7 @@ private:
     Result<Received> receiveUntil(Clock::time_point deadline);
     Result<msg::Result> resultUntil(const Uuid& id, Clock::time_point deadline);
 
-    TcpStream m_stream;
+    std::unique_ptr<ByteStream> m_stream = std::make_unique<TcpStream>();
     int m_timeoutMs = 10'000;
     FrameDecoder m_decoder;
     std::deque<Bytes>
