@@ -11,7 +11,7 @@ ORVANE_BUILD_PACKAGES=(
     libavahi-client-dev libqrcodegencpp-dev
     libxcb1-dev libxcb-xtest0-dev libxcb-randr0-dev libxcb-ewmh-dev libxcb-icccm4-dev
     libxcb-keysyms1-dev libxcb-shm0-dev libxcb-xfixes0-dev libxcb-dpms0-dev
-    libxcb-composite0-dev libxcb-screensaver0-dev
+    libxcb-composite0-dev libxcb-screensaver0-dev libxcb-damage0-dev libxcb-xinput-dev
     libpixman-1-dev
     hicolor-icon-theme xdg-utils
     libpulse-dev libturbojpeg0-dev

@@ -2,6 +2,7 @@
 
 #include "platform/machine.h"
 #include "platform/platform.h"
+#include "platform/screen_capture.h"
 #include "platform/service_advertiser.h"
 #include "protocol/types.h"
 
@@ -28,6 +29,8 @@ Platform makePlatform();
 std::unique_ptr<ServiceAdvertiser> makeServiceAdvertiser();
 // What the computer is and how busy it is.
 std::unique_ptr<Machine> makeMachine();
+// The screen as pictures, for screen sharing.
+std::unique_ptr<ScreenCapture> makeScreenCapture();
 
 // The desktop's own picture of a computer, of a laptop when `laptop`, as a
 // 256-pixel PNG; nothing when the desktop has none.
