@@ -17,13 +17,15 @@ ORVANE_BUILD_PACKAGES=(
     libpulse-dev libturbojpeg0-dev
 )
 # What the test suite needs on top: test and benchmark frameworks, clang with
-# its runtimes for the sanitizer build and the fuzzers, and the services the
-# integration tests run against (X server, D-Bus, mDNS responder).
+# its runtimes for the sanitizer build and the fuzzers, the services the
+# integration tests run against (X server, D-Bus, mDNS responder), and
+# ffmpeg, the screen grabber the capture benchmark measures itself against.
 ORVANE_TEST_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     xvfb dbus avahi-daemon iproute2
     openbox pulseaudio pulseaudio-utils
+    ffmpeg
 )
 
 say() { printf 'orvane: %s\n' "$*"; }
