@@ -11,18 +11,21 @@ ORVANE_BUILD_PACKAGES=(
     libavahi-client-dev libqrcodegencpp-dev
     libxcb1-dev libxcb-xtest0-dev libxcb-randr0-dev libxcb-ewmh-dev libxcb-icccm4-dev
     libxcb-keysyms1-dev libxcb-shm0-dev libxcb-xfixes0-dev libxcb-dpms0-dev
-    libxcb-composite0-dev libxcb-screensaver0-dev
+    libxcb-composite0-dev libxcb-screensaver0-dev libxcb-damage0-dev libxcb-xinput-dev
+    libpixman-1-dev
     hicolor-icon-theme xdg-utils
     libpulse-dev libturbojpeg0-dev
 )
 # What the test suite needs on top: test and benchmark frameworks, clang with
-# its runtimes for the sanitizer build and the fuzzers, and the services the
-# integration tests run against (X server, D-Bus, mDNS responder).
+# its runtimes for the sanitizer build and the fuzzers, the services the
+# integration tests run against (X server, D-Bus, mDNS responder), and
+# ffmpeg, the screen grabber the capture benchmark measures itself against.
 ORVANE_TEST_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     xvfb dbus avahi-daemon iproute2
     openbox pulseaudio pulseaudio-utils
+    ffmpeg
 )
 
 say() { printf 'orvane: %s\n' "$*"; }
