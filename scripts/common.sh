@@ -7,7 +7,7 @@ ORVANE_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 ORVANE_BUILD_PACKAGES=(
     cmake ninja-build g++ pkg-config
     libssl-dev nlohmann-json3-dev
-    qt6-base-dev qt6-websockets-dev qt6-svg-dev libqt6svg6
+    qt6-base-dev qt6-websockets-dev qt6-httpserver-dev qt6-svg-dev libqt6svg6
     libavahi-client-dev libqrcodegencpp-dev
     libxcb1-dev libxcb-xtest0-dev libxcb-randr0-dev libxcb-ewmh-dev libxcb-icccm4-dev
     libxcb-keysyms1-dev libxcb-shm0-dev libxcb-xfixes0-dev libxcb-dpms0-dev
