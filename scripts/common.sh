@@ -17,14 +17,14 @@ ORVANE_BUILD_PACKAGES=(
 )
 # What the test suite needs on top: test and benchmark frameworks, clang with
 # its runtimes for the sanitizer build and the fuzzers, and the services the
-# integration tests run against (X server, D-Bus, mDNS responder), and the
-# openssl program that makes the relay tests' certificate.
+# integration tests run against (X server, D-Bus, mDNS responder); for the
+# relay's tests, the openssl program that makes a certificate and nginx.
 ORVANE_TEST_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     xvfb dbus avahi-daemon iproute2
     openbox pulseaudio pulseaudio-utils
-    openssl
+    openssl nginx
 )
 
 say() { printf 'orvane: %s\n' "$*"; }

@@ -1,34 +1,15 @@
 // The status page, the log and TLS.
+#include "http_get.h"
 #include "relay/status_server.h"
 #include "relay/tls_config.h"
 #include "relay_fixture.h"
 
 #include <QJsonDocument>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QProcess>
 #include <QTemporaryDir>
 
 namespace orvane::relay::test {
 namespace {
-
-struct HttpAnswer {
-    int status = 0;
-    QByteArray body;
-};
-
-HttpAnswer httpGet(const QUrl& url)
-{
-    QNetworkAccessManager manager;
-    QNetworkReply* reply = manager.get(QNetworkRequest(url));
-    HttpAnswer answer;
-    if (orvane::test::pumpUntil([reply] { return reply->isFinished(); })) {
-        answer.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        answer.body = reply->readAll();
-    }
-    delete reply;
-    return answer;
-}
 
 TEST_F(RelayTest, StatusServesTheFiguresAsJsonOnItsOwnListener)
 {
