@@ -1,6 +1,6 @@
 // A scriptable MPRIS player for the integration tests. It owns
 // org.mpris.MediaPlayer2.NAME on the session bus, plays one fixed track, and
-// appends every call it receives to LOG, one line each: "Next",
+// writes the last call it received to LOG as one line: "Next",
 // "Set org.mpris.MediaPlayer2.Player Volume 0.5", "Seek -15000000".
 //
 //   fake_mpris_player NAME LOG [--status S] [--playlists "A;B"] [--no-track]
@@ -78,7 +78,7 @@ public:
         for (const QVariant& argument : message.arguments())
             words << text(argument);
         QFile log(m_args.value(1));
-        if (log.open(QIODevice::Append | QIODevice::Text))
+        if (log.open(QIODevice::WriteOnly | QIODevice::Truncate))
             log.write((words.join(QLatin1Char(' ')) + QLatin1Char('\n')).toUtf8());
         if (has("--hang"))
             return true; // the caller waits for an answer that never comes
