@@ -167,13 +167,14 @@ void TerminalPanel::runCommand(const QString& command)
     } else if (verb == QLatin1String("status")) {
         // What the connections hold, for a person or a load test to watch.
         line(QStringLiteral("orvane: status connections %1 phones %2 viewers %3 frames-in-flight %4 "
-                            "bytes-waiting %5 frame-bytes-arriving %6")
+                            "bytes-waiting %5 frame-bytes-arriving %6 loop-stall-ms %7")
                  .arg(m_server.connectionCount())
                  .arg(m_server.devices().size())
                  .arg(m_server.screenViewerNames().size() + m_server.previewViewerNames().size())
                  .arg(m_server.screen().framesInFlight())
                  .arg(m_server.bytesWaiting())
-                 .arg(m_server.bufferedFrameBytes()));
+                 .arg(m_server.bufferedFrameBytes())
+                 .arg(m_loopWatch.takeWorstLatenessMs()));
     } else if (verb == QLatin1String("devices")) {
         listDevices();
     } else if (verb == QLatin1String("forget")) {

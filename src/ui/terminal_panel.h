@@ -1,5 +1,6 @@
 #pragma once
 
+#include "server/loop_watch.h"
 #include "server/orvane_server.h"
 
 #include <QObject>
@@ -46,6 +47,7 @@ private:
     bool m_relayAnnounced = false;
     std::unique_ptr<QSocketNotifier> m_input;
     QByteArray m_pendingInput;
+    LoopWatch m_loopWatch;
 };
 
 } // namespace orvane

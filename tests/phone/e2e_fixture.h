@@ -15,7 +15,7 @@
 namespace orvane::phone {
 
 namespace fs = std::filesystem;
-using testing::ChildProcess;
+using process::ChildProcess;
 
 constexpr int timeoutMs = 10'000;
 

@@ -9,7 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 
-namespace orvane::phone::testing {
+namespace orvane::process {
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
                            const std::map<std::string, std::string>& env)
@@ -118,6 +118,13 @@ std::optional<std::vector<std::string>> ChildProcess::waitForLine(const std::reg
     }
 }
 
+void ChildProcess::forgetScanned()
+{
+    std::lock_guard lock(m_lock);
+    m_output.erase(0, m_scanned);
+    m_scanned = 0;
+}
+
 void ChildProcess::writeInput(const std::string& text)
 {
     if (m_in >= 0) {
@@ -185,4 +192,4 @@ std::string ChildProcess::errors() const
     return m_errors;
 }
 
-} // namespace orvane::phone::testing
+} // namespace orvane::process

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-namespace orvane::phone::testing {
+namespace orvane::process {
 
 // A program run with its standard streams on pipes. Output is collected by a
 // reader thread, so a test can wait for a line the program prints without
@@ -25,6 +25,7 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool started() const { return m_pid > 0; }
+    int pid() const { return m_pid; }
 
     // Waits for the next standard-output line, after any line matched
     // before, that `pattern` matches; returns its sub-matches (0 = the line).
@@ -37,6 +38,9 @@ public:
     // Sends the signal if the program still runs.
     void signal(int number);
 
+    // Drops the output already searched past, for a long run that reads
+    // line after line and needs no record of them.
+    void forgetScanned();
     std::string output() const;
     std::string errors() const;
 
@@ -57,4 +61,4 @@ private:
     std::thread m_reader;
 };
 
-} // namespace orvane::phone::testing
+} // namespace orvane::process
