@@ -1,5 +1,5 @@
 // The server over loopback TCP on this thread's event loop, with phones on
-// worker threads: a storm of hellos beside a pairing, and a taken port.
+// worker threads: a storm of hellos beside a pairing.
 // Load, floods and memory are orvane-loadgen's, which the suite runs too.
 #include "phone/phone_client.h"
 
@@ -9,7 +9,6 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QTcpServer>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -117,27 +116,6 @@ TEST_F(Reliability, HelloStormLeavesThePendingPairingAlone)
     ASSERT_TRUE(outcome.has_value());
     EXPECT_EQ(outcome->kind, PairOutcome::Kind::paired) << outcome->reason;
     EXPECT_EQ(m_server->devices().size(), 1u);
-}
-
-TEST(Listener, ReportsATakenPortAndTakesItOnceFree)
-{
-    auto blocker = std::make_unique<QTcpServer>();
-    ASSERT_TRUE(blocker->listen(QHostAddress::Any, 0));
-    test::ServerRig rig({}, /*realClock=*/true);
-    rig.port = blocker->serverPort();
-    rig.restart();
-    rig.server->start();
-    EXPECT_FALSE(rig.server->isListening());
-    EXPECT_TRUE(rig.server->errorMessage().startsWith("Couldn't start listener: "));
-    EXPECT_TRUE(rig.advertiser->publications.empty());
-
-    blocker.reset(); // the port frees up; the retry 2 s later takes it
-    ASSERT_TRUE(pumpUntil([&] { return rig.server->isListening(); }, 4000));
-    EXPECT_TRUE(rig.server->errorMessage().isEmpty());
-    EXPECT_EQ(rig.server->port(), rig.port);
-    ASSERT_EQ(rig.advertiser->publications.size(), 1u);
-    EXPECT_EQ(rig.advertiser->publications[0].type, "_orvane._tcp");
-    EXPECT_EQ(rig.advertiser->publications[0].name, "Desk");
 }
 
 } // namespace
