@@ -6,7 +6,8 @@
 #
 # Needs a build (./test.sh or ./run.sh make one) and starts the services the
 # benchmarks need itself. Each program's whole output is kept under
-# build/bench-results/. The one-hour soak runs only when asked by name (soak).
+# build/bench-results/. The one-hour soak and the million hostile frames run
+# only when asked by name (soak-hour, hostile-million).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
@@ -30,6 +31,7 @@ declare -A commands=(
     [relay]="build/bench/orvane_relay_bench"
     [flood]="build/orvane-loadgen --seconds 30 --flood 1000 --phones 0 --viewers 0 --no-storm"
     [mixed]="build/orvane-loadgen --seconds 60"
+    [hostile]="scripts/hostile-frames.sh"
     [soak]="build/orvane-loadgen --seconds 3600 --flood 0 --viewers 0 --no-storm --phones 32 --commands 1000000000"
 )
 
@@ -58,10 +60,11 @@ rows=(
     "flood-1000 flood done: .*"
     "mixed-minute mixed done: .*"
     "soak-hour soak done: .*"
+    "hostile-million hostile done: .*RSS[^(]*\\(growth [0-9.]+ MB"
 )
 
 wants() {
-    [ ${#wanted[@]} -eq 0 ] && [ "$1" != soak-hour ] && return 0
+    [ ${#wanted[@]} -eq 0 ] && [ "$1" != soak-hour ] && [ "$1" != hostile-million ] && return 0
     local w
     for w in "${wanted[@]}"; do [ "$w" = "$1" ] && return 0; done
     return 1

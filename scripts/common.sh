@@ -66,5 +66,5 @@ configure_and_build() {
     cmake -S "$ORVANE_ROOT" -B "$dir" -G Ninja -Wno-dev "$@" >"$dir/configure.log" 2>&1 \
         || { cat "$dir/configure.log" >&2; die "cmake configure failed for $dir"; }
     cmake --build "$dir" -- -k 0 >"$dir/build.log" 2>&1 \
-        || { grep -E -A12 'error|FAILED' "$dir/build.log" | head -n 80 >&2; die "build failed in $dir (full log: $dir/build.log)"; }
+        || { grep -E -A12 'error|FAILED' "$dir/build.log" | head -n 80 >&2 || true; die "build failed in $dir (full log: $dir/build.log)"; }
 }

@@ -2,6 +2,7 @@
 // says once a second how it holds up: its memory, the worst stall of its
 // event loop, answers lost and how long a phone waits to reconnect.
 #include "flood.h"
+#include "hostile.h"
 #include "load.h"
 #include "server_run.h"
 
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <thread>
 
@@ -22,13 +24,16 @@ using namespace orvane::loadgen;
 namespace {
 
 struct Limits {
-    std::optional<double> rssGrowthMB, stallMs, lost, reconnectP99Ms, driftPercent;
+    std::optional<double> rssGrowthMB, rssEndMB, stallMs, lost, reconnectP99Ms, driftPercent;
 };
 
 struct Options {
     std::string server;
     int seconds = 60;
     std::size_t flood = 1000;
+    std::uint64_t hostile = 0;
+    std::size_t relayRooms = 0;
+    std::string relay;
     LoadPlan plan{32, 10'000, 2, true, true};
     Limits limits;
 };
@@ -63,7 +68,14 @@ Options parse(const QCoreApplication& app)
         {"phones", "Trusted phones sending commands (default 32)."},
         {"commands", "Commands each phone sends (default 10000)."},
         {"viewers", "Screen viewers that never read (default 2; 0 without a display)."},
+        {"hostile", "Connections that each send one malformed frame, and as many malformed "
+                    "relay messages with --relay-rooms (default 0); with nothing else to do, the "
+                    "run ends when they are all sent."},
+        {"relay-rooms", "Trusted phones whose relay rooms stream garbage (default 0); starts "
+                        "orvane-relay."},
+        {"relay", "The orvane-relay program (default: next to this one)."},
         {"max-rss-growth-mb", "Fail when RSS grows more than this."},
+        {"max-rss-end-mb", "Fail when RSS ends more than this above where it started."},
         {"max-stall-ms", "Fail when the event loop stalls longer than this."},
         {"max-lost", "Fail when more answers than this are lost."},
         {"max-reconnect-p99-ms", "Fail when the reconnect p99 is slower than this."},
@@ -81,13 +93,19 @@ Options parse(const QCoreApplication& app)
     auto count = [&](const char* name, auto fallback) {
         return parser.isSet(name) ? decltype(fallback)(parser.value(name).toLongLong()) : fallback;
     };
+    o.relay = parser.isSet("relay")
+                  ? parser.value("relay").toStdString()
+                  : (QCoreApplication::applicationDirPath() + "/orvane-relay").toStdString();
+    o.hostile = count("hostile", o.hostile);
+    o.relayRooms = count("relay-rooms", o.relayRooms);
     o.seconds = count("seconds", o.seconds);
     o.flood = count("flood", o.flood);
     o.plan.commandPhones = count("phones", o.plan.commandPhones);
     o.plan.commandsPerPhone = count("commands", o.plan.commandsPerPhone);
     o.plan.viewers = count("viewers", o.plan.viewers);
     o.plan.helloStorm = !parser.isSet("no-storm");
-    o.limits = {number(parser, "max-rss-growth-mb"), number(parser, "max-stall-ms"),
+    o.limits = {number(parser, "max-rss-growth-mb"), number(parser, "max-rss-end-mb"),
+                number(parser, "max-stall-ms"),
                 number(parser, "max-lost"), number(parser, "max-reconnect-p99-ms"),
                 number(parser, "max-drift-percent")};
     return o;
@@ -128,6 +146,7 @@ int verdict(const Options& o, const Totals& t, const Counters& c)
         }
     };
     check(o.limits.rssGrowthMB, growthMB, "RSS growth (MB)");
+    check(o.limits.rssEndMB, double(t.endKiB - t.startKiB) / 1024, "RSS at the end above the start (MB)");
     check(o.limits.stallMs, double(t.worstStallMs), "worst loop stall (ms)");
     check(o.limits.lost, double(c.lost), "answers lost");
     check(o.limits.reconnectP99Ms, p99, "reconnect p99 (ms)");
@@ -135,48 +154,103 @@ int verdict(const Options& o, const Totals& t, const Counters& c)
     return failed;
 }
 
-int run(const Options& o)
+// Everything that presses on the server, for as long as it lives. The
+// phones the load uses come first; the relay rooms take the last ones.
+struct Pressure {
+    Pressure(const Options& o, const ServerRun& server)
+        : load(server.port(), server.phones(), o.plan)
+    {
+        if (o.flood > 0)
+            flood.emplace(server.port(), o.flood);
+        if (o.hostile > 0)
+            hostile.emplace(server.port(), o.hostile);
+        if (o.relayRooms > 0)
+            relay.emplace(server.relayBase(),
+                          std::vector<PhoneIdentity>(server.phones().end() - o.relayRooms,
+                                                     server.phones().end()));
+    }
+    // A run of hostile frames alone ends when they are all sent, over TCP
+    // and through the relay rooms.
+    bool finished(const Options& o) const
+    {
+        return hostile && hostile->done() && o.plan.commandPhones == 0 && o.flood == 0 &&
+               (!relay || relay->messagesSent() >= o.hostile);
+    }
+
+    std::optional<Flood> flood;
+    std::optional<HostileFrames> hostile;
+    std::optional<RelayGarbage> relay;
+    Load load;
+};
+
+void report(int second, const ServerSample& s, Pressure& p, const std::vector<double>& reconnects)
+{
+    auto n = [](std::uint64_t value) { return static_cast<unsigned long long>(value); };
+    std::printf("orvane-loadgen: %d s rss %.1f MB stall %lld ms connections %lld answers %llu "
+                "lost %llu reconnect-p99 %.1f ms flood %llu/%llu hostile %llu relay %llu rooms "
+                "%llu messages %llu MB\n",
+                second, s.residentKiB / 1024.0, s.loopStallMs, s.connections,
+                n(p.load.counters().answered), n(p.load.counters().lost),
+                percentile(reconnects, 0.99), n(p.flood ? p.flood->opened() : 0),
+                n(p.flood ? p.flood->closedByServer() : 0), n(p.hostile ? p.hostile->sent() : 0),
+                n(p.relay ? p.relay->roomsJoined() : 0), n(p.relay ? p.relay->messagesSent() : 0),
+                n(p.relay ? p.relay->bytesSent() >> 20 : 0));
+    std::fflush(stdout);
+}
+
+std::string prepare(const Options& o, ServerRun& server)
 {
     raiseFileLimit();
-    ServerRun server(o.server, phonesNeeded(o.plan), phonesNeeded(o.plan) + 2);
-    if (const std::string failure = server.start({}); !failure.empty()) {
+    if (o.relayRooms > 0)
+        if (std::string failure = server.startRelay(o.relay); !failure.empty())
+            return failure;
+    return server.start({});
+}
+
+int run(const Options& o)
+{
+    const std::size_t phones = phonesNeeded(o.plan) + o.relayRooms;
+    ServerRun server(o.server, phones, phones + 2);
+    if (const std::string failure = prepare(o, server); !failure.empty()) {
         std::fprintf(stderr, "orvane-loadgen: %s\n", failure.c_str());
         return 2;
     }
     Totals t;
     t.startKiB = t.peakKiB = server.sample().residentKiB;
     std::printf("orvane-loadgen: orvane on port %u, RSS %.1f MB; %zu hostile sockets, %zu phones "
-                "x %zu commands, %zu viewers, %s\n",
+                "x %zu commands, %zu viewers, %llu hostile frames, %zu relay rooms%s\n",
                 unsigned(server.port()), t.startKiB / 1024.0, o.flood, o.plan.commandPhones,
-                o.plan.commandsPerPhone, o.plan.viewers, o.plan.helloStorm ? "hello storm" : "");
-    std::optional<Flood> flood;
-    if (o.flood > 0)
-        flood.emplace(server.port(), o.flood);
-    Load load(server.port(), server.phones(), o.plan);
-    for (int second = 1; second <= o.seconds && server.running(); ++second) {
+                o.plan.commandsPerPhone, o.plan.viewers, (unsigned long long)o.hostile,
+                o.relayRooms, o.plan.helloStorm ? ", hello storm" : "");
+    auto pressure = std::make_unique<Pressure>(o, server);
+    for (int second = 1; second <= o.seconds && server.running() && !pressure->finished(o);
+         ++second) {
         std::this_thread::sleep_for(std::chrono::seconds(1));
         const ServerSample s = server.sample();
-        const auto reconnects = load.counters().takeReconnects();
+        const auto reconnects = pressure->load.counters().takeReconnects();
         t.reconnects.insert(t.reconnects.end(), reconnects.begin(), reconnects.end());
         t.peakKiB = std::max(t.peakKiB, s.residentKiB);
         t.endKiB = s.residentKiB;
         t.worstStallMs = std::max(t.worstStallMs, s.loopStallMs);
         if (second == std::max(1, o.seconds / 6))
             t.driftFromKiB = s.residentKiB;
-        std::printf("orvane-loadgen: %d s rss %.1f MB stall %lld ms connections %lld answers "
-                    "%llu lost %llu reconnect-p99 %.1f ms flood %llu/%llu\n",
-                    second, s.residentKiB / 1024.0, s.loopStallMs, s.connections,
-                    (unsigned long long)load.counters().answered,
-                    (unsigned long long)load.counters().lost, percentile(reconnects, 0.99),
-                    (unsigned long long)(flood ? flood->opened() : 0),
-                    (unsigned long long)(flood ? flood->closedByServer() : 0));
-        std::fflush(stdout);
+        report(second, s, *pressure, reconnects);
     }
     if (!server.running()) {
         std::printf("orvane-loadgen: the server ended during the run\n");
         return 1;
     }
-    return verdict(o, t, load.counters());
+    if (o.hostile > 0) { // what the hostile frames left behind, once they are gone
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        t.endKiB = server.sample().residentKiB;
+    }
+    const int over = verdict(o, t, pressure->load.counters());
+    pressure.reset(); // every worker gone before the server is asked to end
+    if (const std::string failure = server.stop(); !failure.empty()) {
+        std::printf("orvane-loadgen: %s\n", failure.c_str());
+        return 1;
+    }
+    return over;
 }
 
 } // namespace

@@ -8,6 +8,8 @@
 #include <QString>
 
 #include <fstream>
+
+#include <signal.h>
 #include <regex>
 
 namespace orvane::loadgen {
@@ -56,8 +58,24 @@ ServerRun::ServerRun(const std::string& program, std::size_t phones, std::size_t
 ServerRun::~ServerRun()
 {
     m_server.reset();
+    m_relay.reset();
     if (!m_home.empty())
         fs::remove_all(m_home);
+}
+
+std::string ServerRun::startRelay(const std::string& program)
+{
+    // The relay says where it listens on standard error.
+    m_relay = std::make_unique<process::ChildProcess>(
+        std::vector<std::string>{"/bin/sh", "-c", "exec \"$0\" --listen 127.0.0.1:0 2>&1",
+                                 program},
+        std::map<std::string, std::string>{});
+    auto listening = m_relay->waitForLine(
+        std::regex("^orvane-relay: listening on (ws://127\\.0\\.0\\.1:\\d+)"), 10'000);
+    if (!listening)
+        return "the relay did not start: " + m_relay->errors();
+    m_relayBase = (*listening)[1];
+    return {};
 }
 
 std::string ServerRun::start(const std::map<std::string, std::string>& extraEnv)
@@ -70,6 +88,8 @@ std::string ServerRun::start(const std::map<std::string, std::string>& extraEnv)
         {"XDG_DATA_HOME", (m_home / ".local/share").string()},
         {"XDG_STATE_HOME", (m_home / ".local/state").string()},
         {"XDG_CACHE_HOME", (m_home / ".cache").string()}};
+    if (!m_relayBase.empty())
+        env["ORVANE_RELAY_URL"] = m_relayBase;
     env.insert(extraEnv.begin(), extraEnv.end());
     m_server = std::make_unique<process::ChildProcess>(
         std::vector<std::string>{m_program, "--headless", "--port", "0"}, env);
@@ -85,6 +105,21 @@ std::string ServerRun::start(const std::map<std::string, std::string>& extraEnv)
 bool ServerRun::running()
 {
     return m_server && !m_server->wait(0).has_value();
+}
+
+std::string ServerRun::stop()
+{
+    m_server->signal(SIGTERM);
+    const std::optional<int> status = m_server->wait(20'000); // a sanitizer's report takes time
+    const std::string errors = m_server->errors();
+    const std::size_t report = errors.find("Sanitizer");
+    if (status == 0 && report == std::string::npos)
+        return {};
+    std::string why = status ? "the server exited with " + std::to_string(*status)
+                             : std::string("the server did not end within 20 s");
+    if (report != std::string::npos)
+        why += "\n" + errors.substr(errors.rfind('\n', report) + 1, 4000);
+    return why;
 }
 
 ServerSample ServerRun::sample()

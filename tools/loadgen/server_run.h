@@ -36,6 +36,10 @@ public:
     ServerRun(const ServerRun&) = delete;
     ServerRun& operator=(const ServerRun&) = delete;
 
+    // Starts orvane-relay on a free loopback port, before start(), so that
+    // the server links every trusted phone's room; empty or why not.
+    std::string startRelay(const std::string& program);
+    const std::string& relayBase() const { return m_relayBase; }
     // Starts the server; empty when it listens, else why not.
     std::string start(const std::map<std::string, std::string>& extraEnv);
     std::uint16_t port() const { return m_port; }
@@ -44,11 +48,16 @@ public:
     // which the server's status line reports.
     ServerSample sample();
     bool running();
+    // Ends the server as a user would (SIGTERM); empty when it ended
+    // cleanly, else its exit status and what a sanitizer reported.
+    std::string stop();
 
 private:
     std::filesystem::path m_home;
     std::string m_program;
     std::vector<PhoneIdentity> m_phones;
+    std::unique_ptr<process::ChildProcess> m_relay;
+    std::string m_relayBase;
     std::unique_ptr<process::ChildProcess> m_server;
     int m_pid = -1;
     std::uint16_t m_port = 0;
