@@ -19,6 +19,9 @@ public:
         bool cancelled = false;
         bool disposed = false;
         int failNextSends = 0;
+        // The send with this number (from 1) fails; sendCount counts them.
+        int failSendNumber = 0;
+        int sendCount = 0;
         // A phone that does not read: sends wait until drain().
         bool holdSends = false;
         std::vector<std::pair<std::size_t, Completion>> held;
@@ -47,14 +50,17 @@ public:
         if (m_shared->cancelled)
             return;
         m_shared->cancelled = true;
-        std::weak_ptr<Shared> weak = m_shared;
-        QTimer::singleShot(0, [weak] {
-            if (auto shared = weak.lock(); shared && shared->callbacks.onState)
-                shared->callbacks.onState(TransportState::cancelled);
-        });
+        reportLater(TransportState::cancelled);
     }
     void send(Bytes frame, Completion done) override
     {
+        if (++m_shared->sendCount == m_shared->failSendNumber) {
+            // As a socket whose write fails: the send and the connection.
+            if (done)
+                done(QStringLiteral("injected failure"));
+            reportLater(TransportState::failed);
+            return;
+        }
         if (m_shared->failNextSends > 0) {
             --m_shared->failNextSends;
             if (done)
@@ -83,6 +89,15 @@ public:
     }
 
 private:
+    void reportLater(TransportState state)
+    {
+        std::weak_ptr<Shared> weak = m_shared;
+        QTimer::singleShot(0, [weak, state] {
+            if (auto shared = weak.lock(); shared && shared->callbacks.onState)
+                shared->callbacks.onState(state);
+        });
+    }
+
     std::shared_ptr<Shared> m_shared;
 };
 

@@ -1,0 +1,90 @@
+// Each write of a pairing and of a command exchange fails in turn. Whichever
+// it is, only that connection ends: the server keeps its trusted phones,
+// in memory and on disk alike, leaves no pairing hanging, and pairs or
+// welcomes the next phone.
+#include "support/server_rig.h"
+
+namespace orvane::test {
+namespace {
+
+const OrvaneCommand someCommand = command::OpenURL{{"https://example.org"}};
+
+void expectWholeAfterFault(ServerRig& rig, std::size_t trusted, int failAt)
+{
+    EXPECT_TRUE(pumpUntil([&] { return rig.server->connectionCount() == 0; })) << failAt;
+    EXPECT_FALSE(rig.server->pairingRequest()) << failAt;
+    EXPECT_EQ(rig.server->trustedDevices().size(), trusted) << failAt;
+    EXPECT_EQ(Settings(rig.settingsPath()).trustedDevices(), rig.server->trustedDevices())
+        << failAt;
+}
+
+// A pairing and then a command on one connection whose `failAt`-th write
+// fails (0: none); returns how many writes it asked for.
+int pairAndCommand(ServerRig& rig, int failAt)
+{
+    auto phone = rig.newPhone("Faulty");
+    phone->transport().failSendNumber = failAt;
+    phone->hello(false);
+    settle();
+    if (phone->handshake().keyExchange() && rig.server->pairingRequest())
+        phone->typeCode(rig.server->pairingRequest()->code.toStdString());
+    settle();
+    if (!phone->closed() && phone->handshake().token())
+        phone->send(msg::Run{makeUuid(systemRandom()), someCommand});
+    settle();
+    return phone->transport().sendCount;
+}
+
+TEST(SocketWriteFaults, AFailedWriteInAPairingEndsOnlyThatPairing)
+{
+    ServerRig clean;
+    const int writes = pairAndCommand(clean, 0);
+    ASSERT_GE(writes, 4) << "key exchange, paired, welcome and a result at least";
+    for (int failAt = 1; failAt <= writes; ++failAt) {
+        ServerRig rig;
+        pairAndCommand(rig, failAt);
+        const std::size_t trusted = rig.server->trustedDevices().size();
+        EXPECT_LE(trusted, 1u);
+        expectWholeAfterFault(rig, trusted, failAt);
+        auto next = rig.pairedPhone("Next");
+        EXPECT_TRUE(next->handshake().token()) << failAt;
+        EXPECT_EQ(rig.server->trustedDevices().size(), trusted + 1) << failAt;
+    }
+}
+
+TEST(SocketWriteFaults, AFailedWriteInACommandExchangeKeepsThePhoneTrusted)
+{
+    auto exchange = [](ServerRig& rig, const TestPhone& paired, int failAt) {
+        auto phone = rig.newPhone("Ada's phone");
+        phone->setDeviceID(paired.deviceID());
+        phone->transport().failSendNumber = failAt;
+        phone->hello(true);
+        settle();
+        if (phone->handshake().keyExchange())
+            phone->reconnect(*paired.handshake().token());
+        settle();
+        bool answered = false;
+        if (find<msg::Welcome>(phone->takeReceived())) {
+            phone->send(msg::Run{makeUuid(systemRandom()), someCommand});
+            settle();
+            answered = find<msg::Result>(phone->takeReceived()).has_value();
+        }
+        rig.server->closeConnection(phone->connectionID());
+        return std::pair(phone->transport().sendCount, answered);
+    };
+    ServerRig clean;
+    auto paired = clean.pairedPhone();
+    const int writes = exchange(clean, *paired, 0).first;
+    ASSERT_GE(writes, 2);
+    for (int failAt = 1; failAt <= writes; ++failAt) {
+        ServerRig rig;
+        auto ada = rig.pairedPhone();
+        rig.server->closeConnection(ada->connectionID());
+        EXPECT_FALSE(exchange(rig, *ada, failAt).second) << failAt;
+        expectWholeAfterFault(rig, 1, failAt);
+        EXPECT_TRUE(exchange(rig, *ada, 0).second) << "after a fault at write " << failAt;
+    }
+}
+
+} // namespace
+} // namespace orvane::test
