@@ -7,22 +7,26 @@ ORVANE_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 ORVANE_BUILD_PACKAGES=(
     cmake ninja-build g++ pkg-config
     libssl-dev nlohmann-json3-dev
-    qt6-base-dev qt6-websockets-dev qt6-svg-dev libqt6svg6
+    qt6-base-dev qt6-websockets-dev qt6-httpserver-dev qt6-svg-dev libqt6svg6
     libavahi-client-dev libqrcodegencpp-dev
     libxcb1-dev libxcb-xtest0-dev libxcb-randr0-dev libxcb-ewmh-dev libxcb-icccm4-dev
     libxcb-keysyms1-dev libxcb-shm0-dev libxcb-xfixes0-dev libxcb-dpms0-dev
-    libxcb-composite0-dev libxcb-screensaver0-dev
+    libxcb-composite0-dev libxcb-screensaver0-dev libxcb-damage0-dev libxcb-xinput-dev
+    libpixman-1-dev
     hicolor-icon-theme xdg-utils
     libpulse-dev libturbojpeg0-dev
 )
 # What the test suite needs on top: test and benchmark frameworks, clang with
-# its runtimes for the sanitizer build and the fuzzers, and the services the
-# integration tests run against (X server, D-Bus, mDNS responder).
+# its runtimes for the sanitizer build and the fuzzers, the services the
+# integration tests run against (X server, D-Bus, mDNS responder), ffmpeg,
+# the screen grabber the capture benchmark measures itself against, and for
+# the relay's tests the openssl program that makes a certificate and nginx.
 ORVANE_TEST_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     xvfb dbus avahi-daemon iproute2
     openbox pulseaudio pulseaudio-utils
+    ffmpeg openssl nginx
 )
 
 say() { printf 'orvane: %s\n' "$*"; }

@@ -6,6 +6,7 @@
 #include "platform/linux/machine/host_name.h"
 #include "platform/linux/machine/linux_machine.h"
 #include "platform/linux/x11/x11_connection.h"
+#include "platform/linux/x11/x11_screen_capture.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -50,6 +51,11 @@ std::unique_ptr<ServiceAdvertiser> makeServiceAdvertiser()
 std::unique_ptr<Machine> makeMachine()
 {
     return std::make_unique<LinuxMachine>();
+}
+
+std::unique_ptr<ScreenCapture> makeScreenCapture()
+{
+    return makeX11ScreenCapture(nullptr);
 }
 
 std::optional<Bytes> computerPicture(bool laptop)

@@ -30,6 +30,8 @@ Platform makePlatform();
 std::unique_ptr<ServiceAdvertiser> makeServiceAdvertiser();
 // What the computer is and how busy it is.
 std::unique_ptr<Machine> makeMachine();
+// The screen as pictures, for screen sharing.
+std::unique_ptr<ScreenCapture> makeScreenCapture();
 
 // The relay remote access goes through: ORVANE_RELAY_URL, else the settings
 // file's relayURL, else the address this build was made with; may be empty.

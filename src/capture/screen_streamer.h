@@ -25,13 +25,10 @@ public:
         std::int64_t framesPerSecond = 0;
         bool operator==(const Settings&) const = default;
     };
-    // The picture size for a display: twice its width in points, at most
-    // maxWidth, and the height that keeps its shape.
-    struct Size {
-        int width = 0;
-        int height = 0;
-        bool operator==(const Size&) const = default;
-    };
+    // The picture size for a display: twice its width in points (its pixels
+    // over the desktop's scale), at most maxWidth, and the height that keeps
+    // its shape, truncated. Nothing (0 x 0) for a display or width of no size.
+    using Size = FrameSize;
     static Size makeConfiguration(const CaptureDisplay& display, const Settings& settings);
 
     // Called with nothing when it worked, else with the text for the user.
@@ -68,6 +65,17 @@ public:
 
 private:
     struct State;
+    void applyStep();
+    void endApply(std::optional<QString> error);
+    std::optional<QString> start(const Settings& settings);
+    std::optional<QString> reconfigure(const CaptureDisplay& display, const Settings& settings);
+    ScreenCapture::EventSink sinkFor(std::uint64_t generation);
+    void sourceReported(std::uint64_t generation, const CaptureEvent& event);
+    void displayGone();
+    void stoppedBySource(const QString& reason);
+    void deliver(std::shared_ptr<const Bytes> jpeg, std::uint64_t period);
+    void complete(Completion done, std::optional<QString> error);
+
     std::unique_ptr<State> m_state;
 };
 

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -19,6 +20,9 @@ struct CapturedImage {
     int stride = 0; // bytes from one row to the next
     const std::uint8_t* pixels = nullptr;
     std::shared_ptr<const void> hold;
+    // When the source asked for the picture, on the monotonic clock: how old
+    // a picture is when it reaches a phone.
+    std::chrono::steady_clock::time_point capturedAt{};
 };
 
 // What a capture source reports, pushed from a thread of its own. A source

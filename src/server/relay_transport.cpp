@@ -57,7 +57,8 @@ void RelayTransport::start(Callbacks callbacks)
     m_callbacks = std::move(callbacks);
     connect(&m_socket, &QWebSocket::connected, this, &RelayTransport::connected);
     connect(&m_socket, &QWebSocket::disconnected, this, [this] { finish(TransportState::cancelled); });
-    connect(&m_socket, &QWebSocket::errorOccurred, this, [this] { finish(TransportState::failed); });
+    connect(&m_socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
+            [this] { finish(TransportState::failed); });
     connect(&m_socket, &QWebSocket::sslErrors, this, [this] { finish(TransportState::failed); });
     connect(&m_socket, &QWebSocket::bytesWritten, this, &RelayTransport::bytesWritten);
     connect(&m_socket, &QWebSocket::binaryMessageReceived, this, [this](const QByteArray& message) {

@@ -1,64 +1,47 @@
+// The application catalogue over desktop entries in data folders of the
+// test's own: what it finds, names, picks, launches and draws.
 #include "test_support.h"
 
-#include "platform/linux/desktop/app_favourites.h"
-#include "platform/linux/desktop/desktop_entry.h"
-#include "platform/linux/machine/app_process.h"
 #include "platform/linux/x11/x11_application_catalog.h"
+
+#include <QImage>
 
 namespace orvane {
 namespace {
 
 using test::writeFile;
 
-QStringList ids(const std::vector<InstalledApp>& apps)
-{
-    QStringList out;
-    for (const InstalledApp& app : apps)
-        out << app.bundleID;
-    return out;
-}
-
 class EntriesTest : public test::XdgFixture {
 protected:
-    void writeTree()
-    {
-        writeFile(userEntry("first.desktop"), entry("User First", "/bin/true"));
-        writeFile(systemEntry("first.desktop"), entry("System First", "/bin/true"));
-        writeFile(userEntry("shadow.desktop"), entry("Shadow", "/bin/true", "Hidden=true\n"));
-        writeFile(systemEntry("shadow.desktop"), entry("Shadow", "/bin/true"));
-        writeFile(userEntry("nodisplay.desktop"), entry("Quiet", "/bin/true", "NoDisplay=true\n"));
-        writeFile(userEntry("broken.desktop"), entry("Broken", "\"/bin/true"));
-        writeFile(userEntry("badcode.desktop"), entry("Bad Code", "/bin/true %x"));
-        writeFile(userEntry("link.desktop"), "[Desktop Entry]\nType=Link\nName=L\nURL=x\n");
-        writeFile(userEntry("tryexec.desktop"),
-                  entry("Missing", "/bin/true", "TryExec=/nonexistent/program\n"));
-        writeFile(userEntry("sub/dir/nested.desktop"), entry("Nested", "/bin/true"));
-        writeFile(userEntry("notes.txt"), entry("Not An Entry", "/bin/true"));
-        writeFile(systemEntry("noexec.desktop"), "[Desktop Entry]\nType=Application\nName=N\n");
-        writeFile(systemEntry("system-only.desktop"),
-                  "# comment\n[Desktop Entry]\nType=Application\nName = System\\sOnly\n"
-                  "Exec=/bin/true\n[Desktop Action new]\nName=Overridden\n");
-    }
-
+    QTemporaryDir m_work;
     X11ApplicationCatalog m_catalog{nullptr};
 };
 
-TEST_F(EntriesTest, FirstFolderWinsAndUnlaunchableEntriesAreLeftOut)
+// Each call scans again: an entry written after the first call appears.
+TEST_F(EntriesTest, FirstFolderWinsUnlaunchableEntriesAreLeftOutAndNewOnesAppear)
 {
-    writeTree();
-    const std::vector<InstalledApp> apps = m_catalog.installedApps();
-    EXPECT_EQ(ids(apps), QStringList({"first", "sub-dir-nested", "system-only"}));
-    ASSERT_EQ(apps.size(), 3u);
-    EXPECT_EQ(apps[0], (InstalledApp{"first", "User First", "first", userEntry("first.desktop")}));
-    EXPECT_EQ(apps[1].fileName, "nested");
-    EXPECT_EQ(apps[2].name, "System Only");
-}
-
-TEST_F(EntriesTest, FindAppAgreesWithTheListAndRejectsBadIdentifiers)
-{
-    writeTree();
-    EXPECT_EQ(m_catalog.findApp("first"), m_catalog.installedApps().front());
-    EXPECT_EQ(m_catalog.findApp("sub-dir-nested")->path, userEntry("sub/dir/nested.desktop"));
+    writeFile(userEntry("first.desktop"), entry("User First", "/bin/true"));
+    writeFile(systemEntry("first.desktop"), entry("System First", "/bin/true"));
+    writeFile(userEntry("shadow.desktop"), entry("Shadow", "/bin/true", "Hidden=true\n"));
+    writeFile(systemEntry("shadow.desktop"), entry("Shadow", "/bin/true"));
+    writeFile(userEntry("nodisplay.desktop"), entry("Quiet", "/bin/true", "NoDisplay=true\n"));
+    writeFile(userEntry("broken.desktop"), entry("Broken", "\"/bin/true"));
+    writeFile(userEntry("badcode.desktop"), entry("Bad Code", "/bin/true %x"));
+    writeFile(userEntry("link.desktop"), "[Desktop Entry]\nType=Link\nName=L\nURL=x\n");
+    writeFile(userEntry("tryexec.desktop"), entry("Gone", "/bin/true", "TryExec=/nonexistent/x\n"));
+    writeFile(userEntry("sub/dir/nested.desktop"), entry("Nested", "/bin/true"));
+    writeFile(userEntry("notes.txt"), entry("Not An Entry", "/bin/true"));
+    writeFile(systemEntry("noexec.desktop"), "[Desktop Entry]\nType=Application\nName=N\n");
+    writeFile(systemEntry("system-only.desktop"),
+              "# comment\n[Desktop Entry]\nType=Application\nName = System\\sOnly\n"
+              "Exec=/bin/true\n[Desktop Action new]\nName=Overridden\n");
+    const std::vector<InstalledApp> expected = {
+        {"first", "User First", "first", userEntry("first.desktop")},
+        {"sub-dir-nested", "Nested", "nested", userEntry("sub/dir/nested.desktop")},
+        {"system-only", "System Only", "system-only", systemEntry("system-only.desktop")},
+    };
+    EXPECT_EQ(m_catalog.installedApps(), expected);
+    EXPECT_EQ(m_catalog.findApp("sub-dir-nested"), expected[1]);
     const QString tooLong(300, u'a');
     for (const QString& id :
          {QString(), QString("shadow"), QString("nodisplay"), QString("link"),
@@ -66,15 +49,9 @@ TEST_F(EntriesTest, FindAppAgreesWithTheListAndRejectsBadIdentifiers)
           QString(".first"), QString("fir\nst"), QString::fromUtf16(u"fir\0st", 6), tooLong}) {
         EXPECT_FALSE(m_catalog.findApp(id)) << id.toStdString();
     }
-}
-
-TEST_F(EntriesTest, NewEntriesAppearOnTheNextCall)
-{
-    writeFile(userEntry("first.desktop"), entry("First", "/bin/true"));
-    EXPECT_EQ(m_catalog.installedApps().size(), 1u);
-    writeFile(userEntry("second.desktop"), entry("Second", "/bin/true"));
     writeFile(systemEntry("deep/third.desktop"), entry("Third", "/bin/true"));
-    EXPECT_EQ(ids(m_catalog.installedApps()), QStringList({"first", "second", "deep-third"}));
+    EXPECT_EQ(m_catalog.installedApps().size(), 4u);
+    EXPECT_EQ(m_catalog.findApp("deep-third")->name, "Third");
 }
 
 TEST_F(EntriesTest, NameFollowsTheMessageLocale)
@@ -94,8 +71,8 @@ TEST_F(EntriesTest, NameFollowsTheMessageLocale)
         {"fr_FR.UTF-8", "de_AT", "fr"},
     };
     for (const auto& c : cases) {
-        m_env.set("LC_ALL", c.lcAll);
-        m_env.set("LANG", c.lang);
+        env.set("LC_ALL", c.lcAll);
+        env.set("LANG", c.lang);
         EXPECT_EQ(m_catalog.findApp("app")->name, c.name) << c.lcAll << " " << c.lang;
     }
 }
@@ -105,14 +82,13 @@ TEST_F(EntriesTest, NameFollowsTheMessageLocale)
 TEST_F(EntriesTest, DefaultAppForAType)
 {
     QTemporaryDir config, systemConfig;
-    m_env.set("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
-    m_env.set("XDG_CONFIG_DIRS", QFile::encodeName(systemConfig.path()));
-    m_env.set("XDG_CURRENT_DESKTOP", "Test:GNOME");
+    env.set("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    env.set("XDG_CONFIG_DIRS", QFile::encodeName(systemConfig.path()));
+    env.set("XDG_CURRENT_DESKTOP", "Test:GNOME");
     writeFile(userEntry("aplayer.desktop"),
               entry("A", "/bin/true", "MimeType=audio/ogg;audio/mpeg;\n"));
     writeFile(userEntry("bplayer.desktop"), entry("B", "/bin/true", "MimeType=audio/mpeg\n"));
     writeFile(systemEntry("cplayer.desktop"), entry("C", "/bin/true", "MimeType=audio/mpeg;\n"));
-    writeFile(userEntry("video.desktop"), entry("V", "/bin/true", "MimeType=video/mp4;\n"));
 
     const QString userList = config.filePath("mimeapps.list");
     const QString desktopList = config.filePath("gnome-mimeapps.list");
@@ -122,30 +98,24 @@ TEST_F(EntriesTest, DefaultAppForAType)
     const struct {
         const char* what;
         std::map<QString, QByteArray> lists;
-        const char* type;
-        const char* expected; // nothing expected when empty
+        const char* expected;
     } cases[] = {
-        {"the first entry for the type", {}, "audio/mpeg", "aplayer"},
-        {"the system's default", {{dataList, defaultC}}, "audio/mpeg", "cplayer"},
+        {"the first entry for the type", {}, "aplayer"},
+        {"the system's default", {{dataList, defaultC}}, "cplayer"},
         {"the user's default, skipping one not installed",
          {{userList, "[Default Applications]\naudio/mpeg=gone.desktop;bplayer.desktop;\n"},
           {systemList, defaultC}},
-         "audio/mpeg",
          "bplayer"},
         {"the desktop's own list first",
          {{desktopList, defaultC},
           {userList, "[Default Applications]\naudio/mpeg=bplayer.desktop\n"}},
-         "audio/mpeg",
          "cplayer"},
         {"an added association before the entries",
          {{userList, "[Added Associations]\naudio/mpeg=cplayer.desktop;\n"}},
-         "audio/mpeg",
          "cplayer"},
         {"a removed association is passed over",
          {{userList, "[Removed Associations]\naudio/mpeg=aplayer.desktop;\n"}},
-         "audio/mpeg",
          "bplayer"},
-        {"nothing handles the type", {}, "audio/x-none", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -153,59 +123,108 @@ TEST_F(EntriesTest, DefaultAppForAType)
             QFile::remove(list);
         for (const auto& [path, content] : c.lists)
             writeFile(path, content);
-        const auto app = m_catalog.defaultAppFor(QString::fromLatin1(c.type));
+        const auto app = m_catalog.defaultAppFor("audio/mpeg");
         EXPECT_EQ(app ? app->bundleID : QString(), QString::fromLatin1(c.expected));
     }
+    EXPECT_FALSE(m_catalog.defaultAppFor("audio/x-none")) << "nothing handles the type";
 }
 
-TEST(ProcessStat, StartTimeIsFieldTwentyTwo)
+// Only what the scan found runs, whatever path the caller hands in, and its
+// arguments reach it literally: no shell ever sees them.
+TEST_F(EntriesTest, StartsOnlyScannedEntriesWithTheirArgumentsWithoutAShell)
 {
-    const QByteArray tail = " 1 1 1 0 -1 4194304 100 0 0 0 5 6 0 0 20 0 1 0 987654 1000 200";
-    EXPECT_EQ(parseStartTime("42 (plain) S" + tail), 987654u);
-    EXPECT_EQ(parseStartTime("42 (odd ) (name) R" + tail), 987654u);
-    EXPECT_FALSE(parseStartTime("42 (gone) Z" + tail));
-    EXPECT_FALSE(parseStartTime("42 (short) S 1 2 3"));
-    EXPECT_FALSE(parseStartTime(""));
+    const QString recorder = m_work.filePath("record");
+    test::writeRecorder(recorder);
+    const QByteArray work = QFile::encodeName(m_work.path());
+    test::writeFile(userEntry("recorder.desktop"),
+                    entry("Name With Space",
+                          work + "/record a;b \"\\\\$(touch pwned)\" $(touch\\spwned) "
+                                 "\"two  spaces\" %c %U `id`",
+                          "Path=" + work + "\n"));
+    test::writeFile(userEntry("missing.desktop"), entry("Missing", "/nonexistent/program"));
+    ASSERT_TRUE(m_catalog.launch(*m_catalog.findApp("recorder")));
+    EXPECT_EQ(test::recordedArguments(recorder),
+              QStringList({"a;b", "$(touch pwned)", "$(touch", "pwned)", "two  spaces",
+                           "Name With Space", "`id`"}));
+    EXPECT_FALSE(QFileInfo::exists(m_work.filePath("pwned")));
+
+    EXPECT_FALSE(m_catalog.launch(*m_catalog.findApp("missing")));
+    EXPECT_FALSE(m_catalog.launch({"unknown", "Unknown", "unknown", ""}));
+    EXPECT_FALSE(m_catalog.launch({"../x", "X", "x", recorder}));
 }
 
-TEST(ProcessStat, ParentIsTheFieldAfterTheState)
+QImage solid(QSize size, QColor colour)
 {
-    const struct {
-        QByteArray stat;
-        std::optional<std::int32_t> parent;
-    } cases[] = {
-        {"42 (bash) S 41 42 42 34816", 41},
-        {"42 (a) b (c) R 7 1 1", 7},  // parentheses and spaces in the name
-        {"42 (gone) Z 41 42 42", 41}, // a zombie still names its parent
-        {"1 (init) S 0 1 1", 0},
-        {"42 (x) S -3 1", std::nullopt},
-        {"42 (x) S", std::nullopt},
-        {"42 x S 41", std::nullopt},
-        {"", std::nullopt},
+    QImage image(size, QImage::Format_ARGB32);
+    image.fill(colour);
+    return image;
+}
+
+// A picture of one colour filling its whole view box.
+QByteArray svg(int width, int height, const QByteArray& colour)
+{
+    const QByteArray w = QByteArray::number(width), h = QByteArray::number(height);
+    return "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + w + "\" height=\"" + h +
+           "\" viewBox=\"0 0 " + w + " " + h + "\"><rect width=\"" + w + "\" height=\"" + h +
+           "\" fill=\"" + colour + "\"/></svg>";
+}
+
+TEST_F(EntriesTest, IconsAreDrawnIntoATransparentSquare)
+{
+    const QString theme = home.filePath("icons/hicolor/");
+    ASSERT_TRUE(QDir().mkpath(theme + "48x48/apps"));
+    ASSERT_TRUE(solid({48, 48}, Qt::red).save(theme + "48x48/apps/orvane-test-icon.png"));
+    ASSERT_TRUE(solid({32, 16}, Qt::blue).save(m_work.filePath("wide.png")));
+    // Most desktop applications ship nothing but a scalable icon, which
+    // takes Qt's SVG image plugin.
+    test::writeFile(theme + "scalable/apps/orvane-vector-icon.svg", svg(10, 10, "lime"));
+    test::writeFile(m_work.filePath("wide.svg"), svg(40, 20, "blue"));
+    test::writeFile(m_work.filePath("broken.svg"), "<svg xmlns=\"http://www.w3.org/2000/svg\"><r");
+    const std::pair<const char*, QString> icons[] = {
+        {"themed", "orvane-test-icon"},
+        {"wide", m_work.filePath("wide.png")},
+        {"vector", "orvane-vector-icon"},
+        {"widevector", m_work.filePath("wide.svg")},
+        {"broken", m_work.filePath("broken.svg")},
+        {"missing", "orvane-no-such-icon"},
+        {"none", ""},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(parseParentPid(c.stat), c.parent) << c.stat.constData();
-}
+    for (const auto& [id, icon] : icons)
+        test::writeFile(
+            userEntry(QString(id) + ".desktop"),
+            entry(id, "/bin/true", icon.isEmpty() ? "" : "Icon=" + QFile::encodeName(icon) + "\n"));
 
-TEST(Favourites, GsettingsArraysBecomeIds)
-{
     const struct {
-        QString output;
-        std::vector<QString> ids;
+        const char* id;
+        int pixels;
+        QColor centre; // invalid: no icon expected
+        QColor corner;
     } cases[] = {
-        {"['firefox-esr.desktop', 'org.gnome.Nautilus.desktop']\n",
-         {"firefox-esr", "org.gnome.Nautilus"}},
-        {"@as []\n", {}},
-        {"[]", {}},
-        {R"(["it's.desktop", 'a\'b', 'plain'])", {"it's", "a'b", "plain"}},
-        {"['../etc/passwd.desktop', 'ok.desktop']", {"ok"}},
-        {"['unterminated", {}},
-        {"['a' 'b']", {}},
-        {"['a'] trailing", {}},
-        {"No such schema “org.gnome.shell”", {}},
+        {"themed", 128, Qt::red, Qt::red},
+        {"themed", 256, Qt::red, Qt::red},
+        {"wide", 128, Qt::blue, Qt::transparent},
+        {"vector", 128, Qt::green, Qt::green},
+        {"vector", 48, Qt::green, Qt::green},
+        {"widevector", 128, Qt::blue, Qt::transparent},
+        {"broken", 128, {}, {}},
+        {"themed", 0, {}, {}},
+        {"themed", 100000, {}, {}},
+        {"missing", 128, {}, {}},
+        {"none", 128, {}, {}},
+        {"../themed", 128, {}, {}},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(favouriteIds(c.output), c.ids) << c.output.toStdString();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.id) + " " + std::to_string(c.pixels));
+        const auto png = m_catalog.iconPng(c.id, c.pixels);
+        ASSERT_EQ(png.has_value(), c.centre.isValid());
+        if (!png)
+            continue;
+        const QImage image = QImage::fromData(*png, "PNG");
+        ASSERT_EQ(image.size(), QSize(c.pixels, c.pixels));
+        EXPECT_TRUE(image.hasAlphaChannel());
+        EXPECT_EQ(image.pixelColor(c.pixels / 2, c.pixels / 2), c.centre);
+        EXPECT_EQ(image.pixelColor(0, 0).alpha(), c.corner.alpha());
+    }
 }
 
 } // namespace

@@ -1,93 +1,105 @@
-// Finding applications by a typed or spoken name, and the catalogue order.
+// Finding applications by a typed or spoken name, the catalogue order, and
+// the labels of commands that carry an argument or go through a family's
+// own table.
 #include "commands/app_matching.h"
+#include "commands/labels.h"
 
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 namespace orvane {
 namespace {
 
-InstalledApp installed(const char* id, const char* name, const char* file = nullptr)
-{
-    QString fileName = file ? QString::fromUtf8(file) : QString::fromUtf8(id);
-    return {QString::fromUtf8(id), QString::fromUtf8(name), fileName, QString()};
-}
-
-RunningApp running(int pid, const char* name, const char* file = "")
-{
-    return {pid, QStringLiteral("id%1").arg(pid), QString::fromUtf8(name), QString::fromUtf8(file)};
-}
-
 TEST(Matching, NamesFoldToLettersAndDigits)
 {
-    const std::pair<const char*, const char*> cases[] = {
-        {"Visual Studio Code", "visualstudiocode"},
-        {"Safari.app", "safari"},
-        {"Crème Brûlée 2!", "cremebrulee2"},
-        {"İNTERNET ışık", "internetisik"},
-        {"IMAGE viewer", "imageviewer"},
-        {"😀 Emoji", "emoji"},
-        {"日本語", "日本語"},
-    };
+    const std::pair<const char*, const char*> cases[] = {{"Visual Studio Code", "visualstudiocode"},
+                                                         {"Safari.app", "safari"},
+                                                         {"Crème Brûlée 2!", "cremebrulee2"},
+                                                         {"İNTERNET ışık", "internetisik"},
+                                                         {"IMAGE viewer", "imageviewer"},
+                                                         {"😀 Emoji", "emoji"},
+                                                         {"日本語", "日本語"}};
     for (auto [name, key] : cases)
         EXPECT_EQ(normalizedAppName(QString::fromUtf8(name)).toStdString(), key) << name;
 }
 
-TEST(Matching, InstalledScoresAndTies)
+TEST(Matching, InstalledAndRunningScores)
 {
-    std::vector<InstalledApp> apps = {
-        installed("org.gnome.Calculator", "Calculator"),
-        installed("code", "Visual Studio Code"),
-        installed("term", "Terminal"),
-        installed("termx", "Terminal Extra"),
-        installed("firefox-esr", "Firefox ESR"),
+    auto app = [](const char* id, const char* name) {
+        return InstalledApp{id, QString::fromUtf8(name), id, {}};
     };
-    auto find = [&](const char* name) -> int {
-        auto found = findInstalledApp(QString::fromUtf8(name), apps);
-        return found ? static_cast<int>(*found) : -1;
-    };
-    EXPECT_EQ(find("visual studio code"), 1); // equal key with spaces gone
-    EXPECT_EQ(find("Visual"), 1);             // prefix
-    EXPECT_EQ(find("calculator.app"), 0);
-    EXPECT_EQ(find("Calculator"), 0);
-    EXPECT_EQ(find("x"), -1) << "one character finds nothing";
-    EXPECT_EQ(find("...a..."), -1);
-    // Equal prefix scores: the longer key wins only when strictly longer.
-    EXPECT_EQ(find("term"), 2) << "the file name equals the target";
-    EXPECT_EQ(find("termi"), 3) << "a tie on prefix goes to the longer key";
-    // The target begins with the key ("firefoxesr" + more).
-    EXPECT_EQ(find("Firefox ESR browser"), 4);
-    // No word matching for installed applications.
-    EXPECT_EQ(find("Studio"), -1);
+    const std::vector<InstalledApp> installed = {
+        app("org.gnome.Calculator", "Calculator"), app("code", "Visual Studio Code"),
+        app("term", "Terminal"), app("termx", "Terminal Extra"), app("firefox-esr", "Firefox ESR")};
+    // Equal keys with spaces gone, prefixes, ".app", a tie on prefix going to
+    // the longer key only when strictly longer, a target that begins with the
+    // key; one character finds nothing, and words do not count.
+    const std::pair<const char*, int> installedCases[] = {{"visual studio code", 1},
+                                                          {"Visual", 1},
+                                                          {"calculator.app", 0},
+                                                          {"Calculator", 0},
+                                                          {"term", 2},
+                                                          {"termi", 3},
+                                                          {"Firefox ESR browser", 4},
+                                                          {"x", -1},
+                                                          {"...a...", -1},
+                                                          {"Studio", -1}};
+    for (auto [name, index] : installedCases) {
+        const auto found = findInstalledApp(QString::fromUtf8(name), installed);
+        EXPECT_EQ(found ? int(*found) : -1, index) << name;
+    }
+
+    // Running ones also match single words and their prefixes; a missing name
+    // is skipped, the file name still counts.
+    const std::vector<RunningApp> running = {{10, "a", "Visual Studio Code", "code"},
+                                             {11, "b", "GNU Image Manipulation Program", "gimp"},
+                                             {12, "c", "", "htop"}};
+    const std::pair<const char*, int> runningCases[] = {{"studio", 0}, {"manipul", 1}, {"gimp", 1},
+                                                        {"htop", 2},   {"of", -1},     {"z", -1}};
+    for (auto [name, index] : runningCases) {
+        const auto found = findRunningApp(QString::fromUtf8(name), running);
+        EXPECT_EQ(found ? int(*found) : -1, index) << name;
+    }
+
+    std::vector<InstalledApp> sorted = {app("a", "app 10"), app("b", "App 9"), app("c", "zeta"),
+                                        app("d", "Alpha")};
+    sortByName(sorted);
+    std::vector<QString> names;
+    for (const auto& app : sorted)
+        names.push_back(app.name);
+    EXPECT_EQ(names, (std::vector<QString>{"Alpha", "App 9", "app 10", "zeta"}));
 }
 
-TEST(Matching, RunningAppsMatchSingleWords)
+TEST(Labels, ShortcutsAndCommandsWithArguments)
 {
-    std::vector<RunningApp> apps = {
-        running(10, "Visual Studio Code", "code"),
-        running(11, "GNU Image Manipulation Program", "gimp"),
-        running(12, "", "htop"),
-    };
-    auto find = [&](const char* name) -> int {
-        auto found = findRunningApp(QString::fromUtf8(name), apps);
-        return found ? apps[*found].pid : -1;
-    };
-    EXPECT_EQ(find("studio"), 10);      // a word from the middle
-    EXPECT_EQ(find("manipul"), 11);     // a word's prefix
-    EXPECT_EQ(find("gimp"), 11);        // the file name
-    EXPECT_EQ(find("htop"), 12);        // a missing name is skipped, the file still counts
-    EXPECT_EQ(find("of"), -1);
-    EXPECT_EQ(find("z"), -1);
-}
-
-TEST(Matching, CatalogueSortsLikeAFileManager)
-{
-    std::vector<InstalledApp> apps = {installed("a", "app 10"), installed("b", "App 9"),
-                                      installed("c", "zeta"), installed("d", "Alpha")};
-    sortByName(apps);
-    std::vector<std::string> names;
-    for (const auto& app : apps)
-        names.push_back(app.name.toStdString());
-    EXPECT_EQ(names, (std::vector<std::string>{"Alpha", "App 9", "app 10", "zeta"}));
+    using namespace command;
+    using K = KeyShortcut::Key;
+    using M = KeyShortcut::Modifier;
+    const std::pair<OrvaneCommand, const char*> cases[] = {
+        {PressShortcut{{{K::t, {M::command, M::shift, M::command}}}}, "⇧⌘T"}, // fixed order, once
+        {PressShortcut{{{K::q, {M::command, M::option, M::control, M::shift}}}}, "⌃⌥⇧⌘Q"},
+        {PressShortcut{{{K::space, {}}}}, "Space"},
+        {PressShortcut{{{K::leftBracket, {}}}}, "["},
+        {PressKey{{K::down, {}}, 3}, "↓ ×3"},
+        {PressKey{{K::down, {}}, -4}, "↓"},
+        {OpenApp{{"%1 %2"}}, "Open %1 %2"}, // a placeholder in the user's text stays text
+        {RunShortcut{{"Lights off"}}, "Shortcut: Lights off"},
+        {TypeText{{"hello"}}, "Type: hello"},
+        {PlayMusic{"Blue in Green", std::nullopt}, "Play Blue in Green"},
+        {QuitAppNamed{{"Mail"}}, "Quit Mail"},
+        {Media{{media::SetVolume{150}}}, "Volume 150%"},
+        {Media{{media::Skip{15.9}}}, "Forward 15 s"},
+        {Media{{media::Skip{-15.9}}}, "Back 15 s"},
+        {Media{{media::Skip{-0.5}}}, "Back 0 s"},
+        {Media{{media::Skip{NAN}}}, "Forward 0 s"},
+        {System{{sys::SetKeepAwake{false}}}, "The Mac can sleep again"},
+        {Window{{WindowAction::maximize}}, "Fill the screen"},
+        {OpenFolder{{MacFolder::orvane}}, "Orvane downloads"}};
+    for (const auto& [command, label] : cases)
+        EXPECT_EQ(commandLabel(command).toStdString(), label);
+    EXPECT_FALSE(commandLabel(Media{{media::Skip{-INFINITY}}}).isEmpty());
+    EXPECT_EQ(truncatedSeconds(1e300), truncatedSeconds(INFINITY));
 }
 
 } // namespace

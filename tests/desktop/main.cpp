@@ -1,39 +1,17 @@
+// The desktop tests run Qt on the test display when test.sh provided it, and
+// off screen otherwise, so the tests that need no display still run. Run as
+// "--child clipboard-without-gui", the program is instead a process with no
+// GUI application at all.
 #include "platform/linux/desktop/qt_pasteboard.h"
-#include "platform/linux/desktop/xdg_workspace.h"
-#include "test_support.h"
+#include "support/x_test_client.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QTextStream>
 
-#include <gtest/gtest.h>
-
 #include <cstring>
 
 namespace {
-
-// Child modes: checks that need a fresh process, because Qt caches what it
-// read from the environment, or because they need a process without a GUI.
-
-// Prints the workspace's folders as "name=path", or "name" alone for none.
-int printFolders(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    auto workspace = orvane::makeXdgWorkspace();
-    QTextStream out(stdout);
-    auto print = [&](const char* name, std::optional<QString> path) {
-        out << name;
-        if (path)
-            out << '=' << *path;
-        out << '\n';
-    };
-    print("downloads", workspace->standardFolder(orvane::StandardFolder::downloads));
-    print("desktop", workspace->standardFolder(orvane::StandardFolder::desktop));
-    print("documents", workspace->standardFolder(orvane::StandardFolder::documents));
-    print("home", workspace->homeDirectory());
-    print("config", workspace->configDirectory());
-    return 0;
-}
 
 // Uses the clipboard with no application at all, then in a process that has
 // no GUI; prints what text() said each time.
@@ -53,15 +31,13 @@ int clipboardWithoutGui(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    if (argc == 3 && std::strcmp(argv[1], "--child") == 0) {
-        if (std::strcmp(argv[2], "folders") == 0)
-            return printFolders(argc, argv);
-        if (std::strcmp(argv[2], "clipboard-without-gui") == 0)
-            return clipboardWithoutGui(argc, argv);
-        return 2;
-    }
+    if (argc == 3 && std::strcmp(argv[1], "--child") == 0)
+        return std::strcmp(argv[2], "clipboard-without-gui") == 0 ? clipboardWithoutGui(argc, argv)
+                                                                  : 2;
     ::testing::InitGoogleTest(&argc, argv);
-    orvane::test::chooseQtPlatform();
+    orvane::test::XTestClient probe;
+    const bool x11 = orvane::test::displayProvided() && probe.open();
+    qputenv("QT_QPA_PLATFORM", x11 ? "xcb" : "offscreen");
     QGuiApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -1,59 +1,43 @@
 #include "platform/linux/desktop/qt_pasteboard.h"
-#include "test_support.h"
-#include "xcb_selection.h"
+#include "support/pump.h"
+#include "support/x_test_client.h"
 
 #include <QClipboard>
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QMimeData>
-#include <QProcessEnvironment>
+#include <QProcess>
 #include <QUrl>
-
-#include <gtest/gtest.h>
-
-#include <functional>
 
 namespace orvane {
 namespace {
 
 using test::SelectionOwner;
-using test::XcbClient;
 
 // Text that would not survive a Latin-1 or UTF-16 slip: accents, CJK, an emoji
 // outside the Basic Multilingual Plane, and a newline.
 const QString mixedText = QStringLiteral("Grüße, 日本語 🙂\nzweite Zeile");
 
-// Pumps Qt's event loop until the condition holds; false if it never does.
-bool pumpUntil(const std::function<bool()>& condition)
-{
-    QDeadlineTimer deadline(30000);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
-// Counts the clipboard's change notices, so a test can wait until Qt has
-// heard that another client took or dropped the selection.
-class ClipboardChanges {
-public:
-    ClipboardChanges()
+// The X tests: Qt on the test display, and the clipboard's change notices
+// counted, so a test can wait until Qt has heard that another client took
+// or dropped the selection.
+class PasteboardOnX11 : public ::testing::Test {
+protected:
+    void SetUp() override
     {
-        m_connection = QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged,
-                                        [this] { ++m_count; });
+        ASSERT_TRUE(test::displayProvided());
+        ASSERT_EQ(QGuiApplication::platformName(), "xcb") << "Qt is not on the test display";
+        m_changes = QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged,
+                                     [this] { ++m_count; });
     }
-    ~ClipboardChanges() { QObject::disconnect(m_connection); }
-    bool waitForNext()
+    void TearDown() override { QObject::disconnect(m_changes); }
+    bool nextChange()
     {
-        int seen = m_count;
-        return pumpUntil([&] { return m_count > seen; });
+        const int seen = m_count;
+        return test::pumpUntil([&] { return m_count > seen; }, 20000);
     }
 
-private:
-    QMetaObject::Connection m_connection;
+    std::unique_ptr<Pasteboard> m_pasteboard = makeQtPasteboard();
+    QMetaObject::Connection m_changes;
     int m_count = 0;
 };
 
@@ -108,63 +92,49 @@ TEST(Pasteboard, HoldsNoTextWhenTheClipboardHasOnlyFilesOrImages)
 
 TEST(Pasteboard, WithoutAGuiApplicationThereIsNoClipboardAndNoCrash)
 {
-    auto output = test::runChild(QStringLiteral("clipboard-without-gui"),
-                                 QProcessEnvironment::systemEnvironment());
-    ASSERT_TRUE(output.has_value()) << "the child process failed or crashed";
-    EXPECT_EQ(*output, QStringLiteral("none\nnone\n"));
+    // This program again, as a process with no GUI application (main.cpp).
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), {"--child", "clipboard-without-gui"});
+    ASSERT_TRUE(child.waitForFinished(20000) && child.exitStatus() == QProcess::NormalExit &&
+                child.exitCode() == 0)
+        << "the child process failed or crashed";
+    EXPECT_EQ(child.readAllStandardOutput(), "none\nnone\n");
 }
 
 // Another X client reads the CLIPBOARD selection as UTF8_STRING, the way an
 // editor pastes: the text must really be on the X11 clipboard, not only in
 // this process.
-TEST(PasteboardOnX11, AnotherClientPastesOurText)
+TEST_F(PasteboardOnX11, AnotherClientPastesOurText)
 {
-    ORVANE_REQUIRE_DISPLAY();
-    XcbClient editor;
-    ASSERT_TRUE(editor.connected());
-    auto pasteboard = makeQtPasteboard();
-
+    test::XTestClient editor;
+    ASSERT_TRUE(editor.open());
     for (const QString& text : {mixedText, QStringLiteral("second; with \"quotes\"")}) {
         SCOPED_TRACE(text.toStdString());
-        pasteboard->setText(text);
+        m_pasteboard->setText(text);
         EXPECT_NE(editor.selectionOwner("CLIPBOARD"), xcb_window_t(XCB_WINDOW_NONE));
-        auto pasted = editor.convert("CLIPBOARD", "UTF8_STRING");
-        ASSERT_TRUE(pasted.has_value()) << "our clipboard did not answer";
-        EXPECT_EQ(*pasted, text.toStdString());
+        EXPECT_EQ(editor.paste("CLIPBOARD", "UTF8_STRING"), text.toStdString());
     }
 }
 
-// And the reverse: another client copies, and we read its text.
-TEST(PasteboardOnX11, ReadsWhatAnotherClientCopied)
+// And the reverse: another client copies, and we read its text, but not its
+// image; when it goes away without handing the text to anyone, nothing is
+// left.
+TEST_F(PasteboardOnX11, ReadsTheTextAnotherClientCopied)
 {
-    ORVANE_REQUIRE_DISPLAY();
-    auto pasteboard = makeQtPasteboard();
-    pasteboard->setText(QStringLiteral("ours first"));
-    ClipboardChanges changes;
-
-    std::string copied = mixedText.toStdString();
-    SelectionOwner editor({{"UTF8_STRING", copied}});
-    ASSERT_TRUE(editor.start());
-    ASSERT_TRUE(changes.waitForNext()) << "Qt never noticed the new owner";
-    EXPECT_EQ(pasteboard->text(), mixedText);
-
-    // The owner goes away without handing the text to anyone: nothing left.
-    editor.stop();
-    ASSERT_TRUE(changes.waitForNext()) << "Qt never noticed the owner leave";
-    EXPECT_EQ(pasteboard->text(), std::nullopt);
-}
-
-TEST(PasteboardOnX11, AnotherClientsImageIsNoText)
-{
-    ORVANE_REQUIRE_DISPLAY();
-    auto pasteboard = makeQtPasteboard();
-    pasteboard->setText(QStringLiteral("ours first"));
-    ClipboardChanges changes;
-
+    m_pasteboard->setText(QStringLiteral("ours first"));
     SelectionOwner painter({{"image/png", std::string("\x89PNG\r\n", 6)}});
     ASSERT_TRUE(painter.start());
-    ASSERT_TRUE(changes.waitForNext());
-    EXPECT_EQ(pasteboard->text(), std::nullopt);
+    ASSERT_TRUE(nextChange()) << "Qt never noticed the new owner";
+    EXPECT_EQ(m_pasteboard->text(), std::nullopt);
+
+    SelectionOwner editor({{"UTF8_STRING", mixedText.toStdString()}});
+    ASSERT_TRUE(editor.start());
+    ASSERT_TRUE(nextChange()) << "Qt never noticed the new owner";
+    EXPECT_EQ(m_pasteboard->text(), mixedText);
+    editor.stop();
+    ASSERT_TRUE(nextChange()) << "Qt never noticed the owner leave";
+    EXPECT_EQ(m_pasteboard->text(), std::nullopt);
 }
 
 } // namespace

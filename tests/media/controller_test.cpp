@@ -1,239 +1,223 @@
-// The media controller on recording fakes: which player gets a command, what
-// it is sent, the sentences and the now-playing record.
-#include "controller_rig.h"
+// The media controller on recording fakes: which player gets a command and
+// what it is sent at the edges, the searches and the links that go to the
+// desktop, the sentences and the now-playing record. The plain mapping of
+// each action is checked against real players in the MPRIS test.
+#include "commands/media_controller.h"
+#include "platform/fake/fake_media_players.h"
+#include "platform/fake/fake_platform.h"
 
-#include <cmath>
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <limits>
 
 namespace orvane {
 namespace {
 
-using namespace test;
+using P = PlayerOutcome;
 constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
-using P = PlayerOutcome;
+const std::string notOpen = "failed: Neither Spotify nor Music is open";
 
-TEST_F(MediaControllerTest, ChoosesThePlayer)
+// What the phone is told.
+std::string denied(const char* player)
 {
-    struct Case {
-        const char* what;
-        std::vector<const char*> running;
-        std::function<void(Rig&)> before;
-        const char* expected; // the call, or the sentence when nothing runs
-    };
-    const auto musicSearch = [](Rig& t) {
-        t.players.players[QStringLiteral("vlc")].playlists = {{"/p/0", "Chill"}};
-        ASSERT_TRUE(t.controller.playMusic("chill", MediaPlayer::music).success);
-    };
-    const Case cases[] = {
-        {"both, none active", {"spotify", "vlc"}, {}, "spotify Next"},
-        {"after a Music search", {"spotify", "vlc"}, musicSearch, "vlc Next"},
-        {"active player quit",
-         {"spotify", "vlc"},
-         [&](Rig& t) {
-             musicSearch(t);
-             t.players.players.erase(QStringLiteral("vlc"));
-         },
-         "spotify Next"},
-        {"first other by name, proxy skipped", {"vlc", "amarok", "playerctld"}, {}, "amarok Next"},
-        {"only the proxy", {"playerctld"}, {}, "Neither Spotify nor Music is open"},
-        {"nothing", {}, {}, "Neither Spotify nor Music is open"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        Rig t;
-        for (const char* name : c.running)
-            t.run(name);
-        if (c.before)
-            c.before(t);
-        t.players.calls.clear();
-        const auto result = t.controller.perform(media::Next{});
-        if (result.success)
-            EXPECT_EQ(t.lastCall(), c.expected);
-        else
-            EXPECT_EQ(text(result.message), c.expected);
-        EXPECT_EQ(result.success, t.players.calls.size() == 1);
-    }
+    return "failed: Automation permission for " + std::string(player) + " required on the Mac";
+}
+std::string broke(const char* player)
+{
+    return "failed: " + std::string(player) + " command didn't work";
+}
+std::string opened(const char* query)
+{
+    return "Opened “" + std::string(query) + "” in Spotify. Pick a result to play.";
+}
+std::string missing(const char* query)
+{
+    return "failed: “" + std::string(query) + "” isn't in your library. Opened search in Music.";
 }
 
-// Bounds and labels; the plain mapping is checked against a real player.
-TEST_F(MediaControllerTest, OutOfRangeValuesAreClamped)
+// One controller on fresh fakes; table rows each build their own. A player
+// that runs holds a paused track at 12.5 s of 215 s, its volume at 0.4.
+struct Rig {
+    explicit Rig(const char* running = "")
+    {
+        for (const QString& name : QString::fromLatin1(running).split(' ', Qt::SkipEmptyParts))
+            run(name);
+    }
+    FakeMediaPlayers::Player& run(const QString& name)
+    {
+        auto& player = players.players[name];
+        player.state = {
+            "/t/1",   "Song",   {"A", "B"}, "Album", 215000000, "https://example.com/a.jpg",
+            "Paused", 12500000, 0.4,        false};
+        return player;
+    }
+    FakeMediaPlayers::Player& player(const char* name)
+    {
+        return players.players.at(QString::fromLatin1(name));
+    }
+    // The link the desktop was asked to open, else the last request to a
+    // player; and what the phone is told.
+    std::pair<std::string, std::string> outcome(const CommandResult& result) const
+    {
+        std::string made = players.calls.empty() ? "" : players.calls.back();
+        if (!workspace.openedUrls.empty())
+            made = workspace.openedUrls.back().toStdString();
+        return {made, (result.success ? "" : "failed: ") + result.message.toStdString()};
+    }
+
+    FakeMediaPlayers players;
+    FakeWorkspace workspace;
+    FakeApplications apps;
+    // The fake player that a search starts shows up as it starts: no wait.
+    MediaController controller{players, workspace, apps, std::chrono::milliseconds(0)};
+};
+
+using Arrange = std::function<void(Rig&)>;
+Arrange answer(const char* player, P outcome, const char* request = "")
 {
-    struct Case {
+    return [=](Rig& t) {
+        (*request ? t.player(player).answers[request] : t.player(player).answer) = outcome;
+    };
+}
+Arrange change(const char* player, std::function<void(PlayerState&)> change)
+{
+    return [=](Rig& t) { change(t.player(player).state); };
+}
+void musicSearch(Rig& t)
+{
+    t.player("vlc").playlists = {{"/p/0", "Chill"}};
+    ASSERT_TRUE(t.controller.playMusic("chill", MediaPlayer::music).success);
+}
+
+TEST(MediaController, ChoosesThePlayerKeepsValuesInRangeAndSaysWhyNot)
+{
+    constexpr auto int64Min = std::numeric_limits<std::int64_t>::min();
+    const struct {
+        const char* running;
+        Arrange before;
         MediaAction action;
         const char* call;
-        const char* label;
-    };
-    const Case cases[] = {
-        {media::VolumeUp{}, "spotify Volume 0.5", "Volume up"},
-        {media::VolumeDown{}, "spotify Volume 0.3", "Volume down"},
-        {media::SetVolume{150}, "spotify Volume 1", "Volume 150%"},
-        {media::SetVolume{-20}, "spotify Volume 0", "Volume -20%"},
-        {media::SetVolume{29}, "spotify Volume 0.29", "Volume 29%"},
-        {media::Seek{-5.7}, "spotify SetPosition /t/1 0", "Seek"},
-        {media::Seek{nan}, "spotify SetPosition /t/1 0", "Seek"},
-        {media::Seek{inf}, "spotify SetPosition /t/1 215000000", "Seek"}, // the end
-        {media::Skip{-15.9}, "spotify Seek -15000000", "Back 15 s"},
-        {media::Skip{nan}, "spotify Seek 0", "Forward 0 s"},
-        {media::Skip{inf}, "spotify Seek 9223372036854000000", "Forward 9200000000000000000 s"},
-        {media::Skip{-1e300}, "spotify Seek -9223372036854000000", "Back 9200000000000000000 s"},
-    };
-    run("spotify");
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.call);
-        const auto result = controller.perform(c.action);
-        EXPECT_TRUE(result.success);
-        EXPECT_EQ(text(result.message), c.label);
-        EXPECT_EQ(lastCall(), c.call);
-    }
-    EXPECT_EQ(controller.activePlayer(), MediaPlayer::spotify);
-}
-
-TEST_F(MediaControllerTest, VolumeStepsAndRelativeSeeksStayInRange)
-{
-    auto& spotify = run("spotify");
-    spotify.state.volume = 0.95;
-    controller.perform(media::VolumeUp{});
-    EXPECT_EQ(lastCall(), "spotify Volume 1");
-    spotify.state.volume = 0.05;
-    controller.perform(media::VolumeDown{});
-    EXPECT_EQ(lastCall(), "spotify Volume 0");
-
-    // Without a track id a seek is a move relative to the position.
-    spotify.state.trackId.clear();
-    controller.perform(media::Seek{30});
-    EXPECT_EQ(lastCall(), "spotify Seek 17500000");
-    spotify.state.positionUs = std::numeric_limits<std::int64_t>::min();
-    spotify.state.lengthUs = 0;
-    EXPECT_TRUE(controller.perform(media::Seek{inf}).success);
-    EXPECT_EQ(lastCall(), "spotify Seek 9223372036854775807");
-}
-
-TEST_F(MediaControllerTest, FailuresNameThePlayerAndTrackRefusal)
-{
-    struct Case {
-        const char* player;
-        P answer;
-        const char* request; // which request fails; "" for all
-        MediaAction action;
-        const char* sentence;
-        bool denied;
-    };
-    const Case cases[] = {
-        {"spotify", P::refused, "", media::Next{},
-         "Automation permission for Spotify required on the Mac", true},
-        {"vlc", P::refused, "", media::Play{},
-         "Automation permission for Music required on the Mac", true},
-        {"spotify", P::failed, "", media::Next{}, "Spotify command didn't work", false},
-        {"vlc", P::unsupported, "", media::Next{}, "Music command didn't work", false},
-        {"spotify", P::refused, "State", media::VolumeUp{},
-         "Automation permission for Spotify required on the Mac", true},
-        {"vlc", P::failed, "Shuffle", media::ToggleShuffle{}, "Music command didn't work", false},
+        std::string said;
+    } cases[] = {
+        {"spotify vlc", musicSearch, media::Next{}, "vlc Next", "Next track"},
+        {"spotify vlc",
+         [](Rig& t) {
+             musicSearch(t);
+             t.players.players.erase("vlc"); // the active player quit
+         },
+         media::Next{}, "spotify Next", "Next track"},
+        // Music is the first other by name, and playerctld only a proxy.
+        {"vlc amarok playerctld", {}, media::Next{}, "amarok Next", "Next track"},
+        {"playerctld", {}, media::Next{}, "", notOpen},
+        {"vlc", answer("vlc", P::refused), media::Play{}, "vlc Play", denied("Music")},
+        {"vlc", answer("vlc", P::unsupported), media::Next{}, "vlc Next", broke("Music")},
+        {"spotify", answer("spotify", P::refused, "State"), media::VolumeUp{}, "spotify State",
+         denied("Spotify")},
+        {"vlc", answer("vlc", P::failed, "Shuffle"), media::ToggleShuffle{}, "vlc Shuffle true",
+         broke("Music")},
+        // A player that publishes no volume or shuffle is sent no change.
+        {"spotify", change("spotify", [](auto& s) { s.volume.reset(); }), media::VolumeUp{},
+         "spotify State", broke("Spotify")},
+        {"spotify", change("spotify", [](auto& s) { s.shuffle.reset(); }), media::ToggleShuffle{},
+         "spotify State", broke("Spotify")},
+        // Values at and beyond the edges.
+        {"spotify", {}, media::SetVolume{-20}, "spotify Volume 0", "Volume -20%"},
+        {"spotify", {}, media::SetVolume{29}, "spotify Volume 0.29", "Volume 29%"},
+        {"spotify", change("spotify", [](auto& s) { s.volume = 0.95; }), media::VolumeUp{},
+         "spotify Volume 1", "Volume up"},
+        {"spotify", change("spotify", [](auto& s) { s.volume = 0.05; }), media::VolumeDown{},
+         "spotify Volume 0", "Volume down"},
+        {"spotify", {}, media::Seek{-5.7}, "spotify SetPosition /t/1 0", "Seek"},
+        {"spotify", {}, media::Seek{nan}, "spotify SetPosition /t/1 0", "Seek"},
+        {"spotify", {}, media::Seek{inf}, "spotify SetPosition /t/1 215000000", "Seek"}, // the end
+        {"spotify", {}, media::Skip{nan}, "spotify Seek 0", "Forward 0 s"},
+        {"spotify",
+         {},
+         media::Skip{inf},
+         "spotify Seek 9223372036854000000",
+         "Forward 9200000000000000000 s"},
+        {"spotify",
+         {},
+         media::Skip{-1e300},
+         "spotify Seek -9223372036854000000",
+         "Back 9200000000000000000 s"},
+        // Without a track id a seek is a move from the position, saturated.
+        {"spotify",
+         change("spotify",
+                [](auto& s) {
+                    s.trackId.clear();
+                    s.lengthUs = 0;
+                    s.positionUs = int64Min;
+                }),
+         media::Seek{inf}, "spotify Seek 9223372036854775807", "Seek"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.player) + " " + c.sentence + " " + c.request);
-        Rig t;
-        auto& player = t.run(c.player);
-        if (*c.request)
-            player.answers[c.request] = c.answer;
-        else
-            player.answer = c.answer;
+        SCOPED_TRACE(c.said + " " + c.call);
+        Rig t(c.running);
+        if (c.before)
+            c.before(t);
         const auto result = t.controller.perform(c.action);
-        EXPECT_FALSE(result.success);
-        EXPECT_EQ(text(result.message), c.sentence);
-        EXPECT_EQ(t.controller.permissionDenied(), c.denied);
-        EXPECT_EQ(t.controller.activePlayer(), std::nullopt);
-        // The next answer rewrites the flag.
-        player.answer = P::ok;
-        player.answers.clear();
+        EXPECT_EQ(t.outcome(result), std::pair(std::string(c.call), c.said));
+        EXPECT_EQ(t.controller.permissionDenied(), c.said.find("Automation") != std::string::npos);
+        if (!result.success) {
+            EXPECT_EQ(t.controller.activePlayer(), std::nullopt);
+        }
+        // The next answer rewrites the refusal flag.
+        t.players.players.clear();
+        t.run(QStringLiteral("spotify"));
         EXPECT_TRUE(t.controller.perform(c.action).success);
         EXPECT_FALSE(t.controller.permissionDenied());
     }
 }
 
-TEST_F(MediaControllerTest, MissingVolumeOrShuffleIsNoSuccess)
+TEST(MediaController, ReadsTheTrack)
 {
-    auto& spotify = run("spotify");
-    spotify.state.volume.reset();
-    spotify.state.shuffle.reset();
-    EXPECT_EQ(controller.perform(media::VolumeUp{}),
-              CommandResult::failure(QStringLiteral("Spotify command didn't work")));
-    EXPECT_FALSE(controller.perform(media::ToggleShuffle{}).success);
-    EXPECT_EQ(players.calls, (std::vector<std::string>{"spotify State", "spotify State"}));
-}
-
-TEST_F(MediaControllerTest, BlankQueryPlays)
-{
-    run("spotify");
-    for (const char* query : {"", "   ", " \n\t "}) {
-        EXPECT_EQ(controller.playMusic(query, std::nullopt),
-                  CommandResult::ok(QStringLiteral("Play")));
-        EXPECT_EQ(lastCall(), "spotify Play");
-    }
-}
-TEST_F(MediaControllerTest, ReadsTheTrack)
-{
-    auto& spotify = run("spotify");
-    auto track = controller.readNowPlaying(MediaPlayer::spotify);
-    ASSERT_TRUE(track);
-    EXPECT_EQ(*track, (NowPlaying{MediaPlayer::spotify, "Song", "A, B", "Album", false, 12.5, 215,
-                                  40, "https://example.com/a.jpg"}));
-
-    struct Case {
-        std::function<void(PlayerState&)> change;
-        std::function<bool(const std::optional<NowPlaying>&)> holds;
-        const char* what;
+    Rig t("spotify");
+    const NowPlaying sample{
+        MediaPlayer::spotify,       "Song", "A, B", "Album", false, 12.5, 215, 40,
+        "https://example.com/a.jpg"};
+    const std::pair<std::function<void(PlayerState&)>, std::function<void(NowPlaying&)>> cases[] = {
+        {[](PlayerState& s) { s.volume = 0.29; }, [](NowPlaying& n) { n.volume = 29; }},
+        {[](PlayerState& s) { s.volume = 1.7; }, [](NowPlaying& n) { n.volume = 100; }},
+        {[](PlayerState& s) { s.volume = nan; }, [](NowPlaying& n) { n.volume = 0; }},
+        {[](PlayerState& s) { s.positionUs = -4; }, [](NowPlaying& n) { n.position = 0; }},
+        {[](PlayerState& s) { s.artUrl = "not a link"; }, [](NowPlaying& n) { n.artworkURL = {}; }},
+        {[](PlayerState& s) { s.artUrl.clear(); }, [](NowPlaying& n) { n.artworkURL = {}; }},
     };
-    const Case cases[] = {
-        {[](PlayerState& s) { s.volume = 0.29; }, [](auto& t) { return t->volume == 29; },
-         "0.29 is 29"},
-        {[](PlayerState& s) { s.volume = 1.7; }, [](auto& t) { return t->volume == 100; },
-         "above 1"},
-        {[](PlayerState& s) { s.volume = nan; }, [](auto& t) { return t->volume == 0; }, "NaN"},
-        {[](PlayerState& s) { s.playbackStatus = QStringLiteral("Playing"); },
-         [](auto& t) { return t->isPlaying; }, "playing"},
-        {[](PlayerState& s) { s.positionUs = -4; }, [](auto& t) { return t->position == 0; },
-         "negative"},
-        {[](PlayerState& s) { s.artUrl = QStringLiteral("not a link"); },
-         [](auto& t) { return !t->artworkURL; }, "bad art"},
-        {[](PlayerState& s) { s.artUrl.clear(); }, [](auto& t) { return !t->artworkURL; },
-         "no art"},
-        {[](PlayerState& s) { s.title.clear(); }, [](auto& t) { return !t; }, "no title"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        spotify.state = sampleState();
-        c.change(spotify.state);
-        EXPECT_TRUE(c.holds(controller.readNowPlaying(MediaPlayer::spotify)));
+    for (const auto& [change, expect] : cases) {
+        t.run(QStringLiteral("spotify"));
+        change(t.player("spotify").state);
+        NowPlaying expected = sample;
+        expect(expected);
+        EXPECT_EQ(t.controller.readNowPlaying(MediaPlayer::spotify), expected);
     }
-    spotify.answer = P::refused;
-    EXPECT_FALSE(controller.readNowPlaying(MediaPlayer::spotify));
-    EXPECT_TRUE(controller.permissionDenied());
+    t.player("spotify").state.title.clear();
+    EXPECT_FALSE(t.controller.readNowPlaying(MediaPlayer::spotify)) << "no title, no track";
+    t.run(QStringLiteral("spotify")).answer = P::refused;
+    EXPECT_FALSE(t.controller.readNowPlaying(MediaPlayer::spotify));
+    EXPECT_TRUE(t.controller.permissionDenied());
 }
 
-TEST_F(MediaControllerTest, ReportsThePlayingTrackElseTheActivePlayers)
+TEST(MediaController, ReportsThePlayingTrackElseTheActivePlayers)
 {
-    struct Case {
-        const char* what;
-        bool spotifyPlays;
-        bool vlcPlays;
+    using M = MediaPlayer;
+    const struct {
+        bool spotifyPlays, vlcPlays;
         std::optional<MediaPlayer> active; // set by a command before
-        std::optional<MediaPlayer> reported;
-    };
-    const Case cases[] = {
-        {"the playing one", false, true, MediaPlayer::spotify, MediaPlayer::music},
-        {"first when both play", true, true, MediaPlayer::music, MediaPlayer::spotify},
-        {"the active one", false, false, MediaPlayer::music, MediaPlayer::music},
-        {"else the first", false, false, std::nullopt, MediaPlayer::spotify},
+        MediaPlayer reported;
+    } cases[] = {
+        {false, true, M::spotify, M::music}, // the playing one
+        {true, true, M::music, M::spotify},  // the first when both play
+        {false, false, M::music, M::music},  // the active one
+        {false, false, std::nullopt, M::spotify},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        Rig t;
-        t.run("spotify").state.playbackStatus = c.spotifyPlays ? "Playing" : "Paused";
-        auto& vlc = t.run("vlc");
-        vlc.state.playbackStatus = c.vlcPlays ? "Playing" : "Paused";
-        vlc.playlists = {{"/p/0", "x"}};
+        Rig t("spotify vlc");
+        t.player("spotify").state.playbackStatus = c.spotifyPlays ? "Playing" : "Paused";
+        t.player("vlc").state.playbackStatus = c.vlcPlays ? "Playing" : "Paused";
+        t.player("vlc").playlists = {{"/p/0", "x"}};
         if (c.active)
             t.controller.playMusic("x", *c.active);
         const auto track = t.controller.currentNowPlaying();
@@ -241,10 +225,135 @@ TEST_F(MediaControllerTest, ReportsThePlayingTrackElseTheActivePlayers)
         EXPECT_EQ(track->player, c.reported);
         EXPECT_EQ(t.controller.activePlayer(), c.reported);
     }
-    // No track anywhere: nothing, and the active player stays.
-    run("vlc").state.title.clear();
-    EXPECT_FALSE(controller.currentNowPlaying());
-    EXPECT_EQ(controller.activePlayer(), std::nullopt);
+    // No track anywhere: nothing, and no player becomes the active one.
+    Rig t("vlc");
+    t.player("vlc").state.title.clear();
+    EXPECT_FALSE(t.controller.currentNowPlaying());
+    EXPECT_EQ(t.controller.activePlayer(), std::nullopt);
+}
+
+// Links keep every escape on their way to the desktop: only ASCII letters
+// and digits go unescaped, "-", ".", "_" and "~" included.
+TEST(MediaController, SearchesGoToThePlayerTheyAreFor)
+{
+    const std::string web = "https://music.apple.com/search?term=";
+    const char* quotes = "A \"b\" \\c";
+    const struct {
+        const char* running;
+        Arrange before;
+        const char* query;
+        std::optional<MediaPlayer> requested;
+        std::string made; // the link, else the last request to a player
+        std::string said;
+    } cases[] = {
+        {"spotify", {}, " \n\t ", {}, "spotify Play", "Play"}, // a blank query
+        {"spotify",
+         {},
+         " say \"hi\" \\ Beyoncé-._~ ",
+         {},
+         "spotify OpenUri spotify:search:say%20%22hi%22%20%5C%20Beyonc%C3%A9%2D%2E%5F%7E",
+         opened("say \"hi\" \\ Beyoncé-._~")},
+        {"",
+         {},
+         "a1 b-._~/c",
+         MediaPlayer::spotify,
+         "spotify:search:a1%20b%2D%2E%5F%7E%2Fc",
+         opened("a1 b-._~/c")},
+        {"spotify",
+         {},
+         "a1 b-._~/c",
+         MediaPlayer::music,
+         web + "a1%20b%2D%2E%5F%7E%2Fc",
+         missing("a1 b-._~/c")},
+        {"spotify vlc", {}, quotes, {}, web + "A%20%22b%22%20%5Cc", missing(quotes)},
+        {"spotify vlc",
+         {},
+         "x",
+         MediaPlayer::spotify,
+         "spotify OpenUri spotify:search:x",
+         opened("x")},
+        // Music searches: the first playlist that matches in any case.
+        {"vlc", {}, "CHILL", {}, "vlc ActivatePlaylist /p/1", "Playing Chill Mix"},
+        {"vlc", answer("vlc", P::unsupported, "Playlists"), "x", {}, web + "x", missing("x")},
+        {"vlc", answer("vlc", P::refused, "Playlists"), "x", {}, "vlc Playlists", denied("Music")},
+        {"vlc", answer("vlc", P::failed, "Playlists"), "x", {}, "vlc Playlists", broke("Music")},
+        // Spotify would not take the link: the desktop's handler gets it,
+        // but a refusal is reported, not hidden behind the desktop.
+        {"spotify",
+         answer("spotify", P::unsupported),
+         "a b",
+         {},
+         "spotify:search:a%20b",
+         opened("a b")},
+        {"spotify",
+         answer("spotify", P::refused),
+         "a",
+         {},
+         "spotify OpenUri spotify:search:a",
+         denied("Spotify")},
+        {"", [](Rig& t) { t.workspace.opens = false; }, "a", MediaPlayer::spotify,
+         "spotify:search:a", broke("Spotify")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.query);
+        Rig t(c.running);
+        for (auto& [name, player] : t.players.players)
+            player.playlists = {{"/p/0", "Road Trip"}, {"/p/1", "Chill Mix"}, {"/p/2", "chill 2"}};
+        if (c.before)
+            c.before(t);
+        const auto result = t.controller.playMusic(c.query, c.requested);
+        EXPECT_EQ(t.outcome(result), std::pair(c.made, c.said));
+        EXPECT_LE(t.workspace.openedUrls.size(), 1u);
+        const auto active = c.made.starts_with("vlc") ? MediaPlayer::music : MediaPlayer::spotify;
+        EXPECT_EQ(t.controller.activePlayer(),
+                  result.success ? std::optional(active) : std::nullopt);
+    }
+    Rig t("spotify");
+    const std::string huge(1 << 20, '"');
+    EXPECT_TRUE(t.controller.playMusic(huge, std::nullopt).success);
+    EXPECT_EQ(t.players.calls.back().size(),
+              std::string("spotify OpenUri spotify:search:").size() + 3 * huge.size());
+}
+
+// With no player to search, the desktop's default music player is started
+// first, as asking Music starts Music.
+TEST(MediaController, SearchStartsTheDefaultMusicPlayer)
+{
+    const QString player = QStringLiteral("org.example.Player");
+    const struct {
+        const char* running;
+        bool hasDefault, launches, appears; // the started player shows up on the bus
+        bool launched;
+        std::string said;
+    } cases[] = {
+        {"", true, true, true, true, "Playing Chill"},
+        {"spotify", true, true, true, true, "Playing Chill"},
+        {"", true, true, false, true, missing("chill")},   // never shows up
+        {"", true, false, false, true, missing("chill")},  // cannot start
+        {"", false, true, true, false, missing("chill")},  // no default player
+        {"vlc", true, true, true, false, "Playing Chill"}, // one runs already
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.said);
+        Rig t(c.running);
+        for (auto& [name, running] : t.players.players)
+            running.playlists = {{"/p/0", "Chill"}};
+        t.apps.installed = {{player, QStringLiteral("Player"), player, QString()}};
+        if (c.hasDefault)
+            t.apps.defaults[QStringLiteral("audio/mpeg")] = player;
+        t.apps.launchWorks = c.launches;
+        t.apps.onLaunch = [&](const InstalledApp&) {
+            if (c.appears)
+                t.run(QStringLiteral("vlc")).playlists = {{"/p/0", "Chill"}};
+        };
+        const std::string made = c.said.starts_with("failed")
+                                     ? "https://music.apple.com/search?term=chill"
+                                     : "vlc ActivatePlaylist /p/0";
+        EXPECT_EQ(t.outcome(t.controller.playMusic("chill", MediaPlayer::music)),
+                  std::pair(made, c.said));
+        EXPECT_EQ(t.apps.launched,
+                  c.launched ? std::vector<QString>{player} : std::vector<QString>{});
+    }
 }
 
 } // namespace

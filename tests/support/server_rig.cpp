@@ -58,6 +58,9 @@ void ServerRig::restart(ServerLimits limits)
     env.relayUrl = relayUrl;
     env.relayTransport = relayTransport;
     env.relayRetry = relayRetry;
+    auto capture = std::make_unique<FakeScreenCapture>();
+    screenCapture = capture.get();
+    env.screenCapture = std::move(capture);
     server = std::make_unique<OrvaneServer>(std::move(env));
     server->setPairingPanel(&panel);
 }

@@ -8,6 +8,7 @@
 #include "platform/fake/fake_advertiser.h"
 #include "platform/fake/fake_machine.h"
 #include "platform/fake/fake_platform.h"
+#include "platform/fake/fake_screen_capture.h"
 
 #include <QTemporaryDir>
 
@@ -55,6 +56,7 @@ public:
     RelayLinks::MakeTransport relayTransport;
     RelayLinks::Later relayRetry;
     FakeAdvertiser* advertiser = nullptr;
+    FakeScreenCapture* screenCapture = nullptr; // owned by the server
     RecordingPanel panel;
     FakePlatform fakes;
     FakeMachine machine;

@@ -3,11 +3,11 @@
 // appearance refusal, the lock permission, the one keep-awake hold and the
 // delayed sleep.
 #include "commands/system_actions.h"
-#include "support/scratch_settings.h"
 #include "platform/fake/fake_system_controls.h"
+#include "support/pump.h"
+#include "support/scratch_settings.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -22,16 +22,16 @@ class Actions : public ::testing::Test {
 protected:
     SystemActions& actions()
     {
-        if (!m_actions) {
+        if (!m_actions)
             m_actions = std::make_unique<SystemActions>(
                 fake, [this] { return accessibility; }, scratch.settings);
-        }
         return *m_actions;
     }
-    std::pair<bool, std::string> run(const SystemAction& action)
+    // What the phone is told, "failed: " before a failure.
+    std::string run(const SystemAction& action)
     {
-        CommandResult r = actions().perform(action);
-        return {r.success, r.message.toStdString()};
+        const CommandResult r = actions().perform(action);
+        return (r.success ? "" : "failed: ") + r.message.toStdString();
     }
     void destroyActions() { m_actions.reset(); }
 
@@ -43,149 +43,99 @@ private:
     std::unique_ptr<SystemActions> m_actions;
 };
 
-TEST_F(Actions, VolumeIsClampedReportedAndUnmutes)
+TEST_F(Actions, EachActionChangesWhatItShouldAndSaysSo)
 {
     constexpr auto maxInput = std::numeric_limits<std::int64_t>::max();
     constexpr auto minInput = std::numeric_limits<std::int64_t>::min();
-    struct Case {
-        const char* name;
-        std::optional<int> before; // nothing: the sound server does not answer
+    const std::string noAccess = "failed: Accessibility permission required on the Mac";
+    const std::string up = "Brightness up", down = "Brightness down";
+    const auto level = [](int v) { return Calls{"volume " + std::to_string(v), "muted 0"}; };
+    using O = OutputLevel;
+    using B = BacklightLevel;
+    // How the fake desktop is before the action; nothing means it cannot say.
+    struct World {
+        std::optional<OutputLevel> output = O{40, false};
+        std::optional<BacklightLevel> backlight = std::nullopt;
+        std::optional<bool> dark = false;
+        bool appearanceWritable = true;
+        bool accessibility = true;
+        bool sessionAnswers = true;
+    };
+    const struct {
+        World world;
         SystemAction action;
-        int set;
-    };
-    const Case cases[] = {
-        {"up near the top", 95, sys::VolumeUp{}, 100},
-        {"up in the middle", 40, sys::VolumeUp{}, 50},
-        {"down near the bottom", 3, sys::VolumeDown{}, 0},
-        {"down in the middle", 40, sys::VolumeDown{}, 30},
-        {"up from an unreadable level", std::nullopt, sys::VolumeUp{}, 10},
-        {"set below zero", 50, sys::SetVolume{-20}, 0},
-        {"set far above", 50, sys::SetVolume{1'000'000'000}, 100},
-        {"set the largest integer", 50, sys::SetVolume{maxInput}, 100},
-        {"set the smallest integer", 50, sys::SetVolume{minInput}, 0},
-        {"set within range", 50, sys::SetVolume{73}, 73},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        fake.calls.clear();
-        fake.output = c.before ? std::optional(OutputLevel{*c.before, true}) : std::nullopt;
-        auto [ok, message] = run(c.action);
-        EXPECT_TRUE(ok);
-        EXPECT_EQ(message, "Volume " + std::to_string(c.set) + "%");
-        EXPECT_EQ(fake.calls, (Calls{"volume " + std::to_string(c.set), "muted 0"}));
-    }
-}
-
-TEST_F(Actions, MuteTwiceReturnsToTheStart)
-{
-    fake.output = OutputLevel{30, false};
-    EXPECT_EQ(run(sys::ToggleMute{}), std::pair(true, std::string("Muted")));
-    EXPECT_TRUE(fake.output->muted);
-    EXPECT_EQ(run(sys::ToggleMute{}), std::pair(true, std::string("Unmuted")));
-    EXPECT_EQ(fake.output, (OutputLevel{30, false}));
-    EXPECT_EQ(fake.calls, (Calls{"muted 1", "muted 0"}));
-}
-
-TEST_F(Actions, BrightnessMovesASixteenthOfTheRange)
-{
-    struct Case {
-        std::optional<BacklightLevel> before;
-        SystemAction action;
-        std::optional<std::int64_t> set; // nothing: nothing to change
-        const char* message;
-    };
-    const Case cases[] = {
-        {BacklightLevel{100, 255}, sys::BrightnessUp{}, 115, "Brightness up"},
-        {BacklightLevel{100, 255}, sys::BrightnessDown{}, 85, "Brightness down"},
-        {BacklightLevel{250, 255}, sys::BrightnessUp{}, 255, "Brightness up"},
-        {BacklightLevel{5, 255}, sys::BrightnessDown{}, 0, "Brightness down"},
-        {BacklightLevel{3, 10}, sys::BrightnessUp{}, 4, "Brightness up"}, // fewer than 16 levels
-        {BacklightLevel{900, 255}, sys::BrightnessDown{}, 240, "Brightness down"}, // above max
-        {BacklightLevel{0, 0}, sys::BrightnessUp{}, std::nullopt, "Brightness up"},
-        {std::nullopt, sys::BrightnessDown{}, std::nullopt, "Brightness down"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.message + std::string(" from ") +
-                     (c.before ? std::to_string(c.before->value) : "none"));
-        fake.calls.clear();
-        fake.backlightLevel = c.before;
-        EXPECT_EQ(run(c.action), std::pair(true, std::string(c.message)));
-        EXPECT_EQ(fake.calls, c.set ? Calls{"backlight " + std::to_string(*c.set)} : Calls{});
-    }
-}
-
-TEST_F(Actions, DarkModeReportsTheStateAfterTheChange)
-{
-    struct Case {
-        std::optional<bool> before;
-        bool writable;
-        bool ok;
-        const char* message;
-        std::optional<bool> after;
-    };
-    const Case cases[] = {
-        {false, true, true, "Dark mode on", true},
-        {true, true, true, "Light mode", false},
-        {std::nullopt, true, true, "Dark mode on", true}, // unreadable counts as light
-        {false, false, false, "Automation permission for System Events required on the Mac", false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.message);
-        fake.dark = c.before;
-        fake.appearanceWritable = c.writable;
-        EXPECT_EQ(run(sys::ToggleDarkMode{}), std::pair(c.ok, std::string(c.message)));
-        EXPECT_EQ(fake.dark, c.after);
-    }
-}
-
-TEST_F(Actions, LockNeedsAccessibilityAndTheSession)
-{
-    struct Case {
-        bool accessibility;
-        bool sessionAnswers;
-        bool ok;
-        const char* message;
+        std::string said;
         Calls calls;
+    } cases[] = {
+        // Every level change also unmutes; an unreadable level counts as 0.
+        {{.output = O{95, true}}, sys::VolumeUp{}, "Volume 100%", level(100)},
+        {{}, sys::VolumeUp{}, "Volume 50%", level(50)},
+        {{.output = O{3, false}}, sys::VolumeDown{}, "Volume 0%", level(0)},
+        {{}, sys::VolumeDown{}, "Volume 30%", level(30)},
+        {{.output = {}}, sys::VolumeUp{}, "Volume 10%", level(10)},
+        {{}, sys::SetVolume{-20}, "Volume 0%", level(0)},
+        {{}, sys::SetVolume{1'000'000'000}, "Volume 100%", level(100)},
+        {{}, sys::SetVolume{maxInput}, "Volume 100%", level(100)},
+        {{}, sys::SetVolume{minInput}, "Volume 0%", level(0)},
+        {{}, sys::SetVolume{73}, "Volume 73%", level(73)},
+        {{}, sys::ToggleMute{}, "Muted", {"muted 1"}},
+        {{.output = O{30, true}}, sys::ToggleMute{}, "Unmuted", {"muted 0"}},
+        {{.output = {}}, sys::ToggleMute{}, "Muted", {"muted 1"}},
+        // A sixteenth of the range, at least one level, within the range.
+        {{.backlight = B{100, 255}}, sys::BrightnessUp{}, up, {"backlight 115"}},
+        {{.backlight = B{100, 255}}, sys::BrightnessDown{}, down, {"backlight 85"}},
+        {{.backlight = B{250, 255}}, sys::BrightnessUp{}, up, {"backlight 255"}},
+        {{.backlight = B{5, 255}}, sys::BrightnessDown{}, down, {"backlight 0"}},
+        {{.backlight = B{3, 10}}, sys::BrightnessUp{}, up, {"backlight 4"}},
+        {{.backlight = B{900, 255}}, sys::BrightnessDown{}, down, {"backlight 240"}},
+        {{.backlight = B{0, 0}}, sys::BrightnessUp{}, up, {}},
+        {{}, sys::BrightnessDown{}, down, {}},
+        // The appearance is told as it is read back after the change.
+        {{}, sys::ToggleDarkMode{}, "Dark mode on", {"dark 1"}},
+        {{.dark = true}, sys::ToggleDarkMode{}, "Light mode", {"dark 0"}},
+        {{.dark = {}}, sys::ToggleDarkMode{}, "Dark mode on", {"dark 1"}},
+        {{.appearanceWritable = false},
+         sys::ToggleDarkMode{},
+         "failed: Automation permission for System Events required on the Mac",
+         {"dark 1"}},
+        // Locking needs the input permission and a session that answers.
+        {{}, sys::Lock{}, "⌃⌘Q", {"lock"}},
+        {{.accessibility = false}, sys::Lock{}, noAccess, {}},
+        {{.sessionAnswers = false}, sys::Lock{}, noAccess, {"lock"}},
+        {{}, sys::DisplaySleep{}, "Display turned off", {"display off"}},
     };
-    const Case cases[] = {
-        {true, true, true, "⌃⌘Q", {"lock"}},
-        {false, true, false, "Accessibility permission required on the Mac", {}},
-        {true, false, false, "Accessibility permission required on the Mac", {"lock"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.accessibility) + std::to_string(c.sessionAnswers));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.said);
         fake.calls.clear();
-        accessibility = c.accessibility;
-        fake.sessionAnswers = c.sessionAnswers;
-        EXPECT_EQ(run(sys::Lock{}), std::pair(c.ok, std::string(c.message)));
+        fake.output = c.world.output;
+        fake.backlightLevel = c.world.backlight;
+        fake.dark = c.world.dark;
+        fake.appearanceWritable = c.world.appearanceWritable;
+        fake.sessionAnswers = c.world.sessionAnswers;
+        accessibility = c.world.accessibility;
+        EXPECT_EQ(run(c.action), c.said);
         EXPECT_EQ(fake.calls, c.calls);
     }
 }
 
-TEST_F(Actions, KeepAwakeHoldsOneInhibitor)
+TEST_F(Actions, KeepAwakeHoldsOneInhibitorAndKeepsARefusedSwitch)
 {
-    EXPECT_EQ(run(sys::SetKeepAwake{true}), std::pair(true, std::string("The Mac stays awake")));
-    EXPECT_EQ(run(sys::SetKeepAwake{true}), std::pair(true, std::string("The Mac stays awake")));
-    EXPECT_EQ(run(sys::SetKeepAwake{false}),
-              std::pair(true, std::string("The Mac can sleep again")));
+    EXPECT_EQ(run(sys::SetKeepAwake{true}), "The Mac stays awake");
+    EXPECT_EQ(run(sys::SetKeepAwake{true}), "The Mac stays awake");
+    EXPECT_EQ(run(sys::SetKeepAwake{false}), "The Mac can sleep again");
     scratch.settings.setKeepAwake(false); // the window's switch
     EXPECT_EQ(fake.calls, (Calls{"hold", "release"}));
     EXPECT_FALSE(scratch.settings.keepAwake());
-    EXPECT_EQ(fake.inhibitorsHeld, 0);
     scratch.settings.setKeepAwake(true);
     EXPECT_EQ(fake.inhibitorsHeld, 1) << "a switch changed elsewhere is applied too";
-}
+    scratch.settings.setKeepAwake(false);
 
-TEST_F(Actions, KeepAwakeRefusedIsAFailureButTheSwitchIsKept)
-{
     fake.sessionAnswers = false;
-    auto [ok, message] = run(sys::SetKeepAwake{true});
-    EXPECT_FALSE(ok);
-    EXPECT_EQ(message, "Couldn't keep the Mac awake");
+    EXPECT_EQ(run(sys::SetKeepAwake{true}), "failed: Couldn't keep the Mac awake");
     EXPECT_TRUE(scratch.settings.keepAwake());
     // The session comes back: the next call takes the hold.
     fake.sessionAnswers = true;
-    EXPECT_EQ(run(sys::SetKeepAwake{true}), std::pair(true, std::string("The Mac stays awake")));
+    EXPECT_EQ(run(sys::SetKeepAwake{true}), "The Mac stays awake");
     EXPECT_EQ(fake.inhibitorsHeld, 1);
     destroyActions();
     EXPECT_EQ(fake.inhibitorsHeld, 0);
@@ -203,32 +153,22 @@ TEST_F(Actions, StateIsReadFresh)
     EXPECT_EQ(actions().readSystemState(), (SystemState{0, false, false, false}));
 }
 
-bool pumpUntilSuspended(const FakeSystemControls& fake)
+TEST_F(Actions, SleepAnswersFirstAndSuspendsOnceLaterOrWhenTheActionsGo)
 {
-    QDeadlineTimer deadline(10000);
-    while (fake.calls.empty() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
-    return fake.calls == Calls{"suspend"};
-}
-
-TEST_F(Actions, SleepAnswersFirstAndSuspendsLater)
-{
-    EXPECT_EQ(run(sys::Sleep{}), std::pair(true, std::string("Mac is going to sleep")));
+    EXPECT_EQ(run(sys::Sleep{}), "Mac is going to sleep");
     EXPECT_TRUE(fake.calls.empty());
-    EXPECT_TRUE(pumpUntilSuspended(fake));
-}
+    EXPECT_TRUE(test::pumpUntil([&] { return !fake.calls.empty(); }, 10000));
+    EXPECT_EQ(fake.calls, Calls{"suspend"});
 
-TEST_F(Actions, SleepStillHappensWhenTheActionsGoAwayFirst)
-{
+    fake.calls.clear();
     run(sys::Sleep{});
-    EXPECT_TRUE(fake.calls.empty());
     destroyActions();
     EXPECT_EQ(fake.calls, Calls{"suspend"});
-    // The timer must have gone with its owner: under the sanitizers a late
-    // run would be caught here as a use after free.
-    QDeadlineTimer deadline(1500);
-    while (!deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    // A timer started now runs out after the one that went with the actions
+    // would have: under the sanitizers a late run is a use after free.
+    bool later = false;
+    QTimer::singleShot(SystemActions::sleepDelayMs, [&] { later = true; });
+    EXPECT_TRUE(test::pumpUntil([&] { return later; }, 10000));
     EXPECT_EQ(fake.calls, Calls{"suspend"});
 }
 

@@ -1,10 +1,13 @@
 // The window catalogue on a desktop held in memory: what is listed, what the
-// requests and results are. No display.
+// requests and results are; and the geometry of the parts of a window that
+// its picture must not show. No display.
 #include "commands/labels.h"
 #include "commands/window_catalog.h"
 #include "platform/fake/fake_platform.h"
 #include "platform/fake/fake_window_system.h"
 #include "platform/linux/x11/x11_window_system.h"
+#include "platform/linux/x11/x11_windows_image.h"
+#include "support/scoped_environment.h"
 
 #include <gtest/gtest.h>
 
@@ -37,14 +40,6 @@ protected:
                            QStringLiteral("Editor"), QStringLiteral("org.example.Editor")},
                           {strangerPid, QString(), QStringLiteral("Stranger"), QString()}};
     }
-    std::vector<std::uint32_t> listedIDs()
-    {
-        std::vector<std::uint32_t> ids;
-        for (const MacWindow& w : m_catalog.listWindows())
-            ids.push_back(w.id);
-        return ids;
-    }
-
     FakeWindowSystem m_windows;
     FakeApplications m_apps;
     bool m_trusted = true;
@@ -246,8 +241,8 @@ TEST_F(CatalogTest, FocusReachesOnlyListedWindowsOfRunningProcesses)
 // The real backend without a display: nothing listed, nothing done, no crash.
 TEST(WindowSystemTest, WithoutADisplayEveryRequestIsRefused)
 {
-    const QByteArray saved = qgetenv("DISPLAY");
-    qunsetenv("DISPLAY");
+    test::ScopedEnvironment environment;
+    environment.unset("DISPLAY");
     FakeApplications apps;
     const auto system = makeX11WindowSystem(nullptr);
     WindowCatalog catalog(*system, apps, [] { return true; });
@@ -260,7 +255,68 @@ TEST(WindowSystemTest, WithoutADisplayEveryRequestIsRefused)
     system->minimize(1);
     system->toggleFullScreen(1);
     system->sendToBack(1);
-    qputenv("DISPLAY", saved);
+}
+
+TEST(CoveredParts, AreTheOverlapsCutToTheFrame)
+{
+    const Rect frame{100, 100, 400, 300};
+    const struct {
+        std::vector<Rect> above;
+        std::vector<Rect> covered;
+    } cases[] = {
+        {{}, {}},
+        {{{200, 150, 50, 50}}, {{200, 150, 50, 50}}},                    // inside
+        {{{450, 350, 100, 100}}, {{450, 350, 50, 50}}},                  // over a corner
+        {{{0, 0, 1000, 1000}}, {frame}},                                 // over all of it
+        {{{500, 100, 10, 300}, {0, 0, 100, 100}, {600, 600, 5, 5}}, {}}, // beside it
+        {{{90, 200, 20, 10}, {300, 390, 10, 20}}, {{100, 200, 10, 10}, {300, 390, 10, 10}}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(coveredParts(frame, c.above), c.covered) << c.above.size();
+}
+
+TEST(CoveredParts, PartsOutsideTheScreenAreBands)
+{
+    const Rect screen{0, 0, 1000, 800};
+    const struct {
+        Rect frame;
+        std::vector<Rect> outside;
+    } cases[] = {
+        {{10, 10, 100, 100}, {}},
+        {{-50, 10, 100, 100}, {{-50, 10, 50, 100}}},
+        {{900, 700, 200, 200}, {{900, 800, 200, 100}, {1000, 700, 100, 100}}},
+        {{-10, -10, 1020, 820},
+         {{-10, -10, 1020, 10}, {-10, 800, 1020, 10}, {-10, 0, 10, 800}, {1000, 0, 10, 800}}},
+        {{2000, 0, 10, 10}, {{2000, 0, 10, 10}}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(partsOutside(c.frame, screen), c.outside) << c.frame.x << "," << c.frame.y;
+}
+
+TEST(CoveredParts, PaintBlackCoversEveryPixelTheyTouchAndNothingElse)
+{
+    // 4 x 3 pixels whose top left lies at (10, 20).
+    const struct {
+        std::vector<Rect> parts;
+        std::vector<int> black; // pixel indices
+    } cases[] = {
+        {{}, {}},
+        {{{11, 21, 2, 1}}, {5, 6}},
+        {{{11.5, 20.5, 0.2, 1}}, {1, 5}},       // parts of pixels count
+        {{{12, 21, 100, 100}}, {6, 7, 10, 11}}, // cut to the picture
+        {{{0, 0, 5, 5}, {-100, 21, 1, 1}}, {}}, // wholly outside
+        {{{10, 20, 1, 1}, {13, 22, 1, 1}}, {0, 11}},
+    };
+    for (const auto& c : cases) {
+        ScreenPixels pixels{4, 3, std::vector<std::uint32_t>(12, 0xffffff)};
+        paintBlack(pixels, 10, 20, c.parts);
+        std::vector<int> painted;
+        for (int i = 0; i < 12; ++i) {
+            if (pixels.rgb[std::size_t(i)] == 0)
+                painted.push_back(i);
+        }
+        EXPECT_EQ(painted, c.black) << c.parts.size();
+    }
 }
 
 } // namespace

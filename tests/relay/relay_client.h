@@ -1,0 +1,91 @@
+#pragma once
+
+// A member of a relay room as a test sees it: a QWebSocket that records
+// every message in the order it came, and how it was closed.
+#include "support/pump.h"
+
+#include <QCryptographicHash>
+#include <QUrl>
+#include <QWebSocket>
+
+#include <algorithm>
+#include <vector>
+
+namespace orvane::relay::test {
+
+struct Received {
+    bool text = false;
+    QByteArray bytes;
+
+    bool operator==(const Received&) const = default;
+};
+
+inline Received textMessage(const char* text)
+{
+    return {true, QByteArray(text)};
+}
+
+inline Received binaryMessage(const QByteArray& bytes)
+{
+    return {false, bytes};
+}
+
+// 64 lower-case hex characters made from a name, so that tests can speak of
+// rooms by name.
+inline QString roomId(const QString& name)
+{
+    return QString::fromLatin1(
+        QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha256).toHex());
+}
+
+class TestClient {
+public:
+    explicit TestClient(const QUrl& url)
+    {
+        QObject::connect(&socket, &QWebSocket::connected, [this] { open = true; });
+        QObject::connect(&socket, &QWebSocket::disconnected, [this] { closed = true; });
+        QObject::connect(&socket, &QWebSocket::textMessageReceived, [this](const QString& text) {
+            received.push_back({true, text.toUtf8()});
+        });
+        QObject::connect(&socket, &QWebSocket::binaryMessageReceived,
+                         [this](const QByteArray& bytes) {
+                             received.push_back({false, bytes});
+                         });
+        // The test relay's certificate is made up on the spot.
+        QObject::connect(&socket, &QWebSocket::sslErrors, [this] { socket.ignoreSslErrors(); });
+        socket.open(url);
+    }
+
+    bool waitOpen(int timeoutMs = 5000)
+    {
+        return orvane::test::pumpUntil([this] { return open || closed; }, timeoutMs) && open;
+    }
+    bool waitClosed(int timeoutMs = 5000)
+    {
+        return orvane::test::pumpUntil([this] { return closed; }, timeoutMs);
+    }
+    bool waitReceived(std::size_t count, int timeoutMs = 5000)
+    {
+        return orvane::test::pumpUntil([this, count] { return received.size() >= count; },
+                                       timeoutMs);
+    }
+    // A "ping" answered means the relay has dealt with everything sent before.
+    bool roundTrip(int timeoutMs = 5000)
+    {
+        const std::size_t before = received.size();
+        socket.sendTextMessage(QStringLiteral("ping"));
+        return orvane::test::pumpUntil(
+            [this, before] {
+                return std::find(received.begin() + static_cast<std::ptrdiff_t>(before),
+                                 received.end(), textMessage("pong")) != received.end();
+            },
+            timeoutMs);
+    }
+
+    QWebSocket socket;
+    std::vector<Received> received;
+    bool open = false;
+    bool closed = false;
+};
+
+} // namespace orvane::relay::test

@@ -1,0 +1,145 @@
+// The status page, the log and TLS.
+#include "http_get.h"
+#include "relay/status_server.h"
+#include "relay/tls_config.h"
+#include "relay_fixture.h"
+
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTemporaryDir>
+
+namespace orvane::relay::test {
+namespace {
+
+TEST_F(RelayTest, StatusServesTheFiguresAsJsonOnItsOwnListener)
+{
+    start();
+    StatusServer status([this] { return statusJson(relay->figures()); });
+    QString error;
+    ASSERT_TRUE(status.listen(Endpoint{QHostAddress(QHostAddress::LocalHost), 0}, &error))
+        << error.toStdString();
+    ASSERT_NE(status.port(), relay->port());
+    auto mac = join(QStringLiteral("a"), "mac");
+    auto phone = join(QStringLiteral("a"), "phone");
+    auto lonely = join(QStringLiteral("b"), "mac");
+    phone->socket.sendBinaryMessage(QByteArray(1000, 'p'));
+    lonely->socket.sendBinaryMessage(QByteArray(7, 'l'));
+    TestClient stray(url(QStringLiteral("/elsewhere")));
+    ASSERT_TRUE(stray.waitClosed());
+    ASSERT_TRUE(mac->waitReceived(2));
+    ASSERT_TRUE(lonely->roundTrip());
+
+    const HttpAnswer answer =
+        httpGet(QUrl(QStringLiteral("http://127.0.0.1:%1/status").arg(status.port())));
+    ASSERT_EQ(answer.status, 200);
+    const QJsonObject json = QJsonDocument::fromJson(answer.body).object();
+    EXPECT_EQ(json.value(QStringLiteral("rooms")).toInt(), 2);
+    EXPECT_EQ(json.value(QStringLiteral("members")).toInt(), 3);
+    EXPECT_EQ(json.value(QStringLiteral("bytesForwarded")).toInt(), 1000);
+    EXPECT_EQ(json.value(QStringLiteral("bytesDropped")).toInt(), 7);
+    const QJsonObject refused = json.value(QStringLiteral("refusals")).toObject();
+    EXPECT_EQ(refused.value(QStringLiteral("badAddress")).toInt(), 1);
+    EXPECT_EQ(refused.size(), static_cast<qsizetype>(refusalCount));
+
+    EXPECT_EQ(httpGet(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(status.port()))).status, 404);
+}
+
+TEST_F(RelayTest, TheLogHasOneLinePerJoinAndLeaveAndNeverAPayload)
+{
+    start();
+    const QByteArray secret = "SECRET-PAYLOAD-7f3a";
+    {
+        auto mac = join(QStringLiteral("a"), "mac");
+        auto phone = join(QStringLiteral("a"), "phone");
+        phone->socket.sendBinaryMessage(secret);
+        phone->socket.sendTextMessage(QString::fromLatin1(secret));
+        mac->socket.sendBinaryMessage(secret);
+        ASSERT_TRUE(phone->waitReceived(1));
+        ASSERT_TRUE(mac->waitReceived(2));
+        phone->socket.close();
+        ASSERT_TRUE(mac->waitReceived(3));
+        mac->socket.close();
+        ASSERT_TRUE(mac->waitClosed());
+    }
+    ASSERT_TRUE(orvane::test::pumpUntil([this] { return relay->figures().members == 0; }));
+    const QString room = roomId(QStringLiteral("a"));
+    const QStringList expected = {
+        QStringLiteral("room %1 mac join (1 rooms, 1 members)").arg(room.left(8)),
+        QStringLiteral("room %1 phone join (1 rooms, 2 members)").arg(room.left(8)),
+        QStringLiteral("room %1 phone leave: closed (1 rooms, 1 members)").arg(room.left(8)),
+        QStringLiteral("room %1 mac leave: closed (0 rooms, 0 members)").arg(room.left(8)),
+    };
+    EXPECT_EQ(log, expected);
+    for (const QString& line : log) {
+        EXPECT_FALSE(line.contains(QString::fromLatin1(secret))) << line.toStdString();
+        EXPECT_FALSE(line.contains(room)) << "the whole room: " << line.toStdString();
+    }
+}
+
+// A certificate made for the test by the openssl program.
+std::optional<QSslConfiguration> makeTls(const QTemporaryDir& dir)
+{
+    const QString cert = dir.filePath(QStringLiteral("cert.pem"));
+    const QString key = dir.filePath(QStringLiteral("key.pem"));
+    const int status = QProcess::execute(
+        QStringLiteral("openssl"),
+        {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+         QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+         QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+         QStringLiteral("-days"), QStringLiteral("1"), QStringLiteral("-subj"),
+         QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-keyout"), key, QStringLiteral("-out"),
+         cert});
+    if (status != 0)
+        return std::nullopt;
+    QString error;
+    auto configuration = loadTlsConfiguration(cert, key, &error);
+    EXPECT_TRUE(configuration) << error.toStdString();
+    return configuration;
+}
+
+TEST_F(RelayTest, RoomsWorkOverTlsAndTheRateStillHoldsByReading)
+{
+    QTemporaryDir dir;
+    auto tls = makeTls(dir);
+    ASSERT_TRUE(tls) << "openssl could not make a certificate";
+    options.roomRate = 2 << 20; // 2 MiB/s, a burst of 512 KiB
+    start(tls);
+    auto mac = join(QStringLiteral("a"), "mac", "wss");
+    auto phone = join(QStringLiteral("a"), "phone", "wss");
+    QElapsedTimer timer;
+    timer.start();
+    std::vector<Received> expected{textMessage("peer:on")};
+    for (int i = 0; i < 12; ++i) {
+        const QByteArray chunk(256 * 1024, static_cast<char>('a' + i));
+        phone->socket.sendBinaryMessage(chunk);
+        expected.push_back(binaryMessage(chunk));
+    }
+    ASSERT_TRUE(mac->waitReceived(expected.size(), 20'000));
+    EXPECT_TRUE(mac->received == expected);
+    // 3 MiB, 2.5 MiB past the burst: at least 1.25 s at 2 MiB/s.
+    EXPECT_GE(timer.elapsed(), 1100);
+    EXPECT_FALSE(phone->closed || mac->closed);
+}
+
+TEST(RelayTls, UnreadableOrWrongFilesAreReportedInOneLine)
+{
+    QTemporaryDir dir;
+    const QString garbage = dir.filePath(QStringLiteral("garbage.pem"));
+    QFile file(garbage);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("not a certificate\n");
+    file.close();
+    const QString missing = dir.filePath(QStringLiteral("missing.pem"));
+    const std::vector<std::pair<QString, QString>> cases = {
+        {missing, garbage},
+        {garbage, garbage},
+    };
+    for (const auto& [cert, key] : cases) {
+        QString error;
+        EXPECT_FALSE(loadTlsConfiguration(cert, key, &error));
+        EXPECT_TRUE(error.contains(cert)) << error.toStdString();
+    }
+}
+
+} // namespace
+} // namespace orvane::relay::test

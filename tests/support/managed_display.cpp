@@ -1,0 +1,111 @@
+#include "managed_display.h"
+
+#include <QDeadlineTimer>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace orvane::test {
+
+namespace {
+
+constexpr int startMs = 10000;
+
+} // namespace
+
+ManagedDisplay::~ManagedDisplay()
+{
+    close();
+    for (QProcess* process : {&m_windowManager, &m_server}) {
+        if (process->state() != QProcess::NotRunning) {
+            process->kill();
+            process->waitForFinished(startMs);
+        }
+    }
+}
+
+::testing::AssertionResult ManagedDisplay::start(const QStringList& serverArguments)
+{
+    m_server.start(QStringLiteral("Xvfb"),
+                   QStringList{"-displayfd", "1", "-screen", "0", "1920x1080x24", "-nolisten",
+                               "tcp", "-noreset"} +
+                       serverArguments);
+    if (!m_server.waitForStarted(startMs))
+        return ::testing::AssertionFailure()
+               << "Xvfb is missing or cannot start: " << m_server.errorString().toStdString();
+    QDeadlineTimer deadline(startMs);
+    while (!m_server.canReadLine() && m_server.waitForReadyRead(int(deadline.remainingTime())))
+        ;
+    const QByteArray display = ":" + m_server.readLine().trimmed();
+    if (display == ":")
+        return ::testing::AssertionFailure() << "Xvfb gave no display number";
+    qputenv("DISPLAY", display);
+    if (auto connected = open(display.constData()); !connected)
+        return connected;
+
+    // The user's own openbox settings stay out of it; its themes come from
+    // the system, whatever data folders the tests chose for themselves.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_DATA_DIRS"),
+                       QStringLiteral("/usr/local/share:/usr/share"));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"),
+                       m_home.filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), m_home.filePath(QStringLiteral("cache")));
+    m_windowManager.setProcessEnvironment(environment);
+    m_windowManager.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_windowManager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+    if (!m_windowManager.waitForStarted(startMs))
+        return ::testing::AssertionFailure() << "openbox is missing or cannot start: "
+                                             << m_windowManager.errorString().toStdString();
+    // The window manager names a window of its own on the root, and that
+    // window names itself: a left-over property from an earlier one would not.
+    const bool ready = eventually([this] {
+        const auto check = property(root(), "_NET_SUPPORTING_WM_CHECK");
+        return !check.empty() && property(check[0], "_NET_SUPPORTING_WM_CHECK") == check &&
+               !property(root(), "_NET_WORKAREA").empty();
+    });
+    if (!ready)
+        return ::testing::AssertionFailure()
+               << "openbox did not take over the display"
+               << (m_windowManager.waitForFinished(0) ? " (it ended)" : "");
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult ManagedDisplay::show(TestApplication& app, const QStringList& windows)
+{
+    // In two of three full-suite runs, one test found its application's
+    // windows left unmanaged by an openbox that had announced itself. The
+    // cause is not known yet; the application gets one second chance, and a
+    // second miss still fails the test.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        app.kill();
+        app.windows.clear();
+        if (auto started = app.start(windows); !started)
+            return started;
+        if (eventually([&] { return managed(app.windows); }))
+            return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "openbox did not map the test windows";
+}
+
+// Listed, shown and framed by the window manager.
+bool ManagedDisplay::managed(const std::vector<std::uint32_t>& windows)
+{
+    const auto listed = stacking();
+    return std::all_of(windows.begin(), windows.end(), [&](std::uint32_t w) {
+        auto* attributes = xcb_get_window_attributes_reply(
+            connection(), xcb_get_window_attributes(connection(), w), nullptr);
+        const bool viewable = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+        std::free(attributes);
+        return viewable && std::find(listed.begin(), listed.end(), w) != listed.end() &&
+               !property(w, "_NET_FRAME_EXTENTS").empty();
+    });
+}
+
+bool ManagedDisplay::hasState(xcb_window_t window, const char* state)
+{
+    const auto states = property(window, "_NET_WM_STATE");
+    return std::find(states.begin(), states.end(), atom(state)) != states.end();
+}
+
+} // namespace orvane::test

@@ -1,0 +1,422 @@
+// The Linux system controls against stand-ins: a fake logind on the private
+// system bus, a fake screensaver service and settings portal on the private
+// session bus, a recording gsettings on PATH, backlight folders in a
+// temporary sysfs, a recording X screensaver and DPMS (tests/x11 drives the
+// real server), and a PulseAudio server of the test's own with a null sink.
+#include "commands/system_actions.h"
+#include "platform/linux/linux_system_controls.h"
+#include "platform/linux/pulse/pulse_mixer.h"
+#include "platform/linux/x11/x11_idle_controls.h"
+#include "support/scratch_settings.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocalServer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+namespace orvane {
+namespace {
+
+// Sets an environment variable, or unsets it for a null value, for the
+// life of this object.
+struct ScopedEnv {
+    ScopedEnv(const char* name, const QByteArray& value) : name(name), saved(qgetenv(name))
+    {
+        value.isNull() ? qunsetenv(name) : qputenv(name, value);
+    }
+    ~ScopedEnv() { saved.isNull() ? qunsetenv(name) : qputenv(name, saved); }
+    const char* name;
+    const QByteArray saved;
+};
+
+// One stand-in service, stopped with this object. It prints "ready" once it
+// owns its bus name, then a line for each call it receives.
+class FakeService {
+public:
+    explicit FakeService(const QStringList& arguments)
+    {
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QStringLiteral(ORVANE_SYSTEM_FAKE_SERVICES), arguments);
+    }
+    ~FakeService()
+    {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+
+    // The next line that starts with prefix; nothing when the service stays
+    // silent for ten seconds.
+    std::optional<QString> waitFor(const QString& prefix)
+    {
+        for (const QDeadlineTimer deadline(10000);;) {
+            while (m_next < lines().size())
+                if (m_lines[m_next++].startsWith(prefix))
+                    return m_lines[m_next - 1];
+            if (!m_process.waitForReadyRead(int(deadline.remainingTime())))
+                return std::nullopt;
+        }
+    }
+    // Every line so far, with what is still in the pipe: a line printed
+    // before the service answered a call is seen once the call has returned.
+    const QStringList& lines()
+    {
+        while (m_process.state() == QProcess::Running && m_process.waitForReadyRead(0)) {
+        }
+        while (m_process.canReadLine())
+            m_lines << QString::fromUtf8(m_process.readLine()).trimmed();
+        return m_lines;
+    }
+
+private:
+    QProcess m_process;
+    QStringList m_lines;
+    qsizetype m_next = 0;
+};
+
+// The X server's screensaver and DPMS: "suspend", "dpms off", ... in turn.
+struct RecordingIdleControls final : X11IdleControls {
+    bool suspendScreenSaver(bool suspend) override
+    {
+        record(suspend ? "suspend" : "resume");
+        return screenSaver;
+    }
+    std::optional<bool> dpmsEnabled() override { return dpms; }
+    bool setDpmsEnabled(bool enabled) override
+    {
+        record(enabled ? "dpms on" : "dpms off");
+        if (dpms)
+            dpms = enabled;
+        return dpms.has_value();
+    }
+    void record(const char* call) { calls += (calls.empty() ? "" : ", ") + std::string(call); }
+
+    bool screenSaver = false; // the server can suspend its screensaver
+    std::optional<bool> dpms; // nothing: the server has no DPMS
+    std::string calls;
+};
+
+// Keeps the value in a file next to itself and appends every argument list
+// to "calls". Marker files change its behaviour: "refuse" makes "set" fail,
+// "memory" makes it succeed without storing (as gsettings does without a
+// settings store), and no "value" file means the key does not exist. Only
+// shell built-ins: PATH holds nothing else.
+constexpr char recordingGSettings[] = R"(#!/bin/sh
+dir=${0%/*}
+echo "$*" >> "$dir/calls"
+[ -e "$dir/value" ] || exit 1
+case "$1" in
+get) read -r value < "$dir/value"; echo "'$value'" ;;
+set) [ -e "$dir/refuse" ] && exit 1; [ -e "$dir/memory" ] || echo "$4" > "$dir/value" ;;
+esac
+)";
+
+class LinuxControls : public ::testing::Test {
+protected:
+    // A pulseaudio of our own: no configuration files, no D-Bus, no real
+    // sound card, anonymous access on a socket in a temporary folder. Root
+    // may run it as a per-user server; it only warns.
+    static void SetUpTestSuite()
+    {
+        pulseDir = new QTemporaryDir;
+        pulse = new QProcess;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "DBUS_SYSTEM_BUS_ADDRESS", "DISPLAY"})
+            env.remove(QString::fromLatin1(name));
+        env.insert(QStringLiteral("HOME"), pulseDir->path());
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), pulseDir->path());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), pulseDir->filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("PULSE_RUNTIME_PATH"),
+                   pulseDir->filePath(QStringLiteral("runtime")));
+        pulse->setProcessEnvironment(env);
+        pulse->setProcessChannelMode(QProcess::MergedChannels);
+        pulse->start(QStringLiteral("pulseaudio"),
+                     {"-n", "--daemonize=no", "--exit-idle-time=-1", "--system=false",
+                      "--use-pid-file=no", "--realtime=no", "--high-priority=no",
+                      "--log-target=stderr", "-L",
+                      "module-null-sink sink_name=phone_test channels=2", "-L",
+                      "module-native-protocol-unix auth-anonymous=1 socket=" + socket()});
+        // Ready once a client gets an answer through the socket.
+        ScopedEnv address("PULSE_SERVER", "unix:" + socket().toUtf8());
+        const QDeadlineTimer deadline(15000);
+        while (pulse->waitForStarted(10000) && pulse->state() == QProcess::Running &&
+               !deadline.hasExpired() && !PulseMixer().level())
+            QThread::msleep(50);
+    }
+    static void TearDownTestSuite()
+    {
+        pulse->kill();
+        pulse->waitForFinished();
+        delete pulse;
+        delete pulseDir;
+    }
+    static QString socket() { return pulseDir->filePath(QStringLiteral("native")); }
+    // What pactl sees, independent of our client.
+    static QString pactl(const QStringList& arguments)
+    {
+        QProcess tool;
+        tool.start(QStringLiteral("pactl"), arguments);
+        tool.waitForFinished(10000);
+        return QString::fromUtf8(tool.readAllStandardOutput()).simplified();
+    }
+
+    void SetUp() override
+    {
+        for (const char* bus : {"ORVANE_TEST_SYSTEM_BUS", "ORVANE_TEST_SESSION_BUS"})
+            ASSERT_EQ(qgetenv(QByteArray(bus) + "_OK"), "1")
+                << bus << ": " << qgetenv(QByteArray(bus) + "_ERROR").toStdString();
+    }
+    // A stand-in that owns its bus name, or a failure.
+    std::unique_ptr<FakeService> start(const QStringList& arguments)
+    {
+        auto service = std::make_unique<FakeService>(arguments);
+        EXPECT_EQ(service->waitFor(QString()), QStringLiteral("ready"));
+        return service;
+    }
+    void write(const QString& relative, const QByteArray& content)
+    {
+        QDir().mkpath(QFileInfo(dir.filePath(relative)).path());
+        QFile file(dir.filePath(relative));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+    // What the phone is told, "failed: " before a failure.
+    std::string run(const SystemAction& action)
+    {
+        const CommandResult r = actions.perform(action);
+        return (r.success ? "" : "failed: ") + r.message.toStdString();
+    }
+
+    static inline QTemporaryDir* pulseDir = nullptr;
+    static inline QProcess* pulse = nullptr;
+    ScopedEnv pulseServer{"PULSE_SERVER", "unix:" + socket().toUtf8()};
+    QTemporaryDir dir; // backlight devices in "backlight", programs in "bin"
+    RecordingIdleControls* idle = new RecordingIdleControls;
+    LinuxSystemControls controls{nullptr, dir.filePath(QStringLiteral("backlight")),
+                                 std::unique_ptr<X11IdleControls>(idle)};
+    test::ScratchSettings scratch;
+    SystemActions actions{controls, [] { return true; }, scratch.settings};
+};
+
+TEST_F(LinuxControls, LockFindsTheSessionAndARefusalIsAFailure)
+{
+    const std::string locked = "⌃⌘Q",
+                      noAccess = "failed: Accessibility permission required on the Mac";
+    const QString sessions = QStringLiteral("/org/freedesktop/login1/session/");
+    const struct {
+        QByteArray sessionId;
+        QStringList options;
+        QString call; // the last one
+        std::string said;
+    } cases[] = {
+        {"7", {}, "LockSession 7", locked},          // the session from the environment
+        {{}, {}, "Lock " + sessions + "c2", locked}, // the session of this process
+        {{}, {"--no-session-for-pid"}, "Lock " + sessions + "auto", locked}, // the caller's
+        {"7", {"--deny"}, "Lock " + sessions + "auto", noAccess}, // every way tried first
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.call.toStdString());
+        ScopedEnv session("XDG_SESSION_ID", c.sessionId);
+        auto logind = start(QStringList{"logind"} + c.options);
+        EXPECT_EQ(run(sys::Lock{}), c.said);
+        EXPECT_TRUE(logind->waitFor(c.call));
+    }
+    // Without logind nothing is locked or held awake, and brightness reports
+    // success whether or not anything obeys.
+    EXPECT_FALSE(controls.lockSession());
+    EXPECT_EQ(run(sys::SetKeepAwake{true}), "failed: Couldn't keep the Mac awake");
+    EXPECT_EQ(run(sys::BrightnessUp{}), "Brightness up");
+}
+
+TEST_F(LinuxControls, KeepAwakeTriesEachWayInTurnAndGivesBackWhatItTook)
+{
+    const struct {
+        bool logind;
+        const char* screenSaverService; // its option, "--deny" to refuse; none when absent
+        bool xScreenSaver;
+        std::optional<bool> dpms;
+        bool kept;
+        const char *xOn, *xOff; // requests to the X server when switched on, then off
+    } cases[] = {
+        {true, "", true, true, true, "", ""},  // logind first
+        {false, "", true, true, true, "", ""}, // then the service
+        {false, "--deny", true, true, true, "suspend, dpms off", "resume, dpms on"}, // then X
+        {false, nullptr, true, {}, true, "suspend", "resume"},                       // without DPMS
+        {false, nullptr, true, false, true, "suspend", "resume"}, // DPMS that was off stays off
+        {false, nullptr, false, true, true, "suspend, dpms off", "dpms on"}, // DPMS alone
+        {false, nullptr, false, {}, false, "suspend", ""}};                  // nothing at all
+    const QString why = QStringLiteral("Orvane keeps the computer reachable from the phone");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.xOn) + " / " + c.xOff);
+        std::unique_ptr<FakeService> logind, saver;
+        if (c.logind)
+            logind = start({QStringLiteral("logind")});
+        if (c.screenSaverService)
+            saver = start({QStringLiteral("screensaver"), c.screenSaverService});
+        idle->screenSaver = c.xScreenSaver;
+        idle->dpms = c.dpms;
+        idle->calls.clear();
+        EXPECT_EQ(run(sys::SetKeepAwake{true}),
+                  c.kept ? "The Mac stays awake" : "failed: Couldn't keep the Mac awake");
+        EXPECT_EQ(idle->calls, c.xOn);
+        if (logind) {
+            EXPECT_EQ(logind->waitFor("Inhibit"), "Inhibit sleep:idle Orvane " + why + " block");
+            // A later call shows that the fake has seen all that came before
+            // it, and that the hold is kept meanwhile.
+            controls.suspend();
+            EXPECT_EQ(logind->waitFor("Suspend"), QStringLiteral("Suspend false"));
+            EXPECT_FALSE(logind->lines().contains(QStringLiteral("inhibitor released")));
+        }
+        if (saver) {
+            EXPECT_EQ(saver->lines().filter("Inhibit "),
+                      c.logind ? QStringList() : QStringList{"Inhibit Orvane " + why});
+        }
+
+        idle->calls.clear();
+        EXPECT_EQ(run(sys::SetKeepAwake{false}), "The Mac can sleep again");
+        EXPECT_EQ(idle->calls, c.xOff);
+        if (logind) {
+            EXPECT_TRUE(logind->waitFor("inhibitor released"));
+        }
+        if (saver) {
+            EXPECT_EQ(saver->lines().filter("UnInhibit"), c.logind || *c.screenSaverService
+                                                              ? QStringList()
+                                                              : QStringList{"UnInhibit 7"});
+        }
+    }
+}
+
+TEST_F(LinuxControls, BrightnessStepsTheFirstBacklightThroughLogind)
+{
+    write("backlight/intel_backlight/brightness", "50\n");
+    write("backlight/intel_backlight/max_brightness", "1000\n");
+    write("backlight/acpi_video0/brightness", "100\n");
+    write("backlight/acpi_video0/max_brightness", "255\n");
+    EXPECT_EQ(controls.backlight(), (BacklightLevel{100, 255}));
+    auto logind = start({QStringLiteral("logind")});
+    const QString set = "SetBrightness /org/freedesktop/login1/session/auto backlight acpi_video0 ";
+    EXPECT_EQ(run(sys::BrightnessUp{}), "Brightness up");
+    EXPECT_EQ(logind->waitFor("SetBrightness"), set + "115");
+    write("backlight/acpi_video0/brightness", "7\n");
+    EXPECT_EQ(run(sys::BrightnessDown{}), "Brightness down");
+    EXPECT_EQ(logind->waitFor("SetBrightness"), set + "0");
+}
+
+TEST_F(LinuxControls, DarkModeIsWrittenWithGSettingsAndReadFromThePortalElse)
+{
+    const std::string refusal =
+        "failed: Automation permission for System Events required on the Mac";
+    const QString key = QStringLiteral("org.gnome.desktop.interface color-scheme");
+    ScopedEnv path("PATH", dir.filePath(QStringLiteral("bin")).toUtf8());
+    const struct {
+        const char* gsettings; // its value; "" without the key, nothing when not installed
+        const char* marker;    // "refuse" makes it refuse a write, "memory" forget it
+        int portal;            // the portal's colour scheme; -1 for no portal
+        std::optional<bool> dark;
+        std::string said;
+        const char* written;
+    } cases[] = {
+        {"default", "", -1, false, "Dark mode on", "prefer-dark"},
+        {"prefer-light", "", -1, false, "Dark mode on", "prefer-dark"},
+        {"prefer-dark", "", -1, true, "Light mode", "default"},
+        {"default", "refuse", -1, false, refusal, "prefer-dark"},
+        {"default", "memory", -1, false, refusal, "prefer-dark"},
+        // Reading through the portal is no licence to write: nothing can.
+        {nullptr, "", 1, true, refusal, nullptr},
+        {"", "", 1, true, refusal, "default"},
+        {nullptr, "", 2, false, refusal, nullptr},
+        {nullptr, "", 0, false, refusal, nullptr},
+        {nullptr, "", -1, std::nullopt, refusal, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.gsettings ? c.gsettings : "none") + " " + c.marker);
+        QDir(dir.filePath(QStringLiteral("bin"))).removeRecursively();
+        if (c.gsettings) {
+            write(QStringLiteral("bin/gsettings"), recordingGSettings);
+            QFile::setPermissions(dir.filePath(QStringLiteral("bin/gsettings")),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            if (*c.gsettings)
+                write(QStringLiteral("bin/value"), QByteArray(c.gsettings) + '\n');
+            if (*c.marker)
+                write(QStringLiteral("bin/") + c.marker, {});
+        }
+        std::unique_ptr<FakeService> portal;
+        if (c.portal >= 0)
+            portal = start({QStringLiteral("portal"), QString::number(c.portal)});
+        EXPECT_EQ(controls.darkColorScheme(), c.dark);
+        if (portal) {
+            EXPECT_EQ(portal->waitFor("Read"), "Read org.freedesktop.appearance color-scheme");
+        }
+        EXPECT_EQ(run(sys::ToggleDarkMode{}), c.said);
+        // What gsettings was asked: reads of the key, and the one write.
+        QFile file(dir.filePath(QStringLiteral("bin/calls")));
+        const QStringList calls =
+            file.open(QIODevice::ReadOnly)
+                ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)
+                : QStringList();
+        const QString set = c.written ? "set " + key + " " + c.written : QString();
+        for (const QString& call : calls)
+            EXPECT_TRUE(call == "get " + key || call == set) << call.toStdString();
+        EXPECT_EQ(calls.contains(set), c.written != nullptr);
+    }
+}
+
+TEST_F(LinuxControls, VolumeAndMuteReachTheSoundServerForEveryChannel)
+{
+    ASSERT_TRUE(controls.outputLevel())
+        << "pulseaudio did not answer: " << pulse->readAll().toStdString();
+    const struct {
+        SystemAction action;
+        const char* said;
+        OutputLevel after;
+    } steps[] = {{sys::SetVolume{0}, "Volume 0%", {0, false}},
+                 {sys::SetVolume{1}, "Volume 1%", {1, false}},
+                 {sys::ToggleMute{}, "Muted", {1, true}},
+                 {sys::SetVolume{37}, "Volume 37%", {37, false}},
+                 {sys::VolumeUp{}, "Volume 47%", {47, false}},
+                 {sys::SetVolume{99}, "Volume 99%", {99, false}},
+                 {sys::ToggleMute{}, "Muted", {99, true}},
+                 {sys::VolumeUp{}, "Volume 100%", {100, false}},
+                 {sys::ToggleMute{}, "Muted", {100, true}},
+                 {sys::ToggleMute{}, "Unmuted", {100, false}},
+                 {sys::SetVolume{50}, "Volume 50%", {50, false}}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.said);
+        EXPECT_EQ(actions.perform(step.action).message, QString::fromUtf8(step.said));
+        EXPECT_EQ(controls.outputLevel(), step.after);
+        EXPECT_EQ(pactl({"get-sink-mute", "@DEFAULT_SINK@"}),
+                  step.after.muted ? "Mute: yes" : "Mute: no");
+    }
+    // Every channel gets the level, and the loudest is read.
+    pactl({"set-sink-volume", "@DEFAULT_SINK@", "30%", "60%"});
+    EXPECT_EQ(controls.outputLevel(), (OutputLevel{60, false}));
+    ASSERT_TRUE(controls.setOutputVolume(40));
+    const QString levels = pactl({"get-sink-volume", "@DEFAULT_SINK@"});
+    EXPECT_EQ(levels.count(QStringLiteral("/ 40% /")), 2) << levels.toStdString();
+    // Amplified above 100 % reads as the top of the phone's scale.
+    pactl({"set-sink-volume", "@DEFAULT_SINK@", "130%"});
+    EXPECT_EQ(controls.outputLevel(), (OutputLevel{100, false}));
+}
+
+TEST(PulseAbsent, GoneOrSilentServersGiveNothingWithinTheBudget)
+{
+    QTemporaryDir dir;
+    QLocalServer silent; // accepts connections and never says a word
+    ASSERT_TRUE(silent.listen(dir.filePath(QStringLiteral("silent"))));
+    for (const char* name : {"gone", "silent"}) {
+        SCOPED_TRACE(name);
+        ScopedEnv server("PULSE_SERVER", "unix:" + dir.filePath(QLatin1String(name)).toUtf8());
+        PulseMixer mixer(std::chrono::milliseconds(200));
+        EXPECT_EQ(mixer.level(), std::nullopt);
+        EXPECT_FALSE(mixer.setVolume(50));
+        EXPECT_FALSE(mixer.setMuted(true));
+    }
+}
+
+} // namespace
+} // namespace orvane

@@ -1,0 +1,81 @@
+// What members send: binary messages go to the other member of the room as
+// they are, texts are the keep-alive, and the rates and buffer limits apply.
+#include "relay_service.h"
+
+namespace orvane::relay {
+
+void RelayService::onBinary(Room& room, Member& from, const QByteArray& message)
+{
+    const qint64 size = message.size();
+    // The hold comes first: whatever follows may close `from`.
+    spend(room, from, size);
+    Member* to = room.other(from.role());
+    if (!to || to->webSocket()->state() != QAbstractSocket::ConnectedState) {
+        // Alone in the room: dropped, never kept for a member to come.
+        m_counters.bytesDropped += size;
+        return;
+    }
+    if (to->pendingOutput() + size > m_options.maxBufferedBytes) {
+        m_counters.bytesDropped += size;
+        remove(room, to->role(), Leave::slowReceiver);
+        return;
+    }
+    to->webSocket()->sendBinaryMessage(message);
+    m_counters.bytesForwarded += size;
+    account(*to);
+    enforceBufferTotal();
+}
+
+void RelayService::onText(Room& room, Member& from, const QString& text)
+{
+    spend(room, from, text.size());
+    // The keep-alive is answered so that a client can tell the relay is
+    // there; any other text is ignored and goes nowhere.
+    if (text == QLatin1String("ping")) {
+        from.sendText(QStringLiteral("pong"));
+        account(from);
+    }
+}
+
+void RelayService::spend(Room& room, Member& from, qint64 bytes)
+{
+    const qint64 now = monotonicMs();
+    // Both buckets pay for every byte; the longer debt sets the hold.
+    const qint64 roomWait = room.rate.spend(bytes, now);
+    const qint64 globalWait = m_globalRate.spend(bytes, now);
+    const qint64 wait = std::max(roomWait, globalWait);
+    if (wait > 0) {
+        ++m_counters.readHolds;
+        from.holdReading(wait);
+    }
+}
+
+void RelayService::account(Member& member)
+{
+    const qint64 pending = member.pendingOutput();
+    m_bufferedTotal += pending - member.accountedOutput;
+    member.accountedOutput = pending;
+}
+
+void RelayService::enforceBufferTotal()
+{
+    // Past the total, the member with the most bytes waiting for it is the
+    // slowest reader; it goes until the total fits again.
+    while (m_bufferedTotal > m_options.maxBufferedTotalBytes) {
+        Room* slowestRoom = nullptr;
+        Member* slowest = nullptr;
+        for (const auto& entry : m_rooms) {
+            for (Member* member : {entry.second->mac.get(), entry.second->phone.get()}) {
+                if (member && (!slowest || member->accountedOutput > slowest->accountedOutput)) {
+                    slowestRoom = entry.second.get();
+                    slowest = member;
+                }
+            }
+        }
+        if (!slowest || slowest->accountedOutput == 0)
+            return;
+        remove(*slowestRoom, slowest->role(), Leave::bufferLimit);
+    }
+}
+
+} // namespace orvane::relay
