@@ -21,7 +21,8 @@ ActivitySection::ActivitySection(OrvaneServer& server, QWidget* parent)
     m_entries = new QVBoxLayout;
     m_entries->setSpacing(12);
     layout->addLayout(m_entries);
-    follow(server, this, [this] { refresh(); }, &OrvaneServer::activityChanged);
+    follow(
+        server, this, [this] { refresh(); }, &OrvaneServer::activityChanged);
 }
 
 void ActivitySection::refresh()
@@ -45,9 +46,9 @@ QWidget* ActivitySection::entryRow(const ActivityEntry& entry)
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(14);
-    auto* time = style::label(QLocale().toString(entry.date.toLocalTime().time(),
-                                                 QLocale::ShortFormat),
-                              13, style::secondaryText());
+    auto* time =
+        style::label(QLocale().toString(entry.date.toLocalTime().time(), QLocale::ShortFormat), 13,
+                     style::secondaryText());
     time->setFixedWidth(48);
     layout->addWidget(time, 0, Qt::AlignTop);
 
@@ -57,9 +58,9 @@ QWidget* ActivitySection::entryRow(const ActivityEntry& entry)
     inside->addWidget(style::label(entry.device, 14, style::primaryText(), QFont::DemiBold));
     layout->addWidget(capsule, 0, Qt::AlignTop);
 
-    auto* text = style::label(entry.text, 14,
-                              entry.success ? style::primaryText() : style::accent(),
-                              QFont::Normal, true);
+    auto* text =
+        style::label(entry.text, 14, entry.success ? style::primaryText() : style::accent(),
+                     QFont::Normal, true);
     text->setObjectName(QStringLiteral("activityText"));
     layout->addWidget(text, 1, Qt::AlignTop);
     return row;

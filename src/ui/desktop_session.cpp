@@ -11,8 +11,8 @@ namespace orvane {
 
 bool waylandSession()
 {
-    return qEnvironmentVariable("XDG_SESSION_TYPE").compare(QLatin1String("wayland"),
-                                                            Qt::CaseInsensitive) == 0 ||
+    return qEnvironmentVariable("XDG_SESSION_TYPE")
+                   .compare(QLatin1String("wayland"), Qt::CaseInsensitive) == 0 ||
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 

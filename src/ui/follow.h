@@ -29,8 +29,7 @@ inline void clearLayout(QLayout* layout)
             widget->hide();
             widget->setParent(nullptr);
             widget->deleteLater();
-        }
-        else if (QLayout* inner = item->layout())
+        } else if (QLayout* inner = item->layout())
             clearLayout(inner);
         delete item;
     }

@@ -58,17 +58,18 @@ MachineCard::MachineCard(OrvaneServer& server, Loader loader, QWidget* parent)
     reach->addWidget(m_reachability, 1);
     layout->addLayout(reach);
 
-    layout->addWidget(style::label(
-        tr("Open Orvane on your iPhone. On the same Wi-Fi network it finds this Mac "
-           "automatically; the first time, you'll enter the 6-digit code shown here."),
-        16, style::secondaryText(), QFont::Normal, true));
+    layout->addWidget(
+        style::label(tr("Open Orvane on your iPhone. On the same Wi-Fi network it finds this Mac "
+                        "automatically; the first time, you'll enter the 6-digit code shown here."),
+                     16, style::secondaryText(), QFont::Normal, true));
     layout->addStretch(1);
     m_footer = style::label(QString(), 13, style::secondaryText(), QFont::Normal, true);
     m_footer->setObjectName(QStringLiteral("footer"));
     layout->addWidget(m_footer);
     setTrayAvailable(true);
-    follow(server, this, [this] { refreshReachability(); }, &OrvaneServer::isListeningChanged,
-           &OrvaneServer::errorMessageChanged);
+    follow(
+        server, this, [this] { refreshReachability(); }, &OrvaneServer::isListeningChanged,
+        &OrvaneServer::errorMessageChanged);
 }
 
 void MachineCard::setTrayAvailable(bool available)

@@ -15,8 +15,8 @@
 
 namespace orvane {
 
-MainWindow::MainWindow(OrvaneServer& server, MachineCard::Loader loader,
-                       std::function<void()> quit, QWidget* parent)
+MainWindow::MainWindow(OrvaneServer& server, MachineCard::Loader loader, std::function<void()> quit,
+                       QWidget* parent)
     : QWidget(parent), m_server(server)
 {
     setObjectName(QStringLiteral("mainWindow"));

@@ -80,8 +80,8 @@ PairingView::PairingView(OrvaneServer& server, QWidget* parent)
     m_qr = new QLabel;
     m_qr->setObjectName(QStringLiteral("qrCode"));
     qr->addWidget(qrFrame(m_qr), 0, Qt::AlignHCenter);
-    auto* scan = style::label(tr("Or scan this with Orvane on your iPhone."), 12,
-                              style::secondaryText());
+    auto* scan =
+        style::label(tr("Or scan this with Orvane on your iPhone."), 12, style::secondaryText());
     scan->setAlignment(Qt::AlignHCenter);
     qr->addWidget(scan);
     request->addWidget(m_qrSection);
@@ -100,7 +100,8 @@ PairingView::PairingView(OrvaneServer& server, QWidget* parent)
     connect(escape, &QShortcut::activated, decline, &QPushButton::click);
     layout->addWidget(m_request);
 
-    follow(server, this, [this] { refresh(); }, &OrvaneServer::pairingRequestChanged);
+    follow(
+        server, this, [this] { refresh(); }, &OrvaneServer::pairingRequestChanged);
 }
 
 void PairingView::refresh()
@@ -116,9 +117,8 @@ void PairingView::refresh()
     if (!image.isNull()) {
         // Each module stays a hard-edged square: no smoothing.
         qreal ratio = devicePixelRatioF();
-        QPixmap pixmap = QPixmap::fromImage(image.scaled(QSize(qrPoints, qrPoints) * ratio,
-                                                         Qt::IgnoreAspectRatio,
-                                                         Qt::FastTransformation));
+        QPixmap pixmap = QPixmap::fromImage(image.scaled(
+            QSize(qrPoints, qrPoints) * ratio, Qt::IgnoreAspectRatio, Qt::FastTransformation));
         pixmap.setDevicePixelRatio(ratio);
         m_qr->setPixmap(pixmap);
         m_qr->setProperty("payload", m_server.pairingUrl());

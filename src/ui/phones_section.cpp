@@ -45,7 +45,8 @@ SharingBanner::SharingBanner(OrvaneServer& server, QWidget* parent)
     stop->setObjectName(QStringLiteral("stopSharing"));
     connect(stop, &QPushButton::clicked, this, [this] { m_server.stopScreenSharing(); });
     layout->addWidget(stop);
-    follow(server, this, [this] { refresh(); }, &OrvaneServer::screenViewersChanged);
+    follow(
+        server, this, [this] { refresh(); }, &OrvaneServer::screenViewersChanged);
 }
 
 void SharingBanner::refresh()
@@ -71,9 +72,11 @@ PhonesSection::PhonesSection(OrvaneServer& server, QWidget* parent)
     m_paired = new QVBoxLayout;
     m_paired->setSpacing(2);
     layout->addLayout(m_paired);
-    follow(server, this, [this] { refreshConnected(); }, &OrvaneServer::pairingRequestChanged,
-           &OrvaneServer::devicesChanged, &OrvaneServer::screenViewersChanged);
-    follow(server, this, [this] { refreshPaired(); }, &OrvaneServer::trustedDevicesChanged);
+    follow(
+        server, this, [this] { refreshConnected(); }, &OrvaneServer::pairingRequestChanged,
+        &OrvaneServer::devicesChanged, &OrvaneServer::screenViewersChanged);
+    follow(
+        server, this, [this] { refreshPaired(); }, &OrvaneServer::trustedDevicesChanged);
 }
 
 void PhonesSection::refreshConnected()
@@ -122,14 +125,14 @@ QWidget* PhonesSection::deviceRow(const OrvaneServer::Device& device)
     line->setContentsMargins(0, 0, 0, 0);
     line->setSpacing(6);
     line->addWidget(style::dot(7, style::green()));
-    auto* text = style::label(phoneStatus(device.name, m_server.screenViewerNames(),
-                                          m_server.previewViewerNames()),
-                              14, style::secondaryText());
+    auto* text = style::label(
+        phoneStatus(device.name, m_server.screenViewerNames(), m_server.previewViewerNames()), 14,
+        style::secondaryText());
     text->setObjectName(QStringLiteral("phoneStatus"));
     line->addWidget(text, 1);
-    auto* row = rows::listRow(
-        QStringLiteral("phone"), 20,
-        rows::stacked(style::label(device.name, 16, style::primaryText()), status));
+    auto* row =
+        rows::listRow(QStringLiteral("phone"), 20,
+                      rows::stacked(style::label(device.name, 16, style::primaryText()), status));
     row->setObjectName(QStringLiteral("deviceRow"));
     return row;
 }

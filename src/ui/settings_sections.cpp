@@ -61,9 +61,9 @@ PermissionsSection::PermissionsSection(OrvaneServer& server, QWidget* parent)
             [this] { openPrivacySettings(QStringLiteral("Privacy_ScreenCapture"), window()); });
     connect(static_cast<QPushButton*>(m_automation.allow), &QPushButton::clicked, this,
             [this] { openPrivacySettings(QStringLiteral("Privacy_Automation"), window()); });
-    follow(server, this, [this] { refresh(); }, &OrvaneServer::accessibilityGrantedChanged,
-           &OrvaneServer::screenRecordingGrantedChanged,
-           &OrvaneServer::mediaPermissionDeniedChanged);
+    follow(
+        server, this, [this] { refresh(); }, &OrvaneServer::accessibilityGrantedChanged,
+        &OrvaneServer::screenRecordingGrantedChanged, &OrvaneServer::mediaPermissionDeniedChanged);
 }
 
 PermissionsSection::Row PermissionsSection::addRow(const QString& key, const QString& symbol,
@@ -139,8 +139,9 @@ PowerSection::PowerSection(OrvaneServer& server, QWidget* parent)
         m_remote);
     connect(m_keepAwake, &Toggle::clicked, this, [this](bool on) { m_server.setKeepAwake(on); });
     connect(m_remote, &Toggle::clicked, this, [this](bool on) { m_server.setRemoteAccess(on); });
-    follow(server, this, [this] { refresh(); }, &OrvaneServer::keepsAwakeChanged,
-           &OrvaneServer::remoteAccessChanged);
+    follow(
+        server, this, [this] { refresh(); }, &OrvaneServer::keepsAwakeChanged,
+        &OrvaneServer::remoteAccessChanged);
 }
 
 void PowerSection::refresh()

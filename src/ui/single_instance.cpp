@@ -28,12 +28,12 @@ QString runtimeFolder()
 
 SingleInstance::SingleInstance(const QString& settingsPath)
 {
-    QByteArray key = QCryptographicHash::hash(QDir::cleanPath(settingsPath).toUtf8(),
-                                              QCryptographicHash::Sha256)
-                         .toHex()
-                         .left(16);
-    m_path = runtimeFolder() + QStringLiteral("/orvane-%1-%2").arg(::getuid()).arg(
-                                   QString::fromLatin1(key));
+    QByteArray key =
+        QCryptographicHash::hash(QDir::cleanPath(settingsPath).toUtf8(), QCryptographicHash::Sha256)
+            .toHex()
+            .left(16);
+    m_path = runtimeFolder() +
+             QStringLiteral("/orvane-%1-%2").arg(::getuid()).arg(QString::fromLatin1(key));
 }
 
 SingleInstance::~SingleInstance() = default;

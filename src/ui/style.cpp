@@ -44,11 +44,12 @@ QPushButton* plainButton(const QString& text, const QColor& colour)
     auto* button = new QPushButton(text);
     button->setFont(font(14, QFont::DemiBold));
     button->setCursor(Qt::PointingHandCursor);
-    button->setStyleSheet(QStringLiteral("QPushButton { color: %1; background: %2; border: none;"
-                                         " border-radius: 7px; padding: 6px 14px; }"
-                                         "QPushButton:hover { background: %3; }"
-                                         "QPushButton:disabled { color: %4; }")
-                              .arg(rgb(colour), rgb(raised()), rgb(divider()), rgb(secondaryText())));
+    button->setStyleSheet(
+        QStringLiteral("QPushButton { color: %1; background: %2; border: none;"
+                       " border-radius: 7px; padding: 6px 14px; }"
+                       "QPushButton:hover { background: %3; }"
+                       "QPushButton:disabled { color: %4; }")
+            .arg(rgb(colour), rgb(raised()), rgb(divider()), rgb(secondaryText())));
     return button;
 }
 

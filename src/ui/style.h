@@ -14,17 +14,50 @@ class QPushButton;
 namespace orvane::style {
 
 QColor grey(double whiteLevel);
-inline QColor windowBackground() { return Qt::black; }
-inline QColor cardBackground() { return grey(0.085); }
-inline QColor raised() { return grey(0.15); }
-inline QColor divider() { return grey(0.2); }
-inline QColor faint() { return grey(0.05); }
-inline QColor primaryText() { return Qt::white; }
-inline QColor secondaryText() { return grey(0.6); }
-inline QColor accent() { return QColor::fromRgbF(0.93f, 0.11f, 0.2f); }
-inline QColor darkAccent() { return QColor::fromRgbF(0.55f, 0.04f, 0.1f); }
-inline QColor green() { return QColor(0x34, 0xc7, 0x59); }
-inline QColor orange() { return QColor(0xff, 0x9f, 0x0a); }
+inline QColor windowBackground()
+{
+    return Qt::black;
+}
+inline QColor cardBackground()
+{
+    return grey(0.085);
+}
+inline QColor raised()
+{
+    return grey(0.15);
+}
+inline QColor divider()
+{
+    return grey(0.2);
+}
+inline QColor faint()
+{
+    return grey(0.05);
+}
+inline QColor primaryText()
+{
+    return Qt::white;
+}
+inline QColor secondaryText()
+{
+    return grey(0.6);
+}
+inline QColor accent()
+{
+    return QColor::fromRgbF(0.93f, 0.11f, 0.2f);
+}
+inline QColor darkAccent()
+{
+    return QColor::fromRgbF(0.55f, 0.04f, 0.1f);
+}
+inline QColor green()
+{
+    return QColor(0x34, 0xc7, 0x59);
+}
+inline QColor orange()
+{
+    return QColor(0xff, 0x9f, 0x0a);
+}
 
 QFont font(int pixelSize, QFont::Weight weight = QFont::Normal);
 QString rgb(const QColor& colour);

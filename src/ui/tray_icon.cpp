@@ -26,8 +26,9 @@ TrayIcon::TrayIcon(OrvaneServer& server, TrayPanel& panel, const TrayPanel::Acti
     QObject::connect(&m_icon, &QSystemTrayIcon::activated, &m_menu,
                      [this](QSystemTrayIcon::ActivationReason reason) { activated(reason); });
     m_icon.setIcon(trayIcon(m_state));
-    follow(server, &m_menu, [this] { refresh(); }, &OrvaneServer::devicesChanged,
-           &OrvaneServer::screenViewersChanged);
+    follow(
+        server, &m_menu, [this] { refresh(); }, &OrvaneServer::devicesChanged,
+        &OrvaneServer::screenViewersChanged);
 }
 
 TrayState TrayIcon::stateOf(const OrvaneServer& server)

@@ -94,14 +94,18 @@ TrayPanel::TrayPanel(OrvaneServer& server, Actions actions, QWidget* parent)
     layout->addWidget(style::dividerLine());
     layout->addWidget(makeFooter());
 
-    follow(server, this, [this] { refreshStatus(); }, &OrvaneServer::isListeningChanged,
-           &OrvaneServer::errorMessageChanged);
-    follow(server, this, [this] { refreshSharing(); }, &OrvaneServer::screenViewersChanged);
-    follow(server, this, [this] { refreshDevices(); }, &OrvaneServer::devicesChanged);
-    follow(server, this, [this] { refreshTrusted(); }, &OrvaneServer::trustedDevicesChanged);
-    follow(server, this, [this] { refreshPermissions(); },
-           &OrvaneServer::accessibilityGrantedChanged, &OrvaneServer::mediaPermissionDeniedChanged,
-           &OrvaneServer::lastCommandChanged);
+    follow(
+        server, this, [this] { refreshStatus(); }, &OrvaneServer::isListeningChanged,
+        &OrvaneServer::errorMessageChanged);
+    follow(
+        server, this, [this] { refreshSharing(); }, &OrvaneServer::screenViewersChanged);
+    follow(
+        server, this, [this] { refreshDevices(); }, &OrvaneServer::devicesChanged);
+    follow(
+        server, this, [this] { refreshTrusted(); }, &OrvaneServer::trustedDevicesChanged);
+    follow(
+        server, this, [this] { refreshPermissions(); }, &OrvaneServer::accessibilityGrantedChanged,
+        &OrvaneServer::mediaPermissionDeniedChanged, &OrvaneServer::lastCommandChanged);
 }
 
 QWidget* TrayPanel::makeHeader()
@@ -109,7 +113,8 @@ QWidget* TrayPanel::makeHeader()
     auto* header = new QWidget;
     auto* layout = new QHBoxLayout(header);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(style::label(QStringLiteral("Orvane"), 15, style::primaryText(), QFont::Bold));
+    layout->addWidget(
+        style::label(QStringLiteral("Orvane"), 15, style::primaryText(), QFont::Bold));
     layout->addStretch(1);
     m_dot = style::dot(8, style::accent());
     m_dot->setObjectName(QStringLiteral("listeningDot"));
@@ -156,10 +161,10 @@ QWidget* TrayPanel::makeAccessibilityRow()
     auto* missing = new QVBoxLayout(m_accessibilityMissing);
     missing->setContentsMargins(0, 0, 0, 0);
     missing->setSpacing(8);
-    missing->addWidget(symbolRow(
-        QStringLiteral("shield-alert"), style::orange(),
-        style::label(tr("Accessibility permission is required for keyboard shortcuts"), 13,
-                     style::orange(), QFont::Normal, true)));
+    missing->addWidget(
+        symbolRow(QStringLiteral("shield-alert"), style::orange(),
+                  style::label(tr("Accessibility permission is required for keyboard shortcuts"),
+                               13, style::orange(), QFont::Normal, true)));
     auto* allow = style::plainButton(tr("Allow…"));
     allow->setObjectName(QStringLiteral("allowAccessibility"));
     connect(allow, &QPushButton::clicked, this, [this] { requestAccessibility(this); });
@@ -268,8 +273,10 @@ void TrayPanel::popUpAt(const QPoint& point)
         screen = QGuiApplication::primaryScreen();
     QRect area = screen ? screen->availableGeometry() : QRect(point, size());
     QPoint topLeft = point;
-    topLeft.setX(std::clamp(topLeft.x(), area.left(), std::max(area.left(), area.right() - width())));
-    topLeft.setY(std::clamp(topLeft.y(), area.top(), std::max(area.top(), area.bottom() - height())));
+    topLeft.setX(
+        std::clamp(topLeft.x(), area.left(), std::max(area.left(), area.right() - width())));
+    topLeft.setY(
+        std::clamp(topLeft.y(), area.top(), std::max(area.top(), area.bottom() - height())));
     move(topLeft);
     show();
     raise();
