@@ -1,9 +1,12 @@
 #pragma once
 
 // A stand-in for the desktop's org.kde.StatusNotifierWatcher: it takes the
-// registrations of tray items, as a panel that shows them would.
+// registrations of tray items, as a panel that shows them would. It runs on
+// a thread of its own: Qt asks the watcher while its main thread waits.
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QObject>
 #include <QStringList>
 
@@ -19,12 +22,17 @@ class StatusWatcher : public QObject {
 public:
     bool hostRegistered() const { return true; }
     int protocolVersion() const { return 0; }
-    const QStringList& items() const { return m_items; }
+    QStringList items() const
+    {
+        QMutexLocker lock(&m_lock);
+        return m_items;
+    }
 
 public Q_SLOTS:
     // An item names its bus name, or only its object path on the caller's.
     void RegisterStatusNotifierItem(const QString& service, const QDBusMessage& message)
     {
+        QMutexLocker lock(&m_lock);
         m_items << (service.startsWith(QLatin1Char('/')) ? message.service() : service);
         Q_EMIT StatusNotifierItemRegistered(service);
     }
@@ -36,6 +44,7 @@ Q_SIGNALS:
     void StatusNotifierHostRegistered();
 
 private:
+    mutable QMutex m_lock;
     QStringList m_items;
 };
 

@@ -13,6 +13,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
+#include <QThread>
 
 namespace orvane::test {
 namespace {
@@ -27,14 +28,21 @@ protected:
         ASSERT_FALSE(qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
             << "the tests' session bus is missing (test.sh starts it)";
         ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "the test display is missing";
+        // A screen to share, so that a viewer stays.
+        DisplayDescription screen;
+        screen.id = 1;
+        fakes.displays->displays = {screen};
+        screenCapture->list = {CaptureDisplay{1, 1920, 1080, 1, true}};
     }
     void TearDown() override
     {
         shell.reset();
         if (m_bus.isConnected()) {
             m_bus.unregisterService(watcherName);
-            QDBusConnection::disconnectFromBus(m_bus.name());
+            m_bus.unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
         }
+        m_thread.quit();
+        m_thread.wait();
     }
 
     // Our watcher, on a connection of its own, as the desktop's would be.
@@ -45,6 +53,8 @@ protected:
         ASSERT_TRUE(m_bus.isConnected());
         ASSERT_TRUE(m_bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher,
                                          QDBusConnection::ExportAllContents));
+        watcher.moveToThread(&m_thread);
+        m_thread.start();
         ASSERT_TRUE(m_bus.registerService(watcherName)) << "another watcher holds the name";
     }
 
@@ -71,7 +81,7 @@ protected:
     QByteArray iconPixmap()
     {
         QVariant value = itemProperty(QStringLiteral("IconPixmap"));
-        auto argument = value.value<QDBusArgument>();
+        const auto argument = value.value<QDBusArgument>();
         QByteArray all;
         argument.beginArray();
         while (!argument.atEnd()) {
@@ -119,11 +129,14 @@ protected:
         node.endStructure();
     }
 
-    StatusWatcher watcher;
+    // Never freed: Qt D-Bus keeps a hook on an exported object that fails
+    // when the object goes before the process; each case has a process.
+    StatusWatcher& watcher = *new StatusWatcher;
     std::unique_ptr<DesktopShell> shell;
     int quits = 0;
 
 private:
+    QThread m_thread;
     QDBusConnection m_bus{QString()};
 };
 
