@@ -6,6 +6,7 @@
 #include "style.h"
 #include "symbols.h"
 
+#include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QLabel>
@@ -31,6 +32,22 @@ QWidget* qrFrame(QLabel* image)
     layout->addWidget(image);
     frame->setFixedSize(qrPoints + 2 * qrInset, qrPoints + 2 * qrInset);
     return frame;
+}
+
+// The QR code on white, with the line that says what it is for.
+QWidget* qrSection(QLabel* image)
+{
+    auto* section = new QWidget;
+    auto* layout = new QVBoxLayout(section);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    layout->addWidget(qrFrame(image), 0, Qt::AlignHCenter);
+    auto* scan = style::label(
+        QCoreApplication::translate("orvane", "Or scan this with Orvane on your iPhone."), 12,
+        style::secondaryText());
+    scan->setAlignment(Qt::AlignHCenter);
+    layout->addWidget(scan);
+    return section;
 }
 
 } // namespace
@@ -73,17 +90,9 @@ PairingView::PairingView(OrvaneServer& server, QWidget* parent)
     m_code->setObjectName(QStringLiteral("code"));
     request->addWidget(m_code, 0, Qt::AlignHCenter);
 
-    m_qrSection = new QWidget;
-    auto* qr = new QVBoxLayout(m_qrSection);
-    qr->setContentsMargins(0, 0, 0, 0);
-    qr->setSpacing(8);
     m_qr = new QLabel;
     m_qr->setObjectName(QStringLiteral("qrCode"));
-    qr->addWidget(qrFrame(m_qr), 0, Qt::AlignHCenter);
-    auto* scan =
-        style::label(tr("Or scan this with Orvane on your iPhone."), 12, style::secondaryText());
-    scan->setAlignment(Qt::AlignHCenter);
-    qr->addWidget(scan);
+    m_qrSection = qrSection(m_qr);
     request->addWidget(m_qrSection);
 
     m_attempts = style::label(QString(), 12, style::orange());

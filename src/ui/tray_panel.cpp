@@ -68,14 +68,7 @@ TrayPanel::TrayPanel(OrvaneServer& server, Actions actions, QWidget* parent)
     m_devices->setSpacing(6);
     layout->addLayout(m_devices);
 
-    m_trustedSection = new QWidget;
-    auto* trusted = new QVBoxLayout(m_trustedSection);
-    trusted->setContentsMargins(0, 0, 0, 0);
-    trusted->addWidget(style::dividerLine());
-    trusted->addWidget(caption(tr("Paired devices"), QFont::DemiBold));
-    m_trusted = new QVBoxLayout;
-    trusted->addLayout(m_trusted);
-    layout->addWidget(m_trustedSection);
+    layout->addWidget(makeTrustedSection());
 
     layout->addWidget(style::dividerLine());
     layout->addWidget(makeAccessibilityRow());
@@ -120,6 +113,19 @@ QWidget* TrayPanel::makeHeader()
     m_dot->setObjectName(QStringLiteral("listeningDot"));
     layout->addWidget(m_dot);
     return header;
+}
+
+// The divider and the title go with the rows: none of it without a phone.
+QWidget* TrayPanel::makeTrustedSection()
+{
+    m_trustedSection = new QWidget;
+    auto* trusted = new QVBoxLayout(m_trustedSection);
+    trusted->setContentsMargins(0, 0, 0, 0);
+    trusted->addWidget(style::dividerLine());
+    trusted->addWidget(caption(tr("Paired devices"), QFont::DemiBold));
+    m_trusted = new QVBoxLayout;
+    trusted->addLayout(m_trusted);
+    return m_trustedSection;
 }
 
 QWidget* TrayPanel::makeSharingRow()

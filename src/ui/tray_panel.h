@@ -31,6 +31,7 @@ public:
 private:
     QWidget* makeHeader();
     QWidget* makeSharingRow();
+    QWidget* makeTrustedSection();
     QWidget* makeAccessibilityRow();
     QWidget* makeFooter();
     void refreshStatus();
