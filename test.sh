@@ -5,6 +5,7 @@
 #
 #   ORVANE_FUZZ_SECONDS=N   seconds per fuzzer (default 30)
 #   ORVANE_SKIP_BENCH=1     leave the benchmarks out
+#   ORVANE_TEST_PACKAGE=1   also build the .deb and install it in a fresh Debian root
 set -euo pipefail
 source "$(dirname "$0")/scripts/common.sh"
 source "$(dirname "$0")/scripts/services.sh"
@@ -89,6 +90,11 @@ if [ "${ORVANE_SKIP_BENCH:-0}" != 1 ] && [ -x build/bench/orvane_bench ]; then
     timeout 120 build/bench/orvane_reconnect_bench --count 1000 2>/dev/null || true
     timeout 120 build/bench/orvane_input_bench --count 1000 2>/dev/null || true
     timeout 120 build/bench/orvane_info_bench 2>/dev/null || true
+fi
+
+if [ "${ORVANE_TEST_PACKAGE:-0}" = 1 ]; then
+    say "package test (scripts/package.sh)"
+    if scripts/package.sh; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 fi
 
 printf '\nsummary: %d passed, %d failed\n' "$passed" "$failed"

@@ -23,6 +23,14 @@ void chooseGuiPlatform()
         qputenv("QT_QPA_PLATFORM", "xcb");
 }
 
+bool guiDisplayReachable()
+{
+    QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (!platform.isEmpty() && platform != "offscreen" && platform != "minimal")
+        return true;
+    return x11DisplayReachable();
+}
+
 QString computerName()
 {
     return hostComputerName();

@@ -4,8 +4,8 @@
 #include "platform/platform.h"
 #include "platform/screen_capture.h"
 #include "platform/service_advertiser.h"
-#include "settings/settings.h"
 #include "protocol/types.h"
+#include "settings/settings.h"
 
 #include <QString>
 
@@ -20,6 +20,10 @@ namespace orvane {
 // exists: the desktop's when it answers, else none (off screen), so that the
 // clipboard and icon rendering work either way.
 void chooseGuiPlatform();
+
+// Whether windows can be shown: Qt was told a real platform, or an X
+// display answers. Wayland alone is not enough, as the backends speak X11.
+bool guiDisplayReachable();
 
 // The computer's name as people know it.
 QString computerName();

@@ -4,15 +4,18 @@
 #include "macinfo/mac_info.h"
 #include "macinfo/stats_provider.h"
 #include "server/orvane_server.h"
+#include "ui/desktop_shell.h"
+#include "ui/single_instance.h"
 #include "ui/terminal_panel.h"
 
+#include <QApplication>
 #include <QCommandLineParser>
 #include <QDeadlineTimer>
-#include <QGuiApplication>
 #include <QSocketNotifier>
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -83,32 +86,55 @@ Options parseOptions(QCoreApplication& app)
     return options;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// Whether this launch may open windows: not when asked for none, and not
+// without an X display, where it says so and serves from the terminal.
+bool wantsWindows(int argc, char** argv)
 {
-    orvane::chooseGuiPlatform();
-    QGuiApplication app(argc, argv);
-    // No window of ours closing may end the server.
-    QGuiApplication::setQuitOnLastWindowClosed(false);
-    QCoreApplication::setApplicationName(QStringLiteral("orvane"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));
-    Options options = parseOptions(app);
-    quitOnSignals(app);
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--headless") == 0)
+            return false;
+    if (orvane::guiDisplayReachable())
+        return true;
+    std::fprintf(stderr, "orvane: no display is reachable; running headless in the terminal\n");
+    return false;
+}
 
-    auto monotonicMs = [] { return QDeadlineTimer::current(Qt::PreciseTimer).deadline(); };
+// Asks a copy already running on this settings file to show itself. Two
+// servers on one settings file would fight over one port and one relay room.
+bool anotherCopyAnswered(orvane::SingleInstance& instance)
+{
+    QString answer;
+    if (instance.claim(&answer))
+        return false;
+    if (answer == QLatin1String("shown"))
+        std::fprintf(stderr, "orvane: already running; its window is shown\n");
+    else
+        std::fprintf(stderr, "orvane: already running (%s)\n", qPrintable(answer));
+    return true;
+}
+
+struct Program {
+    explicit Program(quint16 port);
+
+    std::function<qint64()> monotonicMs = [] {
+        return QDeadlineTimer::current(Qt::PreciseTimer).deadline();
+    };
     orvane::Settings settings;
     orvane::Platform platform = orvane::makePlatform();
     std::unique_ptr<orvane::Machine> machine = orvane::makeMachine();
-    orvane::MacInfoProvider macInfo(*machine, orvane::computerPicture);
-    orvane::StatsProvider stats(
-        *machine, [&platform] { return platform.applications->runningApps(); },
-        [] { return QDeadlineTimer::current(Qt::PreciseTimer).deadlineNSecs(); });
-    orvane::CommandSet commands(platform, settings, macInfo, stats, monotonicMs);
+    orvane::MacInfoProvider macInfo{*machine, orvane::computerPicture};
+    orvane::StatsProvider stats{
+        *machine, [this] { return platform.applications->runningApps(); },
+        [] { return QDeadlineTimer::current(Qt::PreciseTimer).deadlineNSecs(); }};
+    orvane::CommandSet commands{platform, settings, macInfo, stats, monotonicMs};
+    std::unique_ptr<orvane::OrvaneServer> server;
+};
 
+Program::Program(quint16 port)
+{
     orvane::ServerEnvironment environment;
     environment.computerName = orvane::computerName();
-    environment.port = options.port;
+    environment.port = port;
     environment.advertiser = orvane::makeServiceAdvertiser();
     environment.settings = &settings;
     environment.commands = &commands.dispatcher;
@@ -121,21 +147,66 @@ int main(int argc, char** argv)
     environment.receivedFilesFolder = commands.desktop.folderPath(orvane::MacFolder::orvane);
     environment.relayUrl = orvane::relayUrl(settings);
     environment.screenCapture = orvane::makeScreenCapture();
-    environment.accessibilityCheck = [&commands] { return commands.inputAvailable(); };
-    environment.screenRecordingCheck = [&platform] {
+    environment.accessibilityCheck = [this] { return commands.inputAvailable(); };
+    environment.screenRecordingCheck = [this] {
         return !platform.displays->activeDisplays().empty();
     };
+    server = std::make_unique<orvane::OrvaneServer>(std::move(environment));
+}
 
-    orvane::OrvaneServer server(std::move(environment));
-    // The windowed shell is not built yet, so the terminal is the face of
-    // the program with or without a display.
-    if (!options.headless)
-        std::fprintf(stderr,
-                     "orvane: the tray app is not available yet; running in the terminal\n");
-    orvane::TerminalPanel panel(server, stdout, STDIN_FILENO);
-    server.setPairingPanel(&panel);
+int runHeadless(QApplication& app, Program& program, orvane::SingleInstance& instance)
+{
+    orvane::TerminalPanel panel(*program.server, stdout, STDIN_FILENO);
+    instance.onShowRequest = [] { return QStringLiteral("headless"); };
+    program.server->setPairingPanel(&panel);
+    program.server->start();
+    int status = app.exec();
+    program.server->setPairingPanel(nullptr);
+    return status;
+}
+
+int runDesktop(QApplication& app, Program& program, orvane::SingleInstance& instance)
+{
+    // The fixed lines still go to standard output for whoever follows them;
+    // the keyboard belongs to the windows.
+    orvane::TerminalPanel lines(*program.server, stdout, -1);
+    lines.setDrawQrCode(false);
+    orvane::OrvaneServer& server = *program.server;
+    auto loader = [&program, &server] {
+        return program.macInfo.macInfo(server.computerName(), true);
+    };
+    orvane::DesktopShell shell(server, loader, &lines, [&app] { app.quit(); });
+    instance.onShowRequest = [&shell] {
+        shell.showMainWindow();
+        return QStringLiteral("shown");
+    };
+    server.setPairingPanel(&shell.pairingPanel());
     server.start();
+    shell.start();
     int status = app.exec();
     server.setPairingPanel(nullptr);
     return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    bool windows = wantsWindows(argc, argv);
+    orvane::chooseGuiPlatform();
+    QApplication app(argc, argv);
+    // No window of ours closing may end the server: the tray, or a later
+    // launch, brings the window back.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QCoreApplication::setApplicationName(QStringLiteral("orvane"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("orvane"));
+    Options options = parseOptions(app);
+    quitOnSignals(app);
+
+    orvane::SingleInstance instance(orvane::Settings::standardPath());
+    if (anotherCopyAnswered(instance))
+        return 0;
+    Program program(options.port);
+    return windows ? runDesktop(app, program, instance) : runHeadless(app, program, instance);
 }

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "server/orvane_server.h"
+
+#include <QLayout>
+#include <QWidget>
+
+#include <functional>
+
+namespace orvane {
+
+// Runs `refresh` now and again whenever one of the server's change signals
+// fires, so a view recomputes everything that reads those fields.
+template <class... Signal>
+void follow(OrvaneServer& server, QObject* context, const std::function<void()>& refresh,
+            Signal... signal)
+{
+    (QObject::connect(&server, signal, context, refresh), ...);
+    refresh();
+}
+
+// Removes and deletes every item of a layout that is rebuilt on change.
+inline void clearLayout(QLayout* layout)
+{
+    while (QLayoutItem* item = layout->takeAt(0)) {
+        if (QWidget* widget = item->widget()) {
+            // A button of the row may be what asked for the rebuild: its
+            // object must outlive this turn of the loop, but not be seen.
+            widget->hide();
+            widget->setParent(nullptr);
+            widget->deleteLater();
+        } else if (QLayout* inner = item->layout())
+            clearLayout(inner);
+        delete item;
+    }
+}
+
+// The name of a phone as it is stored.
+inline QString nameOf(const TrustedDevice& device)
+{
+    return QString::fromStdString(device.name);
+}
+
+} // namespace orvane

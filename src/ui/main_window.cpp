@@ -1,0 +1,103 @@
+#include "main_window.h"
+
+#include "activity_section.h"
+#include "desktop_session.h"
+#include "phones_section.h"
+#include "settings_sections.h"
+#include "style.h"
+#include "symbols.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QScrollArea>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+namespace orvane {
+
+MainWindow::MainWindow(OrvaneServer& server, MachineCard::Loader loader, std::function<void()> quit,
+                       QWidget* parent)
+    : QWidget(parent), m_server(server)
+{
+    setObjectName(QStringLiteral("mainWindow"));
+    setWindowTitle(QStringLiteral("Orvane"));
+    setWindowIcon(applicationIcon());
+    setMinimumSize(860, 600);
+    resize(920, 640);
+    setAutoFillBackground(true);
+    QPalette dark = palette();
+    dark.setColor(QPalette::Window, style::windowBackground());
+    dark.setColor(QPalette::WindowText, style::primaryText());
+    dark.setColor(QPalette::Base, style::windowBackground());
+    setPalette(dark);
+
+    auto* columns = new QHBoxLayout(this);
+    columns->setContentsMargins(0, 0, 0, 0);
+    columns->setSpacing(0);
+    auto* left = new style::Surface(style::cardBackground());
+    auto* leftLayout = new QVBoxLayout(left);
+    leftLayout->setContentsMargins(0, 0, 0, 0);
+    m_card = new MachineCard(server, std::move(loader));
+    leftLayout->addWidget(m_card);
+    columns->addWidget(left);
+    columns->addWidget(makeRightColumn(), 1);
+
+    // Without a tray icon this is the way out of the program.
+    auto* quitKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
+    connect(quitKey, &QShortcut::activated, this, [quit] {
+        if (quit)
+            quit();
+    });
+}
+
+QWidget* MainWindow::makeRightColumn()
+{
+    auto* content = new QWidget;
+    content->setObjectName(QStringLiteral("sections"));
+    auto* layout = new QVBoxLayout(content);
+    layout->setContentsMargins(36, 44, 36, 36);
+    layout->setSpacing(44);
+    if (QWidget* warning = waylandWarningRow(14))
+        layout->addWidget(warning);
+    layout->addWidget(new SharingBanner(m_server));
+    layout->addWidget(new PhonesSection(m_server));
+    layout->addWidget(new PermissionsSection(m_server));
+    layout->addWidget(new PowerSection(m_server));
+    layout->addWidget(new ActivitySection(m_server));
+    layout->addStretch(1);
+
+    auto* scroll = new QScrollArea;
+    scroll->setObjectName(QStringLiteral("rightColumn"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setWidget(content);
+    scroll->viewport()->setAutoFillBackground(false);
+    content->setAutoFillBackground(false);
+    return scroll;
+}
+
+void MainWindow::present()
+{
+    if (isMinimized())
+        showNormal();
+    show();
+    raise();
+    activateWindow();
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    // The window manager restoring the window is not a new appearance.
+    if (!event->spontaneous())
+        m_card->load();
+    QWidget::showEvent(event);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    hide();
+    event->ignore();
+}
+
+} // namespace orvane

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "machine_card.h"
+#include "server/orvane_server.h"
+
+#include <QWidget>
+
+#include <functional>
+
+namespace orvane {
+
+// The main window: the computer on the left, the live sections on the
+// right. Closing it hides it; the program goes on until it is quit.
+class MainWindow : public QWidget {
+public:
+    MainWindow(OrvaneServer& server, MachineCard::Loader loader, std::function<void()> quit,
+               QWidget* parent = nullptr);
+
+    void setTrayAvailable(bool available) { m_card->setTrayAvailable(available); }
+    // Shows the window in front, as a second launch or the tray asks.
+    void present();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    QWidget* makeRightColumn();
+
+    OrvaneServer& m_server;
+    MachineCard* m_card = nullptr;
+};
+
+} // namespace orvane

@@ -1,0 +1,168 @@
+#include "pairing_window.h"
+
+#include "code_cells.h"
+#include "follow.h"
+#include "qr_image.h"
+#include "style.h"
+#include "symbols.h"
+
+#include <QCoreApplication>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+namespace orvane {
+
+namespace {
+
+constexpr int panelWidth = 360;
+constexpr int qrPoints = 150;
+constexpr int qrInset = 10;
+
+QWidget* qrFrame(QLabel* image)
+{
+    auto* frame = new style::Surface(Qt::white, 12);
+    auto* layout = new QVBoxLayout(frame);
+    layout->setContentsMargins(qrInset, qrInset, qrInset, qrInset);
+    image->setFixedSize(qrPoints, qrPoints);
+    layout->addWidget(image);
+    frame->setFixedSize(qrPoints + 2 * qrInset, qrPoints + 2 * qrInset);
+    return frame;
+}
+
+// The QR code on white, with the line that says what it is for.
+QWidget* qrSection(QLabel* image)
+{
+    auto* section = new QWidget;
+    auto* layout = new QVBoxLayout(section);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    layout->addWidget(qrFrame(image), 0, Qt::AlignHCenter);
+    auto* scan = style::label(
+        QCoreApplication::translate("orvane", "Or scan this with Orvane on your iPhone."), 12,
+        style::secondaryText());
+    scan->setAlignment(Qt::AlignHCenter);
+    layout->addWidget(scan);
+    return section;
+}
+
+} // namespace
+
+PairingView::PairingView(OrvaneServer& server, QWidget* parent)
+    : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint), m_server(server)
+{
+    setObjectName(QStringLiteral("pairingPanel"));
+    setWindowTitle(tr("Orvane pairing"));
+    setFixedWidth(panelWidth);
+    setAutoFillBackground(true);
+    QPalette dark = palette();
+    dark.setColor(QPalette::Window, style::cardBackground());
+    setPalette(dark);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(28, 28, 28, 28);
+    layout->setSpacing(18);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    layout->addWidget(symbolLabel(QStringLiteral("phone-waves"), 44, style::accent()), 0,
+                      Qt::AlignHCenter);
+
+    m_request = new QWidget;
+    auto* request = new QVBoxLayout(m_request);
+    request->setContentsMargins(0, 0, 0, 0);
+    request->setSpacing(18);
+    auto* heading = new QVBoxLayout;
+    heading->setSpacing(6);
+    m_heading = style::label(QString(), 20, style::primaryText(), QFont::DemiBold, true);
+    m_heading->setObjectName(QStringLiteral("heading"));
+    m_heading->setAlignment(Qt::AlignHCenter);
+    heading->addWidget(m_heading);
+    auto* hint = style::label(tr("Enter this code on your iPhone to pair."), 14,
+                              style::secondaryText(), QFont::Normal, true);
+    hint->setAlignment(Qt::AlignHCenter);
+    heading->addWidget(hint);
+    request->addLayout(heading);
+
+    m_code = new CodeCells(CodeCells::large);
+    m_code->setObjectName(QStringLiteral("code"));
+    request->addWidget(m_code, 0, Qt::AlignHCenter);
+
+    m_qr = new QLabel;
+    m_qr->setObjectName(QStringLiteral("qrCode"));
+    m_qrSection = qrSection(m_qr);
+    request->addWidget(m_qrSection);
+
+    m_attempts = style::label(QString(), 12, style::orange());
+    m_attempts->setObjectName(QStringLiteral("attemptsWarning"));
+    m_attempts->setAlignment(Qt::AlignHCenter);
+    request->addWidget(m_attempts);
+
+    auto* decline = style::plainButton(tr("Decline"));
+    decline->setObjectName(QStringLiteral("decline"));
+    connect(decline, &QPushButton::clicked, this, [this] { m_server.declinePairing(); });
+    request->addWidget(decline, 0, Qt::AlignHCenter);
+    // Escape is the cancel key of the panel, as its Decline button.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, decline, &QPushButton::click);
+    layout->addWidget(m_request);
+
+    follow(
+        server, this, [this] { refresh(); }, &OrvaneServer::pairingRequestChanged);
+}
+
+void PairingView::refresh()
+{
+    const auto& request = m_server.pairingRequest();
+    m_request->setVisible(request.has_value());
+    if (!request)
+        return;
+    m_heading->setText(request->deviceName + tr(" wants to connect"));
+    m_code->setCode(request->code);
+    QImage image = qrCodeImage(m_server.pairingUrl());
+    m_qrSection->setVisible(!image.isNull());
+    if (!image.isNull()) {
+        // Each module stays a hard-edged square: no smoothing.
+        qreal ratio = devicePixelRatioF();
+        QPixmap pixmap = QPixmap::fromImage(image.scaled(
+            QSize(qrPoints, qrPoints) * ratio, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+        pixmap.setDevicePixelRatio(ratio);
+        m_qr->setPixmap(pixmap);
+        m_qr->setProperty("payload", m_server.pairingUrl());
+    }
+    m_attempts->setVisible(request->attemptsLeft <= 2);
+    m_attempts->setText(tr("Wrong code. %1 attempts left.").arg(request->attemptsLeft));
+    adjustSize();
+}
+
+PairingWindow::PairingWindow(OrvaneServer& server) : m_server(server) {}
+
+PairingWindow::~PairingWindow() = default;
+
+void PairingWindow::show()
+{
+    if (!m_window)
+        m_window = std::make_unique<PairingView>(m_server);
+    m_window->adjustSize();
+    QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (screen) {
+        QRect frame = m_window->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        m_window->move(frame.topLeft());
+    }
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+}
+
+void PairingWindow::hide()
+{
+    if (m_window)
+        m_window->hide();
+}
+
+} // namespace orvane

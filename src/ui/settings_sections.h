@@ -1,0 +1,58 @@
+#pragma once
+
+#include "server/orvane_server.h"
+
+#include <QAbstractButton>
+#include <QWidget>
+
+class QLabel;
+
+namespace orvane {
+
+// An on/off switch drawn as a sliding knob.
+class Toggle : public QAbstractButton {
+public:
+    explicit Toggle(QWidget* parent = nullptr);
+    QSize sizeHint() const override { return {44, 26}; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// "Permissions": input, screen pictures and the music players, each granted
+// or with an Allow button that explains what Linux needs.
+class PermissionsSection : public QWidget {
+public:
+    explicit PermissionsSection(OrvaneServer& server, QWidget* parent = nullptr);
+
+private:
+    struct Row {
+        QWidget* granted = nullptr;
+        QWidget* allow = nullptr;
+    };
+    Row addRow(const QString& key, const QString& symbol, const QString& title, QLabel* subtitle);
+    void refresh();
+
+    OrvaneServer& m_server;
+    Row m_accessibility;
+    Row m_screen;
+    Row m_automation;
+    QLabel* m_automationText = nullptr;
+};
+
+// "Power": keeping the computer awake, and reaching it from anywhere
+// through the relay, whose address it shows.
+class PowerSection : public QWidget {
+public:
+    explicit PowerSection(OrvaneServer& server, QWidget* parent = nullptr);
+
+private:
+    void refresh();
+
+    OrvaneServer& m_server;
+    Toggle* m_keepAwake = nullptr;
+    Toggle* m_remote = nullptr;
+    QLabel* m_relay = nullptr;
+};
+
+} // namespace orvane

@@ -1,0 +1,118 @@
+#pragma once
+
+// The three windows over one server on fakes, drawn off screen.
+#include "support/server_rig.h"
+
+#include "ui/main_window.h"
+#include "ui/pairing_window.h"
+#include "ui/tray_panel.h"
+
+#include <QAbstractButton>
+#include <QDir>
+#include <QLabel>
+#include <QTcpServer>
+
+namespace orvane::test {
+
+class WindowsFixture : public ServerFixture {
+protected:
+    void TearDown() override { server->setPairingPanel(&panel); }
+
+    // The server listening on a free port, or failing on one that is taken.
+    void start(bool portTaken = false)
+    {
+        if (portTaken) {
+            ASSERT_TRUE(m_blocker.listen(QHostAddress::Any, 0));
+            port = m_blocker.serverPort();
+            restart();
+        }
+        DisplayDescription screen;
+        screen.id = 1;
+        screen.name = QStringLiteral("eDP-1");
+        screen.isMain = true;
+        fakes.displays->displays = {screen};
+        screenCapture->list = {CaptureDisplay{1, 1920, 1080, 1, true}};
+        server->start();
+        if (!portTaken) {
+            ASSERT_TRUE(pumpUntil([&] { return server->isListening(); }));
+        }
+        pairing = std::make_unique<PairingWindow>(*server);
+        server->setPairingPanel(pairing.get());
+        window = std::make_unique<MainWindow>(
+            *server,
+            [] {
+                MacInfo info;
+                info.modelName = "ThinkPad X1 Carbon";
+                info.chip = "Apple M2 Pro";
+                info.systemVersion = "Debian GNU/Linux 12";
+                return info;
+            },
+            [this] { ++quits; });
+        tray = std::make_unique<TrayPanel>(
+            *server, TrayPanel::Actions{[this] { ++opens; }, [this] { ++quits; }});
+    }
+
+    // Shows the widget and writes it as renders/NAME.png.
+    static void render(QWidget& widget, const QString& name)
+    {
+        widget.show();
+        widget.adjustSize();
+        settle();
+        QDir().mkpath(QStringLiteral(ORVANE_UI_RENDER_DIR));
+        QImage image = widget.grab().toImage();
+        EXPECT_FALSE(image.isNull()) << name.toStdString();
+        EXPECT_TRUE(image.save(QStringLiteral(ORVANE_UI_RENDER_DIR "/%1.png").arg(name)));
+    }
+
+    template <class T = QWidget> static T* child(QWidget& root, const char* name)
+    {
+        T* found = root.findChild<T*>(QLatin1String(name));
+        EXPECT_NE(found, nullptr) << "no " << name;
+        return found;
+    }
+
+    // The widget with that name is part of what `root` shows.
+    static bool shown(QWidget& root, const char* name)
+    {
+        for (QWidget* w : root.findChildren<QWidget*>(QLatin1String(name)))
+            if (w->isVisibleTo(&root))
+                return true;
+        return false;
+    }
+
+    // Every text of a label or button that `root` shows.
+    static QStringList texts(QWidget& root)
+    {
+        QStringList all;
+        for (QLabel* label : root.findChildren<QLabel*>())
+            if (label->isVisibleTo(&root) && !label->text().isEmpty())
+                all << label->text();
+        for (QAbstractButton* button : root.findChildren<QAbstractButton*>())
+            if (button->isVisibleTo(&root) && !button->text().isEmpty())
+                all << button->text();
+        return all;
+    }
+
+    static void click(QWidget& root, const char* name, int index = 0)
+    {
+        QList<QAbstractButton*> buttons;
+        for (QAbstractButton* b : root.findChildren<QAbstractButton*>(QLatin1String(name)))
+            if (b->isVisibleTo(&root))
+                buttons << b;
+        ASSERT_GT(buttons.size(), index) << name;
+        EXPECT_TRUE(buttons[index]->isEnabled()) << name;
+        buttons[index]->click();
+        settle();
+    }
+
+    std::unique_ptr<PairingWindow> pairing;
+    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<TrayPanel> tray;
+    int quits = 0;
+    int opens = 0;
+
+private:
+    QTcpServer m_blocker;
+};
+
+} // namespace orvane::test
