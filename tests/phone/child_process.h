@@ -25,6 +25,7 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool started() const { return m_pid > 0; }
+    int pid() const { return m_pid; }
 
     // Waits for the next standard-output line, after any line matched
     // before, that `pattern` matches; returns its sub-matches (0 = the line).
