@@ -52,7 +52,8 @@ OrvaneServer::OrvaneServer(ServerEnvironment environment, QObject* parent)
                                            m_env.relayRetry);
     m_streamer = std::make_unique<ScreenStreamer>(std::move(m_env.screenCapture));
     m_screen = std::make_unique<ScreenShareSessions>(*this, *m_streamer, *m_env.queries,
-                                                     *m_env.pointer, m_env.screenRecordingCheck);
+                                                     *m_env.pointer, m_env.screenRecordingCheck,
+                                                     m_env.monotonicMs);
     Router::Input input{*m_env.pointer, *m_env.userActivity};
     m_router = std::make_unique<Router>(*this, *m_env.commands, *m_env.queries, input, *m_updates,
                                         *m_screen, m_env.receivedFilesFolder,

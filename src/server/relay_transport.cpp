@@ -49,14 +49,16 @@ RelayTransport::RelayTransport(QUrl url, QSslConfiguration ssl) : m_url(std::mov
     m_socket.setMaxAllowedIncomingMessageSize(relayChunkSize);
     m_socket.setMaxAllowedIncomingFrameSize(relayChunkSize);
     m_ping.setInterval(pingIntervalMs);
-    connect(&m_ping, &QTimer::timeout, this, [this] { m_socket.sendTextMessage(QStringLiteral("ping")); });
+    connect(&m_ping, &QTimer::timeout, this,
+            [this] { m_socket.sendTextMessage(QStringLiteral("ping")); });
 }
 
 void RelayTransport::start(Callbacks callbacks)
 {
     m_callbacks = std::move(callbacks);
     connect(&m_socket, &QWebSocket::connected, this, &RelayTransport::connected);
-    connect(&m_socket, &QWebSocket::disconnected, this, [this] { finish(TransportState::cancelled); });
+    connect(&m_socket, &QWebSocket::disconnected, this,
+            [this] { finish(TransportState::cancelled); });
     connect(&m_socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
             [this] { finish(TransportState::failed); });
     connect(&m_socket, &QWebSocket::sslErrors, this, [this] { finish(TransportState::failed); });
@@ -95,7 +97,8 @@ void RelayTransport::connected()
         tcp->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
         int idle = keepAliveIdleSeconds;
         if (tcp->socketDescriptor() >= 0)
-            ::setsockopt(int(tcp->socketDescriptor()), IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+            ::setsockopt(int(tcp->socketDescriptor()), IPPROTO_TCP, TCP_KEEPIDLE, &idle,
+                         sizeof idle);
     }
     m_ping.start();
     if (m_callbacks.onState)
@@ -113,16 +116,17 @@ void RelayTransport::send(Bytes frame, Completion done)
     }
     for (ByteView chunk : relayChunks(frame)) {
         QByteArray message(reinterpret_cast<const char*>(chunk.data()), qsizetype(chunk.size()));
-        m_queued += m_socket.sendBinaryMessage(message);
+        m_socket.sendBinaryMessage(message);
     }
-    m_pending.push_back({m_queued, std::move(done)});
+    // bytesWritten counts the WebSocket's headers and pings too, so the end
+    // of this frame is measured the same way: all that now waits in the
+    // socket, which the written count can never overtake.
+    m_pending.push_back({m_written + m_socket.bytesToWrite(), std::move(done)});
 }
 
 void RelayTransport::bytesWritten(qint64 count)
 {
     m_written += count;
-    // Frame headers of the WebSocket count as written too; a frame is done
-    // once as much as was handed over for it has gone.
     while (!m_pending.empty() && m_pending.front().endOffset <= m_written) {
         Completion done = std::move(m_pending.front().done);
         m_pending.pop_front();
@@ -151,7 +155,8 @@ void RelayTransport::finish(TransportState state, bool cancelledHere)
         return;
     m_finished = true;
     m_ping.stop();
-    QString reason = cancelledHere ? QStringLiteral("Connection cancelled") : m_socket.errorString();
+    QString reason =
+        cancelledHere ? QStringLiteral("Connection cancelled") : m_socket.errorString();
     m_socket.disconnect(this);
     m_socket.abort();
     auto pending = std::move(m_pending);

@@ -36,7 +36,7 @@ public:
     void start(Callbacks callbacks) override;
     void cancel() override;
     void send(Bytes frame, Completion done) override;
-    std::size_t bytesPending() const override { return std::size_t(m_queued - m_written); }
+    std::size_t bytesPending() const override { return std::size_t(m_socket.bytesToWrite()); }
     void setReadingPaused(bool paused) override;
     bool isRelay() const override { return true; }
     QString peerDescription() const override;
@@ -48,7 +48,7 @@ private:
     void finish(TransportState state, bool cancelledHere = false);
 
     struct PendingSend {
-        qint64 endOffset;
+        qint64 endOffset; // of its last byte, WebSocket headers included, in m_written
         Completion done;
     };
 
@@ -57,7 +57,6 @@ private:
     QTimer m_ping;
     Callbacks m_callbacks;
     std::deque<PendingSend> m_pending;
-    qint64 m_queued = 0;
     qint64 m_written = 0;
     bool m_finished = false;
     bool m_readingPaused = false;

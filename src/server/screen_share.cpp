@@ -10,9 +10,11 @@ namespace orvane {
 
 ScreenShareSessions::ScreenShareSessions(OrvaneServer& server, ScreenStreamer& streamer,
                                          PhoneQueries& queries, PointerDriver& pointer,
-                                         std::function<bool()> screenRecordingGranted)
+                                         std::function<bool()> screenRecordingGranted,
+                                         std::function<qint64()> monotonicMs)
     : m_server(server), m_streamer(streamer), m_queries(queries), m_pointer(pointer),
-      m_screenRecordingGranted(std::move(screenRecordingGranted))
+      m_screenRecordingGranted(std::move(screenRecordingGranted)),
+      m_monotonicMs(std::move(monotonicMs))
 {
     m_streamer.onFrame = [this](std::shared_ptr<const Bytes> jpeg) { deliverFrame(jpeg); };
     m_streamer.onStop = [this](const QString& reason) {
@@ -22,8 +24,7 @@ ScreenShareSessions::ScreenShareSessions(OrvaneServer& server, ScreenStreamer& s
     m_cursorTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_cursorTimer, &QTimer::timeout, this, &ScreenShareSessions::cursorTick);
     m_stuckTimer.setSingleShot(true);
-    m_stuckTimer.setInterval(stuckViewerMs);
-    connect(&m_stuckTimer, &QTimer::timeout, this, [this] { dropStuckViewers(m_frame); });
+    connect(&m_stuckTimer, &QTimer::timeout, this, &ScreenShareSessions::dropStuckViewers);
 }
 
 void ScreenShareSessions::start(const Uuid& id, bool preview)
@@ -81,7 +82,8 @@ ScreenShareSessions::settingsFor(const std::map<Uuid, bool>& viewers,
     }
     if (!anyFull)
         return {720, 3};
-    return fullOnTheNetwork ? ScreenStreamer::Settings{1600, 15} : ScreenStreamer::Settings{1180, 8};
+    return fullOnTheNetwork ? ScreenStreamer::Settings{1600, 15}
+                            : ScreenStreamer::Settings{1180, 8};
 }
 
 void ScreenShareSessions::update()
@@ -142,7 +144,8 @@ void ScreenShareSessions::deliverFrame(const std::shared_ptr<const Bytes>& jpeg)
     const std::uint64_t frame = ++m_frame;
     m_framesInFlight = static_cast<std::int64_t>(recipients.size());
     m_waitingFor = std::set<Uuid>(ids.begin(), ids.end());
-    m_stuckTimer.start();
+    m_sentAtMs = m_monotonicMs();
+    m_stuckTimer.start(stuckViewerMs);
     QPointer<ScreenShareSessions> self(this);
     for (std::size_t i = 0; i < recipients.size(); ++i) {
         recipients[i]->sendSealed(FrameKind::binary, *jpeg,
@@ -164,14 +167,22 @@ void ScreenShareSessions::sent(std::uint64_t frame, const Uuid& id)
     }
 }
 
-void ScreenShareSessions::dropStuckViewers(std::uint64_t frame)
+void ScreenShareSessions::dropStuckViewers()
 {
-    if (frame != m_frame)
+    if (m_waitingFor.empty())
         return;
+    // A coarse timer may fire a little early: look again when the time is up.
+    const qint64 left = stuckViewerMs - (m_monotonicMs() - m_sentAtMs);
+    if (left > 0) {
+        if (!m_stuckTimer.isActive())
+            m_stuckTimer.start(int(left));
+        return;
+    }
     const std::set<Uuid> stuck = m_waitingFor;
     for (const Uuid& id : stuck) {
         m_server.sendMessage(
-            msg::ScreenShareError{{tr("Screen sharing stopped: the connection is too slow").toStdString()}},
+            msg::ScreenShareError{
+                {tr("Screen sharing stopped: the connection is too slow").toStdString()}},
             id);
         stop(id);
     }
@@ -191,7 +202,8 @@ void ScreenShareSessions::sendDisplays()
     const bool listed = std::any_of(list.begin(), list.end(),
                                     [&](const DisplayInfo& d) { return d.id == selected; });
     if (!list.empty() && !listed) {
-        auto main = std::find_if(list.begin(), list.end(), [](const DisplayInfo& d) { return d.isMain; });
+        auto main =
+            std::find_if(list.begin(), list.end(), [](const DisplayInfo& d) { return d.isMain; });
         selected = main != list.end() ? main->id : list.front().id;
     }
     for (const auto& [id, preview] : m_viewers)
@@ -219,7 +231,8 @@ void ScreenShareSessions::screensChanged()
     const bool present = std::any_of(list.begin(), list.end(),
                                      [&](const DisplayInfo& d) { return d.id == current; });
     if (!present && !list.empty()) {
-        auto main = std::find_if(list.begin(), list.end(), [](const DisplayInfo& d) { return d.isMain; });
+        auto main =
+            std::find_if(list.begin(), list.end(), [](const DisplayInfo& d) { return d.isMain; });
         selectDisplay(main != list.end() ? main->id : list.front().id);
         return;
     }

@@ -29,7 +29,8 @@ public:
     static constexpr int stuckViewerMs = 10'000;
 
     ScreenShareSessions(OrvaneServer& server, ScreenStreamer& streamer, PhoneQueries& queries,
-                        PointerDriver& pointer, std::function<bool()> screenRecordingGranted);
+                        PointerDriver& pointer, std::function<bool()> screenRecordingGranted,
+                        std::function<qint64()> monotonicMs);
 
     void start(const Uuid& id, bool preview);
     void stop(const Uuid& id);
@@ -43,6 +44,13 @@ public:
     std::uint32_t selectedDisplay() const;
     std::int64_t framesInFlight() const { return m_framesInFlight; }
 
+    // The periodic work, run by the timers; public so that tests run it on
+    // their own clock. The cursor is sent when it moved past the threshold;
+    // the viewers a picture has not reached within stuckViewerMs of the
+    // server's clock are dropped.
+    void cursorTick();
+    void dropStuckViewers();
+
     static ScreenStreamer::Settings settingsFor(const std::map<Uuid, bool>& viewers,
                                                 const std::function<bool(const Uuid&)>& isRelay);
 
@@ -54,9 +62,7 @@ private:
     void viewersMoved();
     void deliverFrame(const std::shared_ptr<const Bytes>& jpeg);
     void sent(std::uint64_t frame, const Uuid& id);
-    void dropStuckViewers(std::uint64_t frame);
     void sendDisplays();
-    void cursorTick();
     QString startFailure(const QString& error) const;
 
     OrvaneServer& m_server;
@@ -64,12 +70,14 @@ private:
     PhoneQueries& m_queries;
     PointerDriver& m_pointer;
     std::function<bool()> m_screenRecordingGranted;
+    std::function<qint64()> m_monotonicMs;
     std::map<Uuid, bool> m_viewers; // connection id -> preview
     QStringList m_viewerNames;
     QStringList m_previewNames;
     std::int64_t m_framesInFlight = 0;
-    std::uint64_t m_frame = 0;          // the picture now on its way
-    std::set<Uuid> m_waitingFor;        // viewers it has not reached yet
+    std::uint64_t m_frame = 0;   // the picture now on its way
+    std::set<Uuid> m_waitingFor; // viewers it has not reached yet
+    qint64 m_sentAtMs = 0;       // when it went out
     QTimer m_stuckTimer;
     QTimer m_cursorTimer;
     std::optional<Point> m_lastCursor;

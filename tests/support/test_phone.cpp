@@ -17,7 +17,8 @@ TestPhone::TestPhone(OrvaneServer& server, std::string name)
 }
 
 TestPhone::TestPhone(std::shared_ptr<FakeTransport::Shared> transport, std::string name)
-    : m_transport(std::move(transport)), m_deviceID(makeUuid(systemRandom())), m_name(std::move(name))
+    : m_transport(std::move(transport)), m_deviceID(makeUuid(systemRandom())),
+      m_name(std::move(name))
 {
 }
 
@@ -85,6 +86,12 @@ std::vector<TestPhone::Received> TestPhone::takeReceived()
     return std::exchange(m_unread, {});
 }
 
+std::vector<Bytes> TestPhone::takeBinaries()
+{
+    readNew();
+    return std::exchange(m_binaries, {});
+}
+
 void TestPhone::readNew()
 {
     std::vector<Received>& out = m_unread;
@@ -97,6 +104,8 @@ void TestPhone::readNew()
         } else if (auto* sealed = std::get_if<frame_event::Message>(&event)) {
             out.push_back({sealed->message, true});
             carryOut(m_handshake.onSealed(sealed->message));
+        } else if (auto* binary = std::get_if<frame_event::Binary>(&event)) {
+            m_binaries.push_back(std::move(binary->body));
         }
     }
 }

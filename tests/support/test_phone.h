@@ -41,6 +41,8 @@ public:
         bool sealed;
     };
     std::vector<Received> takeReceived();
+    // The binary frames (screen pictures) that arrived since the last call.
+    std::vector<Bytes> takeBinaries();
 
 private:
     void carryOut(const HandshakeActions& actions);
@@ -56,11 +58,11 @@ private:
     std::shared_ptr<SecureSession> m_session;
     std::size_t m_read = 0;
     std::vector<Received> m_unread;
+    std::vector<Bytes> m_binaries;
     Bytes m_lastFrame;
 };
 
-template <class M>
-std::optional<M> find(const std::vector<TestPhone::Received>& received)
+template <class M> std::optional<M> find(const std::vector<TestPhone::Received>& received)
 {
     for (const auto& r : received)
         if (auto* m = std::get_if<M>(&r.message))
