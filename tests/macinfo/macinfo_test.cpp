@@ -142,7 +142,6 @@ std::string pidStat(int pid, const std::string& comm, std::uint64_t utime, std::
            std::to_string(utime) + " " + std::to_string(stime) + " 0 0 20 0 1 0 100 0 0\n";
 }
 
-
 TEST_F(FixtureTree, LoadIsACappedRateSafeFromBackwardCountersAndMemoryIsTotalLessAvailable)
 {
     // Unreadable, first sample, half busy, counters reset, all busy, garbage.

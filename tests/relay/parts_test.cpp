@@ -24,6 +24,9 @@ TEST(RoomAddress, OnlyTheExactFormNamesARoom)
         {QStringLiteral("ws://h/v1/room/%1?role=phone&role=mac").arg(room), std::nullopt},
         {QStringLiteral("ws://h/v1/room/%1?role=mac&x=1").arg(room), std::nullopt},
         {QStringLiteral("ws://h/v1/room/%1?role=MAC").arg(room), std::nullopt},
+        {QStringLiteral("ws://h/v1/room/%1?role=").arg(room), std::nullopt},
+        {QStringLiteral("ws://h/v1/room/%1?role=computer").arg(room), std::nullopt},
+        {QStringLiteral("ws://h/"), std::nullopt},
         {QStringLiteral("ws://h/v1/room/%1?Role=mac").arg(room), std::nullopt},
         {QStringLiteral("ws://h/v1/room/%1").arg(room), std::nullopt},
         {QStringLiteral("ws://h/v1/room/%1/?role=mac").arg(room), std::nullopt},
@@ -73,15 +76,16 @@ TEST(TokenBucket, TheBurstIsAQuarterSecondAndAtLeastOneMessage)
     EXPECT_EQ(burstFor(4096, 262'144), 262'144);
 }
 
-ParsedArguments parse(QStringList arguments)
+// The options as typed after the program's name, split at spaces.
+ParsedArguments parse(const char* typed)
 {
-    arguments.prepend(QStringLiteral("orvane-relay"));
-    return parseRelayArguments(arguments);
+    return parseRelayArguments(
+        (QStringLiteral("orvane-relay ") + QLatin1String(typed)).split(' ', Qt::SkipEmptyParts));
 }
 
 TEST(RelayOptions, DefaultsFitTheProtocol)
 {
-    const ParsedArguments parsed = parse({});
+    const ParsedArguments parsed = parse("");
     ASSERT_TRUE(parsed.error.isEmpty());
     const RelayOptions& options = parsed.options;
     EXPECT_EQ(options.maxMessageBytes, static_cast<qint64>(relayChunkSize));
@@ -96,54 +100,42 @@ TEST(RelayOptions, DefaultsFitTheProtocol)
 
 TEST(RelayOptions, EachOptionIsReadOrRefusedInOneLine)
 {
-    struct Case {
-        QStringList arguments;
-        bool accepted;
+    const std::pair<const char*, bool> cases[] = {
+        {"--listen 0.0.0.0:443", true},
+        {"--listen [::]:8470", true},
+        {"--listen ::1:8470", false},
+        {"--listen 127.0.0.1:65536", false},
+        {"--listen localhost:80", false},
+        {"--status 127.0.0.1:9000", true},
+        {"--status 9000", false},
+        {"--max-message 64K", true},
+        {"--max-message 100", false},
+        {"--max-message 1M --max-buffered 512K", false},
+        {"--room-rate 2M", true},
+        {"--global-rate -5", false},
+        {"--room-rate 9999999999G", false},
+        {"--idle-timeout 0.5", true},
+        {"--idle-timeout 0", false},
+        {"--handshake-timeout nan", false},
+        {"--max-rooms 0", false},
+        {"--max-pending 12", true},
+        {"--cert c.pem", false},
+        {"--cert c.pem --key k.pem", true},
+        {"--no-such-option", false},
+        {"stray", false},
     };
-    const std::vector<Case> cases = {
-        {{QStringLiteral("--listen"), QStringLiteral("0.0.0.0:443")}, true},
-        {{QStringLiteral("--listen"), QStringLiteral("[::]:8470")}, true},
-        {{QStringLiteral("--listen"), QStringLiteral("::1:8470")}, false},
-        {{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:65536")}, false},
-        {{QStringLiteral("--listen"), QStringLiteral("localhost:80")}, false},
-        {{QStringLiteral("--status"), QStringLiteral("127.0.0.1:9000")}, true},
-        {{QStringLiteral("--status"), QStringLiteral("9000")}, false},
-        {{QStringLiteral("--max-message"), QStringLiteral("64K")}, true},
-        {{QStringLiteral("--max-message"), QStringLiteral("100")}, false},
-        {{QStringLiteral("--max-message"), QStringLiteral("1M"), QStringLiteral("--max-buffered"),
-          QStringLiteral("512K")},
-         false},
-        {{QStringLiteral("--room-rate"), QStringLiteral("2M")}, true},
-        {{QStringLiteral("--global-rate"), QStringLiteral("-5")}, false},
-        {{QStringLiteral("--room-rate"), QStringLiteral("9999999999G")}, false},
-        {{QStringLiteral("--idle-timeout"), QStringLiteral("0.5")}, true},
-        {{QStringLiteral("--idle-timeout"), QStringLiteral("0")}, false},
-        {{QStringLiteral("--handshake-timeout"), QStringLiteral("nan")}, false},
-        {{QStringLiteral("--max-rooms"), QStringLiteral("0")}, false},
-        {{QStringLiteral("--max-pending"), QStringLiteral("12")}, true},
-        {{QStringLiteral("--cert"), QStringLiteral("c.pem")}, false},
-        {{QStringLiteral("--cert"), QStringLiteral("c.pem"), QStringLiteral("--key"),
-          QStringLiteral("k.pem")},
-         true},
-        {{QStringLiteral("--no-such-option")}, false},
-        {{QStringLiteral("stray")}, false},
-    };
-    for (const Case& c : cases) {
-        const ParsedArguments parsed = parse(c.arguments);
-        EXPECT_EQ(parsed.error.isEmpty(), c.accepted)
-            << c.arguments.join(QLatin1Char(' ')).toStdString() << ": "
-            << parsed.error.toStdString();
+    for (const auto& [arguments, accepted] : cases) {
+        const ParsedArguments parsed = parse(arguments);
+        EXPECT_EQ(parsed.error.isEmpty(), accepted)
+            << arguments << ": " << parsed.error.toStdString();
         EXPECT_FALSE(parsed.error.contains(QLatin1Char('\n')));
     }
 }
 
 TEST(RelayOptions, ValuesLandWhereTheyBelong)
 {
-    const ParsedArguments parsed =
-        parse({QStringLiteral("--listen"), QStringLiteral("[::1]:9001"), QStringLiteral("--status"),
-               QStringLiteral("127.0.0.1:9002"), QStringLiteral("--max-buffered"),
-               QStringLiteral("2M"), QStringLiteral("--idle-timeout"), QStringLiteral("1.5"),
-               QStringLiteral("--max-rooms"), QStringLiteral("7")});
+    const ParsedArguments parsed = parse("--listen [::1]:9001 --status 127.0.0.1:9002 "
+                                         "--max-buffered 2M --idle-timeout 1.5 --max-rooms 7");
     ASSERT_TRUE(parsed.error.isEmpty()) << parsed.error.toStdString();
     EXPECT_EQ(parsed.options.listen.address, QHostAddress(QStringLiteral("::1")));
     EXPECT_EQ(parsed.options.listen.port, 9001);
@@ -152,8 +144,8 @@ TEST(RelayOptions, ValuesLandWhereTheyBelong)
     EXPECT_EQ(parsed.options.maxBufferedBytes, 2 << 20);
     EXPECT_EQ(parsed.options.idleTimeout.count(), 1500);
     EXPECT_EQ(parsed.options.maxRooms, 7);
-    EXPECT_EQ(parse({QStringLiteral("--help")}).action, ParsedArguments::Action::help);
-    EXPECT_EQ(parse({QStringLiteral("--version")}).action, ParsedArguments::Action::version);
+    EXPECT_EQ(parse("--help").action, ParsedArguments::Action::help);
+    EXPECT_EQ(parse("--version").action, ParsedArguments::Action::version);
 }
 
 } // namespace

@@ -15,13 +15,10 @@ TEST(RelayProgram, AnswersHelpAndVersionAndRefusesBadOptionsInOneLine)
     };
     const std::vector<Case> cases = {
         {{QStringLiteral("--version")}, 0, QStringLiteral("orvane-relay %1\n").arg(ORVANE_VERSION)},
-        {{QStringLiteral("--max-rooms"), QStringLiteral("0")},
-         2,
+        {QStringLiteral("--max-rooms 0").split(' '), 2,
          QStringLiteral("orvane-relay: --max-rooms takes a whole number of at least 1, not \"0\" "
                         "(see --help)\n")},
-        {{QStringLiteral("--cert"), QStringLiteral("/nonexistent/cert.pem"),
-          QStringLiteral("--key"), QStringLiteral("/nonexistent/key.pem")},
-         2,
+        {QStringLiteral("--cert /nonexistent/cert.pem --key /nonexistent/key.pem").split(' '), 2,
          QString()},
     };
     for (const Case& c : cases) {

@@ -28,15 +28,6 @@ TEST_F(RelayTest, PeerOnReachesTheMacBeforeAnythingThePhoneSends)
     EXPECT_TRUE(phone.received.empty()) << "the phone hears no presence texts";
 }
 
-TEST_F(RelayTest, AMacJoiningAWaitingPhoneHearsPeerOnAtOnce)
-{
-    start();
-    auto phone = join(QStringLiteral("a"), "phone");
-    auto mac = join(QStringLiteral("a"), "mac");
-    ASSERT_TRUE(mac->waitReceived(1));
-    EXPECT_EQ(mac->received.front(), textMessage("peer:on"));
-}
-
 TEST_F(RelayTest, ThePhoneLeavingTellsTheMacPeerOffAndTheMacStays)
 {
     start();
@@ -125,21 +116,11 @@ TEST_F(RelayTest, AnythingButARoomAddressIsClosedWithPolicyViolation)
 {
     start();
     const QString room = roomId(QStringLiteral("a"));
+    // One of each way to miss; the parser's own table has the rest.
     const QStringList paths = {
         QStringLiteral("/"),
-        QStringLiteral("/v1/room/%1").arg(room),
-        QStringLiteral("/v1/room/%1?role=").arg(room),
-        QStringLiteral("/v1/room/%1?role=Mac").arg(room),
         QStringLiteral("/v1/room/%1?role=computer").arg(room),
-        QStringLiteral("/v1/room/%1?role=mac&role=phone").arg(room),
-        QStringLiteral("/v1/room/%1?role=mac&v=2").arg(room),
-        QStringLiteral("/v1/room/%1/?role=mac").arg(room),
-        QStringLiteral("/v2/room/%1?role=mac").arg(room),
         QStringLiteral("/v1/room/%1?role=mac").arg(room.left(63)),
-        QStringLiteral("/v1/room/%1a?role=mac").arg(room),
-        QStringLiteral("/v1/room/%1?role=mac").arg(room.toUpper()),
-        QStringLiteral("/v1/room/%1?role=mac")
-            .arg(QString(room).replace(0, 1, QStringLiteral("g"))),
     };
     for (const QString& path : paths) {
         TestClient client(url(path));

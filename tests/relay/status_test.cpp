@@ -83,12 +83,10 @@ std::optional<QSslConfiguration> makeTls(const QTemporaryDir& dir)
     const QString key = dir.filePath(QStringLiteral("key.pem"));
     const int status = QProcess::execute(
         QStringLiteral("openssl"),
-        {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-         QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-         QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-         QStringLiteral("-days"), QStringLiteral("1"), QStringLiteral("-subj"),
-         QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-keyout"), key, QStringLiteral("-out"),
-         cert});
+        QStringLiteral("req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 "
+                       "-subj /CN=127.0.0.1")
+                .split(' ') +
+            QStringList{QStringLiteral("-keyout"), key, QStringLiteral("-out"), cert});
     if (status != 0)
         return std::nullopt;
     QString error;

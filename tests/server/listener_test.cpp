@@ -1,7 +1,7 @@
-// The real listener on loopback: a taken port is reported and retried.
-#include "server_fixture.h"
+// The real listener on loopback: a taken port is reported and retried, and
+// the service is advertised only once it listens.
+#include "support/server_rig.h"
 
-#include <QSignalSpy>
 #include <QTcpServer>
 
 namespace orvane::test {
@@ -9,33 +9,24 @@ namespace {
 
 TEST(Listener, ReportsATakenPortAndTakesItOnceFree)
 {
-    QTemporaryDir dir;
     auto blocker = std::make_unique<QTcpServer>();
     ASSERT_TRUE(blocker->listen(QHostAddress::Any, 0));
-    quint16 port = blocker->serverPort();
-
-    ServerEnvironment env;
-    env.port = port;
-    env.defaults = std::make_unique<UserDefaults>(dir.path() + "/Orvane.conf");
-    auto advertiser = std::make_unique<FakeAdvertiser>();
-    FakeAdvertiser* published = advertiser.get();
-    env.advertiser = std::move(advertiser);
-    OrvaneServer server(std::move(env));
-    QSignalSpy ready(&server, &OrvaneServer::listening);
-    server.start();
-    EXPECT_FALSE(server.isListening());
-    EXPECT_TRUE(server.errorMessage().startsWith("Couldn't start listener: ")) << server.errorMessage().toStdString();
-    EXPECT_TRUE(published->publications.empty());
+    ServerRig rig({}, /*realClock=*/true);
+    rig.port = blocker->serverPort();
+    rig.restart();
+    rig.server->start();
+    EXPECT_FALSE(rig.server->isListening());
+    EXPECT_TRUE(rig.server->errorMessage().startsWith("Couldn't start listener: "));
+    EXPECT_TRUE(rig.advertiser->publications.empty());
 
     blocker.reset(); // the port frees up; the retry 2 s later takes it
-    ASSERT_TRUE(pumpUntil([&] { return server.isListening(); }, 4000));
-    EXPECT_TRUE(server.errorMessage().isEmpty());
-    EXPECT_EQ(server.port(), port);
-    ASSERT_EQ(ready.count(), 1);
-    ASSERT_EQ(published->publications.size(), 1u);
-    EXPECT_EQ(published->publications[0].type, "_orvane._tcp");
-    EXPECT_EQ(published->publications[0].port, port);
-    EXPECT_EQ(published->publications[0].name, "Mac"); // no name given
+    ASSERT_TRUE(pumpUntil([&] { return rig.server->isListening(); }, 4000));
+    EXPECT_TRUE(rig.server->errorMessage().isEmpty());
+    EXPECT_EQ(rig.server->port(), rig.port);
+    ASSERT_EQ(rig.advertiser->publications.size(), 1u);
+    EXPECT_EQ(rig.advertiser->publications[0].type, "_orvane._tcp");
+    EXPECT_EQ(rig.advertiser->publications[0].port, rig.port);
+    EXPECT_EQ(rig.advertiser->publications[0].name, "Desk");
 }
 
 } // namespace

@@ -7,12 +7,12 @@
 #include "platform/linux/linux_system_controls.h"
 #include "platform/linux/pulse/pulse_mixer.h"
 #include "platform/linux/x11/x11_idle_controls.h"
+#include "support/files.h"
+#include "support/scoped_environment.h"
 #include "support/scratch_settings.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QLocalServer>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -22,18 +22,6 @@
 
 namespace orvane {
 namespace {
-
-// Sets an environment variable, or unsets it for a null value, for the
-// life of this object.
-struct ScopedEnv {
-    ScopedEnv(const char* name, const QByteArray& value) : name(name), saved(qgetenv(name))
-    {
-        value.isNull() ? qunsetenv(name) : qputenv(name, value);
-    }
-    ~ScopedEnv() { saved.isNull() ? qunsetenv(name) : qputenv(name, saved); }
-    const char* name;
-    const QByteArray saved;
-};
 
 // One stand-in service, stopped with this object. It prints "ready" once it
 // owns its bus name, then a line for each call it receives.
@@ -142,7 +130,8 @@ protected:
                       "module-null-sink sink_name=phone_test channels=2", "-L",
                       "module-native-protocol-unix auth-anonymous=1 socket=" + socket()});
         // Ready once a client gets an answer through the socket.
-        ScopedEnv address("PULSE_SERVER", "unix:" + socket().toUtf8());
+        test::ScopedEnvironment address;
+        address.set("PULSE_SERVER", "unix:" + socket().toUtf8());
         const QDeadlineTimer deadline(15000);
         while (pulse->waitForStarted(10000) && pulse->state() == QProcess::Running &&
                !deadline.hasExpired() && !PulseMixer().level())
@@ -167,6 +156,7 @@ protected:
 
     void SetUp() override
     {
+        env.set("PULSE_SERVER", "unix:" + socket().toUtf8());
         for (const char* bus : {"ORVANE_TEST_SYSTEM_BUS", "ORVANE_TEST_SESSION_BUS"})
             ASSERT_EQ(qgetenv(QByteArray(bus) + "_OK"), "1")
                 << bus << ": " << qgetenv(QByteArray(bus) + "_ERROR").toStdString();
@@ -180,10 +170,7 @@ protected:
     }
     void write(const QString& relative, const QByteArray& content)
     {
-        QDir().mkpath(QFileInfo(dir.filePath(relative)).path());
-        QFile file(dir.filePath(relative));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(content);
+        test::writeFile(dir.filePath(relative), content);
     }
     // What the phone is told, "failed: " before a failure.
     std::string run(const SystemAction& action)
@@ -194,7 +181,7 @@ protected:
 
     static inline QTemporaryDir* pulseDir = nullptr;
     static inline QProcess* pulse = nullptr;
-    ScopedEnv pulseServer{"PULSE_SERVER", "unix:" + socket().toUtf8()};
+    test::ScopedEnvironment env;
     QTemporaryDir dir; // backlight devices in "backlight", programs in "bin"
     RecordingIdleControls* idle = new RecordingIdleControls;
     LinuxSystemControls controls{nullptr, dir.filePath(QStringLiteral("backlight")),
@@ -221,7 +208,7 @@ TEST_F(LinuxControls, LockFindsTheSessionAndARefusalIsAFailure)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.call.toStdString());
-        ScopedEnv session("XDG_SESSION_ID", c.sessionId);
+        c.sessionId.isNull() ? env.unset("XDG_SESSION_ID") : env.set("XDG_SESSION_ID", c.sessionId);
         auto logind = start(QStringList{"logind"} + c.options);
         EXPECT_EQ(run(sys::Lock{}), c.said);
         EXPECT_TRUE(logind->waitFor(c.call));
@@ -312,7 +299,7 @@ TEST_F(LinuxControls, DarkModeIsWrittenWithGSettingsAndReadFromThePortalElse)
     const std::string refusal =
         "failed: Automation permission for System Events required on the Mac";
     const QString key = QStringLiteral("org.gnome.desktop.interface color-scheme");
-    ScopedEnv path("PATH", dir.filePath(QStringLiteral("bin")).toUtf8());
+    env.set("PATH", dir.filePath(QStringLiteral("bin")).toUtf8());
     const struct {
         const char* gsettings; // its value; "" without the key, nothing when not installed
         const char* marker;    // "refuse" makes it refuse a write, "memory" forget it
@@ -410,7 +397,8 @@ TEST(PulseAbsent, GoneOrSilentServersGiveNothingWithinTheBudget)
     ASSERT_TRUE(silent.listen(dir.filePath(QStringLiteral("silent"))));
     for (const char* name : {"gone", "silent"}) {
         SCOPED_TRACE(name);
-        ScopedEnv server("PULSE_SERVER", "unix:" + dir.filePath(QLatin1String(name)).toUtf8());
+        test::ScopedEnvironment env;
+        env.set("PULSE_SERVER", "unix:" + dir.filePath(QLatin1String(name)).toUtf8());
         PulseMixer mixer(std::chrono::milliseconds(200));
         EXPECT_EQ(mixer.level(), std::nullopt);
         EXPECT_FALSE(mixer.setVolume(50));

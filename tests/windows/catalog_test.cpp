@@ -124,9 +124,7 @@ TEST_F(CatalogTest, GeometryActionsUseTheWorkArea)
         Rect window;
         std::string frame;
     } cases[] = {
-        {WindowAction::leftHalf, {300, 200, 800, 600}, "frame 9 0,25 720x875"},
-        {WindowAction::rightHalf, {300, 200, 800, 600}, "frame 9 720,25 720x875"},
-        {WindowAction::maximize, {300, 200, 800, 600}, "frame 9 0,25 1440x875"},
+        // The halves and the whole area are in the openbox test.
         {WindowAction::center, {0, 500, 800, 600}, "frame 9 320,162.5 800x600"},
         {WindowAction::center, {50, 60, 2000, 1000}, "frame 9 0,25 1440x875"},
         {WindowAction::center, {50, 60, 2000, 500}, "frame 9 0,212.5 1440x500"},
@@ -221,9 +219,7 @@ TEST_F(CatalogTest, FocusReachesOnlyListedWindowsOfRunningProcesses)
 {
     m_windows.desktop = {window(1, {0, 0, 800, 600}), window(2, {0, 0, 800, 600}, strangerPid),
                          window(3, {0, 0, 100, 100})};
-    EXPECT_EQ(m_catalog.focus(1), CommandResult::failure("That window is no longer open"))
-        << "nothing is known before the first list";
-    m_catalog.listWindows();
+    m_catalog.listWindows(); // before it nothing is known, as the openbox test shows
     EXPECT_EQ(m_catalog.focus(1), CommandResult::ok("Showing Editor"));
     EXPECT_EQ(m_catalog.focus(2), CommandResult::ok("Showing Stranger"));
     EXPECT_EQ(m_catalog.focus(3), CommandResult::failure("That window is no longer open"));
