@@ -46,6 +46,14 @@ run_ctest() {
 
 mkdir -p build build-asan build-fuzz
 
+say "checking the house style (clang-format, file and function lengths)"
+if scripts/check-style.sh; then
+    passed=$((passed + 1))
+else
+    say "style: FAILED (scripts/check-style.sh --fix formats the files)"
+    failed=$((failed + 1))
+fi
+
 say "building (g++)"
 configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 

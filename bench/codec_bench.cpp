@@ -31,8 +31,8 @@ BENCHMARK(BM_ParseRunJsonOnly);
 
 void BM_EncodeResult(benchmark::State& state)
 {
-    OrvaneMessage result = msg::Result{*Uuid::parse("E621E1F8-C36C-495A-93FC-0C247A3E6E5F"), true,
-                                       "Pressed ⌘⇧C"};
+    OrvaneMessage result =
+        msg::Result{*Uuid::parse("E621E1F8-C36C-495A-93FC-0C247A3E6E5F"), true, "Pressed ⌘⇧C"};
     for (auto _ : state) {
         auto json = encodeMessage(result);
         benchmark::DoNotOptimize(json);
@@ -42,9 +42,19 @@ BENCHMARK(BM_EncodeResult);
 
 void BM_EncodeMacInfo(benchmark::State& state)
 {
-    MacInfo info{"Desk", "ThinkPad X1 Carbon Gen 11", "21HM", "13th Gen Intel(R) Core(TM) i7-1365U",
-                 32LL << 30, "Debian GNU/Linux 12 (bookworm)", 87, true, true, 120LL << 30,
-                 512LL << 30, 86400.5, Bytes(static_cast<std::size_t>(state.range(0)), 0x5A)};
+    MacInfo info{"Desk",
+                 "ThinkPad X1 Carbon Gen 11",
+                 "21HM",
+                 "13th Gen Intel(R) Core(TM) i7-1365U",
+                 32LL << 30,
+                 "Debian GNU/Linux 12 (bookworm)",
+                 87,
+                 true,
+                 true,
+                 120LL << 30,
+                 512LL << 30,
+                 86400.5,
+                 Bytes(static_cast<std::size_t>(state.range(0)), 0x5A)};
     OrvaneMessage message = msg::Info{info};
     for (auto _ : state) {
         auto json = encodeMessage(message);

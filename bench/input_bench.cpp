@@ -126,8 +126,8 @@ int main(int argc, char** argv)
     Settings settings(home.path() + QStringLiteral("/Orvane.conf"));
     FakeMachine machine;
     MacInfoProvider macInfo(machine, {});
-    StatsProvider stats(machine, [] { return std::vector<RunningApp>{}; },
-                        [] { return std::int64_t{0}; });
+    StatsProvider stats(
+        machine, [] { return std::vector<RunningApp>{}; }, [] { return std::int64_t{0}; });
     auto monotonicMs = [] { return QDeadlineTimer::current().deadline(); };
     CommandSet commands(platform, settings, macInfo, stats, monotonicMs);
 

@@ -20,7 +20,8 @@ Outcome decodeInPieces(ByteView stream, ByteView splits)
     std::size_t at = 0;
     std::size_t splitIndex = 0;
     while (at < stream.size() && !outcome.closed) {
-        std::size_t piece = splits.empty() ? stream.size() : splits[splitIndex++ % splits.size()] + 1;
+        std::size_t piece =
+            splits.empty() ? stream.size() : splits[splitIndex++ % splits.size()] + 1;
         piece = std::min(piece, stream.size() - at);
         auto status = decoder.feed(stream.subspan(at, piece), [&](Bytes&& frame) {
             outcome.frames.push_back(std::move(frame));

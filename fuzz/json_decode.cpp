@@ -6,8 +6,7 @@
 
 using namespace orvane;
 
-template <class T>
-static void roundTrip(std::string_view text)
+template <class T> static void roundTrip(std::string_view text)
 {
     auto decoded = decodeJson<T>(text);
     if (!decoded)

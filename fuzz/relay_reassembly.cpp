@@ -23,8 +23,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             continue;
         }
         std::vector<Bytes> got, expected;
-        auto status = relay.onBinary(body, [&](Bytes&& f) { got.push_back(std::move(f)); return true; });
-        auto want = reference.feed(body, [&](Bytes&& f) { expected.push_back(std::move(f)); return true; });
+        auto status = relay.onBinary(body, [&](Bytes&& f) {
+            got.push_back(std::move(f));
+            return true;
+        });
+        auto want = reference.feed(body, [&](Bytes&& f) {
+            expected.push_back(std::move(f));
+            return true;
+        });
         if (status != want || got != expected)
             std::abort();
         if (status == FrameDecoder::Status::close)

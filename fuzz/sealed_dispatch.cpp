@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     dispatchFrame(input, &session);
     dispatchSealed(input, &session);
     FrameEvent replay = dispatchSealed(input, &session);
-    if (size >= sealedRecordOverhead && !std::holds_alternative<frame_event::DecryptFailure>(replay))
+    if (size >= sealedRecordOverhead &&
+        !std::holds_alternative<frame_event::DecryptFailure>(replay))
         __builtin_trap();
     return 0;
 }

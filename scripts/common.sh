@@ -26,7 +26,7 @@ ORVANE_BUILD_PACKAGES=(
 # fresh Debian root.
 ORVANE_TEST_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev clang-format
     xvfb dbus avahi-daemon iproute2
     openbox pulseaudio pulseaudio-utils
     ffmpeg openssl nginx

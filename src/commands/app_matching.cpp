@@ -1,6 +1,5 @@
 #include "app_matching.h"
 
-
 #include <algorithm>
 
 namespace orvane {

@@ -22,8 +22,7 @@ std::optional<std::size_t> findInstalledApp(const QString& name,
 
 // The index of the best running match for `name`, or nothing. Single words of
 // a name (three characters or more) also match here.
-std::optional<std::size_t> findRunningApp(const QString& name,
-                                          const std::vector<RunningApp>& apps);
+std::optional<std::size_t> findRunningApp(const QString& name, const std::vector<RunningApp>& apps);
 
 // Sorted the way a file manager sorts names: case-insensitive, numbers by
 // value.

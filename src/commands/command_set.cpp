@@ -8,8 +8,7 @@ namespace orvane {
 
 namespace {
 
-template <class T, class Make>
-std::unique_ptr<T> orMake(std::unique_ptr<T> given, Make make)
+template <class T, class Make> std::unique_ptr<T> orMake(std::unique_ptr<T> given, Make make)
 {
     return given ? std::move(given) : make();
 }

@@ -47,12 +47,17 @@ QString DesktopCommands::folderPath(MacFolder folder)
         return path && !path->isEmpty() ? *path : home + QLatin1Char('/') + QLatin1String(fallback);
     };
     switch (folder) {
-    case MacFolder::downloads: return standard(StandardFolder::downloads, "Downloads");
-    case MacFolder::desktop: return standard(StandardFolder::desktop, "Desktop");
-    case MacFolder::documents: return standard(StandardFolder::documents, "Documents");
+    case MacFolder::downloads:
+        return standard(StandardFolder::downloads, "Downloads");
+    case MacFolder::desktop:
+        return standard(StandardFolder::desktop, "Desktop");
+    case MacFolder::documents:
+        return standard(StandardFolder::documents, "Documents");
     // Where the desktop keeps the entries of installed applications.
-    case MacFolder::applications: return QStringLiteral("/usr/share/applications");
-    case MacFolder::home: return home;
+    case MacFolder::applications:
+        return QStringLiteral("/usr/share/applications");
+    case MacFolder::home:
+        return home;
     case MacFolder::orvane:
         return standard(StandardFolder::downloads, "Downloads") + QStringLiteral("/Orvane");
     }

@@ -8,28 +8,27 @@ void CommandDispatcher::execute(const OrvaneCommand& command, const Uuid& owner,
 {
     using namespace command;
     CommandFamilies& f = m_families;
-    std::visit(
-        Overloaded{
-            [&](const LaunchApp& c) { done(f.apps.launch(c.value)); },
-            [&](const OpenApp& c) { done(f.apps.open(c.value)); },
-            [&](const QuitApp& c) { done(f.apps.quit(c.value)); },
-            [&](const QuitAppNamed& c) { done(f.apps.quitNamed(c.value)); },
-            [&](const ForceQuit& c) { done(f.apps.forceQuit(c.value)); },
-            [&](const QuitAllApps&) { done(f.apps.quitAll()); },
-            [&](const PressShortcut& c) { done(f.keyboard.press(c.value, 1)); },
-            [&](const PressKey& c) { done(f.keyboard.press(c.shortcut, c.times)); },
-            [&](const TypeText& c) { f.keyboard.type(owner, c.value, std::move(done)); },
-            [&](const RunShortcut& c) { done(f.desktop.runShortcut(c.value)); },
-            [&](const SetClipboard& c) { done(f.desktop.setClipboard(c.value)); },
-            [&](const OpenURL& c) { done(f.desktop.openURL(c.value)); },
-            [&](const OpenFolder& c) { done(f.desktop.openFolder(c.value)); },
-            [&](const Media& c) { done(f.media.perform(c.value)); },
-            [&](const PlayMusic& c) { done(f.media.playMusic(c.query, c.player)); },
-            [&](const System& c) { done(f.system.perform(c.value)); },
-            [&](const Window& c) { done(f.windows.perform(c.value)); },
-            [&](const FocusWindow& c) { done(f.windows.focus(c.value)); },
-        },
-        command);
+    std::visit(Overloaded{
+                   [&](const LaunchApp& c) { done(f.apps.launch(c.value)); },
+                   [&](const OpenApp& c) { done(f.apps.open(c.value)); },
+                   [&](const QuitApp& c) { done(f.apps.quit(c.value)); },
+                   [&](const QuitAppNamed& c) { done(f.apps.quitNamed(c.value)); },
+                   [&](const ForceQuit& c) { done(f.apps.forceQuit(c.value)); },
+                   [&](const QuitAllApps&) { done(f.apps.quitAll()); },
+                   [&](const PressShortcut& c) { done(f.keyboard.press(c.value, 1)); },
+                   [&](const PressKey& c) { done(f.keyboard.press(c.shortcut, c.times)); },
+                   [&](const TypeText& c) { f.keyboard.type(owner, c.value, std::move(done)); },
+                   [&](const RunShortcut& c) { done(f.desktop.runShortcut(c.value)); },
+                   [&](const SetClipboard& c) { done(f.desktop.setClipboard(c.value)); },
+                   [&](const OpenURL& c) { done(f.desktop.openURL(c.value)); },
+                   [&](const OpenFolder& c) { done(f.desktop.openFolder(c.value)); },
+                   [&](const Media& c) { done(f.media.perform(c.value)); },
+                   [&](const PlayMusic& c) { done(f.media.playMusic(c.query, c.player)); },
+                   [&](const System& c) { done(f.system.perform(c.value)); },
+                   [&](const Window& c) { done(f.windows.perform(c.value)); },
+                   [&](const FocusWindow& c) { done(f.windows.focus(c.value)); },
+               },
+               command);
 }
 
 } // namespace orvane

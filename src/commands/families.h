@@ -18,7 +18,8 @@ class MediaCommands {
 public:
     virtual ~MediaCommands() = default;
     virtual CommandResult perform(const MediaAction& action) = 0;
-    virtual CommandResult playMusic(const std::string& query, std::optional<MediaPlayer> player) = 0;
+    virtual CommandResult playMusic(const std::string& query,
+                                    std::optional<MediaPlayer> player) = 0;
     // What plays now, or nothing when no player has a track.
     virtual std::optional<NowPlaying> currentNowPlaying() = 0;
     // Whether the last call to a player was refused by the user's policy.
@@ -63,8 +64,8 @@ class NoSystemCommands final : public SystemCommands {
 public:
     CommandResult perform(const SystemAction&) override
     {
-        return CommandResult::failure(
-            tr("Automation permission for %1 required on the Mac").arg(QStringLiteral("System Events")));
+        return CommandResult::failure(tr("Automation permission for %1 required on the Mac")
+                                          .arg(QStringLiteral("System Events")));
     }
     SystemState readSystemState() override { return {}; }
 };

@@ -29,16 +29,26 @@ QString keyLabel(KeyShortcut::Key key)
 {
     using K = KeyShortcut::Key;
     switch (key) {
-    case K::space: return tr("Space");
-    case K::return_: return QStringLiteral("↩");
-    case K::tab: return QStringLiteral("⇥");
-    case K::delete_: return QStringLiteral("⌫");
-    case K::escape: return QStringLiteral("⎋");
-    case K::left: return QStringLiteral("←");
-    case K::right: return QStringLiteral("→");
-    case K::up: return QStringLiteral("↑");
-    case K::down: return QStringLiteral("↓");
-    default: break;
+    case K::space:
+        return tr("Space");
+    case K::return_:
+        return QStringLiteral("↩");
+    case K::tab:
+        return QStringLiteral("⇥");
+    case K::delete_:
+        return QStringLiteral("⌫");
+    case K::escape:
+        return QStringLiteral("⎋");
+    case K::left:
+        return QStringLiteral("←");
+    case K::right:
+        return QStringLiteral("→");
+    case K::up:
+        return QStringLiteral("↑");
+    case K::down:
+        return QStringLiteral("↓");
+    default:
+        break;
     }
     auto text = enumText(key);
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())).toUpper();
@@ -65,61 +75,69 @@ QString shortcutLabel(const KeyShortcut& shortcut)
 
 QString mediaActionLabel(const MediaAction& action)
 {
-    return std::visit(
-        Overloaded{
-            [](const media::SetVolume& a) { return tr("Volume %1%").arg(a.volume); },
-            [](const media::Seek&) { return tr("Seek"); },
-            [](const media::Skip& a) {
-                // "-0.5" is still a step back, though its integer part is 0.
-                if (a.seconds >= 0 || std::isnan(a.seconds))
-                    return tr("Forward %1 s").arg(truncatedSeconds(a.seconds));
-                return tr("Back %1 s").arg(-truncatedSeconds(a.seconds));
-            },
-            [](const media::Play&) { return tr("Play"); },
-            [](const media::Pause&) { return tr("Pause"); },
-            [](const media::PlayPause&) { return tr("Play/Pause"); },
-            [](const media::Next&) { return tr("Next track"); },
-            [](const media::Previous&) { return tr("Previous track"); },
-            [](const media::VolumeUp&) { return tr("Volume up"); },
-            [](const media::VolumeDown&) { return tr("Volume down"); },
-            [](const media::ToggleShuffle&) { return tr("Shuffle"); },
-        },
-        action);
+    return std::visit(Overloaded{
+                          [](const media::SetVolume& a) { return tr("Volume %1%").arg(a.volume); },
+                          [](const media::Seek&) { return tr("Seek"); },
+                          [](const media::Skip& a) {
+                              // "-0.5" is still a step back, though its integer part is 0.
+                              if (a.seconds >= 0 || std::isnan(a.seconds))
+                                  return tr("Forward %1 s").arg(truncatedSeconds(a.seconds));
+                              return tr("Back %1 s").arg(-truncatedSeconds(a.seconds));
+                          },
+                          [](const media::Play&) { return tr("Play"); },
+                          [](const media::Pause&) { return tr("Pause"); },
+                          [](const media::PlayPause&) { return tr("Play/Pause"); },
+                          [](const media::Next&) { return tr("Next track"); },
+                          [](const media::Previous&) { return tr("Previous track"); },
+                          [](const media::VolumeUp&) { return tr("Volume up"); },
+                          [](const media::VolumeDown&) { return tr("Volume down"); },
+                          [](const media::ToggleShuffle&) { return tr("Shuffle"); },
+                      },
+                      action);
 }
 
 QString systemActionLabel(const SystemAction& action)
 {
-    return std::visit(
-        Overloaded{
-            [](const sys::SetVolume& a) { return tr("Volume %1%").arg(a.volume); },
-            [](const sys::VolumeUp&) { return tr("Volume up"); },
-            [](const sys::VolumeDown&) { return tr("Volume down"); },
-            [](const sys::ToggleMute&) { return tr("Muted"); },
-            [](const sys::BrightnessUp&) { return tr("Brightness up"); },
-            [](const sys::BrightnessDown&) { return tr("Brightness down"); },
-            [](const sys::ToggleDarkMode&) { return tr("Appearance changed"); },
-            [](const sys::DisplaySleep&) { return tr("Display turned off"); },
-            [](const sys::Sleep&) { return tr("Mac is going to sleep"); },
-            [](const sys::Lock&) { return tr("Screen locked"); },
-            [](const sys::SetKeepAwake& a) {
-                return a.enabled ? tr("The Mac stays awake") : tr("The Mac can sleep again");
-            },
-        },
-        action);
+    return std::visit(Overloaded{
+                          [](const sys::SetVolume& a) { return tr("Volume %1%").arg(a.volume); },
+                          [](const sys::VolumeUp&) { return tr("Volume up"); },
+                          [](const sys::VolumeDown&) { return tr("Volume down"); },
+                          [](const sys::ToggleMute&) { return tr("Muted"); },
+                          [](const sys::BrightnessUp&) { return tr("Brightness up"); },
+                          [](const sys::BrightnessDown&) { return tr("Brightness down"); },
+                          [](const sys::ToggleDarkMode&) { return tr("Appearance changed"); },
+                          [](const sys::DisplaySleep&) { return tr("Display turned off"); },
+                          [](const sys::Sleep&) { return tr("Mac is going to sleep"); },
+                          [](const sys::Lock&) { return tr("Screen locked"); },
+                          [](const sys::SetKeepAwake& a) {
+                              return a.enabled ? tr("The Mac stays awake")
+                                               : tr("The Mac can sleep again");
+                          },
+                      },
+                      action);
 }
 
 QString windowActionLabel(WindowAction action)
 {
     switch (action) {
-    case WindowAction::fullScreen: return tr("Full screen");
-    case WindowAction::minimize: return tr("Minimize");
-    case WindowAction::hideApp: return tr("Hide app");
-    case WindowAction::close: return tr("Close window");
-    case WindowAction::nextWindow: return tr("Next window");
-    case WindowAction::leftHalf: return tr("Window to the left half");
-    case WindowAction::rightHalf: return tr("Window to the right half");
-    case WindowAction::maximize: return tr("Fill the screen");
-    case WindowAction::center: return tr("Center window");
+    case WindowAction::fullScreen:
+        return tr("Full screen");
+    case WindowAction::minimize:
+        return tr("Minimize");
+    case WindowAction::hideApp:
+        return tr("Hide app");
+    case WindowAction::close:
+        return tr("Close window");
+    case WindowAction::nextWindow:
+        return tr("Next window");
+    case WindowAction::leftHalf:
+        return tr("Window to the left half");
+    case WindowAction::rightHalf:
+        return tr("Window to the right half");
+    case WindowAction::maximize:
+        return tr("Fill the screen");
+    case WindowAction::center:
+        return tr("Center window");
     }
     return {};
 }
@@ -127,12 +145,18 @@ QString windowActionLabel(WindowAction action)
 QString folderLabel(MacFolder folder)
 {
     switch (folder) {
-    case MacFolder::downloads: return tr("Downloads");
-    case MacFolder::desktop: return tr("Desktop");
-    case MacFolder::documents: return tr("Documents");
-    case MacFolder::applications: return tr("Applications");
-    case MacFolder::home: return tr("Home folder");
-    case MacFolder::orvane: return tr("Orvane downloads");
+    case MacFolder::downloads:
+        return tr("Downloads");
+    case MacFolder::desktop:
+        return tr("Desktop");
+    case MacFolder::documents:
+        return tr("Documents");
+    case MacFolder::applications:
+        return tr("Applications");
+    case MacFolder::home:
+        return tr("Home folder");
+    case MacFolder::orvane:
+        return tr("Orvane downloads");
     }
     return {};
 }

@@ -155,7 +155,9 @@ CommandResult MediaController::perform(const MediaAction& action)
 
 PlayerOutcome MediaController::carryOut(const QString& name, const MediaAction& action)
 {
-    auto transport = [&](PlaybackCommand command) { return note(m_players.transport(name, command)); };
+    auto transport = [&](PlaybackCommand command) {
+        return note(m_players.transport(name, command));
+    };
     return std::visit(
         Overloaded{
             [&](const media::Play&) { return transport(PlaybackCommand::play); },

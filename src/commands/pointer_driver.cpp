@@ -114,30 +114,29 @@ void PointerDriver::post(const PointerEvent& event, std::uint32_t displayID)
 {
     using namespace pointer;
     auto buttonOf = [](bool right) { return right ? MouseButton::right : MouseButton::left; };
-    std::visit(Overloaded{
-                   [&](const Click& e) {
-                       m_input.moveCursor(displayPoint(e.x, e.y, displayID));
-                       click(buttonOf(e.right), e.count);
-                   },
-                   [&](const DragBegan& e) {
-                       m_input.moveCursor(displayPoint(e.x, e.y, displayID));
-                       m_input.setButton(MouseButton::left, true);
-                   },
-                   [&](const DragChanged& e) {
-                       m_input.moveCursor(displayPoint(e.x, e.y, displayID));
-                   },
-                   [&](const DragEnded& e) {
-                       m_input.moveCursor(displayPoint(e.x, e.y, displayID));
-                       m_input.setButton(MouseButton::left, false);
-                   },
-                   [&](const MoveBy& e) { m_input.moveCursor(moveCursorBy(e.dx, e.dy)); },
-                   [&](const DragBy& e) { m_input.moveCursor(moveCursorBy(e.dx, e.dy)); },
-                   [&](const ClickAtCursor& e) { click(buttonOf(e.right), e.count); },
-                   [&](const PressAtCursor&) { m_input.setButton(MouseButton::left, true); },
-                   [&](const ReleaseAtCursor&) { m_input.setButton(MouseButton::left, false); },
-                   [&](const Scroll& e) { m_input.scroll(finiteOrZero(e.dx), finiteOrZero(e.dy)); },
-               },
-               event);
+    std::visit(
+        Overloaded{
+            [&](const Click& e) {
+                m_input.moveCursor(displayPoint(e.x, e.y, displayID));
+                click(buttonOf(e.right), e.count);
+            },
+            [&](const DragBegan& e) {
+                m_input.moveCursor(displayPoint(e.x, e.y, displayID));
+                m_input.setButton(MouseButton::left, true);
+            },
+            [&](const DragChanged& e) { m_input.moveCursor(displayPoint(e.x, e.y, displayID)); },
+            [&](const DragEnded& e) {
+                m_input.moveCursor(displayPoint(e.x, e.y, displayID));
+                m_input.setButton(MouseButton::left, false);
+            },
+            [&](const MoveBy& e) { m_input.moveCursor(moveCursorBy(e.dx, e.dy)); },
+            [&](const DragBy& e) { m_input.moveCursor(moveCursorBy(e.dx, e.dy)); },
+            [&](const ClickAtCursor& e) { click(buttonOf(e.right), e.count); },
+            [&](const PressAtCursor&) { m_input.setButton(MouseButton::left, true); },
+            [&](const ReleaseAtCursor&) { m_input.setButton(MouseButton::left, false); },
+            [&](const Scroll& e) { m_input.scroll(finiteOrZero(e.dx), finiteOrZero(e.dy)); },
+        },
+        event);
     m_input.flush();
 }
 

@@ -2,9 +2,9 @@
 
 #include "base64.h"
 #include "json_parse.h"
-#include "wire_traits.h"
 #include "trusted_device.h"
 #include "utf8.h"
+#include "wire_traits.h"
 
 #include <nlohmann/json.hpp>
 
@@ -18,7 +18,10 @@ namespace {
 using Json = nlohmann::json;
 
 template <class T>
-concept TextEnum = std::is_enum_v<T> && requires { EnumTexts<T>::texts; };
+concept TextEnum = std::is_enum_v<T> && requires
+{
+    EnumTexts<T>::texts;
+};
 
 const std::string invalidCaseKeys = "Invalid number of keys found, expected one.";
 
@@ -37,11 +40,9 @@ struct EncodeState {
     }
 };
 
-template <class T>
-Json encodeValue(const T& value, EncodeState& state);
+template <class T> Json encodeValue(const T& value, EncodeState& state);
 
-template <class T>
-Json encodeFields(const T& value, EncodeState& state)
+template <class T> Json encodeFields(const T& value, EncodeState& state)
 {
     Json object = Json::object();
     T::fields(value, [&](std::string_view name, const auto& field) {
@@ -56,8 +57,7 @@ Json encodeFields(const T& value, EncodeState& state)
     return object;
 }
 
-template <class T>
-Json encodeValue(const T& value, EncodeState& state)
+template <class T> Json encodeValue(const T& value, EncodeState& state)
 {
     if constexpr (std::is_same_v<T, bool>) {
         return value;
@@ -122,23 +122,23 @@ struct DecodeState {
     }
 };
 
-template <class T>
-bool decodeValue(const Json& json, T& out, DecodeState& state);
+template <class T> bool decodeValue(const Json& json, T& out, DecodeState& state);
 
-template <class I>
-bool decodeInteger(const Json& json, I& out, DecodeState& state)
+template <class I> bool decodeInteger(const Json& json, I& out, DecodeState& state)
 {
     using Limits = std::numeric_limits<I>;
     if (const auto* u = json.get_ptr<const Json::number_unsigned_t*>()) {
         if (*u > static_cast<std::uint64_t>(Limits::max()))
-            return state.fail(ErrorKind::outOfRange, "number " + std::to_string(*u) + " does not fit");
+            return state.fail(ErrorKind::outOfRange,
+                              "number " + std::to_string(*u) + " does not fit");
         out = static_cast<I>(*u);
         return true;
     }
     if (const auto* i = json.get_ptr<const Json::number_integer_t*>()) {
         if (*i < static_cast<std::int64_t>(Limits::min()) ||
             (*i > 0 && static_cast<std::uint64_t>(*i) > static_cast<std::uint64_t>(Limits::max())))
-            return state.fail(ErrorKind::outOfRange, "number " + std::to_string(*i) + " does not fit");
+            return state.fail(ErrorKind::outOfRange,
+                              "number " + std::to_string(*i) + " does not fit");
         out = static_cast<I>(*i);
         return true;
     }
@@ -168,8 +168,7 @@ const std::string* stringOf(const Json& json, DecodeState& state)
     return text;
 }
 
-template <class E>
-bool decodeEnum(const Json& json, E& out, DecodeState& state)
+template <class E> bool decodeEnum(const Json& json, E& out, DecodeState& state)
 {
     const std::string* text = stringOf(json, state);
     if (!text)
@@ -184,8 +183,7 @@ bool decodeEnum(const Json& json, E& out, DecodeState& state)
     return state.fail(ErrorKind::invalidValue, "unknown value \"" + *text + "\"");
 }
 
-template <class T>
-bool decodeFields(const Json& json, T& out, DecodeState& state)
+template <class T> bool decodeFields(const Json& json, T& out, DecodeState& state)
 {
     if (!json.is_object())
         return state.fail(ErrorKind::wrongType, "expected an object");
@@ -213,8 +211,7 @@ bool decodeFields(const Json& json, T& out, DecodeState& state)
     return state.ok;
 }
 
-template <class V, std::size_t... I>
-int caseIndex(std::string_view key, std::index_sequence<I...>)
+template <class V, std::size_t... I> int caseIndex(std::string_view key, std::index_sequence<I...>)
 {
     int found = -1;
     (void)((std::variant_alternative_t<I, V>::caseName == key ? (found = int(I), true) : false) ||
@@ -240,8 +237,7 @@ bool decodeCase(std::size_t index, const Json& json, V& out, DecodeState& state,
     return ok;
 }
 
-template <class V>
-bool decodeUnion(const Json& json, V& out, DecodeState& state)
+template <class V> bool decodeUnion(const Json& json, V& out, DecodeState& state)
 {
     if (!json.is_object())
         return state.fail(ErrorKind::wrongType, "expected an object");
@@ -268,8 +264,7 @@ bool decodeUnion(const Json& json, V& out, DecodeState& state)
     return true;
 }
 
-template <class T>
-bool decodeValue(const Json& json, T& out, DecodeState& state)
+template <class T> bool decodeValue(const Json& json, T& out, DecodeState& state)
 {
     if constexpr (std::is_same_v<T, bool>) {
         const auto* flag = json.get_ptr<const Json::boolean_t*>();
@@ -330,8 +325,7 @@ bool decodeValue(const Json& json, T& out, DecodeState& state)
 
 } // namespace
 
-template <class T>
-Result<std::string> encodeJson(const T& value)
+template <class T> Result<std::string> encodeJson(const T& value)
 {
     try {
         EncodeState state;
@@ -344,8 +338,7 @@ Result<std::string> encodeJson(const T& value)
     }
 }
 
-template <class T>
-Result<T> decodeJson(std::string_view text)
+template <class T> Result<T> decodeJson(std::string_view text)
 {
     try {
         Result<Json> json = parseJson(text);

@@ -13,10 +13,8 @@ constexpr int maximumJsonDepth = 64;
 // Instantiated for OrvaneMessage, OrvaneCommand, PointerEvent, KeyShortcut,
 // MediaAction, SystemAction and every record. Encoding fails only for a
 // non-finite double; invalid UTF-8 in a text is replaced by U+FFFD first.
-template <class T>
-Result<std::string> encodeJson(const T& value);
-template <class T>
-Result<T> decodeJson(std::string_view json);
+template <class T> Result<std::string> encodeJson(const T& value);
+template <class T> Result<T> decodeJson(std::string_view json);
 
 inline Result<std::string> encodeMessage(const OrvaneMessage& message)
 {

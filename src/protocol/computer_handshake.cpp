@@ -112,7 +112,8 @@ HandshakeActions ComputerHandshake::onPairingMethod(bool qr)
     return installKeys(qr ? qrSalt(m_qrKey, m_code) : pairingCodeSalt(m_code));
 }
 
-HandshakeActions ComputerHandshake::onAuthenticate(const std::optional<std::string>& currentTokenHash)
+HandshakeActions
+ComputerHandshake::onAuthenticate(const std::optional<std::string>& currentTokenHash)
 {
     if (m_state == State::reconnecting) {
         m_state = State::done;

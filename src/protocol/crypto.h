@@ -15,7 +15,10 @@ using Nonce = std::array<std::uint8_t, 12>;
 constexpr std::size_t tagSize = 16;
 
 Key32 sha256(ByteView data);
-inline Key32 sha256(std::string_view text) { return sha256(asBytes(text)); }
+inline Key32 sha256(std::string_view text)
+{
+    return sha256(asBytes(text));
+}
 
 // Each byte as two lower-case hexadecimal digits, no separator.
 std::string hexLower(ByteView bytes);

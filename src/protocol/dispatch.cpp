@@ -27,7 +27,9 @@ FrameEvent dispatchInner(std::uint8_t innerKind, Bytes&& storage, std::span<std:
             return frame_event::Ignored{};
         }
         const std::size_t bodyOffset = static_cast<std::size_t>(body.data() - storage.data());
-        ReceivedFile file{header->transferID, std::move(header->name), {},
+        ReceivedFile file{header->transferID,
+                          std::move(header->name),
+                          {},
                           bodyOffset + header->contentsOffset,
                           body.size() - header->contentsOffset};
         file.storage = std::move(storage); // the buffer moves; the offsets stay true

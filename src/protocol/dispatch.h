@@ -22,17 +22,25 @@ struct ReceivedFile {
 
 // What one received frame amounts to.
 namespace frame_event {
-struct PlainMessage { OrvaneMessage message; };     // a kind-0 frame that decoded
-struct Message { OrvaneMessage message; };          // inner kind 0 of a sealed record
-struct Binary { Bytes body; };                      // inner kind 1
-struct File { ReceivedFile file; };                 // inner kind 2, well formed
-struct DecryptFailure {};                           // record did not open, or bad inner kind
-struct Ignored {};                                  // anything dropped silently
+struct PlainMessage {
+    OrvaneMessage message;
+}; // a kind-0 frame that decoded
+struct Message {
+    OrvaneMessage message;
+}; // inner kind 0 of a sealed record
+struct Binary {
+    Bytes body;
+}; // inner kind 1
+struct File {
+    ReceivedFile file;
+};                        // inner kind 2, well formed
+struct DecryptFailure {}; // record did not open, or bad inner kind
+struct Ignored {};        // anything dropped silently
 } // namespace frame_event
 
-using FrameEvent = std::variant<frame_event::PlainMessage, frame_event::Message,
-                                frame_event::Binary, frame_event::File,
-                                frame_event::DecryptFailure, frame_event::Ignored>;
+using FrameEvent =
+    std::variant<frame_event::PlainMessage, frame_event::Message, frame_event::Binary,
+                 frame_event::File, frame_event::DecryptFailure, frame_event::Ignored>;
 
 // `frame` is the kind byte and payload; a sealed record is opened inside it.
 // `session` may be null (no keys yet).

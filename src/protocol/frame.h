@@ -73,7 +73,10 @@ public:
     void setBudget(FrameBudget* budget) { m_budget = budget; }
     // Lengths above this close the stream; at most maximumFrameLength. A
     // server keeps it small until the peer has authenticated.
-    void setLengthLimit(std::uint32_t limit) { m_lengthLimit = std::min(limit, maximumFrameLength); }
+    void setLengthLimit(std::uint32_t limit)
+    {
+        m_lengthLimit = std::min(limit, maximumFrameLength);
+    }
     // Bytes received that do not yet form a whole frame.
     std::size_t bufferedBytes() const;
     // Memory held for them. Without a budget: at most 64 KiB or twice

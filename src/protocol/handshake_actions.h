@@ -14,19 +14,35 @@ enum class PairingRefusal { anotherDevice, declined, tooManyAttempts, paused, ti
 // What a handshake asks its driver to do, in order. Both ends use these;
 // each end only ever asks for some of them.
 namespace handshake {
-struct SendPlain { OrvaneMessage message; };   // a kind-0 frame, even with keys installed
-struct SendSealed { OrvaneMessage message; };  // through the session
-struct InstallKeys { SessionKeys keys; };      // replaces the session; counters start afresh
-struct Refuse { PairingRefusal why; };         // send pairingRejected with the driver's words
-struct PairingWanted {};                       // computer: start a pairing, or refuse one
-struct ShowPairing {};                         // computer: the code and QR key are ready
+struct SendPlain {
+    OrvaneMessage message;
+}; // a kind-0 frame, even with keys installed
+struct SendSealed {
+    OrvaneMessage message;
+}; // through the session
+struct InstallKeys {
+    SessionKeys keys;
+}; // replaces the session; counters start afresh
+struct Refuse {
+    PairingRefusal why;
+};                       // send pairingRejected with the driver's words
+struct PairingWanted {}; // computer: start a pairing, or refuse one
+struct ShowPairing {};   // computer: the code and QR key are ready
 struct HidePairing {};
-struct WrongCode { std::int64_t attemptsLeft = 0; }; // computer: counted by the driver first
-struct Paired { std::string token; };          // computer: trust the phone; phone: keep it
-struct Authenticated {};                       // the session is open both ways
-struct CodeWanted {};                          // phone: ask the user for the code or QR code
-struct Rejected { std::string reason; };       // phone: the computer turned it away
-struct Close { const char* why; };
+struct WrongCode {
+    std::int64_t attemptsLeft = 0;
+}; // computer: counted by the driver first
+struct Paired {
+    std::string token;
+};                       // computer: trust the phone; phone: keep it
+struct Authenticated {}; // the session is open both ways
+struct CodeWanted {};    // phone: ask the user for the code or QR code
+struct Rejected {
+    std::string reason;
+}; // phone: the computer turned it away
+struct Close {
+    const char* why;
+};
 } // namespace handshake
 
 using HandshakeAction =

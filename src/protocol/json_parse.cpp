@@ -36,8 +36,7 @@ public:
         --m_depth;
         return m_dom.end_array();
     }
-    template <class Exception>
-    bool parse_error(std::size_t, const std::string&, const Exception&)
+    template <class Exception> bool parse_error(std::size_t, const std::string&, const Exception&)
     {
         m_syntaxError = true;
         return false;
@@ -70,12 +69,12 @@ Result<Json> parseJson(std::string_view text)
     DepthLimitedBuilder builder(root);
     bool parsed = Json::sax_parse(text.begin(), text.end(), &builder);
     if (builder.tooDeep())
-        return Error{"nesting deeper than " + std::to_string(maximumJsonDepth) + " levels", {},
+        return Error{"nesting deeper than " + std::to_string(maximumJsonDepth) + " levels",
+                     {},
                      ErrorKind::tooDeep};
     if (!parsed || builder.syntaxError())
         return Error{"malformed JSON", {}, ErrorKind::malformed};
     return root;
 }
-
 
 } // namespace orvane

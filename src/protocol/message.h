@@ -21,8 +21,7 @@ struct Hello {
     Bytes publicKey; // 32-byte X25519 key; anything else is ignored by the computer
     bool hasToken = false;
     bool operator==(const Hello&) const = default;
-    template <class S, class V>
-    static void fields(S& s, V&& v)
+    template <class S, class V> static void fields(S& s, V&& v)
     {
         v("deviceName", s.deviceName);
         v("deviceID", s.deviceID);
@@ -35,8 +34,7 @@ struct KeyExchange {
     Bytes publicKey;
     bool pairingRequired = false;
     bool operator==(const KeyExchange&) const = default;
-    template <class S, class V>
-    static void fields(S& s, V&& v)
+    template <class S, class V> static void fields(S& s, V&& v)
     {
         v("publicKey", s.publicKey);
         v("pairingRequired", s.pairingRequired);
@@ -53,8 +51,7 @@ struct Welcome {
     std::string macName;
     bool accessibilityGranted = false;
     bool operator==(const Welcome&) const = default;
-    template <class S, class V>
-    static void fields(S& s, V&& v)
+    template <class S, class V> static void fields(S& s, V&& v)
     {
         v("macName", s.macName);
         v("accessibilityGranted", s.accessibilityGranted);
@@ -65,8 +62,7 @@ struct Run {
     Uuid id;
     OrvaneCommand command;
     bool operator==(const Run&) const = default;
-    template <class S, class V>
-    static void fields(S& s, V&& v)
+    template <class S, class V> static void fields(S& s, V&& v)
     {
         v("id", s.id);
         v("command", s.command);
@@ -78,8 +74,7 @@ struct Result {
     bool success = false;
     std::string message;
     bool operator==(const Result&) const = default;
-    template <class S, class V>
-    static void fields(S& s, V&& v)
+    template <class S, class V> static void fields(S& s, V&& v)
     {
         v("id", s.id);
         v("success", s.success);
@@ -97,8 +92,7 @@ struct AppIcon {
     std::string bundleID;
     Bytes png;
     bool operator==(const AppIcon&) const = default;
-    template <class S, class V>
-    static void fields(S& s, V&& v)
+    template <class S, class V> static void fields(S& s, V&& v)
     {
         v("bundleID", s.bundleID);
         v("png", s.png);
@@ -113,8 +107,7 @@ struct Displays {
     std::vector<DisplayInfo> displays;
     std::uint32_t selectedID = 0;
     bool operator==(const Displays&) const = default;
-    template <class S, class V>
-    static void fields(S& s, V&& v)
+    template <class S, class V> static void fields(S& s, V&& v)
     {
         v("_0", s.displays);
         v("selectedID", s.selectedID);
@@ -125,8 +118,7 @@ struct Cursor {
     double x = 0;
     double y = 0;
     bool operator==(const Cursor&) const = default;
-    template <class S, class V>
-    static void fields(S& s, V&& v)
+    template <class S, class V> static void fields(S& s, V&& v)
     {
         v("x", s.x);
         v("y", s.y);
@@ -145,8 +137,7 @@ struct WindowThumbnail {
     std::uint32_t id = 0;
     Bytes jpeg;
     bool operator==(const WindowThumbnail&) const = default;
-    template <class S, class V>
-    static void fields(S& s, V&& v)
+    template <class S, class V> static void fields(S& s, V&& v)
     {
         v("id", s.id);
         v("jpeg", s.jpeg);

@@ -4,8 +4,8 @@
 
 namespace orvane {
 
-HandshakeActions PhoneHandshake::start(const std::string& name, const Uuid& deviceID,
-                                       bool hasToken, crypto::X25519Key key)
+HandshakeActions PhoneHandshake::start(const std::string& name, const Uuid& deviceID, bool hasToken,
+                                       crypto::X25519Key key)
 {
     const Bytes publicKey(key.publicKey().begin(), key.publicKey().end());
     *this = PhoneHandshake{};
@@ -28,8 +28,7 @@ HandshakeActions PhoneHandshake::installKeys(const crypto::Key32& salt)
 
 HandshakeActions PhoneHandshake::onKeyExchange(const msg::KeyExchange& exchange)
 {
-    auto secret = exchange.publicKey.size() == 32 ? m_key->agree(exchange.publicKey)
-                                                  : std::nullopt;
+    auto secret = exchange.publicKey.size() == 32 ? m_key->agree(exchange.publicKey) : std::nullopt;
     if (!secret) {
         m_state = State::done;
         return {handshake::Close{"the computer's key is unusable"}};
@@ -66,7 +65,8 @@ HandshakeActions PhoneHandshake::onPlain(const OrvaneMessage& message)
         return {};
     }
     if (auto* exchange = std::get_if<msg::KeyExchange>(&message)) {
-        return m_state == State::awaitingKeyExchange ? onKeyExchange(*exchange) : HandshakeActions{};
+        return m_state == State::awaitingKeyExchange ? onKeyExchange(*exchange)
+                                                     : HandshakeActions{};
     }
     if (auto* rejected = std::get_if<msg::PairingRejected>(&message)) {
         m_state = State::rejected;
@@ -77,7 +77,8 @@ HandshakeActions PhoneHandshake::onPlain(const OrvaneMessage& message)
         m_state = State::awaitingCode;
         return {handshake::CodeWanted{}};
     }
-    if (auto* failed = std::get_if<msg::PairingFailed>(&message); failed && m_state == State::pairing) {
+    if (auto* failed = std::get_if<msg::PairingFailed>(&message);
+        failed && m_state == State::pairing) {
         m_state = State::awaitingCode;
         return {handshake::WrongCode{failed->value}};
     }

@@ -20,7 +20,7 @@ public:
         awaitingKeyExchange,
         awaitingToken, // the computer knows the phone: reconnect() next
         reconnecting,
-        awaitingCode,  // useCode() or useQr() next
+        awaitingCode, // useCode() or useQr() next
         pairing,
         done,
         rejected

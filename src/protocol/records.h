@@ -23,8 +23,7 @@ struct MacInfo {
     std::optional<Bytes> imagePNG;
 
     bool operator==(const MacInfo&) const = default;
-    template <class S, class V>
-    static void fields(S& s, V&& v)
+    template <class S, class V> static void fields(S& s, V&& v)
     {
         v("name", s.name);
         v("modelName", s.modelName);
@@ -46,12 +45,11 @@ struct AppUsage {
     std::int32_t pid = 0;
     std::string bundleID;
     std::string name;
-    double cpu = 0;         // percent
+    double cpu = 0;          // percent
     std::int64_t memory = 0; // bytes
 
     bool operator==(const AppUsage&) const = default;
-    template <class S, class V>
-    static void fields(S& s, V&& v)
+    template <class S, class V> static void fields(S& s, V&& v)
     {
         v("pid", s.pid);
         v("bundleID", s.bundleID);
@@ -68,8 +66,7 @@ struct MacStats {
     std::vector<AppUsage> apps;
 
     bool operator==(const MacStats&) const = default;
-    template <class S, class V>
-    static void fields(S& s, V&& v)
+    template <class S, class V> static void fields(S& s, V&& v)
     {
         v("cpu", s.cpu);
         v("memoryUsed", s.memoryUsed);
@@ -83,8 +80,7 @@ struct MacApp {
     std::string name;
 
     bool operator==(const MacApp&) const = default;
-    template <class S, class V>
-    static void fields(S& s, V&& v)
+    template <class S, class V> static void fields(S& s, V&& v)
     {
         v("bundleID", s.bundleID);
         v("name", s.name);
@@ -97,8 +93,7 @@ struct AppCatalogPayload {
     std::vector<std::string> running; // bundle identifiers
 
     bool operator==(const AppCatalogPayload&) const = default;
-    template <class S, class V>
-    static void fields(S& s, V&& v)
+    template <class S, class V> static void fields(S& s, V&& v)
     {
         v("apps", s.apps);
         v("dock", s.dock);
@@ -114,8 +109,7 @@ struct MacWindow {
     bool isFrontmost = false;
 
     bool operator==(const MacWindow&) const = default;
-    template <class S, class V>
-    static void fields(S& s, V&& v)
+    template <class S, class V> static void fields(S& s, V&& v)
     {
         v("id", s.id);
         v("bundleID", s.bundleID);
@@ -134,8 +128,7 @@ struct DisplayInfo {
     std::int64_t height = 0;
 
     bool operator==(const DisplayInfo&) const = default;
-    template <class S, class V>
-    static void fields(S& s, V&& v)
+    template <class S, class V> static void fields(S& s, V&& v)
     {
         v("id", s.id);
         v("name", s.name);
@@ -160,8 +153,7 @@ struct NowPlaying {
     std::optional<std::string> artworkURL; // absolute URL text
 
     bool operator==(const NowPlaying&) const = default;
-    template <class S, class V>
-    static void fields(S& s, V&& v)
+    template <class S, class V> static void fields(S& s, V&& v)
     {
         v("player", s.player);
         v("title", s.title);
@@ -182,8 +174,7 @@ struct SystemState {
     bool keepsAwake = false;
 
     bool operator==(const SystemState&) const = default;
-    template <class S, class V>
-    static void fields(S& s, V&& v)
+    template <class S, class V> static void fields(S& s, V&& v)
     {
         v("volume", s.volume);
         v("isMuted", s.isMuted);

@@ -29,8 +29,7 @@ struct Error {
 
 // A value or the reason there is none. The core reports failures this way
 // and never lets an exception cross its boundary.
-template <class T>
-class Result {
+template <class T> class Result {
 public:
     Result(T value) : m_state(std::in_place_index<0>, std::move(value)) {}
     Result(Error error) : m_state(std::in_place_index<1>, std::move(error)) {}

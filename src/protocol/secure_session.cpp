@@ -116,8 +116,10 @@ std::optional<SessionKeys> deriveSessionKeys(SessionSide side, ByteView sharedSe
     }
     Key32 phoneSends{};
     Key32 computerSends{};
-    if (!deriveKey(sharedSecret, salt, phonePublicKey, computerPublicKey, phoneToComputer, phoneSends) ||
-        !deriveKey(sharedSecret, salt, phonePublicKey, computerPublicKey, computerToPhone, computerSends)) {
+    if (!deriveKey(sharedSecret, salt, phonePublicKey, computerPublicKey, phoneToComputer,
+                   phoneSends) ||
+        !deriveKey(sharedSecret, salt, phonePublicKey, computerPublicKey, computerToPhone,
+                   computerSends)) {
         return std::nullopt;
     }
     if (side == SessionSide::computer) {
@@ -260,7 +262,8 @@ std::optional<OpenedRecord> SecureSession::openRecord(ByteView record)
     return opened;
 }
 
-std::optional<SecureSession::OpenedInPlace> SecureSession::openInPlace(std::span<std::uint8_t> record)
+std::optional<SecureSession::OpenedInPlace>
+SecureSession::openInPlace(std::span<std::uint8_t> record)
 {
     if (record.size() < sealedRecordOverhead) {
         return std::nullopt;

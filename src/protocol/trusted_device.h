@@ -15,8 +15,7 @@ struct TrustedDevice {
     double pairedAt = 0;   // seconds since 2001-01-01 00:00:00 UTC
 
     bool operator==(const TrustedDevice&) const = default;
-    template <class S, class V>
-    static void fields(S& s, V&& v)
+    template <class S, class V> static void fields(S& s, V&& v)
     {
         v("id", s.id);
         v("name", s.name);

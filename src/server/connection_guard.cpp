@@ -29,8 +29,14 @@ void ConnectionGuard::setStage(const Uuid& id, Stage stage)
             waiting.stage = stage;
 }
 
-void ConnectionGuard::greeted(const Uuid& id) { setStage(id, Stage::greeted); }
-void ConnectionGuard::refused(const Uuid& id) { setStage(id, Stage::refused); }
+void ConnectionGuard::greeted(const Uuid& id)
+{
+    setStage(id, Stage::greeted);
+}
+void ConnectionGuard::refused(const Uuid& id)
+{
+    setStage(id, Stage::refused);
+}
 
 void ConnectionGuard::authenticated(const Uuid& id)
 {

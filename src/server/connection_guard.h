@@ -39,7 +39,6 @@ public:
     // is not the one pairing. None while there is room.
     std::optional<Uuid> makeRoom(const std::optional<Uuid>& pairingConnection);
 
-
 private:
     // Lower goes first when room is needed.
     enum class Stage { refused, silent, greeted };

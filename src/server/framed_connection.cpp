@@ -7,9 +7,7 @@
 
 namespace orvane {
 
-FramedConnection::FramedConnection(TransportPtr transport) : m_transport(std::move(transport))
-{
-}
+FramedConnection::FramedConnection(TransportPtr transport) : m_transport(std::move(transport)) {}
 
 FramedConnection::~FramedConnection() = default;
 

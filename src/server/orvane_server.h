@@ -31,24 +31,24 @@ namespace orvane {
 // keeps them for the server's life; tests make them on fakes.
 struct ServerEnvironment {
     QString computerName;
-    quint16 port = 0; // 0: the system chooses
+    quint16 port = 0;                              // 0: the system chooses
     std::unique_ptr<ServiceAdvertiser> advertiser; // none: not advertised
     Settings* settings = nullptr;
     CommandDispatcher* commands = nullptr;
     PhoneQueries* queries = nullptr;
     PointerDriver* pointer = nullptr;
     UserActivity* userActivity = nullptr;
-    WorkspaceEvents* workspaceEvents = nullptr; // none: no frontmost or running pushes
-    std::function<bool()> accessibilityCheck;   // false when null
-    std::function<bool()> screenRecordingCheck; // false when null
-    RandomSource* random = nullptr;             // the system's when null
-    std::function<qint64()> monotonicMs;        // a steady clock when null
+    WorkspaceEvents* workspaceEvents = nullptr;   // none: no frontmost or running pushes
+    std::function<bool()> accessibilityCheck;     // false when null
+    std::function<bool()> screenRecordingCheck;   // false when null
+    RandomSource* random = nullptr;               // the system's when null
+    std::function<qint64()> monotonicMs;          // a steady clock when null
     std::unique_ptr<ScreenCapture> screenCapture; // the source of screen sharing
-    QString relayUrl;                           // none: remote access opens no links
-    RelayLinks::MakeTransport relayTransport;   // a TLS WebSocket when null
-    RelayLinks::Later relayRetry;               // QTimer when null
-    QString receivedFilesFolder;                // where files from phones are saved
-    ServerLimits limits;                        // the settings file may change some
+    QString relayUrl;                             // none: remote access opens no links
+    RelayLinks::MakeTransport relayTransport;     // a TLS WebSocket when null
+    RelayLinks::Later relayRetry;                 // QTimer when null
+    QString receivedFilesFolder;                  // where files from phones are saved
+    ServerLimits limits;                          // the settings file may change some
 };
 
 // The one central object: the listener and its advertisement, the registry
@@ -64,12 +64,16 @@ class OrvaneServer : public QObject {
     Q_PROPERTY(QStringList deviceNames READ deviceNames NOTIFY devicesChanged)
     Q_PROPERTY(DeviceList devices READ devices NOTIFY devicesChanged)
     Q_PROPERTY(TrustedDeviceList trustedDevices READ trustedDevices NOTIFY trustedDevicesChanged)
-    Q_PROPERTY(OptionalPairingRequest pairingRequest READ pairingRequest NOTIFY pairingRequestChanged)
+    Q_PROPERTY(
+        OptionalPairingRequest pairingRequest READ pairingRequest NOTIFY pairingRequestChanged)
     Q_PROPERTY(bool hasPairingRequest READ hasPairingRequest NOTIFY pairingRequestChanged)
     Q_PROPERTY(ActivityList activity READ activity NOTIFY activityChanged)
-    Q_PROPERTY(bool accessibilityGranted READ accessibilityGranted NOTIFY accessibilityGrantedChanged)
-    Q_PROPERTY(bool screenRecordingGranted READ screenRecordingGranted NOTIFY screenRecordingGrantedChanged)
-    Q_PROPERTY(bool mediaPermissionDenied READ mediaPermissionDenied NOTIFY mediaPermissionDeniedChanged)
+    Q_PROPERTY(
+        bool accessibilityGranted READ accessibilityGranted NOTIFY accessibilityGrantedChanged)
+    Q_PROPERTY(bool screenRecordingGranted READ screenRecordingGranted NOTIFY
+                   screenRecordingGrantedChanged)
+    Q_PROPERTY(
+        bool mediaPermissionDenied READ mediaPermissionDenied NOTIFY mediaPermissionDeniedChanged)
     Q_PROPERTY(bool keepsAwake READ keepsAwake NOTIFY keepsAwakeChanged)
     Q_PROPERTY(bool remoteAccess READ remoteAccess NOTIFY remoteAccessChanged)
     Q_PROPERTY(QString lastCommand READ lastCommand NOTIFY lastCommandChanged)

@@ -22,7 +22,8 @@ QString refusalText(PairingRefusal why)
     case PairingRefusal::tooManyAttempts:
         return PairingController::tr("Too many wrong attempts");
     case PairingRefusal::paused:
-        return PairingController::tr("Pairing is paused after too many wrong codes. Try again later.");
+        return PairingController::tr(
+            "Pairing is paused after too many wrong codes. Try again later.");
     case PairingRefusal::timedOut:
         return PairingController::tr("Pairing timed out");
     }
@@ -55,8 +56,8 @@ std::string PairingController::pairingUrl(const QString& computerName) const
 {
     if (!m_request)
         return {};
-    return buildPairingUrl(
-        {computerName.toStdString(), m_request->code.toStdString(), m_request->qrKey.toStdString()});
+    return buildPairingUrl({computerName.toStdString(), m_request->code.toStdString(),
+                            m_request->qrKey.toStdString()});
 }
 
 void PairingController::connectionAdded(const Uuid& id)
@@ -105,7 +106,8 @@ void PairingController::authenticate(const Uuid& id)
 {
     auto handshake = m_handshakes.find(id);
     if (handshake != m_handshakes.end())
-        run(id, handshake->second.onAuthenticate(m_trust.tokenHashFor(handshake->second.deviceID())));
+        run(id,
+            handshake->second.onAuthenticate(m_trust.tokenHashFor(handshake->second.deviceID())));
 }
 
 void PairingController::decryptFailure(const Uuid& id)
@@ -171,46 +173,45 @@ void PairingController::run(const Uuid& id, const HandshakeActions& actions)
 void PairingController::carryOut(const Uuid& id, const HandshakeAction& action)
 {
     ComputerHandshake& handshake = m_handshakes.at(id);
-    std::visit(
-        Overloaded{
-            [&](const handshake::SendPlain& a) { m_server.sendPlain(a.message, id); },
-            [&](const handshake::SendSealed& a) { m_server.sendMessage(a.message, id); },
-            [&](const handshake::InstallKeys& a) { m_server.installSession(id, a.keys); },
-            [&](const handshake::Refuse& a) {
-                m_server.sendPlain(msg::PairingRejected{{refusalText(a.why).toStdString()}}, id);
-                m_guard.refused(id);
-            },
-            [&](const handshake::PairingWanted&) { pairingWanted(id); },
-            [&](const handshake::ShowPairing&) {
-                setRequest(Request{id, handshake.deviceID(),
-                                   QString::fromStdString(handshake.deviceName()),
-                                   QString::fromStdString(handshake.code()),
-                                   QString::fromStdString(handshake.qrKey()),
-                                   handshake.attemptsLeft()});
-                if (m_panel)
-                    m_panel->show();
-            },
-            [&](const handshake::HidePairing&) {
-                if (m_request && m_request->connectionID == id) {
-                    setRequest(std::nullopt);
-                    if (m_panel)
-                        m_panel->hide();
-                }
-            },
-            [&](const handshake::WrongCode&) { wrongCode(id); },
-            [&](const handshake::Paired& a) {
-                m_trust.trust(handshake.deviceID(), handshake.deviceName(), a.token);
-                m_budget.pairingSucceeded();
-                // Other connections of this phone still hold the old token.
-                closeHandshakesOf(handshake.deviceID(), id);
-                m_server.addActivity(tr("Paired with code"),
-                                     QString::fromStdString(handshake.deviceName()), true);
-            },
-            [&](const handshake::Authenticated&) { authenticated(id); },
-            [&](const handshake::Close&) { m_server.closeConnection(id); },
-            [](const auto&) {}, // the phone's side only
-        },
-        action);
+    std::visit(Overloaded{
+                   [&](const handshake::SendPlain& a) { m_server.sendPlain(a.message, id); },
+                   [&](const handshake::SendSealed& a) { m_server.sendMessage(a.message, id); },
+                   [&](const handshake::InstallKeys& a) { m_server.installSession(id, a.keys); },
+                   [&](const handshake::Refuse& a) {
+                       m_server.sendPlain(msg::PairingRejected{{refusalText(a.why).toStdString()}},
+                                          id);
+                       m_guard.refused(id);
+                   },
+                   [&](const handshake::PairingWanted&) { pairingWanted(id); },
+                   [&](const handshake::ShowPairing&) {
+                       setRequest(Request{
+                           id, handshake.deviceID(), QString::fromStdString(handshake.deviceName()),
+                           QString::fromStdString(handshake.code()),
+                           QString::fromStdString(handshake.qrKey()), handshake.attemptsLeft()});
+                       if (m_panel)
+                           m_panel->show();
+                   },
+                   [&](const handshake::HidePairing&) {
+                       if (m_request && m_request->connectionID == id) {
+                           setRequest(std::nullopt);
+                           if (m_panel)
+                               m_panel->hide();
+                       }
+                   },
+                   [&](const handshake::WrongCode&) { wrongCode(id); },
+                   [&](const handshake::Paired& a) {
+                       m_trust.trust(handshake.deviceID(), handshake.deviceName(), a.token);
+                       m_budget.pairingSucceeded();
+                       // Other connections of this phone still hold the old token.
+                       closeHandshakesOf(handshake.deviceID(), id);
+                       m_server.addActivity(tr("Paired with code"),
+                                            QString::fromStdString(handshake.deviceName()), true);
+                   },
+                   [&](const handshake::Authenticated&) { authenticated(id); },
+                   [&](const handshake::Close&) { m_server.closeConnection(id); },
+                   [](const auto&) {}, // the phone's side only
+               },
+               action);
 }
 
 void PairingController::pairingWanted(const Uuid& id)
@@ -276,7 +277,8 @@ bool PairingController::makeRoomFor(const Uuid& id, const Uuid& deviceID)
     for (const auto& device : m_server.devices())
         if (device.deviceID == deviceID && device.id != id)
             own.push_back(device.id);
-    const std::size_t keep = m_limits.connectionsPerDevice > 0 ? m_limits.connectionsPerDevice - 1 : 0;
+    const std::size_t keep =
+        m_limits.connectionsPerDevice > 0 ? m_limits.connectionsPerDevice - 1 : 0;
     const std::size_t closing = own.size() > keep ? own.size() - keep : 0;
     for (std::size_t i = 0; i < closing; ++i)
         m_server.closeConnection(own[i]);

@@ -78,7 +78,8 @@ QString numberedFileName(const QString& name, int number)
     // Make room for the number inside the byte limit.
     QString roomy = cutToBytes(name, maximumNameBytes - int(suffix.toUtf8().size()));
     auto [shortBase, shortExtension] = splitExtension(roomy);
-    return shortBase + suffix + (shortExtension.isEmpty() ? QString() : QLatin1Char('.') + shortExtension);
+    return shortBase + suffix +
+           (shortExtension.isEmpty() ? QString() : QLatin1Char('.') + shortExtension);
 }
 
 std::optional<QString> writeNewFile(const QString& folder, const QString& cleanName,
@@ -89,8 +90,8 @@ std::optional<QString> writeNewFile(const QString& folder, const QString& cleanN
     for (int number = 1; number <= lastNumberTried; ++number) {
         QString name = numberedFileName(cleanName, number);
         QByteArray path = QFile::encodeName(folder + QLatin1Char('/') + name);
-        int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        0644);
+        int fd =
+            ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (fd < 0) {
             if (errno == EEXIST || errno == ELOOP)
                 continue;
@@ -127,7 +128,8 @@ bool leavesFreeSpace(const QString& folder, std::int64_t size, std::optional<std
     const auto blockSize = static_cast<std::int64_t>(disk.f_frsize);
     const std::int64_t free = static_cast<std::int64_t>(disk.f_bavail) * blockSize;
     const std::int64_t total = static_cast<std::int64_t>(disk.f_blocks) * blockSize;
-    const std::int64_t keep = floor.value_or(std::min<std::int64_t>(std::int64_t{1} << 30, total / 20));
+    const std::int64_t keep =
+        floor.value_or(std::min<std::int64_t>(std::int64_t{1} << 30, total / 20));
     return free - size >= keep;
 }
 

@@ -128,18 +128,20 @@ void Router::runCommand(const Uuid& id, const msg::Run& run)
     const bool logged = !std::holds_alternative<command::TypeText>(run.command);
     QString label = commandLabel(run.command);
     QPointer<Router> self(this);
-    m_commands.execute(run.command, id, [self, id, requestID = run.id, label, logged](CommandResult result) {
-        if (!self)
-            return;
-        if (self->m_lastCommand != label) {
-            self->m_lastCommand = label;
-            Q_EMIT self->lastCommandChanged();
-        }
-        if (logged)
-            self->m_server.addActivity(result.message, self->m_server.deviceName(id), result.success);
-        self->m_server.sendMessage(msg::Result{requestID, result.success, result.message.toStdString()},
-                                   id);
-    });
+    m_commands.execute(
+        run.command, id, [self, id, requestID = run.id, label, logged](CommandResult result) {
+            if (!self)
+                return;
+            if (self->m_lastCommand != label) {
+                self->m_lastCommand = label;
+                Q_EMIT self->lastCommandChanged();
+            }
+            if (logged)
+                self->m_server.addActivity(result.message, self->m_server.deviceName(id),
+                                           result.success);
+            self->m_server.sendMessage(
+                msg::Result{requestID, result.success, result.message.toStdString()}, id);
+        });
     // Players and the mixer take a moment to show the change.
     if (remoteControl)
         m_updates.refreshSoon();
@@ -165,8 +167,8 @@ void Router::saveReceivedFile(const Uuid& id, const ReceivedFile& file)
                         m_freeSpaceFloor))
         saved = writeNewFile(m_receivedFilesFolder, clean, contents);
     if (!saved) {
-        m_server.sendMessage(msg::Result{file.transferID, false, tr("Couldn't save file").toStdString()},
-                             id);
+        m_server.sendMessage(
+            msg::Result{file.transferID, false, tr("Couldn't save file").toStdString()}, id);
         return;
     }
     m_server.addActivity(tr("Received ") + *saved, m_server.deviceName(id), true);

@@ -9,10 +9,10 @@ namespace orvane {
 bool isUnsafeCharacter(char32_t c)
 {
     if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0))
-        return true;                                   // NUL and other controls
-    return (c >= 0x202A && c <= 0x202E) ||             // embeddings and overrides
-           (c >= 0x2066 && c <= 0x2069) ||             // isolates
-           c == 0x200E || c == 0x200F || c == 0x061C;  // directional marks
+        return true;                                  // NUL and other controls
+    return (c >= 0x202A && c <= 0x202E) ||            // embeddings and overrides
+           (c >= 0x2066 && c <= 0x2069) ||            // isolates
+           c == 0x200E || c == 0x200F || c == 0x061C; // directional marks
 }
 
 bool isDeceptiveCharacter(char32_t c)

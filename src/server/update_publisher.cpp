@@ -21,8 +21,7 @@ bool sameTrack(const std::optional<NowPlaying>& a, const std::optional<NowPlayin
 // Every fourth unchanged poll (6 s) the track goes out anyway.
 constexpr std::int64_t forcedSendEvery = 4;
 
-template <class T>
-bool changed(T& field, T value)
+template <class T> bool changed(T& field, T value)
 {
     if (field == value)
         return false;

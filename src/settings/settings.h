@@ -29,7 +29,7 @@ public:
     const std::vector<TrustedDevice>& trustedDevices() const { return m_trustedDevices; }
     bool setTrustedDevices(std::vector<TrustedDevice> devices);
 
-    bool keepAwake() const { return m_keepAwake; }   // off when absent
+    bool keepAwake() const { return m_keepAwake; } // off when absent
     bool setKeepAwake(bool on);
     bool remoteAccess() const { return m_remoteAccess; } // on when absent or not a bool
     bool setRemoteAccess(bool on);

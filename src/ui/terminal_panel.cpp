@@ -166,15 +166,16 @@ void TerminalPanel::runCommand(const QString& command)
         announceMissingRelay();
     } else if (verb == QLatin1String("status")) {
         // What the connections hold, for a person or a load test to watch.
-        line(QStringLiteral("orvane: status connections %1 phones %2 viewers %3 frames-in-flight %4 "
-                            "bytes-waiting %5 frame-bytes-arriving %6 loop-stall-ms %7")
-                 .arg(m_server.connectionCount())
-                 .arg(m_server.devices().size())
-                 .arg(m_server.screenViewerNames().size() + m_server.previewViewerNames().size())
-                 .arg(m_server.screen().framesInFlight())
-                 .arg(m_server.bytesWaiting())
-                 .arg(m_server.bufferedFrameBytes())
-                 .arg(m_loopWatch.takeWorstLatenessMs()));
+        line(
+            QStringLiteral("orvane: status connections %1 phones %2 viewers %3 frames-in-flight %4 "
+                           "bytes-waiting %5 frame-bytes-arriving %6 loop-stall-ms %7")
+                .arg(m_server.connectionCount())
+                .arg(m_server.devices().size())
+                .arg(m_server.screenViewerNames().size() + m_server.previewViewerNames().size())
+                .arg(m_server.screen().framesInFlight())
+                .arg(m_server.bytesWaiting())
+                .arg(m_server.bufferedFrameBytes())
+                .arg(m_loopWatch.takeWorstLatenessMs()));
     } else if (verb == QLatin1String("devices")) {
         listDevices();
     } else if (verb == QLatin1String("forget")) {
@@ -205,12 +206,14 @@ void TerminalPanel::forget(const QString& nameOrId)
     std::vector<Uuid> matches;
     for (const auto& device : m_server.trustedDevices()) {
         if (QString::fromStdString(device.name) == nameOrId ||
-            QString::fromStdString(device.id.toString()).compare(nameOrId, Qt::CaseInsensitive) == 0)
+            QString::fromStdString(device.id.toString()).compare(nameOrId, Qt::CaseInsensitive) ==
+                0)
             matches.push_back(device.id);
     }
     if (matches.size() != 1) {
-        line(matches.empty() ? tr("No trusted phone is called \"%1\".").arg(printable(nameOrId))
-                             : tr("Several phones are called \"%1\"; give its id.").arg(printable(nameOrId)));
+        line(matches.empty()
+                 ? tr("No trusted phone is called \"%1\".").arg(printable(nameOrId))
+                 : tr("Several phones are called \"%1\"; give its id.").arg(printable(nameOrId)));
         return;
     }
     m_server.forgetDevice(matches.front());

@@ -31,11 +31,13 @@ protected:
         // Stand-ins for the desktop's opener and for programs: each records
         // its arguments, one per line, so the test sees exactly what arrived.
         writeFile(bin / "xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$@\" >> \"$HOME/opened\"\n", true);
-        writeFile(bin / "probe-app", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$HOME/launched\"\n", true);
+        writeFile(bin / "probe-app", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$HOME/launched\"\n",
+                  true);
         writeFile(bin / "probe-shortcut", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$HOME/shortcut\"\n",
                   true);
-        writeFile(m_home / ".local/share/applications/org.orvane.Probe.desktop",
-                  "[Desktop Entry]\nType=Application\nName=Probe\nExec=probe-app --from-entry %U\n");
+        writeFile(
+            m_home / ".local/share/applications/org.orvane.Probe.desktop",
+            "[Desktop Entry]\nType=Application\nName=Probe\nExec=probe-app --from-entry %U\n");
         writeFile(m_home / ".config/Orvane/shortcuts.ini",
                   "Say hello = probe-shortcut \"two words\" ;echo\n");
         const char* path = std::getenv("PATH");
@@ -72,8 +74,8 @@ TEST_F(Commands, EachFamilyAnswersWithItsSentenceAndActs)
     EXPECT_EQ(phone({"folder", "orvane"}).output, "Opening Orvane downloads\n");
     EXPECT_TRUE(fs::is_directory(m_home / "Downloads" / "Orvane"));
     ASSERT_TRUE(waitForLines(m_home / "opened", 2));
-    EXPECT_EQ(readFile(m_home / "opened"), "https://example.com/a?b=c;d\n" +
-                                               (m_home / "Downloads" / "Orvane").string() + "\n");
+    EXPECT_EQ(readFile(m_home / "opened"),
+              "https://example.com/a?b=c;d\n" + (m_home / "Downloads" / "Orvane").string() + "\n");
 
     EXPECT_EQ(phone({"shortcut", "Say hello"}).output, "Running Say hello\n");
     ASSERT_TRUE(waitForLines(m_home / "shortcut", 2));
@@ -106,7 +108,8 @@ TEST_F(DownloadsAtHome, ReceivedFilesLandInTheFolderThePhoneOpens)
     EXPECT_EQ(phone({"send", (m_home / "note.txt").string()}).status, 0);
     EXPECT_EQ(phone({"folder", "orvane"}).output, "Opening Orvane downloads\n");
     ASSERT_TRUE(waitForLines(m_home / "opened"));
-    const fs::path opened = readFile(m_home / "opened").substr(0, readFile(m_home / "opened").size() - 1);
+    const fs::path opened =
+        readFile(m_home / "opened").substr(0, readFile(m_home / "opened").size() - 1);
     EXPECT_EQ(opened, m_home / "Downloads" / "Orvane");
     EXPECT_EQ(readFile(opened / "note.txt"), "hello");
 }

@@ -1,6 +1,6 @@
 #include "phone/friendly_command.h"
-#include "protocol/pairing_url.h"
 #include "phone/phone_state.h"
+#include "protocol/pairing_url.h"
 
 #include "protocol/codec.h"
 
@@ -22,7 +22,7 @@ TEST(PairingUrl, DecodesEveryItem)
         "orvane://pair?v=1&m=Anna%E2%80%99s%20Laptop+2&c=004217&k=Zm9v-YmFy_YmF6cXV4cXV1");
     ASSERT_TRUE(url.ok()) << url.error().message;
     EXPECT_EQ(url->computerName, "Anna\u2019s Laptop+2"); // "+" is not a space in a URL query
-    EXPECT_EQ(url->code, "004217");                  // leading zeros kept
+    EXPECT_EQ(url->code, "004217");                       // leading zeros kept
     EXPECT_EQ(url->qrKey, "Zm9v-YmFy_YmF6cXV4cXV1");
 
     // Scheme case, item order and a missing name do not matter.

@@ -30,8 +30,9 @@ public:
             ::recv(fd, scratch.data(), scratch.size(), 0); // the hello
             const auto keys = crypto::x25519KeyPair(makeKey(systemRandom()));
             const Bytes key(keys->publicKey.begin(), keys->publicKey.end());
-            const Bytes exchange = encodeFrame(
-                FrameKind::message, asBytes(*encodeMessage(msg::KeyExchange{key, pairingRequired})));
+            const Bytes exchange =
+                encodeFrame(FrameKind::message,
+                            asBytes(*encodeMessage(msg::KeyExchange{key, pairingRequired})));
             ::send(fd, exchange.data(), exchange.size(), MSG_NOSIGNAL);
             then(fd);
             ::close(fd);

@@ -82,8 +82,7 @@ protected:
         fs::copy_file(ORVANE_PICTURE_PATH, data / "icons/hicolor/48x48/apps/orvane-probe.png");
     }
 
-    template <class T>
-    T expect(PhoneClient& phone)
+    template <class T> T expect(PhoneClient& phone)
     {
         auto received = phone.receiveCase<T>(timeoutMs);
         EXPECT_TRUE(received.ok()) << (received.ok() ? "" : received.error().message);
@@ -107,8 +106,8 @@ TEST_F(Pushes, StateRequestsAndDesktopChangesReachThePhone)
         if (auto* m = std::get_if<msg::Info>(&next->message))
             info = *m;
     }
-    EXPECT_EQ(order, (std::vector<std::string>{"macInfo", "nowPlaying", "systemState",
-                                               "frontmostApp"}));
+    EXPECT_EQ(order,
+              (std::vector<std::string>{"macInfo", "nowPlaying", "systemState", "frontmostApp"}));
     ASSERT_TRUE(info && info->value.imagePNG);
     EXPECT_EQ(info->value.imagePNG->at(1), 'P');
     EXPECT_GT(info->value.memoryBytes, 0);
@@ -119,8 +118,9 @@ TEST_F(Pushes, StateRequestsAndDesktopChangesReachThePhone)
     EXPECT_GT(expect<msg::Stats>(*phone).value.memoryTotal, 0);
     ASSERT_TRUE(phone->send(msg::RequestApps{}).ok());
     auto catalog = expect<msg::AppCatalog>(*phone).value;
-    EXPECT_NE(std::find(catalog.apps.begin(), catalog.apps.end(), MacApp{"org.orvane.Probe", "Probe"}),
-              catalog.apps.end());
+    EXPECT_NE(
+        std::find(catalog.apps.begin(), catalog.apps.end(), MacApp{"org.orvane.Probe", "Probe"}),
+        catalog.apps.end());
     ASSERT_TRUE(phone->send(msg::RequestIcons{{{"missing.app", "org.orvane.Probe"}}}).ok());
     auto icon = expect<msg::AppIcon>(*phone);
     EXPECT_EQ(icon.bundleID, "org.orvane.Probe");

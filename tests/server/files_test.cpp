@@ -108,7 +108,10 @@ TEST(StoredSettings, CorruptOrForeignDataIsKeptUntilTheNextSave)
     QString path = dir.path() + "/Orvane/Orvane.conf";
     {
         QSettings file(path, QSettings::IniFormat);
-        file.setValue("trustedDevices", QByteArray(R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","name":"n","tokenHash":"h","pairedAt":"yesterday"}])"));
+        file.setValue(
+            "trustedDevices",
+            QByteArray(
+                R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","name":"n","tokenHash":"h","pairedAt":"yesterday"}])"));
         file.setValue("remoteAccess", 7);
         file.setValue("somethingElse", "kept");
         file.setValue("limits/authenticatedConnections", 5);
@@ -122,7 +125,10 @@ TEST(StoredSettings, CorruptOrForeignDataIsKeptUntilTheNextSave)
     settings.applyLimits(limits);
     EXPECT_EQ(limits.authenticatedConnections, 5u);
     EXPECT_FALSE(limits.freeSpaceFloorBytes);
-    EXPECT_TRUE(QSettings(path, QSettings::IniFormat).value("trustedDevices").toByteArray().contains("yesterday"));
+    EXPECT_TRUE(QSettings(path, QSettings::IniFormat)
+                    .value("trustedDevices")
+                    .toByteArray()
+                    .contains("yesterday"));
 
     TrustedDevice device{*Uuid::parse("E621E1F8-C36C-495A-93FC-0C247A3E6E5F"), "Phone",
                          std::string(64, 'a'), 786'000'000.25};

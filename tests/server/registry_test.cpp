@@ -127,7 +127,7 @@ TEST_F(Registry, FramesStillArrivingShareOneBudget)
     for (int i = 0; i < 8; ++i) {
         phones.push_back(pairedPhone("Phone " + std::to_string(i)));
         phones.back()->sendRaw(Bytes{0, 0x04, 0x93, 0xE0, 3}); // a 300 kB frame ...
-        phones.back()->sendRaw(Bytes(300'000 - 2, 0));        // ... all but its last byte
+        phones.back()->sendRaw(Bytes(300'000 - 2, 0));         // ... all but its last byte
         EXPECT_LE(server->bufferedFrameBytes(), limits.frameBudgetBytes);
     }
     settle();

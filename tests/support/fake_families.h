@@ -10,7 +10,10 @@ public:
     std::optional<NowPlaying> playing;
     bool denied = false;
     int reads = 0;
-    CommandResult perform(const MediaAction&) override { return CommandResult::ok(QStringLiteral("ok")); }
+    CommandResult perform(const MediaAction&) override
+    {
+        return CommandResult::ok(QStringLiteral("ok"));
+    }
     CommandResult playMusic(const std::string&, std::optional<MediaPlayer>) override
     {
         return CommandResult::ok(QStringLiteral("ok"));
@@ -26,7 +29,10 @@ public:
 class FakeSystem final : public SystemCommands {
 public:
     SystemState state;
-    CommandResult perform(const SystemAction&) override { return CommandResult::ok(QStringLiteral("ok")); }
+    CommandResult perform(const SystemAction&) override
+    {
+        return CommandResult::ok(QStringLiteral("ok"));
+    }
     SystemState readSystemState() override { return state; }
 };
 

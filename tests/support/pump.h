@@ -7,8 +7,7 @@
 namespace orvane::test {
 
 // Runs the event loop until `done` holds or the time is up.
-template <class F>
-bool pumpUntil(F done, int timeoutMs = 2000)
+template <class F> bool pumpUntil(F done, int timeoutMs = 2000)
 {
     QElapsedTimer timer;
     timer.start();

@@ -11,11 +11,11 @@
 namespace orvane::loadgen {
 
 struct LoadPlan {
-    std::size_t commandPhones = 0;   // each sends commands one after the other
+    std::size_t commandPhones = 0; // each sends commands one after the other
     std::size_t commandsPerPhone = 0;
-    std::size_t viewers = 0;         // start full-size screen sharing, never read
-    bool helloStorm = false;         // strangers asking to pair, over and over
-    bool reconnectProbe = true;      // one phone reconnecting every 200 ms
+    std::size_t viewers = 0;    // start full-size screen sharing, never read
+    bool helloStorm = false;    // strangers asking to pair, over and over
+    bool reconnectProbe = true; // one phone reconnecting every 200 ms
 };
 
 // What every worker counts, read once a second by the report.

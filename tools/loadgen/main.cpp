@@ -83,7 +83,8 @@ Options parse(const QCoreApplication& app)
                               "the run and its end."},
     };
     for (const auto& [name, help] : options)
-        parser.addOption({QString::fromLatin1(name), QString::fromLatin1(help), QStringLiteral("N")});
+        parser.addOption(
+            {QString::fromLatin1(name), QString::fromLatin1(help), QStringLiteral("N")});
     parser.addOption({QStringLiteral("no-storm"), QStringLiteral("No storm of pairing hellos.")});
     parser.process(app);
     Options o;
@@ -104,10 +105,9 @@ Options parse(const QCoreApplication& app)
     o.plan.commandsPerPhone = count("commands", o.plan.commandsPerPhone);
     o.plan.viewers = count("viewers", o.plan.viewers);
     o.plan.helloStorm = !parser.isSet("no-storm");
-    o.limits = {number(parser, "max-rss-growth-mb"), number(parser, "max-rss-end-mb"),
-                number(parser, "max-stall-ms"),
-                number(parser, "max-lost"), number(parser, "max-reconnect-p99-ms"),
-                number(parser, "max-drift-percent")};
+    o.limits = {number(parser, "max-rss-growth-mb"),    number(parser, "max-rss-end-mb"),
+                number(parser, "max-stall-ms"),         number(parser, "max-lost"),
+                number(parser, "max-reconnect-p99-ms"), number(parser, "max-drift-percent")};
     return o;
 }
 
@@ -146,7 +146,8 @@ int verdict(const Options& o, const Totals& t, const Counters& c)
         }
     };
     check(o.limits.rssGrowthMB, growthMB, "RSS growth (MB)");
-    check(o.limits.rssEndMB, double(t.endKiB - t.startKiB) / 1024, "RSS at the end above the start (MB)");
+    check(o.limits.rssEndMB, double(t.endKiB - t.startKiB) / 1024,
+          "RSS at the end above the start (MB)");
     check(o.limits.stallMs, double(t.worstStallMs), "worst loop stall (ms)");
     check(o.limits.lost, double(c.lost), "answers lost");
     check(o.limits.reconnectP99Ms, p99, "reconnect p99 (ms)");

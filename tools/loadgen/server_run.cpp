@@ -9,8 +9,8 @@
 
 #include <fstream>
 
-#include <signal.h>
 #include <regex>
+#include <signal.h>
 
 namespace orvane::loadgen {
 
@@ -67,8 +67,7 @@ std::string ServerRun::startRelay(const std::string& program)
 {
     // The relay says where it listens on standard error.
     m_relay = std::make_unique<process::ChildProcess>(
-        std::vector<std::string>{"/bin/sh", "-c", "exec \"$0\" --listen 127.0.0.1:0 2>&1",
-                                 program},
+        std::vector<std::string>{"/bin/sh", "-c", "exec \"$0\" --listen 127.0.0.1:0 2>&1", program},
         std::map<std::string, std::string>{});
     auto listening = m_relay->waitForLine(
         std::regex("^orvane-relay: listening on (ws://127\\.0\\.0\\.1:\\d+)"), 10'000);
@@ -93,8 +92,7 @@ std::string ServerRun::start(const std::map<std::string, std::string>& extraEnv)
     env.insert(extraEnv.begin(), extraEnv.end());
     m_server = std::make_unique<process::ChildProcess>(
         std::vector<std::string>{m_program, "--headless", "--port", "0"}, env);
-    auto listening =
-        m_server->waitForLine(std::regex("^orvane: listening on port (\\d+)"), 20'000);
+    auto listening = m_server->waitForLine(std::regex("^orvane: listening on port (\\d+)"), 20'000);
     if (!listening)
         return "the server did not start: " + m_server->errors();
     m_port = static_cast<std::uint16_t>(std::stoi((*listening)[1]));
@@ -127,8 +125,7 @@ ServerSample ServerRun::sample()
     ServerSample sample;
     sample.residentKiB = residentKiB(m_pid);
     m_server->writeInput("status\n");
-    static const std::regex status(
-        "^orvane: status connections (\\d+) .* loop-stall-ms (\\d+)$");
+    static const std::regex status("^orvane: status connections (\\d+) .* loop-stall-ms (\\d+)$");
     if (auto line = m_server->waitForLine(status, 2'000)) {
         sample.connections = std::stoll((*line)[1]);
         sample.loopStallMs = std::stoll((*line)[2]);

@@ -136,8 +136,8 @@ int Cli::discover()
         return reportError(args.error());
     }
     std::string error;
-    const auto services =
-        discoverServices(std::string(serviceType), m_inv.globals.timeoutMs.value_or(defaultDiscoverMs), &error);
+    const auto services = discoverServices(
+        std::string(serviceType), m_inv.globals.timeoutMs.value_or(defaultDiscoverMs), &error);
     if (services.empty() && !error.empty()) {
         return fail("discovery failed: " + error);
     }
@@ -161,7 +161,8 @@ Result<Endpoint> Cli::resolveEndpoint(const std::string& preferredName)
         return Endpoint{globals.host.value_or("127.0.0.1"), *globals.port, ""};
     }
     std::string error;
-    auto services = discoverServices(std::string(serviceType), std::min(timeoutMs(), defaultDiscoverMs), &error);
+    auto services = discoverServices(std::string(serviceType),
+                                     std::min(timeoutMs(), defaultDiscoverMs), &error);
     if (globals.host) {
         std::erase_if(services, [&](const DiscoveredService& s) {
             return s.host != *globals.host && s.address != *globals.host;

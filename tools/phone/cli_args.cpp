@@ -6,8 +6,8 @@
 namespace orvane::phone {
 namespace {
 
-const std::set<std::string> globalValueOptions = {"--host", "--port", "--timeout", "--state-dir",
-                                                  "--computer", "--relay"};
+const std::set<std::string> globalValueOptions = {"--host",      "--port",     "--timeout",
+                                                  "--state-dir", "--computer", "--relay"};
 
 bool isOption(const std::string& word)
 {

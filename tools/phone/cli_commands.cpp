@@ -55,7 +55,8 @@ int Cli::pair()
         }
     }
     // The QR code names the computer, which picks it out on the network.
-    const std::string preferred = m_inv.globals.computer.value_or(pairing ? pairing->computerName : "");
+    const std::string preferred =
+        m_inv.globals.computer.value_or(pairing ? pairing->computerName : "");
     auto endpoint = resolveEndpoint(preferred);
     if (!endpoint) {
         return fail(endpoint.error());

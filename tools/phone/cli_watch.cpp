@@ -81,8 +81,8 @@ void printDisplays(std::ostream& out, const msg::Displays& displays)
 
 int Cli::watch()
 {
-    auto args = arguments({"--display", "--save", "--frames", "--seconds", "--slow"},
-                          {"--preview"}, 0, 0);
+    auto args =
+        arguments({"--display", "--save", "--frames", "--seconds", "--slow"}, {"--preview"}, 0, 0);
     if (!args) {
         return reportError(args.error());
     }
@@ -116,7 +116,8 @@ int Cli::watch()
     };
     while (Clock::now() < end && (!options->frames || frames < *options->frames)) {
         const auto until = std::min(end, nextReport);
-        const auto waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+        const auto waitMs =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
         auto event = client.receiveEvent(std::max<int>(1, static_cast<int>(waitMs.count())));
         if (Clock::now() >= nextReport) {
             report();
@@ -134,7 +135,8 @@ int Cli::watch()
             bytesThisSecond += binary->body.size();
             if (options->saveDir) {
                 char name[32];
-                std::snprintf(name, sizeof name, "frame-%06lld.jpg", static_cast<long long>(frames));
+                std::snprintf(name, sizeof name, "frame-%06lld.jpg",
+                              static_cast<long long>(frames));
                 std::ofstream(*options->saveDir / name, std::ios::binary)
                     .write(reinterpret_cast<const char*>(binary->body.data()),
                            static_cast<std::streamsize>(binary->body.size()));

@@ -93,7 +93,8 @@ Result<msg::KeyExchange> PhoneClient::hello(const std::string& deviceName, const
     }
     m_session.reset();
     Step sent;
-    if (auto done = carryOut(m_handshake.start(deviceName, deviceID, hasToken, std::move(*key)), sent);
+    if (auto done =
+            carryOut(m_handshake.start(deviceName, deviceID, hasToken, std::move(*key)), sent);
         !done) {
         return done.error();
     }
@@ -107,7 +108,8 @@ Result<msg::KeyExchange> PhoneClient::hello(const std::string& deviceName, const
             return prefixed("no key exchange from the computer", next.error());
         }
         Step step;
-        if (auto done = carryOut(next->sealed ? HandshakeActions{} : m_handshake.onPlain(next->message), step);
+        if (auto done = carryOut(
+                next->sealed ? HandshakeActions{} : m_handshake.onPlain(next->message), step);
             !done) {
             return done.error();
         }
@@ -168,8 +170,8 @@ Result<PhoneClient::Step> PhoneClient::step(const HandshakeActions& actions, con
         if (!next) {
             return prefixed(waitingFor, next.error());
         }
-        auto more = next->sealed ? m_handshake.onSealed(next->message)
-                                 : m_handshake.onPlain(next->message);
+        auto more =
+            next->sealed ? m_handshake.onSealed(next->message) : m_handshake.onPlain(next->message);
         if (auto done = carryOut(more, step); !done) {
             return done.error();
         }

@@ -5,8 +5,8 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
-#include <QSslConfiguration>
 #include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QTimer>
 #include <QWebSocket>
 
@@ -18,7 +18,8 @@ RelayStream::~RelayStream() = default;
 bool RelayStream::waitFor(const std::function<bool()>& done, Clock::time_point deadline)
 {
     while (!done()) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0)
             return false;
         QEventLoop loop;
@@ -49,9 +50,9 @@ Status RelayStream::connect(const std::string& roomAddress, int timeoutMs)
     QObject::connect(m_socket.get(), &QWebSocket::disconnected, [this] { m_closed = true; });
     m_closed = false;
     m_socket->open(QUrl(QString::fromStdString(roomAddress)));
-    const bool open = waitFor(
-        [this] { return m_closed || m_socket->state() == QAbstractSocket::ConnectedState; },
-        deadlineAfter(timeoutMs));
+    const bool open =
+        waitFor([this] { return m_closed || m_socket->state() == QAbstractSocket::ConnectedState; },
+                deadlineAfter(timeoutMs));
     if (!open || m_closed)
         return failure("cannot reach the relay at " + roomAddress + ": " +
                        (open ? m_socket->errorString().toStdString() : std::string("timed out")));
