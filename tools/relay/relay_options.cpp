@@ -43,10 +43,7 @@ const Option optionTable[] = {
 
 class Reader {
 public:
-    Reader(const QCommandLineParser& parser, RelayOptions& options)
-        : m_parser(parser), m_options(options)
-    {
-    }
+    explicit Reader(const QCommandLineParser& parser) : m_parser(parser) {}
 
     QString error() const { return m_error; }
 
@@ -108,13 +105,12 @@ private:
     }
 
     const QCommandLineParser& m_parser;
-    RelayOptions& m_options;
     QString m_error;
 };
 
 QString readOptions(const QCommandLineParser& parser, RelayOptions& options)
 {
-    Reader read(parser, options);
+    Reader read(parser);
     read.endpoint("listen", options.listen);
     if (parser.isSet(QStringLiteral("status"))) {
         options.status = Endpoint{};
