@@ -113,6 +113,8 @@ TEST(RelayOptions, EachOptionIsReadOrRefusedInOneLine)
         {{QStringLiteral("--max-message"), QStringLiteral("1M"), QStringLiteral("--max-buffered"),
           QStringLiteral("512K")},
          false},
+        {{QStringLiteral("--max-message"), QStringLiteral("8M")}, false},
+        {{QStringLiteral("--max-buffered"), QStringLiteral("1G")}, false},
         {{QStringLiteral("--room-rate"), QStringLiteral("2M")}, true},
         {{QStringLiteral("--global-rate"), QStringLiteral("-5")}, false},
         {{QStringLiteral("--room-rate"), QStringLiteral("9999999999G")}, false},
