@@ -35,6 +35,7 @@ TEST(RoomAddress, OnlyTheExactFormNamesARoom)
         {QStringLiteral("ws://h/v1/room/%1g?role=mac").arg(room.left(63)), std::nullopt},
         {QStringLiteral("ws://h/v1/room/%1%20?role=mac").arg(room.left(63)), std::nullopt},
         {QStringLiteral("ws://h/x/v1/room/%1?role=mac").arg(room), std::nullopt},
+        {QStringLiteral("ws://h\x01/v1/room/%1?role=mac").arg(room), std::nullopt}, // bad Host
     };
     for (const Case& c : cases) {
         const auto address = parseRoomAddress(QUrl(c.address));
