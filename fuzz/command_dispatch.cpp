@@ -69,6 +69,7 @@ struct Rig {
         track.volume = 0.5;
         track.shuffle = false;
         players.players["spotify"].state = track;
+        players.players["vlc"].playlists = {{"/list/1", "Jazz"}, {"/list/2", ""}};
         controls.backlightLevel = BacklightLevel{100, 937};
         windowSystem.desktop = {
             {7, 4242, "notes.txt - Editor", "editor", true, true, {10, 10, 800, 600}},
