@@ -15,7 +15,7 @@ namespace {
 
 void requireRunnable(const std::optional<QStringList>& argv)
 {
-    if (argv && (argv->isEmpty() || argv->first().isNull()))
+    if (argv && (argv->isEmpty() || argv->first().isEmpty()))
         std::abort();
 }
 
