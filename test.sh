@@ -77,7 +77,9 @@ for harness in build-fuzz/fuzz/fuzz_*; do
     work="$(mktemp -d)"
     cp -r "fuzz/corpus/${name#fuzz_}/." "$work/"
     log="build-fuzz/$name.log"
-    if "$harness" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 \
+    dict=()
+    [ -f "fuzz/${name#fuzz_}.dict" ] && dict=(-dict="fuzz/${name#fuzz_}.dict")
+    if "$harness" "${dict[@]}" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 \
         -print_final_stats=1 -artifact_prefix="build-fuzz/$name-" "$work" >"$log" 2>&1; then
         runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
         say "fuzz $name: ${runs:-?} executions in ${fuzz_seconds}s, no failures"

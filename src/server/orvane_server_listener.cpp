@@ -19,8 +19,7 @@ void OrvaneServer::startListener()
     // A burst of connections must not overflow the kernel's accept queue:
     // a dropped SYN costs the phone that sent it a one-second retransmit.
     m_listener->setListenBacklogSize(4096);
-    connect(m_listener.get(), &QTcpServer::newConnection, this,
-            &OrvaneServer::handleNewConnection);
+    connect(m_listener.get(), &QTcpServer::newConnection, this, &OrvaneServer::handleNewConnection);
     connect(m_listener.get(), &QTcpServer::acceptError, this,
             [this] { listenerFailed(m_listener->errorString()); });
     if (!m_listener->listen(QHostAddress::Any, m_env.port)) {
@@ -35,9 +34,9 @@ void OrvaneServer::startListener()
     setListening(true);
     setErrorMessage(std::nullopt);
     if (m_env.advertiser)
-        m_env.advertiser->publish(m_computerName, QString::fromLatin1(serviceType.data(),
-                                                                      qsizetype(serviceType.size())),
-                                  m_listener->serverPort());
+        m_env.advertiser->publish(
+            m_computerName, QString::fromLatin1(serviceType.data(), qsizetype(serviceType.size())),
+            m_listener->serverPort());
     Q_EMIT listening(m_listener->serverPort());
 }
 

@@ -59,9 +59,12 @@ QString cleanReceivedFileName(const QString& name, const QString& fallback)
         else if (!isUnsafeCharacter(c))
             cleaned += QString::fromUcs4(&c, 1);
     }
+    // Checked after the cut too: cutting "..<a very long extension>" drops the
+    // extension and leaves "." or "..".
+    cleaned = cutToBytes(cleaned, maximumNameBytes);
     if (cleaned.isEmpty() || cleaned == QLatin1String(".") || cleaned == QLatin1String(".."))
         return fallback;
-    return cutToBytes(cleaned, maximumNameBytes);
+    return cleaned;
 }
 
 QString numberedFileName(const QString& name, int number)

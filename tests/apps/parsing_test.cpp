@@ -52,7 +52,7 @@ TEST(ExecLine, SplitsAndExpandsLikeALauncher)
     }
     EXPECT_EQ(parseExecLine("prog %i x", {}), QStringList({"prog", "x"})); // no Icon
     for (const char* exec : {"", "   ", "%f", "prog %x", "prog %", "prog \"open", "prog 'open",
-                             "prog trailing\\", "prog --icon=%i", "prog \"%i\""})
+                             "prog trailing\\", "prog --icon=%i", "prog \"%i\"", "\"\" prog"})
         EXPECT_FALSE(parseExecLine(exec, fields)) << exec;
     // As stored in the file, value escapes come first: four backslashes for
     // one, "\\$" for a dollar.

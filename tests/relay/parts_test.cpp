@@ -38,6 +38,7 @@ TEST(RoomAddress, OnlyTheExactFormNamesARoom)
         {QStringLiteral("ws://h/v1/room/%1g?role=mac").arg(room.left(63)), std::nullopt},
         {QStringLiteral("ws://h/v1/room/%1%20?role=mac").arg(room.left(63)), std::nullopt},
         {QStringLiteral("ws://h/x/v1/room/%1?role=mac").arg(room), std::nullopt},
+        {QStringLiteral("ws://h\x01/v1/room/%1?role=mac").arg(room), std::nullopt}, // bad Host
     };
     for (const Case& c : cases) {
         const auto address = parseRoomAddress(QUrl(c.address));
@@ -111,6 +112,8 @@ TEST(RelayOptions, EachOptionIsReadOrRefusedInOneLine)
         {"--max-message 64K", true},
         {"--max-message 100", false},
         {"--max-message 1M --max-buffered 512K", false},
+        {"--max-message 8M", false},
+        {"--max-buffered 1G", false},
         {"--room-rate 2M", true},
         {"--global-rate -5", false},
         {"--room-rate 9999999999G", false},

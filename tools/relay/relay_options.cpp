@@ -43,10 +43,7 @@ const Option optionTable[] = {
 
 class Reader {
 public:
-    Reader(const QCommandLineParser& parser, RelayOptions& options)
-        : m_parser(parser), m_options(options)
-    {
-    }
+    explicit Reader(const QCommandLineParser& parser) : m_parser(parser) {}
 
     QString error() const { return m_error; }
 
@@ -108,13 +105,12 @@ private:
     }
 
     const QCommandLineParser& m_parser;
-    RelayOptions& m_options;
     QString m_error;
 };
 
 QString readOptions(const QCommandLineParser& parser, RelayOptions& options)
 {
-    Reader read(parser, options);
+    Reader read(parser);
     read.endpoint("listen", options.listen);
     if (parser.isSet(QStringLiteral("status"))) {
         options.status = Endpoint{};
@@ -132,9 +128,19 @@ QString readOptions(const QCommandLineParser& parser, RelayOptions& options)
     read.count("max-pending", options.maxPending);
     options.certFile = parser.value(QStringLiteral("cert"));
     options.keyFile = parser.value(QStringLiteral("key"));
-    if (read.error().isEmpty() && options.certFile.isEmpty() != options.keyFile.isEmpty())
+    if (!read.error().isEmpty())
+        return read.error();
+    // A default left in place must still fit the figures given: one member's
+    // buffer holds a whole message, and the total holds one member's buffer.
+    if (options.maxBufferedBytes < options.maxMessageBytes)
+        return QStringLiteral("--max-buffered must be at least --max-message (%1 bytes)")
+            .arg(options.maxMessageBytes);
+    if (options.maxBufferedTotalBytes < options.maxBufferedBytes)
+        return QStringLiteral("--max-buffered-total must be at least --max-buffered (%1 bytes)")
+            .arg(options.maxBufferedBytes);
+    if (options.certFile.isEmpty() != options.keyFile.isEmpty())
         return QStringLiteral("--cert and --key go together");
-    return read.error();
+    return {};
 }
 
 } // namespace

@@ -18,6 +18,10 @@ bool isLowerHex(char c)
 
 std::optional<RoomAddress> parseRoomAddress(const QUrl& url)
 {
+    // A URL that Qt itself calls invalid (a Host header of control bytes,
+    // say) still has a path; it is not the one form this takes.
+    if (!url.isValid())
+        return std::nullopt;
     // Fully encoded, so that "%61" never passes for the "a" it stands for:
     // the room is compared byte for byte by whoever routes on the path.
     const std::string path = url.path(QUrl::FullyEncoded).toStdString();

@@ -31,7 +31,8 @@ public:
         if (m_quote != Quote::None)
             return std::nullopt;
         endArgument();
-        if (m_args.isEmpty())
+        // A quoted "" or an empty %c first names no program at all.
+        if (m_args.isEmpty() || m_args.first().isEmpty())
             return std::nullopt;
         return m_args;
     }

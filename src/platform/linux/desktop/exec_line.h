@@ -18,8 +18,8 @@ struct ExecFields {
 // arguments, the way a desktop launcher does, without a shell: double quotes
 // group, and inside them a backslash escapes " ` $ and itself. File and URL
 // codes (%f %F %u %U) are dropped because we open no files, and so are the
-// deprecated ones. Nothing when the line is empty, has an unterminated quote
-// or an unknown field code.
+// deprecated ones. Nothing when the line is empty, names an empty program,
+// has an unterminated quote or an unknown field code.
 std::optional<QStringList> parseExecLine(const QString& exec, const ExecFields& fields);
 
 // The file name of the program an argument vector runs, looking through a
