@@ -47,6 +47,10 @@ OrvaneServer::OrvaneServer(ServerEnvironment environment, QObject* parent)
             return TransportPtr(new RelayTransport(url, ssl));
         };
     }
+    m_trust.onSaveFailed = [this](const std::string& deviceName) {
+        addActivity(tr("Couldn't save paired devices to the settings file"),
+                    QString::fromStdString(deviceName), false);
+    };
     m_relay = std::make_unique<RelayLinks>(*this, m_trust, m_env.relayUrl, m_env.relayTransport,
                                            m_env.relayRetry);
     m_streamer = std::make_unique<ScreenStreamer>(std::move(m_env.screenCapture));

@@ -20,7 +20,7 @@ void TrustStore::trust(const Uuid& deviceID, const std::string& name, const std:
     std::erase_if(trusted, [&](const TrustedDevice& d) { return d.id == deviceID; });
     const double now = QDateTime::currentMSecsSinceEpoch() / 1000.0 - referenceDateOffset;
     trusted.push_back({deviceID, name, hexDigest(token), now});
-    m_settings.setTrustedDevices(std::move(trusted));
+    save(std::move(trusted), name);
 }
 
 void TrustStore::rename(const Uuid& deviceID, const std::string& name)
@@ -29,14 +29,24 @@ void TrustStore::rename(const Uuid& deviceID, const std::string& name)
     for (auto& device : trusted)
         if (device.id == deviceID)
             device.name = name;
-    m_settings.setTrustedDevices(std::move(trusted));
+    save(std::move(trusted), name);
 }
 
 void TrustStore::forget(const Uuid& deviceID)
 {
     std::vector<TrustedDevice> trusted = devices();
+    std::string name;
+    for (const auto& device : trusted)
+        if (device.id == deviceID)
+            name = device.name;
     std::erase_if(trusted, [&](const TrustedDevice& d) { return d.id == deviceID; });
-    m_settings.setTrustedDevices(std::move(trusted));
+    save(std::move(trusted), name);
+}
+
+void TrustStore::save(std::vector<TrustedDevice> trusted, const std::string& deviceName)
+{
+    if (!m_settings.setTrustedDevices(std::move(trusted)) && onSaveFailed)
+        onSaveFailed(deviceName);
 }
 
 } // namespace orvane

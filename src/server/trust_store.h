@@ -2,6 +2,7 @@
 
 #include "settings/settings.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -21,7 +22,13 @@ public:
     void rename(const Uuid& deviceID, const std::string& name);
     void forget(const Uuid& deviceID);
 
+    // Told, with the phone's name, when a change could not be written to
+    // the settings file: it holds until Orvane quits and is lost then.
+    std::function<void(const std::string& deviceName)> onSaveFailed;
+
 private:
+    void save(std::vector<TrustedDevice> trusted, const std::string& deviceName);
+
     Settings& m_settings;
 };
 

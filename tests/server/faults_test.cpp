@@ -4,6 +4,9 @@
 // welcomes the next phone.
 #include "support/server_rig.h"
 
+#include <QDir>
+#include <QFile>
+
 namespace orvane::test {
 namespace {
 
@@ -84,6 +87,38 @@ TEST(SocketWriteFaults, AFailedWriteInACommandExchangeKeepsThePhoneTrusted)
         expectWholeAfterFault(rig, 1, failAt);
         EXPECT_TRUE(exchange(rig, *ada, 0).second) << "after a fault at write " << failAt;
     }
+}
+
+// The settings folder replaced by a plain file, so no write can succeed
+// whoever runs the test, root included; the stored file is kept aside.
+TEST(SettingsFaults, ChangesThatCannotBeSavedAreReportedAndHoldForTheRun)
+{
+    ServerRig rig;
+    auto ada = rig.pairedPhone("Ada's phone");
+    const QString folder = QFileInfo(rig.settingsPath()).absolutePath();
+    ASSERT_TRUE(QDir().rename(folder, folder + QStringLiteral(".kept")));
+    QFile blocker(folder);
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+
+    auto bob = rig.pairedPhone("Bob's phone");
+    EXPECT_TRUE(bob->handshake().token()) << "pairing goes on for this run";
+    rig.server->forgetDevice(ada->deviceID());
+    std::vector<QString> failedFor;
+    for (const auto& entry : rig.server->activity())
+        if (!entry.success &&
+            entry.text == QStringLiteral("Couldn't save paired devices to the settings file"))
+            failedFor.push_back(entry.device);
+    EXPECT_EQ(failedFor,
+              (std::vector<QString>{QStringLiteral("Ada's phone"), QStringLiteral("Bob's phone")}));
+    ASSERT_EQ(rig.server->trustedDevices().size(), 1u);
+    EXPECT_EQ(rig.server->trustedDevices()[0].name, "Bob's phone");
+
+    ASSERT_TRUE(QFile::remove(folder));
+    ASSERT_TRUE(QDir().rename(folder + QStringLiteral(".kept"), folder));
+    const auto stored = Settings(rig.settingsPath()).trustedDevices();
+    ASSERT_EQ(stored.size(), 1u) << "what was on disk stays as it was";
+    EXPECT_EQ(stored[0].name, "Ada's phone");
 }
 
 } // namespace

@@ -190,7 +190,7 @@ TEST_F(InputTest, ShortcutsArriveWithExactlyTheirModifiersWhateverTheLayoutLacks
         {XK_grave, XCB_MOD_MASK_CONTROL}};
     for (const auto& [keysym, state] : expected) {
         std::vector<ClientEvent> presses = eventsOf({XCB_KEY_PRESS});
-        std::erase_if(presses, [&](const ClientEvent& e) { return e.plain != keysym; });
+        std::erase_if(presses, [key = keysym](const ClientEvent& e) { return e.plain != key; });
         ASSERT_EQ(presses.size(), 1u) << keysym;
         EXPECT_EQ(presses[0].state & modifierStates, state) << keysym;
         EXPECT_TRUE(keysym != XK_grave || presses[0].detail != keycode) << "a lent keycode";
