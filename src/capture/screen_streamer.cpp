@@ -86,7 +86,9 @@ ScreenStreamer::ScreenStreamer(std::unique_ptr<ScreenCapture> source, QObject* p
     : QObject(parent), m_state(std::make_unique<State>())
 {
     m_state->source = std::move(source);
-    if (const CaptureDisplay* main = mainOf(m_state->source->displays()))
+    // mainOf points into the list, so the list must outlive the pointer.
+    const std::vector<CaptureDisplay> displays = m_state->source->displays();
+    if (const CaptureDisplay* main = mainOf(displays))
         m_state->displayID = main->id;
     m_state->output.onFrame = [this](std::shared_ptr<const Bytes> jpeg, std::uint64_t period) {
         QMetaObject::invokeMethod(

@@ -13,8 +13,9 @@ namespace {
 // Sends the close frame and frees the web socket and its connection once the
 // connection is gone, or after the linger time when the peer never reads it.
 // Always later, never at once: this may run inside one of the web socket's
-// own signals.
-void retire(QWebSocket* webSocket, QPointer<QTcpSocket> socket, QWebSocketProtocol::CloseCode code,
+// own signals. The connection is held as a plain QObject: `disconnected` can
+// come while it is being destroyed, when it is no longer a QTcpSocket.
+void retire(QWebSocket* webSocket, QPointer<QObject> socket, QWebSocketProtocol::CloseCode code,
             const QString& reason)
 {
     auto release = [webSocket, socket] {
@@ -61,7 +62,7 @@ Member::~Member()
         QObject::disconnect(m_socket, nullptr, m_context, nullptr);
     // The member may be going away inside one of these connections.
     m_context->deleteLater();
-    retire(m_webSocket, m_socket, m_closeCode, m_closeReason);
+    retire(m_webSocket, m_socket.data(), m_closeCode, m_closeReason);
 }
 
 void Member::sendText(const QString& text)
