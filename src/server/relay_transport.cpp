@@ -121,18 +121,12 @@ void RelayTransport::send(Bytes frame, Completion done)
     // bytesWritten counts the WebSocket's headers and pings too, so the end
     // of this frame is measured the same way: all that now waits in the
     // socket, which the written count can never overtake.
-    m_pending.push_back({m_written + m_socket.bytesToWrite(), std::move(done)});
+    m_sends.expect(m_sends.written() + m_socket.bytesToWrite(), std::move(done));
 }
 
 void RelayTransport::bytesWritten(qint64 count)
 {
-    m_written += count;
-    while (!m_pending.empty() && m_pending.front().endOffset <= m_written) {
-        Completion done = std::move(m_pending.front().done);
-        m_pending.pop_front();
-        if (done)
-            done(std::nullopt);
-    }
+    m_sends.wrote(count);
     if (m_callbacks.onDrained)
         m_callbacks.onDrained();
 }
@@ -159,14 +153,9 @@ void RelayTransport::finish(TransportState state, bool cancelledHere)
         cancelledHere ? QStringLiteral("Connection cancelled") : m_socket.errorString();
     m_socket.disconnect(this);
     m_socket.abort();
-    auto pending = std::move(m_pending);
-    m_pending.clear();
-    for (auto& send : pending) {
-        if (!cancelledHere)
-            logRelaySendFailure(reason);
-        if (send.done)
-            send.done(reason);
-    }
+    m_sends.failAll(
+        reason,
+        cancelledHere ? std::function<void()>() : [reason] { logRelaySendFailure(reason); });
     QTimer::singleShot(0, this, [this, state] {
         auto onState = m_callbacks.onState;
         if (onState)

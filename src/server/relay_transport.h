@@ -47,17 +47,11 @@ private:
     void bytesWritten(qint64 count);
     void finish(TransportState state, bool cancelledHere = false);
 
-    struct PendingSend {
-        qint64 endOffset; // of its last byte, WebSocket headers included, in m_written
-        Completion done;
-    };
-
     QUrl m_url;
     QWebSocket m_socket;
     QTimer m_ping;
     Callbacks m_callbacks;
-    std::deque<PendingSend> m_pending;
-    qint64 m_written = 0;
+    SendLedger m_sends; // frame ends count WebSocket headers, as bytesWritten does
     bool m_finished = false;
     bool m_readingPaused = false;
     std::deque<QByteArray> m_held; // received while reading was paused

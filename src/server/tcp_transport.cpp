@@ -86,18 +86,12 @@ void TcpTransport::send(Bytes frame, Completion done)
         return;
     }
     m_queued += size;
-    m_pending.push_back({m_queued, std::move(done)});
+    m_sends.expect(m_queued, std::move(done));
 }
 
 void TcpTransport::bytesWritten(qint64 count)
 {
-    m_written += count;
-    while (!m_pending.empty() && m_pending.front().endOffset <= m_written) {
-        Completion done = std::move(m_pending.front().done);
-        m_pending.pop_front();
-        if (done)
-            done(std::nullopt);
-    }
+    m_sends.wrote(count);
     if (m_callbacks.onDrained)
         m_callbacks.onDrained();
 }
@@ -126,14 +120,8 @@ void TcpTransport::socketError()
 
 void TcpTransport::failPendingSends(const QString& error, bool log)
 {
-    auto pending = std::move(m_pending);
-    m_pending.clear();
-    for (auto& send : pending) {
-        if (log)
-            logSendFailure(error);
-        if (send.done)
-            send.done(error);
-    }
+    m_sends.failAll(error, log ? std::function<void()>([error] { logSendFailure(error); })
+                               : std::function<void()>());
 }
 
 void TcpTransport::finish(TransportState state, bool cancelledHere)

@@ -20,7 +20,7 @@ public:
     void start(Callbacks callbacks) override;
     void cancel() override;
     void send(Bytes frame, Completion done) override;
-    std::size_t bytesPending() const override { return std::size_t(m_queued - m_written); }
+    std::size_t bytesPending() const override { return std::size_t(m_queued - m_sends.written()); }
     void setReadingPaused(bool paused) override;
     bool isRelay() const override { return false; }
     QString peerDescription() const override;
@@ -35,16 +35,10 @@ private:
     void finish(TransportState state, bool cancelledHere = false);
     void failPendingSends(const QString& error, bool log);
 
-    struct PendingSend {
-        qint64 endOffset;
-        Completion done;
-    };
-
     QPointer<QTcpSocket> m_socket;
     Callbacks m_callbacks;
-    std::deque<PendingSend> m_pending;
+    SendLedger m_sends;
     qint64 m_queued = 0;
-    qint64 m_written = 0;
     bool m_finished = false;
     bool m_readingPaused = false;
 };

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -54,5 +55,48 @@ struct TransportDisposer {
     void operator()(Transport* transport) const { transport->dispose(); }
 };
 using TransportPtr = std::unique_ptr<Transport, TransportDisposer>;
+
+// The sends a transport handed to its socket: each is answered once the
+// socket's written count passes the end of its bytes, and all that still
+// wait fail together when the socket goes.
+class SendLedger {
+public:
+    void expect(qint64 endOffset, Transport::Completion done)
+    {
+        m_pending.push_back({endOffset, std::move(done)});
+    }
+    qint64 written() const { return m_written; }
+    // Counts what the socket wrote and answers the sends it completed.
+    void wrote(qint64 count)
+    {
+        m_written += count;
+        while (!m_pending.empty() && m_pending.front().endOffset <= m_written) {
+            Transport::Completion done = std::move(m_pending.front().done);
+            m_pending.pop_front();
+            if (done)
+                done(std::nullopt);
+        }
+    }
+    // `beforeEach` runs once per failed send (to log it), then its completion.
+    void failAll(const QString& error, const std::function<void()>& beforeEach)
+    {
+        auto pending = std::move(m_pending);
+        m_pending.clear();
+        for (auto& send : pending) {
+            if (beforeEach)
+                beforeEach();
+            if (send.done)
+                send.done(error);
+        }
+    }
+
+private:
+    struct PendingSend {
+        qint64 endOffset;
+        Transport::Completion done;
+    };
+    std::deque<PendingSend> m_pending;
+    qint64 m_written = 0;
+};
 
 } // namespace orvane
