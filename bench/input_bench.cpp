@@ -10,6 +10,7 @@
 #include "phone/phone_client.h"
 #include "platform/fake/fake_advertiser.h"
 #include "platform/fake/fake_machine.h"
+#include "platform/fake/fake_screen_capture.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/x11/x11_connection.h"
 #include "protocol/random.h"
@@ -142,6 +143,7 @@ int main(int argc, char** argv)
     env.userActivity = &commands.userActivity;
     env.monotonicMs = monotonicMs;
     env.accessibilityCheck = [&] { return commands.inputAvailable(); };
+    env.screenCapture = std::make_unique<FakeScreenCapture>(); // nobody watches here
     OrvaneServer server(std::move(env));
 
     std::promise<std::string> code;

@@ -77,9 +77,13 @@ public:
         QStringList words{message.member()};
         for (const QVariant& argument : message.arguments())
             words << text(argument);
-        QFile log(m_args.value(1));
-        if (log.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            log.write((words.join(QLatin1Char(' ')) + QLatin1Char('\n')).toUtf8());
+        // Written and closed before the reply goes out, so a caller that
+        // reads the log after its answer always finds this call.
+        {
+            QFile log(m_args.value(1));
+            if (log.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                log.write((words.join(QLatin1Char(' ')) + QLatin1Char('\n')).toUtf8());
+        }
         if (has("--hang"))
             return true; // the caller waits for an answer that never comes
         bus.send(has("--deny") ? error(message, "AccessDenied") : answer(message));
