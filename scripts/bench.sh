@@ -32,7 +32,7 @@ declare -A commands=(
     [flood]="build/orvane-loadgen --seconds 30 --flood 1000 --phones 0 --viewers 0 --no-storm"
     [mixed]="build/orvane-loadgen --seconds 60"
     [hostile]="scripts/hostile-frames.sh"
-    [soak]="build/orvane-loadgen --seconds 3600 --flood 0 --viewers 0 --no-storm --phones 32 --commands 1000000000"
+    [soak]="build/orvane-loadgen --seconds 3600 --flood 0 --viewers 0 --no-storm --phones 32 --commands 10000 --spread --max-drift-percent 5 --max-lost 0"
 )
 
 # ID  PROGRAM  PATTERN: the row's result is the first match of PATTERN

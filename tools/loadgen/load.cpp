@@ -72,12 +72,26 @@ void Load::pause(int ms) const
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
+// A soak spreads each phone's commands evenly over the run, so that the
+// server is busy at its end as at its start.
+void Load::waitForTurn(std::chrono::steady_clock::time_point begun, std::size_t sent) const
+{
+    if (m_plan.spreadSeconds <= 0 || m_plan.commandsPerPhone == 0)
+        return;
+    const auto due = begun + std::chrono::milliseconds(std::int64_t(m_plan.spreadSeconds) * 1000 *
+                                                       std::int64_t(sent) /
+                                                       std::int64_t(m_plan.commandsPerPhone));
+    while (!m_stop && std::chrono::steady_clock::now() < due)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
 // A command that every computer answers at once and that changes nothing:
 // a shortcut no one has.
 void Load::sendCommands(const PhoneIdentity& identity)
 {
     const OrvaneCommand harmless = command::RunShortcut{{"orvane-loadgen: no such shortcut"}};
     std::size_t sent = 0;
+    const auto begun = std::chrono::steady_clock::now();
     while (!m_stop && sent < m_plan.commandsPerPhone) {
         PhoneClient client;
         if (!reconnect(client, m_port, identity)) {
@@ -85,6 +99,9 @@ void Load::sendCommands(const PhoneIdentity& identity)
             continue;
         }
         for (; !m_stop && sent < m_plan.commandsPerPhone; ++sent) {
+            waitForTurn(begun, sent);
+            if (m_stop)
+                break;
             auto id = client.run(harmless);
             ++m_counters.sent;
             if (id && client.waitForResult(*id, ioTimeoutMs)) {

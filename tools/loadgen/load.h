@@ -3,6 +3,7 @@
 #include "server_run.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <thread>
@@ -13,6 +14,7 @@ namespace orvane::loadgen {
 struct LoadPlan {
     std::size_t commandPhones = 0; // each sends commands one after the other
     std::size_t commandsPerPhone = 0;
+    int spreadSeconds = 0;      // paces each phone's commands over this long; 0: no pause
     std::size_t viewers = 0;    // start full-size screen sharing, never read
     bool helloStorm = false;    // strangers asking to pair, over and over
     bool reconnectProbe = true; // one phone reconnecting every 200 ms
@@ -56,6 +58,7 @@ private:
     void storm();
     void probe(const PhoneIdentity& phone);
     void pause(int ms) const;
+    void waitForTurn(std::chrono::steady_clock::time_point begun, std::size_t sent) const;
 
     std::uint16_t m_port;
     LoadPlan m_plan;

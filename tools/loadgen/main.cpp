@@ -86,6 +86,10 @@ Options parse(const QCoreApplication& app)
         parser.addOption(
             {QString::fromLatin1(name), QString::fromLatin1(help), QStringLiteral("N")});
     parser.addOption({QStringLiteral("no-storm"), QStringLiteral("No storm of pairing hellos.")});
+    parser.addOption({QStringLiteral("spread"),
+                      QStringLiteral("Spread each phone's commands evenly over --seconds, as a "
+                                     "soak does, instead of sending them as fast as they are "
+                                     "answered.")});
     parser.process(app);
     Options o;
     o.server = parser.isSet("server")
@@ -105,6 +109,8 @@ Options parse(const QCoreApplication& app)
     o.plan.commandsPerPhone = count("commands", o.plan.commandsPerPhone);
     o.plan.viewers = count("viewers", o.plan.viewers);
     o.plan.helloStorm = !parser.isSet("no-storm");
+    if (parser.isSet("spread"))
+        o.plan.spreadSeconds = int(o.seconds);
     o.limits = {number(parser, "max-rss-growth-mb"),    number(parser, "max-rss-end-mb"),
                 number(parser, "max-stall-ms"),         number(parser, "max-lost"),
                 number(parser, "max-reconnect-p99-ms"), number(parser, "max-drift-percent")};
