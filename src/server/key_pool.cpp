@@ -1,5 +1,10 @@
 #include "key_pool.h"
 
+#if defined(__linux__)
+#include <pthread.h>
+#include <sched.h>
+#endif
+
 namespace orvane {
 
 KeyPool::KeyPool(RandomSource& random, bool background, std::size_t size)
@@ -23,11 +28,14 @@ KeyPool::~KeyPool()
 std::optional<crypto::X25519Key> KeyPool::take()
 {
     {
-        std::lock_guard lock(m_lock);
-        if (!m_ready.empty()) {
+        // The maker may hold the lock while it waits for a free core; the
+        // event loop never waits on it.
+        std::unique_lock lock(m_lock, std::try_to_lock);
+        if (lock.owns_lock() && !m_ready.empty()) {
             crypto::X25519Key key = std::move(m_ready.front());
             m_ready.pop_front();
-            m_wanted.notify_one();
+            if (m_ready.size() <= m_size / 2)
+                m_wanted.notify_one();
             return key;
         }
     }
@@ -36,17 +44,26 @@ std::optional<crypto::X25519Key> KeyPool::take()
 
 void KeyPool::run()
 {
+#if defined(__linux__)
+    sched_param idle{};
+    pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
+#endif
     std::unique_lock lock(m_lock);
     for (;;) {
-        m_wanted.wait(lock, [this] { return m_stopping || m_ready.size() < m_size; });
+        // Woken at half, it fills the pool to the top in one go.
+        m_wanted.wait(lock, [this] { return m_stopping || m_ready.size() <= m_size / 2; });
+        while (!m_stopping && m_ready.size() < m_size) {
+            lock.unlock();
+            auto key = crypto::X25519Key::fromPrivate(makeKey(m_random));
+            lock.lock();
+            if (!key)
+                break; // a failure here leaves the work to take()
+            m_ready.push_back(std::move(*key));
+        }
         if (m_stopping)
             return;
-        lock.unlock();
-        auto key = crypto::X25519Key::fromPrivate(makeKey(m_random));
-        lock.lock();
-        if (!key)
-            continue; // a failure here leaves the work to take()
-        m_ready.push_back(std::move(*key));
+        if (m_ready.size() <= m_size / 2)
+            m_wanted.wait_for(lock, std::chrono::seconds(1)); // after a failure, not in a spin
     }
 }
 

@@ -12,12 +12,15 @@ namespace orvane {
 
 // Ephemeral X25519 key pairs made ahead on a thread of their own. Making one
 // is a scalar multiplication, the costliest step of a phone's hello; taken
-// from here, the hello only has the agreement left to do.
+// from here, the hello only has the agreement left to do. The maker runs at
+// idle priority and is woken only once the pool is half used: a burst of
+// reconnects then costs no wakeups, and the keys are made on a core that a
+// phone's handshake is not waiting on.
 class KeyPool {
 public:
     // Without `background`, every key is made when it is taken (tests with a
     // fixed random source keep their order of draws that way).
-    KeyPool(RandomSource& random, bool background, std::size_t size = 4);
+    KeyPool(RandomSource& random, bool background, std::size_t size = 16);
     ~KeyPool();
     KeyPool(const KeyPool&) = delete;
     KeyPool& operator=(const KeyPool&) = delete;
