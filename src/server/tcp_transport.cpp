@@ -40,7 +40,7 @@ void TcpTransport::start(Callbacks callbacks)
     m_callbacks = std::move(callbacks);
     configureSocket(m_socket);
     connect(m_socket, &QTcpSocket::readyRead, this, &TcpTransport::readAvailable);
-    connect(m_socket, &QTcpSocket::bytesWritten, this, &TcpTransport::bytesWritten);
+    connect(m_socket, &QTcpSocket::bytesWritten, this, &TcpTransport::settleSends);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &TcpTransport::socketError);
     connect(m_socket, &QTcpSocket::disconnected, this, [this] {
         readAvailable(); // a frame that came with the end of the stream still counts
@@ -87,11 +87,29 @@ void TcpTransport::send(Bytes frame, Completion done)
     }
     m_queued += size;
     m_sends.expect(m_queued, std::move(done));
+    // Out now rather than at the loop's next turn: a reply is what a phone
+    // waits on, and the next message need not wait for this one's turn.
+    // Completions still come from the loop, never from inside a send.
+    m_sending = true;
+    m_socket->flush();
+    m_sending = false;
+    if (m_socket && !m_finished && m_queued - m_socket->bytesToWrite() > m_sends.written() &&
+        !m_settleQueued) {
+        m_settleQueued = true;
+        QMetaObject::invokeMethod(this, &TcpTransport::settleSends, Qt::QueuedConnection);
+    }
 }
 
-void TcpTransport::bytesWritten(qint64 count)
+// The socket's own count decides what has been written: Qt does not report a
+// write made while it is already reporting one.
+void TcpTransport::settleSends()
 {
-    m_sends.wrote(count);
+    if (m_sending)
+        return; // send() queues a settle once its flush is done
+    m_settleQueued = false;
+    if (!m_socket || m_finished)
+        return;
+    m_sends.wroteUpTo(m_queued - m_socket->bytesToWrite());
     if (m_callbacks.onDrained)
         m_callbacks.onDrained();
 }

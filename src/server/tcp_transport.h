@@ -30,7 +30,7 @@ public:
 
 private:
     void readAvailable();
-    void bytesWritten(qint64 count);
+    void settleSends();
     void socketError();
     void finish(TransportState state, bool cancelledHere = false);
     void failPendingSends(const QString& error, bool log);
@@ -41,6 +41,8 @@ private:
     qint64 m_queued = 0;
     bool m_finished = false;
     bool m_readingPaused = false;
+    bool m_sending = false;
+    bool m_settleQueued = false;
 };
 
 } // namespace orvane

@@ -77,6 +77,12 @@ public:
                 done(std::nullopt);
         }
     }
+    // The same, from the total the socket has written so far.
+    void wroteUpTo(qint64 total)
+    {
+        if (total > m_written)
+            wrote(total - m_written);
+    }
     // `beforeEach` runs once per failed send (to log it), then its completion.
     void failAll(const QString& error, const std::function<void()>& beforeEach)
     {
