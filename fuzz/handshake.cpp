@@ -155,6 +155,8 @@ void Duel::byComputer(const HandshakeActions& actions)
         } else if (std::holds_alternative<WrongCode>(action)) {
             ++m_wrongCodes;
             byComputer(computer.countWrongCode(m_now));
+        } else if (std::holds_alternative<Agree>(action)) {
+            byComputer(computer.agree());
         } else if (auto* paired = std::get_if<Paired>(&action)) {
             m_trusted[computer.deviceID()] = hexDigest(paired->token);
         } else if (std::holds_alternative<Authenticated>(action)) {

@@ -40,16 +40,12 @@ HandshakeActions ComputerHandshake::onHello(const msg::Hello& hello,
     if (m_state != State::awaitingHello || hello.publicKey.size() != 32) {
         return {};
     }
-    // A key the agreement refuses (a low-order point, say) ends the
-    // connection before any pairing is shown for it.
-    auto secret = key ? key->agree(hello.publicKey) : std::nullopt;
-    if (!secret) {
+    if (!key) {
         m_state = State::done;
         return {handshake::Close{"the phone's key is unusable"}};
     }
-    m_sharedSecret = *secret;
-    OPENSSL_cleanse(secret->data(), secret->size());
     m_publicKey = key->publicKey();
+    m_key = std::move(key);
     m_phonePublicKey = hello.publicKey;
     m_deviceID = hello.deviceID;
     m_deviceName = utf8::prefixCharacters(hello.deviceName, maximumNameCharacters);
@@ -58,15 +54,40 @@ HandshakeActions ComputerHandshake::onHello(const msg::Hello& hello,
         m_tokenHash = std::move(storedTokenHash);
         m_state = State::reconnecting;
         m_deadline = nowMs + m_timeouts.reconnectMs;
-        HandshakeActions actions = installKeys(reconnectSalt(*m_tokenHash));
-        if (m_state == State::reconnecting) {
-            actions.push_back(handshake::SendPlain{msg::KeyExchange{publicKey, false}});
-        }
-        return actions;
+        return {handshake::SendPlain{msg::KeyExchange{publicKey, false}}, handshake::Agree{}};
+    }
+    // A key the agreement refuses (a low-order point, say) ends the
+    // connection before any pairing is shown for it.
+    if (!computeSecret()) {
+        return {handshake::Close{"the phone's key is unusable"}};
     }
     m_state = State::awaitingPairing;
     m_deadline.reset();
     return {handshake::SendPlain{msg::KeyExchange{publicKey, true}}, handshake::PairingWanted{}};
+}
+
+bool ComputerHandshake::computeSecret()
+{
+    auto secret = m_key ? m_key->agree(m_phonePublicKey) : std::nullopt;
+    m_key.reset();
+    if (!secret) {
+        m_state = State::done;
+        return false;
+    }
+    m_sharedSecret = *secret;
+    OPENSSL_cleanse(secret->data(), secret->size());
+    return true;
+}
+
+HandshakeActions ComputerHandshake::agree()
+{
+    if (m_state != State::reconnecting || !m_key) {
+        return {};
+    }
+    if (!computeSecret()) {
+        return {handshake::Close{"the phone's key is unusable"}};
+    }
+    return installKeys(reconnectSalt(*m_tokenHash));
 }
 
 HandshakeActions ComputerHandshake::beginPairing(std::int64_t nowMs)

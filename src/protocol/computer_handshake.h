@@ -48,6 +48,10 @@ public:
     // ephemeral key pair.
     HandshakeActions onHello(const msg::Hello& hello, std::optional<std::string> storedTokenHash,
                              std::optional<crypto::X25519Key> key, std::int64_t nowMs);
+    // The key agreement of a reconnect, asked for by the Agree action once
+    // the key exchange is on its way: the phone starts its half as soon as it
+    // has our key, so the two halves are worked out at the same time.
+    HandshakeActions agree();
     HandshakeActions onPairingMethod(bool qr);
     // `currentTokenHash`: what the trust store holds for the phone now.
     HandshakeActions onAuthenticate(const std::optional<std::string>& currentTokenHash);
@@ -61,11 +65,13 @@ public:
 
 private:
     HandshakeActions installKeys(const crypto::Key32& salt);
+    bool computeSecret();
 
     RandomSource& m_random;
     Timeouts m_timeouts;
     State m_state = State::awaitingHello;
     std::optional<std::int64_t> m_deadline;
+    std::optional<crypto::X25519Key> m_key; // until the agreement is made
     crypto::Key32 m_publicKey{};
     crypto::Key32 m_sharedSecret{};
     Bytes m_phonePublicKey;

@@ -27,6 +27,7 @@ struct Refuse {
     PairingRefusal why;
 };                       // send pairingRejected with the driver's words
 struct PairingWanted {}; // computer: start a pairing, or refuse one
+struct Agree {};         // computer: the key exchange is sent; call agree() now
 struct ShowPairing {};   // computer: the code and QR key are ready
 struct HidePairing {};
 struct WrongCode {
@@ -50,7 +51,7 @@ using HandshakeAction =
                  handshake::Refuse, handshake::PairingWanted, handshake::ShowPairing,
                  handshake::HidePairing, handshake::WrongCode, handshake::Paired,
                  handshake::Authenticated, handshake::CodeWanted, handshake::Rejected,
-                 handshake::Close>;
+                 handshake::Close, handshake::Agree>;
 using HandshakeActions = std::vector<HandshakeAction>;
 
 } // namespace orvane

@@ -183,6 +183,7 @@ void PairingController::carryOut(const Uuid& id, const HandshakeAction& action)
                        m_guard.refused(id);
                    },
                    [&](const handshake::PairingWanted&) { pairingWanted(id); },
+                   [&](const handshake::Agree&) { run(id, handshake.agree()); },
                    [&](const handshake::ShowPairing&) {
                        setRequest(Request{
                            id, handshake.deviceID(), QString::fromStdString(handshake.deviceName()),

@@ -139,6 +139,8 @@ struct Link {
                                     : computer.refuse(PairingRefusal::anotherDevice, now));
             else if (std::holds_alternative<WrongCode>(action))
                 carryOut(false, computer.countWrongCode(now));
+            else if (std::holds_alternative<Agree>(action))
+                carryOut(false, computer.agree());
             else if (auto* paired = std::get_if<Paired>(&action))
                 trusted[computer.deviceID()] = hexDigest(paired->token);
             else if (std::holds_alternative<Authenticated>(action))
