@@ -1,6 +1,7 @@
 #include "mpris_players.h"
 
 #include "mpris_values.h"
+#include "session_bus.h"
 
 #include <QDBusConnection>
 #include <QDBusObjectPath>
@@ -26,7 +27,7 @@ constexpr uint playlistLimit = 1000;
 
 QDBusMessage callBlocking(const QDBusMessage& message)
 {
-    return QDBusConnection::sessionBus().call(message, QDBus::Block, callTimeoutMs);
+    return sessionBus().call(message, QDBus::Block, callTimeoutMs);
 }
 
 QString methodOf(PlaybackCommand command)

@@ -1,5 +1,7 @@
 #include "screen_saver_service.h"
 
+#include "session_bus.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QVariant>
@@ -17,7 +19,7 @@ QDBusMessage screenSaverCall(const QString& method)
 
 QDBusMessage callScreenSaver(const QString& method, const QVariantList& arguments, int timeoutMs)
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusConnection bus = sessionBus();
     if (!bus.isConnected())
         return QDBusMessage::createError(QDBusError::Disconnected,
                                          QStringLiteral("no session bus"));
@@ -49,7 +51,7 @@ void uninhibitScreenSaver(std::uint32_t cookie, int timeoutMs)
 
 void simulateUserActivity()
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusConnection bus = sessionBus();
     if (!bus.isConnected())
         return;
     QDBusMessage call = screenSaverCall(QStringLiteral("SimulateUserActivity"));

@@ -1,5 +1,7 @@
 #include "settings_portal.h"
 
+#include "session_bus.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
@@ -23,7 +25,7 @@ QVariant unwrap(QVariant value)
 
 std::optional<bool> portalPrefersDark(int timeoutMs)
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusConnection bus = sessionBus();
     if (!bus.isConnected())
         return std::nullopt;
     QDBusMessage message = QDBusMessage::createMethodCall(

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QDBusConnection>
+
+namespace orvane {
+
+// The desktop session's bus, for the backends that call services on it.
+// Qt's own session bus connection stays disconnected for good once the bus
+// daemon goes away; this one connects anew on the next call after the bus
+// came back at its address, so media and the screen saver work again
+// without a restart.
+QDBusConnection sessionBus();
+
+} // namespace orvane
