@@ -14,40 +14,29 @@ const QString room =
 
 TEST(RoomAddress, OnlyTheExactFormNamesARoom)
 {
-    struct Case {
-        QString address;
-        std::optional<Role> role; // absent: refused
+    auto parse = [](const char* address, const QString& fill = room) {
+        return parseRoomAddress(
+            QUrl(QString::fromLatin1(address).replace(QLatin1String("%1"), fill)));
     };
-    const std::vector<Case> cases = {
-        {QStringLiteral("ws://h/v1/room/%1?role=mac").arg(room), Role::mac},
-        {QStringLiteral("wss://h:9/v1/room/%1?role=phone").arg(room), Role::phone},
-        {QStringLiteral("ws://h/v1/room/%1?role=phone&role=mac").arg(room), std::nullopt},
-        {QStringLiteral("ws://h/v1/room/%1?role=mac&x=1").arg(room), std::nullopt},
-        {QStringLiteral("ws://h/v1/room/%1?role=MAC").arg(room), std::nullopt},
-        {QStringLiteral("ws://h/v1/room/%1?role=").arg(room), std::nullopt},
-        {QStringLiteral("ws://h/v1/room/%1?role=computer").arg(room), std::nullopt},
-        {QStringLiteral("ws://h/"), std::nullopt},
-        {QStringLiteral("ws://h/v1/room/%1?Role=mac").arg(room), std::nullopt},
-        {QStringLiteral("ws://h/v1/room/%1").arg(room), std::nullopt},
-        {QStringLiteral("ws://h/v1/room/%1/?role=mac").arg(room), std::nullopt},
-        {QStringLiteral("ws://h/v1/room//%1?role=mac").arg(room.mid(1)), std::nullopt},
-        {QStringLiteral("ws://h/v1/rooms/%1?role=mac").arg(room), std::nullopt},
-        {QStringLiteral("ws://h/v1/room/%1?role=mac").arg(room.left(63)), std::nullopt},
-        {QStringLiteral("ws://h/v1/room/%1?role=mac").arg(room + QLatin1Char('0')), std::nullopt},
-        {QStringLiteral("ws://h/v1/room/%1?role=mac").arg(room.toUpper()), std::nullopt},
-        {QStringLiteral("ws://h/v1/room/%1g?role=mac").arg(room.left(63)), std::nullopt},
-        {QStringLiteral("ws://h/v1/room/%1%20?role=mac").arg(room.left(63)), std::nullopt},
-        {QStringLiteral("ws://h/x/v1/room/%1?role=mac").arg(room), std::nullopt},
-        {QStringLiteral("ws://h\x01/v1/room/%1?role=mac").arg(room), std::nullopt}, // bad Host
-    };
-    for (const Case& c : cases) {
-        const auto address = parseRoomAddress(QUrl(c.address));
-        ASSERT_EQ(address.has_value(), c.role.has_value()) << c.address.toStdString();
-        if (address) {
-            EXPECT_EQ(address->room, room.toStdString());
-            EXPECT_EQ(address->role, *c.role);
-        }
-    }
+    const auto mac = parse("ws://h/v1/room/%1?role=mac");
+    const auto phone = parse("wss://h:9/v1/room/%1?role=phone");
+    ASSERT_TRUE(mac && phone);
+    EXPECT_EQ(mac->room, room.toStdString());
+    EXPECT_EQ(phone->room, room.toStdString());
+    EXPECT_EQ(mac->role, Role::mac);
+    EXPECT_EQ(phone->role, Role::phone);
+    for (const char* refused :
+         {"ws://h/v1/room/%1?role=phone&role=mac", "ws://h/v1/room/%1?role=mac&x=1",
+          "ws://h/v1/room/%1?role=MAC", "ws://h/v1/room/%1?role=",
+          "ws://h/v1/room/%1?role=computer", "ws://h/", "ws://h/v1/room/%1?Role=mac",
+          "ws://h/v1/room/%1", "ws://h/v1/room/%1/?role=mac", "ws://h/v1/rooms/%1?role=mac",
+          "ws://h/x/v1/room/%1?role=mac", "ws://h\x01/v1/room/%1?role=mac"}) // the last: a bad Host
+        EXPECT_FALSE(parse(refused)) << refused;
+    const QString shorter = room.left(63);
+    for (const QString& notARoom :
+         {shorter, room + QLatin1Char('0'), room.toUpper(), shorter + QLatin1Char('g'),
+          shorter + QLatin1String("%20"), QLatin1Char('/') + room.mid(1)})
+        EXPECT_FALSE(parse("ws://h/v1/room/%1?role=mac", notARoom)) << notARoom.toStdString();
 }
 
 TEST(TokenBucket, ADebtIsPaidByWaiting)
@@ -69,10 +58,7 @@ TEST(TokenBucket, ADebtIsPaidByWaiting)
     TokenBucket bucket(1000, 500, 0);
     for (const Step& step : steps)
         EXPECT_EQ(bucket.spend(step.bytes, step.atMs), step.waitMs) << "at " << step.atMs;
-}
-
-TEST(TokenBucket, TheBurstIsAQuarterSecondAndAtLeastOneMessage)
-{
+    // The burst is a quarter second, and never less than one whole message.
     EXPECT_EQ(burstFor(8 << 20, 262'144), 2 << 20);
     EXPECT_EQ(burstFor(4096, 262'144), 262'144);
 }
@@ -84,24 +70,10 @@ ParsedArguments parse(const char* typed)
         (QStringLiteral("orvane-relay ") + QLatin1String(typed)).split(' ', Qt::SkipEmptyParts));
 }
 
-TEST(RelayOptions, DefaultsFitTheProtocol)
-{
-    const ParsedArguments parsed = parse("");
-    ASSERT_TRUE(parsed.error.isEmpty());
-    const RelayOptions& options = parsed.options;
-    EXPECT_EQ(options.maxMessageBytes, static_cast<qint64>(relayChunkSize));
-    EXPECT_EQ(options.listen.address, QHostAddress(QHostAddress::LocalHost));
-    EXPECT_FALSE(options.status);
-    EXPECT_FALSE(options.tls());
-    EXPECT_GE(options.maxBufferedBytes, options.maxMessageBytes);
-    EXPECT_GE(options.maxBufferedTotalBytes, options.maxBufferedBytes);
-    // The computer pings every 30 s: two pings may go missing.
-    EXPECT_GT(options.idleTimeout.count(), 60'000);
-}
-
 TEST(RelayOptions, EachOptionIsReadOrRefusedInOneLine)
 {
     const std::pair<const char*, bool> cases[] = {
+        {"", true},
         {"--listen 0.0.0.0:443", true},
         {"--listen [::]:8470", true},
         {"--listen ::1:8470", false},
@@ -135,8 +107,17 @@ TEST(RelayOptions, EachOptionIsReadOrRefusedInOneLine)
     }
 }
 
-TEST(RelayOptions, ValuesLandWhereTheyBelong)
+TEST(RelayOptions, DefaultsFitTheProtocolAndValuesLandWhereTheyBelong)
 {
+    const RelayOptions defaults = parse("").options;
+    EXPECT_EQ(defaults.maxMessageBytes, static_cast<qint64>(relayChunkSize));
+    EXPECT_EQ(defaults.listen.address, QHostAddress(QHostAddress::LocalHost));
+    EXPECT_FALSE(defaults.status || defaults.tls());
+    EXPECT_GE(defaults.maxBufferedBytes, defaults.maxMessageBytes);
+    EXPECT_GE(defaults.maxBufferedTotalBytes, defaults.maxBufferedBytes);
+    // The computer pings every 30 s: two pings may go missing.
+    EXPECT_GT(defaults.idleTimeout.count(), 60'000);
+
     const ParsedArguments parsed = parse("--listen [::1]:9001 --status 127.0.0.1:9002 "
                                          "--max-buffered 2M --idle-timeout 1.5 --max-rooms 7");
     ASSERT_TRUE(parsed.error.isEmpty()) << parsed.error.toStdString();

@@ -56,13 +56,13 @@ public:
         socket.open(url);
     }
 
-    bool waitOpen(int timeoutMs = 5000)
+    bool waitOpen()
     {
-        return orvane::test::pumpUntil([this] { return open || closed; }, timeoutMs) && open;
+        return orvane::test::pumpUntil([this] { return open || closed; }, 5000) && open;
     }
-    bool waitClosed(int timeoutMs = 5000)
+    bool waitClosed()
     {
-        return orvane::test::pumpUntil([this] { return closed; }, timeoutMs);
+        return orvane::test::pumpUntil([this] { return closed; }, 5000);
     }
     bool waitReceived(std::size_t count, int timeoutMs = 5000)
     {
@@ -70,7 +70,7 @@ public:
                                        timeoutMs);
     }
     // A "ping" answered means the relay has dealt with everything sent before.
-    bool roundTrip(int timeoutMs = 5000)
+    bool roundTrip()
     {
         const std::size_t before = received.size();
         socket.sendTextMessage(QStringLiteral("ping"));
@@ -79,7 +79,7 @@ public:
                 return std::find(received.begin() + static_cast<std::ptrdiff_t>(before),
                                  received.end(), textMessage("pong")) != received.end();
             },
-            timeoutMs);
+            5000);
     }
 
     QWebSocket socket;

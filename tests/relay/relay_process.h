@@ -64,7 +64,6 @@ public:
     }
 
     QString output() const { return QString::fromUtf8(m_output); }
-    qint64 pid() const { return m_process.processId(); }
 
 private:
     QProcess m_process;

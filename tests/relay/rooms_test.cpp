@@ -28,24 +28,15 @@ TEST_F(RelayTest, PeerOnReachesTheMacBeforeAnythingThePhoneSends)
     EXPECT_TRUE(phone.received.empty()) << "the phone hears no presence texts";
 }
 
-TEST_F(RelayTest, ThePhoneLeavingTellsTheMacPeerOffAndTheMacStays)
+// Binary messages pass unchanged and in order both ways, never into another
+// room; texts other than "ping" go nowhere.
+TEST_F(RelayTest, BinaryMessagesStayInTheirRoomAndOtherTextsGoNowhere)
 {
     start();
     auto mac = join(QStringLiteral("a"), "mac");
     auto phone = join(QStringLiteral("a"), "phone");
-    phone->socket.close();
-    ASSERT_TRUE(mac->waitReceived(2));
-    EXPECT_EQ(mac->received, (std::vector{textMessage("peer:on"), textMessage("peer:off")}));
-    // The mac's link stays open and usable.
-    EXPECT_TRUE(mac->roundTrip());
-    EXPECT_EQ(relay->figures().members, 1);
-}
-
-TEST_F(RelayTest, BinaryMessagesPassUnchangedAndInOrderBothWays)
-{
-    start();
-    auto mac = join(QStringLiteral("a"), "mac");
-    auto phone = join(QStringLiteral("a"), "phone");
+    auto otherMac = join(QStringLiteral("b"), "mac");
+    auto otherPhone = join(QStringLiteral("b"), "phone");
     const std::vector<QByteArray> payloads = {
         QByteArray(),           QByteArray(1, '\0'),
         QByteArray("peer:on"), // a binary message that reads like a presence text
@@ -53,18 +44,27 @@ TEST_F(RelayTest, BinaryMessagesPassUnchangedAndInOrderBothWays)
         randomBytes(65'536, 3), randomBytes(262'144, 4), // one whole relay chunk
         randomBytes(1000, 5),
     };
-    std::vector<Received> toMac{textMessage("peer:on")};
-    std::vector<Received> toPhone;
+    phone->socket.sendTextMessage(QStringLiteral("peer:off"));
+    phone->socket.sendTextMessage(QStringLiteral("hello"));
+    std::vector<Received> toMac{textMessage("peer:on")}, toPhone;
     for (const QByteArray& payload : payloads) {
         phone->socket.sendBinaryMessage(payload);
         toMac.push_back(binaryMessage(payload));
         mac->socket.sendBinaryMessage(payload);
         toPhone.push_back(binaryMessage(payload));
     }
+    otherPhone->socket.sendBinaryMessage("for b");
     ASSERT_TRUE(mac->waitReceived(toMac.size()));
     ASSERT_TRUE(phone->waitReceived(toPhone.size()));
+    ASSERT_TRUE(mac->roundTrip() && phone->roundTrip());
+    toMac.push_back(textMessage("pong"));
+    toPhone.push_back(textMessage("pong"));
     EXPECT_TRUE(mac->received == toMac);
     EXPECT_TRUE(phone->received == toPhone);
+    ASSERT_TRUE(otherMac->waitReceived(2) && otherPhone->roundTrip());
+    EXPECT_EQ(otherMac->received, (std::vector{textMessage("peer:on"), binaryMessage("for b")}));
+    EXPECT_EQ(otherPhone->received, std::vector{textMessage("pong")});
+    EXPECT_EQ(relay->figures().rooms, 2);
 }
 
 TEST_F(RelayTest, AMemberAloneHasItsMessagesDroppedNotKept)
@@ -80,36 +80,39 @@ TEST_F(RelayTest, AMemberAloneHasItsMessagesDroppedNotKept)
     EXPECT_EQ(relay->figures().counters.bytesDropped, 5);
 }
 
-TEST_F(RelayTest, ASecondMacReplacesTheFirst)
-{
-    start();
-    auto phone = join(QStringLiteral("a"), "phone");
-    auto first = join(QStringLiteral("a"), "mac");
-    auto second = join(QStringLiteral("a"), "mac");
-    ASSERT_TRUE(first->waitClosed());
-    EXPECT_EQ(first->socket.closeCode(), QWebSocketProtocol::CloseCodeGoingAway);
-    EXPECT_EQ(first->socket.closeReason(), QStringLiteral("replaced"));
-    phone->socket.sendBinaryMessage("to the new mac");
-    ASSERT_TRUE(second->waitReceived(2));
-    EXPECT_EQ(second->received,
-              (std::vector{textMessage("peer:on"), binaryMessage("to the new mac")}));
-    EXPECT_EQ(relay->figures().members, 2);
-    EXPECT_EQ(refusals(Refusal::replaced), 1);
-}
-
-TEST_F(RelayTest, ASecondPhoneReplacesTheFirstAndTheMacHearsOffThenOn)
+// A second member of a role replaces the first; the mac hears the phones
+// come and go, and stays when its phone leaves.
+TEST_F(RelayTest, ANewMemberReplacesTheOldAndTheMacHearsPhonesComeAndGo)
 {
     start();
     auto mac = join(QStringLiteral("a"), "mac");
     auto first = join(QStringLiteral("a"), "phone");
-    auto second = join(QStringLiteral("a"), "phone");
+    auto phone = join(QStringLiteral("a"), "phone");
     ASSERT_TRUE(first->waitClosed());
+    EXPECT_EQ(first->socket.closeCode(), QWebSocketProtocol::CloseCodeGoingAway);
     EXPECT_EQ(first->socket.closeReason(), QStringLiteral("replaced"));
-    second->socket.sendBinaryMessage("from the new phone");
+    phone->socket.sendBinaryMessage("from the new phone");
     ASSERT_TRUE(mac->waitReceived(4));
     EXPECT_EQ(mac->received,
               (std::vector{textMessage("peer:on"), textMessage("peer:off"), textMessage("peer:on"),
                            binaryMessage("from the new phone")}));
+
+    auto newMac = join(QStringLiteral("a"), "mac");
+    ASSERT_TRUE(mac->waitClosed());
+    EXPECT_EQ(mac->socket.closeCode(), QWebSocketProtocol::CloseCodeGoingAway);
+    EXPECT_EQ(mac->socket.closeReason(), QStringLiteral("replaced"));
+    phone->socket.sendBinaryMessage("to the new mac");
+    ASSERT_TRUE(newMac->waitReceived(2));
+    EXPECT_EQ(newMac->received,
+              (std::vector{textMessage("peer:on"), binaryMessage("to the new mac")}));
+    EXPECT_EQ(relay->figures().members, 2);
+    EXPECT_EQ(refusals(Refusal::replaced), 2);
+
+    phone->socket.close();
+    ASSERT_TRUE(newMac->waitReceived(3));
+    EXPECT_EQ(newMac->received.back(), textMessage("peer:off"));
+    EXPECT_TRUE(newMac->roundTrip()) << "the mac's link stays open and usable";
+    EXPECT_EQ(relay->figures().members, 1);
 }
 
 TEST_F(RelayTest, AnythingButARoomAddressIsClosedWithPolicyViolation)
@@ -130,40 +133,6 @@ TEST_F(RelayTest, AnythingButARoomAddressIsClosedWithPolicyViolation)
     }
     EXPECT_EQ(refusals(Refusal::badAddress), paths.size());
     EXPECT_EQ(relay->figures().rooms, 0);
-}
-
-TEST_F(RelayTest, PingIsAnsweredWithPongAndOtherTextsGoNowhere)
-{
-    start();
-    auto mac = join(QStringLiteral("a"), "mac");
-    auto phone = join(QStringLiteral("a"), "phone");
-    phone->socket.sendTextMessage(QStringLiteral("peer:off"));
-    phone->socket.sendTextMessage(QStringLiteral("hello"));
-    ASSERT_TRUE(phone->roundTrip());
-    EXPECT_EQ(phone->received, std::vector{textMessage("pong")});
-    ASSERT_TRUE(mac->roundTrip());
-    EXPECT_EQ(mac->received, (std::vector{textMessage("peer:on"), textMessage("pong")}));
-}
-
-TEST_F(RelayTest, RoomsNeverHearEachOther)
-{
-    start();
-    auto macA = join(QStringLiteral("a"), "mac");
-    auto phoneA = join(QStringLiteral("a"), "phone");
-    auto macB = join(QStringLiteral("b"), "mac");
-    auto phoneB = join(QStringLiteral("b"), "phone");
-    phoneA->socket.sendBinaryMessage("for a");
-    phoneB->socket.sendBinaryMessage("for b");
-    macA->socket.sendBinaryMessage("from a");
-    ASSERT_TRUE(macA->waitReceived(2));
-    ASSERT_TRUE(macB->waitReceived(2));
-    ASSERT_TRUE(phoneA->waitReceived(1));
-    ASSERT_TRUE(phoneB->roundTrip());
-    EXPECT_EQ(macA->received, (std::vector{textMessage("peer:on"), binaryMessage("for a")}));
-    EXPECT_EQ(macB->received, (std::vector{textMessage("peer:on"), binaryMessage("for b")}));
-    EXPECT_EQ(phoneA->received, std::vector{binaryMessage("from a")});
-    EXPECT_EQ(phoneB->received, std::vector{textMessage("pong")});
-    EXPECT_EQ(relay->figures().rooms, 2);
 }
 
 } // namespace

@@ -124,18 +124,13 @@ TEST(RelayTls, UnreadableOrWrongFilesAreReportedInOneLine)
     QTemporaryDir dir;
     const QString garbage = dir.filePath(QStringLiteral("garbage.pem"));
     QFile file(garbage);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("not a certificate\n");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("not a certificate\n") > 0);
     file.close();
-    const QString missing = dir.filePath(QStringLiteral("missing.pem"));
-    const std::vector<std::pair<QString, QString>> cases = {
-        {missing, garbage},
-        {garbage, garbage},
-    };
-    for (const auto& [cert, key] : cases) {
+    for (const QString& cert : {dir.filePath(QStringLiteral("missing.pem")), garbage}) {
         QString error;
-        EXPECT_FALSE(loadTlsConfiguration(cert, key, &error));
-        EXPECT_TRUE(error.contains(cert)) << error.toStdString();
+        EXPECT_FALSE(loadTlsConfiguration(cert, garbage, &error));
+        EXPECT_TRUE(error.contains(cert) && !error.contains(QLatin1Char('\n')))
+            << error.toStdString();
     }
 }
 
