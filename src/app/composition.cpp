@@ -13,11 +13,13 @@
 
 namespace orvane {
 
-void chooseGuiPlatform()
+void chooseGuiPlatform(bool windows)
 {
     if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         return;
-    if (!x11DisplayReachable())
+    // Qt's X11 platform ends the process when the X server goes away; a
+    // server without windows needs none of it and must outlive its desktop.
+    if (!windows || !x11DisplayReachable())
         qputenv("QT_QPA_PLATFORM", "offscreen");
     else
         qputenv("QT_QPA_PLATFORM", "xcb");

@@ -17,9 +17,9 @@
 namespace orvane {
 
 // Tells Qt which windowing system to use, before the application object
-// exists: the desktop's when it answers, else none (off screen), so that the
-// clipboard and icon rendering work either way.
-void chooseGuiPlatform();
+// exists: the desktop's when windows are wanted and it answers, else none
+// (off screen), so that icon rendering works either way.
+void chooseGuiPlatform(bool windows);
 
 // Whether windows can be shown: Qt was told a real platform, or an X
 // display answers. Wayland alone is not enough, as the backends speak X11.

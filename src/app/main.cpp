@@ -193,7 +193,7 @@ int runDesktop(QApplication& app, Program& program, orvane::SingleInstance& inst
 int main(int argc, char** argv)
 {
     bool windows = wantsWindows(argc, argv);
-    orvane::chooseGuiPlatform();
+    orvane::chooseGuiPlatform(windows);
     QApplication app(argc, argv);
     // No window of ours closing may end the server: the tray, or a later
     // launch, brings the window back.

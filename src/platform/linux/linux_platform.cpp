@@ -10,7 +10,10 @@
 #include "platform/linux/x11/x11_connection.h"
 #include "platform/linux/x11/x11_display_source.h"
 #include "platform/linux/x11/x11_input_device.h"
+#include "platform/linux/x11/x11_pasteboard.h"
 #include "platform/linux/x11/x11_window_system.h"
+
+#include <QGuiApplication>
 
 namespace orvane {
 
@@ -22,7 +25,12 @@ Platform makeLinuxPlatform()
     platform.displays = makeX11DisplaySource(x11);
     platform.applications = std::make_unique<X11ApplicationCatalog>(x11);
     platform.workspace = makeXdgWorkspace();
-    platform.pasteboard = makeQtPasteboard();
+    // Qt's clipboard when Qt is on the X display (the desktop app), else one
+    // of our own that outlives the X server.
+    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+        platform.pasteboard = makeQtPasteboard();
+    else
+        platform.pasteboard = makeX11Pasteboard();
     platform.power = makeLinuxPower(x11);
     platform.events = makeLinuxWorkspaceEvents();
     platform.media = makeMprisPlayers();

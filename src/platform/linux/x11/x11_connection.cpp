@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include <poll.h>
+
 namespace orvane {
 
 X11Connection::~X11Connection()
@@ -18,9 +20,18 @@ void X11Connection::disconnect()
     m_atoms.clear();
 }
 
+// xcb learns that the server went away only when a read or write fails, so
+// the first request after its death would be written into nothing and
+// counted as done. A hung-up socket says so without a round trip.
+bool X11Connection::hungUp() const
+{
+    pollfd socket{xcb_get_file_descriptor(m_connection), 0, 0};
+    return ::poll(&socket, 1, 0) > 0 && (socket.revents & (POLLHUP | POLLERR | POLLNVAL));
+}
+
 bool X11Connection::ensureConnected()
 {
-    if (m_connection && !xcb_connection_has_error(m_connection))
+    if (m_connection && !xcb_connection_has_error(m_connection) && !hungUp())
         return true;
     disconnect();
     const char* display = std::getenv("DISPLAY");

@@ -40,6 +40,7 @@ public:
 
 private:
     void disconnect();
+    bool hungUp() const;
 
     xcb_connection_t* m_connection = nullptr;
     xcb_screen_t* m_screen = nullptr;
