@@ -103,6 +103,10 @@ TEST_F(ThroughRelay, APairedPhoneWorksThroughTheRelayWhichSeesNoPlaintext)
     EXPECT_EQ(copied.status, 0) << copied.errors;
     EXPECT_EQ(copied.output, "Copied to the Mac's clipboard\n");
     EXPECT_NE(viaRelay({"clipboard"}).output.find(marker), std::string::npos);
+    // The next phone comes before the link has opened again.
+    EXPECT_EQ(viaRelay({"info"}, false).status, 0);
+    Run hasty = viaRelay({"info"});
+    EXPECT_EQ(hasty.status, 0) << hasty.errors;
 
     // A picture of noise is larger than one relay message may be; the relay
     // refuses larger ones, so its arrival means it came in pieces.

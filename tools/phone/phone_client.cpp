@@ -38,6 +38,12 @@ Result<Bytes> readWholeFile(const std::filesystem::path& path)
 
 } // namespace
 
+namespace {
+// How long a phone in a relay room waits for the key exchange before it says
+// hello again.
+constexpr auto helloResendInterval = std::chrono::milliseconds(500);
+} // namespace
+
 PhoneClient::PhoneClient() = default;
 PhoneClient::~PhoneClient() = default;
 
@@ -47,6 +53,7 @@ Status PhoneClient::connect(const std::string& host, std::uint16_t port, int tim
     auto tcp = std::make_unique<TcpStream>();
     Status connected = tcp->connect(host, port, timeoutMs);
     m_stream = std::move(tcp);
+    m_overRelay = false;
     return connected;
 }
 
@@ -56,6 +63,7 @@ Status PhoneClient::connectRelay(const std::string& roomAddress, int timeoutMs)
     auto relay = std::make_unique<RelayStream>();
     Status connected = relay->connect(roomAddress, timeoutMs);
     m_stream = std::move(relay);
+    m_overRelay = true;
     return connected;
 }
 
@@ -93,17 +101,28 @@ Result<msg::KeyExchange> PhoneClient::hello(const std::string& deviceName, const
     }
     m_session.reset();
     Step sent;
-    if (auto done =
-            carryOut(m_handshake.start(deviceName, deviceID, hasToken, std::move(*key)), sent);
-        !done) {
+    const HandshakeActions greeting =
+        m_handshake.start(deviceName, deviceID, hasToken, std::move(*key));
+    if (auto done = carryOut(greeting, sent); !done) {
         return done.error();
     }
     // The computer needs a moment for its side of the agreement: time
     // enough to make the key for the next connection.
     m_nextKey = crypto::X25519Key::fromPrivate(makeKey(systemRandom()));
     const auto deadline = deadlineAfter(m_timeoutMs);
+    auto resendAt = Clock::now() + helloResendInterval;
     while (m_handshake.state() == PhoneHandshake::State::awaitingKeyExchange) {
-        auto next = receiveUntil(deadline);
+        auto next = receiveUntil(m_overRelay ? std::min(deadline, resendAt) : deadline);
+        if (!next && m_overRelay && isTimeout(next.error()) && Clock::now() < deadline) {
+            // A relay drops what a phone sends while the computer is not in
+            // the room, as happens for a moment after another phone left.
+            // The computer answers the first hello it gets and no other.
+            if (auto again = carryOut(greeting, sent); !again) {
+                return again.error();
+            }
+            resendAt = Clock::now() + helloResendInterval;
+            continue;
+        }
         if (!next) {
             return prefixed("no key exchange from the computer", next.error());
         }

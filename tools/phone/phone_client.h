@@ -137,6 +137,7 @@ private:
         m_frames; // raw frames; opened only when taken, with the session of that moment
     std::string m_streamError; // why no more frames will come, once that is known
     bool m_peerClosed = false;
+    bool m_overRelay = false;
     std::optional<crypto::X25519Key> m_nextKey;
     PhoneHandshake m_handshake;
     std::shared_ptr<SecureSession> m_session;
