@@ -11,25 +11,32 @@ namespace {
 
 constexpr int startMs = 10000;
 
-} // namespace
-
-ManagedDisplay::~ManagedDisplay()
+void stop(QProcess& process)
 {
-    close();
-    for (QProcess* process : {&m_windowManager, &m_server}) {
-        if (process->state() != QProcess::NotRunning) {
-            process->kill();
-            process->waitForFinished(startMs);
-        }
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished(startMs);
     }
 }
 
-::testing::AssertionResult ManagedDisplay::start(const QStringList& serverArguments)
+} // namespace
+
+PrivateDisplay::~PrivateDisplay()
 {
-    m_server.start(QStringLiteral("Xvfb"),
-                   QStringList{"-displayfd", "1", "-screen", "0", "1920x1080x24", "-nolisten",
-                               "tcp", "-noreset"} +
-                       serverArguments);
+    close();
+    stop(m_server);
+    qputenv("DISPLAY", m_oldDisplay);
+}
+
+::testing::AssertionResult PrivateDisplay::start(const QStringList& serverArguments,
+                                                 const QString& screen)
+{
+    m_oldDisplay = qgetenv("DISPLAY");
+    // -displayfd: Xvfb picks a free display and names it once it accepts
+    // connections.
+    m_server.start(QStringLiteral("Xvfb"), QStringList{"-displayfd", "1", "-screen", "0", screen,
+                                                       "-nolisten", "tcp", "-noreset"} +
+                                               serverArguments);
     if (!m_server.waitForStarted(startMs))
         return ::testing::AssertionFailure()
                << "Xvfb is missing or cannot start: " << m_server.errorString().toStdString();
@@ -40,9 +47,19 @@ ManagedDisplay::~ManagedDisplay()
     if (display == ":")
         return ::testing::AssertionFailure() << "Xvfb gave no display number";
     qputenv("DISPLAY", display);
-    if (auto connected = open(display.constData()); !connected)
-        return connected;
+    return open(display.constData());
+}
 
+ManagedDisplay::~ManagedDisplay()
+{
+    close();
+    stop(m_windowManager);
+}
+
+::testing::AssertionResult ManagedDisplay::start(const QStringList& serverArguments)
+{
+    if (auto started = PrivateDisplay::start(serverArguments); !started)
+        return started;
     // The user's own openbox settings stay out of it; its themes come from
     // the system, whatever data folders the tests chose for themselves.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

@@ -7,14 +7,27 @@
 
 namespace orvane::test {
 
-// A private X server with a window manager, so the window tests neither see
-// nor disturb the shared test display, where other suites count on there
-// being no window manager. Points DISPLAY at it.
-class ManagedDisplay : public XTestClient {
+// An Xvfb of the test's own, so the test neither sees nor disturbs the
+// shared test display. DISPLAY names it while it runs.
+class PrivateDisplay : public XTestClient {
+public:
+    ~PrivateDisplay();
+    // Starts Xvfb with a screen of that size and the extra arguments, and
+    // connects to it; fails with the reason when it cannot.
+    ::testing::AssertionResult start(const QStringList& serverArguments = {},
+                                     const QString& screen = QStringLiteral("1920x1080x24"));
+
+private:
+    QProcess m_server;
+    QByteArray m_oldDisplay;
+};
+
+// A private display with a window manager: other suites on the shared
+// display count on there being none.
+class ManagedDisplay : public PrivateDisplay {
 public:
     ~ManagedDisplay();
-    // Starts Xvfb, with the extra arguments, and openbox; fails with the
-    // reason when either cannot run.
+    // Starts Xvfb, with the extra arguments, and openbox.
     ::testing::AssertionResult start(const QStringList& serverArguments = {});
     // Starts the application and waits until openbox manages its windows.
     ::testing::AssertionResult show(TestApplication& app, const QStringList& windows);
@@ -25,7 +38,6 @@ public:
 private:
     bool managed(const std::vector<std::uint32_t>& windows);
 
-    QProcess m_server;
     QProcess m_windowManager;
     QTemporaryDir m_home;
 };

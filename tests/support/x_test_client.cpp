@@ -37,9 +37,9 @@ template <class T> Reply<T> reply(T* raw)
            << "no test X display: " << (why ? why : "ORVANE_TEST_DISPLAY_OK is not set");
 }
 
-bool eventually(const std::function<bool()>& done)
+bool eventually(const std::function<bool()>& done, int timeoutMs)
 {
-    QDeadlineTimer deadline(10000);
+    QDeadlineTimer deadline(timeoutMs);
     while (!done()) {
         if (deadline.hasExpired())
             return false;

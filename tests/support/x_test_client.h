@@ -24,10 +24,10 @@ namespace orvane::test {
 // reason it gave, as a test that needs the display must never skip.
 ::testing::AssertionResult displayProvided();
 
-// Polls until `done` holds, for at most ten seconds. It sleeps between tries
+// Polls until `done` holds, for at most `timeoutMs`. It sleeps between tries
 // rather than running Qt's event loop: what it waits for is another
 // process's doing, the X server's or the window manager's.
-bool eventually(const std::function<bool()>& done);
+bool eventually(const std::function<bool()>& done, int timeoutMs = 10000);
 
 // A connection of its own to the X display. What it puts on the root goes
 // again when it closes, and its windows go with its connection.

@@ -2,22 +2,18 @@
 // an ordinary client with the focus receives it (keys, text, pointer, wheel),
 // the RandR monitors the test adds and takes away again, the screensaver, and
 // every call when there is no display at all.
+#include "capture/test_screen.h"
 #include "platform/linux/linux_power.h"
 #include "platform/linux/x11/x11_connection.h"
 #include "platform/linux/x11/x11_display_source.h"
 #include "platform/linux/x11/x11_idle_controls.h"
 #include "platform/linux/x11/x11_input_device.h"
 
-#include <QDeadlineTimer>
-#include <QThread>
-
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
-#include <sys/uio.h>
 #include <xcb/dpms.h>
 #include <xcb/randr.h>
 #include <xcb/screensaver.h>
-#include <xcb/xcbext.h>
 
 #include <cmath>
 #include <limits>
@@ -26,15 +22,7 @@
 namespace orvane {
 namespace {
 
-// Passes when test.sh provided an X display; otherwise fails with its reason.
-::testing::AssertionResult displayProvided()
-{
-    if (qgetenv("ORVANE_TEST_DISPLAY_OK") == "1")
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure()
-           << "no X display for this test: " << qgetenv("ORVANE_TEST_DISPLAY_ERROR").toStdString();
-}
-
+using test::displayProvided;
 using Key = KeyShortcut::Key;
 using Modifier = KeyShortcut::Modifier;
 
@@ -320,22 +308,11 @@ protected:
         std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
     }
 
-    xcb_atom_t addMonitor(std::string_view name, Rect rect, bool primary = false)
+    xcb_atom_t addMonitor(const char* name, Rect r, bool primary = false)
     {
-        const auto x = std::int16_t(rect.x), y = std::int16_t(rect.y);
-        const auto w = std::uint16_t(rect.width), h = std::uint16_t(rect.height);
-        xcb_randr_monitor_info_t info{x11->atom(name), primary, 0, 0, x, y, w, h, w / 4u, h / 4u};
-        // xcb_randr_set_monitor of libxcb 1.15 sends a request of the wrong
-        // length, which closes the connection; this builds the same request.
-        xcb_randr_set_monitor_request_t request{};
-        request.window = x11->root();
-        iovec parts[4];
-        parts[2] = {&request, sizeof request};
-        parts[3] = {&info, sizeof info};
-        xcb_protocol_request_t protocol{2, &xcb_randr_id, XCB_RANDR_SET_MONITOR, 1};
-        xcb_send_request(c, 0, parts + 2, &protocol);
-        added.push_back(info.name);
-        return info.name;
+        added.push_back(test::setMonitor(c, x11->root(), x11->atom(name), int(r.x), int(r.y),
+                                         int(r.width), int(r.height), primary));
+        return added.back();
     }
     std::optional<std::uint8_t> saverState()
     {
@@ -343,13 +320,9 @@ protected:
             c, xcb_screensaver_query_info(c, x11->root()), nullptr));
         return info ? std::optional(info->state) : std::nullopt;
     }
-    // Whether the screensaver comes on before the deadline, asking every 50 ms.
     bool saverStartsWithin(int ms)
     {
-        const QDeadlineTimer deadline(ms);
-        while (saverState() != XCB_SCREENSAVER_STATE_ON && !deadline.hasExpired())
-            QThread::msleep(50);
-        return saverState() == XCB_SCREENSAVER_STATE_ON;
+        return test::eventually([&] { return saverState() == XCB_SCREENSAVER_STATE_ON; }, ms);
     }
 
     std::shared_ptr<X11Connection> x11 = std::make_shared<X11Connection>();
