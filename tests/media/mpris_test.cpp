@@ -3,17 +3,12 @@
 #include "commands/media_controller.h"
 #include "platform/fake/fake_platform.h"
 #include "platform/linux/dbus/mpris_players.h"
+#include "system/fake_service.h"
 
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QThread>
 
-#include <gtest/gtest.h>
-
-#include <vector>
+#include <map>
 
 namespace orvane {
 namespace {
@@ -29,10 +24,7 @@ protected:
     // take them.
     void TearDown() override
     {
-        for (auto& process : m_players) {
-            process->kill();
-            process->waitForFinished(5000);
-        }
+        m_players.clear();
         QDeadlineTimer deadline(5000);
         while (!players->runningPlayers().isEmpty() && !deadline.hasExpired())
             QThread::msleep(10);
@@ -40,22 +32,12 @@ protected:
 
     void launch(const char* name, const QStringList& options = {})
     {
-        auto& process = m_players.emplace_back(std::make_unique<QProcess>());
-        process->start(QStringLiteral(ORVANE_FAKE_MPRIS_PLAYER),
-                       QStringList{name, m_dir.filePath(name)} + options);
-        // Generous: this only waits for start-up, it measures nothing.
-        ASSERT_TRUE(process->waitForReadyRead(10000) && process->readLine() == "ready\n")
-            << name << ": " << process->readAllStandardError().toStdString();
+        m_players[name] = test::FakeService::start(QStringList{name} + options);
     }
     // The last call the player received; nothing when none came.
-    std::string lastCall(const char* name) const
-    {
-        QFile file(m_dir.filePath(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toStdString() : "";
-    }
+    std::string lastCall(const char* name) { return m_players.at(name)->lastCall(); }
 
-    QTemporaryDir m_dir;
-    std::vector<std::unique_ptr<QProcess>> m_players;
+    std::map<std::string, std::unique_ptr<test::FakeService>> m_players;
     std::unique_ptr<MediaPlayers> players = makeMprisPlayers();
     FakeWorkspace workspace;
     FakeApplications apps;

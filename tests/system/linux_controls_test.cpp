@@ -10,6 +10,7 @@
 #include "support/files.h"
 #include "support/scoped_environment.h"
 #include "support/scratch_settings.h"
+#include "system/fake_service.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -23,49 +24,7 @@
 namespace orvane {
 namespace {
 
-// One stand-in service, stopped with this object. It prints "ready" once it
-// owns its bus name, then a line for each call it receives.
-class FakeService {
-public:
-    explicit FakeService(const QStringList& arguments)
-    {
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QStringLiteral(ORVANE_SYSTEM_FAKE_SERVICES), arguments);
-    }
-    ~FakeService()
-    {
-        m_process.kill();
-        m_process.waitForFinished();
-    }
-
-    // The next line that starts with prefix; nothing when the service stays
-    // silent for ten seconds.
-    std::optional<QString> waitFor(const QString& prefix)
-    {
-        for (const QDeadlineTimer deadline(10000);;) {
-            while (m_next < lines().size())
-                if (m_lines[m_next++].startsWith(prefix))
-                    return m_lines[m_next - 1];
-            if (!m_process.waitForReadyRead(int(deadline.remainingTime())))
-                return std::nullopt;
-        }
-    }
-    // Every line so far, with what is still in the pipe: a line printed
-    // before the service answered a call is seen once the call has returned.
-    const QStringList& lines()
-    {
-        while (m_process.state() == QProcess::Running && m_process.waitForReadyRead(0)) {
-        }
-        while (m_process.canReadLine())
-            m_lines << QString::fromUtf8(m_process.readLine()).trimmed();
-        return m_lines;
-    }
-
-private:
-    QProcess m_process;
-    QStringList m_lines;
-    qsizetype m_next = 0;
-};
+using test::FakeService;
 
 // The X server's screensaver and DPMS: "suspend", "dpms off", ... in turn.
 struct RecordingIdleControls final : X11IdleControls {
@@ -161,13 +120,6 @@ protected:
             ASSERT_EQ(qgetenv(QByteArray(bus) + "_OK"), "1")
                 << bus << ": " << qgetenv(QByteArray(bus) + "_ERROR").toStdString();
     }
-    // A stand-in that owns its bus name, or a failure.
-    std::unique_ptr<FakeService> start(const QStringList& arguments)
-    {
-        auto service = std::make_unique<FakeService>(arguments);
-        EXPECT_EQ(service->waitFor(QString()), QStringLiteral("ready"));
-        return service;
-    }
     void write(const QString& relative, const QByteArray& content)
     {
         test::writeFile(dir.filePath(relative), content);
@@ -209,7 +161,7 @@ TEST_F(LinuxControls, LockFindsTheSessionAndARefusalIsAFailure)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.call.toStdString());
         c.sessionId.isNull() ? env.unset("XDG_SESSION_ID") : env.set("XDG_SESSION_ID", c.sessionId);
-        auto logind = start(QStringList{"logind"} + c.options);
+        auto logind = FakeService::start(QStringList{"logind"} + c.options);
         EXPECT_EQ(run(sys::Lock{}), c.said);
         EXPECT_TRUE(logind->waitFor(c.call));
     }
@@ -242,9 +194,9 @@ TEST_F(LinuxControls, KeepAwakeTriesEachWayInTurnAndGivesBackWhatItTook)
         SCOPED_TRACE(std::string(c.xOn) + " / " + c.xOff);
         std::unique_ptr<FakeService> logind, saver;
         if (c.logind)
-            logind = start({QStringLiteral("logind")});
+            logind = FakeService::start({QStringLiteral("logind")});
         if (c.screenSaverService)
-            saver = start({QStringLiteral("screensaver"), c.screenSaverService});
+            saver = FakeService::start({QStringLiteral("screensaver"), c.screenSaverService});
         idle->screenSaver = c.xScreenSaver;
         idle->dpms = c.dpms;
         idle->calls.clear();
@@ -285,7 +237,7 @@ TEST_F(LinuxControls, BrightnessStepsTheFirstBacklightThroughLogind)
     write("backlight/acpi_video0/brightness", "100\n");
     write("backlight/acpi_video0/max_brightness", "255\n");
     EXPECT_EQ(controls.backlight(), (BacklightLevel{100, 255}));
-    auto logind = start({QStringLiteral("logind")});
+    auto logind = FakeService::start({QStringLiteral("logind")});
     const QString set = "SetBrightness /org/freedesktop/login1/session/auto backlight acpi_video0 ";
     EXPECT_EQ(run(sys::BrightnessUp{}), "Brightness up");
     EXPECT_EQ(logind->waitFor("SetBrightness"), set + "115");
@@ -334,7 +286,7 @@ TEST_F(LinuxControls, DarkModeIsWrittenWithGSettingsAndReadFromThePortalElse)
         }
         std::unique_ptr<FakeService> portal;
         if (c.portal >= 0)
-            portal = start({QStringLiteral("portal"), QString::number(c.portal)});
+            portal = FakeService::start({QStringLiteral("portal"), QString::number(c.portal)});
         EXPECT_EQ(controls.darkColorScheme(), c.dark);
         if (portal) {
             EXPECT_EQ(portal->waitFor("Read"), "Read org.freedesktop.appearance color-scheme");
