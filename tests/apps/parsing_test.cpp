@@ -24,9 +24,8 @@ TEST(ExecLine, SplitsAndExpandsLikeALauncher)
         const char* program = "prog"; // the name it runs under
     } cases[] = {
         {"  /usr/bin/prog   -a  b ", {"/usr/bin/prog", "-a", "b"}},
-        {"prog %f %F %u %U", {"prog"}},
+        {"prog %f %F %u %U %d %D %n %N %v %m", {"prog"}},
         {"prog --file=%f x", {"prog", "--file=", "x"}},
-        {"prog %d %D %n %N %v %m", {"prog"}},
         {"prog %i", {"prog", "--icon", "app-icon"}},
         {"prog %c --entry %k", {"prog", "My App", "--entry", "/apps/my.desktop"}},
         {"prog --title=%c", {"prog", "--title=My App"}},

@@ -60,34 +60,27 @@ TEST(Pasteboard, GivesBackExactlyTheTextItWasGiven)
     }
 }
 
-TEST(Pasteboard, SettingTextDropsEveryOtherRepresentation)
+// A copied file or image is not text; setting text drops every other
+// representation.
+TEST(Pasteboard, HoldsNoTextBesideFilesOrImagesAndSettingTextDropsThem)
 {
-    auto* rich = new QMimeData;
-    rich->setText(QStringLiteral("old"));
-    rich->setHtml(QStringLiteral("<b>old</b>"));
-    rich->setData(QStringLiteral("image/png"), QByteArray("\x89PNG", 4));
-    QGuiApplication::clipboard()->setMimeData(rich, QClipboard::Clipboard);
+    auto pasteboard = makeQtPasteboard();
+    auto* files = new QMimeData;
+    files->setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/report.pdf"))});
+    auto* image = new QMimeData;
+    image->setHtml(QStringLiteral("<b>old</b>"));
+    image->setData(QStringLiteral("image/png"), QByteArray("\x89PNG", 4));
+    for (QMimeData* data : {files, image}) {
+        QGuiApplication::clipboard()->setMimeData(data, QClipboard::Clipboard);
+        EXPECT_EQ(pasteboard->text(), std::nullopt) << data->formats().join(' ').toStdString();
+    }
 
-    makeQtPasteboard()->setText(QStringLiteral("new"));
+    pasteboard->setText(QStringLiteral("new"));
     const QMimeData* data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
     ASSERT_NE(data, nullptr);
     EXPECT_FALSE(data->hasHtml());
     EXPECT_FALSE(data->hasFormat(QStringLiteral("image/png")));
     EXPECT_EQ(data->text(), QStringLiteral("new"));
-}
-
-TEST(Pasteboard, HoldsNoTextWhenTheClipboardHasOnlyFilesOrImages)
-{
-    auto pasteboard = makeQtPasteboard();
-    auto* files = new QMimeData;
-    files->setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/report.pdf"))});
-    QGuiApplication::clipboard()->setMimeData(files, QClipboard::Clipboard);
-    EXPECT_EQ(pasteboard->text(), std::nullopt) << "a copied file is not text";
-
-    auto* image = new QMimeData;
-    image->setData(QStringLiteral("image/png"), QByteArray("\x89PNG", 4));
-    QGuiApplication::clipboard()->setMimeData(image, QClipboard::Clipboard);
-    EXPECT_EQ(pasteboard->text(), std::nullopt);
 }
 
 TEST(Pasteboard, WithoutAGuiApplicationThereIsNoClipboardAndNoCrash)

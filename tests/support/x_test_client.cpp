@@ -122,13 +122,13 @@ xcb_window_t XTestClient::createWindow(std::int32_t pid, const std::string& wmCl
 
 void XTestClient::askToClose(xcb_window_t window)
 {
-    xcb_client_message_event_t message{};
-    message.response_type = XCB_CLIENT_MESSAGE;
-    message.format = 32;
-    message.window = window;
-    message.type = atom("WM_PROTOCOLS");
-    message.data.data32[0] = atom("WM_DELETE_WINDOW");
-    message.data.data32[1] = XCB_CURRENT_TIME;
+    const xcb_client_message_event_t message{
+        XCB_CLIENT_MESSAGE,
+        32,
+        0,
+        window,
+        atom("WM_PROTOCOLS"),
+        {.data32 = {atom("WM_DELETE_WINDOW"), XCB_CURRENT_TIME}}};
     xcb_send_event(m_c, 0, window, XCB_EVENT_MASK_NO_EVENT,
                    reinterpret_cast<const char*>(&message));
     sync();
@@ -259,13 +259,9 @@ void SelectionOwner::answer(const xcb_selection_request_event_t& request)
     } else {
         property = XCB_ATOM_NONE;
     }
-    xcb_selection_notify_event_t notify{};
-    notify.response_type = XCB_SELECTION_NOTIFY;
-    notify.time = request.time;
-    notify.requestor = request.requestor;
-    notify.selection = request.selection;
-    notify.target = request.target;
-    notify.property = property;
+    const xcb_selection_notify_event_t notify{
+        XCB_SELECTION_NOTIFY, 0,       0, request.time, request.requestor, request.selection,
+        request.target,       property};
     xcb_send_event(m_c, 0, request.requestor, XCB_EVENT_MASK_NO_EVENT,
                    reinterpret_cast<const char*>(&notify));
     xcb_flush(m_c);

@@ -21,15 +21,10 @@ using Requests = std::vector<std::string>;
 constexpr std::int32_t editorPid = 100;
 constexpr std::int32_t strangerPid = 200;
 
-DesktopWindow window(std::uint32_t id, Rect frame, std::int32_t pid = editorPid)
+DesktopWindow window(std::uint32_t id, Rect frame = {0, 0, 800, 600}, std::int32_t pid = editorPid,
+                     bool normal = true, bool onScreen = true)
 {
-    DesktopWindow w;
-    w.id = id;
-    w.pid = pid;
-    w.title = QStringLiteral("Window %1").arg(id);
-    w.applicationClass = QStringLiteral("Stranger");
-    w.frame = frame;
-    return w;
+    return {id, pid, QStringLiteral("Window %1").arg(id), "Stranger", normal, onScreen, frame};
 }
 
 class CatalogTest : public ::testing::Test {
@@ -48,18 +43,14 @@ protected:
 
 TEST_F(CatalogTest, ListsOnlyOtherProcessesMainWindowsOnScreenAndLargeEnough)
 {
-    auto dialog = window(3, {0, 0, 400, 300});
-    dialog.normal = false;
-    auto minimised = window(5, {0, 0, 800, 600});
-    minimised.onScreen = false;
     auto nameless = window(6, {0, 0, 800, 600}, 0);
     nameless.applicationClass.clear();
     m_windows.desktop = {
         window(1, {0, 0, 160, 120}),
-        window(2, {0, 0, 150, 600}), // a palette
-        dialog,
+        window(2, {0, 0, 150, 600}),                   // a palette
+        window(3, {0, 0, 400, 300}, editorPid, false), // a dialog
         window(4, {0, 0, 800, 600}, ::getpid()),
-        minimised,
+        window(5, {0, 0, 800, 600}, editorPid, true, false), // minimised
         nameless,
         window(7, {0, 0, 800, 119}),
         window(8, {0, 0, 640, 480}, strangerPid),
@@ -77,7 +68,7 @@ TEST_F(CatalogTest, TwentyWindowsListSixteenInOrderWithOnlyTheFirstFrontmost)
 {
     std::vector<std::uint32_t> expected;
     for (std::uint32_t id = 20; id > 0; --id) {
-        m_windows.desktop.push_back(window(id, {0, 0, 800, 600}));
+        m_windows.desktop.push_back(window(id));
         if (expected.size() < 16)
             expected.push_back(id);
     }
@@ -102,7 +93,7 @@ TEST_F(CatalogTest, ThumbnailsAreAtMost400WideAndNeverEnlarged)
         {{0, 0, 1, 500}, "grab 1 1x500 q60"},       {{0, 0, 0.5, 500}, ""},
     };
     for (const auto& c : cases) {
-        m_windows.desktop = {window(1, {0, 0, 800, 600})};
+        m_windows.desktop = {window(1)};
         m_catalog.listWindows();
         m_windows.desktop.front().frame = c.frame; // its frame now, not when listed
         m_windows.requests.clear();
@@ -141,12 +132,9 @@ TEST_F(CatalogTest, GeometryActionsUseTheWorkArea)
 
 TEST_F(CatalogTest, ActionsNeedAccessibilityAndAFocusedWindow)
 {
-    const WindowAction all[] = {
-        WindowAction::fullScreen, WindowAction::minimize, WindowAction::hideApp,
-        WindowAction::close,      WindowAction::leftHalf, WindowAction::rightHalf,
-        WindowAction::maximize,   WindowAction::center,   WindowAction::nextWindow};
-    m_windows.desktop = {window(1, {0, 0, 800, 600}), window(2, {0, 0, 800, 600})};
-    for (const WindowAction action : all) {
+    m_windows.desktop = {window(1), window(2)};
+    for (int i = 0; i <= int(WindowAction::nextWindow); ++i) {
+        const auto action = WindowAction(i);
         m_windows.active.reset();
         EXPECT_EQ(m_catalog.perform(action), CommandResult::failure("No window to move"));
         m_windows.active = 1;
@@ -171,23 +159,15 @@ TEST_F(CatalogTest, WindowManagerActionsOnTheFocusedWindow)
     // 4 is the editor's dialog and 5 its minimised window; 7 and 8 name no
     // process and go by their class. Dialogs and minimised windows are never
     // cycled through.
-    auto dialog = window(4, {0, 0, 400, 300});
-    dialog.normal = false;
-    auto minimised = window(5, {0, 0, 800, 600});
-    minimised.onScreen = false;
-    auto anonymous = [](std::uint32_t id, const char* wmClass) {
-        auto w = window(id, {0, 0, 800, 600}, 0);
-        w.applicationClass = QString::fromLatin1(wmClass);
-        return w;
-    };
-    const std::vector<DesktopWindow> desktop = {window(1, {0, 0, 800, 600}),
-                                                window(2, {0, 0, 800, 600}, strangerPid),
-                                                window(3, {0, 0, 800, 600}),
-                                                dialog,
-                                                minimised,
-                                                window(6, {0, 0, 800, 600}),
-                                                anonymous(7, "XTerm"),
-                                                anonymous(8, "XTerm")};
+    std::vector<DesktopWindow> desktop = {window(1),
+                                          window(2, {0, 0, 800, 600}, strangerPid),
+                                          window(3),
+                                          window(4, {0, 0, 400, 300}, editorPid, false),
+                                          window(5, {0, 0, 800, 600}, editorPid, true, false),
+                                          window(6),
+                                          window(7, {0, 0, 800, 600}, 0),
+                                          window(8, {0, 0, 800, 600}, 0)};
+    desktop[6].applicationClass = desktop[7].applicationClass = "XTerm";
     const struct {
         WindowAction action;
         std::uint32_t active;
@@ -217,7 +197,7 @@ TEST_F(CatalogTest, WindowManagerActionsOnTheFocusedWindow)
 
 TEST_F(CatalogTest, FocusReachesOnlyListedWindowsOfRunningProcesses)
 {
-    m_windows.desktop = {window(1, {0, 0, 800, 600}), window(2, {0, 0, 800, 600}, strangerPid),
+    m_windows.desktop = {window(1), window(2, {0, 0, 800, 600}, strangerPid),
                          window(3, {0, 0, 100, 100})};
     m_catalog.listWindows(); // before it nothing is known, as the openbox test shows
     EXPECT_EQ(m_catalog.focus(1), CommandResult::ok("Showing Editor"));

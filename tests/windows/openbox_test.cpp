@@ -31,12 +31,10 @@ bool near(const QImage& picture, int x, int y, QRgb colour)
 
 bool anywhere(const QImage& picture, QRgb colour)
 {
-    for (int y = 0; y < picture.height(); ++y) {
-        for (int x = 0; x < picture.width(); ++x) {
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
             if (near(picture, x, y, colour))
                 return true;
-        }
-    }
     return false;
 }
 
