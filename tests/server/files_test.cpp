@@ -46,8 +46,8 @@ TEST_F(ReceivedFiles, LandUnderFreeNamesAndAreAnswered)
 
 TEST_F(ReceivedFiles, FailuresAreAnsweredAndLeaveNothingBehind)
 {
-    auto phone = pairedPhone();
     auto sendAndFail = [&](const char* why) {
+        auto phone = pairedPhone();
         FileBody file{makeUuid(systemRandom()), "a.txt", Bytes(1000, 7)};
         phone->sendSealedBody(FrameKind::file, encodeFileBody(file));
         auto result = find<msg::Result>(phone->takeReceived());
@@ -59,11 +59,9 @@ TEST_F(ReceivedFiles, FailuresAreAnsweredAndLeaveNothingBehind)
     ServerLimits limits;
     limits.freeSpaceFloorBytes = std::int64_t{1} << 62; // more than any disk holds
     restart(limits);
-    phone = pairedPhone();
     sendAndFail("the disk would fill up");
 
     restart();
-    phone = pairedPhone();
     QDir().mkpath(dir.path() + "/Downloads");
     QFile blocker(receivedFolder()); // a plain file holds the folder's name
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));

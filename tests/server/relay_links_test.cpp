@@ -69,12 +69,6 @@ TEST_F(RelayLinksTest, OneLinkPerTrustedPhoneFollowingTheSwitchAndTheTrustStore)
 
 TEST_F(RelayLinksTest, FailuresWaitLongerUntilALinkIsReady)
 {
-    EXPECT_EQ(
-        (std::vector<int>{1, 1, 4, 8, 16, 32, 60, 60}),
-        (std::vector<int>{RelayLinks::retryDelaySeconds(0), RelayLinks::retryDelaySeconds(1),
-                          RelayLinks::retryDelaySeconds(2), RelayLinks::retryDelaySeconds(3),
-                          RelayLinks::retryDelaySeconds(4), RelayLinks::retryDelaySeconds(5),
-                          RelayLinks::retryDelaySeconds(6), RelayLinks::retryDelaySeconds(9)}));
     server->start();
     pairedPhone();
     for (int i = 0; i < 7; ++i) {

@@ -28,20 +28,17 @@ TEST_F(Routing, AnswersCommandsAndLogsThemButNeverTypedText)
     QSignalSpy lastCommand(server.get(), &OrvaneServer::lastCommandChanged);
     std::size_t logged = server->activity().size();
 
-    auto result =
-        run(*phone, command::PressShortcut{
-                        {KeyShortcut{KeyShortcut::Key::c, {KeyShortcut::Modifier::command}}}});
+    const command::PressShortcut copy{
+        {KeyShortcut{KeyShortcut::Key::c, {KeyShortcut::Modifier::command}}}};
+    auto result = run(*phone, copy);
     EXPECT_TRUE(result.success);
     EXPECT_EQ(result.message, "⌘C");
     EXPECT_EQ(server->lastCommand(), QStringLiteral("⌘C"));
     ASSERT_EQ(server->activity().size(), logged + 1);
     EXPECT_EQ(server->activity().front().text, QStringLiteral("⌘C"));
     EXPECT_EQ(server->activity().front().device, QStringLiteral("Ada's phone"));
-
-    // The same label again does not notify a second time.
-    run(*phone, command::PressShortcut{
-                    {KeyShortcut{KeyShortcut::Key::c, {KeyShortcut::Modifier::command}}}});
-    EXPECT_EQ(lastCommand.count(), 1);
+    run(*phone, copy);
+    EXPECT_EQ(lastCommand.count(), 1) << "the same label again notified a second time";
 
     result = run(*phone, command::TypeText{{"secret"}});
     EXPECT_TRUE(result.success);
@@ -108,19 +105,17 @@ TEST_F(Routing, LongTypingIsSlicedAndStopsWhenThePhoneLeaves)
     std::string text(1'000'000, 'x');
     phone->send(msg::Run{makeUuid(systemRandom()), command::TypeText{{text}}});
     // The other phone is answered while the long text is still being typed.
-    auto result = run(*other, command::QuitAllApps{});
-    EXPECT_TRUE(result.success);
-    std::size_t typedBefore = 0;
-    for (const auto& e : fakes.input->events)
-        typedBefore += e.rfind("type ", 0) == 0 ? e.size() - 5 : 0;
-    EXPECT_LT(typedBefore, text.size());
-
+    EXPECT_TRUE(run(*other, command::QuitAllApps{}).success);
+    auto typed = [&] {
+        std::size_t count = 0;
+        for (const auto& e : fakes.input->events)
+            count += e.rfind("type ", 0) == 0 ? e.size() - 5 : 0;
+        return count;
+    };
+    EXPECT_LT(typed(), text.size());
     server->closeConnection(phone->connectionID());
     settle();
-    std::size_t typedAfter = 0;
-    for (const auto& e : fakes.input->events)
-        typedAfter += e.rfind("type ", 0) == 0 ? e.size() - 5 : 0;
-    EXPECT_LT(typedAfter, text.size()) << "typing went on for a phone that left";
+    EXPECT_LT(typed(), text.size()) << "typing went on for a phone that left";
 }
 
 } // namespace

@@ -17,16 +17,9 @@ protected:
         return names;
     }
 
-    static NowPlaying track(std::string title, std::int64_t volume = 50, double position = 0)
+    static NowPlaying track(std::string title)
     {
-        NowPlaying playing;
-        playing.player = MediaPlayer::spotify;
-        playing.title = std::move(title);
-        playing.artist = "Artist";
-        playing.isPlaying = true;
-        playing.volume = volume;
-        playing.position = position;
-        return playing;
+        return {MediaPlayer::spotify, std::move(title), "Artist", "", true, 0, 0, 50, {}};
     }
 };
 
@@ -57,7 +50,7 @@ TEST_F(Updates, AuthenticationSendsTheFiveMessagesInOrder)
               (MacApp{"org.gnome.Calculator", "Calculator"}));
 }
 
-TEST_F(Updates, NowPlayingIsSentOnChangeAndOnEveryFourthPoll)
+TEST_F(Updates, NowPlayingIsSentOnChangeAndOnEveryFourthPollAndSystemStateOnChange)
 {
     server->updates().nowPlayingPoll();
     EXPECT_EQ(server->updates().nowPlayingTick(), 0) << "no phone, no work";
@@ -84,16 +77,13 @@ TEST_F(Updates, NowPlayingIsSentOnChangeAndOnEveryFourthPoll)
     auto stopped = find<msg::Track>(phone->takeReceived());
     ASSERT_TRUE(stopped);
     EXPECT_FALSE(stopped->value);
-}
 
-TEST_F(Updates, SystemStateAndMediaPermissionFollowChanges)
-{
-    auto phone = pairedPhone();
+    // The same polls carry the system state, when it changed, and the
+    // players' refusal.
     system->state = {30, false, false, false};
     media->denied = true;
     server->updates().nowPlayingPoll();
-    auto first = phone->takeReceived();
-    ASSERT_TRUE(find<msg::State>(first));
+    ASSERT_TRUE(find<msg::State>(phone->takeReceived()));
     EXPECT_TRUE(server->mediaPermissionDenied());
     server->updates().nowPlayingPoll();
     EXPECT_FALSE(find<msg::State>(phone->takeReceived())) << "unchanged";
