@@ -64,15 +64,13 @@ class Reliability : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_rig.restart();
-        m_server = m_rig.server.get();
         m_server->start();
         m_port = m_server->port();
         ASSERT_NE(m_port, 0) << m_server->errorMessage().toStdString();
     }
 
     test::ServerRig m_rig{{}, /*realClock=*/true};
-    OrvaneServer* m_server = nullptr;
+    OrvaneServer* m_server = m_rig.server.get();
     quint16 m_port = 0;
 };
 
@@ -106,7 +104,6 @@ TEST_F(Reliability, HelloStormLeavesThePendingPairingAlone)
     EXPECT_EQ(refused, storm);
     ASSERT_TRUE(m_server->pairingRequest().has_value());
     EXPECT_TRUE(*m_server->pairingRequest() == shown);
-    EXPECT_EQ(m_server->pairingRequest()->code.toStdString(), shown.code.toStdString());
 
     std::optional<PairOutcome> outcome;
     runBeside(1, [&](std::size_t) {
