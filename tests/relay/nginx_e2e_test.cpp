@@ -1,7 +1,6 @@
 // Two orvane-relay programs behind Debian's nginx, configured with the very
 // block that docs/relay.md gives: the members of a room always meet, wherever
 // the hash of its path sends them.
-#include "http_get.h"
 #include "relay_client.h"
 #include "relay_process.h"
 

@@ -1,14 +1,18 @@
 #pragma once
 
 // A member of a relay room as a test sees it: a QWebSocket that records
-// every message in the order it came, and how it was closed.
+// every message in the order it came, and how it was closed; and one HTTP
+// GET for the status pages.
 #include "support/pump.h"
 
 #include <QCryptographicHash>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QUrl>
 #include <QWebSocket>
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 namespace orvane::relay::test {
@@ -87,5 +91,21 @@ public:
     bool open = false;
     bool closed = false;
 };
+
+struct HttpAnswer {
+    int status = 0; // 0: no answer
+    QByteArray body;
+};
+
+inline HttpAnswer httpGet(const QUrl& url)
+{
+    QNetworkAccessManager manager;
+    std::unique_ptr<QNetworkReply> reply(manager.get(QNetworkRequest(url)));
+    HttpAnswer answer;
+    if (orvane::test::pumpUntil([&] { return reply->isFinished(); }, 10'000))
+        answer = {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+                  reply->readAll()};
+    return answer;
+}
 
 } // namespace orvane::relay::test

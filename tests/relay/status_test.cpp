@@ -1,5 +1,4 @@
 // The status page, the log and TLS.
-#include "http_get.h"
 #include "relay/status_server.h"
 #include "relay/tls_config.h"
 #include "relay_fixture.h"
