@@ -192,10 +192,17 @@ TEST(Dispatch, FramesByKind)
     Bytes forged = *phone.seal(Bytes{1, 'j', 'p', 'g'});
     forged.back() ^= 1;
     EXPECT_EQ(dispatchSealed(forged, &computer).index(), std::size_t(decryptFailure));
-    EXPECT_EQ(std::get<frame_event::Binary>(
-                  dispatchSealed(*phone.seal(Bytes{1, 'j', 'p', 'g'}), &computer))
-                  .body,
-              (Bytes{'j', 'p', 'g'}));
+
+    // A sealed frame as sealFrame lays it out: L = 150,030, the kind byte,
+    // the record's 28 bytes, the inner kind and the body.
+    Bytes body(150'000);
+    std::iota(body.begin(), body.end(), std::uint8_t(7));
+    const Bytes frame = phone.sealFrame(FrameKind::binary, body).value();
+    ASSERT_EQ(frame.size(), frameHeaderSize + sealedRecordOverhead + 1 + body.size());
+    EXPECT_EQ(Bytes(frame.begin(), frame.begin() + 5), (Bytes{0x00, 0x02, 0x4A, 0x0E, 3}));
+    const FrameEvent event = dispatchFrame(ByteView(frame).subspan(4), &computer);
+    ASSERT_EQ(event.index(), std::size_t(binary));
+    EXPECT_EQ(std::get<frame_event::Binary>(event).body, body);
 }
 
 } // namespace

@@ -178,24 +178,6 @@ TEST_F(SessionPair, BothDirections)
     EXPECT_FALSE(SecureSession::create(SessionSide::computer, macKey, Bytes(32, 0), salt));
 }
 
-TEST_F(SessionPair, FrameCarriesInnerKindAndBody)
-{
-    Bytes body(150'000);
-    std::iota(body.begin(), body.end(), std::uint8_t(7));
-    const Bytes frame = computer->sealFrame(FrameKind::binary, body).value();
-    ASSERT_EQ(frame.size(), frameHeaderSize + sealedRecordOverhead + 1 + body.size());
-    // L = 150,030: the kind byte, the record's 28 bytes, the inner kind and the body.
-    EXPECT_EQ(Bytes(frame.begin(), frame.begin() + 5), (Bytes{0x00, 0x02, 0x4A, 0x0E, 3}));
-    const auto opened = phone->openRecord(ByteView(frame).subspan(frameHeaderSize));
-    ASSERT_TRUE(opened);
-    EXPECT_EQ(opened->innerKind, static_cast<std::uint8_t>(FrameKind::binary));
-    EXPECT_EQ(opened->body, body);
-    // The smallest record carries no inner kind at all.
-    const Bytes empty = computer->seal({}).value();
-    ASSERT_EQ(empty.size(), 28u);
-    EXPECT_FALSE(phone->openRecord(empty).value().innerKind);
-}
-
 // Refused, and without using up a counter: the untouched record at counter 5
 // still opens afterwards. The nonce prefix feeds the nonce, so a flipped bit
 // there fails the tag like any other.

@@ -27,16 +27,18 @@ std::string canonical(std::string_view json)
     return nlohmann::json::parse(json).dump();
 }
 
-template <class T> void expectBothWays(const T& value, std::string_view json)
+template <class T> void expectBothWays(std::initializer_list<std::pair<T, std::string_view>> rows)
 {
-    const auto decoded = decodeJson<T>(json);
-    ASSERT_TRUE(decoded.ok()) << json << ": " << decoded.error().message << " at "
-                              << decoded.error().where;
-    EXPECT_TRUE(*decoded == value) << json;
-    const auto encoded = encodeJson(value);
-    ASSERT_TRUE(encoded.ok()) << json;
-    EXPECT_EQ(canonical(*encoded), canonical(json));
-    EXPECT_EQ(encoded->size(), canonical(*encoded).size()) << "not compact: " << *encoded;
+    for (const auto& [value, json] : rows) {
+        const auto decoded = decodeJson<T>(json);
+        ASSERT_TRUE(decoded.ok()) << json << ": " << decoded.error().message << " at "
+                                  << decoded.error().where;
+        EXPECT_TRUE(*decoded == value) << json;
+        const auto encoded = encodeJson(value);
+        ASSERT_TRUE(encoded.ok()) << json;
+        EXPECT_EQ(canonical(*encoded), canonical(json));
+        EXPECT_EQ(encoded->size(), canonical(*encoded).size()) << "not compact: " << *encoded;
+    }
 }
 
 TEST(WireText, EveryMessageCase)
@@ -47,124 +49,115 @@ TEST(WireText, EveryMessageCase)
     const NowPlaying track{MediaPlayer::spotify,     "Song", "Band", "LP", true, 12.5, 200.25, 70,
                            "https://i.example/a.jpg"};
     const MacStats stats{12.5, INT64_MIN, 34359738368, {{INT32_MIN, "b", "Safari", 0.25, 1048576}}};
-    const std::pair<OrvaneMessage, const char*> rows[] = {
-        {msg::Hello{"iPhone", id, png, true},
-         R"({"hello":{"deviceName":"iPhone","deviceID":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","publicKey":"iVBORw0KGgo=","hasToken":true}})"},
-        {msg::KeyExchange{png, false},
-         R"({"keyExchange":{"publicKey":"iVBORw0KGgo=","pairingRequired":false}})"},
-        {msg::PairingRequired{}, R"({"pairingRequired":{}})"},
-        {msg::PairingFailed{{2}}, R"({"pairingFailed":{"remainingAttempts":2}})"},
-        {msg::PairingRejected{{"No"}}, R"({"pairingRejected":{"reason":"No"}})"},
-        {msg::PairingMethod{{true}}, R"({"pairingMethod":{"qr":true}})"},
-        {msg::Authenticate{}, R"({"authenticate":{}})"},
-        {msg::Paired{{"a/b+c="}}, R"({"paired":{"token":"a\/b+c="}})"},
-        {msg::Welcome{"D", true}, R"({"welcome":{"macName":"D","accessibilityGranted":true}})"},
-        {msg::Run{id, command::QuitAllApps{}},
-         R"({"run":{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","command":{"quitAllApps":{}}}})"},
-        {msg::Result{id, false, "Not a valid link"},
-         R"({"result":{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","success":false,"message":"Not a valid link"}})"},
-        {msg::Info{{fullInfo}},
-         R"({"macInfo":{"_0":{"name":"Desk","modelName":"MacBook Pro","modelIdentifier":"Mac15,3","chip":"Apple M3","memoryBytes":17179869184,"systemVersion":"14.5","batteryPercent":0,"isCharging":true,"isOnACPower":false,"storageFreeBytes":1000,"storageTotalBytes":9223372036854775807,"uptime":3600.5,"imagePNG":"iVBORw0KGgo="}}})"},
-        {msg::Info{{bareInfo}},
-         R"({"macInfo":{"_0":{"name":"Mac","modelName":"","modelIdentifier":"","chip":"","memoryBytes":0,"systemVersion":"","isCharging":false,"isOnACPower":true,"uptime":0.5}}})"},
-        {msg::RequestInfo{}, R"({"requestInfo":{}})"},
-        {msg::Track{{track}},
-         R"({"nowPlaying":{"_0":{"player":"spotify","title":"Song","artist":"Band","album":"LP","isPlaying":true,"position":12.5,"duration":200.25,"volume":70,"artworkURL":"https:\/\/i.example\/a.jpg"}}})"},
-        {msg::Track{}, R"({"nowPlaying":{}})"},
-        {msg::RequestApps{}, R"({"requestApps":{}})"},
-        {msg::AppCatalog{{{{{"a", "A"}}, {"a"}, {}}}},
-         R"({"appCatalog":{"_0":{"apps":[{"bundleID":"a","name":"A"}],"dock":["a"],"running":[]}}})"},
-        {msg::RequestIcons{{{"a", "b"}}}, R"({"requestIcons":{"_0":["a","b"]}})"},
-        {msg::AppIcon{"a", png}, R"({"appIcon":{"bundleID":"a","png":"iVBORw0KGgo="}})"},
-        {msg::RunningApps{{{"a"}}}, R"({"runningApps":{"_0":["a"]}})"},
-        {msg::StartScreenShare{{true}}, R"({"startScreenShare":{"preview":true}})"},
-        {msg::StopScreenShare{}, R"({"stopScreenShare":{}})"},
-        {msg::ScreenShareError{{"No display"}}, R"({"screenShareError":{"_0":"No display"}})"},
-        {msg::Displays{{{UINT32_MAX, "Studio", false, true, 5120, 2880}}, UINT32_MAX},
-         R"({"displays":{"_0":[{"id":4294967295,"name":"Studio","isBuiltIn":false,"isMain":true,"width":5120,"height":2880}],"selectedID":4294967295}})"},
-        {msg::Cursor{0.5, -0.25}, R"({"cursor":{"x":0.5,"y":-0.25}})"},
-        {msg::SelectDisplay{{UINT32_MAX}}, R"({"selectDisplay":{"_0":4294967295}})"},
-        {msg::Pointer{{pointer::PressAtCursor{}}}, R"({"pointer":{"_0":{"pressAtCursor":{}}}})"},
-        {msg::FrontmostApp{{MacApp{"a", "T"}}},
-         R"({"frontmostApp":{"_0":{"bundleID":"a","name":"T"}}})"},
-        {msg::FrontmostApp{}, R"({"frontmostApp":{}})"},
-        {msg::State{{SystemState{40, false, true, true}}},
-         R"({"systemState":{"_0":{"volume":40,"isMuted":false,"isDarkMode":true,"keepsAwake":true}}})"},
-        {msg::RequestClipboard{}, R"({"requestClipboard":{}})"},
-        {msg::Clipboard{{"\xC3\xA9\xF0\x9F\x8E\xB5\"\n"}},
-         R"({"clipboard":{"_0":"\u00e9\ud83c\udfb5\"\n"}})"},
-        {msg::Clipboard{}, R"({"clipboard":{}})"},
-        {msg::RequestWindows{}, R"({"requestWindows":{}})"},
-        {msg::Windows{{{{UINT32_MAX, "a", "T", "", true}}}},
-         R"({"windows":{"_0":[{"id":4294967295,"bundleID":"a","appName":"T","title":"","isFrontmost":true}]}})"},
-        {msg::WindowThumbnail{7, jpeg}, R"({"windowThumbnail":{"id":7,"jpeg":"\/9j\/4A=="}})"},
-        {msg::RequestStats{}, R"({"requestStats":{}})"},
-        {msg::Stats{{stats}},
-         R"({"stats":{"_0":{"cpu":12.5,"memoryUsed":-9223372036854775808,"memoryTotal":34359738368,"apps":[{"pid":-2147483648,"bundleID":"b","name":"Safari","cpu":0.25,"memory":1048576}]}}})"}};
-    for (const auto& [value, json] : rows)
-        expectBothWays(value, json);
+    expectBothWays<OrvaneMessage>(
+        {{msg::Hello{"iPhone", id, png, true},
+          R"({"hello":{"deviceName":"iPhone","deviceID":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","publicKey":"iVBORw0KGgo=","hasToken":true}})"},
+         {msg::KeyExchange{png, false},
+          R"({"keyExchange":{"publicKey":"iVBORw0KGgo=","pairingRequired":false}})"},
+         {msg::PairingRequired{}, R"({"pairingRequired":{}})"},
+         {msg::PairingFailed{{2}}, R"({"pairingFailed":{"remainingAttempts":2}})"},
+         {msg::PairingRejected{{"No"}}, R"({"pairingRejected":{"reason":"No"}})"},
+         {msg::PairingMethod{{true}}, R"({"pairingMethod":{"qr":true}})"},
+         {msg::Authenticate{}, R"({"authenticate":{}})"},
+         {msg::Paired{{"a/b+c="}}, R"({"paired":{"token":"a\/b+c="}})"},
+         {msg::Welcome{"D", true}, R"({"welcome":{"macName":"D","accessibilityGranted":true}})"},
+         {msg::Run{id, command::QuitAllApps{}},
+          R"({"run":{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","command":{"quitAllApps":{}}}})"},
+         {msg::Result{id, false, "Not a valid link"},
+          R"({"result":{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","success":false,"message":"Not a valid link"}})"},
+         {msg::Info{{fullInfo}},
+          R"({"macInfo":{"_0":{"name":"Desk","modelName":"MacBook Pro","modelIdentifier":"Mac15,3","chip":"Apple M3","memoryBytes":17179869184,"systemVersion":"14.5","batteryPercent":0,"isCharging":true,"isOnACPower":false,"storageFreeBytes":1000,"storageTotalBytes":9223372036854775807,"uptime":3600.5,"imagePNG":"iVBORw0KGgo="}}})"},
+         {msg::Info{{bareInfo}},
+          R"({"macInfo":{"_0":{"name":"Mac","modelName":"","modelIdentifier":"","chip":"","memoryBytes":0,"systemVersion":"","isCharging":false,"isOnACPower":true,"uptime":0.5}}})"},
+         {msg::RequestInfo{}, R"({"requestInfo":{}})"},
+         {msg::Track{{track}},
+          R"({"nowPlaying":{"_0":{"player":"spotify","title":"Song","artist":"Band","album":"LP","isPlaying":true,"position":12.5,"duration":200.25,"volume":70,"artworkURL":"https:\/\/i.example\/a.jpg"}}})"},
+         {msg::Track{}, R"({"nowPlaying":{}})"},
+         {msg::RequestApps{}, R"({"requestApps":{}})"},
+         {msg::AppCatalog{{{{{"a", "A"}}, {"a"}, {}}}},
+          R"({"appCatalog":{"_0":{"apps":[{"bundleID":"a","name":"A"}],"dock":["a"],"running":[]}}})"},
+         {msg::RequestIcons{{{"a", "b"}}}, R"({"requestIcons":{"_0":["a","b"]}})"},
+         {msg::AppIcon{"a", png}, R"({"appIcon":{"bundleID":"a","png":"iVBORw0KGgo="}})"},
+         {msg::RunningApps{{{"a"}}}, R"({"runningApps":{"_0":["a"]}})"},
+         {msg::StartScreenShare{{true}}, R"({"startScreenShare":{"preview":true}})"},
+         {msg::StopScreenShare{}, R"({"stopScreenShare":{}})"},
+         {msg::ScreenShareError{{"No display"}}, R"({"screenShareError":{"_0":"No display"}})"},
+         {msg::Displays{{{UINT32_MAX, "Studio", false, true, 5120, 2880}}, UINT32_MAX},
+          R"({"displays":{"_0":[{"id":4294967295,"name":"Studio","isBuiltIn":false,"isMain":true,"width":5120,"height":2880}],"selectedID":4294967295}})"},
+         {msg::Cursor{0.5, -0.25}, R"({"cursor":{"x":0.5,"y":-0.25}})"},
+         {msg::SelectDisplay{{UINT32_MAX}}, R"({"selectDisplay":{"_0":4294967295}})"},
+         {msg::Pointer{{pointer::PressAtCursor{}}}, R"({"pointer":{"_0":{"pressAtCursor":{}}}})"},
+         {msg::FrontmostApp{{MacApp{"a", "T"}}},
+          R"({"frontmostApp":{"_0":{"bundleID":"a","name":"T"}}})"},
+         {msg::State{{SystemState{40, false, true, true}}},
+          R"({"systemState":{"_0":{"volume":40,"isMuted":false,"isDarkMode":true,"keepsAwake":true}}})"},
+         {msg::RequestClipboard{}, R"({"requestClipboard":{}})"},
+         {msg::Clipboard{{"\xC3\xA9\xF0\x9F\x8E\xB5\"\n"}},
+          R"({"clipboard":{"_0":"\u00e9\ud83c\udfb5\"\n"}})"},
+         {msg::RequestWindows{}, R"({"requestWindows":{}})"},
+         {msg::Windows{{{{UINT32_MAX, "a", "T", "", true}}}},
+          R"({"windows":{"_0":[{"id":4294967295,"bundleID":"a","appName":"T","title":"","isFrontmost":true}]}})"},
+         {msg::WindowThumbnail{7, jpeg}, R"({"windowThumbnail":{"id":7,"jpeg":"\/9j\/4A=="}})"},
+         {msg::RequestStats{}, R"({"requestStats":{}})"},
+         {msg::Stats{{stats}},
+          R"({"stats":{"_0":{"cpu":12.5,"memoryUsed":-9223372036854775808,"memoryTotal":34359738368,"apps":[{"pid":-2147483648,"bundleID":"b","name":"Safari","cpu":0.25,"memory":1048576}]}}})"}});
 }
 
 TEST(WireText, EveryCommandAndPointerCase)
 {
     // Window actions, folders, players and single keys are in EveryEnumText.
-    const std::pair<OrvaneCommand, const char*> rows[] = {
-        {command::LaunchApp{{"a.b"}}, R"({"launchApp":{"bundleID":"a.b"}})"},
-        {command::OpenApp{{"Safari"}}, R"({"openApp":{"name":"Safari"}})"},
-        {command::PressShortcut{{{Key::c, {Mod::control, Mod::option, Mod::shift, Mod::command}}}},
-         R"({"keyShortcut":{"_0":{"key":"c","modifiers":["control","option","shift","command"]}}})"},
-        {command::RunShortcut{{"Morning"}}, R"({"runShortcut":{"name":"Morning"}})"},
-        {command::TypeText{{"Hi there"}}, R"({"typeText":{"_0":"Hi there"}})"},
-        {command::Media{{media::Play{}}}, R"({"media":{"_0":{"play":{}}}})"},
-        {command::Media{{media::Pause{}}}, R"({"media":{"_0":{"pause":{}}}})"},
-        {command::Media{{media::PlayPause{}}}, R"({"media":{"_0":{"playPause":{}}}})"},
-        {command::Media{{media::Next{}}}, R"({"media":{"_0":{"next":{}}}})"},
-        {command::Media{{media::Previous{}}}, R"({"media":{"_0":{"previous":{}}}})"},
-        {command::Media{{media::VolumeUp{}}}, R"({"media":{"_0":{"volumeUp":{}}}})"},
-        {command::Media{{media::VolumeDown{}}}, R"({"media":{"_0":{"volumeDown":{}}}})"},
-        {command::Media{{media::SetVolume{40}}}, R"({"media":{"_0":{"setVolume":{"_0":40}}}})"},
-        {command::Media{{media::Seek{93.5}}}, R"({"media":{"_0":{"seek":{"_0":93.5}}}})"},
-        {command::Media{{media::ToggleShuffle{}}}, R"({"media":{"_0":{"toggleShuffle":{}}}})"},
-        {command::Media{{media::Skip{-15.5}}}, R"({"media":{"_0":{"skip":{"_0":-15.5}}}})"},
-        {command::QuitApp{{"a.b"}}, R"({"quitApp":{"bundleID":"a.b"}})"},
-        {command::System{{sys::SetVolume{-3}}}, R"({"system":{"_0":{"setVolume":{"_0":-3}}}})"},
-        {command::System{{sys::VolumeUp{}}}, R"({"system":{"_0":{"volumeUp":{}}}})"},
-        {command::System{{sys::VolumeDown{}}}, R"({"system":{"_0":{"volumeDown":{}}}})"},
-        {command::System{{sys::ToggleMute{}}}, R"({"system":{"_0":{"toggleMute":{}}}})"},
-        {command::System{{sys::BrightnessUp{}}}, R"({"system":{"_0":{"brightnessUp":{}}}})"},
-        {command::System{{sys::BrightnessDown{}}}, R"({"system":{"_0":{"brightnessDown":{}}}})"},
-        {command::System{{sys::ToggleDarkMode{}}}, R"({"system":{"_0":{"toggleDarkMode":{}}}})"},
-        {command::System{{sys::DisplaySleep{}}}, R"({"system":{"_0":{"displaySleep":{}}}})"},
-        {command::System{{sys::Sleep{}}}, R"({"system":{"_0":{"sleep":{}}}})"},
-        {command::System{{sys::Lock{}}}, R"({"system":{"_0":{"lock":{}}}})"},
-        {command::System{{sys::SetKeepAwake{true}}},
-         R"({"system":{"_0":{"setKeepAwake":{"_0":true}}}})"},
-        {command::SetClipboard{{"copied"}}, R"({"setClipboard":{"_0":"copied"}})"},
-        {command::OpenURL{{"https://e.com/a?b"}}, R"({"openURL":{"_0":"https://e.com/a?b"}})"},
-        {command::QuitAppNamed{{"Safari"}}, R"({"quitAppNamed":{"_0":"Safari"}})"},
-        {command::QuitAllApps{}, R"({"quitAllApps":{}})"},
-        {command::PlayMusic{"jazz", {}}, R"({"playMusic":{"query":"jazz"}})"},
-        {command::PressKey{{Key::down, {}}, 3},
-         R"({"pressKey":{"_0":{"key":"down","modifiers":[]},"times":3}})"},
-        {command::FocusWindow{{UINT32_MAX}}, R"({"focusWindow":{"_0":4294967295}})"},
-        {command::ForceQuit{{INT32_MAX}}, R"({"forceQuit":{"pid":2147483647}})"}};
-    for (const auto& [value, json] : rows)
-        expectBothWays(value, json);
-
-    const std::pair<PointerEvent, const char*> pointers[] = {
-        {pointer::Click{0.5, 0.25, true, 1},
-         R"({"click":{"x":0.5,"y":0.25,"right":true,"count":1}})"},
-        {pointer::DragBegan{{0.125, 0.5}}, R"({"dragBegan":{"x":0.125,"y":0.5}})"},
-        {pointer::DragChanged{{0.25, 0.5}}, R"({"dragChanged":{"x":0.25,"y":0.5}})"},
-        {pointer::DragEnded{{0.375, 0.5}}, R"({"dragEnded":{"x":0.375,"y":0.5}})"},
-        {pointer::MoveBy{{-1.5, 2.5}}, R"({"moveBy":{"dx":-1.5,"dy":2.5}})"},
-        {pointer::ClickAtCursor{true, 3}, R"({"clickAtCursor":{"right":true,"count":3}})"},
-        {pointer::PressAtCursor{}, R"({"pressAtCursor":{}})"},
-        {pointer::DragBy{{3.5, -4.5}}, R"({"dragBy":{"dx":3.5,"dy":-4.5}})"},
-        {pointer::ReleaseAtCursor{}, R"({"releaseAtCursor":{}})"},
-        {pointer::Scroll{{0.5, -12.5}}, R"({"scroll":{"dx":0.5,"dy":-12.5}})"}};
-    for (const auto& [value, json] : pointers)
-        expectBothWays(value, json);
+    expectBothWays<OrvaneCommand>(
+        {{command::LaunchApp{{"a.b"}}, R"({"launchApp":{"bundleID":"a.b"}})"},
+         {command::OpenApp{{"Safari"}}, R"({"openApp":{"name":"Safari"}})"},
+         {command::PressShortcut{{{Key::c, {Mod::control, Mod::option, Mod::shift, Mod::command}}}},
+          R"({"keyShortcut":{"_0":{"key":"c","modifiers":["control","option","shift","command"]}}})"},
+         {command::RunShortcut{{"Morning"}}, R"({"runShortcut":{"name":"Morning"}})"},
+         {command::TypeText{{"Hi there"}}, R"({"typeText":{"_0":"Hi there"}})"},
+         {command::Media{{media::Play{}}}, R"({"media":{"_0":{"play":{}}}})"},
+         {command::Media{{media::Pause{}}}, R"({"media":{"_0":{"pause":{}}}})"},
+         {command::Media{{media::PlayPause{}}}, R"({"media":{"_0":{"playPause":{}}}})"},
+         {command::Media{{media::Next{}}}, R"({"media":{"_0":{"next":{}}}})"},
+         {command::Media{{media::Previous{}}}, R"({"media":{"_0":{"previous":{}}}})"},
+         {command::Media{{media::VolumeUp{}}}, R"({"media":{"_0":{"volumeUp":{}}}})"},
+         {command::Media{{media::VolumeDown{}}}, R"({"media":{"_0":{"volumeDown":{}}}})"},
+         {command::Media{{media::SetVolume{40}}}, R"({"media":{"_0":{"setVolume":{"_0":40}}}})"},
+         {command::Media{{media::Seek{93.5}}}, R"({"media":{"_0":{"seek":{"_0":93.5}}}})"},
+         {command::Media{{media::ToggleShuffle{}}}, R"({"media":{"_0":{"toggleShuffle":{}}}})"},
+         {command::Media{{media::Skip{-15.5}}}, R"({"media":{"_0":{"skip":{"_0":-15.5}}}})"},
+         {command::QuitApp{{"a.b"}}, R"({"quitApp":{"bundleID":"a.b"}})"},
+         {command::System{{sys::SetVolume{-3}}}, R"({"system":{"_0":{"setVolume":{"_0":-3}}}})"},
+         {command::System{{sys::VolumeUp{}}}, R"({"system":{"_0":{"volumeUp":{}}}})"},
+         {command::System{{sys::VolumeDown{}}}, R"({"system":{"_0":{"volumeDown":{}}}})"},
+         {command::System{{sys::ToggleMute{}}}, R"({"system":{"_0":{"toggleMute":{}}}})"},
+         {command::System{{sys::BrightnessUp{}}}, R"({"system":{"_0":{"brightnessUp":{}}}})"},
+         {command::System{{sys::BrightnessDown{}}}, R"({"system":{"_0":{"brightnessDown":{}}}})"},
+         {command::System{{sys::ToggleDarkMode{}}}, R"({"system":{"_0":{"toggleDarkMode":{}}}})"},
+         {command::System{{sys::DisplaySleep{}}}, R"({"system":{"_0":{"displaySleep":{}}}})"},
+         {command::System{{sys::Sleep{}}}, R"({"system":{"_0":{"sleep":{}}}})"},
+         {command::System{{sys::Lock{}}}, R"({"system":{"_0":{"lock":{}}}})"},
+         {command::System{{sys::SetKeepAwake{true}}},
+          R"({"system":{"_0":{"setKeepAwake":{"_0":true}}}})"},
+         {command::SetClipboard{{"copied"}}, R"({"setClipboard":{"_0":"copied"}})"},
+         {command::OpenURL{{"https://e.com/a?b"}}, R"({"openURL":{"_0":"https://e.com/a?b"}})"},
+         {command::QuitAppNamed{{"Safari"}}, R"({"quitAppNamed":{"_0":"Safari"}})"},
+         {command::QuitAllApps{}, R"({"quitAllApps":{}})"},
+         {command::PlayMusic{"jazz", {}}, R"({"playMusic":{"query":"jazz"}})"},
+         {command::PressKey{{Key::down, {}}, 3},
+          R"({"pressKey":{"_0":{"key":"down","modifiers":[]},"times":3}})"},
+         {command::FocusWindow{{UINT32_MAX}}, R"({"focusWindow":{"_0":4294967295}})"},
+         {command::ForceQuit{{INT32_MAX}}, R"({"forceQuit":{"pid":2147483647}})"}});
+    expectBothWays<PointerEvent>(
+        {{pointer::Click{0.5, 0.25, true, 1},
+          R"({"click":{"x":0.5,"y":0.25,"right":true,"count":1}})"},
+         {pointer::DragBegan{{0.125, 0.5}}, R"({"dragBegan":{"x":0.125,"y":0.5}})"},
+         {pointer::DragChanged{{0.25, 0.5}}, R"({"dragChanged":{"x":0.25,"y":0.5}})"},
+         {pointer::DragEnded{{0.375, 0.5}}, R"({"dragEnded":{"x":0.375,"y":0.5}})"},
+         {pointer::MoveBy{{-1.5, 2.5}}, R"({"moveBy":{"dx":-1.5,"dy":2.5}})"},
+         {pointer::ClickAtCursor{true, 3}, R"({"clickAtCursor":{"right":true,"count":3}})"},
+         {pointer::PressAtCursor{}, R"({"pressAtCursor":{}})"},
+         {pointer::DragBy{{3.5, -4.5}}, R"({"dragBy":{"dx":3.5,"dy":-4.5}})"},
+         {pointer::ReleaseAtCursor{}, R"({"releaseAtCursor":{}})"},
+         {pointer::Scroll{{0.5, -12.5}}, R"({"scroll":{"dx":0.5,"dy":-12.5}})"}});
 }
 
 // Each text of an enumeration, all of them, in declaration order, inside the
@@ -176,7 +169,7 @@ template <class E, class Make> void everyText(const char* texts, const char* jso
     for (std::string text; in >> text; ++i) {
         std::string expected = json;
         expected.replace(expected.find('%'), 1, text);
-        expectBothWays<OrvaneCommand>(make(E(i)), expected);
+        expectBothWays<OrvaneCommand>({{make(E(i)), expected}});
     }
     EXPECT_EQ(i, EnumTexts<E>::texts.size()) << json;
 }
