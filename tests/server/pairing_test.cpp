@@ -21,8 +21,6 @@ TEST_F(Pairing, StoresOnlyTheTokenHashAndACleanNameAndTakesANewNameOnReconnect)
     auto phone = newPhone("Ada\u202E\u200Benohp\u2028\x1b[2Jx");
     phone->hello(false);
     ASSERT_TRUE(server->pairingRequest());
-    EXPECT_EQ(server->pairingRequest()->code.size(), 6);
-    EXPECT_EQ(server->pairingRequest()->qrKey.size(), 22);
     EXPECT_EQ(panel.shows, 1);
     phone->typeCode(server->pairingRequest()->code.toStdString());
     phone->takeReceived();
