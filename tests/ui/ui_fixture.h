@@ -93,6 +93,14 @@ protected:
         return all;
     }
 
+    // Each text is shown (or, with a leading '!', not shown) in root.
+    static void expectTexts(QWidget& root, std::initializer_list<const char*> expected)
+    {
+        const QStringList all = texts(root);
+        for (const char* text : expected)
+            EXPECT_EQ(all.contains(text + (*text == '!')), *text != '!') << text;
+    }
+
     static void click(QWidget& root, const char* name, int index = 0)
     {
         QList<QAbstractButton*> buttons;

@@ -1,10 +1,16 @@
 // The tray panel, the main window and the pairing panel in each state the
-// server can be in: what they show, drawn off screen and kept as PNGs.
+// server can be in, drawn off screen and kept as PNGs; and what the user does
+// in them reaching the server: Forget, Stop, Decline, the switches (the
+// settings file changes), Allow, Quit.
 #include "ui_fixture.h"
 
 #include "ui/code_cells.h"
 #include "ui/style.h"
 #include "ui/tray_icon.h"
+
+#include <QMessageBox>
+#include <QSettings>
+#include <QTest>
 
 namespace orvane::test {
 namespace {
@@ -16,52 +22,62 @@ TEST_F(Windows, NoPhone)
     start();
     render(*window, "window-no-phone");
     render(*tray, "panel-no-phone");
-    QStringList main = texts(*window);
-    EXPECT_TRUE(main.contains("No iPhone is connected right now."));
-    EXPECT_TRUE(main.contains("Visible on the network"));
-    EXPECT_TRUE(main.contains("ThinkPad X1 Carbon · M2 Pro · Debian GNU/Linux 12"));
-    EXPECT_TRUE(main.contains("Commands sent from your iPhone will appear here."));
+    expectTexts(*window, {"No iPhone is connected right now.", "Visible on the network",
+                          "ThinkPad X1 Carbon · M2 Pro · Debian GNU/Linux 12",
+                          "Commands sent from your iPhone will appear here."});
     EXPECT_FALSE(shown(*window, "sharingBanner"));
     EXPECT_FALSE(shown(*window, "pairedRow"));
     for (const char* granted :
          {"accessibilityGranted", "screenRecordingGranted", "automationGranted"})
         EXPECT_TRUE(shown(*window, granted)) << granted;
 
-    QStringList panel = texts(*tray);
-    EXPECT_TRUE(panel.contains("Visible on the network as \"Desk\""));
-    EXPECT_TRUE(panel.contains("Open Orvane on your iPhone; it connects automatically when "
-                               "you're on the same Wi-Fi network."));
-    EXPECT_FALSE(panel.contains("Paired devices")) << "no paired section without a phone";
-    EXPECT_TRUE(panel.contains("Accessibility permission granted"));
+    // No paired section without a phone.
+    expectTexts(*tray, {"Visible on the network as \"Desk\"",
+                        "Open Orvane on your iPhone; it connects automatically when you're on "
+                        "the same Wi-Fi network.",
+                        "!Paired devices", "Accessibility permission granted"});
     EXPECT_FALSE(shown(*tray, "sharingRow"));
     EXPECT_FALSE(shown(*tray, "lastCommand"));
     EXPECT_EQ(TrayIcon::stateOf(*server), TrayState::idle);
     EXPECT_EQ(pairing->window(), nullptr) << "no panel before the first request";
 }
 
-TEST_F(Windows, ConnectedPhoneWithForget)
+// Forget works from either window: the phone is closed and forgotten, in the
+// file too.
+TEST_F(Windows, ConnectedPhonesAndForget)
 {
     start();
-    auto phone = pairedPhone("Ada's phone");
+    auto ada = pairedPhone("Ada's phone");
+    auto bob = pairedPhone("Bob's phone");
     settle();
     render(*window, "window-phone-connected");
     render(*tray, "panel-phone-connected");
     ASSERT_TRUE(shown(*window, "deviceRow"));
     EXPECT_EQ(child<QLabel>(*window, "phoneStatus")->text(), "Connected");
     ASSERT_TRUE(shown(*window, "pairedRow"));
-    QStringList main = texts(*window);
-    EXPECT_TRUE(main.contains("Ada's phone"));
+    const QStringList main = texts(*window);
+    expectTexts(*window, {"Ada's phone", "!No iPhone is connected right now."});
     EXPECT_TRUE(std::any_of(main.begin(), main.end(),
                             [](const QString& t) { return t.startsWith("Paired on "); }));
-    EXPECT_FALSE(main.contains("No iPhone is connected right now."));
-    QStringList panel = texts(*tray);
-    EXPECT_TRUE(panel.contains("Paired devices"));
-    EXPECT_TRUE(panel.contains("Forget"));
+    expectTexts(*tray, {"Paired devices", "Forget"});
     EXPECT_TRUE(shown(*tray, "deviceRow"));
     EXPECT_EQ(TrayIcon::stateOf(*server), TrayState::connected);
+
+    click(*window, "forget", 0);
+    ASSERT_TRUE(pumpUntil([&] { return ada->closed(); }));
+    EXPECT_EQ(server->trustedDevices().size(), 1u);
+    EXPECT_EQ(window->findChildren<QWidget*>("pairedRow").size(), 1);
+    click(*tray, "forget", 0);
+    ASSERT_TRUE(pumpUntil([&] { return bob->closed(); }));
+    EXPECT_TRUE(server->trustedDevices().empty());
+    expectTexts(*tray, {"!Paired devices"});
+    EXPECT_TRUE(Settings(settingsPath()).trustedDevices().empty()) << "the file forgot too";
 }
 
-TEST_F(Windows, PairingShowsCodeQrAndAttempts)
+// The panel is shown on top with the code and the QR code, counts down the
+// attempts, and declines on Escape; the next request reuses it, and the
+// window's button declines too.
+TEST_F(Windows, PairingShowsCodeQrAndAttemptsAndDeclines)
 {
     start();
     auto phone = newPhone("Bob's phone");
@@ -76,11 +92,11 @@ TEST_F(Windows, PairingShowsCodeQrAndAttempts)
     EXPECT_EQ(child<QLabel>(*panel, "qrCode")->property("payload").toString(),
               server->pairingUrl());
     EXPECT_FALSE(child<QLabel>(*panel, "qrCode")->pixmap().isNull());
-    EXPECT_TRUE(texts(*panel).contains("Bob's phone wants to connect"));
+    expectTexts(*panel, {"Bob's phone wants to connect"});
     EXPECT_FALSE(shown(*panel, "attemptsWarning")) << "3 attempts left";
     EXPECT_TRUE(shown(*window, "pairingRow"));
     EXPECT_FALSE(shown(*window, "noPhone"));
-    EXPECT_TRUE(texts(*window).contains("Bob's phone wants to pair"));
+    expectTexts(*window, {"Bob's phone wants to pair"});
     render(*panel, "pairing-3-attempts");
     render(*window, "window-pairing");
 
@@ -95,9 +111,31 @@ TEST_F(Windows, PairingShowsCodeQrAndAttempts)
                   QString("Wrong code. %1 attempts left.").arg(left));
     }
     render(*panel, "pairing-1-attempt");
+
+    panel->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(panel));
+    QTest::keyClick(panel, Qt::Key_Escape);
+    settle();
+    EXPECT_FALSE(server->pairingRequest());
+    EXPECT_FALSE(panel->isVisible());
+    auto rejected = find<msg::PairingRejected>(phone->takeReceived());
+    ASSERT_TRUE(rejected);
+    EXPECT_EQ(rejected->value, "The Mac declined pairing");
+
+    auto second = newPhone("Eve's phone");
+    second->hello(false);
+    settle(); // the window is shown: its new row appears at the loop's next turn
+    EXPECT_EQ(pairing->window(), panel) << "the panel is reused";
+    EXPECT_TRUE(panel->isVisible());
+    click(*window, "decline");
+    EXPECT_FALSE(server->pairingRequest());
+    EXPECT_TRUE(find<msg::PairingRejected>(second->takeReceived()));
+    EXPECT_FALSE(shown(*window, "pairingRow"));
 }
 
-TEST_F(Windows, SharingWithTwoViewers)
+// Two viewers are shown in both; Stop ends sharing from the window, then
+// (with one viewer again) from the panel.
+TEST_F(Windows, SharingWithTwoViewersAndStop)
 {
     start();
     auto ada = pairedPhone("Ada's phone");
@@ -117,9 +155,28 @@ TEST_F(Windows, SharingWithTwoViewers)
     EXPECT_TRUE(shown(*tray, "sharingRow"));
     EXPECT_EQ(child<QLabel>(*tray, "viewerNames")->text(), "Ada's phone, Bob's phone");
     EXPECT_EQ(TrayIcon::stateOf(*server), TrayState::sharing);
+
+    for (QWidget* where :
+         {static_cast<QWidget*>(window.get()), static_cast<QWidget*>(tray.get())}) {
+        if (server->screenViewerNames().isEmpty())
+            ada->send(msg::StartScreenShare{{false}});
+        ASSERT_TRUE(pumpUntil([&] { return !server->screenViewerNames().isEmpty(); }));
+        settle();
+        ASSERT_TRUE(shown(*where, where == window.get() ? "sharingBanner" : "sharingRow"));
+        ada->takeReceived();
+        click(*where, "stopSharing");
+        ASSERT_TRUE(pumpUntil([&] { return server->screenViewerNames().isEmpty(); }));
+        auto stopped = find<msg::ScreenShareError>(ada->takeReceived());
+        ASSERT_TRUE(stopped);
+        EXPECT_EQ(stopped->value, "The Mac stopped screen sharing");
+        EXPECT_FALSE(shown(*window, "sharingBanner"));
+        EXPECT_FALSE(shown(*tray, "sharingRow"));
+    }
 }
 
-TEST_F(Windows, PermissionsMissingAndMediaDenied)
+// Each Allow button is shown, enabled (click checks both) and explains what
+// Linux needs instead.
+TEST_F(Windows, PermissionsMissingAndMediaDeniedAndAllowExplains)
 {
     accessibility = false;
     start();
@@ -130,16 +187,27 @@ TEST_F(Windows, PermissionsMissingAndMediaDenied)
     settle();
     render(*window, "window-permissions-missing");
     render(*tray, "panel-permissions-missing");
-    for (const char* allow : {"accessibilityAllow", "screenRecordingAllow", "automationAllow"}) {
-        EXPECT_TRUE(shown(*window, allow)) << allow;
-        EXPECT_TRUE(child<QWidget>(*window, allow)->isEnabled()) << allow;
-    }
     EXPECT_EQ(child<QLabel>(*window, "automationText")->text(),
               "Permission to control Spotify and Music is off");
     EXPECT_TRUE(shown(*tray, "accessibilityMissing"));
     EXPECT_FALSE(shown(*tray, "accessibilityGranted"));
-    EXPECT_TRUE(texts(*tray).contains("Allow…"));
+    expectTexts(*tray, {"Allow…"});
     EXPECT_TRUE(shown(*tray, "mediaDenied"));
+
+    window->show();
+    const std::pair<const char*, const char*> rows[] = {{"accessibilityAllow", "XTEST"},
+                                                        {"screenRecordingAllow", "X11"},
+                                                        {"automationAllow", "D-Bus"}};
+    for (const auto& [button, needs] : rows) {
+        click(*window, button);
+        auto* help = window->findChild<QMessageBox*>("permissionHelp");
+        ASSERT_NE(help, nullptr) << button;
+        EXPECT_TRUE(help->isVisible());
+        EXPECT_TRUE((help->text() + help->informativeText()).contains(needs)) << button;
+        help->close();
+    }
+    click(*tray, "allowAccessibility");
+    EXPECT_NE(tray->findChild<QMessageBox*>("permissionHelp"), nullptr);
 }
 
 TEST_F(Windows, FiftyActivityLinesNewestFirst)
@@ -169,6 +237,42 @@ TEST_F(Windows, NotListeningWithAnError)
     EXPECT_EQ(child<QLabel>(*window, "listeningDot")->property("colour").value<QColor>(),
               style::accent());
     EXPECT_EQ(child<QLabel>(*tray, "statusLine")->text(), server->errorMessage());
+}
+
+TEST_F(Windows, SwitchesChangeTheSettingsFile)
+{
+    start();
+    auto value = [this](const char* key) {
+        return QSettings(settingsPath(), QSettings::IniFormat).value(key).toString();
+    };
+    ASSERT_FALSE(server->keepsAwake());
+    ASSERT_TRUE(server->remoteAccess());
+    click(*window, "keepAwake");
+    EXPECT_TRUE(server->keepsAwake());
+    EXPECT_EQ(value("keepMacAwake"), "true");
+    click(*window, "remoteAccess");
+    EXPECT_FALSE(server->remoteAccess());
+    EXPECT_EQ(value("remoteAccess"), "false");
+    click(*window, "keepAwake");
+    EXPECT_EQ(value("keepMacAwake"), "false");
+    EXPECT_FALSE(child<QAbstractButton>(*window, "keepAwake")->isChecked());
+    EXPECT_FALSE(child<QAbstractButton>(*window, "remoteAccess")->isChecked());
+}
+
+TEST_F(Windows, QuitOpenAndClosingTheWindowKeepsRunning)
+{
+    start();
+    window->show();
+    EXPECT_FALSE(window->close()) << "closing only hides the window";
+    EXPECT_TRUE(window->isHidden());
+    click(*tray, "openWindow");
+    EXPECT_EQ(opens, 1);
+    click(*tray, "quit");
+    EXPECT_EQ(quits, 1);
+    window->present();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QTest::keyClick(window.get(), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(quits, 2);
 }
 
 } // namespace
