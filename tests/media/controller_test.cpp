@@ -15,27 +15,22 @@ namespace orvane {
 namespace {
 
 using P = PlayerOutcome;
+using M = MediaPlayer;
 constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 const std::string notOpen = "failed: Neither Spotify nor Music is open";
 
 // What the phone is told.
-std::string denied(const char* player)
-{
-    return "failed: Automation permission for " + std::string(player) + " required on the Mac";
-}
-std::string broke(const char* player)
-{
-    return "failed: " + std::string(player) + " command didn't work";
-}
-std::string opened(const char* query)
-{
-    return "Opened “" + std::string(query) + "” in Spotify. Pick a result to play.";
-}
-std::string missing(const char* query)
-{
-    return "failed: “" + std::string(query) + "” isn't in your library. Opened search in Music.";
-}
+const auto denied = [](std::string player) {
+    return "failed: Automation permission for " + player + " required on the Mac";
+};
+const auto broke = [](std::string player) { return "failed: " + player + " command didn't work"; };
+const auto opened = [](std::string q) {
+    return "Opened “" + q + "” in Spotify. Pick a result to play.";
+};
+const auto missing = [](std::string q) {
+    return "failed: “" + q + "” isn't in your library. Opened search in Music.";
+};
 
 // One controller on fresh fakes; table rows each build their own. A player
 // that runs holds a paused track at 12.5 s of 215 s, its volume at 0.4.
@@ -81,9 +76,9 @@ Arrange answer(const char* player, P outcome, const char* request = "")
         (*request ? t.player(player).answers[request] : t.player(player).answer) = outcome;
     };
 }
-Arrange change(const char* player, std::function<void(PlayerState&)> change)
+Arrange spotify(std::function<void(PlayerState&)> change)
 {
-    return [=](Rig& t) { change(t.player(player).state); };
+    return [=](Rig& t) { change(t.player("spotify").state); };
 }
 void musicSearch(Rig& t)
 {
@@ -109,8 +104,8 @@ TEST(MediaController, ChoosesThePlayerKeepsValuesInRangeAndSaysWhyNot)
          },
          media::Next{}, "spotify Next", "Next track"},
         // Music is the first other by name, and playerctld only a proxy.
-        {"vlc amarok playerctld", {}, media::Next{}, "amarok Next", "Next track"},
-        {"playerctld", {}, media::Next{}, "", notOpen},
+        {"vlc amarok playerctld", nullptr, media::Next{}, "amarok Next", "Next track"},
+        {"playerctld", nullptr, media::Next{}, "", notOpen},
         {"vlc", answer("vlc", P::refused), media::Play{}, "vlc Play", denied("Music")},
         {"vlc", answer("vlc", P::unsupported), media::Next{}, "vlc Next", broke("Music")},
         {"spotify", answer("spotify", P::refused, "State"), media::VolumeUp{}, "spotify State",
@@ -118,39 +113,31 @@ TEST(MediaController, ChoosesThePlayerKeepsValuesInRangeAndSaysWhyNot)
         {"vlc", answer("vlc", P::failed, "Shuffle"), media::ToggleShuffle{}, "vlc Shuffle true",
          broke("Music")},
         // A player that publishes no volume or shuffle is sent no change.
-        {"spotify", change("spotify", [](auto& s) { s.volume.reset(); }), media::VolumeUp{},
-         "spotify State", broke("Spotify")},
-        {"spotify", change("spotify", [](auto& s) { s.shuffle.reset(); }), media::ToggleShuffle{},
+        {"spotify", spotify([](auto& s) { s.volume.reset(); }), media::VolumeUp{}, "spotify State",
+         broke("Spotify")},
+        {"spotify", spotify([](auto& s) { s.shuffle.reset(); }), media::ToggleShuffle{},
          "spotify State", broke("Spotify")},
         // Values at and beyond the edges.
-        {"spotify", {}, media::SetVolume{-20}, "spotify Volume 0", "Volume -20%"},
-        {"spotify", {}, media::SetVolume{29}, "spotify Volume 0.29", "Volume 29%"},
-        {"spotify", change("spotify", [](auto& s) { s.volume = 0.95; }), media::VolumeUp{},
+        {"spotify", nullptr, media::SetVolume{-20}, "spotify Volume 0", "Volume -20%"},
+        {"spotify", nullptr, media::SetVolume{29}, "spotify Volume 0.29", "Volume 29%"},
+        {"spotify", spotify([](auto& s) { s.volume = 0.95; }), media::VolumeUp{},
          "spotify Volume 1", "Volume up"},
-        {"spotify", change("spotify", [](auto& s) { s.volume = 0.05; }), media::VolumeDown{},
+        {"spotify", spotify([](auto& s) { s.volume = 0.05; }), media::VolumeDown{},
          "spotify Volume 0", "Volume down"},
-        {"spotify", {}, media::Seek{-5.7}, "spotify SetPosition /t/1 0", "Seek"},
-        {"spotify", {}, media::Seek{nan}, "spotify SetPosition /t/1 0", "Seek"},
-        {"spotify", {}, media::Seek{inf}, "spotify SetPosition /t/1 215000000", "Seek"}, // the end
-        {"spotify", {}, media::Skip{nan}, "spotify Seek 0", "Forward 0 s"},
-        {"spotify",
-         {},
-         media::Skip{inf},
-         "spotify Seek 9223372036854000000",
+        {"spotify", nullptr, media::Seek{-5.7}, "spotify SetPosition /t/1 0", "Seek"},
+        {"spotify", nullptr, media::Seek{nan}, "spotify SetPosition /t/1 0", "Seek"},
+        {"spotify", nullptr, media::Seek{inf}, "spotify SetPosition /t/1 215000000", "Seek"},
+        {"spotify", nullptr, media::Skip{nan}, "spotify Seek 0", "Forward 0 s"},
+        {"spotify", nullptr, media::Skip{inf}, "spotify Seek 9223372036854000000",
          "Forward 9200000000000000000 s"},
-        {"spotify",
-         {},
-         media::Skip{-1e300},
-         "spotify Seek -9223372036854000000",
+        {"spotify", nullptr, media::Skip{-1e300}, "spotify Seek -9223372036854000000",
          "Back 9200000000000000000 s"},
         // Without a track id a seek is a move from the position, saturated.
-        {"spotify",
-         change("spotify",
-                [](auto& s) {
-                    s.trackId.clear();
-                    s.lengthUs = 0;
-                    s.positionUs = int64Min;
-                }),
+        {"spotify", spotify([](auto& s) {
+             s.trackId.clear();
+             s.lengthUs = 0;
+             s.positionUs = int64Min;
+         }),
          media::Seek{inf}, "spotify Seek 9223372036854775807", "Seek"},
     };
     for (const auto& c : cases) {
@@ -202,7 +189,6 @@ TEST(MediaController, ReadsTheTrack)
 
 TEST(MediaController, ReportsThePlayingTrackElseTheActivePlayers)
 {
-    using M = MediaPlayer;
     const struct {
         bool spotifyPlays, vlcPlays;
         std::optional<MediaPlayer> active; // set by a command before
@@ -246,53 +232,32 @@ TEST(MediaController, SearchesGoToThePlayerTheyAreFor)
         std::string made; // the link, else the last request to a player
         std::string said;
     } cases[] = {
-        {"spotify", {}, " \n\t ", {}, "spotify Play", "Play"}, // a blank query
-        {"spotify",
-         {},
-         " say \"hi\" \\ Beyoncé-._~ ",
-         {},
+        {"spotify", nullptr, " \n\t ", std::nullopt, "spotify Play", "Play"}, // a blank query
+        {"spotify", nullptr, " say \"hi\" \\ Beyoncé-._~ ", std::nullopt,
          "spotify OpenUri spotify:search:say%20%22hi%22%20%5C%20Beyonc%C3%A9%2D%2E%5F%7E",
          opened("say \"hi\" \\ Beyoncé-._~")},
-        {"",
-         {},
-         "a1 b-._~/c",
-         MediaPlayer::spotify,
-         "spotify:search:a1%20b%2D%2E%5F%7E%2Fc",
+        {"", nullptr, "a1 b-._~/c", M::spotify, "spotify:search:a1%20b%2D%2E%5F%7E%2Fc",
          opened("a1 b-._~/c")},
-        {"spotify",
-         {},
-         "a1 b-._~/c",
-         MediaPlayer::music,
-         web + "a1%20b%2D%2E%5F%7E%2Fc",
+        {"spotify", nullptr, "a1 b-._~/c", M::music, web + "a1%20b%2D%2E%5F%7E%2Fc",
          missing("a1 b-._~/c")},
-        {"spotify vlc", {}, quotes, {}, web + "A%20%22b%22%20%5Cc", missing(quotes)},
-        {"spotify vlc",
-         {},
-         "x",
-         MediaPlayer::spotify,
-         "spotify OpenUri spotify:search:x",
-         opened("x")},
+        {"spotify vlc", nullptr, quotes, std::nullopt, web + "A%20%22b%22%20%5Cc", missing(quotes)},
+        {"spotify vlc", nullptr, "x", M::spotify, "spotify OpenUri spotify:search:x", opened("x")},
         // Music searches: the first playlist that matches in any case.
-        {"vlc", {}, "CHILL", {}, "vlc ActivatePlaylist /p/1", "Playing Chill Mix"},
-        {"vlc", answer("vlc", P::unsupported, "Playlists"), "x", {}, web + "x", missing("x")},
-        {"vlc", answer("vlc", P::refused, "Playlists"), "x", {}, "vlc Playlists", denied("Music")},
-        {"vlc", answer("vlc", P::failed, "Playlists"), "x", {}, "vlc Playlists", broke("Music")},
+        {"vlc", nullptr, "CHILL", std::nullopt, "vlc ActivatePlaylist /p/1", "Playing Chill Mix"},
+        {"vlc", answer("vlc", P::unsupported, "Playlists"), "x", std::nullopt, web + "x",
+         missing("x")},
+        {"vlc", answer("vlc", P::refused, "Playlists"), "x", std::nullopt, "vlc Playlists",
+         denied("Music")},
+        {"vlc", answer("vlc", P::failed, "Playlists"), "x", std::nullopt, "vlc Playlists",
+         broke("Music")},
         // Spotify would not take the link: the desktop's handler gets it,
         // but a refusal is reported, not hidden behind the desktop.
-        {"spotify",
-         answer("spotify", P::unsupported),
-         "a b",
-         {},
-         "spotify:search:a%20b",
+        {"spotify", answer("spotify", P::unsupported), "a b", std::nullopt, "spotify:search:a%20b",
          opened("a b")},
-        {"spotify",
-         answer("spotify", P::refused),
-         "a",
-         {},
-         "spotify OpenUri spotify:search:a",
-         denied("Spotify")},
-        {"", [](Rig& t) { t.workspace.opens = false; }, "a", MediaPlayer::spotify,
-         "spotify:search:a", broke("Spotify")},
+        {"spotify", answer("spotify", P::refused), "a", std::nullopt,
+         "spotify OpenUri spotify:search:a", denied("Spotify")},
+        {"", [](Rig& t) { t.workspace.opens = false; }, "a", M::spotify, "spotify:search:a",
+         broke("Spotify")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.query);
