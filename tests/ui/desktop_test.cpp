@@ -1,14 +1,13 @@
 // The program on a display of its own with a window manager: a phone pairs
 // through orvane-phone, the pairing panel comes up on top, and the QR code
 // in a screenshot of it reads back as the pairing URL the server printed.
+#include "child_process.h"
 #include "support/managed_display.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -16,26 +15,12 @@
 
 #include <xcb/xcb.h>
 
+#include <regex>
+
 namespace orvane::test {
 namespace {
 
 constexpr int waitMs = 10000;
-
-// The first line of the program's output that matches, read as it comes.
-QRegularExpressionMatch waitForLine(QProcess& process, const QString& pattern)
-{
-    QRegularExpression expression(pattern);
-    QDeadlineTimer deadline(waitMs);
-    while (!deadline.hasExpired()) {
-        while (process.canReadLine()) {
-            auto match = expression.match(QString::fromUtf8(process.readLine()).trimmed());
-            if (match.hasMatch())
-                return match;
-        }
-        process.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
-    }
-    return {};
-}
 
 QString windowName(XTestClient& x, xcb_window_t window)
 {
@@ -69,35 +54,30 @@ TEST(Desktop, PhonePairsAndThePanelsQrCodeReadsBackAsThePairingUrl)
     ManagedDisplay display;
     ASSERT_TRUE(display.start());
     QTemporaryDir home;
-    ASSERT_TRUE(QDir(home.path()).mkpath(QStringLiteral("run")));
-    QFile::setPermissions(home.filePath(QStringLiteral("run")),
+    ASSERT_TRUE(QDir(home.path()).mkpath("run"));
+    QFile::setPermissions(home.filePath("run"),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("HOME"), home.path());
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.filePath(QStringLiteral("run")));
-    environment.insert(QStringLiteral("DISPLAY"), qEnvironmentVariable("DISPLAY"));
-    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    // The program on the display that ManagedDisplay put in DISPLAY.
+    const std::string root = home.path().toStdString();
+    const std::map<std::string, std::string> environment = {{"HOME", root},
+                                                            {"XDG_CONFIG_HOME", root + "/config"},
+                                                            {"XDG_RUNTIME_DIR", root + "/run"},
+                                                            {"QT_QPA_PLATFORM", "xcb"}};
 
-    QProcess server;
-    server.setProcessEnvironment(environment);
-    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    server.start(QStringLiteral(ORVANE_SERVER_PATH),
-                 {QStringLiteral("--port"), QStringLiteral("0")});
-    auto listening = waitForLine(server, QStringLiteral("^orvane: listening on port (\\d+)$"));
-    ASSERT_TRUE(listening.hasMatch()) << "the program did not start";
-
-    QProcess phone;
-    phone.setProcessEnvironment(environment);
-    phone.setProcessChannelMode(QProcess::MergedChannels);
-    phone.start(QStringLiteral(ORVANE_PHONE_PATH),
-                {"--host", "127.0.0.1", "--port", listening.captured(1), "--state-dir",
-                 home.filePath("phone"), "pair", "--name", "Ada's phone"});
-    auto request =
-        waitForLine(server, "^orvane: pairing request from \"Ada's phone\" code (\\d{6})$");
-    ASSERT_TRUE(request.hasMatch());
-    auto url = waitForLine(server, QStringLiteral("^orvane: pairing url (orvane://\\S+)$"));
-    ASSERT_TRUE(url.hasMatch());
+    process::ChildProcess server({ORVANE_SERVER_PATH, "--port", "0"}, environment);
+    const auto listening =
+        server.waitForLine(std::regex("^orvane: listening on port (\\d+)$"), waitMs);
+    ASSERT_TRUE(listening) << "the program did not start: " << server.errors();
+    process::ChildProcess phone({ORVANE_PHONE_PATH, "--host", "127.0.0.1", "--port",
+                                 listening->at(1), "--state-dir", root + "/phone", "pair", "--name",
+                                 "Ada's phone"},
+                                environment);
+    const auto request = server.waitForLine(
+        std::regex("^orvane: pairing request from \"Ada's phone\" code (\\d{6})$"), waitMs);
+    ASSERT_TRUE(request);
+    const auto url =
+        server.waitForLine(std::regex("^orvane: pairing url (orvane://\\S+)$"), waitMs);
+    ASSERT_TRUE(url);
 
     xcb_window_t panel = 0;
     ASSERT_TRUE(eventually([&] {
@@ -118,13 +98,12 @@ TEST(Desktop, PhonePairsAndThePanelsQrCodeReadsBackAsThePairingUrl)
     QProcess zbar;
     zbar.start(QStringLiteral("zbarimg"), {"--raw", "-q", file});
     ASSERT_TRUE(zbar.waitForFinished(waitMs)) << "zbarimg (zbar-tools) is missing";
-    EXPECT_EQ(QString::fromUtf8(zbar.readAllStandardOutput()).trimmed(), url.captured(1));
+    EXPECT_EQ(zbar.readAllStandardOutput().trimmed().toStdString(), url->at(1));
 
-    phone.write(request.captured(1).toUtf8() + "\n");
-    ASSERT_TRUE(phone.waitForFinished(waitMs));
-    EXPECT_EQ(phone.exitCode(), 0) << phone.readAll().toStdString();
+    phone.writeInput(request->at(1) + "\n");
+    EXPECT_EQ(phone.wait(waitMs), 0) << phone.output() << phone.errors();
     server.terminate();
-    EXPECT_TRUE(server.waitForFinished(waitMs));
+    EXPECT_TRUE(server.wait(waitMs));
 }
 
 } // namespace
