@@ -73,8 +73,6 @@ TEST_F(Actions, EachActionChangesWhatItShouldAndSaysSo)
         {{.output = O{3, false}}, sys::VolumeDown{}, "Volume 0%", level(0)},
         {{}, sys::VolumeDown{}, "Volume 30%", level(30)},
         {{.output = {}}, sys::VolumeUp{}, "Volume 10%", level(10)},
-        {{}, sys::SetVolume{-20}, "Volume 0%", level(0)},
-        {{}, sys::SetVolume{1'000'000'000}, "Volume 100%", level(100)},
         {{}, sys::SetVolume{maxInput}, "Volume 100%", level(100)},
         {{}, sys::SetVolume{minInput}, "Volume 0%", level(0)},
         {{}, sys::SetVolume{73}, "Volume 73%", level(73)},

@@ -74,15 +74,14 @@ protected:
         pulse = new QProcess;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "DBUS_SYSTEM_BUS_ADDRESS", "DISPLAY"})
-            env.remove(QString::fromLatin1(name));
-        env.insert(QStringLiteral("HOME"), pulseDir->path());
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), pulseDir->path());
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), pulseDir->filePath(QStringLiteral("config")));
-        env.insert(QStringLiteral("PULSE_RUNTIME_PATH"),
-                   pulseDir->filePath(QStringLiteral("runtime")));
+            env.remove(name);
+        for (const char* name : {"HOME", "XDG_RUNTIME_DIR"})
+            env.insert(name, pulseDir->path());
+        env.insert("XDG_CONFIG_HOME", pulseDir->filePath("config"));
+        env.insert("PULSE_RUNTIME_PATH", pulseDir->filePath("runtime"));
         pulse->setProcessEnvironment(env);
         pulse->setProcessChannelMode(QProcess::MergedChannels);
-        pulse->start(QStringLiteral("pulseaudio"),
+        pulse->start("pulseaudio",
                      {"-n", "--daemonize=no", "--exit-idle-time=-1", "--system=false",
                       "--use-pid-file=no", "--realtime=no", "--high-priority=no",
                       "--log-target=stderr", "-L",
@@ -103,12 +102,12 @@ protected:
         delete pulse;
         delete pulseDir;
     }
-    static QString socket() { return pulseDir->filePath(QStringLiteral("native")); }
+    static QString socket() { return pulseDir->filePath("native"); }
     // What pactl sees, independent of our client.
     static QString pactl(const QStringList& arguments)
     {
         QProcess tool;
-        tool.start(QStringLiteral("pactl"), arguments);
+        tool.start("pactl", arguments);
         tool.waitForFinished(10000);
         return QString::fromUtf8(tool.readAllStandardOutput()).simplified();
     }
@@ -136,7 +135,7 @@ protected:
     test::ScopedEnvironment env;
     QTemporaryDir dir; // backlight devices in "backlight", programs in "bin"
     RecordingIdleControls* idle = new RecordingIdleControls;
-    LinuxSystemControls controls{nullptr, dir.filePath(QStringLiteral("backlight")),
+    LinuxSystemControls controls{nullptr, dir.filePath("backlight"),
                                  std::unique_ptr<X11IdleControls>(idle)};
     test::ScratchSettings scratch;
     SystemActions actions{controls, [] { return true; }, scratch.settings};
@@ -146,7 +145,7 @@ TEST_F(LinuxControls, LockFindsTheSessionAndARefusalIsAFailure)
 {
     const std::string locked = "⌃⌘Q",
                       noAccess = "failed: Accessibility permission required on the Mac";
-    const QString sessions = QStringLiteral("/org/freedesktop/login1/session/");
+    const QString sessions = "/org/freedesktop/login1/session/";
     const struct {
         QByteArray sessionId;
         QStringList options;
@@ -189,14 +188,14 @@ TEST_F(LinuxControls, KeepAwakeTriesEachWayInTurnAndGivesBackWhatItTook)
         {false, nullptr, true, false, true, "suspend", "resume"}, // DPMS that was off stays off
         {false, nullptr, false, true, true, "suspend, dpms off", "dpms on"}, // DPMS alone
         {false, nullptr, false, {}, false, "suspend", ""}};                  // nothing at all
-    const QString why = QStringLiteral("Orvane keeps the computer reachable from the phone");
+    const QString why = "Orvane keeps the computer reachable from the phone";
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.xOn) + " / " + c.xOff);
         std::unique_ptr<FakeService> logind, saver;
         if (c.logind)
-            logind = FakeService::start({QStringLiteral("logind")});
+            logind = FakeService::start({"logind"});
         if (c.screenSaverService)
-            saver = FakeService::start({QStringLiteral("screensaver"), c.screenSaverService});
+            saver = FakeService::start({"screensaver", c.screenSaverService});
         idle->screenSaver = c.xScreenSaver;
         idle->dpms = c.dpms;
         idle->calls.clear();
@@ -209,7 +208,7 @@ TEST_F(LinuxControls, KeepAwakeTriesEachWayInTurnAndGivesBackWhatItTook)
             // it, and that the hold is kept meanwhile.
             controls.suspend();
             EXPECT_EQ(logind->waitFor("Suspend"), QStringLiteral("Suspend false"));
-            EXPECT_FALSE(logind->lines().contains(QStringLiteral("inhibitor released")));
+            EXPECT_FALSE(logind->lines().contains("inhibitor released"));
         }
         if (saver) {
             EXPECT_EQ(saver->lines().filter("Inhibit "),
@@ -237,7 +236,7 @@ TEST_F(LinuxControls, BrightnessStepsTheFirstBacklightThroughLogind)
     write("backlight/acpi_video0/brightness", "100\n");
     write("backlight/acpi_video0/max_brightness", "255\n");
     EXPECT_EQ(controls.backlight(), (BacklightLevel{100, 255}));
-    auto logind = FakeService::start({QStringLiteral("logind")});
+    auto logind = FakeService::start({"logind"});
     const QString set = "SetBrightness /org/freedesktop/login1/session/auto backlight acpi_video0 ";
     EXPECT_EQ(run(sys::BrightnessUp{}), "Brightness up");
     EXPECT_EQ(logind->waitFor("SetBrightness"), set + "115");
@@ -250,8 +249,8 @@ TEST_F(LinuxControls, DarkModeIsWrittenWithGSettingsAndReadFromThePortalElse)
 {
     const std::string refusal =
         "failed: Automation permission for System Events required on the Mac";
-    const QString key = QStringLiteral("org.gnome.desktop.interface color-scheme");
-    env.set("PATH", dir.filePath(QStringLiteral("bin")).toUtf8());
+    const QString key = "org.gnome.desktop.interface color-scheme";
+    env.set("PATH", dir.filePath("bin").toUtf8());
     const struct {
         const char* gsettings; // its value; "" without the key, nothing when not installed
         const char* marker;    // "refuse" makes it refuse a write, "memory" forget it
@@ -274,26 +273,26 @@ TEST_F(LinuxControls, DarkModeIsWrittenWithGSettingsAndReadFromThePortalElse)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.gsettings ? c.gsettings : "none") + " " + c.marker);
-        QDir(dir.filePath(QStringLiteral("bin"))).removeRecursively();
+        QDir(dir.filePath("bin")).removeRecursively();
         if (c.gsettings) {
-            write(QStringLiteral("bin/gsettings"), recordingGSettings);
-            QFile::setPermissions(dir.filePath(QStringLiteral("bin/gsettings")),
+            write("bin/gsettings", recordingGSettings);
+            QFile::setPermissions(dir.filePath("bin/gsettings"),
                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
             if (*c.gsettings)
-                write(QStringLiteral("bin/value"), QByteArray(c.gsettings) + '\n');
+                write("bin/value", QByteArray(c.gsettings) + '\n');
             if (*c.marker)
                 write(QStringLiteral("bin/") + c.marker, {});
         }
         std::unique_ptr<FakeService> portal;
         if (c.portal >= 0)
-            portal = FakeService::start({QStringLiteral("portal"), QString::number(c.portal)});
+            portal = FakeService::start({"portal", QString::number(c.portal)});
         EXPECT_EQ(controls.darkColorScheme(), c.dark);
         if (portal) {
             EXPECT_EQ(portal->waitFor("Read"), "Read org.freedesktop.appearance color-scheme");
         }
         EXPECT_EQ(run(sys::ToggleDarkMode{}), c.said);
         // What gsettings was asked: reads of the key, and the one write.
-        QFile file(dir.filePath(QStringLiteral("bin/calls")));
+        QFile file(dir.filePath("bin/calls"));
         const QStringList calls =
             file.open(QIODevice::ReadOnly)
                 ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)
@@ -336,7 +335,7 @@ TEST_F(LinuxControls, VolumeAndMuteReachTheSoundServerForEveryChannel)
     EXPECT_EQ(controls.outputLevel(), (OutputLevel{60, false}));
     ASSERT_TRUE(controls.setOutputVolume(40));
     const QString levels = pactl({"get-sink-volume", "@DEFAULT_SINK@"});
-    EXPECT_EQ(levels.count(QStringLiteral("/ 40% /")), 2) << levels.toStdString();
+    EXPECT_EQ(levels.count("/ 40% /"), 2) << levels.toStdString();
     // Amplified above 100 % reads as the top of the phone's scale.
     pactl({"set-sink-volume", "@DEFAULT_SINK@", "130%"});
     EXPECT_EQ(controls.outputLevel(), (OutputLevel{100, false}));
@@ -346,7 +345,7 @@ TEST(PulseAbsent, GoneOrSilentServersGiveNothingWithinTheBudget)
 {
     QTemporaryDir dir;
     QLocalServer silent; // accepts connections and never says a word
-    ASSERT_TRUE(silent.listen(dir.filePath(QStringLiteral("silent"))));
+    ASSERT_TRUE(silent.listen(dir.filePath("silent")));
     for (const char* name : {"gone", "silent"}) {
         SCOPED_TRACE(name);
         test::ScopedEnvironment env;
