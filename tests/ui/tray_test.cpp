@@ -37,9 +37,7 @@ protected:
             << "the tests' session bus is missing (test.sh starts it)";
         ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "the test display is missing";
         // A screen to share, so that a viewer stays.
-        DisplayDescription screen;
-        screen.id = 1;
-        fakes.displays->displays = {screen};
+        fakes.displays->displays = {{1, "", false, false, false, {}}};
         screenCapture->list = {CaptureDisplay{1, 1920, 1080, 1, true}};
     }
     void TearDown() override

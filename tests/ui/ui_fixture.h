@@ -26,11 +26,7 @@ protected:
             port = m_blocker.serverPort();
             restart();
         }
-        DisplayDescription screen;
-        screen.id = 1;
-        screen.name = QStringLiteral("eDP-1");
-        screen.isMain = true;
-        fakes.displays->displays = {screen};
+        fakes.displays->displays = {{1, "eDP-1", false, true, false, {}}};
         screenCapture->list = {CaptureDisplay{1, 1920, 1080, 1, true}};
         server->start();
         if (!portTaken) {
