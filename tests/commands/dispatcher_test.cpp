@@ -3,9 +3,9 @@
 // backend.
 #include "commands/dispatcher.h"
 #include "platform/fake/fake_platform.h"
+#include "support/files.h"
 #include "support/pump.h"
 
-#include <QDir>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -139,11 +139,9 @@ TEST_F(Dispatcher, LinksFoldersAndShortcuts)
     workspace.folders[StandardFolder::downloads] = home.path() + QStringLiteral("/Dl");
     const R noShortcut{false, "Couldn't run shortcut"};
     EXPECT_EQ(run(RunShortcut{{"Lights off"}}), noShortcut) << "no file";
-    QFile file(home.path() + QStringLiteral("/shortcuts.ini"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("# mine\n[Shortcuts]\nLights off = notify-send \"Lights off\" now\n"
-               "Café ☕ = /usr/bin/brew --strong\nbroken =\n");
-    file.close();
+    test::writeFile(home.path() + "/shortcuts.ini",
+                    "# mine\n[Shortcuts]\nLights off = notify-send \"Lights off\" now\n"
+                    "Café ☕ = /usr/bin/brew --strong\nbroken =\n");
     const std::pair<OrvaneCommand, R> rows[] = {
         {OpenURL{{"HTTPS://Example.com/a b"}}, {true, "Opening example.com on the Mac"}},
         {OpenURL{{"https://bücher.de/x"}}, {true, "Opening xn--bcher-kva.de on the Mac"}},
