@@ -48,10 +48,7 @@ struct Rig {
             "Paused", 12500000, 0.4,        false};
         return player;
     }
-    FakeMediaPlayers::Player& player(const char* name)
-    {
-        return players.players.at(QString::fromLatin1(name));
-    }
+    FakeMediaPlayers::Player& player(const char* name) { return players.players.at(name); }
     // The link the desktop was asked to open, else the last request to a
     // player; and what the phone is told.
     std::pair<std::string, std::string> outcome(const CommandResult& result) const
