@@ -25,16 +25,6 @@ protected:
     }
     // What a provider that has read nothing yet makes of the tree.
     MacInfo describe() { return MacInfoProvider(machine, nullptr).macInfo("Desk", false); }
-    void laptopSupplies() const
-    {
-        const std::string supplies = "sys/class/power_supply/";
-        write(supplies + "AC/type", "Mains\n");
-        write(supplies + "AC/online", "1\n");
-        write(supplies + "BAT0/type", "Battery\n");
-        write(supplies + "BAT0/energy_now", "22500000\n");
-        write(supplies + "BAT0/energy_full", "50000000\n");
-        write(supplies + "BAT0/status", "Charging\n");
-    }
 
     QTemporaryDir root;
     LinuxMachine machine{SystemFiles(root.path().toStdString()), "/", 100};
@@ -48,7 +38,13 @@ protected:
 TEST_F(FixtureTree, BatteriesAndPicture)
 {
     EXPECT_EQ(machine.battery(), (BatteryStatus{std::nullopt, false, true})) << "mains, no battery";
-    laptopSupplies();
+    const std::string supplies = "sys/class/power_supply/";
+    write(supplies + "AC/type", "Mains\n");
+    write(supplies + "AC/online", "1\n");
+    write(supplies + "BAT0/type", "Battery\n");
+    write(supplies + "BAT0/energy_now", "22500000\n");
+    write(supplies + "BAT0/energy_full", "50000000\n");
+    write(supplies + "BAT0/status", "Charging\n");
     EXPECT_EQ(machine.battery(), (BatteryStatus{45, true, true}));
     std::vector<bool> asked; // whether each render asked for a laptop
     MacInfoProvider info(machine, [&](bool laptop) -> std::optional<Bytes> {
@@ -66,15 +62,15 @@ TEST_F(FixtureTree, BatteriesAndPicture)
 
     // A battery with no full charge is skipped; charge_* counts like energy_*;
     // the share is not clamped; unplugged is battery power.
-    write("sys/class/power_supply/AC/online", "0\n");
-    write("sys/class/power_supply/BAT0/energy_full", "0\n");
-    write("sys/class/power_supply/BAT1/type", "Battery\n");
-    write("sys/class/power_supply/BAT1/charge_now", "5200\n");
-    write("sys/class/power_supply/BAT1/charge_full", "5000\n");
-    write("sys/class/power_supply/BAT1/status", "Full\n");
+    write(supplies + "AC/online", "0\n");
+    write(supplies + "BAT0/energy_full", "0\n");
+    write(supplies + "BAT1/type", "Battery\n");
+    write(supplies + "BAT1/charge_now", "5200\n");
+    write(supplies + "BAT1/charge_full", "5000\n");
+    write(supplies + "BAT1/status", "Full\n");
     EXPECT_EQ(machine.battery(), (BatteryStatus{104, false, false}));
     // Garbage where numbers belong: skipped, so no battery at all.
-    write("sys/class/power_supply/BAT1/charge_now", "lots\n");
+    write(supplies + "BAT1/charge_now", "lots\n");
     EXPECT_EQ(machine.battery(), (BatteryStatus{std::nullopt, false, true}));
 }
 
