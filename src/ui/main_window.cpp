@@ -60,6 +60,7 @@ QWidget* MainWindow::makeRightColumn()
     if (QWidget* warning = waylandWarningRow(14))
         layout->addWidget(warning);
     layout->addWidget(new SharingBanner(m_server));
+    layout->addWidget(new PairingPausedBanner(m_server));
     layout->addWidget(new PhonesSection(m_server));
     layout->addWidget(new PermissionsSection(m_server));
     layout->addWidget(new PowerSection(m_server));

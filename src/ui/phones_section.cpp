@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
+#include <QTimer>
 
 namespace orvane {
 
@@ -54,6 +55,47 @@ void SharingBanner::refresh()
     const QStringList& viewers = m_server.screenViewerNames();
     setVisible(!viewers.isEmpty());
     m_viewers->setText(viewers.join(QStringLiteral(", ")) + tr(" can view and control it"));
+}
+
+PairingPausedBanner::PairingPausedBanner(OrvaneServer& server, QWidget* parent)
+    : QWidget(parent), m_server(server), m_recheck(new QTimer(this))
+{
+    setObjectName(QStringLiteral("pairingPaused"));
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* banner = new style::Surface(style::grey(0.16), 12);
+    outer->addWidget(banner);
+    auto* layout = new QHBoxLayout(banner);
+    layout->setContentsMargins(18, 14, 18, 14);
+    layout->setSpacing(14);
+    layout->addWidget(
+        rows::stacked(
+            style::label(tr("Pairing is paused"), 16, style::primaryText(), QFont::Bold),
+            style::label(tr("Too many wrong codes were typed. Allow pairing if it was you."), 13,
+                         style::grey(0.85), QFont::Normal, true)),
+        1);
+    auto* allow = style::plainButton(tr("Allow Pairing"), style::primaryText());
+    allow->setObjectName(QStringLiteral("liftPause"));
+    connect(allow, &QPushButton::clicked, this, [this] {
+        m_server.liftPairingPause();
+        refresh();
+    });
+    layout->addWidget(allow);
+    m_recheck->setInterval(1000);
+    connect(m_recheck, &QTimer::timeout, this, [this] { refresh(); });
+    // A pause begins with its activity line.
+    follow(
+        server, this, [this] { refresh(); }, &OrvaneServer::activityChanged);
+}
+
+void PairingPausedBanner::refresh()
+{
+    const bool paused = m_server.pairingPaused();
+    setVisible(paused);
+    if (paused && !m_recheck->isActive())
+        m_recheck->start();
+    else if (!paused)
+        m_recheck->stop();
 }
 
 PhonesSection::PhonesSection(OrvaneServer& server, QWidget* parent)

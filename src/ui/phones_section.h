@@ -5,6 +5,7 @@
 #include <QWidget>
 
 class QLabel;
+class QTimer;
 class QVBoxLayout;
 
 namespace orvane {
@@ -20,6 +21,20 @@ private:
 
     OrvaneServer& m_server;
     QLabel* m_viewers = nullptr;
+};
+
+// Shown while pairing is paused after repeated wrong codes, with the button
+// that lets the person at the computer pair again at once. The pause ends by
+// itself too, so the banner looks again each second while it is up.
+class PairingPausedBanner : public QWidget {
+public:
+    explicit PairingPausedBanner(OrvaneServer& server, QWidget* parent = nullptr);
+
+private:
+    void refresh();
+
+    OrvaneServer& m_server;
+    QTimer* m_recheck = nullptr;
 };
 
 // "iPhones": the pending pairing, the connected phones with what each is

@@ -133,6 +133,32 @@ TEST_F(Windows, PairingShowsCodeQrAndAttemptsAndDeclines)
     EXPECT_FALSE(shown(*window, "pairingRow"));
 }
 
+// A seventh wrong code pauses pairing: the window says so, and Allow
+// Pairing lifts the pause at once.
+TEST_F(Windows, PairingPausedUntilAllowed)
+{
+    start();
+    EXPECT_FALSE(shown(*window, "pairingPaused"));
+    // Two guesses a connection, then it hangs up: the seventh pauses.
+    for (int round = 0; round < 4; ++round) {
+        auto phone = newPhone("Mallory's phone");
+        phone->hello(false);
+        phone->takeReceived();
+        for (int guess = 0; guess < 2 && server->pairingRequest(); ++guess) {
+            phone->typeCode(wrongCode());
+            phone->takeReceived();
+        }
+        phone->transport().callbacks.onState(TransportState::cancelled);
+        settle();
+    }
+    ASSERT_TRUE(server->pairingPaused());
+    EXPECT_TRUE(shown(*window, "pairingPaused"));
+    render(*window, "window-pairing-paused");
+    click(*window, "liftPause");
+    EXPECT_FALSE(server->pairingPaused());
+    EXPECT_FALSE(shown(*window, "pairingPaused"));
+}
+
 // Two viewers are shown in both; Stop ends sharing from the window, then
 // (with one viewer again) from the panel.
 TEST_F(Windows, SharingWithTwoViewersAndStop)
