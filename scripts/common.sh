@@ -14,7 +14,7 @@ ORVANE_BUILD_PACKAGES=(
     libxcb-composite0-dev libxcb-screensaver0-dev libxcb-damage0-dev libxcb-xinput-dev
     libpixman-1-dev
     hicolor-icon-theme xdg-utils
-    libpulse-dev libturbojpeg0-dev
+    libpulse-dev libturbojpeg0-dev libjpeg62-turbo-dev
 )
 # What the test suite needs on top: test and benchmark frameworks, clang with
 # its runtimes for the sanitizer build and the fuzzers, the services the

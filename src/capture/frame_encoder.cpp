@@ -1,7 +1,8 @@
 #include "frame_encoder.h"
 
+#include "banded_jpeg.h"
+
 #include <pixman.h>
-#include <turbojpeg.h>
 
 #include <algorithm>
 #include <cmath>
@@ -66,26 +67,15 @@ int heightKeepingShape(int width, int fromWidth, int fromHeight)
 }
 
 struct FrameEncoder::Buffers {
-    tjhandle compressor = nullptr;
-    unsigned char* jpeg = nullptr; // TurboJPEG's own allocation, reused
-    unsigned long jpegCapacity = 0;
+    BandedJpeg jpeg{quality};
     // Two for the halving steps, taking turns, and one for the result.
     std::vector<std::uint32_t> halves[2];
     std::vector<std::uint32_t> result;
 };
 
-FrameEncoder::FrameEncoder() : m_buffers(std::make_unique<Buffers>())
-{
-    m_buffers->compressor = tjInitCompress();
-}
+FrameEncoder::FrameEncoder() : m_buffers(std::make_unique<Buffers>()) {}
 
-FrameEncoder::~FrameEncoder()
-{
-    if (m_buffers->jpeg)
-        tjFree(m_buffers->jpeg);
-    if (m_buffers->compressor)
-        tjDestroy(m_buffers->compressor);
-}
+FrameEncoder::~FrameEncoder() = default;
 
 // Bilinear filtering reads 2 x 2 source pixels for each target pixel, so a
 // shrink by more than two would skip pixels and let fine text flicker.
@@ -113,40 +103,12 @@ std::optional<CapturedImage> FrameEncoder::scaled(const CapturedImage& image, in
     return view(m_buffers->result, width, height);
 }
 
-std::optional<Bytes> FrameEncoder::compress(const CapturedImage& image)
-{
-    Buffers& b = *m_buffers;
-    if (!b.compressor || !usable(image))
-        return std::nullopt;
-    const unsigned long needed = tjBufSize(image.width, image.height, TJSAMP_420);
-    if (needed == static_cast<unsigned long>(-1))
-        return std::nullopt;
-    if (needed > b.jpegCapacity) {
-        if (b.jpeg)
-            tjFree(b.jpeg);
-        b.jpeg = tjAlloc(int(needed));
-        b.jpegCapacity = b.jpeg ? needed : 0;
-        if (!b.jpeg)
-            return std::nullopt;
-    }
-    unsigned long size = b.jpegCapacity;
-    // The fast DCT costs nothing visible at this quality; the buffer is
-    // large enough for any picture of this size, so TurboJPEG never
-    // reallocates it.
-    const int status =
-        tjCompress2(b.compressor, image.pixels, image.width, image.stride, image.height, TJPF_BGRX,
-                    &b.jpeg, &size, TJSAMP_420, quality, TJFLAG_NOREALLOC | TJFLAG_FASTDCT);
-    if (status != 0 || size == 0)
-        return std::nullopt;
-    return Bytes(b.jpeg, b.jpeg + size);
-}
-
 std::optional<Bytes> FrameEncoder::encode(const CapturedImage& image, int width)
 {
     const std::optional<CapturedImage> sized = scaled(image, width);
     if (!sized)
         return std::nullopt;
-    return compress(*sized);
+    return m_buffers->jpeg.encode(*sized);
 }
 
 } // namespace orvane

@@ -17,8 +17,9 @@ struct FrameSize {
     bool operator==(const FrameSize&) const = default;
 };
 
-// Scales captured pictures and encodes them as JPEG, reusing its buffers
-// from one picture to the next. One thread at a time.
+// Scales the pictures of one stream and encodes them as JPEG, reusing its
+// buffers, and the coded bytes of what did not change, from one picture to
+// the next. One thread at a time.
 class FrameEncoder {
 public:
     static constexpr int quality = 55;
@@ -32,9 +33,7 @@ public:
     // picture itself when it has that width already. Valid until the next
     // call; nothing when a size is zero or absurd.
     std::optional<CapturedImage> scaled(const CapturedImage& image, int width);
-    // The picture as a baseline JPEG, 4:2:0, read straight from its BGRX rows.
-    std::optional<Bytes> compress(const CapturedImage& image);
-    // Both.
+    // The picture scaled, as a baseline JPEG, 4:2:0.
     std::optional<Bytes> encode(const CapturedImage& image, int width);
 
 private:
