@@ -210,6 +210,16 @@ bool BandedJpeg::encodeChanged(const CapturedImage& image)
     return true;
 }
 
+void BandedJpeg::release()
+{
+    m_width = m_height = 0;
+    m_wholeFrames = 0;
+    Bytes().swap(m_header);
+    std::vector<Bytes>().swap(m_bands);
+    std::vector<std::uint8_t>().swap(m_shown);
+    Bytes().swap(m_coder->out);
+}
+
 bool BandedJpeg::sameShape(const CapturedImage& image) const
 {
     return m_width == image.width && m_height == image.height && !m_header.empty();

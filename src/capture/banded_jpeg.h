@@ -34,6 +34,8 @@ public:
     // How many bands the last call encoded, out of how many.
     int bandsEncoded() const { return m_bandsEncoded; }
     int bandCount() const { return int(m_bands.size()); }
+    // Frees what it keeps; the next picture is encoded whole.
+    void release();
 
 private:
     struct Coder;

@@ -103,6 +103,15 @@ std::optional<CapturedImage> FrameEncoder::scaled(const CapturedImage& image, in
     return view(m_buffers->result, width, height);
 }
 
+void FrameEncoder::release()
+{
+    Buffers& b = *m_buffers;
+    for (std::vector<std::uint32_t>& half : b.halves)
+        std::vector<std::uint32_t>().swap(half);
+    std::vector<std::uint32_t>().swap(b.result);
+    b.jpeg.release();
+}
+
 std::optional<Bytes> FrameEncoder::encode(const CapturedImage& image, int width)
 {
     const std::optional<CapturedImage> sized = scaled(image, width);

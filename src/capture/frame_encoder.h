@@ -35,6 +35,8 @@ public:
     std::optional<CapturedImage> scaled(const CapturedImage& image, int width);
     // The picture scaled, as a baseline JPEG, 4:2:0.
     std::optional<Bytes> encode(const CapturedImage& image, int width);
+    // Frees the buffers until the next picture.
+    void release();
 
 private:
     struct Buffers;

@@ -2,6 +2,8 @@
 
 #include <pthread.h>
 
+#include <utility>
+
 namespace orvane {
 
 FrameOutput::FrameOutput()
@@ -64,6 +66,15 @@ void FrameOutput::reset()
     ++m_period;
 }
 
+void FrameOutput::release()
+{
+    {
+        std::lock_guard guard(m_jobLock);
+        m_release = true;
+    }
+    m_wake.notify_one();
+}
+
 bool FrameOutput::isBusy()
 {
     std::lock_guard guard(m_lock);
@@ -90,16 +101,20 @@ void FrameOutput::schedule(Job job)
 void FrameOutput::run()
 {
     for (;;) {
-        Job job;
+        std::optional<Job> job;
+        bool release = false;
         {
             std::unique_lock guard(m_jobLock);
-            m_wake.wait(guard, [this] { return m_quit || m_job; });
+            m_wake.wait(guard, [this] { return m_quit || m_job || m_release; });
             if (m_quit)
                 return;
-            job = std::move(*m_job);
-            m_job.reset();
+            job.swap(m_job);
+            release = std::exchange(m_release, false);
         }
-        encode(job);
+        if (release)
+            m_encoder.release();
+        if (job)
+            encode(*job);
     }
 }
 

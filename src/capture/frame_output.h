@@ -47,6 +47,8 @@ public:
     // A new stream begins: idle, nothing waiting, and every picture of the
     // earlier periods that is still on its way is to be dropped.
     void reset();
+    // The stream ended: the encoder frees its buffers once it is idle.
+    void release();
 
     bool isBusy();
     std::uint64_t period();
@@ -74,6 +76,7 @@ private:
     std::condition_variable m_wake;
     std::optional<Job> m_job;
     bool m_quit = false;
+    bool m_release = false;
     FrameEncoder m_encoder;
     std::thread m_thread;
 };

@@ -232,6 +232,8 @@ void ScreenStreamer::stop()
     s.isRunning = false;
     ++s.generation;
     s.source->stop();
+    // A stream's buffers are tens of megabytes on a large screen.
+    s.output.release();
 }
 
 void ScreenStreamer::selectDisplay(std::uint32_t displayID, Completion done)
@@ -328,6 +330,7 @@ void ScreenStreamer::stoppedBySource(const QString& reason)
     s.currentSettings.reset();
     ++s.generation;
     s.source->stop();
+    s.output.release();
     if (onStop)
         onStop(reason);
 }

@@ -112,9 +112,12 @@ TEST(BandedJpeg, ANewShapeIsEncodedWholeAndNonsenseRefused)
     bad = wide.image();
     bad.height = 70000;
     EXPECT_FALSE(encoder.encode(bad));
-    // A refusal leaves what was coded before intact.
+    // A refusal leaves what was coded before intact; a release does not.
     EXPECT_EQ(encoder.encode(line.image()).value_or(Bytes{}), fresh(line));
     EXPECT_EQ(encoder.bandsEncoded(), 0);
+    encoder.release();
+    EXPECT_EQ(encoder.encode(line.image()).value_or(Bytes{}), fresh(line));
+    EXPECT_EQ(encoder.bandsEncoded(), 1);
 }
 
 } // namespace
