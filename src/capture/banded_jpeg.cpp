@@ -203,7 +203,7 @@ bool BandedJpeg::encodeChanged(const CapturedImage& image)
         if (!encodeBands(image, band, end))
             return false;
         keepPixels(image, band, end);
-        band = end;
+        band = end + 1; // band `end`, if any, was just found unchanged
     }
     if (!all && m_bandsEncoded * 4 >= count * 3)
         m_wholeFrames = wholeStreak;
