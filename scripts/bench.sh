@@ -57,7 +57,7 @@ rows=(
     "capture-preview capture 720 px preview at 3 fps, a patch changing .*of a core"
     "screen-latency screen glass to phone.*p50 [0-9.]+ ms"
     "relay-rtt relay added at p50 [0-9.]+ ms"
-    "relay-throughput relay direct TCP [0-9]+ MB/s, through orvane-relay [0-9]+ MB/s: [0-9]+%"
+    "relay-throughput relay direct TCP [0-9]+ MB/s, through orvane-relay [0-9]+ MB/s: [0-9]+%.*relay carries [0-9]+%"
     "relay-rooms relay relay RSS: .* idle rooms"
     "flood-1000 flood done: .*"
     "mixed-minute mixed done: .*"
