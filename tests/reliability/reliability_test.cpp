@@ -60,31 +60,22 @@ template <class F> void runBeside(std::size_t count, F work)
         thread.join();
 }
 
-class Reliability : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        m_server->start();
-        m_port = m_server->port();
-        ASSERT_NE(m_port, 0) << m_server->errorMessage().toStdString();
-    }
-
-    test::ServerRig m_rig{{}, /*realClock=*/true};
-    OrvaneServer* m_server = m_rig.server.get();
-    quint16 m_port = 0;
-};
-
-TEST_F(Reliability, HelloStormLeavesThePendingPairingAlone)
+TEST(Reliability, HelloStormLeavesThePendingPairingAlone)
 {
+    test::ServerRig rig{{}, /*realClock=*/true};
+    OrvaneServer* server = rig.server.get();
+    server->start();
+    const quint16 port = server->port();
+    ASSERT_NE(port, 0) << server->errorMessage().toStdString();
     PhoneClient pairing;
     pairing.setTimeout(ioTimeoutMs);
     const Uuid pairingID = makeUuid(systemRandom());
     runBeside(1, [&](std::size_t) {
-        EXPECT_TRUE(pairing.connect("127.0.0.1", m_port, ioTimeoutMs).ok() &&
+        EXPECT_TRUE(pairing.connect("127.0.0.1", port, ioTimeoutMs).ok() &&
                     pairing.hello("Pairing phone", pairingID, false).ok());
     });
-    ASSERT_TRUE(pumpUntil([&] { return m_server->hasPairingRequest(); }, ioTimeoutMs));
-    const OrvaneServer::PairingRequest shown = *m_server->pairingRequest();
+    ASSERT_TRUE(pumpUntil([&] { return server->hasPairingRequest(); }, ioTimeoutMs));
+    const OrvaneServer::PairingRequest shown = *server->pairingRequest();
 
     // Strangers, phones claiming a token, and phones posing as the one that
     // is pairing; more of them than the server keeps waiting at once.
@@ -95,15 +86,15 @@ TEST_F(Reliability, HelloStormLeavesThePendingPairingAlone)
             PhoneClient other;
             other.setTimeout(ioTimeoutMs);
             const Uuid id = i % 3 == 2 ? pairingID : makeUuid(systemRandom());
-            if (other.connect("127.0.0.1", m_port, ioTimeoutMs) &&
+            if (other.connect("127.0.0.1", port, ioTimeoutMs) &&
                 other.hello("Storm " + std::to_string(i), id, i % 3 == 1) &&
                 other.pendingRejection(ioTimeoutMs))
                 ++refused;
         }
     });
     EXPECT_EQ(refused, storm);
-    ASSERT_TRUE(m_server->pairingRequest().has_value());
-    EXPECT_TRUE(*m_server->pairingRequest() == shown);
+    ASSERT_TRUE(server->pairingRequest().has_value());
+    EXPECT_TRUE(*server->pairingRequest() == shown);
 
     std::optional<PairOutcome> outcome;
     runBeside(1, [&](std::size_t) {
@@ -112,7 +103,7 @@ TEST_F(Reliability, HelloStormLeavesThePendingPairingAlone)
     });
     ASSERT_TRUE(outcome.has_value());
     EXPECT_EQ(outcome->kind, PairOutcome::Kind::paired) << outcome->reason;
-    EXPECT_EQ(m_server->devices().size(), 1u);
+    EXPECT_EQ(server->devices().size(), 1u);
 }
 
 } // namespace
