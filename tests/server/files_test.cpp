@@ -14,26 +14,30 @@ namespace orvane::test {
 namespace {
 
 using ReceivedFiles = ServerFixture;
+using Answer = std::pair<bool, std::string>;
+
+// Sends a file and returns the answer, which names the transfer, if one came.
+std::optional<Answer> sendFile(TestPhone& phone, const std::string& name, const std::string& data)
+{
+    FileBody file{makeUuid(systemRandom()), name, Bytes(data.begin(), data.end())};
+    phone.sendSealedBody(FrameKind::file, encodeFileBody(file));
+    auto result = find<msg::Result>(phone.takeReceived());
+    if (!result)
+        return std::nullopt;
+    EXPECT_EQ(result->id, file.transferID);
+    return Answer{result->success, result->message};
+}
 
 TEST_F(ReceivedFiles, LandUnderFreeNamesAndAreAnswered)
 {
     auto phone = pairedPhone("Ada");
-    auto send = [&](const std::string& name, const std::string& contents) {
-        FileBody file{makeUuid(systemRandom()), name, Bytes(contents.begin(), contents.end())};
-        phone->sendSealedBody(FrameKind::file, encodeFileBody(file));
-        auto result = find<msg::Result>(phone->takeReceived());
-        EXPECT_TRUE(result && result->id == file.transferID);
-        return result.value_or(msg::Result{});
-    };
-    for (int i = 0; i < 3; ++i) {
-        auto result = send("report.pdf", "pdf " + std::to_string(i));
-        EXPECT_TRUE(result.success);
-        EXPECT_EQ(result.message, "Saved to Downloads › Orvane");
-    }
-    send("a/b:c.txt", "x");
-    send("..", "dots");
     const char evil[] = "evil\0name\xE2\x80\xAEgpj.exe"; // NUL and a right-to-left override
-    send(std::string(evil, sizeof evil - 1), "rlo");
+    const std::pair<std::string, std::string> files[] = {
+        {"report.pdf", "pdf 0"}, {"report.pdf", "pdf 1"},
+        {"report.pdf", "pdf 2"}, {"a/b:c.txt", "x"},
+        {"..", "dots"},          {std::string(evil, sizeof evil - 1), "rlo"}};
+    for (const auto& [name, data] : files)
+        EXPECT_EQ(sendFile(*phone, name, data), (Answer{true, "Saved to Downloads › Orvane"}));
     QDir folder(receivedFolder());
     EXPECT_EQ(folder.entryList(QDir::Files, QDir::Name),
               (QStringList{"File", "a-b-c.txt", "evilnamegpj.exe", "report 2.pdf", "report 3.pdf",
@@ -48,12 +52,9 @@ TEST_F(ReceivedFiles, FailuresAreAnsweredAndLeaveNothingBehind)
 {
     auto sendAndFail = [&](const char* why) {
         auto phone = pairedPhone();
-        FileBody file{makeUuid(systemRandom()), "a.txt", Bytes(1000, 7)};
-        phone->sendSealedBody(FrameKind::file, encodeFileBody(file));
-        auto result = find<msg::Result>(phone->takeReceived());
-        ASSERT_TRUE(result) << why;
-        EXPECT_FALSE(result->success) << why;
-        EXPECT_EQ(result->message, "Couldn't save file") << why;
+        EXPECT_EQ(sendFile(*phone, "a.txt", std::string(1000, 7)),
+                  (Answer{false, "Couldn't save file"}))
+            << why;
         EXPECT_FALSE(QFile::exists(receivedFolder() + "/a.txt")) << why;
     };
     ServerLimits limits;
@@ -73,9 +74,7 @@ TEST_F(ReceivedFiles, FailuresAreAnsweredAndLeaveNothingBehind)
     auto stranger = newPhone();
     stranger->hello(false);
     stranger->typeCode(wrongCode());
-    FileBody file{makeUuid(systemRandom()), "x.txt", Bytes{1}};
-    stranger->sendSealedBody(FrameKind::file, encodeFileBody(file));
-    EXPECT_FALSE(find<msg::Result>(stranger->takeReceived()));
+    EXPECT_EQ(sendFile(*stranger, "x.txt", "x"), std::nullopt);
 }
 
 TEST(ReceivedFileNames, NeverEscapeOrOverwrite)
