@@ -14,6 +14,17 @@ std::optional<std::string> rejection(TestPhone& phone)
     return rejected ? std::optional(rejected->value) : std::nullopt;
 }
 
+// A phone that says it holds a token for `id` and offers `token`.
+std::unique_ptr<TestPhone> returning(ServerRig& rig, const Uuid& id, const std::string& token,
+                                     std::string name = "Ada")
+{
+    auto phone = rig.newPhone(std::move(name));
+    phone->setDeviceID(id);
+    phone->hello(true);
+    phone->reconnect(token);
+    return phone;
+}
+
 // Names are cleaned before they are stored or shown: here a right-to-left
 // override, a zero-width space, a line separator and an escape.
 TEST_F(Pairing, StoresOnlyTheTokenHashAndACleanNameAndTakesANewNameOnReconnect)
@@ -36,10 +47,7 @@ TEST_F(Pairing, StoresOnlyTheTokenHashAndACleanNameAndTakesANewNameOnReconnect)
     server->closeConnection(phone->connectionID());
     ASSERT_TRUE(pumpUntil([&] { return server->devices().empty(); }));
     EXPECT_EQ(server->activity()[0].text, QStringLiteral("Disconnected"));
-    auto again = newPhone("New name");
-    again->setDeviceID(phone->deviceID());
-    again->hello(true);
-    again->reconnect(*phone->handshake().token());
+    auto again = returning(*this, phone->deviceID(), *phone->handshake().token(), "New name");
     EXPECT_TRUE(find<msg::Welcome>(again->takeReceived()));
     EXPECT_FALSE(server->pairingRequest());
     EXPECT_EQ(Settings(settingsPath()).trustedDevices()[0].name, "New name");
@@ -61,10 +69,7 @@ TEST_F(Pairing, OnePairingAtATimeUntilItEndsOrIsDeclined)
 
     // A stale token pairs anew on the same connection, replacing the entry.
     auto phone = pairedPhone();
-    auto stale = newPhone();
-    stale->setDeviceID(phone->deviceID());
-    stale->hello(true);
-    stale->reconnect("not the token");
+    auto stale = returning(*this, phone->deviceID(), "not the token");
     stale->takeReceived();
     ASSERT_EQ(stale->handshake().state(), PhoneHandshake::State::awaitingCode);
     stale->typeCode(server->pairingRequest()->code.toStdString());
@@ -184,16 +189,9 @@ TEST_F(Pairing, AuthenticatedConnectionsAreCappedPerPhoneAndInAll)
     limits.authenticatedConnections = 3;
     restart(limits);
     auto first = newPhone("Ada");
-    std::string token = pair(*first);
-    auto again = [&] {
-        auto phone = newPhone("Ada");
-        phone->setDeviceID(first->deviceID());
-        phone->hello(true);
-        phone->reconnect(token);
-        return phone;
-    };
-    auto second = again();
-    auto third = again(); // the oldest of the three gives way
+    const std::string token = pair(*first);
+    auto second = returning(*this, first->deviceID(), token);
+    auto third = returning(*this, first->deviceID(), token); // the oldest of the three gives way
     EXPECT_TRUE(pumpUntil([&] { return server->devices().size() == 2; }));
     EXPECT_TRUE(first->closed());
     EXPECT_FALSE(second->closed());
