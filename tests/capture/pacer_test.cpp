@@ -28,7 +28,9 @@ TEST(FramePacer, AChangeIsTakenAsSoonAsTheIntervalSinceTheLastPictureAllows)
         int rate;
         double lastPicture; // -1: none yet
         double change;
-        double due; // when it is taken
+        double due;            // when it is taken
+        int rateBefore = -1;   // the rate until just after the change was noted
+        bool deferred = false; // no picture could be taken at the change
     };
     const Case cases[] = {
         {"the first picture at once", 15, -1, 0, 0},
@@ -36,13 +38,18 @@ TEST(FramePacer, AChangeIsTakenAsSoonAsTheIntervalSinceTheLastPictureAllows)
         {"after a quiet spell: at once, not on a timer's phase", 15, 0, 500, 500},
         {"just at the end of the interval", 3, 0, 1000.0 / 3, 1000.0 / 3},
         {"a rate of zero counts as one a second", 0, 0, 10, 1000},
+        {"a raised rate shortens the wait at once", 15, 0, 10, 1000.0 / 15, 3},
+        {"a deferred picture is tried one interval later", 10, -1, 0, 100, -1, true},
     };
     for (const Case& c : cases) {
         FramePacer pacer;
-        pacer.setRate(c.rate);
+        pacer.setRate(c.rateBefore >= 0 ? c.rateBefore : c.rate);
         if (c.lastPicture >= 0)
             pacer.taken(at(c.lastPicture));
         pacer.note(FramePacer::content);
+        pacer.setRate(c.rate);
+        if (c.deferred)
+            pacer.deferred(at(c.change));
         EXPECT_EQ(pacer.due(at(c.change)) != 0, c.due == c.change) << c.what;
         EXPECT_NEAR(c.change + msUntilDue(pacer, c.change), c.due, 0.001) << c.what;
         EXPECT_EQ(pacer.due(at(c.due)), unsigned(FramePacer::content)) << c.what;
@@ -60,26 +67,6 @@ TEST(FramePacer, NothingWaitsWithoutAReasonAndReasonsAddUp)
     pacer.taken(at(0));
     EXPECT_EQ(pacer.due(at(1000)), 0u);
     EXPECT_EQ(msUntilDue(pacer, 1000), -1);
-}
-
-TEST(FramePacer, ADeferredPictureIsTriedAgainOneIntervalLater)
-{
-    FramePacer pacer;
-    pacer.setRate(10);
-    pacer.note(FramePacer::content);
-    pacer.deferred(at(0));
-    EXPECT_NEAR(msUntilDue(pacer, 0), 100, 0.001);
-    EXPECT_EQ(pacer.due(at(100)), unsigned(FramePacer::content));
-}
-
-TEST(FramePacer, ARaisedRateShortensTheWaitAtOnce)
-{
-    FramePacer pacer;
-    pacer.setRate(3);
-    pacer.taken(at(0));
-    pacer.note(FramePacer::owed);
-    pacer.setRate(15);
-    EXPECT_NEAR(msUntilDue(pacer, 10), 1000.0 / 15 - 10, 0.001);
 }
 
 } // namespace
