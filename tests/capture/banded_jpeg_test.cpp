@@ -51,19 +51,18 @@ TEST(BandedJpeg, ReusedBandsGiveTheBytesOfAWholeEncode)
     EXPECT_EQ(encoder.bandsEncoded(), 5);
     EXPECT_EQ(*first, fresh(canvas));
 
-    struct Step {
+    const struct {
         const char* what;
         int left, top, w, h;
         int bandsEncoded;
-    };
-    const Step steps[] = {
+    } steps[] = {
         {"nothing changed", 0, 0, 0, 0, 0},
         {"one pixel in band 1", 50, 20, 1, 1, 1},
         {"bands 2 and 4, with band 3 between them unchanged", 10, 40, 5, 2, 2},
         {"the last, short band", 90, 66, 10, 4, 1},
         {"bands 0 to 2 in one run", 0, 10, 100, 30, 3},
     };
-    for (const Step& step : steps) {
+    for (const auto& step : steps) {
         canvas.fill(step.left, step.top, step.w, step.h, 0x3366ccu);
         if (step.bandsEncoded == 2)
             canvas.fill(0, 64, 3, 3, 0xcc6633u);
@@ -103,15 +102,13 @@ TEST(BandedJpeg, ANewShapeIsEncodedWholeAndNonsenseRefused)
     EXPECT_EQ(encoder.bandsEncoded(), 3);
     EXPECT_EQ(Picture::decode(*encoder.encode(line.image())).width, 7);
 
-    CapturedImage bad = wide.image();
-    bad.stride = bad.width * 4 - 4;
-    EXPECT_FALSE(encoder.encode(bad));
-    bad = wide.image();
-    bad.pixels = nullptr;
-    EXPECT_FALSE(encoder.encode(bad));
-    bad = wide.image();
-    bad.height = 70000;
-    EXPECT_FALSE(encoder.encode(bad));
+    for (const auto spoil : {+[](CapturedImage& i) { i.stride = i.width * 4 - 4; },
+                             +[](CapturedImage& i) { i.pixels = nullptr; },
+                             +[](CapturedImage& i) { i.height = 70000; }}) {
+        CapturedImage bad = wide.image();
+        spoil(bad);
+        EXPECT_FALSE(encoder.encode(bad));
+    }
     // A refusal leaves what was coded before intact; a release does not.
     EXPECT_EQ(encoder.encode(line.image()).value_or(Bytes{}), fresh(line));
     EXPECT_EQ(encoder.bandsEncoded(), 0);
