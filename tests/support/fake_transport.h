@@ -17,8 +17,6 @@ public:
         Callbacks callbacks;
         std::vector<Bytes> sent;
         bool cancelled = false;
-        bool disposed = false;
-        int failNextSends = 0;
         // The send with this number (from 1) fails; sendCount counts them.
         int failSendNumber = 0;
         int sendCount = 0;
@@ -61,21 +59,14 @@ public:
             reportLater(TransportState::failed);
             return;
         }
-        if (m_shared->failNextSends > 0) {
-            --m_shared->failNextSends;
-            if (done)
-                done(QStringLiteral("injected failure"));
-            return;
-        }
-        if (m_shared->holdSends) {
-            m_shared->heldBytes += frame.size();
-            m_shared->held.emplace_back(frame.size(), std::move(done));
-            m_shared->sent.push_back(std::move(frame));
-            return;
-        }
+        const std::size_t size = frame.size();
         m_shared->sent.push_back(std::move(frame));
-        if (done)
+        if (m_shared->holdSends) {
+            m_shared->heldBytes += size;
+            m_shared->held.emplace_back(size, std::move(done));
+        } else if (done) {
             done(std::nullopt);
+        }
     }
     std::size_t bytesPending() const override { return m_shared->heldBytes; }
     void setReadingPaused(bool paused) override { m_shared->readingPaused = paused; }
@@ -83,7 +74,6 @@ public:
     QString peerDescription() const override { return QStringLiteral("fake"); }
     void dispose() override
     {
-        m_shared->disposed = true;
         m_shared->callbacks = {};
         delete this;
     }

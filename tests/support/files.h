@@ -23,21 +23,6 @@ inline void writeFile(const QString& path, const QByteArray& content)
     file.write(content);
 }
 
-// Waits until the file exists and returns its contents; nothing if it never
-// appears. For programs that were started detached, which the event loop
-// never hears from; the writers rename a finished file into place.
-inline std::optional<QByteArray> waitForFile(const QString& path)
-{
-    const QDeadlineTimer deadline(20000);
-    while (!QFileInfo::exists(path)) {
-        if (deadline.hasExpired())
-            return std::nullopt;
-        QThread::msleep(5);
-    }
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? std::optional(file.readAll()) : std::nullopt;
-}
-
 // Makes `path` a program that records the arguments it was started with,
 // NUL-separated, to "<path>.args", all at once.
 inline void writeRecorder(const QString& path)
@@ -49,14 +34,21 @@ inline void writeRecorder(const QString& path)
 }
 
 // The arguments the recorder at `path` was started with; nothing if it
-// never ran.
+// never ran. Recorders are started detached, so the event loop never hears
+// of them: the record is polled for.
 inline std::optional<QStringList> recordedArguments(const QString& path)
 {
-    const auto record = waitForFile(path + QStringLiteral(".args"));
-    if (!record)
+    QFile record(path + QStringLiteral(".args"));
+    const QDeadlineTimer deadline(20000);
+    while (!record.exists()) {
+        if (deadline.hasExpired())
+            return std::nullopt;
+        QThread::msleep(5);
+    }
+    if (!record.open(QIODevice::ReadOnly))
         return std::nullopt;
     QStringList arguments;
-    for (const QByteArray& part : record->split('\0'))
+    for (const QByteArray& part : record.readAll().split('\0'))
         arguments << QString::fromUtf8(part);
     arguments.removeLast(); // after the last terminator
     return arguments;

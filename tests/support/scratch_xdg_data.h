@@ -27,11 +27,6 @@ public:
     {
         return system.path() + QStringLiteral("/applications/") + relative;
     }
-    static QByteArray entry(const QByteArray& name, const QByteArray& exec,
-                            const QByteArray& extra = {})
-    {
-        return "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + exec + "\n" + extra;
-    }
 
     QTemporaryDir home;
     QTemporaryDir system;

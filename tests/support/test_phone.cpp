@@ -39,11 +39,6 @@ void TestPhone::typeCode(const std::string& code)
     carryOut(m_handshake.useCode(code));
 }
 
-void TestPhone::scanQr(const PairingUrl& pairing)
-{
-    carryOut(m_handshake.useQr(pairing));
-}
-
 void TestPhone::carryOut(const HandshakeActions& actions)
 {
     for (const HandshakeAction& action : actions) {

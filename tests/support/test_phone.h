@@ -26,7 +26,6 @@ public:
     void hello(bool hasToken);
     void reconnect(const std::string& token);
     void typeCode(const std::string& code);
-    void scanQr(const PairingUrl& pairing);
 
     void send(const OrvaneMessage& message); // sealed
     void sendPlain(const OrvaneMessage& message);
