@@ -1,5 +1,7 @@
 #include "managed_display.h"
 
+#include "platform/linux/x11/x11_properties.h"
+
 #include <QDeadlineTimer>
 
 #include <algorithm>
@@ -110,11 +112,10 @@ bool ManagedDisplay::managed(const std::vector<std::uint32_t>& windows)
 {
     const auto listed = stacking();
     return std::all_of(windows.begin(), windows.end(), [&](std::uint32_t w) {
-        auto* attributes = xcb_get_window_attributes_reply(
-            connection(), xcb_get_window_attributes(connection(), w), nullptr);
-        const bool viewable = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
-        std::free(attributes);
-        return viewable && std::find(listed.begin(), listed.end(), w) != listed.end() &&
+        const auto attributes = takeReply(connection(), xcb_get_window_attributes(connection(), w),
+                                          &xcb_get_window_attributes_reply);
+        return attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE &&
+               std::find(listed.begin(), listed.end(), w) != listed.end() &&
                !property(w, "_NET_FRAME_EXTENTS").empty();
     });
 }

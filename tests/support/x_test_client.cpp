@@ -1,5 +1,6 @@
 #include "x_test_client.h"
 
+#include "platform/linux/x11/x11_properties.h"
 #include "pump.h"
 
 #include <QCoreApplication>
@@ -19,10 +20,9 @@ namespace {
 // a slow machine under sanitizers still passes and a real fault still ends.
 constexpr int waitLimitMs = 20000;
 
-template <class T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
-template <class T> Reply<T> reply(T* raw)
+template <class T> XcbReply<T> reply(T* raw)
 {
-    return Reply<T>(raw, &std::free);
+    return XcbReply<T>(raw);
 }
 
 } // namespace
@@ -78,12 +78,8 @@ xcb_atom_t XTestClient::atom(const char* name)
 
 std::vector<std::uint32_t> XTestClient::property(xcb_window_t window, const char* name)
 {
-    auto answer = reply(xcb_get_property_reply(
-        m_c, xcb_get_property(m_c, 0, window, atom(name), XCB_ATOM_ANY, 0, 4096), nullptr));
-    if (!answer || answer->format != 32)
-        return {};
-    const auto* data = static_cast<const std::uint32_t*>(xcb_get_property_value(answer.get()));
-    return {data, data + xcb_get_property_value_length(answer.get()) / 4};
+    return values32(
+        takeProperty(m_c, askProperty(m_c, window, atom(name), XCB_ATOM_ANY, 4096)).get());
 }
 
 void XTestClient::setProperty(xcb_window_t window, const char* name, xcb_atom_t type,
@@ -122,15 +118,8 @@ xcb_window_t XTestClient::createWindow(std::int32_t pid, const std::string& wmCl
 
 void XTestClient::askToClose(xcb_window_t window)
 {
-    const xcb_client_message_event_t message{
-        XCB_CLIENT_MESSAGE,
-        32,
-        0,
-        window,
-        atom("WM_PROTOCOLS"),
-        {.data32 = {atom("WM_DELETE_WINDOW"), XCB_CURRENT_TIME}}};
-    xcb_send_event(m_c, 0, window, XCB_EVENT_MASK_NO_EVENT,
-                   reinterpret_cast<const char*>(&message));
+    sendClientMessage(m_c, window, XCB_EVENT_MASK_NO_EVENT, window, atom("WM_PROTOCOLS"),
+                      {atom("WM_DELETE_WINDOW"), XCB_CURRENT_TIME});
     sync();
 }
 
@@ -153,10 +142,10 @@ xcb_window_t XTestClient::ownWindow()
     return m_own;
 }
 
-xcb_generic_event_t* XTestClient::waitFor(std::uint8_t type, bool runQt)
+xcb_generic_event_t* XTestClient::waitFor(std::uint8_t type, bool runQt, int limitMs)
 {
-    QDeadlineTimer deadline(waitLimitMs);
-    while (!deadline.hasExpired() && !xcb_connection_has_error(m_c)) {
+    QDeadlineTimer deadline(limitMs);
+    do {
         if (runQt)
             QCoreApplication::processEvents();
         xcb_generic_event_t* event = xcb_poll_for_event(m_c);
@@ -166,7 +155,7 @@ xcb_generic_event_t* XTestClient::waitFor(std::uint8_t type, bool runQt)
         pollfd fd{xcb_get_file_descriptor(m_c), POLLIN, 0};
         if (!event)
             ::poll(&fd, 1, 5);
-    }
+    } while (!deadline.hasExpired() && !xcb_connection_has_error(m_c));
     return nullptr;
 }
 
@@ -233,12 +222,8 @@ void SelectionOwner::stop()
 void SelectionOwner::serve()
 {
     while (!m_stop && !xcb_connection_has_error(m_c)) {
-        auto event = reply(xcb_poll_for_event(m_c));
-        pollfd fd{xcb_get_file_descriptor(m_c), POLLIN, 0};
-        if (!event)
-            ::poll(&fd, 1, 20);
-        else if ((event->response_type & 0x7f) == XCB_SELECTION_REQUEST)
-            answer(*reinterpret_cast<xcb_selection_request_event_t*>(event.get()));
+        if (auto request = reply(waitFor(XCB_SELECTION_REQUEST, false, 20)))
+            answer(*reinterpret_cast<xcb_selection_request_event_t*>(request.get()));
     }
 }
 

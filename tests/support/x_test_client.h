@@ -67,8 +67,9 @@ public:
 protected:
     // A window of our own, for transfers and timestamps; made when needed.
     xcb_window_t ownWindow();
-    // An event of the type for our window, read within the time limit.
-    xcb_generic_event_t* waitFor(std::uint8_t type, bool runQt);
+    // An event of the type for our window, read within the time limit;
+    // other events are dropped.
+    xcb_generic_event_t* waitFor(std::uint8_t type, bool runQt, int limitMs = 20000);
 
     xcb_connection_t* m_c = nullptr;
     xcb_window_t m_root = 0;

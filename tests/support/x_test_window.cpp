@@ -19,7 +19,7 @@
 // With a PROGRAM it plays a terminal: it runs the program as its child with
 // the same standard streams, passes SIGTERM on to it, sends it SIGHUP when
 // it closes, and exits with the child's status when the child ends.
-#include <xcb/xcb.h>
+#include "platform/linux/x11/x11_connection.h"
 
 #include <csignal>
 #include <cstdio>
@@ -42,11 +42,9 @@ volatile pid_t child = 0;
 
 xcb_atom_t atom(const char* name)
 {
-    auto* reply = xcb_intern_atom_reply(
-        c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
-    const xcb_atom_t a = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    std::free(reply);
-    return a;
+    const orvane::XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr));
+    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
 }
 
 void set32(xcb_window_t w, const char* property, xcb_atom_t type, std::vector<uint32_t> values)
