@@ -5,6 +5,7 @@
 #include "commands/window_catalog.h"
 #include "platform/linux/x11/x11_application_catalog.h"
 #include "platform/linux/x11/x11_connection.h"
+#include "platform/linux/x11/x11_window_pixels.h"
 #include "platform/linux/x11/x11_window_system.h"
 #include "support/files.h"
 #include "support/managed_display.h"
@@ -31,10 +32,9 @@ bool near(const QImage& picture, int x, int y, QRgb colour)
 
 bool anywhere(const QImage& picture, QRgb colour)
 {
-    for (int y = 0; y < picture.height(); ++y)
-        for (int x = 0; x < picture.width(); ++x)
-            if (near(picture, x, y, colour))
-                return true;
+    for (int i = 0; i < picture.width() * picture.height(); ++i)
+        if (near(picture, i % picture.width(), i / picture.width(), colour))
+            return true;
     return false;
 }
 
@@ -91,20 +91,12 @@ protected:
         const auto jpeg = m_catalog->captureThumbnail(window);
         return jpeg ? QImage::fromData(*jpeg, "JPEG") : QImage();
     }
-    // What the screen shows at one point, as 0xRRGGBB on Xvfb's depth 24.
+    // What the screen shows at one point, as 0xRRGGBB; not a colour when unread.
     QRgb screenAt(int x, int y)
     {
-        xcb_connection_t* c = display().connection();
-        auto* image =
-            xcb_get_image_reply(c,
-                                xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, display().root(),
-                                              std::int16_t(x), std::int16_t(y), 1, 1, ~0u),
-                                nullptr);
-        std::uint32_t pixel = 0;
-        if (image && xcb_get_image_data_length(image) >= 4)
-            std::memcpy(&pixel, xcb_get_image_data(image), 4);
-        std::free(image);
-        return pixel & 0xffffff;
+        const auto pixels =
+            m_x11->ensureConnected() ? screenContents(*m_x11, x, y, 1, 1) : std::nullopt;
+        return pixels ? pixels->rgb[0] : ~QRgb(0);
     }
     // A green window, painted, under a blue one that covers its lower right
     // quarter; its thumbnail, 400 by 300, shows that quarter at (300, 225).

@@ -1,13 +1,15 @@
 // The X11 backends against the real X server that test.sh starts: input as
 // an ordinary client with the focus receives it (keys, text, pointer, wheel),
 // the RandR monitors the test adds and takes away again, the screensaver, and
-// every call when there is no display at all.
+// every call, windows' too, when there is no display at all.
 #include "capture/test_screen.h"
 #include "platform/linux/linux_power.h"
+#include "platform/linux/x11/keymap.h"
 #include "platform/linux/x11/x11_connection.h"
 #include "platform/linux/x11/x11_display_source.h"
 #include "platform/linux/x11/x11_idle_controls.h"
 #include "platform/linux/x11/x11_input_device.h"
+#include "platform/linux/x11/x11_window_system.h"
 
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
@@ -68,7 +70,7 @@ protected:
         XcbReply<xcb_get_input_focus_reply_t> focus(
             xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
         ASSERT_TRUE(focus && focus->focus == window) << "the test window has no focus";
-        keymap = serverKeymap();
+        keymap = clientKeymap();
         device = makeX11InputDevice(x11);
         ASSERT_TRUE(device->isAvailable());
     }
@@ -87,7 +89,7 @@ protected:
             // Key, button and motion events share this layout.
             auto* e = reinterpret_cast<xcb_key_press_event_t*>(event);
             if (type == XCB_MAPPING_NOTIFY)
-                keymap = serverKeymap();
+                keymap = clientKeymap();
             else if (type >= XCB_KEY_PRESS && type <= XCB_MOTION_NOTIFY)
                 received.push_back({type, e->detail, e->state, e->root_x, e->root_y,
                                     keysymOf(e->detail, e->state & XCB_MOD_MASK_SHIFT),
@@ -130,19 +132,21 @@ protected:
         const xcb_keysym_t* keysyms = xcb_get_keyboard_mapping_keysyms(reply.get());
         return {keysyms, keysyms + xcb_get_keyboard_mapping_keysyms_length(reply.get())};
     }
-    unsigned perKeycode() const { return unsigned(keymap.size()) / (maxKeycode - minKeycode + 1); }
+    Keymap clientKeymap() const
+    {
+        const auto keysyms = serverKeymap();
+        return {minKeycode, unsigned(keysyms.size()) / (maxKeycode - minKeycode + 1), keysyms};
+    }
+    // A row without a Shift level types the same keysym with Shift.
     xcb_keysym_t keysymOf(xcb_keycode_t keycode, bool shifted) const
     {
-        const std::size_t row = std::size_t(keycode - minKeycode) * perKeycode();
-        if (keycode < minKeycode || row + 1 >= keymap.size())
-            return 0;
-        // A row without a Shift level types the same keysym with Shift.
-        return shifted && keymap[row + 1] != XCB_NO_SYMBOL ? keymap[row + 1] : keymap[row];
+        const auto row = keymap.row(keycode);
+        return row.size() < 2 ? 0 : shifted && row[1] != XCB_NO_SYMBOL ? row[1] : row[0];
     }
 
     xcb_connection_t* const c = xcb_connect(nullptr, nullptr);
     xcb_keycode_t minKeycode = 0, maxKeycode = 0;
-    std::vector<xcb_keysym_t> keymap;
+    Keymap keymap;
     std::vector<ClientEvent> received;
     std::shared_ptr<X11Connection> x11 = std::make_shared<X11Connection>();
     std::unique_ptr<InputDevice> device;
@@ -159,16 +163,16 @@ TEST_F(InputTest, ShortcutsArriveWithExactlyTheirModifiersWhateverTheLayoutLacks
     EXPECT_EQ(serverKeymap(), before) << "keys of the layout need no keycode lent";
 
     // Take the grave key out of the layout behind the device's back.
-    const auto grave = std::find(before.begin(), before.end(), xcb_keysym_t(XK_grave));
-    ASSERT_NE(grave, before.end());
-    const std::size_t row = std::size_t(grave - before.begin()) / perKeycode() * perKeycode();
-    const auto keycode = xcb_keycode_t(minKeycode + row / perKeycode());
-    const std::vector<xcb_keysym_t> empty(perKeycode(), XCB_NO_SYMBOL);
-    xcb_change_keyboard_mapping(c, 1, keycode, std::uint8_t(perKeycode()), empty.data());
+    const auto grave = keymap.find(XK_grave);
+    ASSERT_TRUE(grave);
+    const xcb_keycode_t keycode = grave->keycode;
+    const auto per = std::uint8_t(keymap.perKeycode());
+    const std::vector<xcb_keysym_t> empty(per, XCB_NO_SYMBOL);
+    xcb_change_keyboard_mapping(c, 1, keycode, per, empty.data());
     catchUp(c);
     device->pressKey(Key::grave, modifierBit(Modifier::control));
     catchUp();
-    xcb_change_keyboard_mapping(c, 1, keycode, std::uint8_t(perKeycode()), &before[row]);
+    xcb_change_keyboard_mapping(c, 1, keycode, per, &before[(keycode - minKeycode) * per]);
     catchUp(c);
 
     const std::pair<xcb_keysym_t, std::uint16_t> expected[] = {
@@ -409,6 +413,16 @@ TEST(WithoutDisplay, EveryCallIsAHarmlessNoOp)
             EXPECT_FALSE(idle->suspendScreenSaver(true));
             EXPECT_EQ(idle->dpmsEnabled(), std::nullopt);
             EXPECT_FALSE(idle->setDpmsEnabled(true));
+        }
+        for (auto& windows : {makeX11WindowSystem(x11), makeX11WindowSystem(nullptr)}) {
+            EXPECT_TRUE(windows->windows().empty());
+            EXPECT_FALSE(windows->activeWindow() || windows->frame(1) ||
+                         windows->workArea({0, 0}) || windows->activate(1) ||
+                         windows->grabJpeg(1, 10, 10, 60));
+            windows->setFrame(1, {0, 0, 10, 10});
+            for (auto request : {&WindowSystem::close, &WindowSystem::minimize,
+                                 &WindowSystem::toggleFullScreen, &WindowSystem::sendToBack})
+                (*windows.*request)(1);
         }
     }
     qputenv("DISPLAY", display);
