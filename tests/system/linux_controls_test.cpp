@@ -190,11 +190,10 @@ TEST_F(LinuxControls, KeepAwakeTriesEachWayInTurnAndGivesBackWhatItTook)
     const QString why = "Orvane keeps the computer reachable from the phone";
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.xOn) + " / " + c.xOff);
-        std::unique_ptr<FakeService> logind, saver;
-        if (c.logind)
-            logind = FakeService::start({"logind"});
-        if (c.screenSaverService)
-            saver = FakeService::start({"screensaver", c.screenSaverService});
+        auto logind = c.logind ? FakeService::start({"logind"}) : nullptr;
+        auto saver = c.screenSaverService
+                         ? FakeService::start({"screensaver", c.screenSaverService})
+                         : nullptr;
         idle->screenSaver = c.xScreenSaver;
         idle->dpms = c.dpms;
         idle->calls.clear();
@@ -280,9 +279,8 @@ TEST_F(LinuxControls, DarkModeIsWrittenWithGSettingsAndReadFromThePortalElse)
             if (*c.marker)
                 write(QStringLiteral("bin/") + c.marker, {});
         }
-        std::unique_ptr<FakeService> portal;
-        if (c.portal >= 0)
-            portal = FakeService::start({"portal", QString::number(c.portal)});
+        auto portal =
+            c.portal >= 0 ? FakeService::start({"portal", QString::number(c.portal)}) : nullptr;
         EXPECT_EQ(controls.darkColorScheme(), c.dark);
         if (portal) {
             EXPECT_EQ(portal->waitFor("Read"), "Read org.freedesktop.appearance color-scheme");
