@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include <functional>
+
 namespace orvane {
 namespace {
 
@@ -35,65 +37,62 @@ protected:
     std::unique_ptr<Workspace> m_workspace = makeXdgWorkspace();
 };
 
-TEST_F(FakePrograms, OpenUrlHandsTheWholeUrlOverAsOneArgument)
+// Each link or folder reaches xdg-open as one argument, as written: no shell
+// splits it and no part of it passes for an option.
+TEST_F(FakePrograms, OpenersHandOverOneArgumentAsWritten)
 {
-    QUrl url(QStringLiteral("https://example.com/a b/it's \"here\";touch pwned?q=1;2&x=$(id)#top"));
+    const QUrl url("https://example.com/a b/it's \"here\";touch pwned?q=1;2&x=$(id)#top");
     ASSERT_TRUE(url.isValid());
-    ASSERT_TRUE(m_workspace->openUrl(url));
-    EXPECT_EQ(argumentsOf("xdg-open"), QStringList{url.toString(QUrl::FullyEncoded)});
-    EXPECT_FALSE(QFile::exists(QStringLiteral("pwned")));
-}
-
-TEST_F(FakePrograms, EncodedUrlReachesTheHandlerAsWritten)
-{
-    ASSERT_TRUE(m_workspace->openEncodedUrl("spotify:search:a%2Db%2E%5F%7E%20c"));
-    EXPECT_EQ(argumentsOf("xdg-open"), QStringList{"spotify:search:a%2Db%2E%5F%7E%20c"});
-    for (const QByteArray& bad : {QByteArray(), QByteArray("--help"), QByteArray("a b:c"),
-                                  QByteArray("http://x/\xc3\xa9"), QByteArray("http://x/a b")})
-        EXPECT_FALSE(m_workspace->openEncodedUrl(bad)) << bad.constData();
-}
-
-TEST_F(FakePrograms, OpenFolderHandsTheAbsolutePathOverAsOneArgument)
-{
-    QString folder = m_work.filePath(QStringLiteral("it's a \"folder\"; rm -rf ~"));
+    const QByteArray encoded = "spotify:search:a%2Db%2E%5F%7E%20c";
+    const QString folder = m_work.filePath("it's a \"folder\"; rm -rf ~");
     ASSERT_TRUE(QDir().mkpath(folder));
-    ASSERT_TRUE(m_workspace->openFolder(folder + QStringLiteral("/")));
-    EXPECT_EQ(argumentsOf("xdg-open"), QStringList{folder});
+    const std::pair<std::function<bool()>, QString> cases[] = {
+        {[&] { return m_workspace->openUrl(url); }, url.toString(QUrl::FullyEncoded)},
+        {[&] { return m_workspace->openEncodedUrl(encoded); }, encoded},
+        {[&] { return m_workspace->openFolder(folder + "/"); }, folder},
+    };
+    for (const auto& [open, argument] : cases) {
+        QFile::remove(m_bin.filePath("xdg-open.args"));
+        ASSERT_TRUE(open()) << argument.toStdString();
+        EXPECT_EQ(argumentsOf("xdg-open"), QStringList{argument});
+    }
+    EXPECT_FALSE(QFile::exists("pwned"));
 }
 
 TEST_F(FakePrograms, RefusesWhatIsNoLinkOrNoFolderOrHasNoOpener)
 {
     test::writeFile(m_work.filePath("notes.txt"), {});
-    EXPECT_FALSE(m_workspace->openFolder(m_work.filePath(QStringLiteral("missing"))));
+    EXPECT_FALSE(m_workspace->openFolder(m_work.filePath("missing")));
     EXPECT_FALSE(m_workspace->openFolder(m_work.filePath("notes.txt"))) << "a file is no folder";
     EXPECT_FALSE(m_workspace->openFolder(QString()));
-    EXPECT_FALSE(m_workspace->openFolder(QStringLiteral("."))) << "relative to where we started";
-    EXPECT_FALSE(m_workspace->openFolder(QStringLiteral("--help")));
+    EXPECT_FALSE(m_workspace->openFolder(".")) << "relative to where we started";
+    EXPECT_FALSE(m_workspace->openFolder("--help"));
     EXPECT_FALSE(m_workspace->openUrl(QUrl()));
-    EXPECT_FALSE(m_workspace->openUrl(QUrl(QStringLiteral("--help"))))
-        << "a relative URL could pass for an option";
-    EXPECT_FALSE(m_workspace->openUrl(QUrl(QStringLiteral("http://exa mple.com"))));
+    EXPECT_FALSE(m_workspace->openUrl(QUrl("--help"))) << "a relative URL could pass for an option";
+    EXPECT_FALSE(m_workspace->openUrl(QUrl("http://exa mple.com")));
+    for (const QByteArray& bad : {QByteArray(), QByteArray("--help"), QByteArray("a b:c"),
+                                  QByteArray("http://x/\xc3\xa9"), QByteArray("http://x/a b")})
+        EXPECT_FALSE(m_workspace->openEncodedUrl(bad)) << bad.constData();
 
     QTemporaryDir empty;
     m_env.set("PATH", QFile::encodeName(empty.path()));
-    EXPECT_FALSE(m_workspace->openUrl(QUrl(QStringLiteral("https://example.com/"))));
+    EXPECT_FALSE(m_workspace->openUrl(QUrl("https://example.com/")));
     EXPECT_FALSE(m_workspace->openFolder(m_work.path()));
 }
 
 TEST_F(FakePrograms, StartsProcessesWithoutAShell)
 {
     test::writeRecorder(m_bin.filePath("tool"));
-    QString marker = m_work.filePath(QStringLiteral("pwned"));
-    QStringList arguments{QStringLiteral("two words"), QStringLiteral("$(touch ") + marker + ')',
-                          QStringLiteral(";"), QString(), QStringLiteral("ü")};
-    ASSERT_TRUE(m_workspace->startProcess(QStringList{QStringLiteral("tool")} + arguments));
+    const QString marker = m_work.filePath("pwned");
+    const QStringList arguments{"two words", "$(touch " + marker + ')', ";", QString(), "ü"};
+    ASSERT_TRUE(m_workspace->startProcess(QStringList{"tool"} + arguments));
     EXPECT_EQ(argumentsOf("tool"), arguments);
     EXPECT_FALSE(QFile::exists(marker));
 
     EXPECT_FALSE(m_workspace->startProcess({}));
     EXPECT_FALSE(m_workspace->startProcess({QString()}));
-    EXPECT_FALSE(m_workspace->startProcess({QStringLiteral("orvane-no-such-program")}));
-    EXPECT_FALSE(m_workspace->startProcess({m_work.filePath(QStringLiteral("no-such-program"))}));
+    EXPECT_FALSE(m_workspace->startProcess({"orvane-no-such-program"}));
+    EXPECT_FALSE(m_workspace->startProcess({m_work.filePath("no-such-program")}));
 }
 
 // The folders come from the XDG user dirs of the user's own settings, read
@@ -111,12 +110,9 @@ TEST(Folders, FollowTheUserDirsFileAndTheConfigFolderDefaultsToDotConfig)
     const QString config = home.filePath("settings");
     const QString desk = home.filePath("elsewhere/Schreibtisch");
     ASSERT_TRUE(QDir().mkpath(home.filePath("Eingang")) && QDir().mkpath(desk));
-    test::writeFile(config + "/user-dirs.dirs", "# written by xdg-user-dirs-update\n"
-                                                "XDG_DOWNLOAD_DIR=\"$HOME/Eingang\"\n"
-                                                "XDG_DESKTOP_DIR=\"" +
-                                                    desk.toUtf8() +
-                                                    "\"\n"
-                                                    "XDG_DOCUMENTS_DIR=\"$HOME/\"\n");
+    const QString dirs = "# written by xdg-user-dirs-update\nXDG_DOWNLOAD_DIR=\"$HOME/Eingang\"\n"
+                         "XDG_DESKTOP_DIR=\"%1\"\nXDG_DOCUMENTS_DIR=\"$HOME/\"\n";
+    test::writeFile(config + "/user-dirs.dirs", dirs.arg(desk).toUtf8());
     env.set("XDG_CONFIG_HOME", QFile::encodeName(config));
     EXPECT_EQ(workspace->standardFolder(StandardFolder::downloads), home.filePath("Eingang"));
     EXPECT_EQ(workspace->standardFolder(StandardFolder::desktop), desk);
