@@ -1,6 +1,5 @@
 // The Avahi advertiser and the phone's discovery against a real avahi-daemon
-// on loopback, started by scripts/services.sh. The daemon is stopped and
-// restarted here, which is why these tests hold the avahi_daemon lock.
+// on loopback, started by scripts/services.sh; some tests stop and restart it.
 #include "phone/discover.h"
 #include "platform/linux/avahi/avahi_advertiser.h"
 #include "support/pump.h"
@@ -58,13 +57,10 @@ struct Recorder {
         advertiser->onRegistered = [this](const QString& name) { reports.push_back(name); };
     }
     QString current() const { return reports.empty() ? QString() : reports.back(); }
-    bool registers(const QString& name)
+    // Waits until the last report is `name` or, without one, any name at all.
+    bool registers(const std::optional<QString>& name = std::nullopt)
     {
-        return pumpUntil([&] { return current() == name; }, 10'000);
-    }
-    bool registersAny()
-    {
-        return pumpUntil([&] { return !current().isEmpty(); }, 10'000);
+        return pumpUntil([&] { return name ? current() == *name : !current().isEmpty(); }, 10'000);
     }
 };
 
@@ -85,12 +81,12 @@ class AvahiTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const char* ok = std::getenv("ORVANE_TEST_AVAHI_OK");
-        if (!ok || std::string(ok) != "1") {
-            const char* why = std::getenv("ORVANE_TEST_AVAHI_ERROR");
+        if (qgetenv("ORVANE_TEST_AVAHI_OK") != "1")
             GTEST_FAIL() << "the test avahi-daemon is not available: "
-                         << (why ? why : "not started; run through ./test.sh, which starts it");
-        }
+                         << qEnvironmentVariable(
+                                "ORVANE_TEST_AVAHI_ERROR",
+                                "not started; run through ./test.sh, which starts it")
+                                .toStdString();
         // An earlier test may have left it stopped by failing half-way.
         ASSERT_TRUE(avahiCtl("start")) << "the test avahi-daemon does not start";
     }
@@ -127,7 +123,7 @@ TEST_F(AvahiTest, SameNameTwiceGetsAnAlternativeName)
     first.advertiser->publish(name, kType, 45130);
     ASSERT_TRUE(first.registers(name));
     second.advertiser->publish(name, kType, 45131);
-    ASSERT_TRUE(second.registersAny());
+    ASSERT_TRUE(second.registers());
     const QString alternative = second.current();
     EXPECT_NE(alternative, name);
     EXPECT_TRUE(alternative.startsWith(name)) << alternative.toStdString();
@@ -144,7 +140,7 @@ TEST_F(AvahiTest, OverlongNameIsCutAtACharacterBoundary)
                          QStringLiteral("\u00e9\u00e9\u00e9");
     Recorder recorder;
     recorder.advertiser->publish(name, kType, 45140);
-    ASSERT_TRUE(recorder.registersAny()) << "an overlong name was not advertised at all";
+    ASSERT_TRUE(recorder.registers()) << "an overlong name was not advertised at all";
     EXPECT_EQ(recorder.current().toUtf8(), name.toUtf8().left(62)) << "cut inside a character";
     EXPECT_TRUE(discovered(recorder.current(), 45140));
 }
