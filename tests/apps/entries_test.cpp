@@ -136,12 +136,12 @@ TEST_F(EntriesTest, StartsOnlyScannedEntriesWithTheirArgumentsWithoutAShell)
     const QString recorder = m_work.filePath("record");
     test::writeRecorder(recorder);
     const QByteArray work = QFile::encodeName(m_work.path());
-    test::writeFile(userEntry("recorder.desktop"),
-                    entry("Name With Space",
-                          work + "/record a;b \"\\\\$(touch pwned)\" $(touch\\spwned) "
-                                 "\"two  spaces\" %c %U `id`",
-                          "Path=" + work + "\n"));
-    test::writeFile(userEntry("missing.desktop"), entry("Missing", "/nonexistent/program"));
+    writeFile(userEntry("recorder.desktop"),
+              entry("Name With Space",
+                    work + "/record a;b \"\\\\$(touch pwned)\" $(touch\\spwned) "
+                           "\"two  spaces\" %c %U `id`",
+                    "Path=" + work + "\n"));
+    writeFile(userEntry("missing.desktop"), entry("Missing", "/nonexistent/program"));
     ASSERT_TRUE(m_catalog.launch(*m_catalog.findApp("recorder")));
     EXPECT_EQ(test::recordedArguments(recorder),
               QStringList({"a;b", "$(touch pwned)", "$(touch", "pwned)", "two  spaces",
@@ -151,13 +151,6 @@ TEST_F(EntriesTest, StartsOnlyScannedEntriesWithTheirArgumentsWithoutAShell)
     EXPECT_FALSE(m_catalog.launch(*m_catalog.findApp("missing")));
     EXPECT_FALSE(m_catalog.launch({"unknown", "Unknown", "unknown", ""}));
     EXPECT_FALSE(m_catalog.launch({"../x", "X", "x", recorder}));
-}
-
-QImage solid(QSize size, QColor colour)
-{
-    QImage image(size, QImage::Format_ARGB32);
-    image.fill(colour);
-    return image;
 }
 
 // A picture of one colour filling its whole view box.
@@ -173,13 +166,16 @@ TEST_F(EntriesTest, IconsAreDrawnIntoATransparentSquare)
 {
     const QString theme = home.filePath("icons/hicolor/");
     ASSERT_TRUE(QDir().mkpath(theme + "48x48/apps"));
-    ASSERT_TRUE(solid({48, 48}, Qt::red).save(theme + "48x48/apps/orvane-test-icon.png"));
-    ASSERT_TRUE(solid({32, 16}, Qt::blue).save(m_work.filePath("wide.png")));
+    QImage red(48, 48, QImage::Format_ARGB32), blue(32, 16, QImage::Format_ARGB32);
+    red.fill(Qt::red);
+    blue.fill(Qt::blue);
+    ASSERT_TRUE(red.save(theme + "48x48/apps/orvane-test-icon.png"));
+    ASSERT_TRUE(blue.save(m_work.filePath("wide.png")));
     // Most desktop applications ship nothing but a scalable icon, which
     // takes Qt's SVG image plugin.
-    test::writeFile(theme + "scalable/apps/orvane-vector-icon.svg", svg(10, 10, "lime"));
-    test::writeFile(m_work.filePath("wide.svg"), svg(40, 20, "blue"));
-    test::writeFile(m_work.filePath("broken.svg"), "<svg xmlns=\"http://www.w3.org/2000/svg\"><r");
+    writeFile(theme + "scalable/apps/orvane-vector-icon.svg", svg(10, 10, "lime"));
+    writeFile(m_work.filePath("wide.svg"), svg(40, 20, "blue"));
+    writeFile(m_work.filePath("broken.svg"), "<svg xmlns=\"http://www.w3.org/2000/svg\"><r");
     const std::pair<const char*, QString> icons[] = {
         {"themed", "orvane-test-icon"},
         {"wide", m_work.filePath("wide.png")},
@@ -190,7 +186,7 @@ TEST_F(EntriesTest, IconsAreDrawnIntoATransparentSquare)
         {"none", ""},
     };
     for (const auto& [id, icon] : icons)
-        test::writeFile(
+        writeFile(
             userEntry(QString(id) + ".desktop"),
             entry(id, "/bin/true", icon.isEmpty() ? "" : "Icon=" + QFile::encodeName(icon) + "\n"));
 

@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 
+#include <algorithm>
 #include <climits>
 #include <unistd.h>
 
@@ -55,9 +56,7 @@ TEST_F(RunningTest, ApplicationsAndTheSessionFollowTheClientListAndItsFallback)
                                   listed);
         EXPECT_EQ(catalog.runningApps(), (std::vector<RunningApp>{ours, strangerRecord}));
         const std::vector<std::int32_t> session = catalog.sessionProcesses();
-        const auto has = [&](std::int32_t pid) {
-            return std::find(session.begin(), session.end(), pid) != session.end();
-        };
+        const auto has = [&](std::int32_t pid) { return std::ranges::count(session, pid) > 0; };
         EXPECT_TRUE(has(getpid()) && has(desktopPid) && has(dockPid));
         EXPECT_TRUE(getppid() <= 1 || has(getppid())) << "the program that started the tests";
         EXPECT_FALSE(has(app.pid()) || has(1) || has(0));
@@ -65,9 +64,7 @@ TEST_F(RunningTest, ApplicationsAndTheSessionFollowTheClientListAndItsFallback)
 
     // Without a window manager's list: the mapped top-level clients.
     const std::vector<RunningApp> fallback = catalog.runningApps();
-    const auto has = [&](const RunningApp& r) {
-        return std::find(fallback.begin(), fallback.end(), r) != fallback.end();
-    };
+    const auto has = [&](const RunningApp& r) { return std::ranges::count(fallback, r) > 0; };
     EXPECT_TRUE(has(ours) && has(strangerRecord));
     EXPECT_FALSE(has({4242, "", "OrvaneUnmapped", ""}));
 }

@@ -24,7 +24,14 @@ inline void PrintTo(const InstalledApp& app, std::ostream* out)
 namespace test {
 
 // Tests of desktop entries in data folders of their own.
-class XdgFixture : public ::testing::Test, public ScratchXdgData {};
+class XdgFixture : public ::testing::Test, public ScratchXdgData {
+public:
+    static QByteArray entry(const QByteArray& name, const QByteArray& exec,
+                            const QByteArray& extra = {})
+    {
+        return "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + exec + "\n" + extra;
+    }
+};
 
 } // namespace test
 } // namespace orvane
