@@ -54,9 +54,8 @@ TEST(Desktop, PhonePairsAndThePanelsQrCodeReadsBackAsThePairingUrl)
     ManagedDisplay display;
     ASSERT_TRUE(display.start());
     QTemporaryDir home;
-    ASSERT_TRUE(QDir(home.path()).mkpath("run"));
-    QFile::setPermissions(home.filePath("run"),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    ASSERT_TRUE(
+        QDir(home.path()).mkdir("run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     // The program on the display that ManagedDisplay put in DISPLAY.
     const std::string root = home.path().toStdString();
     const std::map<std::string, std::string> environment = {{"HOME", root},

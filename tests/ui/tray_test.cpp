@@ -75,9 +75,8 @@ protected:
     // Calls the item while this thread keeps serving it: the item lives here.
     QVariant itemProperty(const QString& name)
     {
-        auto call = QDBusMessage::createMethodCall(
-            watcher.items().value(0), QStringLiteral("/StatusNotifierItem"),
-            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        auto call = QDBusMessage::createMethodCall(watcher.items().value(0), "/StatusNotifierItem",
+                                                   "org.freedesktop.DBus.Properties", "Get");
         call << itemInterface << name;
         QDBusMessage reply = m_bus.call(call, QDBus::BlockWithGui, 5000);
         EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
@@ -86,13 +85,11 @@ protected:
 
     QByteArray iconPixmap()
     {
-        QVariant value = itemProperty(QStringLiteral("IconPixmap"));
-        const auto argument = value.value<QDBusArgument>();
+        const auto argument = itemProperty("IconPixmap").value<QDBusArgument>();
         QByteArray all;
         argument.beginArray();
         while (!argument.atEnd()) {
-            int width = 0;
-            int height = 0;
+            int width = 0, height = 0;
             QByteArray bytes;
             argument.beginStructure();
             argument >> width >> height >> bytes;
@@ -105,10 +102,9 @@ protected:
 
     QStringList menuLabels()
     {
-        auto path = itemProperty(QStringLiteral("Menu")).value<QDBusObjectPath>();
+        auto path = itemProperty("Menu").value<QDBusObjectPath>();
         auto call = QDBusMessage::createMethodCall(watcher.items().value(0), path.path(),
-                                                   QStringLiteral("com.canonical.dbusmenu"),
-                                                   QStringLiteral("GetLayout"));
+                                                   "com.canonical.dbusmenu", "GetLayout");
         call << 0 << -1 << QStringList();
         QDBusMessage reply = m_bus.call(call, QDBus::BlockWithGui, 5000);
         EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();

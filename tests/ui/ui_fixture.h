@@ -55,9 +55,9 @@ protected:
         widget.adjustSize();
         settle();
         QDir().mkpath(QStringLiteral(ORVANE_UI_RENDER_DIR));
-        QImage image = widget.grab().toImage();
-        EXPECT_FALSE(image.isNull()) << name.toStdString();
-        EXPECT_TRUE(image.save(QStringLiteral(ORVANE_UI_RENDER_DIR "/%1.png").arg(name)));
+        EXPECT_TRUE(
+            widget.grab().toImage().save(QStringLiteral(ORVANE_UI_RENDER_DIR "/%1.png").arg(name)))
+            << "not drawn: " << name.toStdString();
     }
 
     template <class T = QWidget> static T* child(QWidget& root, const char* name)
@@ -67,25 +67,27 @@ protected:
         return found;
     }
 
-    // The widget with that name is part of what `root` shows.
+    // The widgets of that type (and name, when given) that `root` shows.
+    template <class T> static QList<T*> visible(QWidget& root, const char* name = nullptr)
+    {
+        QList<T*> found = root.findChildren<T*>(name ? QLatin1String(name) : QString());
+        found.removeIf([&](T* w) { return !w->isVisibleTo(&root); });
+        return found;
+    }
     static bool shown(QWidget& root, const char* name)
     {
-        for (QWidget* w : root.findChildren<QWidget*>(QLatin1String(name)))
-            if (w->isVisibleTo(&root))
-                return true;
-        return false;
+        return !visible<QWidget>(root, name).isEmpty();
     }
 
     // Every text of a label or button that `root` shows.
     static QStringList texts(QWidget& root)
     {
         QStringList all;
-        for (QLabel* label : root.findChildren<QLabel*>())
-            if (label->isVisibleTo(&root) && !label->text().isEmpty())
-                all << label->text();
-        for (QAbstractButton* button : root.findChildren<QAbstractButton*>())
-            if (button->isVisibleTo(&root) && !button->text().isEmpty())
-                all << button->text();
+        for (QLabel* label : visible<QLabel>(root))
+            all << label->text();
+        for (QAbstractButton* button : visible<QAbstractButton>(root))
+            all << button->text();
+        all.removeAll(QString());
         return all;
     }
 
@@ -97,12 +99,16 @@ protected:
             EXPECT_EQ(all.contains(text + (*text == '!')), *text != '!') << text;
     }
 
+    // Each widget is shown (or, with a leading '!', not shown) in root.
+    static void expectShown(QWidget& root, std::initializer_list<const char*> names)
+    {
+        for (const char* name : names)
+            EXPECT_EQ(shown(root, name + (*name == '!')), *name != '!') << name;
+    }
+
     static void click(QWidget& root, const char* name, int index = 0)
     {
-        QList<QAbstractButton*> buttons;
-        for (QAbstractButton* b : root.findChildren<QAbstractButton*>(QLatin1String(name)))
-            if (b->isVisibleTo(&root))
-                buttons << b;
+        const QList<QAbstractButton*> buttons = visible<QAbstractButton>(root, name);
         ASSERT_GT(buttons.size(), index) << name;
         EXPECT_TRUE(buttons[index]->isEnabled()) << name;
         buttons[index]->click();
