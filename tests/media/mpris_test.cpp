@@ -108,7 +108,6 @@ TEST_F(MprisTest, RefusalsAndMissingPartsAreToldApart)
     EXPECT_FALSE(controller.permissionDenied()) << "the next answer rewrites the flag";
     EXPECT_EQ(controller.playMusic("chill", MediaPlayer::music).message,
               QStringLiteral("“chill” isn't in your library. Opened search in Music."));
-    EXPECT_FALSE(controller.permissionDenied());
 }
 
 TEST_F(MprisTest, HungPlayerGivesUpWithinTheTimeout)
