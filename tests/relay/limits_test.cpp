@@ -1,8 +1,11 @@
 // Each limit of the relay reached, and answered as documented.
+#include "relay/tls_config.h"
 #include "relay_fixture.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTimer>
 
 namespace orvane::relay::test {
@@ -14,8 +17,7 @@ TEST_F(RelayTest, AMessageOverTheLimitClosesItsSenderWith1009)
 {
     options.maxMessageBytes = 4096;
     start();
-    auto mac = join(QStringLiteral("a"), "mac");
-    auto phone = join(QStringLiteral("a"), "phone");
+    auto [mac, phone] = joinRoom("a");
     phone->socket.sendBinaryMessage(QByteArray(4096, 'x'));
     phone->socket.sendBinaryMessage(QByteArray(4097, 'y'));
     ASSERT_TRUE(phone->waitClosed());
@@ -45,10 +47,8 @@ TEST_F(RelayTest, BufferLimitsCloseTheSlowReceiverAndNobodyElse)
         options.maxBufferedTotalBytes = c.total;
         options.roomRate = 1 << 30; // the mac's flood is read at once
         start();
-        auto stalledMac = join(QStringLiteral("stalled"), "mac");
-        auto stalledPhone = join(QStringLiteral("stalled"), "phone");
-        auto mac = join(QStringLiteral("fine"), "mac");
-        auto phone = join(QStringLiteral("fine"), "phone");
+        auto [stalledMac, stalledPhone] = joinRoom("stalled");
+        auto [mac, phone] = joinRoom("fine");
         stalledPhone->socket.setReadBufferSize(1);
         for (int i = 0; i < 128; ++i)
             stalledMac->socket.sendBinaryMessage(QByteArray(chunk, 's'));
@@ -65,42 +65,66 @@ TEST_F(RelayTest, BufferLimitsCloseTheSlowReceiverAndNobodyElse)
 }
 
 // Sends `count` chunks from each sender to its receiver and returns the
-// milliseconds until the last one arrived, or -1 when something was lost or
-// closed.
+// milliseconds until the last one arrived, or -1 when something was lost,
+// changed, reordered or closed.
 qint64 timeTransfer(std::vector<std::pair<TestClient*, TestClient*>> pairs, int count)
 {
+    std::vector<Received> sent;
+    for (int i = 0; i < count; ++i)
+        sent.push_back(binaryMessage(QByteArray(chunk, static_cast<char>('a' + i % 26))));
     QElapsedTimer timer;
     timer.start();
-    for (int i = 0; i < count; ++i)
+    for (const Received& message : sent)
         for (auto [from, to] : pairs)
-            from->socket.sendBinaryMessage(QByteArray(chunk, static_cast<char>('a' + i % 26)));
-    for (auto [from, to] : pairs) {
-        if (!to->waitReceived(std::size_t(count), 30'000) || from->closed || to->closed)
+            from->socket.sendBinaryMessage(message.bytes);
+    for (auto [from, to] : pairs)
+        if (!to->waitReceived(sent.size(), 30'000) || to->received != sent || from->closed ||
+            to->closed)
             return -1;
-        for (int i = 0; i < count; ++i)
-            if (to->received[std::size_t(i)].bytes.at(0) != 'a' + i % 26)
-                return -1;
-    }
     return timer.elapsed();
+}
+
+// A certificate made for the test by the openssl program.
+std::optional<QSslConfiguration> makeTls(const QTemporaryDir& dir)
+{
+    const QString cert = dir.filePath(QStringLiteral("cert.pem"));
+    const QString key = dir.filePath(QStringLiteral("key.pem"));
+    const int status = QProcess::execute(
+        QStringLiteral("openssl"),
+        QStringLiteral("req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 "
+                       "-subj /CN=127.0.0.1")
+                .split(' ') +
+            QStringList{QStringLiteral("-keyout"), key, QStringLiteral("-out"), cert});
+    if (status != 0)
+        return std::nullopt;
+    QString error;
+    auto configuration = loadTlsConfiguration(cert, key, &error);
+    EXPECT_TRUE(configuration) << error.toStdString();
+    return configuration;
 }
 
 // 4 MiB/s with a burst of 1 MiB, for one room or for the whole relay: 10
 // MiB, 9 past the burst, take at least 2.25 s, and nobody is closed for it.
+// Over TLS, a hold that ends must also get the socket to decrypt what it holds.
 TEST_F(RelayTest, RatesAreHeldByReadingMoreSlowlyNeverByClosing)
 {
+    QTemporaryDir dir;
+    const auto tls = makeTls(dir);
+    ASSERT_TRUE(tls) << "openssl could not make a certificate";
     const RelayOptions defaults = options;
-    for (bool global : {false, true}) {
+    const std::pair<bool, bool> cases[] = {{false, false}, {true, false}, {false, true}};
+    for (const auto& [global, secure] : cases) {
         options = defaults;
         (global ? options.globalRate : options.roomRate) = 16 * chunk;
-        start();
-        auto macA = join(QStringLiteral("a"), "mac");
-        auto phoneA = join(QStringLiteral("a"), "phone");
-        auto macB = join(QStringLiteral("b"), "mac");
-        auto phoneB = join(QStringLiteral("b"), "phone");
+        start(secure ? tls : std::nullopt);
+        auto [macA, phoneA] = joinRoom("a", secure ? "wss" : "ws");
+        auto [macB, phoneB] = joinRoom("b", secure ? "wss" : "ws");
+        ASSERT_TRUE(macA->waitReceived(1));
+        EXPECT_EQ(macA->received.front(), textMessage("peer:on"));
         std::vector<std::pair<TestClient*, TestClient*>> busy = {{macA.get(), phoneA.get()}};
         if (global)
             busy.emplace_back(macB.get(), phoneB.get());
-        EXPECT_GE(timeTransfer(busy, int(40 / busy.size())), 2000) << global;
+        EXPECT_GE(timeTransfer(busy, int(40 / busy.size())), 2000) << global << secure;
         const RelayFigures figures = relay->figures();
         EXPECT_GT(figures.counters.readHolds, 0);
         for (qint64 count : figures.counters.refusals)
@@ -116,8 +140,8 @@ TEST_F(RelayTest, AMemberThatSendsNothingIsClosedAfterTheIdleTimeout)
 {
     options.idleTimeout = std::chrono::milliseconds(300);
     start();
-    auto busy = join(QStringLiteral("a"), "mac");
-    auto silent = join(QStringLiteral("b"), "mac");
+    auto busy = join("a", "mac");
+    auto silent = join("b", "mac");
     QTimer keepAlive;
     QObject::connect(&keepAlive, &QTimer::timeout,
                      [&] { busy->socket.sendTextMessage(QStringLiteral("ping")); });
@@ -137,20 +161,20 @@ TEST_F(RelayTest, ANewRoomPastTheLimitIsRefusedAndExistingRoomsStillFill)
 {
     options.maxRooms = 2;
     start();
-    auto macA = join(QStringLiteral("a"), "mac");
-    auto macB = join(QStringLiteral("b"), "mac");
-    TestClient macC(roomUrl(QStringLiteral("c"), "mac"));
+    auto macA = join("a", "mac");
+    auto macB = join("b", "mac");
+    TestClient macC(roomUrl("c", "mac"));
     ASSERT_TRUE(macC.waitClosed());
     EXPECT_EQ(macC.socket.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
     EXPECT_EQ(macC.socket.closeReason(), QStringLiteral("room limit reached"));
     EXPECT_EQ(refusals(Refusal::roomLimit), 1);
-    auto phoneA = join(QStringLiteral("a"), "phone");
+    auto phoneA = join("a", "phone");
     ASSERT_TRUE(macA->waitReceived(1));
     EXPECT_EQ(macA->received.front(), textMessage("peer:on"));
     // A room that empties makes way for a new one.
     macB->socket.close();
     ASSERT_TRUE(orvane::test::pumpUntil([&] { return relay->figures().rooms == 1; }));
-    auto macC2 = join(QStringLiteral("c"), "mac");
+    auto macC2 = join("c", "mac");
     EXPECT_TRUE(macC2->roundTrip());
 }
 
@@ -159,12 +183,10 @@ TEST_F(RelayTest, HandshakesAreCountedAndHaveADeadline)
     options.maxPending = 2;
     options.handshakeTimeout = std::chrono::milliseconds(400);
     start();
-    std::vector<std::unique_ptr<QTcpSocket>> silent;
-    for (int i = 0; i < 3; ++i) {
-        silent.push_back(std::make_unique<QTcpSocket>());
-        silent.back()->connectToHost(QHostAddress::LocalHost, relay->port());
-    }
-    auto state = [&](int i) { return silent[static_cast<std::size_t>(i)]->state(); };
+    QTcpSocket silent[3];
+    for (QTcpSocket& socket : silent)
+        socket.connectToHost(QHostAddress::LocalHost, relay->port());
+    auto state = [&](int i) { return silent[i].state(); };
     // The third is one too many and goes at once; the first two are waited
     // for until their deadline.
     ASSERT_TRUE(
@@ -178,7 +200,7 @@ TEST_F(RelayTest, HandshakesAreCountedAndHaveADeadline)
     }));
     EXPECT_EQ(refusals(Refusal::handshakeTimeout), 2);
     EXPECT_EQ(relay->figures().pendingConnections, 0);
-    auto mac = join(QStringLiteral("a"), "mac");
+    auto mac = join("a", "mac");
     EXPECT_TRUE(mac->roundTrip());
 }
 

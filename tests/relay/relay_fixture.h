@@ -32,19 +32,27 @@ protected:
                         .arg(path));
     }
 
-    QUrl roomUrl(const QString& room, const char* role, const char* scheme = "ws") const
+    QUrl roomUrl(const char* room, const char* role, const char* scheme = "ws") const
     {
-        return url(QStringLiteral("/v1/room/%1?role=%2").arg(roomId(room), QLatin1String(role)),
+        return url(QStringLiteral("/v1/room/%1?role=%2")
+                       .arg(roomId(QLatin1String(room)), QLatin1String(role)),
                    scheme);
     }
 
     // A member that has joined; the relay has seated it once it is open.
-    std::unique_ptr<TestClient> join(const QString& room, const char* role,
-                                     const char* scheme = "ws")
+    std::unique_ptr<TestClient> join(const char* room, const char* role, const char* scheme = "ws")
     {
         auto client = std::make_unique<TestClient>(roomUrl(room, role, scheme));
-        EXPECT_TRUE(client->waitOpen()) << role << " could not join " << room.toStdString();
+        EXPECT_TRUE(client->waitOpen()) << role << " could not join " << room;
         return client;
+    }
+
+    // The mac, then the phone, of one room.
+    std::pair<std::unique_ptr<TestClient>, std::unique_ptr<TestClient>>
+    joinRoom(const char* room, const char* scheme = "ws")
+    {
+        auto mac = join(room, "mac", scheme);
+        return {std::move(mac), join(room, "phone", scheme)};
     }
 
     qint64 refusals(Refusal refusal) const
