@@ -72,38 +72,20 @@ ParsedArguments parse(const char* typed)
 
 TEST(RelayOptions, EachOptionIsReadOrRefusedInOneLine)
 {
-    const std::pair<const char*, bool> cases[] = {
-        {"", true},
-        {"--listen 0.0.0.0:443", true},
-        {"--listen [::]:8470", true},
-        {"--listen ::1:8470", false},
-        {"--listen 127.0.0.1:65536", false},
-        {"--listen localhost:80", false},
-        {"--status 127.0.0.1:9000", true},
-        {"--status 9000", false},
-        {"--max-message 64K", true},
-        {"--max-message 100", false},
-        {"--max-message 1M --max-buffered 512K", false},
-        {"--max-message 8M", false},
-        {"--max-buffered 1G", false},
-        {"--room-rate 2M", true},
-        {"--global-rate -5", false},
-        {"--room-rate 9999999999G", false},
-        {"--idle-timeout 0.5", true},
-        {"--idle-timeout 0", false},
-        {"--handshake-timeout nan", false},
-        {"--max-rooms 0", false},
-        {"--max-pending 12", true},
-        {"--cert c.pem", false},
-        {"--cert c.pem --key k.pem", true},
-        {"--no-such-option", false},
-        {"stray", false},
-    };
-    for (const auto& [arguments, accepted] : cases) {
-        const ParsedArguments parsed = parse(arguments);
-        EXPECT_EQ(parsed.error.isEmpty(), accepted)
-            << arguments << ": " << parsed.error.toStdString();
-        EXPECT_FALSE(parsed.error.contains(QLatin1Char('\n')));
+    for (const char* accepted :
+         {"", "--listen 0.0.0.0:443", "--listen [::]:8470", "--status 127.0.0.1:9000",
+          "--max-message 64K", "--room-rate 2M", "--idle-timeout 0.5", "--max-pending 12",
+          "--cert c.pem --key k.pem"})
+        EXPECT_EQ(parse(accepted).error.toStdString(), "") << accepted;
+    for (const char* refused :
+         {"--listen ::1:8470", "--listen 127.0.0.1:65536", "--listen localhost:80", "--status 9000",
+          "--max-message 100", "--max-message 1M --max-buffered 512K", "--max-message 8M",
+          "--max-buffered 1G", "--global-rate -5", "--room-rate 9999999999G", "--idle-timeout 0",
+          "--handshake-timeout nan", "--max-rooms 0", "--cert c.pem", "--no-such-option",
+          "stray"}) {
+        const QString error = parse(refused).error;
+        EXPECT_FALSE(error.isEmpty()) << refused;
+        EXPECT_FALSE(error.contains(QLatin1Char('\n'))) << refused;
     }
 }
 
