@@ -8,12 +8,8 @@ namespace {
 
 TEST(RelayProgram, AnswersHelpAndVersionAndRefusesBadOptionsInOneLine)
 {
-    struct Case {
-        QStringList arguments;
-        int exitCode;
-        QString output;
-    };
-    const std::vector<Case> cases = {
+    // The arguments, the exit code and the whole output (or any one line).
+    const std::tuple<QStringList, int, QString> cases[] = {
         {{QStringLiteral("--version")}, 0, QStringLiteral("orvane-relay %1\n").arg(ORVANE_VERSION)},
         {QStringLiteral("--max-rooms 0").split(' '), 2,
          QStringLiteral("orvane-relay: --max-rooms takes a whole number of at least 1, not \"0\" "
@@ -21,11 +17,11 @@ TEST(RelayProgram, AnswersHelpAndVersionAndRefusesBadOptionsInOneLine)
         {QStringLiteral("--cert /nonexistent/cert.pem --key /nonexistent/key.pem").split(' '), 2,
          QString()},
     };
-    for (const Case& c : cases) {
-        Child program(QStringLiteral(ORVANE_RELAY_PATH), c.arguments);
-        EXPECT_EQ(program.wait(), c.exitCode) << c.arguments.join(QLatin1Char(' ')).toStdString();
-        if (!c.output.isEmpty())
-            EXPECT_EQ(program.output(), c.output);
+    for (const auto& [arguments, exitCode, output] : cases) {
+        Child program(QStringLiteral(ORVANE_RELAY_PATH), arguments);
+        EXPECT_EQ(program.wait(), exitCode) << arguments.join(QLatin1Char(' ')).toStdString();
+        if (!output.isEmpty())
+            EXPECT_EQ(program.output(), output);
         else
             EXPECT_EQ(program.output().count(QLatin1Char('\n')), 1)
                 << program.output().toStdString();

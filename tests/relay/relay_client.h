@@ -76,14 +76,10 @@ public:
     // A "ping" answered means the relay has dealt with everything sent before.
     bool roundTrip()
     {
-        const std::size_t before = received.size();
+        auto pongs = [this] { return std::ranges::count(received, textMessage("pong")); };
+        const auto before = pongs();
         socket.sendTextMessage(QStringLiteral("ping"));
-        return orvane::test::pumpUntil(
-            [this, before] {
-                return std::find(received.begin() + static_cast<std::ptrdiff_t>(before),
-                                 received.end(), textMessage("pong")) != received.end();
-            },
-            5000);
+        return orvane::test::pumpUntil([&] { return pongs() > before; }, 5000);
     }
 
     QWebSocket socket;

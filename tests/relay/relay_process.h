@@ -30,8 +30,6 @@ public:
             m_process.waitForFinished(5000);
         }
     }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
 
     // The first capture of the first output line that `pattern` matches.
     QString waitFor(const QRegularExpression& pattern, int timeoutMs = 10'000)
