@@ -7,18 +7,17 @@
 namespace orvane::test {
 namespace {
 
+using R = std::pair<bool, std::string>;
+
 class Routing : public ServerFixture {
 protected:
-    msg::Result run(TestPhone& phone, OrvaneCommand command)
+    R run(TestPhone& phone, OrvaneCommand command)
     {
-        Uuid id = makeUuid(systemRandom());
+        const Uuid id = makeUuid(systemRandom());
         phone.send(msg::Run{id, std::move(command)});
-        auto result = find<msg::Result>(phone.takeReceived());
-        EXPECT_TRUE(result.has_value());
-        if (!result)
-            return {};
-        EXPECT_EQ(result->id, id);
-        return *result;
+        const auto result = find<msg::Result>(phone.takeReceived()).value_or(msg::Result{});
+        EXPECT_EQ(result.id, id) << "no answer, or another command's";
+        return {result.success, result.message};
     }
 };
 
@@ -30,9 +29,7 @@ TEST_F(Routing, AnswersCommandsAndLogsThemButNeverTypedText)
 
     const command::PressShortcut copy{
         {KeyShortcut{KeyShortcut::Key::c, {KeyShortcut::Modifier::command}}}};
-    auto result = run(*phone, copy);
-    EXPECT_TRUE(result.success);
-    EXPECT_EQ(result.message, "⌘C");
+    EXPECT_EQ(run(*phone, copy), (R{true, "⌘C"}));
     EXPECT_EQ(server->lastCommand(), QStringLiteral("⌘C"));
     ASSERT_EQ(server->activity().size(), logged + 1);
     EXPECT_EQ(server->activity().front().text, QStringLiteral("⌘C"));
@@ -40,16 +37,12 @@ TEST_F(Routing, AnswersCommandsAndLogsThemButNeverTypedText)
     run(*phone, copy);
     EXPECT_EQ(lastCommand.count(), 1) << "the same label again notified a second time";
 
-    result = run(*phone, command::TypeText{{"secret"}});
-    EXPECT_TRUE(result.success);
-    EXPECT_EQ(result.message, "Typed");
+    EXPECT_EQ(run(*phone, command::TypeText{{"secret"}}), (R{true, "Typed"}));
     EXPECT_EQ(server->lastCommand(), QStringLiteral("Type: secret"));
     EXPECT_EQ(server->activity().size(), logged + 2) << "typed text reached the log";
 
     // A failure is answered and logged as one.
-    result = run(*phone, command::OpenURL{{"mailto:a@b.c"}});
-    EXPECT_FALSE(result.success);
-    EXPECT_EQ(result.message, "Not a valid link");
+    EXPECT_EQ(run(*phone, command::OpenURL{{"mailto:a@b.c"}}), (R{false, "Not a valid link"}));
     EXPECT_FALSE(server->activity().front().success);
 }
 
@@ -105,7 +98,7 @@ TEST_F(Routing, LongTypingIsSlicedAndStopsWhenThePhoneLeaves)
     std::string text(1'000'000, 'x');
     phone->send(msg::Run{makeUuid(systemRandom()), command::TypeText{{text}}});
     // The other phone is answered while the long text is still being typed.
-    EXPECT_TRUE(run(*other, command::QuitAllApps{}).success);
+    EXPECT_TRUE(run(*other, command::QuitAllApps{}).first);
     auto typed = [&] {
         std::size_t count = 0;
         for (const auto& e : fakes.input->events)
