@@ -78,8 +78,7 @@ struct Link {
     void tick(std::int64_t ms) { carryOut(false, computer.onTick(now += ms)); }
     std::optional<std::string> storedHash(const Uuid& id)
     {
-        auto stored = trusted.find(id);
-        return stored == trusted.end() ? std::nullopt : std::optional(stored->second);
+        return trusted.contains(id) ? std::optional(trusted.at(id)) : std::nullopt;
     }
 
     void send(bool fromPhone, const OrvaneMessage& message, bool sealed)
