@@ -237,7 +237,6 @@ TEST(MediaController, SearchesGoToThePlayerTheyAreFor)
         {"spotify", nullptr, "a1 b-._~/c", M::music, web + "a1%20b%2D%2E%5F%7E%2Fc",
          missing("a1 b-._~/c")},
         {"spotify vlc", nullptr, quotes, std::nullopt, web + "A%20%22b%22%20%5Cc", missing(quotes)},
-        {"spotify vlc", nullptr, "x", M::spotify, "spotify OpenUri spotify:search:x", opened("x")},
         // Music searches: the first playlist that matches in any case.
         {"vlc", nullptr, "CHILL", std::nullopt, "vlc ActivatePlaylist /p/1", "Playing Chill Mix"},
         {"vlc", answer("vlc", P::unsupported, "Playlists"), "x", std::nullopt, web + "x",
