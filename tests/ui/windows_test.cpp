@@ -18,7 +18,8 @@ namespace {
 
 using Windows = WindowsFixture;
 
-TEST_F(Windows, NoPhone)
+// No phone, then fifty activity lines, newest first.
+TEST_F(Windows, NoPhoneThenActivity)
 {
     start();
     render(*window, "window-no-phone");
@@ -36,11 +37,24 @@ TEST_F(Windows, NoPhone)
     expectShown(*tray, {"!sharingRow", "!lastCommand"});
     EXPECT_EQ(TrayIcon::stateOf(*server), TrayState::idle);
     EXPECT_EQ(pairing->window(), nullptr) << "no panel before the first request";
+
+    for (int i = 1; i <= 55; ++i)
+        server->addActivity(QString("Command %1").arg(i), "Ada's phone", i % 10 != 0);
+    settle();
+    render(*window, "window-activity");
+    render(*child<QWidget>(*window, "sections"), "window-activity-full");
+    auto rows = window->findChildren<QWidget*>("activityRow");
+    auto failed = window->findChildren<QWidget*>("failedActivityRow");
+    EXPECT_EQ(rows.size() + failed.size(), 50) << "the newest fifty";
+    EXPECT_EQ(failed.size(), 5);
+    EXPECT_EQ(child<QLabel>(*window, "activityText")->text(), "Command 55");
+    expectShown(*window, {"!noActivity"});
 }
 
-// Forget works from either window: the phone is closed and forgotten, in the
-// file too.
-TEST_F(Windows, ConnectedPhonesAndForget)
+// Two phones connected, then both viewing, in both windows. Stop ends sharing
+// from the window, then (with one viewer again) from the panel. Forget works
+// from either window: the phone is closed and forgotten, in the file too.
+TEST_F(Windows, ConnectedPhonesSharingStopAndForget)
 {
     start();
     auto ada = pairedPhone("Ada's phone");
@@ -56,6 +70,39 @@ TEST_F(Windows, ConnectedPhonesAndForget)
     expectTexts(*tray, {"Paired devices", "Forget"});
     expectShown(*tray, {"deviceRow"});
     EXPECT_EQ(TrayIcon::stateOf(*server), TrayState::connected);
+
+    ada->send(msg::StartScreenShare{{false}});
+    bob->send(msg::StartScreenShare{{false}});
+    ASSERT_TRUE(pumpUntil([&] { return server->screenViewerNames().size() == 2; }));
+    settle();
+    ASSERT_EQ(server->screenViewerNames().size(), 2) << "sharing stopped";
+    render(*window, "window-sharing");
+    render(*tray, "panel-sharing");
+    expectShown(*window, {"sharingBanner"});
+    EXPECT_EQ(child<QLabel>(*window, "bannerViewers")->text(),
+              "Ada's phone, Bob's phone can view and control it");
+    for (QLabel* status : window->findChildren<QLabel*>("phoneStatus"))
+        EXPECT_EQ(status->text(), "Viewing screen");
+    expectShown(*tray, {"sharingRow"});
+    EXPECT_EQ(child<QLabel>(*tray, "viewerNames")->text(), "Ada's phone, Bob's phone");
+    EXPECT_EQ(TrayIcon::stateOf(*server), TrayState::sharing);
+
+    for (QWidget* where :
+         {static_cast<QWidget*>(window.get()), static_cast<QWidget*>(tray.get())}) {
+        if (server->screenViewerNames().isEmpty())
+            ada->send(msg::StartScreenShare{{false}});
+        ASSERT_TRUE(pumpUntil([&] { return !server->screenViewerNames().isEmpty(); }));
+        settle();
+        ASSERT_TRUE(shown(*where, where == window.get() ? "sharingBanner" : "sharingRow"));
+        ada->takeReceived();
+        click(*where, "stopSharing");
+        ASSERT_TRUE(pumpUntil([&] { return server->screenViewerNames().isEmpty(); }));
+        auto stopped = find<msg::ScreenShareError>(ada->takeReceived());
+        ASSERT_TRUE(stopped);
+        EXPECT_EQ(stopped->value, "The Mac stopped screen sharing");
+        expectShown(*window, {"!sharingBanner"});
+        expectShown(*tray, {"!sharingRow"});
+    }
 
     click(*window, "forget", 0);
     ASSERT_TRUE(pumpUntil([&] { return ada->closed(); }));
@@ -152,47 +199,6 @@ TEST_F(Windows, PairingPausedUntilAllowed)
     expectShown(*window, {"!pairingPaused"});
 }
 
-// Two viewers are shown in both; Stop ends sharing from the window, then
-// (with one viewer again) from the panel.
-TEST_F(Windows, SharingWithTwoViewersAndStop)
-{
-    start();
-    auto ada = pairedPhone("Ada's phone");
-    auto bob = pairedPhone("Bob's phone");
-    ada->send(msg::StartScreenShare{{false}});
-    bob->send(msg::StartScreenShare{{false}});
-    ASSERT_TRUE(pumpUntil([&] { return server->screenViewerNames().size() == 2; }));
-    settle();
-    ASSERT_EQ(server->screenViewerNames().size(), 2) << "sharing stopped";
-    render(*window, "window-sharing");
-    render(*tray, "panel-sharing");
-    expectShown(*window, {"sharingBanner"});
-    EXPECT_EQ(child<QLabel>(*window, "bannerViewers")->text(),
-              "Ada's phone, Bob's phone can view and control it");
-    for (QLabel* status : window->findChildren<QLabel*>("phoneStatus"))
-        EXPECT_EQ(status->text(), "Viewing screen");
-    expectShown(*tray, {"sharingRow"});
-    EXPECT_EQ(child<QLabel>(*tray, "viewerNames")->text(), "Ada's phone, Bob's phone");
-    EXPECT_EQ(TrayIcon::stateOf(*server), TrayState::sharing);
-
-    for (QWidget* where :
-         {static_cast<QWidget*>(window.get()), static_cast<QWidget*>(tray.get())}) {
-        if (server->screenViewerNames().isEmpty())
-            ada->send(msg::StartScreenShare{{false}});
-        ASSERT_TRUE(pumpUntil([&] { return !server->screenViewerNames().isEmpty(); }));
-        settle();
-        ASSERT_TRUE(shown(*where, where == window.get() ? "sharingBanner" : "sharingRow"));
-        ada->takeReceived();
-        click(*where, "stopSharing");
-        ASSERT_TRUE(pumpUntil([&] { return server->screenViewerNames().isEmpty(); }));
-        auto stopped = find<msg::ScreenShareError>(ada->takeReceived());
-        ASSERT_TRUE(stopped);
-        EXPECT_EQ(stopped->value, "The Mac stopped screen sharing");
-        expectShown(*window, {"!sharingBanner"});
-        expectShown(*tray, {"!sharingRow"});
-    }
-}
-
 // Each Allow button is shown, enabled (click checks both) and explains what
 // Linux needs instead.
 TEST_F(Windows, PermissionsMissingAndMediaDeniedAndAllowExplains)
@@ -225,22 +231,6 @@ TEST_F(Windows, PermissionsMissingAndMediaDeniedAndAllowExplains)
     EXPECT_NE(tray->findChild<QMessageBox*>("permissionHelp"), nullptr);
 }
 
-TEST_F(Windows, FiftyActivityLinesNewestFirst)
-{
-    start();
-    for (int i = 1; i <= 55; ++i)
-        server->addActivity(QString("Command %1").arg(i), "Ada's phone", i % 10 != 0);
-    settle();
-    render(*window, "window-activity");
-    render(*child<QWidget>(*window, "sections"), "window-activity-full");
-    auto rows = window->findChildren<QWidget*>("activityRow");
-    auto failed = window->findChildren<QWidget*>("failedActivityRow");
-    EXPECT_EQ(rows.size() + failed.size(), 50);
-    EXPECT_EQ(failed.size(), 5);
-    EXPECT_EQ(child<QLabel>(*window, "activityText")->text(), "Command 55");
-    expectShown(*window, {"!noActivity"});
-}
-
 TEST_F(Windows, NotListeningWithAnError)
 {
     start(true);
@@ -254,7 +244,9 @@ TEST_F(Windows, NotListeningWithAnError)
     EXPECT_EQ(child<QLabel>(*tray, "statusLine")->text(), server->errorMessage());
 }
 
-TEST_F(Windows, SwitchesChangeTheSettingsFile)
+// The switches change the settings file; closing the window only hides it,
+// and Quit comes from the panel and from Ctrl+Q.
+TEST_F(Windows, SwitchesChangeTheSettingsFileAndClosingTheWindowKeepsRunning)
 {
     start();
     auto value = [this](const char* key) {
@@ -272,11 +264,7 @@ TEST_F(Windows, SwitchesChangeTheSettingsFile)
     EXPECT_EQ(value("keepMacAwake"), "false");
     EXPECT_FALSE(child<QAbstractButton>(*window, "keepAwake")->isChecked());
     EXPECT_FALSE(child<QAbstractButton>(*window, "remoteAccess")->isChecked());
-}
 
-TEST_F(Windows, QuitOpenAndClosingTheWindowKeepsRunning)
-{
-    start();
     window->show();
     EXPECT_FALSE(window->close()) << "closing only hides the window";
     EXPECT_TRUE(window->isHidden());
