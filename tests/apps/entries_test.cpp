@@ -42,13 +42,10 @@ TEST_F(EntriesTest, FirstFolderWinsUnlaunchableEntriesAreLeftOutAndNewOnesAppear
     };
     EXPECT_EQ(m_catalog.installedApps(), expected);
     EXPECT_EQ(m_catalog.findApp("sub-dir-nested"), expected[1]);
-    const QString tooLong(300, u'a');
-    for (const QString& id :
-         {QString(), QString("shadow"), QString("nodisplay"), QString("link"),
-          QString("../applications/first"), QString("sub/dir/nested"), QString(".."),
-          QString(".first"), QString("fir\nst"), QString::fromUtf16(u"fir\0st", 6), tooLong}) {
+    for (const QString& id : QStringList{
+             QString(), "shadow", "nodisplay", "link", "../applications/first", "sub/dir/nested",
+             "..", ".first", "fir\nst", QString::fromUtf16(u"fir\0st", 6), QString(300, u'a')})
         EXPECT_FALSE(m_catalog.findApp(id)) << id.toStdString();
-    }
     writeFile(systemEntry("deep/third.desktop"), entry("Third", "/bin/true"));
     EXPECT_EQ(m_catalog.installedApps().size(), 4u);
     EXPECT_EQ(m_catalog.findApp("deep-third")->name, "Third");
@@ -176,49 +173,38 @@ TEST_F(EntriesTest, IconsAreDrawnIntoATransparentSquare)
     writeFile(theme + "scalable/apps/orvane-vector-icon.svg", svg(10, 10, "lime"));
     writeFile(m_work.filePath("wide.svg"), svg(40, 20, "blue"));
     writeFile(m_work.filePath("broken.svg"), "<svg xmlns=\"http://www.w3.org/2000/svg\"><r");
-    const std::pair<const char*, QString> icons[] = {
-        {"themed", "orvane-test-icon"},
-        {"wide", m_work.filePath("wide.png")},
-        {"vector", "orvane-vector-icon"},
-        {"widevector", m_work.filePath("wide.svg")},
-        {"broken", m_work.filePath("broken.svg")},
-        {"missing", "orvane-no-such-icon"},
-        {"none", ""},
-    };
-    for (const auto& [id, icon] : icons)
-        writeFile(
-            userEntry(QString(id) + ".desktop"),
-            entry(id, "/bin/true", icon.isEmpty() ? "" : "Icon=" + QFile::encodeName(icon) + "\n"));
-
     const struct {
         const char* id;
-        int pixels;
+        QString icon;
         QColor centre; // invalid: no icon expected
         QColor corner;
     } cases[] = {
-        {"themed", 128, Qt::red, Qt::red},
-        {"wide", 128, Qt::blue, Qt::transparent},
-        {"vector", 128, Qt::green, Qt::green},
-        {"widevector", 128, Qt::blue, Qt::transparent},
-        {"broken", 128, {}, {}},
-        {"themed", 0, {}, {}},
-        {"themed", 100000, {}, {}},
-        {"missing", 128, {}, {}},
-        {"none", 128, {}, {}},
-        {"../themed", 128, {}, {}},
+        {"themed", "orvane-test-icon", Qt::red, Qt::red},
+        {"wide", m_work.filePath("wide.png"), Qt::blue, Qt::transparent},
+        {"vector", "orvane-vector-icon", Qt::green, Qt::green},
+        {"widevector", m_work.filePath("wide.svg"), Qt::blue, Qt::transparent},
+        {"broken", m_work.filePath("broken.svg"), {}, {}},
+        {"missing", "orvane-no-such-icon", {}, {}},
+        {"none", "", {}, {}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.id) + " " + std::to_string(c.pixels));
-        const auto png = m_catalog.iconPng(c.id, c.pixels);
+        SCOPED_TRACE(c.id);
+        const QByteArray icon = c.icon.isEmpty() ? "" : "Icon=" + QFile::encodeName(c.icon) + "\n";
+        writeFile(userEntry(QString(c.id) + ".desktop"), entry(c.id, "/bin/true", icon));
+        const auto png = m_catalog.iconPng(c.id, 128);
         ASSERT_EQ(png.has_value(), c.centre.isValid());
         if (!png)
             continue;
         const QImage image = QImage::fromData(*png, "PNG");
-        ASSERT_EQ(image.size(), QSize(c.pixels, c.pixels));
+        ASSERT_EQ(image.size(), QSize(128, 128));
         EXPECT_TRUE(image.hasAlphaChannel());
-        EXPECT_EQ(image.pixelColor(c.pixels / 2, c.pixels / 2), c.centre);
+        EXPECT_EQ(image.pixelColor(64, 64), c.centre);
         EXPECT_EQ(image.pixelColor(0, 0).alpha(), c.corner.alpha());
     }
+    const std::pair<const char*, int> refused[] = {
+        {"themed", 0}, {"themed", 100000}, {"../themed", 128}};
+    for (const auto& [id, pixels] : refused)
+        EXPECT_FALSE(m_catalog.iconPng(id, pixels)) << id << " at " << pixels;
 }
 
 } // namespace
