@@ -49,8 +49,7 @@ TEST(SocketWriteFaults, AFailedWriteInAPairingEndsOnlyThatPairing)
         const std::size_t trusted = rig.server->trustedDevices().size();
         EXPECT_LE(trusted, 1u);
         expectWholeAfterFault(rig, trusted, failAt);
-        auto next = rig.pairedPhone("Next");
-        EXPECT_TRUE(next->handshake().token()) << failAt;
+        rig.pairedPhone("Next"); // which fails the test itself if it is not paired
         EXPECT_EQ(rig.server->trustedDevices().size(), trusted + 1) << failAt;
     }
 }

@@ -81,10 +81,9 @@ TEST_F(Registry, RepliesWaitForAPhoneThatDoesNotReadUpToItsBudget)
         windows->windows.push_back(MacWindow{id, "app", "App", "Window", false});
     phone->transport().holdSends = true;
     auto icons = [&] {
-        std::size_t n = 0;
-        for (const auto& r : phone->takeReceived())
-            n += std::holds_alternative<msg::AppIcon>(r.message);
-        return n;
+        return std::ranges::count_if(phone->takeReceived(), [](const auto& r) {
+            return std::holds_alternative<msg::AppIcon>(r.message);
+        });
     };
     for (int request = 0; request < 40; ++request) {
         phone->send(msg::RequestIcons{{ids}});

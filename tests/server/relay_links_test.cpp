@@ -29,6 +29,7 @@ protected:
             retries.push_back(std::move(work));
         };
         restart();
+        server->start();
     }
 
     struct Opened {
@@ -53,7 +54,6 @@ protected:
 
 TEST_F(RelayLinksTest, OneLinkPerTrustedPhoneFollowingTheSwitchAndTheTrustStore)
 {
-    server->start();
     auto ada = pairedPhone("Ada");
     auto bo = pairedPhone("Bo");
     ASSERT_EQ(open(), 2u);
@@ -74,7 +74,6 @@ TEST_F(RelayLinksTest, OneLinkPerTrustedPhoneFollowingTheSwitchAndTheTrustStore)
 
 TEST_F(RelayLinksTest, FailuresWaitLongerUntilALinkIsReady)
 {
-    server->start();
     pairedPhone();
     for (int i = 0; i < 7; ++i) {
         end(links.back(), TransportState::failed);
@@ -95,7 +94,6 @@ TEST_F(RelayLinksTest, FailuresWaitLongerUntilALinkIsReady)
 
 TEST_F(RelayLinksTest, APhoneInItsRoomPairsLikeALocalOneAndLeavingReopensTheLink)
 {
-    server->start();
     auto local = pairedPhone("Ada");
     const std::string token = *local->handshake().token();
     Opened link = links.back();
