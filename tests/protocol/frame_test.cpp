@@ -57,7 +57,8 @@ TEST(FrameDecoder, SurvivesEverySplitOfAStream)
 }
 
 // A bad length closes the stream for good (until reset), after the frames
-// before it; a good one buffers no more than what arrived.
+// before it. The good extremes are read elsewhere: 2 in every split of a
+// stream, 64,000,000 as memory follows what arrived.
 TEST(FrameDecoder, AcceptsOnlyLengthsFromTwoToSixtyFourMillion)
 {
     const Bytes good = encodeFrame(FrameKind::message, asBytes("{}"));
@@ -71,19 +72,12 @@ TEST(FrameDecoder, AcceptsOnlyLengthsFromTwoToSixtyFourMillion)
         decoder.reset();
         EXPECT_EQ(feedAll(decoder, {good}).first.size(), 1u);
     }
-    for (std::uint32_t length : {2u, 64'000'000u}) {
-        FrameDecoder decoder;
-        EXPECT_EQ(feedAll(decoder, {lengthField(length), Bytes{0}}),
-                  std::pair(std::vector<Bytes>{}, Status::ok));
-        EXPECT_EQ(decoder.bufferedBytes(), 5u);
-        EXPECT_LE(decoder.capacity(), 64u * 1024);
-    }
 }
 
 TEST(FrameDecoder, MemoryFollowsArrivedBytesAndAHandlerMayStopIt)
 {
     FrameDecoder decoder;
-    feedAll(decoder, {lengthField(maximumFrameLength)});
+    feedAll(decoder, {lengthField(64'000'000)});
     for (int i = 0; i < 400; ++i) {
         ASSERT_EQ(feedAll(decoder, {Bytes(3000, 1)}).second, Status::ok);
         const std::size_t held = decoder.bufferedBytes();
