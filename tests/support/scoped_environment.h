@@ -14,12 +14,8 @@ class ScopedEnvironment {
 public:
     ~ScopedEnvironment()
     {
-        for (const auto& [name, value] : m_saved) {
-            if (value)
-                qputenv(name.c_str(), *value);
-            else
-                qunsetenv(name.c_str());
-        }
+        for (const auto& [name, value] : m_saved)
+            value ? qputenv(name.c_str(), *value) : qunsetenv(name.c_str());
     }
     void set(const char* name, const QByteArray& value)
     {
@@ -35,9 +31,9 @@ public:
 private:
     void save(const char* name)
     {
-        if (m_saved.count(name) == 0)
-            m_saved[name] =
-                qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt;
+        // The first value is the one to put back.
+        m_saved.try_emplace(name, qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name))
+                                                                  : std::nullopt);
     }
     std::map<std::string, std::optional<QByteArray>> m_saved;
 };

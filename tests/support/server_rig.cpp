@@ -65,11 +65,6 @@ void ServerRig::restart(ServerLimits limits)
     server->setPairingPanel(&panel);
 }
 
-std::unique_ptr<TestPhone> ServerRig::newPhone(std::string name)
-{
-    return std::make_unique<TestPhone>(*server, std::move(name));
-}
-
 std::string ServerRig::wrongCode() const
 {
     const auto& request = server->pairingRequest();

@@ -39,7 +39,10 @@ public:
     QString settingsPath() const { return dir.path() + QStringLiteral("/config/Orvane.conf"); }
     QString receivedFolder() const { return dir.path() + QStringLiteral("/Downloads/Orvane"); }
 
-    std::unique_ptr<TestPhone> newPhone(std::string name = "Test Phone");
+    std::unique_ptr<TestPhone> newPhone(std::string name = "Test Phone")
+    {
+        return std::make_unique<TestPhone>(*server, std::move(name));
+    }
     // Pairs with the code the server shows and returns the token.
     std::string pair(TestPhone& phone);
     // A phone paired with the code, with what pairing sent it taken.

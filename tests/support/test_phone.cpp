@@ -29,16 +29,6 @@ void TestPhone::hello(bool hasToken)
     readNew(); // the key exchange, if it came
 }
 
-void TestPhone::reconnect(const std::string& token)
-{
-    carryOut(m_handshake.reconnect(token));
-}
-
-void TestPhone::typeCode(const std::string& code)
-{
-    carryOut(m_handshake.useCode(code));
-}
-
 void TestPhone::carryOut(const HandshakeActions& actions)
 {
     for (const HandshakeAction& action : actions) {

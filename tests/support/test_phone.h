@@ -24,8 +24,8 @@ public:
     const PhoneHandshake& handshake() const { return m_handshake; }
 
     void hello(bool hasToken);
-    void reconnect(const std::string& token);
-    void typeCode(const std::string& code);
+    void reconnect(const std::string& token) { carryOut(m_handshake.reconnect(token)); }
+    void typeCode(const std::string& code) { carryOut(m_handshake.useCode(code)); }
 
     void send(const OrvaneMessage& message); // sealed
     void sendPlain(const OrvaneMessage& message);

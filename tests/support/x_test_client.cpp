@@ -93,11 +93,6 @@ void XTestClient::setProperty(xcb_window_t window, const char* name, xcb_atom_t 
     sync();
 }
 
-void XTestClient::sync()
-{
-    std::free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr));
-}
-
 xcb_window_t XTestClient::createWindow(std::int32_t pid, const std::string& wmClass,
                                        const char* type, bool mapped)
 {
@@ -175,11 +170,6 @@ std::optional<std::string> XTestClient::paste(const char* selection, const char*
         return std::nullopt;
     return std::string(static_cast<const char*>(xcb_get_property_value(value.get())),
                        std::size_t(xcb_get_property_value_length(value.get())));
-}
-
-SelectionOwner::SelectionOwner(std::map<std::string, std::string> targets)
-    : m_targets(std::move(targets))
-{
 }
 
 bool SelectionOwner::start()

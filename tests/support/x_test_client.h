@@ -11,6 +11,7 @@
 #include <xcb/xcb.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <optional>
@@ -50,7 +51,7 @@ public:
     void setProperty(xcb_window_t window, const char* name, xcb_atom_t type,
                      const std::vector<std::uint32_t>& values);
     // A round trip: the server has handled everything sent before it.
-    void sync();
+    void sync() { std::free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr)); }
     // A top-level window that names its process and class and, when given,
     // its _NET_WM_WINDOW_TYPE.
     xcb_window_t createWindow(std::int32_t pid, const std::string& wmClass,
@@ -82,7 +83,10 @@ protected:
 // thread while it waits for an answer.
 class SelectionOwner : public XTestClient {
 public:
-    explicit SelectionOwner(std::map<std::string, std::string> targets);
+    explicit SelectionOwner(std::map<std::string, std::string> targets)
+        : m_targets(std::move(targets))
+    {
+    }
     ~SelectionOwner() { stop(); }
     // Takes CLIPBOARD and starts serving; false when it could not.
     bool start();
