@@ -122,10 +122,8 @@ TEST(StoredSettings, CorruptOrForeignDataIsKeptUntilTheNextSave)
     settings.applyLimits(limits);
     EXPECT_EQ(limits.authenticatedConnections, 5u);
     EXPECT_FALSE(limits.freeSpaceFloorBytes);
-    EXPECT_TRUE(QSettings(path, QSettings::IniFormat)
-                    .value("trustedDevices")
-                    .toByteArray()
-                    .contains("yesterday"));
+    const QSettings before(path, QSettings::IniFormat);
+    EXPECT_TRUE(before.value("trustedDevices").toByteArray().contains("yesterday"));
 
     TrustedDevice device{*Uuid::parse("E621E1F8-C36C-495A-93FC-0C247A3E6E5F"), "Phone",
                          std::string(64, 'a'), 786'000'000.25};

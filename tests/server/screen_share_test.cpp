@@ -77,25 +77,22 @@ TEST_F(ScreenShare, TheSettingsFollowTheMixOfViewers)
     struct Case {
         std::vector<std::pair<TestPhone*, bool>> viewers; // phone, preview
         int rate;
-        int width;
+        std::pair<int, int> size;
     };
     const Case cases[] = {
-        {{{previewA.get(), true}}, 3, 720},
-        {{{previewA.get(), true}, {previewB.get(), true}}, 3, 720},
-        {{{lan.get(), false}}, 15, 1600},
-        {{{remote.get(), false}}, 8, 1180},
-        {{{previewA.get(), true}, {remote.get(), false}}, 8, 1180},
-        {{{remote.get(), false}, {lan.get(), false}}, 15, 1600},
+        {{{previewA.get(), true}}, 3, {720, 450}},
+        {{{previewA.get(), true}, {previewB.get(), true}}, 3, {720, 450}},
+        {{{lan.get(), false}}, 15, {1600, 1000}},
+        {{{remote.get(), false}}, 8, {1180, 737}},
+        {{{previewA.get(), true}, {remote.get(), false}}, 8, {1180, 737}},
+        {{{remote.get(), false}, {lan.get(), false}}, 15, {1600, 1000}},
     };
     for (const Case& c : cases) {
         for (auto [phone, preview] : c.viewers)
             watch(*phone, preview);
-        EXPECT_EQ(rate(), c.rate) << c.width;
+        EXPECT_EQ(rate(), c.rate) << c.size.first;
         push();
-        TestPhone& first = *c.viewers.front().first;
-        auto sizes = pictures(first, 1);
-        ASSERT_EQ(sizes.size(), 1u) << c.width;
-        EXPECT_EQ(sizes[0].first, c.width);
+        EXPECT_EQ(pictures(*c.viewers.front().first, 1), Sizes{c.size});
         for (auto [phone, preview] : c.viewers) {
             phone->send(msg::StopScreenShare{});
             phone->takeBinaries();
