@@ -47,20 +47,19 @@ bool vanishes(const QString& name)
     return pumpUntil([&] { return !findService(name); }, 10'000);
 }
 
-// Records what an advertiser reports, in order.
+// An advertiser and the name it last reported (empty: none registered).
 struct Recorder {
     std::unique_ptr<ServiceAdvertiser> advertiser = makeAvahiAdvertiser();
-    std::vector<QString> reports;
+    QString current;
 
     Recorder()
     {
-        advertiser->onRegistered = [this](const QString& name) { reports.push_back(name); };
+        advertiser->onRegistered = [this](const QString& name) { current = name; };
     }
-    QString current() const { return reports.empty() ? QString() : reports.back(); }
     // Waits until the last report is `name` or, without one, any name at all.
     bool registers(const std::optional<QString>& name = std::nullopt)
     {
-        return pumpUntil([&] { return name ? current() == *name : !current().isEmpty(); }, 10'000);
+        return pumpUntil([&] { return name ? current == *name : !current.isEmpty(); }, 10'000);
     }
 };
 
@@ -106,7 +105,7 @@ TEST_F(AvahiTest, PublishMovePortWithdrawAndPublishAgain)
     // A listener restart on another port moves the advertisement.
     recorder.advertiser->publish(name, kType, 45124);
     EXPECT_TRUE(discovered(name, 45124)) << "the service did not move to the new port";
-    EXPECT_EQ(recorder.current(), name);
+    EXPECT_EQ(recorder.current, name);
 
     recorder.advertiser->withdraw();
     EXPECT_TRUE(recorder.registers(QString()));
@@ -124,12 +123,12 @@ TEST_F(AvahiTest, SameNameTwiceGetsAnAlternativeName)
     ASSERT_TRUE(first.registers(name));
     second.advertiser->publish(name, kType, 45131);
     ASSERT_TRUE(second.registers());
-    const QString alternative = second.current();
+    const QString alternative = second.current;
     EXPECT_NE(alternative, name);
     EXPECT_TRUE(alternative.startsWith(name)) << alternative.toStdString();
     EXPECT_TRUE(discovered(name, 45130));
     EXPECT_TRUE(discovered(alternative, 45131)) << "the alternative name is not advertised";
-    EXPECT_EQ(first.current(), name) << "the first holder must keep its name";
+    EXPECT_EQ(first.current, name) << "the first holder must keep its name";
 }
 
 TEST_F(AvahiTest, OverlongNameIsCutAtACharacterBoundary)
@@ -141,8 +140,8 @@ TEST_F(AvahiTest, OverlongNameIsCutAtACharacterBoundary)
     Recorder recorder;
     recorder.advertiser->publish(name, kType, 45140);
     ASSERT_TRUE(recorder.registers()) << "an overlong name was not advertised at all";
-    EXPECT_EQ(recorder.current().toUtf8(), name.toUtf8().left(62)) << "cut inside a character";
-    EXPECT_TRUE(discovered(recorder.current(), 45140));
+    EXPECT_EQ(recorder.current.toUtf8(), name.toUtf8().left(62)) << "cut inside a character";
+    EXPECT_TRUE(discovered(recorder.current, 45140));
 }
 
 // The daemon is waited for when it is not there yet, and registered with

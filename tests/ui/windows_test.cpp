@@ -87,8 +87,7 @@ TEST_F(Windows, ConnectedPhonesSharingStopAndForget)
     EXPECT_EQ(child<QLabel>(*tray, "viewerNames")->text(), "Ada's phone, Bob's phone");
     EXPECT_EQ(TrayIcon::stateOf(*server), TrayState::sharing);
 
-    for (QWidget* where :
-         {static_cast<QWidget*>(window.get()), static_cast<QWidget*>(tray.get())}) {
+    for (QWidget* where : std::initializer_list<QWidget*>{window.get(), tray.get()}) {
         if (server->screenViewerNames().isEmpty())
             ada->send(msg::StartScreenShare{{false}});
         ASSERT_TRUE(pumpUntil([&] { return !server->screenViewerNames().isEmpty(); }));
@@ -128,8 +127,7 @@ TEST_F(Windows, PairingShowsCodeQrAndAttemptsAndDeclines)
     ASSERT_NE(panel, nullptr);
     EXPECT_TRUE(panel->isVisible());
     EXPECT_TRUE(panel->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-    const QString code = server->pairingRequest()->code;
-    EXPECT_EQ(child<CodeCells>(*panel, "code")->code(), code);
+    EXPECT_EQ(child<CodeCells>(*panel, "code")->code(), server->pairingRequest()->code);
     EXPECT_EQ(child<QLabel>(*panel, "qrCode")->property("payload").toString(),
               server->pairingUrl());
     EXPECT_FALSE(child<QLabel>(*panel, "qrCode")->pixmap().isNull());
