@@ -41,7 +41,6 @@ TEST_F(Routing, AnswersCommandsAndLogsThemButNeverTypedText)
     EXPECT_EQ(server->lastCommand(), QStringLiteral("Type: secret"));
     EXPECT_EQ(server->activity().size(), logged + 2) << "typed text reached the log";
 
-    // A failure is answered and logged as one.
     EXPECT_EQ(run(*phone, command::OpenURL{{"mailto:a@b.c"}}), (R{false, "Not a valid link"}));
     EXPECT_FALSE(server->activity().front().success);
 }

@@ -219,7 +219,6 @@ TEST_F(ScreenShare, OnePictureIsOutForAllViewersAndOneThatStopsReadingIsDroppedA
     EXPECT_TRUE(quick->takeBinaries().empty()) << "a replaced picture was sent";
     EXPECT_EQ(server->screen().framesInFlight(), 0);
 
-    // Now it stops reading for good.
     slow->transport().holdSends = true;
     push();
     ASSERT_EQ(pictures(*quick, 1).size(), 1u);
