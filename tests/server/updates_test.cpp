@@ -198,18 +198,17 @@ TEST_F(Updates, CatalogueIconsAndWindows)
     // loop has settled.
     auto later = [&](std::size_t count) {
         std::vector<TestPhone::Received> all;
-        pumpUntil([&] {
+        auto take = [&] {
             for (auto& r : phone->takeReceived())
                 all.push_back(std::move(r));
             return all.size() >= count;
-        });
+        };
+        pumpUntil(take);
         settle();
-        for (auto& r : phone->takeReceived())
-            all.push_back(std::move(r));
+        take();
         return all;
     };
-    const auto icons = cases(later(499));
-    EXPECT_EQ(icons, std::vector<std::string>(499, "appIcon"));
+    EXPECT_EQ(cases(later(499)), std::vector<std::string>(499, "appIcon"));
 
     windows->windows = {{1, "b", "B", "One", true}, {2, "b", "B", "Two", false}};
     phone->send(msg::RequestWindows{});
