@@ -54,8 +54,7 @@ protected:
     // Our watcher, on a connection of its own, as the desktop's would be.
     void offerWatcher()
     {
-        m_bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus,
-                                              QStringLiteral("tray-test-watcher"));
+        m_bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "tray-test-watcher");
         ASSERT_TRUE(m_bus.isConnected());
         ASSERT_TRUE(m_bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher,
                                          QDBusConnection::ExportAllContents));
