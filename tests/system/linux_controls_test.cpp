@@ -257,6 +257,7 @@ TEST_F(LinuxControls, DarkModeIsWrittenWithGSettingsAndReadFromThePortalElse)
         const char* written;
     } cases[] = {
         {"default", "", -1, false, "Dark mode on", "prefer-dark"},
+        {"prefer-light", "", -1, false, "Dark mode on", "prefer-dark"},
         {"prefer-dark", "", -1, true, "Light mode", "default"},
         {"default", "refuse", -1, false, refusal, "prefer-dark"},
         {"default", "memory", -1, false, refusal, "prefer-dark"},
@@ -264,6 +265,7 @@ TEST_F(LinuxControls, DarkModeIsWrittenWithGSettingsAndReadFromThePortalElse)
         {nullptr, "", 1, true, refusal, nullptr},
         {"", "", 1, true, refusal, "default"},
         {nullptr, "", 2, false, refusal, nullptr},
+        {nullptr, "", 0, false, refusal, nullptr},
         {nullptr, "", -1, std::nullopt, refusal, nullptr},
     };
     for (const auto& c : cases) {
