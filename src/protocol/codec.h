@@ -9,6 +9,11 @@
 namespace orvane {
 
 constexpr int maximumJsonDepth = 64;
+// The largest real message is a long text to type or copy. Anything bigger,
+// or with more values than any message has, is refused before it costs
+// memory: a small document of empty objects grows many times over as a DOM.
+constexpr std::size_t maximumJsonBytes = 4 * 1024 * 1024;
+constexpr std::size_t maximumJsonValues = 65'536;
 
 // Instantiated for OrvaneMessage, OrvaneCommand, PointerEvent, KeyShortcut,
 // MediaAction, SystemAction and every record. Encoding fails only for a

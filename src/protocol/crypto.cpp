@@ -329,4 +329,15 @@ bool chachaOpen(const Key32& key, const Nonce& nonce, ByteView ciphertext, ByteV
     return chachaOpen(key, nonce, ciphertext, tag, {out});
 }
 
+std::optional<std::uint8_t> chachaPeekFirstByte(const Key32& key, const Nonce& nonce,
+                                                std::uint8_t firstCiphertextByte)
+{
+    // A stream cipher: decrypting one byte needs only the key stream.
+    EVP_CIPHER_CTX* context = startCipher(decrypt, key, nonce);
+    std::uint8_t plain = 0;
+    if (!context || !cipherUpdate(context, &plain, &firstCiphertextByte, 1))
+        return std::nullopt;
+    return plain;
+}
+
 } // namespace orvane::crypto

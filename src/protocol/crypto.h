@@ -75,4 +75,10 @@ bool chachaOpen(const Key32& key, const Nonce& nonce, ByteView ciphertext, ByteV
 bool chachaOpen(const Key32& key, const Nonce& nonce, ByteView ciphertext, ByteView tag,
                 std::initializer_list<std::span<std::uint8_t>> out);
 
+// The first plaintext byte of a ChaCha20-Poly1305 message, from its first
+// ciphertext byte, without the tag: unauthenticated, so only for deciding
+// early what a message claims to be.
+std::optional<std::uint8_t> chachaPeekFirstByte(const Key32& key, const Nonce& nonce,
+                                                std::uint8_t firstCiphertextByte);
+
 } // namespace orvane::crypto

@@ -8,6 +8,15 @@ namespace {
 
 constexpr std::uint8_t highestKind = static_cast<std::uint8_t>(FrameKind::sealed);
 
+// A message that did not decode is dropped, unless it was too large: that
+// is an attack on memory, and its connection ends.
+FrameEvent refusal(const Error& error)
+{
+    if (error.kind == ErrorKind::tooLarge)
+        return frame_event::TooLarge{};
+    return frame_event::Ignored{};
+}
+
 // `storage` holds the opened record; `body` lies inside it.
 FrameEvent dispatchInner(std::uint8_t innerKind, Bytes&& storage, std::span<std::uint8_t> body)
 {
@@ -15,7 +24,7 @@ FrameEvent dispatchInner(std::uint8_t innerKind, Bytes&& storage, std::span<std:
     case FrameKind::message: {
         auto decoded = decodeMessage(body);
         if (!decoded) {
-            return frame_event::Ignored{}; // bad JSON is not a decryption problem
+            return refusal(decoded.error()); // bad JSON is not a decryption problem
         }
         return frame_event::Message{std::move(decoded).value()};
     }
@@ -67,7 +76,7 @@ FrameEvent dispatchFrame(Bytes&& frame, SecureSession* session)
     case FrameKind::message: {
         auto decoded = decodeMessage(ByteView(frame).subspan(1));
         if (!decoded) {
-            return frame_event::Ignored{};
+            return refusal(decoded.error());
         }
         return frame_event::PlainMessage{std::move(decoded).value()};
     }
@@ -89,6 +98,26 @@ FrameEvent dispatchFrame(ByteView frame, SecureSession* session)
 FrameEvent dispatchSealed(ByteView record, SecureSession* session)
 {
     return dispatchSealedAt(Bytes(record.begin(), record.end()), 0, session);
+}
+
+bool frameMayArrive(ByteView head, std::uint32_t length, const SecureSession* session)
+{
+    if (head.empty())
+        return true;
+    const std::size_t payload = length - 1;
+    switch (static_cast<FrameKind>(head[0])) {
+    case FrameKind::message:
+        return payload <= maximumJsonBytes;
+    case FrameKind::sealed: {
+        if (payload <= sealedRecordOverhead + 1 + maximumJsonBytes || session == nullptr ||
+            head.size() < frameHeadSize)
+            return true;
+        auto innerKind = session->peekInnerKind(head.subspan(1));
+        return innerKind != static_cast<std::uint8_t>(FrameKind::message);
+    }
+    default:
+        return true; // dropped whole when it arrives
+    }
 }
 
 } // namespace orvane

@@ -35,12 +35,13 @@ struct File {
     ReceivedFile file;
 };                        // inner kind 2, well formed
 struct DecryptFailure {}; // record did not open, or bad inner kind
+struct TooLarge {};       // a message past maximumJsonBytes or maximumJsonValues
 struct Ignored {};        // anything dropped silently
 } // namespace frame_event
 
-using FrameEvent =
-    std::variant<frame_event::PlainMessage, frame_event::Message, frame_event::Binary,
-                 frame_event::File, frame_event::DecryptFailure, frame_event::Ignored>;
+using FrameEvent = std::variant<frame_event::PlainMessage, frame_event::Message,
+                                frame_event::Binary, frame_event::File, frame_event::DecryptFailure,
+                                frame_event::TooLarge, frame_event::Ignored>;
 
 // `frame` is the kind byte and payload; a sealed record is opened inside it.
 // `session` may be null (no keys yet).
@@ -49,5 +50,14 @@ FrameEvent dispatchFrame(Bytes&& frame, SecureSession* session);
 FrameEvent dispatchFrame(ByteView frame, SecureSession* session);
 // `record` is a kind-3 payload.
 FrameEvent dispatchSealed(ByteView record, SecureSession* session);
+
+// Whether a frame may go on arriving, judged from its first bytes (at least
+// frameHeadSize of them, or the whole frame when it is shorter) and the
+// length it announces: a message that will be too large is refused before
+// its body is held. For a sealed record only the inner kind is read, before
+// the record is authenticated; a forged one can do no more than get its own
+// connection closed.
+constexpr std::size_t frameHeadSize = 1 + 12 + 1; // kind, nonce, first inner byte
+bool frameMayArrive(ByteView head, std::uint32_t length, const SecureSession* session);
 
 } // namespace orvane

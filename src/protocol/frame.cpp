@@ -56,6 +56,33 @@ Bytes encodeFrame(FrameKind kind, ByteView payload)
     return frame;
 }
 
+bool FrameBudget::take(const Uuid& owner, std::size_t bytes)
+{
+    const std::size_t ownerUsed = usedBy(owner);
+    if (bytes > m_limit - m_used || bytes > m_ownerLimit - std::min(ownerUsed, m_ownerLimit))
+        return false;
+    m_used += bytes;
+    m_usedBy[owner] = ownerUsed + bytes;
+    return true;
+}
+
+void FrameBudget::give(const Uuid& owner, std::size_t bytes)
+{
+    m_used -= std::min(bytes, m_used);
+    auto held = m_usedBy.find(owner);
+    if (held == m_usedBy.end())
+        return;
+    held->second -= std::min(bytes, held->second);
+    if (held->second == 0)
+        m_usedBy.erase(held);
+}
+
+std::size_t FrameBudget::usedBy(const Uuid& owner) const
+{
+    auto held = m_usedBy.find(owner);
+    return held == m_usedBy.end() ? 0 : held->second;
+}
+
 FrameDecoder::~FrameDecoder()
 {
     releaseReserved();
@@ -86,11 +113,15 @@ FrameDecoder::Status FrameDecoder::feed(ByteView data, const FrameHandler& onFra
         }
         std::optional<Bytes> frame = takeBody(data, pos);
         if (!frame) {
+            if (!headAccepted()) {
+                return closeStream();
+            }
             break;
         }
         // The decoder is back at a header before the handler runs, so the
         // handler may reset it.
         m_length = 0;
+        m_headChecked = false;
         releaseReserved();
         if (!onFrame(std::move(*frame))) {
             if (consumed != nullptr) {
@@ -107,10 +138,11 @@ bool FrameDecoder::reserveBody()
     if (m_budget == nullptr) {
         return true;
     }
-    if (!m_budget->take(m_length)) {
+    if (!m_budget->take(m_owner, m_length)) {
         return false;
     }
     m_reserved = m_length;
+    m_reservedFor = m_owner;
     m_body.reserve(m_length);
     return true;
 }
@@ -118,7 +150,7 @@ bool FrameDecoder::reserveBody()
 void FrameDecoder::releaseReserved()
 {
     if (m_budget != nullptr && m_reserved > 0) {
-        m_budget->give(m_reserved);
+        m_budget->give(m_reservedFor, m_reserved);
     }
     m_reserved = 0;
 }
@@ -168,6 +200,15 @@ void FrameDecoder::appendToBody(ByteView bytes)
     m_body.insert(m_body.end(), bytes.begin(), bytes.end());
 }
 
+bool FrameDecoder::headAccepted()
+{
+    if (!m_headCheck || m_headChecked ||
+        m_body.size() < std::min<std::size_t>(m_headSize, m_length))
+        return true;
+    m_headChecked = true;
+    return m_headCheck(ByteView(m_body).first(std::min(m_body.size(), m_headSize)), m_length);
+}
+
 FrameDecoder::Status FrameDecoder::closeStream()
 {
     reset();
@@ -179,6 +220,7 @@ void FrameDecoder::reset()
 {
     m_headerFill = 0;
     m_length = 0;
+    m_headChecked = false;
     m_body = Bytes(); // release the memory, not just the contents
     releaseReserved();
     m_closed = false;

@@ -3,7 +3,9 @@
 #include "types.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
+#include <map>
 
 namespace orvane {
 
@@ -22,27 +24,29 @@ Bytes encodeFrame(FrameKind kind, ByteView payload);
 
 // Bytes that many decoders may hold between them for frames still arriving:
 // one budget for a whole server, so more connections buy a peer no more
-// memory. Single-threaded, like the decoders that share it.
+// memory, and a smaller share for each owner (a phone, whichever of its
+// connections the frames come on), so one owner cannot shut out the rest.
+// Single-threaded, like the decoders that share it.
 class FrameBudget {
 public:
-    explicit FrameBudget(std::size_t limit) : m_limit(limit) {}
+    explicit FrameBudget(std::size_t limit, std::size_t ownerLimit = SIZE_MAX)
+        : m_limit(limit), m_ownerLimit(ownerLimit)
+    {
+    }
     FrameBudget(const FrameBudget&) = delete;
     FrameBudget& operator=(const FrameBudget&) = delete;
 
-    bool take(std::size_t bytes)
-    {
-        if (bytes > m_limit - m_used)
-            return false;
-        m_used += bytes;
-        return true;
-    }
-    void give(std::size_t bytes) { m_used -= std::min(bytes, m_used); }
+    bool take(const Uuid& owner, std::size_t bytes);
+    void give(const Uuid& owner, std::size_t bytes);
     std::size_t used() const { return m_used; }
+    std::size_t usedBy(const Uuid& owner) const;
     std::size_t limit() const { return m_limit; }
 
 private:
     std::size_t m_limit;
+    std::size_t m_ownerLimit;
     std::size_t m_used = 0;
+    std::map<Uuid, std::size_t> m_usedBy; // owners holding something
 };
 
 // Turns a byte stream, split anywhere, into whole frames. Without a budget,
@@ -70,7 +74,21 @@ public:
     Status feed(ByteView data, const FrameHandler& onFrame, std::size_t* consumed = nullptr);
     void reset();
     // Shared by every decoder of a server; it must outlive this decoder.
-    void setBudget(FrameBudget* budget) { m_budget = budget; }
+    // Frames that start from now on are charged to `owner`.
+    void setBudget(FrameBudget* budget, const Uuid& owner = {})
+    {
+        m_budget = budget;
+        m_owner = owner;
+    }
+    // Asked once for each frame that has to wait for more bytes, as soon as
+    // its first `headSize` bytes (kind byte first) are in: false closes the
+    // stream before the rest of the frame is held.
+    using HeadCheck = std::function<bool(ByteView head, std::uint32_t length)>;
+    void setHeadCheck(std::size_t headSize, HeadCheck check)
+    {
+        m_headSize = headSize;
+        m_headCheck = std::move(check);
+    }
     // Lengths above this close the stream; at most maximumFrameLength. A
     // server keeps it small until the peer has authenticated.
     void setLengthLimit(std::uint32_t limit)
@@ -79,6 +97,8 @@ public:
     }
     // Bytes received that do not yet form a whole frame.
     std::size_t bufferedBytes() const;
+    // The length the frame being collected announced; 0 between frames.
+    std::size_t pendingLength() const { return m_length; }
     // Memory held for them. Without a budget: at most 64 KiB or twice
     // bufferedBytes(), whichever is more.
     std::size_t capacity() const;
@@ -90,13 +110,19 @@ private:
     void releaseReserved();
     std::optional<Bytes> takeBody(ByteView data, std::size_t& pos);
     void appendToBody(ByteView bytes);
+    bool headAccepted();
 
     std::array<std::uint8_t, 4> m_header{};
     std::size_t m_headerFill = 0;
     std::uint32_t m_length = 0; // of the frame being collected; 0 while reading a header
     Bytes m_body;
     FrameBudget* m_budget = nullptr;
+    Uuid m_owner;
     std::size_t m_reserved = 0; // taken from the budget for the frame being collected
+    Uuid m_reservedFor;         // the owner it was taken for
+    std::size_t m_headSize = 0;
+    HeadCheck m_headCheck;
+    bool m_headChecked = false; // for the frame being collected
     std::uint32_t m_lengthLimit = maximumFrameLength;
     bool m_closed = false;
 };

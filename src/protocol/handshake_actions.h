@@ -9,7 +9,7 @@
 namespace orvane {
 
 // Why a computer turns a pairing away. The driver words it for the phone.
-enum class PairingRefusal { anotherDevice, declined, tooManyAttempts, paused, timedOut };
+enum class PairingRefusal { anotherDevice, declined, tooManyAttempts, paused, busy, timedOut };
 
 // What a handshake asks its driver to do, in order. Both ends use these;
 // each end only ever asks for some of them.

@@ -13,24 +13,33 @@ public:
 
     explicit DepthLimitedBuilder(Json& root) : m_dom(root, false) {}
 
-    bool null() { return m_dom.null(); }
-    bool boolean(bool value) { return m_dom.boolean(value); }
-    bool number_integer(Json::number_integer_t value) { return m_dom.number_integer(value); }
-    bool number_unsigned(Json::number_unsigned_t value) { return m_dom.number_unsigned(value); }
+    bool null() { return counted() && m_dom.null(); }
+    bool boolean(bool value) { return counted() && m_dom.boolean(value); }
+    bool number_integer(Json::number_integer_t value)
+    {
+        return counted() && m_dom.number_integer(value);
+    }
+    bool number_unsigned(Json::number_unsigned_t value)
+    {
+        return counted() && m_dom.number_unsigned(value);
+    }
     bool number_float(Json::number_float_t value, const std::string& text)
     {
-        return m_dom.number_float(value, text);
+        return counted() && m_dom.number_float(value, text);
     }
-    bool string(std::string& value) { return m_dom.string(value); }
-    bool binary(Json::binary_t& value) { return m_dom.binary(value); }
-    bool start_object(std::size_t size) { return deeper() && m_dom.start_object(size); }
+    bool string(std::string& value) { return counted() && m_dom.string(value); }
+    bool binary(Json::binary_t& value) { return counted() && m_dom.binary(value); }
+    bool start_object(std::size_t size)
+    {
+        return counted() && deeper() && m_dom.start_object(size);
+    }
     bool key(std::string& name) { return m_dom.key(name); }
     bool end_object()
     {
         --m_depth;
         return m_dom.end_object();
     }
-    bool start_array(std::size_t size) { return deeper() && m_dom.start_array(size); }
+    bool start_array(std::size_t size) { return counted() && deeper() && m_dom.start_array(size); }
     bool end_array()
     {
         --m_depth;
@@ -43,9 +52,12 @@ public:
     }
 
     bool tooDeep() const { return m_tooDeep; }
+    bool tooMany() const { return m_values > maximumJsonValues; }
     bool syntaxError() const { return m_syntaxError; }
 
 private:
+    bool counted() { return ++m_values <= maximumJsonValues; }
+
     bool deeper()
     {
         if (++m_depth > maximumJsonDepth) {
@@ -57,6 +69,7 @@ private:
 
     Dom m_dom;
     int m_depth = 0;
+    std::size_t m_values = 0;
     bool m_tooDeep = false;
     bool m_syntaxError = false;
 };
@@ -65,6 +78,9 @@ private:
 
 Result<Json> parseJson(std::string_view text)
 {
+    if (text.size() > maximumJsonBytes)
+        return Error{
+            "longer than " + std::to_string(maximumJsonBytes) + " bytes", {}, ErrorKind::tooLarge};
     Json root;
     DepthLimitedBuilder builder(root);
     bool parsed = Json::sax_parse(text.begin(), text.end(), &builder);
@@ -72,6 +88,9 @@ Result<Json> parseJson(std::string_view text)
         return Error{"nesting deeper than " + std::to_string(maximumJsonDepth) + " levels",
                      {},
                      ErrorKind::tooDeep};
+    if (builder.tooMany())
+        return Error{
+            "more than " + std::to_string(maximumJsonValues) + " values", {}, ErrorKind::tooLarge};
     if (!parsed || builder.syntaxError())
         return Error{"malformed JSON", {}, ErrorKind::malformed};
     return root;

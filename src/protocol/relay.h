@@ -30,8 +30,19 @@ public:
     FrameDecoder::Status onBinary(ByteView bytes, const FrameDecoder::FrameHandler& onFrame,
                                   std::size_t* consumed = nullptr);
     std::size_t bufferedBytes() const { return m_decoder.bufferedBytes(); }
+    // Drops a frame half in, and gives its part of the budget back.
+    void reset() { m_decoder.reset(); }
     void setLengthLimit(std::uint32_t limit) { m_decoder.setLengthLimit(limit); }
-    void setBudget(FrameBudget* budget) { m_decoder.setBudget(budget); }
+    void setBudget(FrameBudget* budget, const Uuid& owner = {})
+    {
+        m_decoder.setBudget(budget, owner);
+    }
+    void setHeadCheck(std::size_t headSize, FrameDecoder::HeadCheck check)
+    {
+        m_decoder.setHeadCheck(headSize, std::move(check));
+    }
+    // The frame being collected: how long it says it is, and what is in.
+    std::size_t pendingLength() const { return m_decoder.pendingLength(); }
 
 private:
     FrameDecoder m_decoder;

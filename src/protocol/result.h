@@ -12,6 +12,7 @@ enum class ErrorKind {
     other,
     malformed,    // not JSON, or not UTF-8
     tooDeep,      // nested past the limit
+    tooLarge,     // more bytes or values than any message has
     caseKeys,     // zero or several case names in a union
     missing,      // a required member is absent
     wrongType,    // a member of the wrong JSON type

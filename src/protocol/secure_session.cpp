@@ -285,6 +285,15 @@ SecureSession::openInPlace(std::span<std::uint8_t> record)
     return opened;
 }
 
+std::optional<std::uint8_t> SecureSession::peekInnerKind(ByteView recordHead) const
+{
+    if (recordHead.size() < nonceSize + 1)
+        return std::nullopt;
+    Nonce nonce;
+    std::copy_n(recordHead.begin(), nonce.size(), nonce.begin());
+    return crypto::chachaPeekFirstByte(m_keys.receiveKey, nonce, recordHead[nonceSize]);
+}
+
 crypto::Key32 pairingCodeSalt(std::string_view code)
 {
     return saltOf("Orvane pairing code v1:", {code});

@@ -58,6 +58,9 @@ public:
         std::span<std::uint8_t> body;
     };
     std::optional<OpenedInPlace> openInPlace(std::span<std::uint8_t> record);
+    // The inner kind a record's first bytes claim, before the rest has
+    // arrived and without authenticating it. Needs the nonce and one byte.
+    std::optional<std::uint8_t> peekInnerKind(ByteView recordHead) const;
 
 private:
     friend struct SecureSessionTestAccess;

@@ -151,7 +151,7 @@ TEST(FileBody, LayoutTruncationsAndNames)
 }
 
 // Variant indices of FrameEvent.
-enum Expect { plainMessage, message, binary, file, decryptFailure, ignored };
+enum Expect { plainMessage, message, binary, file, decryptFailure, tooLarge, ignored };
 
 // Plain frames count only as messages; sealed ones by their inner kind, and
 // only once they open.

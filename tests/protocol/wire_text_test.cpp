@@ -222,6 +222,15 @@ TEST(WireText, AcceptedSpellings)
     }
 }
 
+std::string repeated(std::string_view piece, std::size_t times)
+{
+    std::string text;
+    text.reserve(piece.size() * times);
+    while (times-- > 0)
+        text += piece;
+    return text;
+}
+
 // Each row fails to decode, for the reason it names and, where given, at the
 // place it names.
 TEST(WireText, Refused)
@@ -260,6 +269,12 @@ TEST(WireText, Refused)
         {R"({"clipboard":{"_0":"\ud800"}})", ErrorKind::malformed},  // lone surrogate
         {nested(64), ErrorKind::tooDeep},
         {nested(1'000'000), ErrorKind::tooDeep}, // would overflow a recursive walk
+        // Small documents that grow hundreds of times over as a DOM, and
+        // one message past the largest real one.
+        {R"({"requestStats":{},"x":[)" + repeated("{},", 65'533) + "{}]}", ErrorKind::tooLarge},
+        {"[" + repeated("0,", 100'000) + "0]", ErrorKind::tooLarge},
+        {run + R"({"typeText":{"_0":")" + std::string(maximumJsonBytes, 'a') + R"("}}}})",
+         ErrorKind::tooLarge},
     };
     for (const auto& row : rows) {
         const auto decoded = decodeMessage(asBytes(row.json));
