@@ -1,5 +1,7 @@
 #include "framed_connection.h"
 
+#include "memory_return.h"
+
 #include "protocol/codec.h"
 #include "protocol/overloaded.h"
 
@@ -7,7 +9,18 @@
 
 namespace orvane {
 
-FramedConnection::FramedConnection(TransportPtr transport) : m_transport(std::move(transport)) {}
+namespace {
+// Frames this large leave freed pages behind once handled.
+constexpr std::size_t largeFrameBytes = 1024 * 1024;
+} // namespace
+
+FramedConnection::FramedConnection(TransportPtr transport) : m_transport(std::move(transport))
+{
+    m_reassembler.setHeadCheck(frameHeadSize, [this](ByteView head, std::uint32_t length) {
+        m_refusedTooLarge = !frameMayArrive(head, length, session.get());
+        return !m_refusedTooLarge;
+    });
+}
 
 FramedConnection::~FramedConnection() = default;
 
@@ -55,6 +68,9 @@ void FramedConnection::cancel()
     m_cancelled = true;
     m_waitingForRoom.clear();
     m_heldInput = Bytes();
+    // A decoder handler may be what cancels; feeding stops as it returns.
+    m_reassembler.reset();
+    m_frameStartedMs.reset();
     if (m_transport)
         m_transport->cancel();
 }
@@ -84,11 +100,41 @@ void FramedConnection::receiveBytes(ByteView bytes)
     auto status = m_reassembler.onBinary(
         bytes, [this](Bytes&& frame) { return deliver(std::move(frame)); }, &consumed);
     if (status == FrameDecoder::Status::close) {
+        if (std::exchange(m_refusedTooLarge, false) && onTooLarge)
+            onTooLarge();
         cancel();
+        returnFreedMemorySoon();
         return;
     }
     if (m_readingPaused && !m_cancelled && consumed < bytes.size())
         m_heldInput.assign(bytes.begin() + consumed, bytes.end());
+    notePendingFrame();
+}
+
+void FramedConnection::notePendingFrame()
+{
+    if (m_cancelled || m_reassembler.pendingLength() == 0) {
+        m_frameStartedMs.reset();
+        return;
+    }
+    if (m_frameStartedMs || !m_clock)
+        return;
+    m_frameStartedMs = m_clock();
+    if (onFrameStarted)
+        onFrameStarted();
+}
+
+bool FramedConnection::frameTooSlow(const FramePace& pace) const
+{
+    if (!m_frameStartedMs || !m_clock)
+        return false;
+    const qint64 late = m_clock() - *m_frameStartedMs - pace.graceMs;
+    if (late <= 0)
+        return false;
+    // What came of this frame so far, its four length bytes left out.
+    const std::size_t arrived =
+        m_reassembler.bufferedBytes() - std::min<std::size_t>(4, m_reassembler.bufferedBytes());
+    return arrived < pace.bytesPerSecond * static_cast<std::size_t>(late) / 1000;
 }
 
 void FramedConnection::receiveText(ByteView text)
@@ -102,6 +148,9 @@ void FramedConnection::receiveText(ByteView text)
 
 bool FramedConnection::deliver(Bytes&& frame)
 {
+    if (frame.size() >= largeFrameBytes)
+        returnFreedMemorySoon(); // once this frame is handled and freed
+    m_frameStartedMs.reset();
     FrameEvent event = dispatchFrame(std::move(frame), session.get());
     std::visit(Overloaded{
                    [this](frame_event::PlainMessage& e) {
@@ -123,6 +172,11 @@ bool FramedConnection::deliver(Bytes&& frame)
                    [this](frame_event::DecryptFailure&) {
                        if (onDecryptFailure)
                            onDecryptFailure();
+                   },
+                   [this](frame_event::TooLarge&) {
+                       if (onTooLarge)
+                           onTooLarge();
+                       cancel();
                    },
                    [](frame_event::Ignored&) {},
                },

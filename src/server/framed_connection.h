@@ -37,18 +37,38 @@ public:
     std::function<void(Bytes)> onBinary;
     std::function<void(ReceivedFile&&)> onFile;
     std::function<void()> onDecryptFailure;
+    // A message past the size caps: the connection is closed right after.
+    std::function<void()> onTooLarge;
+    // A frame began to arrive in pieces; frameTooSlow() can judge it now.
+    std::function<void()> onFrameStarted;
     std::function<void(TransportState)> onStateChange;
 
     std::shared_ptr<SecureSession> session;
 
     bool isRelay() const { return m_transport->isRelay(); }
     QString peerDescription() const;
+    QString peerAddress() const { return m_transport ? m_transport->peerAddress() : QString(); }
 
     // The longest frame this connection accepts. Owners keep it small until
     // the peer has authenticated.
     void setFrameLengthLimit(std::uint32_t limit) { m_reassembler.setLengthLimit(limit); }
-    // Incoming frames still arriving draw on this shared budget.
-    void setFrameBudget(FrameBudget* budget) { m_reassembler.setBudget(budget); }
+    // Incoming frames still arriving draw on this shared budget, charged to
+    // `owner` from the next frame on.
+    void setFrameBudget(FrameBudget* budget, const Uuid& owner)
+    {
+        m_reassembler.setBudget(budget, owner);
+    }
+    // Time on a steady clock, for frameTooSlow().
+    void setClock(std::function<qint64()> monotonicMs) { m_clock = std::move(monotonicMs); }
+    // A frame still arriving must keep up `bytesPerSecond` once `graceMs`
+    // have passed since it began; a peer that announces a large frame and
+    // then trickles holds the shared budget for nothing.
+    struct FramePace {
+        qint64 graceMs = 30'000;
+        std::size_t bytesPerSecond = 16 * 1024;
+    };
+    bool frameTooSlow(const FramePace& pace) const;
+    bool frameArriving() const { return m_frameStartedMs.has_value(); }
     void setOutputBudget(std::size_t bytes, int closeAfterMs = overBudgetCloseMs);
     std::size_t bytesPending() const;
     bool overOutputBudget() const { return bytesPending() > m_outputBudget; }
@@ -70,6 +90,7 @@ private:
     void receiveBytes(ByteView bytes);
     void receiveText(ByteView text);
     bool deliver(Bytes&& frame);
+    void notePendingFrame();
     void transportState(TransportState state);
     void sent();
     void drained();
@@ -78,6 +99,9 @@ private:
     TransportPtr m_transport;
     FrameReassembler m_reassembler;
     bool m_cancelled = false;
+    bool m_refusedTooLarge = false;
+    std::function<qint64()> m_clock;
+    std::optional<qint64> m_frameStartedMs; // of the frame still arriving
 
     std::size_t m_outputBudget = defaultOutputBudget;
     int m_overBudgetCloseMs = overBudgetCloseMs;

@@ -40,6 +40,7 @@ public:
     void setReadingPaused(bool paused) override;
     bool isRelay() const override { return true; }
     QString peerDescription() const override;
+    QString peerAddress() const override { return {}; }
     void dispose() override;
 
 private:

@@ -4,6 +4,8 @@
 
 #include <QTimer>
 
+#include <algorithm>
+
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -177,6 +179,20 @@ QString TcpTransport::peerDescription() const
         return {};
     return m_socket->peerAddress().toString() + QLatin1Char(':') +
            QString::number(m_socket->peerPort());
+}
+
+QString TcpTransport::peerAddress() const
+{
+    if (!m_socket)
+        return {};
+    QHostAddress address = m_socket->peerAddress();
+    bool mapped = false;
+    const quint32 v4 = address.toIPv4Address(&mapped);
+    if (mapped)
+        return QHostAddress(v4).toString();
+    Q_IPV6ADDR bytes = address.toIPv6Address();
+    std::fill(std::begin(bytes.c) + 8, std::end(bytes.c), 0); // the /64
+    return QHostAddress(bytes).toString() + QStringLiteral("/64");
 }
 
 void TcpTransport::dispose()

@@ -24,6 +24,7 @@ public:
     void setReadingPaused(bool paused) override;
     bool isRelay() const override { return false; }
     QString peerDescription() const override;
+    QString peerAddress() const override;
     void dispose() override;
 
     static void configureSocket(QTcpSocket* socket);

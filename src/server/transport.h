@@ -44,6 +44,10 @@ public:
     virtual void setReadingPaused(bool paused) = 0;
     virtual bool isRelay() const = 0;
     virtual QString peerDescription() const = 0;
+    // The peer's address as one host's connections share it (an IPv6
+    // host's /64, since it may use any address in it); empty through a
+    // relay, which hides it.
+    virtual QString peerAddress() const = 0;
 
     // Drops the callbacks and frees the transport once the event loop is
     // back in control: it may be released from inside one of its own

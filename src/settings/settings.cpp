@@ -119,6 +119,14 @@ void Settings::applyLimits(ServerLimits& limits) const
         limits.authenticatedConnections = static_cast<std::size_t>(*count);
     if (auto count = read("connectionsPerDevice"); count && *count > 0)
         limits.connectionsPerDevice = static_cast<std::size_t>(*count);
+    // A test or a load run that pairs many phones from one address.
+    if (auto count = read("pairingStartsPerMinute"); count && *count > 0)
+        limits.pairingStartsPerMinute = static_cast<int>(std::min<qint64>(*count, 1'000'000));
+    if (auto count = read("pairingStartsPerAddressPerMinute"); count && *count > 0)
+        limits.pairingStartsPerAddressPerMinute =
+            static_cast<int>(std::min<qint64>(*count, 1'000'000));
+    if (auto spacing = read("pairingStartSpacingMs"))
+        limits.pairingStartSpacingMs = *spacing;
 }
 
 bool Settings::write(const QString& key, const QVariant& value)

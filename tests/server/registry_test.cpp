@@ -131,6 +131,70 @@ TEST_F(Registry, FramesStillArrivingShareOneBudget)
     EXPECT_TRUE(pumpUntil([&] { return server->bufferedFrameBytes() == 0; }));
 }
 
+// Two connections of one phone that announce large frames and then trickle
+// used to hold the shared budget for ever, shutting out every other phone.
+TEST_F(Registry, OnePhoneHoldsOnlyItsShareAndAFrameThatStallsIsDropped)
+{
+    ServerLimits limits;
+    limits.frameBudgetBytes = 1'000'000;
+    limits.frameBudgetPerPhoneBytes = 400'000;
+    restart(limits);
+    const Bytes header300k{0, 0x04, 0x93, 0xE0, 3};
+    auto first = pairedPhone("Ada");
+    auto second = newPhone("Ada");
+    second->setDeviceID(first->deviceID());
+    second->hello(true);
+    second->reconnect(*first->handshake().token());
+    ASSERT_TRUE(find<msg::Welcome>(second->takeReceived()));
+    first->sendRaw(header300k);
+    first->sendRaw(Bytes(10, 0));
+    second->sendRaw(header300k); // past the phone's share
+    EXPECT_TRUE(pumpUntil([&] { return second->closed(); }));
+    EXPECT_EQ(server->bufferedFrameBytesOf(first->deviceID()), 300'000u);
+
+    auto steady = pairedPhone("Bo");
+    steady->sendRaw(header300k);
+    clockMs += limits.frameGraceMs;
+    server->closeSlowFrames();
+    settle();
+    EXPECT_FALSE(first->closed()) << "still within its grace";
+    for (int second = 0; second < 3; ++second) {
+        steady->sendRaw(Bytes(limits.frameBytesPerSecond, 0));
+        clockMs += 1000;
+        server->closeSlowFrames();
+    }
+    EXPECT_TRUE(pumpUntil([&] { return first->closed(); }));
+    EXPECT_FALSE(steady->closed()) << "it keeps the pace";
+    EXPECT_EQ(server->bufferedFrameBytes(), 300'000u) << "the stalled frame's share is back";
+}
+
+// A message past the size caps ends its connection and says so; one that
+// announces itself as too large is refused from its first bytes, before
+// its body is held.
+TEST_F(Registry, AMessageTooLargeClosesItsConnectionEarly)
+{
+    auto values = pairedPhone("Values");
+    std::string many = R"({"requestStats":{},"x":[)";
+    for (int i = 0; i < 70'000; ++i)
+        many += "0,";
+    many += "0]}";
+    values->sendSealedBody(FrameKind::message, asBytes(many));
+    EXPECT_TRUE(pumpUntil([&] { return values->closed(); }));
+    EXPECT_EQ(server->activity()[0].text,
+              QStringLiteral("Closed the connection: a message was too large"));
+    EXPECT_EQ(server->activity()[0].device, QStringLiteral("Values"));
+
+    auto big = pairedPhone("Big");
+    Bytes record = big->sealedRecordHead(FrameKind::message, 40'000'000);
+    big->sendRaw(record);
+    EXPECT_TRUE(pumpUntil([&] { return big->closed(); }));
+    EXPECT_EQ(server->bufferedFrameBytes(), 0u);
+    auto file = pairedPhone("File");
+    file->sendRaw(file->sealedRecordHead(FrameKind::file, 40'000'000));
+    settle();
+    EXPECT_FALSE(file->closed()) << "a file of that size is fine";
+}
+
 TEST_F(Registry, PublishesOnlyRealChangesAndKeepsFiftyActivityEntries)
 {
     EXPECT_TRUE(server->screenRecordingGranted()) << "read at start, not at the first poll";
@@ -153,6 +217,13 @@ TEST_F(Registry, PublishesOnlyRealChangesAndKeepsFiftyActivityEntries)
     ASSERT_EQ(server->activity().size(), 50u);
     EXPECT_EQ(server->activity().front().text, "59");
     EXPECT_EQ(server->activity().back().text, "10");
+
+    // What a phone says is kept only as far as it is shown.
+    server->addActivity(QString(1'000'000, u'x'), QStringLiteral("A\u200Bda") + QString(300, u'n'),
+                        false);
+    EXPECT_EQ(server->activity().front().text, QString(200, u'x') + QChar(u'\u2026'));
+    EXPECT_EQ(server->activity().front().device,
+              QStringLiteral("Ada") + QString(197, u'n') + QChar(u'\u2026'));
 }
 
 TEST(PairingLink, IsAPercentEncodedUrlTheParserReadsBack)

@@ -26,6 +26,9 @@ public:
         std::size_t heldBytes = 0;
         bool readingPaused = false;
         bool relay = false;
+        // Each phone a host of its own unless a test says otherwise.
+        QString address = QStringLiteral("192.0.2.%1").arg(++addressesGiven % 250 + 1);
+        static inline int addressesGiven = 0;
 
         void drain()
         {
@@ -72,6 +75,7 @@ public:
     void setReadingPaused(bool paused) override { m_shared->readingPaused = paused; }
     bool isRelay() const override { return m_shared->relay; }
     QString peerDescription() const override { return QStringLiteral("fake"); }
+    QString peerAddress() const override { return m_shared->relay ? QString() : m_shared->address; }
     void dispose() override
     {
         m_shared->callbacks = {};

@@ -58,6 +58,18 @@ void TestPhone::sendSealedBody(FrameKind innerKind, ByteView body)
     sendRaw(*m_session->sealFrame(innerKind, body));
 }
 
+Bytes TestPhone::sealedRecordHead(FrameKind innerKind, std::uint32_t bodySize)
+{
+    if (!m_session)
+        throw std::logic_error("the phone has no session");
+    Bytes frame = *m_session->sealFrame(innerKind, Bytes(64, 0));
+    frame.resize(frame.size() - crypto::tagSize);
+    const std::uint32_t length = 1 + sealedRecordOverhead + 1 + bodySize;
+    for (int i = 0; i < 4; ++i)
+        frame[i] = static_cast<std::uint8_t>(length >> (24 - 8 * i));
+    return frame;
+}
+
 void TestPhone::sendRaw(ByteView bytes)
 {
     m_lastFrame.assign(bytes.begin(), bytes.end());

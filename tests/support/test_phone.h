@@ -31,6 +31,9 @@ public:
     void sendPlain(const OrvaneMessage& message);
     void sendSealedBody(FrameKind innerKind, ByteView body);
     void sendRaw(ByteView bytes);
+    // The first bytes of a sealed frame whose body (after the inner kind)
+    // is to be `bodySize` bytes long; the rest never comes.
+    Bytes sealedRecordHead(FrameKind innerKind, std::uint32_t bodySize);
     Bytes lastFrame() const { return m_lastFrame; }
 
     // Everything the server sent since the last call, decoded with the
