@@ -39,6 +39,11 @@ public:
             return;
         m_home = pattern;
         m_log = m_home / "stdout.txt";
+        // Benchmarks pair phone after phone from one address.
+        fs::create_directories(m_home / ".config/Orvane");
+        std::ofstream(m_home / ".config/Orvane/Orvane.conf")
+            << "[limits]\npairingStartSpacingMs=0\npairingStartsPerMinute=1000\n"
+               "pairingStartsPerAddressPerMinute=1000\n";
         if (prepare)
             prepare(m_home);
         std::map<std::string, std::string> env;

@@ -1,6 +1,7 @@
 #include "orvane_server.h"
 
 #include "relay_transport.h"
+#include "safe_text.h"
 
 #include "protocol/codec.h"
 #include "protocol/pairing_url.h"
@@ -13,6 +14,8 @@ namespace orvane {
 namespace {
 
 constexpr int listenerRestartMs = 2000;
+// How often frames still arriving are checked for their pace.
+constexpr int frameWatchMs = 2000;
 
 // The settings file may change some limits (for a load test, say); they
 // hold from the start.
@@ -30,7 +33,8 @@ OrvaneServer::OrvaneServer(ServerEnvironment environment, QObject* parent)
     : QObject(parent), m_env(prepared(std::move(environment))),
       m_random(m_env.random ? *m_env.random : systemRandom()),
       m_computerName(m_env.computerName.isEmpty() ? QStringLiteral("Mac") : m_env.computerName),
-      m_frameBudget(m_env.limits.frameBudgetBytes), m_trust(*m_env.settings)
+      m_frameBudget(m_env.limits.frameBudgetBytes, m_env.limits.frameBudgetPerPhoneBytes),
+      m_trust(*m_env.settings)
 {
     m_updates = std::make_unique<UpdatePublisher>(
         *this, *m_env.queries, m_env.workspaceEvents,
@@ -90,6 +94,8 @@ OrvaneServer::OrvaneServer(ServerEnvironment environment, QObject* parent)
     m_restartTimer.setSingleShot(true);
     m_restartTimer.setInterval(listenerRestartMs);
     connect(&m_restartTimer, &QTimer::timeout, this, &OrvaneServer::startListener);
+    m_frameWatch.setInterval(frameWatchMs);
+    connect(&m_frameWatch, &QTimer::timeout, this, &OrvaneServer::closeSlowFrames);
 }
 
 void OrvaneServer::start()
@@ -128,11 +134,16 @@ void OrvaneServer::stopScreenSharing()
 void OrvaneServer::forgetDevice(const Uuid& deviceID)
 {
     m_trust.forget(deviceID);
+    closeConnectionsOf(deviceID);
+}
+
+void OrvaneServer::closeConnectionsOf(const Uuid& deviceID, const Uuid& except)
+{
     for (const Device& device : DeviceList(m_devices))
-        if (device.deviceID == deviceID)
+        if (device.deviceID == deviceID && device.id != except)
             closeConnection(device.id);
     // Connections of this phone still in a handshake must not finish it.
-    m_pairing->closeHandshakesOf(deviceID);
+    m_pairing->closeHandshakesOf(deviceID, except);
 }
 
 // ------------------------------------------------------------------ registry
@@ -170,7 +181,19 @@ void OrvaneServer::wire(const Uuid& id, FramedConnection& connection)
     connection.onMessage = [this, id](const OrvaneMessage& m) { handleMessage(id, m); };
     connection.onDecryptFailure = [this, id] { handleDecryptFailure(id); };
     connection.onFile = [this, id](ReceivedFile&& file) { m_router->saveReceivedFile(id, file); };
-    connection.setFrameBudget(&m_frameBudget);
+    connection.onTooLarge = [this, id] {
+        QString name = deviceName(id);
+        if (auto found = m_connections.find(id); name.isEmpty() && found != m_connections.end())
+            name = found->second->peerDescription();
+        addActivity(tr("Closed the connection: a message was too large"), name, false);
+    };
+    connection.onFrameStarted = [this] {
+        if (!m_frameWatch.isActive())
+            m_frameWatch.start();
+    };
+    connection.setClock(m_env.monotonicMs);
+    // Until it authenticates, a connection is its own owner.
+    connection.setFrameBudget(&m_frameBudget, id);
     connection.setOutputBudget(m_env.limits.outputBudgetBytes,
                                m_env.limits.overOutputBudgetCloseMs);
 }
@@ -273,14 +296,32 @@ void OrvaneServer::closeConnection(const Uuid& id)
 
 void OrvaneServer::addDevice(Device device)
 {
-    if (auto found = m_connections.find(device.id); found != m_connections.end())
+    if (auto found = m_connections.find(device.id); found != m_connections.end()) {
         found->second->setFrameLengthLimit(maximumFrameLength);
+        // The phone's connections share one part of the frame budget.
+        found->second->setFrameBudget(&m_frameBudget, device.deviceID);
+    }
     DeviceList devices = m_devices;
     std::erase_if(devices, [&](const Device& d) { return d.id == device.id; });
     const QString name = device.name;
     devices.push_back(std::move(device));
     setDevices(std::move(devices));
     addActivity(tr("Connected · encrypted"), name, true);
+}
+
+void OrvaneServer::closeSlowFrames()
+{
+    const FramedConnection::FramePace pace{m_env.limits.frameGraceMs,
+                                           m_env.limits.frameBytesPerSecond};
+    bool arriving = false;
+    for (const auto& [id, connection] : std::map(m_connections)) {
+        if (connection->frameTooSlow(pace))
+            closeConnection(id); // its budget comes back as the frame is dropped
+        else
+            arriving = arriving || connection->frameArriving();
+    }
+    if (!arriving)
+        m_frameWatch.stop();
 }
 
 std::size_t OrvaneServer::bytesWaiting() const
@@ -327,8 +368,9 @@ void OrvaneServer::setDevices(DeviceList devices)
 
 void OrvaneServer::addActivity(const QString& text, const QString& device, bool success)
 {
-    pushActivity(m_activity,
-                 {makeUuid(m_random), QDateTime::currentDateTimeUtc(), device, text, success});
+    // Both may echo what a phone sent.
+    pushActivity(m_activity, {makeUuid(m_random), QDateTime::currentDateTimeUtc(),
+                              shownText(device), shownText(text), success});
     Q_EMIT activityChanged();
 }
 

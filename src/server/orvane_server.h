@@ -102,6 +102,7 @@ public:
 
     // Published state.
     const QString& computerName() const { return m_computerName; }
+    const ServerLimits& limits() const { return m_env.limits; }
     bool isListening() const { return m_isListening; }
     QString errorMessage() const { return m_errorMessage.value_or(QString()); }
     quint16 port() const;
@@ -129,6 +130,7 @@ public:
     void forgetDevice(const Uuid& deviceID);
     // After too many wrong codes pairing pauses; the user may lift it.
     bool pairingPaused() const { return m_pairing->paused(); }
+    bool pairingPausedForWrongCodes() const { return m_pairing->pausedForWrongCodes(); }
     void liftPairingPause() { m_pairing->liftPause(); }
     // The system actions hold or release what keeps the machine awake
     // whenever the switch changes.
@@ -155,6 +157,8 @@ public:
     void sendPlain(const OrvaneMessage& message, const Uuid& id);
     void broadcast(const OrvaneMessage& message);
     void closeConnection(const Uuid& id);
+    // Every connection of one phone, open or in a handshake, but `except`.
+    void closeConnectionsOf(const Uuid& deviceID, const Uuid& except = {});
     // A connection that finished its handshake.
     void addDevice(Device device);
     void sendInitialState(const Uuid& id) { m_updates->sendInitialState(id); }
@@ -162,6 +166,13 @@ public:
     // What the connections hold: incoming frames still arriving, and
     // replies not yet written.
     std::size_t bufferedFrameBytes() const { return m_frameBudget.used(); }
+    std::size_t bufferedFrameBytesOf(const Uuid& deviceID) const
+    {
+        return m_frameBudget.usedBy(deviceID);
+    }
+    // Closes the connections whose frame in progress has fallen behind the
+    // least pace; the frame watch calls it.
+    void closeSlowFrames();
     std::size_t bytesWaiting() const;
 
     UpdatePublisher& updates() { return *m_updates; }
@@ -209,6 +220,7 @@ private:
 
     std::unique_ptr<QTcpServer> m_listener;
     QTimer m_restartTimer;
+    QTimer m_frameWatch;
     bool m_acceptScheduled = false;
     std::map<Uuid, std::shared_ptr<FramedConnection>> m_connections;
     ConnectionGuard m_guard;

@@ -31,16 +31,39 @@ void PairingBudget::liftPause()
     m_pausedUntil = INT64_MIN;
     m_wrongCodes.clear();
     m_starts.clear();
+    m_startsByAddress.clear();
+    m_lastRefusedStart.reset();
 }
 
-bool PairingBudget::tryStart(std::int64_t nowMs)
+void PairingBudget::forgetOldStarts(std::int64_t nowMs)
 {
-    while (!m_starts.empty() && m_starts.front() <= nowMs - minuteMs)
+    auto old = [nowMs](std::int64_t start) { return start <= nowMs - minuteMs; };
+    while (!m_starts.empty() && old(m_starts.front()))
         m_starts.pop_front();
-    if (static_cast<int>(m_starts.size()) >= startsPerMinute)
-        return false;
+    for (auto it = m_startsByAddress.begin(); it != m_startsByAddress.end();) {
+        while (!it->second.empty() && old(it->second.front()))
+            it->second.pop_front();
+        it = it->second.empty() ? m_startsByAddress.erase(it) : std::next(it);
+    }
+}
+
+PairingBudget::Start PairingBudget::tryStart(std::int64_t nowMs, const std::string& address)
+{
+    if (paused(nowMs))
+        return Start::paused;
+    forgetOldStarts(nowMs);
+    const auto& fromAddress = m_startsByAddress[address];
+    const bool tooSoon = !m_starts.empty() && nowMs - m_starts.back() < m_startLimits.spacingMs;
+    if (tooSoon || static_cast<int>(m_starts.size()) >= m_startLimits.perMinute ||
+        static_cast<int>(fromAddress.size()) >= m_startLimits.perAddressPerMinute) {
+        if (fromAddress.empty())
+            m_startsByAddress.erase(address);
+        m_lastRefusedStart = nowMs;
+        return Start::tooMany;
+    }
     m_starts.push_back(nowMs);
-    return true;
+    m_startsByAddress[address].push_back(nowMs);
+    return Start::started;
 }
 
 } // namespace orvane

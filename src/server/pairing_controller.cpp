@@ -24,6 +24,8 @@ QString refusalText(PairingRefusal why)
     case PairingRefusal::paused:
         return PairingController::tr(
             "Pairing is paused after too many wrong codes. Try again later.");
+    case PairingRefusal::busy:
+        return PairingController::tr("Too many pairing requests. Try again in a minute.");
     case PairingRefusal::timedOut:
         return PairingController::tr("Pairing timed out");
     }
@@ -39,6 +41,12 @@ ComputerHandshake::Timeouts timeoutsOf(const ServerLimits& limits)
     return timeouts;
 }
 
+PairingBudget::StartLimits startLimitsOf(const ServerLimits& limits)
+{
+    return {limits.pairingStartsPerMinute, limits.pairingStartsPerAddressPerMinute,
+            limits.pairingStartSpacingMs};
+}
+
 } // namespace
 
 PairingController::PairingController(OrvaneServer& server, TrustStore& trust,
@@ -46,7 +54,8 @@ PairingController::PairingController(OrvaneServer& server, TrustStore& trust,
                                      bool keysInBackground, std::function<qint64()> monotonicMs,
                                      const ServerLimits& limits)
     : m_server(server), m_trust(trust), m_guard(guard), m_random(random),
-      m_monotonicMs(std::move(monotonicMs)), m_limits(limits), m_keys(random, keysInBackground)
+      m_monotonicMs(std::move(monotonicMs)), m_limits(limits), m_budget(startLimitsOf(limits)),
+      m_keys(random, keysInBackground)
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &PairingController::tick);
@@ -123,7 +132,7 @@ void PairingController::decline()
         refuse(m_request->connectionID, PairingRefusal::declined);
 }
 
-void PairingController::closeHandshakesOf(const Uuid& deviceID, const Uuid& except)
+void PairingController::closeHandshakesOf(const Uuid& deviceID, const Uuid& except) const
 {
     std::vector<Uuid> ids;
     for (const auto& [id, handshake] : m_handshakes)
@@ -203,8 +212,9 @@ void PairingController::carryOut(const Uuid& id, const HandshakeAction& action)
                    [&](const handshake::Paired& a) {
                        m_trust.trust(handshake.deviceID(), handshake.deviceName(), a.token);
                        m_budget.pairingSucceeded();
-                       // Other connections of this phone still hold the old token.
-                       closeHandshakesOf(handshake.deviceID(), id);
+                       // Other connections of this phone, in a handshake or
+                       // open, came in with the old token: it no longer holds.
+                       m_server.closeConnectionsOf(handshake.deviceID(), id);
                        m_server.addActivity(tr("Paired with code"),
                                             QString::fromStdString(handshake.deviceName()), true);
                    },
@@ -218,12 +228,35 @@ void PairingController::carryOut(const Uuid& id, const HandshakeAction& action)
 void PairingController::pairingWanted(const Uuid& id)
 {
     ComputerHandshake& handshake = m_handshakes.at(id);
-    if (m_request && m_request->connectionID != id)
+    auto connection = m_server.connection(id);
+    if (m_request && m_request->connectionID != id) {
         run(id, handshake.refuse(PairingRefusal::anotherDevice, nowMs()));
-    else if (m_budget.paused(nowMs()) || !m_budget.tryStart(nowMs()))
-        run(id, handshake.refuse(PairingRefusal::paused, nowMs()));
-    else
+        return;
+    }
+    if (!connection || connection->isRelay()) {
+        // Only trusted phones know a relay room; whoever else is in one
+        // has no business showing codes on this screen.
+        m_server.closeConnection(id);
+        return;
+    }
+    const bool wasLimited = m_budget.startsLimited(nowMs());
+    switch (m_budget.tryStart(nowMs(), connection->peerAddress().toStdString())) {
+    case PairingBudget::Start::started:
         run(id, handshake.beginPairing(nowMs()));
+        break;
+    case PairingBudget::Start::paused:
+        run(id, handshake.refuse(PairingRefusal::paused, nowMs()));
+        break;
+    case PairingBudget::Start::tooMany:
+        if (!wasLimited) {
+            m_server.addActivity(tr("Pairing requests came too fast; new ones are turned away "
+                                    "for a minute"),
+                                 QStringLiteral("Mac"), false);
+            Q_EMIT requestChanged();
+        }
+        run(id, handshake.refuse(PairingRefusal::busy, nowMs()));
+        break;
+    }
 }
 
 void PairingController::wrongCode(const Uuid& id)

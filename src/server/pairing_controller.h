@@ -46,7 +46,10 @@ public:
     const std::optional<Request>& request() const { return m_request; }
     // The text a QR code carries for the pending pairing; empty without one.
     std::string pairingUrl(const QString& computerName) const;
-    bool paused() const { return m_budget.paused(nowMs()); }
+    // Paused after wrong codes, or turning new pairings away after a flood
+    // of them: either way the person at the computer may lift it.
+    bool paused() const { return m_budget.paused(nowMs()) || m_budget.startsLimited(nowMs()); }
+    bool pausedForWrongCodes() const { return m_budget.paused(nowMs()); }
     void liftPause() { m_budget.liftPause(); }
     void decline();
 
@@ -59,7 +62,7 @@ public:
     void decryptFailure(const Uuid& id);
     // Connections of the phone still in a handshake must not finish it with
     // a token that no longer holds.
-    void closeHandshakesOf(const Uuid& deviceID, const Uuid& except = {});
+    void closeHandshakesOf(const Uuid& deviceID, const Uuid& except = {}) const;
     // Carries out what is due; the deadline timer calls it.
     void tick();
 

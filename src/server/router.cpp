@@ -2,6 +2,7 @@
 
 #include "orvane_server.h"
 #include "received_files.h"
+#include "safe_text.h"
 #include "screen_share.h"
 #include "update_publisher.h"
 
@@ -126,7 +127,8 @@ void Router::runCommand(const Uuid& id, const msg::Run& run)
         m_input.userActivity.declare();
     // Typed text stays out of the log: it may be a password.
     const bool logged = !std::holds_alternative<command::TypeText>(run.command);
-    QString label = commandLabel(run.command);
+    // Shown in the window: a phone's text, so cut to what fits there.
+    QString label = shownText(commandLabel(run.command));
     QPointer<Router> self(this);
     m_commands.execute(
         run.command, id, [self, id, requestID = run.id, label, logged](CommandResult result) {

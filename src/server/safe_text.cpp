@@ -39,6 +39,27 @@ QString cleanDeviceName(const std::string& name, qsizetype maximumCharacters)
     return cleaned;
 }
 
+QString shownText(const QString& text)
+{
+    QString shown;
+    qsizetype kept = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const bool pair =
+            text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate();
+        const char32_t c = pair ? QChar::surrogateToUcs4(text[i], text[i + 1]) : text[i].unicode();
+        const QStringView character = QStringView(text).mid(i, pair ? 2 : 1);
+        i += pair ? 1 : 0;
+        if (isDeceptiveCharacter(c))
+            continue;
+        if (kept++ == maximumShownCharacters) {
+            shown += QChar(u'\u2026');
+            break;
+        }
+        shown += character;
+    }
+    return shown;
+}
+
 QString printableLine(const QString& text)
 {
     QString out;

@@ -20,6 +20,13 @@ bool isDeceptiveCharacter(char32_t c);
 // removed, then cut to `maximumCharacters` characters.
 QString cleanDeviceName(const std::string& name, qsizetype maximumCharacters);
 
+// Text a phone has a say in, as the activity log, the terminal, the window
+// and notifications show it: deceptive characters removed, and cut to 200
+// characters with an ellipsis, so a huge name costs neither memory nor a
+// screenful. Reads no further into `text` than it keeps.
+constexpr qsizetype maximumShownCharacters = 200;
+QString shownText(const QString& text);
+
 // Text from a phone or another program made fit for one terminal line:
 // controls become U+FFFD, so nothing can move the cursor or recolour it.
 QString printableLine(const QString& text);

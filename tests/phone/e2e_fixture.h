@@ -36,7 +36,25 @@ protected:
         m_home = pattern;
         ASSERT_TRUE(fs::exists(ORVANE_SERVER_PATH)) << ORVANE_SERVER_PATH << " is not built";
         prepareHome();
+        allowQuickPairings();
         startServer();
+    }
+
+    // Tests pair phone after phone from one address, faster than the
+    // program lets strangers start pairings.
+    void allowQuickPairings()
+    {
+        const fs::path path = m_home / ".config/Orvane/Orvane.conf";
+        std::string settings = readFile(path);
+        const std::string limits = "pairingStartSpacingMs=0\npairingStartsPerMinute=1000\n"
+                                   "pairingStartsPerAddressPerMinute=1000\n";
+        const auto section = settings.find("[limits]\n");
+        if (section == std::string::npos)
+            settings += "\n[limits]\n" + limits;
+        else
+            settings.insert(section + 9, limits);
+        fs::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary) << settings;
     }
 
     void startServer()

@@ -126,24 +126,66 @@ TEST(PairingBudget, PausesDoubleToAnHourAndShortenOnlyAfterADayOrASuccess)
     EXPECT_EQ(budget.wrongCode(now + 10), std::optional<std::int64_t>(60'000));
     budget.pairingSucceeded();
     EXPECT_EQ(budget.wrongCode(now + 20), std::nullopt);
-
-    for (int i = 0; i < PairingBudget::startsPerMinute; ++i)
-        EXPECT_TRUE(budget.tryStart(now));
-    EXPECT_FALSE(budget.tryStart(now + 59'999));
-    EXPECT_TRUE(budget.tryStart(now + 60'000));
 }
 
-TEST_F(Pairing, AFloodOfPairingsIsTurnedAwayAfterTenAMinute)
+// New pairings: one each 5 s, three a minute from one address, ten in all.
+TEST(PairingBudget, StartsAreSpacedAndCountedByAddressAndInAll)
 {
-    for (int i = 0; i < 12; ++i) {
-        auto phone = newPhone();
-        phone->hello(false);
-        server->declinePairing();
-    }
-    EXPECT_EQ(panel.shows, 10);
+    using Start = PairingBudget::Start;
+    PairingBudget budget;
+    EXPECT_EQ(budget.tryStart(0, "a"), Start::started);
+    EXPECT_EQ(budget.tryStart(4'999, "b"), Start::tooMany);
+    EXPECT_TRUE(budget.startsLimited(4'999));
+    EXPECT_EQ(budget.tryStart(5'000, "a"), Start::started);
+    EXPECT_EQ(budget.tryStart(10'000, "a"), Start::started);
+    EXPECT_EQ(budget.tryStart(15'000, "a"), Start::tooMany);
+    for (int i = 0; i < 7; ++i)
+        EXPECT_EQ(budget.tryStart(20'000 + i * 5'000, "c" + std::to_string(i)), Start::started);
+    EXPECT_EQ(budget.tryStart(55'000, "d"), Start::tooMany); // the eleventh this minute
+    EXPECT_EQ(budget.tryStart(60'001, "d"), Start::started); // the first one aged out
+    budget.liftPause();
+    EXPECT_FALSE(budget.startsLimited(60'002));
+    EXPECT_EQ(budget.tryStart(60'002, "a"), Start::started);
 }
 
-TEST_F(Pairing, AForgottenOrRepairedPhoneCannotFinishAnOldLogin)
+// Phones that say hello and hang up used to use up every start of the
+// minute without a single wrong code, and a real phone was then told that
+// pairing was paused after wrong codes.
+TEST_F(Pairing, AHelloFloodFromOneHostLeavesRoomForOthersAndSaysWhatHappened)
+{
+    const std::string busy = "Too many pairing requests. Try again in a minute.";
+    strictPairingStarts = true;
+    restart();
+    std::vector<std::optional<std::string>> answers;
+    for (int i = 0; i < 10; ++i) {
+        clockMs += 5'000;
+        auto phone = newPhone("Flood");
+        phone->transport().address = QStringLiteral("198.51.100.7");
+        phone->hello(false);
+        answers.push_back(rejection(*phone));
+        phone->transport().callbacks.onState(TransportState::cancelled);
+        settle();
+    }
+    EXPECT_EQ(std::count(answers.begin(), answers.end(), std::nullopt), 3);
+    EXPECT_EQ(std::count(answers.begin(), answers.end(), busy), 7);
+    EXPECT_EQ(std::count_if(server->activity().begin(), server->activity().end(),
+                            [](const ActivityEntry& e) { return !e.success; }),
+              1)
+        << "one line for the whole flood";
+    EXPECT_TRUE(server->pairingPaused());
+    EXPECT_FALSE(server->pairingPausedForWrongCodes());
+    clockMs += 5'000;
+    EXPECT_FALSE(pair(*newPhone("Ada")).empty()) << "another host still pairs";
+
+    auto tooSoon = newPhone();
+    tooSoon->hello(false);
+    EXPECT_EQ(rejection(*tooSoon), busy);
+    server->liftPairingPause(); // the person at the computer allows it
+    newPhone()->hello(false);
+    EXPECT_TRUE(server->pairingRequest());
+}
+
+TEST_F(Pairing, AForgottenOrRepairedPhoneKeepsNoOldLoginOpenOrFinishing)
 {
     const Uuid deviceID = makeUuid(systemRandom());
     for (bool forget : {true, false}) {
@@ -155,12 +197,13 @@ TEST_F(Pairing, AForgottenOrRepairedPhoneCannotFinishAnOldLogin)
         late->hello(true); // ... and waits before it authenticates
         if (forget) {
             server->forgetDevice(deviceID);
-            EXPECT_TRUE(pumpUntil([&] { return current->closed(); }));
         } else {
             auto again = newPhone("Ada");
             again->setDeviceID(deviceID);
             pair(*again);
         }
+        // The session that logged in with the old token ends too.
+        EXPECT_TRUE(pumpUntil([&] { return current->closed(); })) << forget;
         late->reconnect(token);
         EXPECT_TRUE(pumpUntil([&] { return late->closed(); })) << forget;
         EXPECT_FALSE(find<msg::Welcome>(late->takeReceived())) << forget;

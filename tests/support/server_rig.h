@@ -54,6 +54,8 @@ public:
     const bool realClock;
     qint64 clockMs = 1'000'000;
     bool accessibility = true;
+    // Pairings start as often as the program allows, not as a test needs.
+    bool strictPairingStarts = false;
     quint16 port = 0; // for a test that starts the listener
     QString relayUrl;
     RelayLinks::MakeTransport relayTransport;
