@@ -5,7 +5,7 @@
 #
 #   ORVANE_FUZZ_SECONDS=N   seconds per fuzzer (default 30)
 #   ORVANE_SKIP_BENCH=1     leave the benchmarks out
-#   ORVANE_TEST_PACKAGE=1   also build the .deb and install it in a fresh Debian root
+#   ORVANE_TEST_PACKAGE=1   also build the .deb afresh and install it in a fresh Debian root
 set -euo pipefail
 source "$(dirname "$0")/scripts/common.sh"
 source "$(dirname "$0")/scripts/services.sh"
@@ -100,6 +100,14 @@ if [ "${ORVANE_SKIP_BENCH:-0}" != 1 ] && [ -x build/bench/orvane_bench ]; then
     timeout 120 build/bench/orvane_reconnect_bench --count 1000 2>/dev/null || true
     timeout 120 build/bench/orvane_input_bench --count 1000 2>/dev/null || true
     timeout 120 build/bench/orvane_info_bench 2>/dev/null || true
+fi
+
+say "checking the Debian package made from build/ (scripts/package.sh --check)"
+if scripts/package.sh --check build; then
+    passed=$((passed + 1))
+else
+    say "package check: FAILED (the .deb, cpack.log and lintian.log are in build/package/)"
+    failed=$((failed + 1))
 fi
 
 if [ "${ORVANE_TEST_PACKAGE:-0}" = 1 ]; then
