@@ -39,7 +39,7 @@ make_deb() {
 # check_deb DEB: lintian, the installed size and stripped programs; says
 # what failed and returns non-zero on any failure.
 check_deb() {
-    local deb="$1" ok=0 size tree file lintian_log
+    local deb="$1" ok=0 size tree program file lintian_log
     size="$(dpkg-deb --field "$deb" Installed-Size)"
     if [ "$size" -lt "$max_installed_kib" ]; then
         say "installed size ${size} KiB (at most ${max_installed_kib})"
@@ -56,9 +56,13 @@ check_deb() {
         say "packaging/changelog has no entry for version $(dpkg-deb --field "$deb" Version): FAILED"
         ok=1
     fi
-    for file in "$tree"/usr/bin/*; do
-        if readelf --section-headers "$file" | grep -qE '\.(symtab|debug_[a-z]+) '; then
-            say "$(basename "$file") is not stripped: FAILED"
+    for program in orvane orvane-phone orvane-relay; do
+        file="$tree/usr/bin/$program"
+        if [ ! -x "$file" ]; then
+            say "$program is missing: FAILED"
+            ok=1
+        elif readelf --section-headers "$file" | grep -qE '\.(symtab|debug_[a-z]+) '; then
+            say "$program is not stripped: FAILED"
             ok=1
         fi
     done
