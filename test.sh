@@ -63,6 +63,14 @@ trap stop_test_services EXIT
 
 run_ctest "unit and integration" build
 
+say "checking the Debian package made from build/ (scripts/package.sh --check)"
+if scripts/package.sh --check build; then
+    passed=$((passed + 1))
+else
+    say "package check: FAILED (the .deb, cpack.log and lintian.log are in build/package/)"
+    failed=$((failed + 1))
+fi
+
 say "building with AddressSanitizer and UndefinedBehaviorSanitizer (clang)"
 configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
     -DORVANE_SANITIZE=ON -DORVANE_BUILD_BENCH=OFF
@@ -100,14 +108,6 @@ if [ "${ORVANE_SKIP_BENCH:-0}" != 1 ] && [ -x build/bench/orvane_bench ]; then
     timeout 120 build/bench/orvane_reconnect_bench --count 1000 2>/dev/null || true
     timeout 120 build/bench/orvane_input_bench --count 1000 2>/dev/null || true
     timeout 120 build/bench/orvane_info_bench 2>/dev/null || true
-fi
-
-say "checking the Debian package made from build/ (scripts/package.sh --check)"
-if scripts/package.sh --check build; then
-    passed=$((passed + 1))
-else
-    say "package check: FAILED (the .deb, cpack.log and lintian.log are in build/package/)"
-    failed=$((failed + 1))
 fi
 
 if [ "${ORVANE_TEST_PACKAGE:-0}" = 1 ]; then
