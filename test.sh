@@ -5,7 +5,7 @@
 #
 #   ORVANE_FUZZ_SECONDS=N   seconds per fuzzer (default 30)
 #   ORVANE_SKIP_BENCH=1     leave the benchmarks out
-#   ORVANE_TEST_PACKAGE=1   also build the .deb and install it in a fresh Debian root
+#   ORVANE_TEST_PACKAGE=1   also build the .deb afresh and install it in a fresh Debian root
 set -euo pipefail
 source "$(dirname "$0")/scripts/common.sh"
 source "$(dirname "$0")/scripts/services.sh"
@@ -62,6 +62,14 @@ start_test_services
 trap stop_test_services EXIT
 
 run_ctest "unit and integration" build
+
+say "checking the Debian package made from build/ (scripts/package.sh --check)"
+if scripts/package.sh --check build; then
+    passed=$((passed + 1))
+else
+    say "package check: FAILED (the .deb, cpack.log and lintian.log are in build/package/)"
+    failed=$((failed + 1))
+fi
 
 say "building with AddressSanitizer and UndefinedBehaviorSanitizer (clang)"
 configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \

@@ -21,16 +21,16 @@ ORVANE_BUILD_PACKAGES=(
 # integration tests run against (X server, D-Bus, mDNS responder), ffmpeg,
 # the screen grabber the capture benchmark measures itself against, and for
 # the relay's tests the openssl program that makes a certificate and nginx;
-# zbarimg reads back the pairing panel's QR code, and the package test makes
-# the .deb (dpkg-shlibdeps), checks its desktop file and installs it in a
-# fresh Debian root.
+# zbarimg reads back the pairing panel's QR code, and the package check makes
+# the .deb (dpkg-shlibdeps) and checks it (lintian, its desktop files), and
+# the package test installs it in a fresh Debian root.
 ORVANE_TEST_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev clang-format
     xvfb dbus avahi-daemon iproute2
     openbox pulseaudio pulseaudio-utils
     ffmpeg openssl nginx
-    zbar-tools dpkg-dev desktop-file-utils debootstrap
+    zbar-tools dpkg-dev desktop-file-utils lintian debootstrap
 )
 
 say() { printf 'orvane: %s\n' "$*"; }

@@ -1,5 +1,6 @@
 #include "phone/friendly_command.h"
 #include "phone/phone_state.h"
+#include "phone/pointer_command.h"
 #include "protocol/pairing_url.h"
 
 #include "protocol/codec.h"
@@ -133,19 +134,32 @@ TEST(StateDirectory, FollowsXdgStateHomeThenHome)
     EXPECT_EQ(stateDirectory(nullptr, "/home/u"), "/home/u/.local/state/orvane-phone");
 }
 
-// Parses a command line the way orvane-phone does and returns the wire JSON.
+std::string described(const Error& error)
+{
+    return (isUsageError(error) ? "usage error: " : "error: ") + error.message;
+}
+
+// Parses a command line the way orvane-phone does and returns the wire JSON:
+// the command, or the pointer events one after the other.
 std::string commandJson(std::vector<std::string> argv)
 {
     auto invocation = parseInvocation(argv);
     if (!invocation) {
         return "usage error: " + invocation.error().message;
     }
-    auto command = parseFriendlyCommand(*invocation);
-    if (!command) {
-        return (isUsageError(command.error()) ? "usage error: " : "error: ") +
-               command.error().message;
+    if (invocation->command == "pointer") {
+        auto request = parsePointerCommand(*invocation);
+        if (!request) {
+            return described(request.error());
+        }
+        std::string json = request->display ? "display " + std::to_string(*request->display) : "";
+        for (const PointerEvent& event : request->events) {
+            json += (json.empty() ? "" : " ") + encodeJson(event).value();
+        }
+        return json;
     }
-    return encodeJson(*command).value();
+    auto command = parseFriendlyCommand(*invocation);
+    return command ? encodeJson(*command).value() : described(command.error());
 }
 
 TEST(KeyCombo, ModifiersAndKeyNames)
@@ -198,6 +212,30 @@ TEST(FriendlyCommand, BuildsTheWireCommands)
     EXPECT_EQ(commandJson({"launch", "org.gnome.Calculator", "--port", "4000"}),
               R"({"launchApp":{"bundleID":"org.gnome.Calculator"}})");
     EXPECT_EQ(commandJson({"focus-window", "4294967295"}), R"({"focusWindow":{"_0":4294967295}})");
+    EXPECT_EQ(commandJson({"pointer", "click", "0.25", "1", "--right", "--count", "2"}),
+              R"({"click":{"count":2,"right":true,"x":0.25,"y":1.0}})");
+    EXPECT_EQ(commandJson({"pointer", "move", "-10", "2.5"}),
+              R"({"moveBy":{"dx":-10.0,"dy":2.5}})");
+    EXPECT_EQ(commandJson({"pointer", "--display", "2", "scroll", "0", "-30"}),
+              R"(display 2 {"scroll":{"dx":0.0,"dy":-30.0}})");
+}
+
+TEST(PointerCommand, ADragPressesMovesAlongAndReleases)
+{
+    auto drag = parsePointerCommand(*parseInvocation({"pointer", "drag", "0.5", "0", "0.5", "1"}));
+    ASSERT_TRUE(drag.ok()) << drag.error().message;
+    ASSERT_EQ(drag->events.size(), dragMoves + 2u);
+    EXPECT_EQ(encodeJson(drag->events.front()).value(), R"({"dragBegan":{"x":0.5,"y":0.0}})");
+    EXPECT_EQ(encodeJson(drag->events.back()).value(), R"({"dragEnded":{"x":0.5,"y":1.0}})");
+    double y = 0;
+    for (std::size_t i = 1; i + 1 < drag->events.size(); ++i) {
+        const auto* move = std::get_if<pointer::DragChanged>(&drag->events[i]);
+        ASSERT_NE(move, nullptr) << i;
+        EXPECT_GT(move->y, y);
+        EXPECT_LT(move->y, 1);
+        y = move->y;
+    }
+    EXPECT_EQ(drag->target, std::pair(0.5, 1.0));
 }
 
 TEST(FriendlyCommand, RefusesMalformedArgumentsAsUsageErrors)
@@ -216,7 +254,18 @@ TEST(FriendlyCommand, RefusesMalformedArgumentsAsUsageErrors)
                                                {"type"},
                                                {"launch", "a", "b"},
                                                {"open-url", "--port"},
-                                               {"key", "cmd+c", "--times", "2"}}) {
+                                               {"key", "cmd+c", "--times", "2"},
+                                               {"pointer"},
+                                               {"pointer", "tap", "0.5", "0.5"},
+                                               {"pointer", "click", "0.5"},
+                                               {"pointer", "click", "1.5", "0.5"},
+                                               {"pointer", "click", "0.5", "-0.1"},
+                                               {"pointer", "click", "0.5", "0.5", "--count", "4"},
+                                               {"pointer", "click", "0", "0", "--count", "0"},
+                                               {"pointer", "drag", "0", "0", "1"},
+                                               {"pointer", "move", "10", "nan"},
+                                               {"pointer", "scroll", "1", "2", "--right"},
+                                               {"pointer", "move", "1", "2", "--display", "-1"}}) {
         const std::string result = commandJson(argv);
         EXPECT_TRUE(result.starts_with("usage error: ")) << argv[0] << " -> " << result;
     }

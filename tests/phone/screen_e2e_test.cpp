@@ -105,6 +105,43 @@ TEST_F(Screen, PreviewAndFullSizeAndAnUnknownDisplayKeepsTheSelection)
         m_server->waitForLine(std::regex("Couldn't switch display \\(failed\\)"), timeoutMs));
 }
 
+// A window under the whole test display hears the buttons of a right
+// double click that orvane-phone sends while it watches.
+TEST_F(Screen, APointerClickLandsWhereThePhoneAsked)
+{
+    ASSERT_TRUE(displayProvided());
+    pairPhone("a");
+    test::XTestClient x;
+    ASSERT_TRUE(x.open());
+    const xcb_window_t window = x.createWindow(0, "PointerTarget");
+    const std::uint32_t buttons = XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE;
+    xcb_change_window_attributes(x.connection(), window, XCB_CW_EVENT_MASK, &buttons);
+    x.sync();
+
+    ChildProcess click(
+        phoneArgs("a", {"pointer", "click", "0.25", "0.5", "--right", "--count", "2"}), env());
+    ASSERT_EQ(click.wait(timeoutMs), 0) << click.errors();
+    EXPECT_NE(click.output().find("cursor at 0.25 0.5\n"), std::string::npos) << click.output();
+    // The test display is 1280 x 800.
+    std::vector<std::string> heard;
+    EXPECT_TRUE(test::eventually([&] {
+        while (xcb_generic_event_t* event = xcb_poll_for_event(x.connection())) {
+            const auto type = event->response_type & 0x7f;
+            if (type == XCB_BUTTON_PRESS || type == XCB_BUTTON_RELEASE) {
+                const auto* button = reinterpret_cast<xcb_button_press_event_t*>(event);
+                heard.push_back((type == XCB_BUTTON_PRESS ? "press " : "release ") +
+                                std::to_string(button->detail) + " at " +
+                                std::to_string(button->root_x) + "," +
+                                std::to_string(button->root_y));
+            }
+            std::free(event);
+        }
+        return heard.size() >= 4;
+    }));
+    EXPECT_EQ(heard, (std::vector<std::string>{"press 3 at 320,400", "release 3 at 320,400",
+                                               "press 3 at 320,400", "release 3 at 320,400"}));
+}
+
 TEST_F(Screen, StoppingEndsThePicturesAndASlowReaderPacesTheStream)
 {
     ASSERT_TRUE(displayProvided());

@@ -106,6 +106,9 @@ int Cli::run()
     if (command == "watch") {
         return watch();
     }
+    if (command == "pointer") {
+        return pointer();
+    }
     if (command == "listen") {
         return listen();
     }

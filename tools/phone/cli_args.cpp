@@ -70,16 +70,24 @@ std::optional<std::int64_t> parseInteger(const std::string& text)
     return value;
 }
 
-std::optional<int> parseSeconds(const std::string& text)
+std::optional<double> parseDecimal(const std::string& text)
 {
-    double seconds = 0;
+    double value = 0;
     const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, seconds);
-    if (text.empty() || ec != std::errc{} || ptr != end || !std::isfinite(seconds) ||
-        seconds <= 0 || seconds > 86'400) {
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc{} || ptr != end || !std::isfinite(value)) {
         return std::nullopt;
     }
-    return static_cast<int>(std::lround(seconds * 1000));
+    return value;
+}
+
+std::optional<int> parseSeconds(const std::string& text)
+{
+    const auto seconds = parseDecimal(text);
+    if (!seconds || *seconds <= 0 || *seconds > 86'400) {
+        return std::nullopt;
+    }
+    return static_cast<int>(std::lround(*seconds * 1000));
 }
 
 Result<Invocation> parseInvocation(const std::vector<std::string>& argv)
@@ -178,6 +186,16 @@ Commands:
                                frames and bytes a second; --save writes every
                                frame as a numbered JPEG; --slow reads each
                                frame MS late on purpose
+  pointer ACTION [--display ID]
+                               watch the screen while driving the pointer,
+                               then print the display and where the cursor is;
+                               positions run from 0 to 1 across the display
+                               (0 0 the top left), DX DY are pixels:
+      click X Y [--right] [--count 1|2|3]
+      drag X1 Y1 X2 Y2         press at one position, release at the other
+      move DX DY               move the cursor by a distance
+      scroll DX DY             scroll as a finger would: DY > 0 scrolls up,
+                               DX > 0 left; about 15 pixels a wheel step
   listen [--seconds S]         print every message from the computer as a
                                JSON line
 

@@ -62,6 +62,8 @@ Result<Arguments> splitArguments(const Invocation& invocation,
 // Seconds as given on the command line ("2", "0.5") to milliseconds.
 std::optional<int> parseSeconds(const std::string& text);
 std::optional<std::int64_t> parseInteger(const std::string& text);
+// A finite number such as "0.25", "-3" or "1e2".
+std::optional<double> parseDecimal(const std::string& text);
 
 std::string usageText();
 

@@ -59,6 +59,7 @@ private:
     int sendFile();
     int request();
     int watch();
+    int pointer();
     int listen();
 
     Invocation m_inv;
