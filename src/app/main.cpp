@@ -1,4 +1,5 @@
 // orvane: the desktop half of the phone remote control.
+#include "command_line.h"
 #include "commands/command_set.h"
 #include "composition.h"
 #include "macinfo/mac_info.h"
@@ -9,7 +10,6 @@
 #include "ui/terminal_panel.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QDeadlineTimer>
 #include <QSocketNotifier>
 
@@ -52,47 +52,12 @@ void quitOnSignals(QCoreApplication& app)
     ::signal(SIGPIPE, SIG_IGN);
 }
 
-struct Options {
-    bool headless = false;
-    quint16 port = 0;
-};
-
-Options parseOptions(QCoreApplication& app)
-{
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Orvane lets a paired phone control this computer over the local network."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    QCommandLineOption headless(QStringLiteral("headless"),
-                                QStringLiteral("Run without windows; pairing is shown here."));
-    QCommandLineOption port(QStringLiteral("port"),
-                            QStringLiteral("Listen on TCP port <N> (default: any free port)."),
-                            QStringLiteral("N"), QStringLiteral("0"));
-    parser.addOption(headless);
-    parser.addOption(port);
-    parser.process(app);
-
-    Options options;
-    options.headless = parser.isSet(headless);
-    bool ok = false;
-    uint value = parser.value(port).toUInt(&ok);
-    if (!ok || value > 65535) {
-        std::fprintf(stderr, "orvane: --port takes a number from 0 to 65535, not \"%s\"\n",
-                     qPrintable(parser.value(port)));
-        std::exit(2);
-    }
-    options.port = static_cast<quint16>(value);
-    return options;
-}
-
 // Whether this launch may open windows: not when asked for none, and not
 // without an X display, where it says so and serves from the terminal.
-bool wantsWindows(int argc, char** argv)
+bool wantsWindows(const orvane::Options& options)
 {
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--headless") == 0)
-            return false;
+    if (options.headless)
+        return false;
     if (orvane::guiDisplayReachable())
         return true;
     std::fprintf(stderr, "orvane: no display is reachable; running headless in the terminal\n");
@@ -158,6 +123,13 @@ int runHeadless(QApplication& app, Program& program, orvane::SingleInstance& ins
 {
     orvane::TerminalPanel panel(*program.server, stdout, STDIN_FILENO);
     instance.onShowRequest = [] { return QStringLiteral("headless"); };
+    // Without a window to show the error in, a port that cannot be had ends
+    // the run, with a status that lets a service manager try again.
+    QObject::connect(program.server.get(), &orvane::OrvaneServer::listenerUnavailable, &app,
+                     [&app](const QString& reason) {
+                         std::fprintf(stderr, "orvane: cannot listen: %s\n", qPrintable(reason));
+                         app.exit(1);
+                     });
     program.server->setPairingPanel(&panel);
     program.server->start();
     int status = app.exec();
@@ -192,7 +164,9 @@ int runDesktop(QApplication& app, Program& program, orvane::SingleInstance& inst
 
 int main(int argc, char** argv)
 {
-    bool windows = wantsWindows(argc, argv);
+    const orvane::Options options = orvane::parseCommandLine(argc, argv);
+    orvane::routeDiagnostics(options.verbose);
+    bool windows = wantsWindows(options);
     orvane::chooseGuiPlatform(windows);
     QApplication app(argc, argv);
     // No window of ours closing may end the server: the tray, or a later
@@ -201,7 +175,6 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("orvane"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("orvane"));
-    Options options = parseOptions(app);
     quitOnSignals(app);
 
     orvane::SingleInstance instance(orvane::Settings::standardPath());

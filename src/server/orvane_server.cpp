@@ -72,6 +72,7 @@ OrvaneServer::OrvaneServer(ServerEnvironment environment, QObject* parent)
 
     connect(m_pairing.get(), &PairingController::requestChanged, this,
             &OrvaneServer::pairingRequestChanged);
+    connect(m_pairing.get(), &PairingController::pairingEnded, this, &OrvaneServer::pairingEnded);
     connect(m_updates.get(), &UpdatePublisher::accessibilityGrantedChanged, this,
             &OrvaneServer::accessibilityGrantedChanged);
     connect(m_updates.get(), &UpdatePublisher::screenRecordingGrantedChanged, this,

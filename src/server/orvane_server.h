@@ -196,6 +196,9 @@ Q_SIGNALS:
     void screenViewersChanged();
     // The port each time the listener becomes ready.
     void listening(quint16 port);
+    // The listener could not be opened; it is tried again shortly.
+    void listenerUnavailable(const QString& reason);
+    void pairingEnded(PairingOutcome outcome, const QString& deviceName);
 
 private:
     void startListener();

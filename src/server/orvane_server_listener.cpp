@@ -29,6 +29,7 @@ void OrvaneServer::startListener()
         setErrorMessage(tr("Couldn't start listener: ") + description);
         // A fixed port may be taken only for a moment; try again.
         m_restartTimer.start();
+        Q_EMIT listenerUnavailable(description);
         return;
     }
     setListening(true);

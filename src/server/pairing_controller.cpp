@@ -190,6 +190,7 @@ void PairingController::carryOut(const Uuid& id, const HandshakeAction& action)
                        m_server.sendPlain(msg::PairingRejected{{refusalText(a.why).toStdString()}},
                                           id);
                        m_guard.refused(id);
+                       reportEnd(id, a.why);
                    },
                    [&](const handshake::PairingWanted&) { pairingWanted(id); },
                    [&](const handshake::Agree&) { run(id, handshake.agree()); },
@@ -203,6 +204,7 @@ void PairingController::carryOut(const Uuid& id, const HandshakeAction& action)
                    },
                    [&](const handshake::HidePairing&) {
                        if (m_request && m_request->connectionID == id) {
+                           m_lastShown = {id, m_request->deviceName};
                            setRequest(std::nullopt);
                            if (m_panel)
                                m_panel->hide();
@@ -217,6 +219,8 @@ void PairingController::carryOut(const Uuid& id, const HandshakeAction& action)
                        m_server.closeConnectionsOf(handshake.deviceID(), id);
                        m_server.addActivity(tr("Paired with code"),
                                             QString::fromStdString(handshake.deviceName()), true);
+                       Q_EMIT pairingEnded(PairingOutcome::paired,
+                                           QString::fromStdString(handshake.deviceName()));
                    },
                    [&](const handshake::Authenticated&) { authenticated(id); },
                    [&](const handshake::Close&) { m_server.closeConnection(id); },
@@ -251,10 +255,32 @@ void PairingController::pairingWanted(const Uuid& id)
         if (!wasLimited) {
             m_server.addActivity(tr("Pairing requests came too fast; new ones are turned away "
                                     "for a minute"),
-                                 QStringLiteral("Mac"), false);
+                                 thisComputer(), false);
             Q_EMIT requestChanged();
         }
         run(id, handshake.refuse(PairingRefusal::busy, nowMs()));
+        break;
+    }
+}
+
+void PairingController::reportEnd(const Uuid& id, PairingRefusal why)
+{
+    // Only the pairing the user was shown has an end to report; it is
+    // hidden just before it is refused.
+    if (m_lastShown.first != id)
+        return;
+    const QString name = m_lastShown.second;
+    switch (why) {
+    case PairingRefusal::declined:
+        Q_EMIT pairingEnded(PairingOutcome::declined, name);
+        break;
+    case PairingRefusal::tooManyAttempts:
+        Q_EMIT pairingEnded(PairingOutcome::tooManyWrongCodes, name);
+        break;
+    case PairingRefusal::timedOut:
+        Q_EMIT pairingEnded(PairingOutcome::timedOut, name);
+        break;
+    default:
         break;
     }
 }
@@ -266,7 +292,7 @@ void PairingController::wrongCode(const Uuid& id)
         qint64 minutes = *pause / 60'000;
         QString length = minutes == 1 ? tr("1 minute") : tr("%1 minutes").arg(minutes);
         m_server.addActivity(tr("Pairing paused for %1 after repeated wrong codes").arg(length),
-                             QStringLiteral("Mac"), false);
+                             thisComputer(), false);
         refuse(id, PairingRefusal::paused);
         return;
     }

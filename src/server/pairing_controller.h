@@ -20,6 +20,9 @@ namespace orvane {
 
 class OrvaneServer;
 
+// How a pairing the user was shown came to its end.
+enum class PairingOutcome { paired, declined, tooManyWrongCodes, timedOut };
+
 // Drives every connection's handshake until it authenticates, and decides
 // what concerns the whole computer: the one pairing at a time that the user
 // sees, the budget of wrong codes and of new pairings, the phones that are
@@ -68,6 +71,7 @@ public:
 
 Q_SIGNALS:
     void requestChanged();
+    void pairingEnded(PairingOutcome outcome, const QString& deviceName);
 
 private:
     void run(const Uuid& id, const HandshakeActions& actions);
@@ -75,6 +79,7 @@ private:
     void pairingWanted(const Uuid& id);
     void wrongCode(const Uuid& id);
     void refuse(const Uuid& id, PairingRefusal why);
+    void reportEnd(const Uuid& id, PairingRefusal why);
     void authenticated(const Uuid& id);
     bool makeRoomFor(const Uuid& id, const Uuid& deviceID);
     void setRequest(std::optional<Request> request);
@@ -90,6 +95,7 @@ private:
     PairingPanel* m_panel = nullptr;
     std::map<Uuid, ComputerHandshake> m_handshakes;
     std::optional<Request> m_request;
+    std::pair<Uuid, QString> m_lastShown; // the connection and name of the last one hidden
     PairingBudget m_budget;
     KeyPool m_keys;
     QTimer m_timer;

@@ -109,7 +109,8 @@ void RelayTransport::send(Bytes frame, Completion done)
 {
     if (m_finished || m_socket.state() != QAbstractSocket::ConnectedState) {
         QString error = QStringLiteral("Relay is not connected");
-        logRelaySendFailure(error);
+        if (!m_finished) // an ended connection's owner hears of the end itself
+            logRelaySendFailure(error);
         if (done)
             done(error);
         return;
@@ -153,9 +154,10 @@ void RelayTransport::finish(TransportState state, bool cancelledHere)
         cancelledHere ? QStringLiteral("Connection cancelled") : m_socket.errorString();
     m_socket.disconnect(this);
     m_socket.abort();
-    m_sends.failAll(
-        reason,
-        cancelledHere ? std::function<void()>() : [reason] { logRelaySendFailure(reason); });
+    // A member that left (a close from the relay) ended the link normally.
+    const bool failure = !cancelledHere && state != TransportState::cancelled;
+    m_sends.failAll(reason,
+                    failure ? [reason] { logRelaySendFailure(reason); } : std::function<void()>());
     QTimer::singleShot(0, this, [this, state] {
         auto onState = m_callbacks.onState;
         if (onState)

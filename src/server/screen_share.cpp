@@ -217,7 +217,7 @@ void ScreenShareSessions::selectDisplay(std::uint32_t displayID)
         if (!self)
             return;
         if (error)
-            self->m_server.addActivity(tr("Couldn't switch display"), QStringLiteral("Mac"), false);
+            self->m_server.addActivity(tr("Couldn't switch display"), thisComputer(), false);
         self->sendDisplays();
     });
 }

@@ -1,17 +1,17 @@
 #include "send_log.h"
 
-#include <cstdio>
+#include "platform/diagnostics.h"
 
 namespace orvane {
 
 void logSendFailure(const QString& error)
 {
-    std::fprintf(stderr, "Orvane gönderim hatası: %s\n", error.toUtf8().constData());
+    qCInfo(diagnostics).noquote() << "Orvane gönderim hatası:" << error;
 }
 
 void logRelaySendFailure(const QString& error)
 {
-    std::fprintf(stderr, "Orvane röle gönderim hatası: %s\n", error.toUtf8().constData());
+    qCInfo(diagnostics).noquote() << "Orvane röle gönderim hatası:" << error;
 }
 
 } // namespace orvane

@@ -73,7 +73,8 @@ void TcpTransport::send(Bytes frame, Completion done)
 {
     if (m_finished || !m_socket || m_socket->state() != QAbstractSocket::ConnectedState) {
         QString error = QStringLiteral("Socket is not connected");
-        logSendFailure(error);
+        if (!m_finished) // an ended connection's owner hears of the end itself
+            logSendFailure(error);
         if (done)
             done(error);
         return;
@@ -155,9 +156,9 @@ void TcpTransport::finish(TransportState state, bool cancelledHere)
         m_socket->disconnect(this);
         m_socket->abort();
     }
-    // Sends cut short by our own cancel are not failures worth a log line;
-    // a flood of refused peers would otherwise fill the log.
-    failPendingSends(reason, !cancelledHere);
+    // Sends cut short by our own cancel, or by a phone that hung up, are the
+    // normal end of a connection, not failures worth a line.
+    failPendingSends(reason, !cancelledHere && state != TransportState::cancelled);
     // Owners may free the connection when they hear of its end; let them do
     // it from the event loop, not from inside a socket signal.
     QTimer::singleShot(0, this, [this, state] {

@@ -5,7 +5,7 @@
 namespace orvane {
 
 namespace {
-constexpr int quietZone = 2;
+constexpr int quietZone = 4;
 } // namespace
 
 std::string qrCodeAsText(const std::string& text)
@@ -16,16 +16,18 @@ std::string qrCodeAsText(const std::string& text)
         auto qr = qrcodegen::QrCode::encodeText(text.c_str(), qrcodegen::QrCode::Ecc::MEDIUM);
         int size = qr.getSize();
         // Outside the symbol counts as light: the quiet zone.
-        auto light = [&](int x, int y) {
-            return x < 0 || y < 0 || x >= size || y >= size || !qr.getModule(x, y);
+        auto dark = [&](int x, int y) {
+            return x >= 0 && y >= 0 && x < size && y < size && qr.getModule(x, y);
         };
         std::string out;
         for (int y = -quietZone; y < size + quietZone; y += 2) {
+            out += qrRowStart;
             for (int x = -quietZone; x < size + quietZone; ++x) {
-                bool top = light(x, y);
-                bool bottom = light(x, y + 1);
+                bool top = dark(x, y);
+                bool bottom = dark(x, y + 1);
                 out += top && bottom ? "\u2588" : top ? "\u2580" : bottom ? "\u2584" : " ";
             }
+            out += qrRowEnd;
             out += '\n';
         }
         return out;

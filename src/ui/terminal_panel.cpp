@@ -38,6 +38,7 @@ TerminalPanel::TerminalPanel(OrvaneServer& server, std::FILE* out, int inputFd)
     connect(&server, &OrvaneServer::pairingRequestChanged, this, &TerminalPanel::pairingChanged);
     connect(&server, &OrvaneServer::listening, this, [this] { announceMissingRelay(); });
     connect(&server, &OrvaneServer::activityChanged, this, &TerminalPanel::activityChanged);
+    connect(&server, &OrvaneServer::pairingEnded, this, &TerminalPanel::pairingEnded);
     if (inputFd >= 0) {
         m_input = std::make_unique<QSocketNotifier>(inputFd, QSocketNotifier::Read);
         connect(m_input.get(), &QSocketNotifier::activated, this, &TerminalPanel::readInput);
@@ -72,7 +73,7 @@ void TerminalPanel::show()
     if (m_drawQr) {
         std::string qr = qrCodeAsText(url.toStdString());
         std::fputs(qr.c_str(), m_out);
-        line(tr("Or scan this with Orvane on your iPhone."));
+        line(tr("Or scan it with the Orvane app on your phone."));
     }
     if (m_input)
         line(tr("Type d and Enter to decline."));
@@ -94,6 +95,24 @@ void TerminalPanel::pairingChanged()
     if (request->attemptsLeft < m_lastAttemptsShown && request->attemptsLeft <= 2)
         line(tr("Wrong code. %1 attempts left.").arg(request->attemptsLeft));
     m_lastAttemptsShown = request->attemptsLeft;
+}
+
+void TerminalPanel::pairingEnded(PairingOutcome outcome, const QString& deviceName)
+{
+    switch (outcome) {
+    case PairingOutcome::paired:
+        line(QStringLiteral("orvane: paired with \"%1\"").arg(printable(deviceName)));
+        break;
+    case PairingOutcome::declined:
+        line(QStringLiteral("orvane: pairing declined"));
+        break;
+    case PairingOutcome::tooManyWrongCodes:
+        line(QStringLiteral("orvane: pairing refused after three wrong codes"));
+        break;
+    case PairingOutcome::timedOut:
+        line(QStringLiteral("orvane: pairing timed out"));
+        break;
+    }
 }
 
 void TerminalPanel::activityChanged()
@@ -180,10 +199,27 @@ void TerminalPanel::runCommand(const QString& command)
         listDevices();
     } else if (verb == QLatin1String("forget")) {
         forget(argument);
+    } else if (verb == QLatin1String("help")) {
+        printHelp();
     } else if (!verb.isEmpty()) {
-        line(tr("Commands: d (decline the pairing), pair (lift a pause after wrong codes), "
-                "devices, forget NAME-OR-ID, remote on|off, log, status."));
+        line(tr("Unknown command \"%1\". Type help for the list.").arg(printable(verb)));
     }
+}
+
+void TerminalPanel::printHelp()
+{
+    const char* const commands[][2] = {
+        {"d", QT_TR_NOOP("decline the pairing request shown")},
+        {"pair", QT_TR_NOOP("allow pairing again after wrong codes or too many requests")},
+        {"devices", QT_TR_NOOP("list the trusted phones")},
+        {"forget NAME-OR-ID", QT_TR_NOOP("forget a phone and close its connections")},
+        {"remote on|off", QT_TR_NOOP("switch reach from anywhere on or off")},
+        {"log", QT_TR_NOOP("print the activity log, newest last")},
+        {"status", QT_TR_NOOP("print what the connections hold")},
+        {"help", QT_TR_NOOP("print this list")},
+    };
+    for (const auto& [name, meaning] : commands)
+        line(QStringLiteral("  %1  %2").arg(QLatin1String(name), -18).arg(tr(meaning)));
 }
 
 void TerminalPanel::listDevices()

@@ -13,8 +13,8 @@ namespace orvane {
 
 // The headless face of the server: fixed lines on standard output that
 // scripts can follow, the pairing code and QR code, failures as they happen,
-// and a few commands read from standard input: "d" declines the pairing,
-// "pair" lifts a pause after wrong codes, "devices" lists the trusted
+// and a few commands read from standard input ("help" lists them): "d"
+// declines the pairing, "pair" lifts a pause, "devices" lists the trusted
 // phones, "forget NAME-OR-ID" forgets one, "log" prints the activity log.
 class TerminalPanel final : public QObject, public PairingPanel {
     Q_OBJECT
@@ -31,6 +31,8 @@ private:
     void line(const QString& text);
     void pairingChanged();
     void activityChanged();
+    void pairingEnded(PairingOutcome outcome, const QString& deviceName);
+    void printHelp();
     void printLog();
     void announceMissingRelay();
     void readInput();

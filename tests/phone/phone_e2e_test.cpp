@@ -165,6 +165,41 @@ TEST_F(EndToEnd, DeclineAndForgetFromTheTerminal)
     EXPECT_TRUE(paired->readUntilClosed(timeoutMs)); // forgotten while connected: closed at once
 }
 
+// The terminal shows what was asked for: --help and --version alone,
+// library lines only with --verbose, and a port that cannot be had ends a
+// headless run with a status a service manager acts on.
+TEST_F(EndToEnd, TheTerminalShowsOnlyWhatWasAskedFor)
+{
+    auto run = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), ORVANE_SERVER_PATH);
+        auto vars = env();
+        vars["XDG_CONFIG_HOME"] = (m_home / "second").string(); // not the running copy
+        vars["QT_DEBUG_PLUGINS"] = "1";                         // library lines for sure
+        vars["JOURNAL_STREAM"] = "";
+        auto child = std::make_unique<ChildProcess>(args, vars);
+        child->wait(timeoutMs);
+        return child;
+    };
+    auto help = run({"--help"});
+    EXPECT_EQ(help->output().rfind("Usage: ", 0), 0u) << help->output();
+    EXPECT_EQ(help->errors(), "");
+    auto version = run({"--version"});
+    EXPECT_TRUE(std::regex_match(version->output(), std::regex("orvane \\d+\\.\\d+\\.\\d+\n")))
+        << version->output();
+    EXPECT_EQ(version->errors(), "");
+
+    const std::string taken = std::to_string(m_port);
+    for (bool verbose : {false, true}) {
+        std::vector<std::string> args = {"--headless", "--port", taken};
+        if (verbose)
+            args.push_back("--verbose");
+        auto second = run(args);
+        EXPECT_EQ(second->wait(0), 1) << second->errors();
+        EXPECT_NE(second->errors().find("orvane: cannot listen: "), std::string::npos);
+        EXPECT_EQ(second->errors().find("qt.core.plugin") != std::string::npos, verbose);
+    }
+}
+
 // SIGHUP is what the server gets when the terminal running it closes.
 TEST_F(EndToEnd, TrustSurvivesARestartAndTheServerEndsCleanlyOnSigtermAndSighup)
 {

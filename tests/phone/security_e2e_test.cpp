@@ -26,8 +26,9 @@ TEST_F(EndToEnd, GuessingAcrossReconnectsPausesPairingUntilTheUserLiftsIt)
     }
     EXPECT_EQ(last, "Pairing is paused after too many wrong codes. Try again later.");
     EXPECT_TRUE(m_server->waitForLine(
-        std::regex("^orvane: activity: Mac: Pairing paused for 1 minute after repeated wrong "
-                   "codes \\(failed\\)$"),
+        std::regex(
+            "^orvane: activity: This computer: Pairing paused for 1 minute after repeated wrong "
+            "codes \\(failed\\)$"),
         timeoutMs));
 
     auto refused = phoneSaysHello(makeUuid(systemRandom()), false);

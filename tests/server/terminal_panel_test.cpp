@@ -5,7 +5,11 @@
 #include "ui/qr_text.h"
 #include "ui/terminal_panel.h"
 
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <unistd.h>
 
@@ -70,7 +74,32 @@ TEST_F(Terminal, PrintsThePairingLinesAndWarnings)
     EXPECT_TRUE(lines().contains(QStringLiteral("Wrong code. 2 attempts left.")));
     type("d\n");
     EXPECT_FALSE(server->pairingRequest());
-    EXPECT_EQ(lines().last(), QStringLiteral("orvane: pairing request closed"));
+    EXPECT_TRUE(lines().contains(QStringLiteral("orvane: pairing request closed")));
+
+    // Each way a pairing ends has a line of its own.
+    pair(*newPhone("Bo"));
+    auto guesser = newPhone();
+    guesser->hello(false);
+    for (int i = 0; i < 3; ++i) {
+        guesser->typeCode(wrongCode());
+        guesser->takeReceived();
+    }
+    newPhone()->hello(false);
+    clockMs += 5 * 60'000;
+    server->pairing().tick();
+    const QStringList ends = {QStringLiteral("orvane: pairing declined"),
+                              QStringLiteral("orvane: paired with \"Bo\""),
+                              QStringLiteral("orvane: pairing refused after three wrong codes"),
+                              QStringLiteral("orvane: pairing timed out")};
+    QStringList seen = lines();
+    seen.removeIf([&](const QString& line) { return !ends.contains(line); });
+    EXPECT_EQ(seen, ends);
+
+    type("help\n");
+    EXPECT_TRUE(lines().last().startsWith(QStringLiteral("  help ")));
+    type("frobnicate\n");
+    EXPECT_EQ(lines().last(),
+              QStringLiteral("Unknown command \"frobnicate\". Type help for the list."));
 }
 
 TEST_F(Terminal, ListsAndForgetsTrustedPhones)
@@ -105,17 +134,49 @@ TEST_F(Terminal, FailuresShowAtOnceAndTheLogOnRequest)
     EXPECT_TRUE(log[1].endsWith(QStringLiteral(" Files (failed)")));
 }
 
-TEST(QrText, DrawsTwoModulesPerRowWithAQuietZone)
+// The code as a terminal shows it, one pixel a module: cells the code does
+// not colour itself take the terminal's own colours.
+QImage asTerminalShowsIt(const std::string& qr, QRgb foreground, QRgb background)
 {
-    std::string qr = qrCodeAsText("orvane://pair?v=1&m=Desk&c=012345&k=abcdefghijklmnopqrstuv");
-    QStringList rows = QString::fromStdString(qr).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    ASSERT_FALSE(rows.isEmpty());
-    int width = int(rows[0].size());
-    EXPECT_EQ(width % 2, 1); // an odd module count (21 + 4k) plus the quiet zones
-    EXPECT_EQ(rows.size(), (width + 1) / 2);
-    for (const QString& row : rows)
-        EXPECT_EQ(row.size(), width);
-    EXPECT_TRUE(rows[0].count(QChar(u'\u2588')) == width); // the light quiet zone on top
+    const QStringList rows =
+        QString::fromStdString(qr).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QImage image(int(rows[0].size()), int(rows.size()) * 2, QImage::Format_RGB32);
+    for (int y = 0; y < int(rows.size()); ++y) {
+        QString row = rows[y];
+        QRgb fg = foreground, bg = background;
+        if (row.startsWith(QLatin1String(qrRowStart)) && row.endsWith(QLatin1String(qrRowEnd))) {
+            row = row.mid(qsizetype(std::strlen(qrRowStart)));
+            row.chop(qsizetype(std::strlen(qrRowEnd)));
+            fg = qRgb(0, 0, 0);
+            bg = qRgb(255, 255, 255);
+        }
+        for (int x = 0; x < int(row.size()) && x < image.width(); ++x) {
+            const QChar c = row[x];
+            const bool full = c == QChar(u'\u2588');
+            image.setPixel(x, 2 * y, full || c == QChar(u'\u2580') ? fg : bg);
+            image.setPixel(x, 2 * y + 1, full || c == QChar(u'\u2584') ? fg : bg);
+        }
+    }
+    return image.scaled(image.size() * 8);
+}
+
+// The pairing link reads back from the terminal's code whether the terminal
+// is dark or light.
+TEST(QrText, ReadsBackOnDarkAndLightTerminals)
+{
+    const std::string url = "orvane://pair?v=1&m=Desk&c=012345&k=abcdefghijklmnopqrstuv";
+    const std::string qr = qrCodeAsText(url);
+    QTemporaryDir dir;
+    for (const auto& [fg, bg] : {std::pair{qRgb(230, 230, 230), qRgb(20, 20, 20)},
+                                 std::pair{qRgb(20, 20, 20), qRgb(250, 250, 250)}}) {
+        const QString file = dir.filePath(QStringLiteral("qr.png"));
+        ASSERT_TRUE(asTerminalShowsIt(qr, fg, bg).save(file));
+        QProcess zbar;
+        zbar.start(QStringLiteral("zbarimg"),
+                   {QStringLiteral("--raw"), QStringLiteral("-q"), file});
+        ASSERT_TRUE(zbar.waitForFinished(10'000)) << "zbarimg (zbar-tools) is missing";
+        EXPECT_EQ(zbar.readAllStandardOutput().trimmed().toStdString(), url) << qAlpha(bg);
+    }
     EXPECT_TRUE(qrCodeAsText("").empty());
 }
 
