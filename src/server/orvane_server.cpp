@@ -70,6 +70,16 @@ OrvaneServer::OrvaneServer(ServerEnvironment environment, QObject* parent)
         m_env.workspaceEvents->onWake = [this] { m_relay->rebuild(); };
     }
 
+    forwardSignals();
+    m_restartTimer.setSingleShot(true);
+    m_restartTimer.setInterval(listenerRestartMs);
+    connect(&m_restartTimer, &QTimer::timeout, this, &OrvaneServer::startListener);
+    m_frameWatch.setInterval(frameWatchMs);
+    connect(&m_frameWatch, &QTimer::timeout, this, &OrvaneServer::closeSlowFrames);
+}
+
+void OrvaneServer::forwardSignals()
+{
     connect(m_pairing.get(), &PairingController::requestChanged, this,
             &OrvaneServer::pairingRequestChanged);
     connect(m_pairing.get(), &PairingController::pairingEnded, this, &OrvaneServer::pairingEnded);
@@ -91,12 +101,6 @@ OrvaneServer::OrvaneServer(ServerEnvironment environment, QObject* parent)
     connect(m_env.settings, &Settings::keepAwakeChanged, this, &OrvaneServer::keepsAwakeChanged);
     connect(m_env.settings, &Settings::remoteAccessChanged, this,
             &OrvaneServer::remoteAccessChanged);
-
-    m_restartTimer.setSingleShot(true);
-    m_restartTimer.setInterval(listenerRestartMs);
-    connect(&m_restartTimer, &QTimer::timeout, this, &OrvaneServer::startListener);
-    m_frameWatch.setInterval(frameWatchMs);
-    connect(&m_frameWatch, &QTimer::timeout, this, &OrvaneServer::closeSlowFrames);
 }
 
 void OrvaneServer::start()

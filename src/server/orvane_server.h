@@ -201,6 +201,7 @@ Q_SIGNALS:
     void pairingEnded(PairingOutcome outcome, const QString& deviceName);
 
 private:
+    void forwardSignals();
     void startListener();
     void listenerFailed(const QString& description);
     void handleNewConnection();
