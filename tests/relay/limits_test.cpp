@@ -64,6 +64,41 @@ TEST_F(RelayTest, BufferLimitsCloseTheSlowReceiverAndNobodyElse)
     }
 }
 
+// A member that pings as fast as it can and never reads: the answers are
+// owed to it like anything passed on to it, the relay's "pong" to the text
+// "ping" as much as Qt's own pong to a WebSocket ping. Past its budget it is
+// closed, the relay's count never over the budget, and another room goes on.
+TEST_F(RelayTest, AMemberThatPingsAndNeverReadsIsClosedWithinItsBudget)
+{
+    options.maxMessageBytes = 4096;
+    options.maxBufferedBytes = 64 * 1024;
+    options.roomRate = options.globalRate = 1 << 30;
+    for (const bool webSocketPing : {false, true}) {
+        start();
+        auto flooder = join("flood", "mac");
+        auto [mac, phone] = joinRoom("fine");
+        flooder->socket.setReadBufferSize(1);
+        qint64 most = 0;
+        orvane::test::pumpUntil(
+            [&] {
+                for (int i = 0; i < 500 && flooder->socket.bytesToWrite() < (1 << 20); ++i) {
+                    if (webSocketPing)
+                        flooder->socket.ping(QByteArray(125, 'p'));
+                    else
+                        flooder->socket.sendTextMessage(QStringLiteral("ping"));
+                }
+                most = std::max(most, relay->figures().bufferedBytes);
+                return refusals(Refusal::slowReceiver) > 0 || most > 4 * options.maxBufferedBytes;
+            },
+            20'000);
+        EXPECT_EQ(refusals(Refusal::slowReceiver), 1) << webSocketPing;
+        EXPECT_LE(most, options.maxBufferedBytes) << webSocketPing;
+        EXPECT_TRUE(flooder->waitClosed()) << webSocketPing;
+        EXPECT_EQ(relay->figures().bufferedBytes, 0);
+        EXPECT_TRUE(mac->roundTrip() && phone->roundTrip());
+    }
+}
+
 // Sends `count` chunks from each sender to its receiver and returns the
 // milliseconds until the last one arrived, or -1 when something was lost,
 // changed, reordered or closed.

@@ -143,13 +143,13 @@ void RelayService::seat(Room& room, std::unique_ptr<Member> member)
         logLine(room.id, role, retire(std::move(replaced), Leave::replaced));
         // The computer hears the old phone go before the new one comes.
         if (role == Role::phone && room.mac)
-            room.mac->sendText(peerOff);
+            tell(*room.mac, peerOff);
     }
     logLine(room.id, role, QStringLiteral("join"));
     // "peer:on" goes out before anything the phone sends can be passed on:
     // its messages are read only once this returns.
     if (room.mac && room.phone)
-        room.mac->sendText(peerOn);
+        tell(*room.mac, peerOn);
 }
 
 void RelayService::wire(Room& room, Member& member)
@@ -163,6 +163,12 @@ void RelayService::wire(Room& room, Member& member)
     QObject::connect(webSocket, &QWebSocket::textMessageReceived, context,
                      [this, r, m](const QString& text) { onText(*r, *m, text); });
     QObject::connect(webSocket, &QWebSocket::bytesWritten, context, [this, m] { account(*m); });
+    // Qt's web socket takes what arrived in its own slot, connected first:
+    // this one sees the answers it wrote, pongs to WebSocket pings included.
+    // One read is at most one read buffer, so a member that pings and never
+    // reads passes its budget by at most that much, and only until here.
+    QObject::connect(member.connection(), &QIODevice::readyRead, context,
+                     [this, r, m] { checkOwed(*r, *m); });
     QObject::connect(webSocket, &QWebSocket::disconnected, context, [this, r, m] {
         // QWebSocket closes with 1009 by itself when a message is too big.
         const bool tooBig = m->webSocket()->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData;
@@ -178,7 +184,7 @@ void RelayService::remove(Room& room, Role role, Leave reason)
     const std::string id = room.id;
     const QString what = retire(std::move(member), reason);
     if (role == Role::phone && room.mac)
-        room.mac->sendText(peerOff);
+        tell(*room.mac, peerOff);
     if (room.empty())
         m_rooms.erase(id);
     logLine(id, role, what);

@@ -70,6 +70,11 @@ private:
     void onBinary(Room& room, Member& from, const QByteArray& message);
     void onText(Room& room, Member& from, const QString& text);
     void spend(Room& room, Member& from, qint64 bytes);
+    // Sends a presence text, counted as owed to `to`.
+    void tell(Member& to, const QString& text);
+    // Counts what `member` is owed after a read from it; past its budget it
+    // goes as too slow, and past the total the slowest member goes.
+    void checkOwed(Room& room, Member& member);
     void account(Member& member);
     void enforceBufferTotal();
 
