@@ -239,5 +239,70 @@ TEST_F(RelayTest, HandshakesAreCountedAndHaveADeadline)
     EXPECT_TRUE(mac->roundTrip());
 }
 
+// One address holds at most so many connections in their handshake and
+// opens at most so many rooms, and another address still gets in. X-Real-IP
+// names the address (an IPv6 one by its /64) only on a connection from a
+// trusted proxy, whose own connections are not counted per address.
+TEST_F(RelayTest, OneAddressTakesNeitherEveryHandshakeNorEveryRoom)
+{
+    options.maxPendingPerAddress = 2;
+    options.maxRoomsPerAddress = 2;
+    const RelayOptions defaults = options;
+    struct Join {
+        const char* realIp;
+        bool admitted;
+    };
+    const struct {
+        bool trusted;
+        std::vector<Join> joins;
+    } cases[] = {
+        {false, {{"192.0.2.1", true}, {"192.0.2.2", true}, {"192.0.2.3", false}}},
+        {true,
+         {{"192.0.2.1", true},
+          {"192.0.2.1", true},
+          {" 192.0.2.1", false},
+          {"192.0.2.2", true},
+          {"2001:db8::1", true},
+          {"2001:db8::2", true},
+          {"2001:db8::3", false},
+          {"2001:db8:0:1::1", true},
+          {"", true},
+          {"junk", true},
+          {"", false}}},
+    };
+    for (const auto& c : cases) {
+        options = defaults;
+        if (c.trusted)
+            options.trustedProxies = {{QHostAddress(QHostAddress::LocalHost), 32}};
+        start();
+        // Connections that never upgrade: from the proxy, or from 127.0.0.2.
+        QTcpSocket silent[3];
+        for (QTcpSocket& socket : silent) {
+            socket.bind(QHostAddress(c.trusted ? "127.0.0.1" : "127.0.0.2"));
+            socket.connectToHost(QHostAddress::LocalHost, relay->port());
+        }
+        auto refusedAtOnce = [&] { return silent[2].state() == QAbstractSocket::UnconnectedState; };
+        EXPECT_EQ(orvane::test::pumpUntil(refusedAtOnce, c.trusted ? 300 : 5000), !c.trusted);
+        std::vector<std::unique_ptr<TestClient>> members;
+        for (const Join& join : c.joins) {
+            QNetworkRequest request(roomUrl(QByteArray::number(qint64(members.size())), "mac"));
+            request.setRawHeader("X-Real-IP", join.realIp);
+            members.push_back(std::make_unique<TestClient>(request));
+            TestClient& member = *members.back();
+            if (join.admitted) {
+                EXPECT_TRUE(member.waitOpen() && member.roundTrip()) << join.realIp;
+            } else {
+                ASSERT_TRUE(member.waitClosed()) << join.realIp;
+                EXPECT_EQ(member.socket.closeReason(),
+                          QStringLiteral("address room limit reached"));
+            }
+        }
+        EXPECT_EQ(refusals(Refusal::addressPendingLimit), c.trusted ? 0 : 1);
+        EXPECT_EQ(refusals(Refusal::addressRoomLimit),
+                  std::ranges::count(c.joins, false, &Join::admitted));
+        EXPECT_EQ(relay->figures().pendingConnections, c.trusted ? 3 : 2);
+    }
+}
+
 } // namespace
 } // namespace orvane::relay::test
