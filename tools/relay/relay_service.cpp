@@ -128,11 +128,11 @@ RelayService::Room* RelayService::roomFor(const std::string& id, const QString& 
     auto found = m_rooms.find(id);
     if (found != m_rooms.end())
         return found->second.get();
-    // A room is charged to the address that opened it for as long as it lasts.
     if (static_cast<qint64>(m_rooms.size()) >= m_options.maxRooms) {
         *refusal = Refusal::roomLimit;
         return nullptr;
     }
+    // A room counts against the address that opened it for as long as it lasts.
     if (!m_roomsPerAddress.take(client)) {
         *refusal = Refusal::addressRoomLimit;
         return nullptr;
