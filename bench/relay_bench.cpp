@@ -12,7 +12,12 @@
 //   Each path is warmed up first (the first pass over fresh buffers pays for
 //   page faults that later ones do not), then measured three times in turn;
 //   the median counts;
-// - the relay's resident memory holding 1,000 idle rooms with both members.
+// - the relay's resident memory holding 1,000 idle rooms with both members;
+// - a member that floods "ping" and never reads, against a relay of its own
+//   with the default limits: the relay's highest RSS over its RSS just before
+//   (the answers are owed to the member and count against its 4 MB budget),
+//   and that the member is closed. The same with WebSocket ping frames, which
+//   Qt WebSockets answers by itself.
 //
 //   orvane_relay_bench [--count N] [--frames N]    (defaults 2000 and 2000)
 #include <QCoreApplication>
@@ -62,11 +67,10 @@ bool runUntil(const std::function<bool()>& done, int timeoutMs = 10'000)
     return true;
 }
 
-// orvane-relay with its log in a file, limits raised so the figures show
-// the forwarding rather than the rate limits.
+// orvane-relay with its log in a file and `extra` options.
 class Relay {
 public:
-    Relay()
+    explicit Relay(const std::vector<std::string>& extra)
     {
         char pattern[] = "/tmp/orvane-relay-bench-XXXXXX";
         const int fd = ::mkstemp(pattern);
@@ -76,20 +80,8 @@ public:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, m_log.c_str(), O_WRONLY, 0);
-        // One room more than the idle ones: the pair that is timed.
-        std::vector<std::string> args = {ORVANE_RELAY_PATH,
-                                         "--listen",
-                                         "127.0.0.1:0",
-                                         "--room-rate",
-                                         "100G",
-                                         "--global-rate",
-                                         "100G",
-                                         "--max-buffered",
-                                         "16M",
-                                         "--max-buffered-total",
-                                         "4G",
-                                         "--max-rooms",
-                                         std::to_string(roomCount + 1)};
+        std::vector<std::string> args = {ORVANE_RELAY_PATH, "--listen", "127.0.0.1:0"};
+        args.insert(args.end(), extra.begin(), extra.end());
         std::vector<char*> argv;
         for (auto& arg : args)
             argv.push_back(arg.data());
@@ -314,6 +306,63 @@ long idleRoomsKiB(const Relay& relay, int* connected)
     return relay.residentKiB();
 }
 
+struct Flood {
+    long beforeKiB = -1, peakKiB = -1;
+    qint64 pings = 0;
+    double seconds = 0; // until the member saw its connection end
+    bool closed = false;
+};
+
+// One member floods the relay with pings and never reads; the relay's RSS
+// is sampled until the member's connection ends, and for the 2 seconds a
+// closed member is given after that.
+Flood pingFlood(const Relay& relay, bool webSocketPings)
+{
+    QWebSocket flooder;
+    Flood flood;
+    QObject::connect(&flooder, &QWebSocket::disconnected, [&] { flood.closed = true; });
+    flooder.open(relay.room(7, "mac"));
+    if (!runUntil([&] { return flooder.state() == QAbstractSocket::ConnectedState; }))
+        return flood;
+    flooder.setReadBufferSize(1);        // it takes one byte, then nothing more
+    runUntil([] { return false; }, 500); // settled
+    flood.beforeKiB = flood.peakKiB = relay.residentKiB();
+    const QByteArray payload(125, 'p');
+    QElapsedTimer timer;
+    timer.start();
+    runUntil(
+        [&] {
+            for (int i = 0; i < 2000 && flooder.bytesToWrite() < (1 << 20); ++i, ++flood.pings) {
+                if (webSocketPings)
+                    flooder.ping(payload);
+                else
+                    flooder.sendTextMessage(QStringLiteral("ping"));
+            }
+            flood.peakKiB = std::max(flood.peakKiB, relay.residentKiB());
+            return flood.closed;
+        },
+        120'000);
+    flood.seconds = double(timer.nsecsElapsed()) / 1e9;
+    runUntil(
+        [&] {
+            flood.peakKiB = std::max(flood.peakKiB, relay.residentKiB());
+            return false;
+        },
+        2500);
+    return flood;
+}
+
+void printFlood(const char* what, const Flood& flood)
+{
+    const double grown = double(flood.peakKiB - flood.beforeKiB) / 1024;
+    std::printf("relay %s flood: RSS %.1f MB before, peak %.1f MB (+%.1f MB, target < +8 MB), "
+                "%lld pings in %.1f s, member %s: %s\n",
+                what, double(flood.beforeKiB) / 1024, double(flood.peakKiB) / 1024, grown,
+                static_cast<long long>(flood.pings), flood.seconds,
+                flood.closed ? "closed" : "NOT closed",
+                flood.closed && flood.beforeKiB > 0 && grown < 8 ? "met" : "MISSED");
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -331,7 +380,12 @@ int main(int argc, char** argv)
         ::setrlimit(RLIMIT_NOFILE, &limit);
     }
     QCoreApplication app(argc, argv);
-    Relay relay;
+    // Rates out of the way, so the figures show the forwarding; one room more
+    // than the idle ones (the pair that is timed), all from loopback.
+    const std::string rooms = std::to_string(roomCount + 1);
+    Relay relay({"--room-rate", "100G", "--global-rate", "100G", "--max-buffered", "16M",
+                 "--max-buffered-total", "4G", "--max-rooms", rooms, "--max-rooms-per-address",
+                 rooms, "--max-pending-per-address", "128"});
     if (relay.port() == 0) {
         std::fprintf(stderr, "orvane_relay_bench: cannot start %s\n", ORVANE_RELAY_PATH);
         return 1;
@@ -394,10 +448,15 @@ int main(int argc, char** argv)
 
     const long before = relay.residentKiB();
     int connected = 0;
-    const long rooms = idleRoomsKiB(relay, &connected);
+    const long idleKiB = idleRoomsKiB(relay, &connected);
     std::printf("relay RSS: %.1f MB before, %.1f MB with %d members in %d idle rooms "
                 "(target < 100 MB): %s\n",
-                double(before) / 1024, double(rooms) / 1024, connected, roomCount,
-                connected == 2 * roomCount && rooms < 100 * 1024 ? "met" : "MISSED");
+                double(before) / 1024, double(idleKiB) / 1024, connected, roomCount,
+                connected == 2 * roomCount && idleKiB < 100 * 1024 ? "met" : "MISSED");
+
+    for (const bool webSocketPings : {false, true}) {
+        Relay fresh({});
+        printFlood(webSocketPings ? "WebSocket ping" : "ping", pingFlood(fresh, webSocketPings));
+    }
     return 0;
 }

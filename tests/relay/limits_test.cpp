@@ -64,6 +64,41 @@ TEST_F(RelayTest, BufferLimitsCloseTheSlowReceiverAndNobodyElse)
     }
 }
 
+// A member that pings as fast as it can and never reads: the answers are
+// owed to it like anything passed on to it, the relay's "pong" to the text
+// "ping" as much as Qt's own pong to a WebSocket ping. Past its budget it is
+// closed, the relay's count never over the budget, and another room goes on.
+TEST_F(RelayTest, AMemberThatPingsAndNeverReadsIsClosedWithinItsBudget)
+{
+    options.maxMessageBytes = 4096;
+    options.maxBufferedBytes = 64 * 1024;
+    options.roomRate = options.globalRate = 1 << 30;
+    for (const bool webSocketPing : {false, true}) {
+        start();
+        auto flooder = join("flood", "mac");
+        auto [mac, phone] = joinRoom("fine");
+        flooder->socket.setReadBufferSize(1);
+        qint64 most = 0;
+        orvane::test::pumpUntil(
+            [&] {
+                for (int i = 0; i < 500 && flooder->socket.bytesToWrite() < (1 << 20); ++i) {
+                    if (webSocketPing)
+                        flooder->socket.ping(QByteArray(125, 'p'));
+                    else
+                        flooder->socket.sendTextMessage(QStringLiteral("ping"));
+                }
+                most = std::max(most, relay->figures().bufferedBytes);
+                return refusals(Refusal::slowReceiver) > 0 || most > 4 * options.maxBufferedBytes;
+            },
+            20'000);
+        EXPECT_EQ(refusals(Refusal::slowReceiver), 1) << webSocketPing;
+        EXPECT_LE(most, options.maxBufferedBytes) << webSocketPing;
+        EXPECT_TRUE(flooder->waitClosed()) << webSocketPing;
+        EXPECT_EQ(relay->figures().bufferedBytes, 0);
+        EXPECT_TRUE(mac->roundTrip() && phone->roundTrip());
+    }
+}
+
 // Sends `count` chunks from each sender to its receiver and returns the
 // milliseconds until the last one arrived, or -1 when something was lost,
 // changed, reordered or closed.
@@ -202,6 +237,71 @@ TEST_F(RelayTest, HandshakesAreCountedAndHaveADeadline)
     EXPECT_EQ(relay->figures().pendingConnections, 0);
     auto mac = join("a", "mac");
     EXPECT_TRUE(mac->roundTrip());
+}
+
+// One address holds at most so many connections in their handshake and
+// opens at most so many rooms, and another address still gets in. X-Real-IP
+// names the address (an IPv6 one by its /64) only on a connection from a
+// trusted proxy, whose own connections are not counted per address.
+TEST_F(RelayTest, OneAddressTakesNeitherEveryHandshakeNorEveryRoom)
+{
+    options.maxPendingPerAddress = 2;
+    options.maxRoomsPerAddress = 2;
+    const RelayOptions defaults = options;
+    struct Join {
+        const char* realIp;
+        bool admitted;
+    };
+    const struct {
+        bool trusted;
+        std::vector<Join> joins;
+    } cases[] = {
+        {false, {{"192.0.2.1", true}, {"192.0.2.2", true}, {"192.0.2.3", false}}},
+        {true,
+         {{"192.0.2.1", true},
+          {"192.0.2.1", true},
+          {" 192.0.2.1", false},
+          {"192.0.2.2", true},
+          {"2001:db8::1", true},
+          {"2001:db8::2", true},
+          {"2001:db8::3", false},
+          {"2001:db8:0:1::1", true},
+          {"", true},
+          {"junk", true},
+          {"", false}}},
+    };
+    for (const auto& c : cases) {
+        options = defaults;
+        if (c.trusted)
+            options.trustedProxies = {{QHostAddress(QHostAddress::LocalHost), 32}};
+        start();
+        // Connections that never upgrade: from the proxy, or from 127.0.0.2.
+        QTcpSocket silent[3];
+        for (QTcpSocket& socket : silent) {
+            socket.bind(QHostAddress(c.trusted ? "127.0.0.1" : "127.0.0.2"));
+            socket.connectToHost(QHostAddress::LocalHost, relay->port());
+        }
+        auto refusedAtOnce = [&] { return silent[2].state() == QAbstractSocket::UnconnectedState; };
+        EXPECT_EQ(orvane::test::pumpUntil(refusedAtOnce, c.trusted ? 300 : 5000), !c.trusted);
+        std::vector<std::unique_ptr<TestClient>> members;
+        for (const Join& join : c.joins) {
+            QNetworkRequest request(roomUrl(QByteArray::number(qint64(members.size())), "mac"));
+            request.setRawHeader("X-Real-IP", join.realIp);
+            members.push_back(std::make_unique<TestClient>(request));
+            TestClient& member = *members.back();
+            if (join.admitted) {
+                EXPECT_TRUE(member.waitOpen() && member.roundTrip()) << join.realIp;
+            } else {
+                ASSERT_TRUE(member.waitClosed()) << join.realIp;
+                EXPECT_EQ(member.socket.closeReason(),
+                          QStringLiteral("address room limit reached"));
+            }
+        }
+        EXPECT_EQ(refusals(Refusal::addressPendingLimit), c.trusted ? 0 : 1);
+        EXPECT_EQ(refusals(Refusal::addressRoomLimit),
+                  std::ranges::count(c.joins, false, &Join::admitted));
+        EXPECT_EQ(relay->figures().pendingConnections, c.trusted ? 3 : 2);
+    }
 }
 
 } // namespace

@@ -12,31 +12,32 @@ namespace {
 const QString room =
     QStringLiteral("0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef");
 
+// The request target as the client sent it.
 TEST(RoomAddress, OnlyTheExactFormNamesARoom)
 {
-    auto parse = [](const char* address, const QString& fill = room) {
+    auto parse = [](const char* target, const QString& fill = room) {
         return parseRoomAddress(
-            QUrl(QString::fromLatin1(address).replace(QLatin1String("%1"), fill)));
+            QString::fromLatin1(target).replace(QLatin1String("%1"), fill).toLatin1());
     };
-    const auto mac = parse("ws://h/v1/room/%1?role=mac");
-    const auto phone = parse("wss://h:9/v1/room/%1?role=phone");
+    const auto mac = parse("/v1/room/%1?role=mac");
+    const auto phone = parse("/v1/room/%1?role=phone");
     ASSERT_TRUE(mac && phone);
     EXPECT_EQ(mac->room, room.toStdString());
     EXPECT_EQ(phone->room, room.toStdString());
     EXPECT_EQ(mac->role, Role::mac);
     EXPECT_EQ(phone->role, Role::phone);
     for (const char* refused :
-         {"ws://h/v1/room/%1?role=phone&role=mac", "ws://h/v1/room/%1?role=mac&x=1",
-          "ws://h/v1/room/%1?role=MAC", "ws://h/v1/room/%1?role=",
-          "ws://h/v1/room/%1?role=computer", "ws://h/", "ws://h/v1/room/%1?Role=mac",
-          "ws://h/v1/room/%1", "ws://h/v1/room/%1/?role=mac", "ws://h/v1/rooms/%1?role=mac",
-          "ws://h/x/v1/room/%1?role=mac", "ws://h\x01/v1/room/%1?role=mac"}) // the last: a bad Host
+         {"/v1/room/%1?role=phone&role=mac", "/v1/room/%1?role=mac&x=1", "/v1/room/%1?role=MAC",
+          "/v1/room/%1?role=", "/v1/room/%1?role=computer", "/", "/v1/room/%1?Role=mac",
+          "/v1/room/%1", "/v1/room/%1/?role=mac", "/v1/rooms/%1?role=mac", "/x/v1/room/%1?role=mac",
+          "ws://h/v1/room/%1?role=mac", "/v1/room/%1?role=%6dac", "/v1/room/%1?role=mac#x", ""})
         EXPECT_FALSE(parse(refused)) << refused;
     const QString shorter = room.left(63);
     for (const QString& notARoom :
          {shorter, room + QLatin1Char('0'), room.toUpper(), shorter + QLatin1Char('g'),
-          shorter + QLatin1String("%20"), QLatin1Char('/') + room.mid(1)})
-        EXPECT_FALSE(parse("ws://h/v1/room/%1?role=mac", notARoom)) << notARoom.toStdString();
+          shorter + QLatin1String("%20"), QLatin1Char('/') + room.mid(1),
+          QLatin1String("%30%31") + room.mid(2)}) // "01" percent-encoded
+        EXPECT_FALSE(parse("/v1/room/%1?role=mac", notARoom)) << notARoom.toStdString();
 }
 
 TEST(TokenBucket, ADebtIsPaidByWaiting)
@@ -75,14 +76,30 @@ TEST(RelayOptions, EachOptionIsReadOrRefusedInOneLine)
     for (const char* accepted :
          {"", "--listen 0.0.0.0:443", "--listen [::]:8470", "--status 127.0.0.1:9000",
           "--max-message 64K", "--room-rate 2M", "--idle-timeout 0.5", "--max-pending 12",
-          "--cert c.pem --key k.pem"})
+          "--cert c.pem --key k.pem", "--max-rooms-per-address 1000",
+          "--trusted-proxy 10.0.0.0/8 --trusted-proxy ::1"})
         EXPECT_EQ(parse(accepted).error.toStdString(), "") << accepted;
-    for (const char* refused :
-         {"--listen ::1:8470", "--listen 127.0.0.1:65536", "--listen localhost:80", "--status 9000",
-          "--max-message 100", "--max-message 1M --max-buffered 512K", "--max-message 8M",
-          "--max-buffered 1G", "--global-rate -5", "--room-rate 9999999999G", "--idle-timeout 0",
-          "--handshake-timeout nan", "--max-rooms 0", "--cert c.pem", "--no-such-option",
-          "stray"}) {
+    for (const char* refused : {"--listen ::1:8470",
+                                "--listen 127.0.0.1:65536",
+                                "--listen localhost:80",
+                                "--status 9000",
+                                "--max-message 100",
+                                "--max-message 1M --max-buffered 512K",
+                                "--max-message 8M",
+                                "--max-buffered 1G",
+                                "--global-rate -5",
+                                "--room-rate 9999999999G",
+                                "--idle-timeout 0",
+                                "--handshake-timeout nan",
+                                "--max-rooms 0",
+                                "--cert c.pem",
+                                "--no-such-option",
+                                "--max-pending-per-address 0",
+                                "--max-rooms-per-address x",
+                                "--trusted-proxy localhost",
+                                "--trusted-proxy 127.0.0.1/33",
+                                "--trusted-proxy ::1 --trusted-proxy 10.0.0.0/",
+                                "stray"}) {
         const QString error = parse(refused).error;
         EXPECT_FALSE(error.isEmpty()) << refused;
         EXPECT_FALSE(error.contains(QLatin1Char('\n'))) << refused;
@@ -100,8 +117,9 @@ TEST(RelayOptions, DefaultsFitTheProtocolAndValuesLandWhereTheyBelong)
     // The computer pings every 30 s: two pings may go missing.
     EXPECT_GT(defaults.idleTimeout.count(), 60'000);
 
-    const ParsedArguments parsed = parse("--listen [::1]:9001 --status 127.0.0.1:9002 "
-                                         "--max-buffered 2M --idle-timeout 1.5 --max-rooms 7");
+    const ParsedArguments parsed =
+        parse("--listen [::1]:9001 --status 127.0.0.1:9002 --max-buffered 2M --idle-timeout 1.5 "
+              "--max-rooms 7 --trusted-proxy 127.0.0.1 --trusted-proxy 2001:db8::/48");
     ASSERT_TRUE(parsed.error.isEmpty()) << parsed.error.toStdString();
     EXPECT_EQ(parsed.options.listen.address, QHostAddress(QStringLiteral("::1")));
     EXPECT_EQ(parsed.options.listen.port, 9001);
@@ -110,6 +128,9 @@ TEST(RelayOptions, DefaultsFitTheProtocolAndValuesLandWhereTheyBelong)
     EXPECT_EQ(parsed.options.maxBufferedBytes, 2 << 20);
     EXPECT_EQ(parsed.options.idleTimeout.count(), 1500);
     EXPECT_EQ(parsed.options.maxRooms, 7);
+    EXPECT_EQ(parsed.options.trustedProxies,
+              (QList<Subnet>{{QHostAddress(QHostAddress::LocalHost), 32},
+                             {QHostAddress(QStringLiteral("2001:db8::")), 48}}));
     EXPECT_EQ(parse("--help").action, ParsedArguments::Action::help);
     EXPECT_EQ(parse("--version").action, ParsedArguments::Action::version);
 }

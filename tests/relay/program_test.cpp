@@ -31,7 +31,8 @@ TEST(RelayProgram, AnswersHelpAndVersionAndRefusesBadOptionsInOneLine)
     for (const char* option :
          {"--listen", "--cert", "--key", "--status", "--max-message", "--max-buffered",
           "--max-buffered-total", "--room-rate", "--global-rate", "--idle-timeout",
-          "--handshake-timeout", "--max-rooms", "--max-pending"})
+          "--handshake-timeout", "--max-rooms", "--max-pending", "--max-pending-per-address",
+          "--max-rooms-per-address", "--trusted-proxy"})
         EXPECT_TRUE(help.output().contains(QLatin1String(option))) << option;
 }
 

@@ -44,7 +44,9 @@ inline QString roomId(const QString& name)
 
 class TestClient {
 public:
-    explicit TestClient(const QUrl& url)
+    explicit TestClient(const QUrl& url) : TestClient(QNetworkRequest(url)) {}
+    // With the request's headers, X-Real-IP say.
+    explicit TestClient(const QNetworkRequest& request)
     {
         QObject::connect(&socket, &QWebSocket::connected, [this] { open = true; });
         QObject::connect(&socket, &QWebSocket::disconnected, [this] { closed = true; });
@@ -57,7 +59,7 @@ public:
                          });
         // The test relay's certificate is made up on the spot.
         QObject::connect(&socket, &QWebSocket::sslErrors, [this] { socket.ignoreSslErrors(); });
-        socket.open(url);
+        socket.open(request);
     }
 
     bool waitOpen()

@@ -1,5 +1,10 @@
 // What members send: binary messages go to the other member of the room as
 // they are, texts are the keep-alive, and the rates and buffer limits apply.
+//
+// What the relay owes a member is everything waiting in its connection:
+// messages passed on to it, the presence texts, the "pong" to its "ping",
+// and the pongs with which Qt answers its WebSocket pings by itself. All of
+// it counts against the member's budget and the total.
 #include "relay_service.h"
 
 namespace orvane::relay {
@@ -30,11 +35,26 @@ void RelayService::onText(Room& room, Member& from, const QString& text)
 {
     spend(room, from, text.size());
     // The keep-alive is answered so that a client can tell the relay is
-    // there; any other text is ignored and goes nowhere.
-    if (text == QLatin1String("ping")) {
+    // there; any other text is ignored and goes nowhere. The answer is owed
+    // to `from` like Qt's own pongs, and checked with them after this read.
+    if (text == QLatin1String("ping"))
         from.sendText(QStringLiteral("pong"));
-        account(from);
+}
+
+void RelayService::tell(Member& to, const QString& text)
+{
+    to.sendText(text);
+    account(to);
+}
+
+void RelayService::checkOwed(Room& room, Member& member)
+{
+    account(member);
+    if (member.accountedOutput > m_options.maxBufferedBytes) {
+        remove(room, member.role(), Leave::slowReceiver);
+        return;
     }
+    enforceBufferTotal();
 }
 
 void RelayService::spend(Room& room, Member& from, qint64 bytes)

@@ -36,6 +36,8 @@ public:
 
     Role role() const { return m_role; }
     QWebSocket* webSocket() const { return m_webSocket; }
+    // The TCP (or TLS) connection under the web socket; null once it is gone.
+    QTcpSocket* connection() const { return m_socket; }
     // The receiver of every connection made to the web socket's signals:
     // none of them outlives the member.
     QObject* context() const { return m_context; }

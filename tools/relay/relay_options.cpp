@@ -39,6 +39,14 @@ const Option optionTable[] = {
      "Time for TLS and the WebSocket upgrade of a new connection (default 10)."},
     {"max-rooms", "N", "Most rooms at once (default 1000)."},
     {"max-pending", "N", "Most connections in their handshake at once (default 128)."},
+    {"max-pending-per-address", "N",
+     "The same from one address or IPv6 /64 (default 16, generous: phones behind a carrier's "
+     "NAT share one address)."},
+    {"max-rooms-per-address", "N",
+     "Most rooms opened from one address or IPv6 /64 at once (default 64, as generous)."},
+    {"trusted-proxy", "ADDR[/BITS]",
+     "Count a connection from this reverse proxy against the address in its X-Real-IP header; "
+     "may be repeated (default: none)."},
 };
 
 class Reader {
@@ -81,6 +89,16 @@ public:
             fail(name, "a whole number of at least 1");
     }
 
+    void subnets(const char* name, QList<Subnet>& into)
+    {
+        for (const QString& text : m_parser.values(QLatin1String(name))) {
+            if (auto subnet = parseSubnet(text))
+                into.append(*subnet);
+            else
+                fail(name, "an address or a subnet, such as 127.0.0.1 or 10.0.0.0/8", text);
+        }
+    }
+
     void seconds(const char* name, std::chrono::milliseconds& into)
     {
         if (!isSet(name))
@@ -97,11 +115,11 @@ private:
     bool isSet(const char* name) const { return m_parser.isSet(QLatin1String(name)); }
     QString value(const char* name) const { return m_parser.value(QLatin1String(name)); }
 
-    void fail(const char* name, const QString& expected)
+    void fail(const char* name, const QString& expected, const QString& given = {})
     {
         if (m_error.isEmpty())
             m_error = QStringLiteral("--%1 takes %2, not \"%3\"")
-                          .arg(QLatin1String(name), expected, value(name));
+                          .arg(QLatin1String(name), expected, given.isNull() ? value(name) : given);
     }
 
     const QCommandLineParser& m_parser;
@@ -126,6 +144,9 @@ QString readOptions(const QCommandLineParser& parser, RelayOptions& options)
     read.seconds("handshake-timeout", options.handshakeTimeout);
     read.count("max-rooms", options.maxRooms);
     read.count("max-pending", options.maxPending);
+    read.count("max-pending-per-address", options.maxPendingPerAddress);
+    read.count("max-rooms-per-address", options.maxRoomsPerAddress);
+    read.subnets("trusted-proxy", options.trustedProxies);
     options.certFile = parser.value(QStringLiteral("cert"));
     options.keyFile = parser.value(QStringLiteral("key"));
     if (!read.error().isEmpty())
@@ -177,6 +198,22 @@ std::optional<qint64> parseByteCount(const QString& text)
     if (!ok || number < 0 || number > std::numeric_limits<qint64>::max() / unit)
         return std::nullopt;
     return number * unit;
+}
+
+std::optional<Subnet> parseSubnet(const QString& text)
+{
+    const qsizetype slash = text.indexOf(QLatin1Char('/'));
+    QHostAddress address;
+    if (!address.setAddress(text.left(slash)))
+        return std::nullopt;
+    const int bits = address.protocol() == QAbstractSocket::IPv4Protocol ? 32 : 128;
+    if (slash < 0)
+        return Subnet(address, bits);
+    bool ok = false;
+    const int prefix = text.mid(slash + 1).toInt(&ok);
+    if (!ok || prefix < 0 || prefix > bits)
+        return std::nullopt;
+    return Subnet(address, prefix);
 }
 
 ParsedArguments parseRelayArguments(const QStringList& arguments)

@@ -3,6 +3,8 @@
 // What orvane-relay is told on its command line, with the defaults that a
 // small self-hosted relay can run on as it is.
 #include <QHostAddress>
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -15,6 +17,9 @@ struct Endpoint {
     QHostAddress address;
     quint16 port = 0;
 };
+
+// An address and the length of its prefix, as "10.0.0.0/8" reads.
+using Subnet = QPair<QHostAddress, int>;
 
 struct RelayOptions {
     Endpoint listen{QHostAddress(QHostAddress::LocalHost), 8470};
@@ -38,6 +43,14 @@ struct RelayOptions {
     int maxRooms = 1000;
     // Connections still in their handshake.
     int maxPending = 128;
+    // The same from one address (an IPv6 /64), and the rooms one address
+    // opens. Phones behind a carrier's NAT share one address: the defaults
+    // leave room for many of them, and still keep one attacker from taking
+    // every slot or every room.
+    int maxPendingPerAddress = 16;
+    int maxRoomsPerAddress = 64;
+    // Peers whose X-Real-IP header names the client (a reverse proxy).
+    QList<Subnet> trustedProxies;
 
     bool tls() const { return !certFile.isEmpty(); }
 };
@@ -59,5 +72,8 @@ std::optional<Endpoint> parseEndpoint(const QString& text);
 
 // A byte count with an optional K, M or G suffix (powers of 1024).
 std::optional<qint64> parseByteCount(const QString& text);
+
+// "ADDR" (all of its bits) or "ADDR/BITS"; nothing when malformed.
+std::optional<Subnet> parseSubnet(const QString& text);
 
 } // namespace orvane::relay

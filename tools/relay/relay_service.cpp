@@ -28,19 +28,18 @@ struct LeaveInfo {
 
 RelayService::RelayService(const RelayOptions& options, std::optional<QSslConfiguration> tls,
                            LogSink log)
-    : m_options(options), m_log(std::move(log)),
-      m_listener(new RelayListener(ListenerLimits{options.maxPending, options.handshakeTimeout,
+    : m_options(options), m_log(std::move(log)), m_addresses(options.trustedProxies),
+      m_listener(new RelayListener(ListenerLimits{options.maxPending, options.maxPendingPerAddress,
+                                                  options.handshakeTimeout,
                                                   options.maxMessageBytes + frameHeaderRoom},
-                                   std::move(tls), &m_root)),
+                                   m_addresses, std::move(tls), &m_root)),
       m_globalRate(options.globalRate, burstFor(options.globalRate, options.maxMessageBytes),
-                   monotonicMs())
+                   monotonicMs()),
+      m_roomsPerAddress(options.maxRoomsPerAddress)
 {
-    m_listener->setHandlers(
-        [this](QWebSocket* webSocket, QTcpSocket* socket) { admit(webSocket, socket); },
-        [this](ListenerRefusal refusal) {
-            m_counters.count(refusal == ListenerRefusal::pendingLimit ? Refusal::pendingLimit
-                                                                      : Refusal::handshakeTimeout);
-        });
+    m_listener->setHandlers([this](QWebSocket* webSocket, QTcpSocket* socket,
+                                   const QByteArray& target) { admit(webSocket, socket, target); },
+                            [this](Refusal refusal) { m_counters.count(refusal); });
     // Idle members are found by a sweep, a quarter of the timeout apart, so
     // that a busy member costs no timer restart per message.
     const auto idle = static_cast<int>(options.idleTimeout.count());
@@ -90,17 +89,20 @@ void RelayService::closeAll()
     }
 }
 
-void RelayService::admit(QWebSocket* webSocket, QTcpSocket* socket)
+void RelayService::admit(QWebSocket* webSocket, QTcpSocket* socket, const QByteArray& target)
 {
     webSocket->setParent(&m_root);
-    const std::optional<RoomAddress> address = parseRoomAddress(webSocket->requestUrl());
+    const std::optional<RoomAddress> address = parseRoomAddress(target);
     if (!address) {
         refuse(webSocket, socket, Refusal::badAddress);
         return;
     }
-    Room* room = roomFor(address->room);
+    const QString client =
+        m_addresses.key(webSocket->peerAddress(), webSocket->request().rawHeader("X-Real-IP"));
+    Refusal refusal = Refusal::roomLimit;
+    Room* room = roomFor(address->room, client, &refusal);
     if (!room) {
-        refuse(webSocket, socket, Refusal::roomLimit);
+        refuse(webSocket, socket, refusal);
         return;
     }
     // The limits apply from the first message on.
@@ -114,21 +116,30 @@ void RelayService::refuse(QWebSocket* webSocket, QTcpSocket* socket, Refusal ref
     m_counters.count(refusal);
     // A member that never joined: closing it is what a member's end does.
     Member refused(webSocket, socket, Role::mac);
-    refused.setCloseCode(QWebSocketProtocol::CloseCodePolicyViolated,
-                         refusal == Refusal::badAddress ? QStringLiteral("bad room address")
-                                                        : QStringLiteral("room limit reached"));
+    const char* reason = refusal == Refusal::badAddress         ? "bad room address"
+                         : refusal == Refusal::addressRoomLimit ? "address room limit reached"
+                                                                : "room limit reached";
+    refused.setCloseCode(QWebSocketProtocol::CloseCodePolicyViolated, QLatin1String(reason));
 }
 
-RelayService::Room* RelayService::roomFor(const std::string& id)
+RelayService::Room* RelayService::roomFor(const std::string& id, const QString& client,
+                                          Refusal* refusal)
 {
     auto found = m_rooms.find(id);
     if (found != m_rooms.end())
         return found->second.get();
-    if (static_cast<qint64>(m_rooms.size()) >= m_options.maxRooms)
+    if (static_cast<qint64>(m_rooms.size()) >= m_options.maxRooms) {
+        *refusal = Refusal::roomLimit;
         return nullptr;
+    }
+    // A room counts against the address that opened it for as long as it lasts.
+    if (!m_roomsPerAddress.take(client)) {
+        *refusal = Refusal::addressRoomLimit;
+        return nullptr;
+    }
     TokenBucket bucket(m_options.roomRate, burstFor(m_options.roomRate, m_options.maxMessageBytes),
                        monotonicMs());
-    auto room = std::make_unique<Room>(id, bucket);
+    auto room = std::make_unique<Room>(id, client, bucket);
     return m_rooms.emplace(id, std::move(room)).first->second.get();
 }
 
@@ -143,13 +154,13 @@ void RelayService::seat(Room& room, std::unique_ptr<Member> member)
         logLine(room.id, role, retire(std::move(replaced), Leave::replaced));
         // The computer hears the old phone go before the new one comes.
         if (role == Role::phone && room.mac)
-            room.mac->sendText(peerOff);
+            tell(*room.mac, peerOff);
     }
     logLine(room.id, role, QStringLiteral("join"));
     // "peer:on" goes out before anything the phone sends can be passed on:
     // its messages are read only once this returns.
     if (room.mac && room.phone)
-        room.mac->sendText(peerOn);
+        tell(*room.mac, peerOn);
 }
 
 void RelayService::wire(Room& room, Member& member)
@@ -163,6 +174,12 @@ void RelayService::wire(Room& room, Member& member)
     QObject::connect(webSocket, &QWebSocket::textMessageReceived, context,
                      [this, r, m](const QString& text) { onText(*r, *m, text); });
     QObject::connect(webSocket, &QWebSocket::bytesWritten, context, [this, m] { account(*m); });
+    // Qt's web socket takes what arrived in its own slot, connected first:
+    // this one sees the answers it wrote, pongs to WebSocket pings included.
+    // One read is at most one read buffer, so a member that pings and never
+    // reads passes its budget by at most that much, and only until here.
+    QObject::connect(member.connection(), &QIODevice::readyRead, context,
+                     [this, r, m] { checkOwed(*r, *m); });
     QObject::connect(webSocket, &QWebSocket::disconnected, context, [this, r, m] {
         // QWebSocket closes with 1009 by itself when a message is too big.
         const bool tooBig = m->webSocket()->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData;
@@ -178,9 +195,11 @@ void RelayService::remove(Room& room, Role role, Leave reason)
     const std::string id = room.id;
     const QString what = retire(std::move(member), reason);
     if (role == Role::phone && room.mac)
-        room.mac->sendText(peerOff);
-    if (room.empty())
+        tell(*room.mac, peerOff);
+    if (room.empty()) {
+        m_roomsPerAddress.give(room.opener);
         m_rooms.erase(id);
+    }
     logLine(id, role, what);
 }
 

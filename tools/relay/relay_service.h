@@ -42,8 +42,12 @@ private:
     enum class Leave { closed, messageTooBig, slowReceiver, bufferLimit, idle, replaced, stopping };
 
     struct Room {
-        Room(std::string roomId, TokenBucket bucket) : id(std::move(roomId)), rate(bucket) {}
+        Room(std::string roomId, QString client, TokenBucket bucket)
+            : id(std::move(roomId)), opener(std::move(client)), rate(bucket)
+        {
+        }
         std::string id;
+        QString opener; // the address the room counts against
         std::unique_ptr<Member> mac;
         std::unique_ptr<Member> phone;
         TokenBucket rate;
@@ -53,9 +57,11 @@ private:
         bool empty() const { return !mac && !phone; }
     };
 
-    void admit(QWebSocket* webSocket, QTcpSocket* socket);
+    void admit(QWebSocket* webSocket, QTcpSocket* socket, const QByteArray& target);
     void refuse(QWebSocket* webSocket, QTcpSocket* socket, Refusal refusal);
-    Room* roomFor(const std::string& id);
+    // The room `id`, opened for `client` if it is new; nothing, and the
+    // reason in `refusal`, past a limit.
+    Room* roomFor(const std::string& id, const QString& client, Refusal* refusal);
     void seat(Room& room, std::unique_ptr<Member> member);
     void wire(Room& room, Member& member);
     // Takes the member of `role` out of its room and closes it; the computer
@@ -70,16 +76,23 @@ private:
     void onBinary(Room& room, Member& from, const QByteArray& message);
     void onText(Room& room, Member& from, const QString& text);
     void spend(Room& room, Member& from, qint64 bytes);
+    // Sends a presence text, counted as owed to `to`.
+    void tell(Member& to, const QString& text);
+    // Counts what `member` is owed after a read from it; past its budget it
+    // goes as too slow, and past the total the slowest member goes.
+    void checkOwed(Room& room, Member& member);
     void account(Member& member);
     void enforceBufferTotal();
 
     RelayOptions m_options;
     LogSink m_log;
     QObject m_root; // parent of the members' web sockets
+    ClientAddresses m_addresses;
     RelayListener* m_listener;
     QTimer m_sweep;
     std::unordered_map<std::string, std::unique_ptr<Room>> m_rooms;
     TokenBucket m_globalRate;
+    AddressCounts m_roomsPerAddress;
     RelayCounters m_counters;
     qint64 m_members = 0;
     qint64 m_bufferedTotal = 0;

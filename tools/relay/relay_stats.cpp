@@ -5,8 +5,9 @@ namespace orvane::relay {
 namespace {
 
 constexpr std::array<const char*, refusalCount> refusalKeys = {
-    "badAddress",   "roomLimit",   "pendingLimit", "handshakeTimeout", "messageTooBig",
-    "slowReceiver", "bufferLimit", "idle",         "replaced",
+    "badAddress",       "roomLimit",     "addressRoomLimit", "pendingLimit", "addressPendingLimit",
+    "handshakeTimeout", "messageTooBig", "slowReceiver",     "bufferLimit",  "idle",
+    "replaced",
 };
 
 } // namespace

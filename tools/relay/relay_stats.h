@@ -9,17 +9,19 @@ namespace orvane::relay {
 
 // Every way the relay turns a connection away or closes a member.
 enum class Refusal {
-    badAddress,       // not /v1/room/<room>?role=mac|phone
-    roomLimit,        // a new room past --max-rooms
-    pendingLimit,     // a connection past --max-pending
-    handshakeTimeout, // no upgrade within --handshake-timeout
-    messageTooBig,    // a message over --max-message
-    slowReceiver,     // more than --max-buffered waiting for one member
-    bufferLimit,      // more than --max-buffered-total waiting overall
-    idle,             // nothing sent for --idle-timeout
-    replaced,         // a newer member of the same role
+    badAddress,          // not /v1/room/<room>?role=mac|phone
+    roomLimit,           // a new room past --max-rooms
+    addressRoomLimit,    // a new room past --max-rooms-per-address
+    pendingLimit,        // a connection past --max-pending
+    addressPendingLimit, // a connection past --max-pending-per-address
+    handshakeTimeout,    // no upgrade within --handshake-timeout
+    messageTooBig,       // a message over --max-message
+    slowReceiver,        // more than --max-buffered waiting for one member
+    bufferLimit,         // more than --max-buffered-total waiting overall
+    idle,                // nothing sent for --idle-timeout
+    replaced,            // a newer member of the same role
 };
-constexpr std::size_t refusalCount = 9;
+constexpr std::size_t refusalCount = 11;
 
 const char* refusalKey(Refusal refusal);
 

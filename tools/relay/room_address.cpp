@@ -1,6 +1,7 @@
 #include "room_address.h"
 
 #include <algorithm>
+#include <string_view>
 
 namespace orvane::relay {
 
@@ -16,24 +17,21 @@ bool isLowerHex(char c)
 
 } // namespace
 
-std::optional<RoomAddress> parseRoomAddress(const QUrl& url)
+std::optional<RoomAddress> parseRoomAddress(QByteArrayView target)
 {
-    // A URL that Qt itself calls invalid (a Host header of control bytes,
-    // say) still has a path; it is not the one form this takes.
-    if (!url.isValid())
+    // The bytes as they came, so that "%61" never passes for the "a" it
+    // stands for (QUrl decodes it) and nothing follows the role: the room is
+    // compared byte for byte by whoever routes on the path.
+    const std::string_view text(target.data(), static_cast<std::size_t>(target.size()));
+    if (text.size() < roomPrefix.size() + roomLength || !text.starts_with(roomPrefix))
         return std::nullopt;
-    // Fully encoded, so that "%61" never passes for the "a" it stands for:
-    // the room is compared byte for byte by whoever routes on the path.
-    const std::string path = url.path(QUrl::FullyEncoded).toStdString();
-    const std::string query = url.query(QUrl::FullyEncoded).toStdString();
-    if (path.size() != roomPrefix.size() + roomLength || !path.starts_with(roomPrefix))
-        return std::nullopt;
-    std::string room = path.substr(roomPrefix.size());
+    std::string room(text.substr(roomPrefix.size(), roomLength));
     if (!std::all_of(room.begin(), room.end(), isLowerHex))
         return std::nullopt;
-    if (query == "role=mac")
+    const std::string_view query = text.substr(roomPrefix.size() + roomLength);
+    if (query == "?role=mac")
         return RoomAddress{std::move(room), Role::mac};
-    if (query == "role=phone")
+    if (query == "?role=phone")
         return RoomAddress{std::move(room), Role::phone};
     return std::nullopt;
 }

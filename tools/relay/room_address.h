@@ -1,8 +1,8 @@
 #pragma once
 
-// Which room and which side a WebSocket asked for, read from the address of
+// Which room and which side a WebSocket asked for, read from the target of
 // its upgrade request.
-#include <QUrl>
+#include <QByteArrayView>
 
 #include <optional>
 #include <string>
@@ -16,9 +16,11 @@ struct RoomAddress {
     Role role = Role::mac;
 };
 
-// "/v1/room/<64 lower-case hex>?role=mac|phone" and nothing else: no other
-// query item, no encoded character, no trailing slash.
-std::optional<RoomAddress> parseRoomAddress(const QUrl& url);
+// The request target byte for byte as the client sent it, never the URL Qt
+// makes of it: "/v1/room/<64 lower-case hex>?role=mac|phone" and nothing
+// else: no other query item, no percent-encoded character, no fragment, no
+// trailing slash.
+std::optional<RoomAddress> parseRoomAddress(QByteArrayView target);
 
 const char* roleName(Role role);
 
