@@ -2,6 +2,7 @@
 
 #include "platform/linux/avahi/avahi_advertiser.h"
 #include "platform/linux/desktop/theme_icons.h"
+#include "platform/linux/linux_desktop_checks.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/machine/host_name.h"
 #include "platform/linux/machine/linux_machine.h"
@@ -61,6 +62,11 @@ std::unique_ptr<ServiceAdvertiser> makeServiceAdvertiser()
 std::unique_ptr<Machine> makeMachine()
 {
     return std::make_unique<LinuxMachine>();
+}
+
+std::unique_ptr<DesktopChecks> makeDesktopChecks()
+{
+    return makeLinuxDesktopChecks();
 }
 
 std::unique_ptr<ScreenCapture> makeScreenCapture()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/desktop_checks.h"
 #include "platform/machine.h"
 #include "platform/platform.h"
 #include "platform/screen_capture.h"
@@ -34,6 +35,8 @@ Platform makePlatform();
 std::unique_ptr<ServiceAdvertiser> makeServiceAdvertiser();
 // What the computer is and how busy it is.
 std::unique_ptr<Machine> makeMachine();
+// What the window's Permissions section checks, and the look for a tray.
+std::unique_ptr<DesktopChecks> makeDesktopChecks();
 // The screen as pictures, for screen sharing.
 std::unique_ptr<ScreenCapture> makeScreenCapture();
 

@@ -175,7 +175,8 @@ int runDesktop(QApplication& app, Program& program, orvane::SingleInstance& inst
     auto loader = [&program, &server] {
         return program.macInfo.macInfo(server.computerName(), true);
     };
-    orvane::DesktopShell shell(server, loader, &lines, [&app] { app.quit(); });
+    std::unique_ptr<orvane::DesktopChecks> checks = orvane::makeDesktopChecks();
+    orvane::DesktopShell shell(server, *checks, loader, &lines, [&app] { app.quit(); });
     instance.onShowRequest = [&shell] {
         shell.showMainWindow();
         return QStringLiteral("shown");

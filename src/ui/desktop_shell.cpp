@@ -23,12 +23,12 @@ void DesktopShell::Panels::hide()
     m_window.hide();
 }
 
-DesktopShell::DesktopShell(OrvaneServer& server, MachineCard::Loader loader, PairingPanel* lines,
-                           std::function<void()> quit)
+DesktopShell::DesktopShell(OrvaneServer& server, DesktopChecks& checks, MachineCard::Loader loader,
+                           PairingPanel* lines, std::function<void()> quit)
     : m_server(server), m_quit(std::move(quit)), m_pairing(server), m_panels(m_pairing, lines)
 {
     QApplication::setWindowIcon(applicationIcon());
-    m_window = std::make_unique<MainWindow>(server, std::move(loader), m_quit);
+    m_window = std::make_unique<MainWindow>(server, checks, std::move(loader), m_quit);
     TrayPanel::Actions actions{[this] { showMainWindow(); }, m_quit};
     m_panel = std::make_unique<TrayPanel>(server, actions);
 }

@@ -2,6 +2,7 @@
 
 #include "machine_card.h"
 #include "pairing_window.h"
+#include "platform/desktop_checks.h"
 #include "server/orvane_server.h"
 
 #include <functional>
@@ -21,8 +22,8 @@ class DesktopShell {
 public:
     // `lines` also hears of every pairing (the fixed lines on standard
     // output that scripts follow); may be null.
-    DesktopShell(OrvaneServer& server, MachineCard::Loader loader, PairingPanel* lines,
-                 std::function<void()> quit);
+    DesktopShell(OrvaneServer& server, DesktopChecks& checks, MachineCard::Loader loader,
+                 PairingPanel* lines, std::function<void()> quit);
     ~DesktopShell();
 
     // Shows the tray icon, or the main window when the desktop has no tray.

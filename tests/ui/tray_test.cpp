@@ -5,6 +5,7 @@
 
 #include "support/server_rig.h"
 
+#include "platform/linux/linux_desktop_checks.h"
 #include "ui/desktop_shell.h"
 #include "ui/main_window.h"
 #include "ui/tray_icon.h"
@@ -66,7 +67,7 @@ protected:
     void startShell()
     {
         shell = std::make_unique<DesktopShell>(
-            *server, [] { return MacInfo{}; }, nullptr, [this] { ++quits; });
+            *server, *checks, [] { return MacInfo{}; }, nullptr, [this] { ++quits; });
         server->setPairingPanel(&shell->pairingPanel());
         shell->start();
     }
@@ -133,6 +134,7 @@ protected:
     // Never freed: Qt D-Bus keeps a hook on an exported object that fails
     // when the object goes before the process; each case has a process.
     StatusWatcher& watcher = *new StatusWatcher;
+    std::unique_ptr<DesktopChecks> checks = makeLinuxDesktopChecks();
     std::unique_ptr<DesktopShell> shell;
     int quits = 0;
 
