@@ -10,9 +10,35 @@
 #include "platform/linux/x11/x11_screen_capture.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QStringList>
+#include <QThread>
 
 namespace orvane {
+
+namespace {
+
+std::unique_ptr<X11Connection> displayProbe;
+
+// Connects, or keeps the connection made before. A server that is resetting
+// (another program was its last client and left) is asked again for up to a
+// second.
+bool holdDisplay()
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        return false;
+    if (!displayProbe)
+        displayProbe = std::make_unique<X11Connection>();
+    QDeadlineTimer deadline(1000);
+    while (!displayProbe->ensureConnected()) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(50);
+    }
+    return true;
+}
+
+} // namespace
 
 void chooseGuiPlatform(bool windows)
 {
@@ -20,7 +46,7 @@ void chooseGuiPlatform(bool windows)
         return;
     // Qt's X11 platform ends the process when the X server goes away; a
     // server without windows needs none of it and must outlive its desktop.
-    if (!windows || !x11DisplayReachable())
+    if (!windows || !holdDisplay())
         qputenv("QT_QPA_PLATFORM", "offscreen");
     else
         qputenv("QT_QPA_PLATFORM", "xcb");
@@ -31,7 +57,12 @@ bool guiDisplayReachable()
     QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     if (!platform.isEmpty() && platform != "offscreen" && platform != "minimal")
         return true;
-    return x11DisplayReachable();
+    return holdDisplay();
+}
+
+void releaseDisplayProbe()
+{
+    displayProbe.reset();
 }
 
 QString computerName()

@@ -24,7 +24,12 @@ void chooseGuiPlatform(bool windows);
 
 // Whether windows can be shown: Qt was told a real platform, or an X
 // display answers. Wayland alone is not enough, as the backends speak X11.
+// The connection that found the display stays open until
+// releaseDisplayProbe(), to be called once Qt has its own: an X server left
+// without clients resets itself, and turns away whoever connects meanwhile;
+// Qt then gives up (or, sent off screen, shows the window nowhere).
 bool guiDisplayReachable();
+void releaseDisplayProbe();
 
 // The computer's name as people know it.
 QString computerName();

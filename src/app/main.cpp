@@ -196,6 +196,7 @@ int main(int argc, char** argv)
     bool windows = wantsWindows(argc, argv);
     orvane::chooseGuiPlatform(windows);
     QApplication app(argc, argv);
+    orvane::releaseDisplayProbe(); // Qt holds the display now
     // No window of ours closing may end the server: the tray, or a later
     // launch, brings the window back.
     QApplication::setQuitOnLastWindowClosed(false);
