@@ -125,7 +125,7 @@ void askToForget(QWidget* parent, const QString& name, std::function<void()> for
     QString shown = box->fontMetrics().elidedText(name, Qt::ElideMiddle, 320);
     box->setText(tr("Forget “%1”?").arg(shown));
     box->setInformativeText(
-        tr("It is disconnected now, and has to pair again with a new code to connect."));
+        tr("The phone is disconnected, and has to pair again with a new code to connect."));
     QPushButton* yes = box->addButton(tr("Forget"), QMessageBox::DestructiveRole);
     yes->setObjectName(QStringLiteral("confirmForgetYes"));
     box->addButton(QMessageBox::Cancel);

@@ -370,5 +370,19 @@ TEST_F(Windows, SwitchesChangeTheSettingsFileAndClosingTheWindowKeepsRunning)
     EXPECT_EQ(quits, 2);
 }
 
+// What the computer shows of a shortcut; the text sent to the phone keeps
+// its glyphs.
+TEST(DesktopWords, ShortcutGlyphsReadAsLinuxKeyNames)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"⌘C", "Super+C"},
+        {"⌃⌥⇧⌘↩", "Ctrl+Alt+Shift+Super+Enter"},
+        {"Pressed ⌥⇥, then ⌃⎋", "Pressed Alt+Tab, then Ctrl+Esc"},
+        {"⌘Space ⌫", "Super+Space ⌫"},
+        {"Volume 40%", "Volume 40%"}};
+    for (const auto& [glyphs, words] : cases)
+        EXPECT_EQ(withDesktopKeyNames(glyphs), words) << glyphs;
+}
+
 } // namespace
 } // namespace orvane::test

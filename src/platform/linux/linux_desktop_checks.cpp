@@ -46,6 +46,7 @@ class LinuxDesktopChecks final : public DesktopChecks {
 public:
     DesktopCheck check(Service service) override
     {
+        dropEvents();
         switch (service) {
         case Service::input:
             return display(&xcb_test_id);
@@ -96,6 +97,10 @@ public:
 private:
     QString displayName() const { return qEnvironmentVariable("DISPLAY"); }
 
+    // The server sends some events to every client unasked; this one never
+    // reads them, and they must not pile up over a long run.
+    void dropEvents() { m_x11.keyboardMappingSerial(); }
+
     // An X11 tray owns the selection _NET_SYSTEM_TRAY_S<screen>.
     bool xembedTray()
     {
@@ -106,6 +111,7 @@ private:
         std::free(host);
         if (!parsed || !m_x11.ensureConnected())
             return false;
+        dropEvents();
         xcb_atom_t selection = m_x11.atom("_NET_SYSTEM_TRAY_S" + std::to_string(screen));
         if (selection == XCB_ATOM_NONE)
             return false;
