@@ -23,7 +23,8 @@ ORVANE_BUILD_PACKAGES=(
 # the relay's tests the openssl program that makes a certificate and nginx;
 # zbarimg reads back the pairing panel's QR code, and the package check makes
 # the .deb (dpkg-shlibdeps) and checks it (lintian, its desktop files), and
-# the package test installs it in a fresh Debian root.
+# the package test installs it in a fresh Debian root; the start-up check
+# runs its stand-in trays in Python.
 ORVANE_TEST_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev clang-format
@@ -31,6 +32,7 @@ ORVANE_TEST_PACKAGES=(
     openbox pulseaudio pulseaudio-utils
     ffmpeg openssl nginx
     zbar-tools dpkg-dev desktop-file-utils lintian debootstrap
+    python3-xlib python3-dbus python3-gi
 )
 
 say() { printf 'orvane: %s\n' "$*"; }

@@ -2,6 +2,7 @@
 
 #include "platform/linux/avahi/avahi_advertiser.h"
 #include "platform/linux/desktop/theme_icons.h"
+#include "platform/linux/linux_desktop_checks.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/machine/host_name.h"
 #include "platform/linux/machine/linux_machine.h"
@@ -9,9 +10,35 @@
 #include "platform/linux/x11/x11_screen_capture.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QStringList>
+#include <QThread>
 
 namespace orvane {
+
+namespace {
+
+std::unique_ptr<X11Connection> displayProbe;
+
+// Connects, or keeps the connection made before. A server that is resetting
+// (another program was its last client and left) is asked again for up to a
+// second.
+bool holdDisplay()
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        return false;
+    if (!displayProbe)
+        displayProbe = std::make_unique<X11Connection>();
+    QDeadlineTimer deadline(1000);
+    while (!displayProbe->ensureConnected()) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(50);
+    }
+    return true;
+}
+
+} // namespace
 
 void chooseGuiPlatform(bool windows)
 {
@@ -19,7 +46,7 @@ void chooseGuiPlatform(bool windows)
         return;
     // Qt's X11 platform ends the process when the X server goes away; a
     // server without windows needs none of it and must outlive its desktop.
-    if (!windows || !x11DisplayReachable())
+    if (!windows || !holdDisplay())
         qputenv("QT_QPA_PLATFORM", "offscreen");
     else
         qputenv("QT_QPA_PLATFORM", "xcb");
@@ -30,7 +57,12 @@ bool guiDisplayReachable()
     QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     if (!platform.isEmpty() && platform != "offscreen" && platform != "minimal")
         return true;
-    return x11DisplayReachable();
+    return holdDisplay();
+}
+
+void releaseDisplayProbe()
+{
+    displayProbe.reset();
 }
 
 QString computerName()
@@ -61,6 +93,11 @@ std::unique_ptr<ServiceAdvertiser> makeServiceAdvertiser()
 std::unique_ptr<Machine> makeMachine()
 {
     return std::make_unique<LinuxMachine>();
+}
+
+std::unique_ptr<DesktopChecks> makeDesktopChecks()
+{
+    return makeLinuxDesktopChecks();
 }
 
 std::unique_ptr<ScreenCapture> makeScreenCapture()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/desktop_checks.h"
 #include "platform/machine.h"
 #include "platform/platform.h"
 #include "platform/screen_capture.h"
@@ -23,7 +24,12 @@ void chooseGuiPlatform(bool windows);
 
 // Whether windows can be shown: Qt was told a real platform, or an X
 // display answers. Wayland alone is not enough, as the backends speak X11.
+// The connection that found the display stays open until
+// releaseDisplayProbe(), to be called once Qt has its own: an X server left
+// without clients resets itself, and turns away whoever connects meanwhile;
+// Qt then gives up (or, sent off screen, shows the window nowhere).
 bool guiDisplayReachable();
+void releaseDisplayProbe();
 
 // The computer's name as people know it.
 QString computerName();
@@ -34,6 +40,8 @@ Platform makePlatform();
 std::unique_ptr<ServiceAdvertiser> makeServiceAdvertiser();
 // What the computer is and how busy it is.
 std::unique_ptr<Machine> makeMachine();
+// What the window's Permissions section checks, and the look for a tray.
+std::unique_ptr<DesktopChecks> makeDesktopChecks();
 // The screen as pictures, for screen sharing.
 std::unique_ptr<ScreenCapture> makeScreenCapture();
 

@@ -147,7 +147,8 @@ int runDesktop(QApplication& app, Program& program, orvane::SingleInstance& inst
     auto loader = [&program, &server] {
         return program.macInfo.macInfo(server.computerName(), true);
     };
-    orvane::DesktopShell shell(server, loader, &lines, [&app] { app.quit(); });
+    std::unique_ptr<orvane::DesktopChecks> checks = orvane::makeDesktopChecks();
+    orvane::DesktopShell shell(server, *checks, loader, &lines, [&app] { app.quit(); });
     instance.onShowRequest = [&shell] {
         shell.showMainWindow();
         return QStringLiteral("shown");
@@ -169,6 +170,7 @@ int main(int argc, char** argv)
     bool windows = wantsWindows(options);
     orvane::chooseGuiPlatform(windows);
     QApplication app(argc, argv);
+    orvane::releaseDisplayProbe(); // Qt holds the display now
     // No window of ours closing may end the server: the tray, or a later
     // launch, brings the window back.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -1,5 +1,6 @@
 #include "activity_section.h"
 
+#include "desktop_words.h"
 #include "follow.h"
 #include "rows.h"
 #include "style.h"
@@ -29,7 +30,7 @@ void ActivitySection::refresh()
 {
     clearLayout(m_entries);
     if (m_server.activity().empty()) {
-        auto* none = style::label(tr("Commands sent from your iPhone will appear here."), 16,
+        auto* none = style::label(tr("Commands sent from your phone will appear here."), 16,
                                   style::secondaryText(), QFont::Normal, true);
         none->setObjectName(QStringLiteral("noActivity"));
         m_entries->addWidget(none);
@@ -55,12 +56,14 @@ QWidget* ActivitySection::entryRow(const ActivityEntry& entry)
     auto* capsule = new style::Surface(style::raised(), 10);
     auto* inside = new QHBoxLayout(capsule);
     inside->setContentsMargins(9, 2, 9, 2);
-    inside->addWidget(style::label(entry.device, 14, style::primaryText(), QFont::DemiBold));
+    auto* device = new ElidedLabel(entry.device, 14, style::primaryText(), QFont::DemiBold);
+    device->setMaximumWidth(160);
+    inside->addWidget(device);
     layout->addWidget(capsule, 0, Qt::AlignTop);
 
     auto* text =
-        style::label(entry.text, 14, entry.success ? style::primaryText() : style::accent(),
-                     QFont::Normal, true);
+        style::label(rows::breakable(withDesktopKeyNames(entry.text)), 14,
+                     entry.success ? style::primaryText() : style::accent(), QFont::Normal, true);
     text->setObjectName(QStringLiteral("activityText"));
     layout->addWidget(text, 1, Qt::AlignTop);
     return row;

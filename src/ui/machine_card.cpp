@@ -16,10 +16,17 @@ constexpr int pictureHeight = 190;
 
 QString modelLine(const MacInfo& info)
 {
-    QString chip = QString::fromStdString(info.chip);
-    chip.remove(QStringLiteral("Apple "));
-    return QString::fromStdString(info.modelName) + QStringLiteral(" · ") + chip +
-           QStringLiteral(" · ") + QString::fromStdString(info.systemVersion);
+    static const QStringList phoneStandIns = {QStringLiteral("Mac"),
+                                              QStringLiteral("Apple silikon")};
+    QStringList parts;
+    for (const std::string& part : {info.modelName, info.chip, info.systemVersion}) {
+        QString text = QString::fromStdString(part).trimmed();
+        if (!text.isEmpty() && !phoneStandIns.contains(text))
+            parts << text;
+    }
+    if (parts.isEmpty())
+        return QWidget::tr("This computer does not say what it is");
+    return parts.join(QStringLiteral(" · "));
 }
 
 MachineCard::MachineCard(OrvaneServer& server, Loader loader, QWidget* parent)
@@ -59,8 +66,8 @@ MachineCard::MachineCard(OrvaneServer& server, Loader loader, QWidget* parent)
     layout->addLayout(reach);
 
     layout->addWidget(
-        style::label(tr("Open Orvane on your iPhone. On the same Wi-Fi network it finds this Mac "
-                        "automatically; the first time, you'll enter the 6-digit code shown here."),
+        style::label(tr("Open Orvane on your phone. On the same network it finds this computer "
+                        "by itself; the first time, you enter the 6-digit code shown here."),
                      16, style::secondaryText(), QFont::Normal, true));
     layout->addStretch(1);
     m_footer = style::label(QString(), 13, style::secondaryText(), QFont::Normal, true);
@@ -74,8 +81,8 @@ MachineCard::MachineCard(OrvaneServer& server, Loader loader, QWidget* parent)
 
 void MachineCard::setTrayAvailable(bool available)
 {
-    m_footer->setText(available ? tr("Orvane keeps running in the menu bar even if you close "
-                                     "this window.")
+    m_footer->setText(available ? tr("Orvane keeps running in the tray when you close this "
+                                     "window.")
                                 : tr("Orvane keeps running when you close this window; start "
                                      "it again from the applications menu to come back."));
 }

@@ -11,8 +11,10 @@ class QLabel;
 
 namespace orvane {
 
-// The model line under the computer's name: model, chip without "Apple ",
-// system version.
+// The model line under the computer's name: model, processor and system,
+// each as the machine names it. What the machine does not say is left out:
+// the stand-ins the phone gets instead ("Mac", "Apple silikon") are no
+// words for this computer's own window.
 QString modelLine(const MacInfo& info);
 
 // The window's left column: the computer's picture and name, its model,

@@ -2,6 +2,7 @@
 
 #include "activity_section.h"
 #include "desktop_session.h"
+#include "permissions_section.h"
 #include "phones_section.h"
 #include "settings_sections.h"
 #include "style.h"
@@ -11,12 +12,17 @@
 #include <QHBoxLayout>
 #include <QScrollArea>
 #include <QShortcut>
+#include <QStyle>
 #include <QVBoxLayout>
 
 namespace orvane {
 
-MainWindow::MainWindow(OrvaneServer& server, MachineCard::Loader loader, std::function<void()> quit,
-                       QWidget* parent)
+namespace {
+constexpr int sideMargin = 28;
+} // namespace
+
+MainWindow::MainWindow(OrvaneServer& server, DesktopChecks& checks, MachineCard::Loader loader,
+                       std::function<void()> quit, QWidget* parent)
     : QWidget(parent), m_server(server)
 {
     setObjectName(QStringLiteral("mainWindow"));
@@ -40,7 +46,7 @@ MainWindow::MainWindow(OrvaneServer& server, MachineCard::Loader loader, std::fu
     m_card = new MachineCard(server, std::move(loader));
     leftLayout->addWidget(m_card);
     columns->addWidget(left);
-    columns->addWidget(makeRightColumn(), 1);
+    columns->addWidget(makeRightColumn(checks), 1);
 
     // Without a tray icon this is the way out of the program.
     auto* quitKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
@@ -50,19 +56,18 @@ MainWindow::MainWindow(OrvaneServer& server, MachineCard::Loader loader, std::fu
     });
 }
 
-QWidget* MainWindow::makeRightColumn()
+QWidget* MainWindow::makeRightColumn(DesktopChecks& checks)
 {
     auto* content = new QWidget;
     content->setObjectName(QStringLiteral("sections"));
     auto* layout = new QVBoxLayout(content);
-    layout->setContentsMargins(36, 44, 36, 36);
-    layout->setSpacing(44);
+    layout->setContentsMargins(sideMargin, 28, sideMargin, 36);
+    layout->setSpacing(40);
     if (QWidget* warning = waylandWarningRow(14))
         layout->addWidget(warning);
-    layout->addWidget(new SharingBanner(m_server));
     layout->addWidget(new PairingPausedBanner(m_server));
     layout->addWidget(new PhonesSection(m_server));
-    layout->addWidget(new PermissionsSection(m_server));
+    layout->addWidget(new PermissionsSection(m_server, checks));
     layout->addWidget(new PowerSection(m_server));
     layout->addWidget(new ActivitySection(m_server));
     layout->addStretch(1);
@@ -75,7 +80,22 @@ QWidget* MainWindow::makeRightColumn()
     scroll->setWidget(content);
     scroll->viewport()->setAutoFillBackground(false);
     content->setAutoFillBackground(false);
-    return scroll;
+
+    // The banner stands above the scrolled sections, always: its coming and
+    // going moves nothing.
+    auto* column = new QWidget;
+    auto* stack = new QVBoxLayout(column);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(0);
+    auto* banner = new QWidget;
+    auto* bannerLayout = new QVBoxLayout(banner);
+    // Lined up with the sections, which leave room for the scroll bar.
+    const int scrollBar = scroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    bannerLayout->setContentsMargins(sideMargin, 20, sideMargin + scrollBar, 4);
+    bannerLayout->addWidget(new SharingBanner(m_server));
+    stack->addWidget(banner);
+    stack->addWidget(scroll, 1);
+    return column;
 }
 
 void MainWindow::present()

@@ -3,6 +3,7 @@
 #include "code_cells.h"
 #include "follow.h"
 #include "qr_image.h"
+#include "rows.h"
 #include "style.h"
 #include "symbols.h"
 
@@ -43,17 +44,41 @@ QWidget* qrSection(QLabel* image)
     layout->setSpacing(8);
     layout->addWidget(qrFrame(image), 0, Qt::AlignHCenter);
     auto* scan = style::label(
-        QCoreApplication::translate("orvane", "Or scan this with Orvane on your iPhone."), 12,
+        QCoreApplication::translate("orvane", "Or scan this with Orvane on your phone."), 12,
         style::secondaryText());
     scan->setAlignment(Qt::AlignHCenter);
     layout->addWidget(scan);
     return section;
 }
 
+// The name on a line of its own, the words that go with it on the next: a
+// long name gives way in its middle, and no word is left alone.
+QLayout* headingLines(QLabel* name)
+{
+    auto* heading = new QVBoxLayout;
+    heading->setSpacing(6);
+    name->setAlignment(Qt::AlignHCenter);
+    // The panel's width is fixed: a long name must not ask for more.
+    name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    heading->addWidget(name);
+    auto* wants = style::label(QCoreApplication::translate("orvane", "wants to connect"), 20,
+                               style::primaryText(), QFont::DemiBold);
+    wants->setAlignment(Qt::AlignHCenter);
+    heading->addWidget(wants);
+    auto* hint = style::label(
+        QCoreApplication::translate("orvane", "Enter this code on your phone to pair."), 14,
+        style::secondaryText(), QFont::Normal, true);
+    hint->setAlignment(Qt::AlignHCenter);
+    heading->addWidget(hint);
+    return heading;
+}
+
 } // namespace
 
 PairingView::PairingView(OrvaneServer& server, QWidget* parent)
-    : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint), m_server(server)
+    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
+      m_server(server)
 {
     setObjectName(QStringLiteral("pairingPanel"));
     setWindowTitle(tr("Orvane pairing"));
@@ -74,17 +99,9 @@ PairingView::PairingView(OrvaneServer& server, QWidget* parent)
     auto* request = new QVBoxLayout(m_request);
     request->setContentsMargins(0, 0, 0, 0);
     request->setSpacing(18);
-    auto* heading = new QVBoxLayout;
-    heading->setSpacing(6);
-    m_heading = style::label(QString(), 20, style::primaryText(), QFont::DemiBold, true);
+    m_heading = new ElidedLabel(QString(), 20, style::primaryText(), QFont::DemiBold);
     m_heading->setObjectName(QStringLiteral("heading"));
-    m_heading->setAlignment(Qt::AlignHCenter);
-    heading->addWidget(m_heading);
-    auto* hint = style::label(tr("Enter this code on your iPhone to pair."), 14,
-                              style::secondaryText(), QFont::Normal, true);
-    hint->setAlignment(Qt::AlignHCenter);
-    heading->addWidget(hint);
-    request->addLayout(heading);
+    request->addLayout(headingLines(m_heading));
 
     m_code = new CodeCells(CodeCells::large);
     m_code->setObjectName(QStringLiteral("code"));
@@ -119,7 +136,7 @@ void PairingView::refresh()
     m_request->setVisible(request.has_value());
     if (!request)
         return;
-    m_heading->setText(request->deviceName + tr(" wants to connect"));
+    m_heading->setFullText(request->deviceName);
     m_code->setCode(request->code);
     QImage image = qrCodeImage(m_server.pairingUrl());
     m_qrSection->setVisible(!image.isNull());
@@ -135,6 +152,13 @@ void PairingView::refresh()
     m_attempts->setVisible(request->attemptsLeft <= 2);
     m_attempts->setText(tr("Wrong code. %1 attempts left.").arg(request->attemptsLeft));
     adjustSize();
+}
+
+void PairingView::closeEvent(QCloseEvent* event)
+{
+    if (m_server.pairingRequest())
+        m_server.declinePairing();
+    QWidget::closeEvent(event);
 }
 
 PairingWindow::PairingWindow(OrvaneServer& server) : m_server(server) {}

@@ -20,36 +20,63 @@ struct Help {
     QString details;
 };
 
-Help helpFor(Permission permission)
+using Service = DesktopChecks::Service;
+
+Help displayHelp(Service service)
 {
-    switch (permission) {
-    case Permission::accessibility:
-        return {tr("Accessibility"),
+    if (service == Service::input)
+        return {tr("Keys and Pointer"),
                 tr("Orvane presses keys and moves the pointer through the X server's XTEST "
-                   "extension. Linux has nothing to allow here."),
-                tr("It needs an X11 session (DISPLAY set) whose X server has XTEST, as every "
-                   "X.Org server does. Start Orvane from your desktop session, not from a "
-                   "text console or over SSH.")};
-    case Permission::screenRecording:
-        return {tr("Screen Recording"),
-                tr("Orvane takes pictures of the screen from the X server. Linux has nothing "
-                   "to allow here."),
-                tr("It needs an X11 session (DISPLAY set). Pictures are taken only while a "
-                   "paired iPhone watches, and the window says who.")};
-    case Permission::automation:
+                   "extension. There is nothing to allow; it needs the display."),
+                tr("Start Orvane inside your X11 desktop session (DISPLAY set), not from a text "
+                   "console or over SSH. Every X.Org server has XTEST unless it was started "
+                   "with it turned off.")};
+    return {tr("Screen"),
+            tr("Orvane reads the screen from the X server, and only while a phone watches it. "
+               "There is nothing to allow; it needs the display."),
+            tr("Start Orvane inside your X11 desktop session (DISPLAY set). The window and the "
+               "tray say who watches.")};
+}
+
+Help helpFor(Service service)
+{
+    switch (service) {
+    case Service::input:
+    case Service::screen:
+        return displayHelp(service);
+    case Service::mediaPlayers:
+        return {tr("Media Players"),
+                tr("Orvane controls music and video players over D-Bus (MPRIS), on your session "
+                   "bus."),
+                tr("Start Orvane from your desktop session, where DBUS_SESSION_BUS_ADDRESS is "
+                   "set. When a player refuses, a sandbox such as Flatpak's keeps Orvane out: "
+                   "allow it to talk to org.mpris.MediaPlayer2.* there.")};
+    case Service::sound:
+        return {tr("Sound"),
+                tr("Orvane sets the volume through the PulseAudio server, or PipeWire's "
+                   "PulseAudio service."),
+                tr("Install and start one in your session, e.g. pipewire-pulse: "
+                   "systemctl --user enable --now pipewire-pulse")};
+    case Service::power:
+        return {tr("Keeping Awake"),
+                tr("Orvane keeps the computer awake with logind's idle inhibitor; without "
+                   "logind, with the desktop's screen saver service; without that, by holding "
+                   "off the X server's screen saver and DPMS."),
+                tr("Run your desktop under systemd-logind or elogind, or in an X11 session.")};
+    case Service::network:
         break;
     }
-    return {tr("Automation"),
-            tr("Orvane controls Spotify and other music players over D-Bus (MPRIS) on your "
-               "session bus."),
-            tr("When a player refuses, something on the session bus denies Orvane access to "
-               "it, usually a sandbox such as Flatpak's. Allow Orvane to talk to "
-               "org.mpris.MediaPlayer2.* there, then try again.")};
+    return {tr("Network"),
+            tr("Phones find this computer through avahi-daemon, which announces Orvane on the "
+               "local network."),
+            tr("Install and start it: sudo apt install avahi-daemon, then sudo systemctl enable "
+               "--now avahi-daemon. Until it runs, phones can't find this computer by "
+               "themselves.")};
 }
 
 } // namespace
 
-void showPermissionHelp(Permission permission, QWidget* parent)
+void showServiceHelp(Service service, QWidget* parent)
 {
     const QString name = QStringLiteral("permissionHelp");
     auto* box = parent ? parent->findChild<QMessageBox*>(name) : nullptr;
@@ -61,9 +88,9 @@ void showPermissionHelp(Permission permission, QWidget* parent)
         box->setWindowModality(Qt::NonModal);
         box->setAttribute(Qt::WA_DeleteOnClose, parent == nullptr);
     }
-    Help help = helpFor(permission);
+    Help help = helpFor(service);
     QString details = help.details;
-    if (waylandSession() && permission != Permission::automation)
+    if (waylandSession() && (service == Service::input || service == Service::screen))
         details += QStringLiteral("\n\n") +
                    tr("This is a Wayland session: Orvane reaches only the programs that run on "
                       "XWayland. The desktop's own remote-desktop permission comes in a later "
@@ -71,25 +98,10 @@ void showPermissionHelp(Permission permission, QWidget* parent)
     box->setWindowTitle(help.title);
     box->setText(help.text);
     box->setInformativeText(details);
-    box->setProperty("permission", static_cast<int>(permission));
+    box->setProperty("service", static_cast<int>(service));
     box->show();
     box->raise();
     box->activateWindow();
-}
-
-void requestAccessibility(QWidget* parent)
-{
-    showPermissionHelp(Permission::accessibility, parent);
-}
-
-void openPrivacySettings(const QString& anchor, QWidget* parent)
-{
-    if (anchor == QLatin1String("Privacy_ScreenCapture"))
-        showPermissionHelp(Permission::screenRecording, parent);
-    else if (anchor == QLatin1String("Privacy_Automation"))
-        showPermissionHelp(Permission::automation, parent);
-    else if (anchor == QLatin1String("Privacy_Accessibility"))
-        showPermissionHelp(Permission::accessibility, parent);
 }
 
 } // namespace orvane

@@ -1,25 +1,16 @@
 #pragma once
 
-#include <QString>
+#include "platform/desktop_checks.h"
 
 class QWidget;
 
-// What "Allow" does on Linux. The desktop has no privacy panes to open: each
-// permission is really a service Orvane needs, so a short dialog says what
-// that service is and how to get it.
+// What "How to Fix" says. Linux has no privacy panes to open: each row of
+// the Permissions section is really a service Orvane needs, so a short
+// dialog says what that service is and how to get it going.
 namespace orvane {
 
-enum class Permission { accessibility, screenRecording, automation };
-
-// Shows the help for one permission near `parent`; a second call raises the
+// Shows the help for one service near `parent`; a second call reuses the
 // dialog already open.
-void showPermissionHelp(Permission permission, QWidget* parent);
-
-// The Linux meaning of asking for the input permission: the help above.
-void requestAccessibility(QWidget* parent);
-// The Linux meaning of opening a privacy pane by its anchor
-// ("Privacy_ScreenCapture", "Privacy_Automation", "Privacy_Accessibility");
-// an anchor we do not know does nothing.
-void openPrivacySettings(const QString& anchor, QWidget* parent);
+void showServiceHelp(DesktopChecks::Service service, QWidget* parent);
 
 } // namespace orvane

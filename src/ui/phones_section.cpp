@@ -24,37 +24,70 @@ QString phoneStatus(const QString& name, const QStringList& viewers, const QStri
     return QWidget::tr("Connected");
 }
 
+bool someoneWatches(const OrvaneServer& server)
+{
+    return !server.screenViewerNames().isEmpty() || !server.previewViewerNames().isEmpty();
+}
+
+QString watchersLine(const QStringList& viewers, const QStringList& previews)
+{
+    const QString names = QStringLiteral(", ");
+    QStringList parts;
+    if (!viewers.isEmpty())
+        parts << viewers.join(names) + QWidget::tr(" can view and control it");
+    // Someone who also views the whole screen is named once.
+    QStringList onlyPreviews = previews;
+    onlyPreviews.removeIf([&](const QString& name) { return viewers.contains(name); });
+    if (!onlyPreviews.isEmpty())
+        parts << onlyPreviews.join(names) + (onlyPreviews.size() == 1
+                                                 ? QWidget::tr(" sees a small preview")
+                                                 : QWidget::tr(" see a small preview"));
+    return parts.join(QStringLiteral("; "));
+}
+
 SharingBanner::SharingBanner(OrvaneServer& server, QWidget* parent)
     : QWidget(parent), m_server(server)
 {
     setObjectName(QStringLiteral("sharingBanner"));
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    auto* banner = new style::Surface(style::darkAccent(), 12);
-    outer->addWidget(banner);
-    auto* layout = new QHBoxLayout(banner);
-    layout->setContentsMargins(18, 14, 18, 14);
+    m_surface = new style::Surface(style::cardBackground(), 12);
+    outer->addWidget(m_surface);
+    auto* layout = new QHBoxLayout(m_surface);
+    layout->setContentsMargins(18, 12, 18, 12);
     layout->setSpacing(14);
-    layout->addWidget(symbolLabel(QStringLiteral("record-fill"), 26, style::primaryText()));
-    m_viewers = style::label(QString(), 14, style::grey(0.85), QFont::Normal, true);
+    m_symbol = symbolLabel(QStringLiteral("record"), 26, style::secondaryText());
+    layout->addWidget(m_symbol);
+    m_title = style::label(QString(), 16, style::primaryText(), QFont::Bold);
+    m_title->setObjectName(QStringLiteral("bannerTitle"));
+    m_viewers = new ElidedLabel(QString(), 13, style::grey(0.85));
     m_viewers->setObjectName(QStringLiteral("bannerViewers"));
-    layout->addWidget(rows::stacked(style::label(tr("Your screen is being shared"), 18,
-                                                 style::primaryText(), QFont::Bold),
-                                    m_viewers),
-                      1);
-    auto* stop = style::plainButton(tr("Stop"), style::primaryText());
-    stop->setObjectName(QStringLiteral("stopSharing"));
-    connect(stop, &QPushButton::clicked, this, [this] { m_server.stopScreenSharing(); });
-    layout->addWidget(stop);
+    layout->addWidget(rows::stacked(m_title, m_viewers), 1);
+    m_stop = style::plainButton(tr("Stop"), style::primaryText());
+    m_stop->setObjectName(QStringLiteral("stopSharing"));
+    // Its room stays while it is hidden: the strip never changes height.
+    QSizePolicy keep = m_stop->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    m_stop->setSizePolicy(keep);
+    connect(m_stop, &QPushButton::clicked, this, [this] { m_server.stopScreenSharing(); });
+    layout->addWidget(m_stop);
     follow(
         server, this, [this] { refresh(); }, &OrvaneServer::screenViewersChanged);
 }
 
 void SharingBanner::refresh()
 {
-    const QStringList& viewers = m_server.screenViewerNames();
-    setVisible(!viewers.isEmpty());
-    m_viewers->setText(viewers.join(QStringLiteral(", ")) + tr(" can view and control it"));
+    const bool watched = someoneWatches(m_server);
+    m_surface->setColour(watched ? style::darkAccent() : style::cardBackground());
+    m_symbol->setPixmap(symbol(watched ? QStringLiteral("record-fill") : QStringLiteral("record"),
+                               26, watched ? style::primaryText() : style::secondaryText(),
+                               devicePixelRatioF()));
+    m_title->setText(watched ? tr("Your screen is being shared")
+                             : tr("Nobody is watching your screen"));
+    m_viewers->setFullText(
+        watched ? watchersLine(m_server.screenViewerNames(), m_server.previewViewerNames())
+                : tr("Phones that watch it are named here."));
+    m_stop->setVisible(watched);
 }
 
 PairingPausedBanner::PairingPausedBanner(OrvaneServer& server, QWidget* parent)
@@ -105,7 +138,7 @@ PhonesSection::PhonesSection(OrvaneServer& server, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(12);
-    layout->addWidget(rows::sectionTitle(tr("iPhones")));
+    layout->addWidget(rows::sectionTitle(tr("Phones")));
     m_connected = new QVBoxLayout;
     m_connected->setSpacing(2);
     layout->addLayout(m_connected);
@@ -132,30 +165,30 @@ void PhonesSection::refreshConnected()
     if (!request && m_server.devices().empty()) {
         auto* none = rows::listRow(
             QStringLiteral("phone"), 20,
-            style::label(tr("No iPhone is connected right now."), 16, style::secondaryText()));
+            style::label(tr("No phone is connected right now."), 16, style::secondaryText()));
         none->setObjectName(QStringLiteral("noPhone"));
         m_connected->addWidget(none);
     }
 }
 
+// The code goes under the words, so that a long name or a narrow window
+// never pushes Decline out of sight.
 QWidget* PhonesSection::pairingRow(const OrvaneServer::PairingRequest& request)
 {
-    auto* texts = rows::stacked(
-        style::label(request.deviceName + tr(" wants to pair"), 16, style::primaryText()),
-        style::label(tr("Enter this code on the iPhone"), 13, style::secondaryText()));
-    auto* trailing = new QWidget;
-    auto* layout = new QHBoxLayout(trailing);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(12);
+    auto* name = new ElidedLabel(request.deviceName, 16, style::primaryText());
+    name->setObjectName(QStringLiteral("pairingName"));
     auto* code = new CodeCells(CodeCells::small);
     code->setObjectName(QStringLiteral("code"));
     code->setCode(request.code);
-    layout->addWidget(code);
+    auto* texts = rows::stacked({name,
+                                 style::label(tr("Wants to pair. Enter this code on the phone:"),
+                                              13, style::secondaryText(), QFont::Normal, true),
+                                 code},
+                                6);
     auto* decline = style::plainButton(tr("Decline"));
     decline->setObjectName(QStringLiteral("decline"));
     connect(decline, &QPushButton::clicked, this, [this] { m_server.declinePairing(); });
-    layout->addWidget(decline);
-    auto* row = rows::listRow(QStringLiteral("lock-phone"), 20, texts, trailing);
+    auto* row = rows::listRow(QStringLiteral("lock-phone"), 20, texts, decline);
     row->setObjectName(QStringLiteral("pairingRow"));
     return row;
 }
@@ -172,9 +205,9 @@ QWidget* PhonesSection::deviceRow(const OrvaneServer::Device& device)
         style::secondaryText());
     text->setObjectName(QStringLiteral("phoneStatus"));
     line->addWidget(text, 1);
-    auto* row =
-        rows::listRow(QStringLiteral("phone"), 20,
-                      rows::stacked(style::label(device.name, 16, style::primaryText()), status));
+    auto* row = rows::listRow(
+        QStringLiteral("phone"), 20,
+        rows::stacked(new ElidedLabel(device.name, 16, style::primaryText()), status));
     row->setObjectName(QStringLiteral("deviceRow"));
     return row;
 }
@@ -191,12 +224,15 @@ QWidget* PhonesSection::pairedRow(const TrustedDevice& device)
     QDateTime paired = QDateTime::fromSecsSinceEpoch(
         static_cast<qint64>(device.pairedAt + referenceDateOffset), Qt::UTC);
     QString date = QLocale().toString(paired.toLocalTime().date(), QStringLiteral("MMM d, yyyy"));
-    auto* texts = rows::stacked(style::label(nameOf(device), 16, style::primaryText()),
+    auto* texts = rows::stacked(new ElidedLabel(nameOf(device), 16, style::primaryText()),
                                 style::label(tr("Paired on ") + date, 13, style::secondaryText()));
     auto* forget = style::plainButton(tr("Forget"));
     forget->setObjectName(QStringLiteral("forget"));
     Uuid id = device.id;
-    connect(forget, &QPushButton::clicked, this, [this, id] { m_server.forgetDevice(id); });
+    QString name = nameOf(device);
+    connect(forget, &QPushButton::clicked, this, [this, id, name] {
+        rows::askToForget(this, name, [this, id] { m_server.forgetDevice(id); });
+    });
     auto* row = rows::listRow(QStringLiteral("seal-check"), 18, texts, forget);
     row->setObjectName(QStringLiteral("pairedRow"));
     return row;

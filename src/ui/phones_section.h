@@ -5,13 +5,27 @@
 #include <QWidget>
 
 class QLabel;
+class QPushButton;
 class QTimer;
 class QVBoxLayout;
 
 namespace orvane {
 
-// The banner at the top of the window while anyone watches the screen, with
-// the names of those who do and the Stop button.
+class ElidedLabel;
+
+namespace style {
+class Surface;
+}
+
+// Whether anyone sees the screen: a phone viewing it, or its small preview.
+bool someoneWatches(const OrvaneServer& server);
+// Who watches and how, in one line: "Ada's phone can view and control it;
+// Bob's phone sees a small preview".
+QString watchersLine(const QStringList& viewers, const QStringList& previews);
+
+// The strip at the top of the window that says whether anyone watches the
+// screen, at any size, with the names and the Stop button while they do. It
+// keeps its place and height either way, so nothing under it moves.
 class SharingBanner : public QWidget {
 public:
     explicit SharingBanner(OrvaneServer& server, QWidget* parent = nullptr);
@@ -20,7 +34,11 @@ private:
     void refresh();
 
     OrvaneServer& m_server;
-    QLabel* m_viewers = nullptr;
+    style::Surface* m_surface = nullptr;
+    QLabel* m_symbol = nullptr;
+    QLabel* m_title = nullptr;
+    ElidedLabel* m_viewers = nullptr;
+    QPushButton* m_stop = nullptr;
 };
 
 // Shown while pairing is paused after repeated wrong codes, with the button
@@ -37,7 +55,7 @@ private:
     QTimer* m_recheck = nullptr;
 };
 
-// "iPhones": the pending pairing, the connected phones with what each is
+// "Phones": the pending pairing, the connected phones with what each is
 // doing, and the paired phones with Forget.
 class PhonesSection : public QWidget {
 public:

@@ -1,7 +1,6 @@
 #include "settings_sections.h"
 
 #include "follow.h"
-#include "permission_help.h"
 #include "rows.h"
 #include "style.h"
 
@@ -34,72 +33,6 @@ void Toggle::paintEvent(QPaintEvent*)
     painter.drawEllipse(QRectF(x, track.top() + 2, knob, knob));
 }
 
-PermissionsSection::PermissionsSection(OrvaneServer& server, QWidget* parent)
-    : QWidget(parent), m_server(server)
-{
-    setObjectName(QStringLiteral("permissionsSection"));
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(2);
-    layout->addWidget(rows::sectionTitle(tr("Permissions")));
-    layout->addSpacing(10);
-    auto subtitle = [](const QString& text) {
-        return style::label(text, 13, style::secondaryText(), QFont::Normal, true);
-    };
-    m_accessibility =
-        addRow(QStringLiteral("accessibility"), QStringLiteral("keyboard"), tr("Accessibility"),
-               subtitle(tr("For shortcuts, keyboard input and clicking on screen")));
-    m_screen = addRow(QStringLiteral("screenRecording"), QStringLiteral("screen-record"),
-                      tr("Screen Recording"), subtitle(tr("To show your screen on the iPhone")));
-    m_automationText = subtitle(QString());
-    m_automationText->setObjectName(QStringLiteral("automationText"));
-    m_automation = addRow(QStringLiteral("automation"), QStringLiteral("music-note"),
-                          tr("Automation"), m_automationText);
-    connect(static_cast<QPushButton*>(m_accessibility.allow), &QPushButton::clicked, this,
-            [this] { requestAccessibility(window()); });
-    connect(static_cast<QPushButton*>(m_screen.allow), &QPushButton::clicked, this,
-            [this] { openPrivacySettings(QStringLiteral("Privacy_ScreenCapture"), window()); });
-    connect(static_cast<QPushButton*>(m_automation.allow), &QPushButton::clicked, this,
-            [this] { openPrivacySettings(QStringLiteral("Privacy_Automation"), window()); });
-    follow(
-        server, this, [this] { refresh(); }, &OrvaneServer::accessibilityGrantedChanged,
-        &OrvaneServer::screenRecordingGrantedChanged, &OrvaneServer::mediaPermissionDeniedChanged);
-}
-
-PermissionsSection::Row PermissionsSection::addRow(const QString& key, const QString& symbol,
-                                                   const QString& title, QLabel* subtitle)
-{
-    auto* trailing = new QWidget;
-    auto* both = new QVBoxLayout(trailing);
-    both->setContentsMargins(0, 0, 0, 0);
-    Row row{rows::grantedLabel(), style::plainButton(tr("Allow"))};
-    row.allow->setObjectName(key + QStringLiteral("Allow"));
-    row.granted->setObjectName(key + QStringLiteral("Granted"));
-    both->addWidget(row.granted);
-    both->addWidget(row.allow);
-    auto* widget = rows::listRow(
-        symbol, 18,
-        rows::stacked(style::label(title, 14, style::primaryText(), QFont::DemiBold), subtitle),
-        trailing);
-    widget->setObjectName(key + QStringLiteral("Row"));
-    layout()->addWidget(widget);
-    return row;
-}
-
-void PermissionsSection::refresh()
-{
-    auto show = [](Row& row, bool granted) {
-        row.granted->setVisible(granted);
-        row.allow->setVisible(!granted);
-    };
-    show(m_accessibility, m_server.accessibilityGranted());
-    show(m_screen, m_server.screenRecordingGranted());
-    show(m_automation, !m_server.mediaPermissionDenied());
-    m_automationText->setText(m_server.mediaPermissionDenied()
-                                  ? tr("Permission to control Spotify and Music is off")
-                                  : tr("Controls Spotify and Music; asked on first use"));
-}
-
 PowerSection::PowerSection(OrvaneServer& server, QWidget* parent)
     : QWidget(parent), m_server(server)
 {
@@ -122,9 +55,9 @@ PowerSection::PowerSection(OrvaneServer& server, QWidget* parent)
     };
     m_keepAwake = new Toggle;
     m_keepAwake->setObjectName(QStringLiteral("keepAwake"));
-    row(QStringLiteral("cup"), tr("Keep the Mac awake"),
-        text(tr("While Orvane is open the Mac doesn't fall asleep, so your iPhone can always "
-                "reach it. The display still turns off on its own.")),
+    row(QStringLiteral("cup"), tr("Keep this computer awake"),
+        text(tr("While Orvane runs this computer doesn't fall asleep, so your phone can "
+                "always reach it. The display still turns off on its own.")),
         m_keepAwake);
     m_remote = new Toggle;
     m_remote->setObjectName(QStringLiteral("remoteAccess"));
@@ -132,7 +65,7 @@ PowerSection::PowerSection(OrvaneServer& server, QWidget* parent)
     m_relay->setObjectName(QStringLiteral("relayAddress"));
     m_relay->setTextInteractionFlags(Qt::TextSelectableByMouse);
     row(QStringLiteral("globe"), tr("Reach from anywhere"),
-        rows::stacked(text(tr("Paired iPhones can connect over mobile data or another Wi-Fi. "
+        rows::stacked(text(tr("Paired phones can connect over mobile data or another Wi-Fi. "
                               "Everything stays end-to-end encrypted; the relay only passes "
                               "along data it can't read.")),
                       m_relay, 6),

@@ -19,27 +19,6 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
-// "Permissions": input, screen pictures and the music players, each granted
-// or with an Allow button that explains what Linux needs.
-class PermissionsSection : public QWidget {
-public:
-    explicit PermissionsSection(OrvaneServer& server, QWidget* parent = nullptr);
-
-private:
-    struct Row {
-        QWidget* granted = nullptr;
-        QWidget* allow = nullptr;
-    };
-    Row addRow(const QString& key, const QString& symbol, const QString& title, QLabel* subtitle);
-    void refresh();
-
-    OrvaneServer& m_server;
-    Row m_accessibility;
-    Row m_screen;
-    Row m_automation;
-    QLabel* m_automationText = nullptr;
-};
-
 // "Power": keeping the computer awake, and reaching it from anywhere
 // through the relay, whose address it shows.
 class PowerSection : public QWidget {

@@ -33,7 +33,7 @@ TrayIcon::TrayIcon(OrvaneServer& server, TrayPanel& panel, const TrayPanel::Acti
 
 TrayState TrayIcon::stateOf(const OrvaneServer& server)
 {
-    if (!server.screenViewerNames().isEmpty())
+    if (!server.screenViewerNames().isEmpty() || !server.previewViewerNames().isEmpty())
         return TrayState::sharing;
     if (!server.devices().empty())
         return TrayState::connected;

@@ -1,8 +1,11 @@
 #include "tray_panel.h"
 
 #include "desktop_session.h"
+#include "desktop_words.h"
 #include "follow.h"
 #include "permission_help.h"
+#include "phones_section.h"
+#include "rows.h"
 #include "style.h"
 #include "symbols.h"
 
@@ -35,6 +38,15 @@ QWidget* symbolRow(const QString& symbolName, const QColor& colour, QLabel* text
     layout->addWidget(symbolLabel(symbolName, 16, colour), 0, Qt::AlignTop);
     layout->addWidget(text, 1);
     return row;
+}
+
+// A phone's name on one line; the panel's width is fixed, so a long name
+// gives way in its middle instead of asking for more.
+ElidedLabel* nameLabel(const QString& name)
+{
+    auto* label = new ElidedLabel(name, 13, style::primaryText());
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    return label;
 }
 
 } // namespace
@@ -74,8 +86,7 @@ TrayPanel::TrayPanel(OrvaneServer& server, Actions actions, QWidget* parent)
     layout->addWidget(makeAccessibilityRow());
     m_mediaDenied = symbolRow(
         QStringLiteral("music-note"), style::orange(),
-        style::label(tr("To control Spotify/Music, allow Orvane in System Settings › Privacy & "
-                        "Security › Automation."),
+        style::label(tr("A media player refused Orvane: a sandbox such as Flatpak's keeps it out."),
                      13, style::orange(), QFont::Normal, true));
     m_mediaDenied->setObjectName(QStringLiteral("mediaDenied"));
     layout->addWidget(m_mediaDenied);
@@ -139,7 +150,8 @@ QWidget* TrayPanel::makeSharingRow()
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
     texts->addWidget(style::label(tr("Sharing screen"), 14, style::primaryText(), QFont::DemiBold));
-    m_viewers = caption(QString());
+    m_viewers = new ElidedLabel(QString(), 12, style::secondaryText());
+    m_viewers->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_viewers->setObjectName(QStringLiteral("viewerNames"));
     texts->addWidget(m_viewers);
     layout->addLayout(texts, 1);
@@ -158,7 +170,7 @@ QWidget* TrayPanel::makeAccessibilityRow()
     layout->setContentsMargins(0, 0, 0, 0);
     m_accessibilityGranted =
         symbolRow(QStringLiteral("shield-check"), style::green(),
-                  style::label(tr("Accessibility permission granted"), 13, style::primaryText()));
+                  style::label(tr("Phones can type and click"), 13, style::primaryText()));
     m_accessibilityGranted->setObjectName(QStringLiteral("accessibilityGranted"));
     layout->addWidget(m_accessibilityGranted);
 
@@ -169,11 +181,14 @@ QWidget* TrayPanel::makeAccessibilityRow()
     missing->setSpacing(8);
     missing->addWidget(
         symbolRow(QStringLiteral("shield-alert"), style::orange(),
-                  style::label(tr("Accessibility permission is required for keyboard shortcuts"),
+                  style::label(tr("Phones can't type or click: this needs an X display with XTEST"),
                                13, style::orange(), QFont::Normal, true)));
-    auto* allow = style::plainButton(tr("Allow…"));
-    allow->setObjectName(QStringLiteral("allowAccessibility"));
-    connect(allow, &QPushButton::clicked, this, [this] { requestAccessibility(this); });
+    auto* allow = style::plainButton(tr("How to Fix…"));
+    allow->setObjectName(QStringLiteral("fixInput"));
+    connect(allow, &QPushButton::clicked, this, [this] {
+        hide();
+        showServiceHelp(DesktopChecks::Service::input, nullptr);
+    });
     missing->addWidget(allow, 0, Qt::AlignLeft);
     layout->addWidget(m_accessibilityMissing);
     return box;
@@ -217,24 +232,24 @@ void TrayPanel::refreshStatus()
 
 void TrayPanel::refreshSharing()
 {
-    const QStringList& viewers = m_server.screenViewerNames();
-    m_sharingRow->setVisible(!viewers.isEmpty());
-    m_viewers->setText(viewers.join(QStringLiteral(", ")));
+    m_sharingRow->setVisible(someoneWatches(m_server));
+    m_viewers->setFullText(
+        watchersLine(m_server.screenViewerNames(), m_server.previewViewerNames()));
 }
 
 void TrayPanel::refreshDevices()
 {
     clearLayout(m_devices);
     if (m_server.devices().empty()) {
-        auto* none = style::label(tr("Open Orvane on your iPhone; it connects automatically when "
-                                     "you're on the same Wi-Fi network."),
+        auto* none = style::label(tr("Open Orvane on your phone; on the same network it connects "
+                                     "by itself."),
                                   13, style::secondaryText(), QFont::Normal, true);
         none->setObjectName(QStringLiteral("noDevices"));
         m_devices->addWidget(none);
     }
     for (const auto& device : m_server.devices()) {
-        auto* row = symbolRow(QStringLiteral("phone"), style::primaryText(),
-                              style::label(device.name, 13, style::primaryText()));
+        auto* row =
+            symbolRow(QStringLiteral("phone"), style::primaryText(), nameLabel(device.name));
         row->setObjectName(QStringLiteral("deviceRow"));
         m_devices->addWidget(row);
     }
@@ -247,14 +262,18 @@ void TrayPanel::refreshTrusted()
     m_trustedSection->setVisible(!m_server.trustedDevices().empty());
     for (const auto& device : m_server.trustedDevices()) {
         auto* row = symbolRow(QStringLiteral("seal-check"), style::primaryText(),
-                              style::label(nameOf(device), 13, style::primaryText()));
+                              nameLabel(nameOf(device)));
         row->setObjectName(QStringLiteral("trustedRow"));
         auto* forget = style::plainButton(tr("Forget"));
         forget->setObjectName(QStringLiteral("forget"));
         forget->setStyleSheet(forget->styleSheet() + QStringLiteral("QPushButton { background: "
                                                                     "transparent; }"));
         Uuid id = device.id;
-        connect(forget, &QPushButton::clicked, this, [this, id] { m_server.forgetDevice(id); });
+        QString name = nameOf(device);
+        connect(forget, &QPushButton::clicked, this, [this, id, name] {
+            hide();
+            rows::askToForget(nullptr, name, [this, id] { m_server.forgetDevice(id); });
+        });
         row->layout()->addWidget(forget);
         m_trusted->addWidget(row);
     }
@@ -267,7 +286,8 @@ void TrayPanel::refreshPermissions()
     m_accessibilityMissing->setVisible(!m_server.accessibilityGranted());
     m_mediaDenied->setVisible(m_server.mediaPermissionDenied());
     m_lastCommand->setVisible(!m_server.lastCommand().isEmpty());
-    m_lastCommand->setText(tr("Last command: ") + m_server.lastCommand());
+    m_lastCommand->setText(
+        rows::breakable(tr("Last command: ") + withDesktopKeyNames(m_server.lastCommand())));
     adjustSize();
 }
 

@@ -12,6 +12,8 @@ class QVBoxLayout;
 
 namespace orvane {
 
+class ElidedLabel;
+
 // The panel the tray icon opens: whether the computer is visible, who is
 // connected and paired, whether anyone watches the screen, the input
 // permission, and the way to the window and out of the program. It shows
@@ -45,7 +47,7 @@ private:
     QLabel* m_dot = nullptr;
     QLabel* m_status = nullptr;
     QWidget* m_sharingRow = nullptr;
-    QLabel* m_viewers = nullptr;
+    ElidedLabel* m_viewers = nullptr;
     QVBoxLayout* m_devices = nullptr;
     QWidget* m_trustedSection = nullptr;
     QVBoxLayout* m_trusted = nullptr;

@@ -3,13 +3,17 @@
 // The three windows over one server on fakes, drawn off screen.
 #include "support/server_rig.h"
 
+#include "platform/fake/fake_desktop_checks.h"
+
 #include "ui/main_window.h"
 #include "ui/pairing_window.h"
 #include "ui/tray_panel.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QDir>
 #include <QLabel>
+#include <QMessageBox>
 #include <QTcpServer>
 
 namespace orvane::test {
@@ -33,11 +37,11 @@ protected:
         pairing = std::make_unique<PairingWindow>(*server);
         server->setPairingPanel(pairing.get());
         window = std::make_unique<MainWindow>(
-            *server,
+            *server, checks,
             [] {
                 MacInfo info;
                 info.modelName = "ThinkPad X1 Carbon";
-                info.chip = "Apple M2 Pro";
+                info.chip = "AMD Ryzen 7 PRO 6850U";
                 info.systemVersion = "Debian GNU/Linux 12";
                 return info;
             },
@@ -46,11 +50,13 @@ protected:
             *server, TrayPanel::Actions{[this] { ++opens; }, [this] { ++quits; }});
     }
 
-    // Shows the widget and writes it as renders/NAME.png.
-    static void render(QWidget& widget, const QString& name)
+    // Shows the widget, at the size of its content unless `keepSize`, and
+    // writes it as renders/NAME.png.
+    static void render(QWidget& widget, const QString& name, bool keepSize = false)
     {
         widget.show();
-        widget.adjustSize();
+        if (!keepSize)
+            widget.adjustSize();
         settle();
         QDir().mkpath(QStringLiteral(ORVANE_UI_RENDER_DIR));
         EXPECT_TRUE(
@@ -104,6 +110,21 @@ protected:
             EXPECT_EQ(shown(root, name + (*name == '!')), *name != '!') << name;
     }
 
+    // Answers the question that Forget asks, from whichever window asked.
+    static void confirmForget(bool yes = true)
+    {
+        QMessageBox* box = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top->objectName() == QLatin1String("confirmForget") && top->isVisible())
+                box = static_cast<QMessageBox*>(top);
+        ASSERT_NE(box, nullptr) << "Forget did not ask";
+        if (yes)
+            box->findChild<QAbstractButton*>("confirmForgetYes")->click();
+        else
+            box->button(QMessageBox::Cancel)->click();
+        settle();
+    }
+
     static void click(QWidget& root, const char* name, int index = 0)
     {
         const QList<QAbstractButton*> buttons = visible<QAbstractButton>(root, name);
@@ -113,6 +134,7 @@ protected:
         settle();
     }
 
+    FakeDesktopChecks checks;
     std::unique_ptr<PairingWindow> pairing;
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<TrayPanel> tray;

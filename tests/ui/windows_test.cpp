@@ -5,11 +5,15 @@
 #include "ui_fixture.h"
 
 #include "ui/code_cells.h"
+#include "ui/desktop_words.h"
+#include "ui/phones_section.h"
+#include "ui/rows.h"
 #include "ui/style.h"
 #include "ui/tray_icon.h"
 
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QScrollArea>
 #include <QSettings>
 #include <QTest>
 
@@ -24,22 +28,28 @@ TEST_F(Windows, NoPhoneThenActivity)
     start();
     render(*window, "window-no-phone");
     render(*tray, "panel-no-phone");
-    expectTexts(*window, {"No iPhone is connected right now.", "Visible on the network",
-                          "ThinkPad X1 Carbon · M2 Pro · Debian GNU/Linux 12",
-                          "Commands sent from your iPhone will appear here."});
-    expectShown(*window, {"!sharingBanner", "!pairedRow", "accessibilityGranted",
-                          "screenRecordingGranted", "automationGranted"});
+    expectTexts(*window, {"No phone is connected right now.", "Visible on the network",
+                          "ThinkPad X1 Carbon · AMD Ryzen 7 PRO 6850U · Debian GNU/Linux 12",
+                          "Nobody is watching your screen",
+                          "Commands sent from your phone will appear here."});
+    expectShown(*window, {"!stopSharing", "!pairedRow"});
+    // The phone's stand-ins for what the machine does not say stay off it.
+    MacInfo unknown;
+    unknown.modelName = "Mac";
+    unknown.chip = "Apple silikon";
+    unknown.systemVersion = "Debian GNU/Linux 12";
+    EXPECT_EQ(modelLine(unknown), "Debian GNU/Linux 12");
 
     expectTexts(*tray, {"Visible on the network as \"Desk\"",
-                        "Open Orvane on your iPhone; it connects automatically when you're on "
-                        "the same Wi-Fi network.",
-                        "!Paired devices", "Accessibility permission granted"});
+                        "Open Orvane on your phone; on the same network it connects by itself.",
+                        "!Paired devices", "Phones can type and click"});
     expectShown(*tray, {"!sharingRow", "!lastCommand"});
     EXPECT_EQ(TrayIcon::stateOf(*server), TrayState::idle);
     EXPECT_EQ(pairing->window(), nullptr) << "no panel before the first request";
 
     for (int i = 1; i <= 55; ++i)
         server->addActivity(QString("Command %1").arg(i), "Ada's phone", i % 10 != 0);
+    server->addActivity("⌃⇧⌘Q", "Ada's phone", true);
     settle();
     render(*window, "window-activity");
     render(*child<QWidget>(*window, "sections"), "window-activity-full");
@@ -47,12 +57,13 @@ TEST_F(Windows, NoPhoneThenActivity)
     auto failed = window->findChildren<QWidget*>("failedActivityRow");
     EXPECT_EQ(rows.size() + failed.size(), 50) << "the newest fifty";
     EXPECT_EQ(failed.size(), 5);
-    EXPECT_EQ(child<QLabel>(*window, "activityText")->text(), "Command 55");
+    EXPECT_EQ(child<QLabel>(*window, "activityText")->text(), "Ctrl+Shift+Super+Q");
     expectShown(*window, {"!noActivity"});
 }
 
 // Two phones connected, then both viewing, in both windows. Stop ends sharing
-// from the window, then (with one viewer again) from the panel. Forget works
+// from the window, then (with one phone on the small preview, which shows as
+// much) from the panel. Forget asks first, then works
 // from either window: the phone is closed and forgotten, in the file too.
 TEST_F(Windows, ConnectedPhonesSharingStopAndForget)
 {
@@ -65,7 +76,7 @@ TEST_F(Windows, ConnectedPhonesSharingStopAndForget)
     ASSERT_TRUE(shown(*window, "deviceRow"));
     EXPECT_EQ(child<QLabel>(*window, "phoneStatus")->text(), "Connected");
     ASSERT_TRUE(shown(*window, "pairedRow"));
-    expectTexts(*window, {"Ada's phone", "!No iPhone is connected right now."});
+    expectTexts(*window, {"Ada's phone", "!No phone is connected right now."});
     EXPECT_FALSE(texts(*window).filter(QRegularExpression("^Paired on ")).isEmpty());
     expectTexts(*tray, {"Paired devices", "Forget"});
     expectShown(*tray, {"deviceRow"});
@@ -78,36 +89,48 @@ TEST_F(Windows, ConnectedPhonesSharingStopAndForget)
     ASSERT_EQ(server->screenViewerNames().size(), 2) << "sharing stopped";
     render(*window, "window-sharing");
     render(*tray, "panel-sharing");
-    expectShown(*window, {"sharingBanner"});
+    expectShown(*window, {"stopSharing"});
     EXPECT_EQ(child<QLabel>(*window, "bannerViewers")->text(),
               "Ada's phone, Bob's phone can view and control it");
     for (QLabel* status : window->findChildren<QLabel*>("phoneStatus"))
         EXPECT_EQ(status->text(), "Viewing screen");
     expectShown(*tray, {"sharingRow"});
-    EXPECT_EQ(child<QLabel>(*tray, "viewerNames")->text(), "Ada's phone, Bob's phone");
+    EXPECT_EQ(child<QLabel>(*tray, "viewerNames")->text(),
+              "Ada's phone, Bob's phone can view and control it");
     EXPECT_EQ(TrayIcon::stateOf(*server), TrayState::sharing);
 
     for (QWidget* where : std::initializer_list<QWidget*>{window.get(), tray.get()}) {
+        // Only the small preview: as visible as the whole screen.
         if (server->screenViewerNames().isEmpty())
-            ada->send(msg::StartScreenShare{{false}});
-        ASSERT_TRUE(pumpUntil([&] { return !server->screenViewerNames().isEmpty(); }));
+            ada->send(msg::StartScreenShare{{true}});
+        ASSERT_TRUE(pumpUntil([&] { return someoneWatches(*server); }));
         settle();
-        ASSERT_TRUE(shown(*where, where == window.get() ? "sharingBanner" : "sharingRow"));
+        EXPECT_EQ(TrayIcon::stateOf(*server), TrayState::sharing);
+        EXPECT_EQ(
+            child<QLabel>(*where, where == window.get() ? "bannerViewers" : "viewerNames")->text(),
+            where == window.get() ? "Ada's phone, Bob's phone can view and control it"
+                                  : "Ada's phone sees a small preview");
+        ASSERT_TRUE(shown(*where, where == window.get() ? "stopSharing" : "sharingRow"));
         ada->takeReceived();
         click(*where, "stopSharing");
-        ASSERT_TRUE(pumpUntil([&] { return server->screenViewerNames().isEmpty(); }));
+        ASSERT_TRUE(pumpUntil([&] { return !someoneWatches(*server); }));
         auto stopped = find<msg::ScreenShareError>(ada->takeReceived());
         ASSERT_TRUE(stopped);
         EXPECT_EQ(stopped->value, "The Mac stopped screen sharing");
-        expectShown(*window, {"!sharingBanner"});
+        expectShown(*window, {"!stopSharing"});
         expectShown(*tray, {"!sharingRow"});
     }
 
     click(*window, "forget", 0);
+    confirmForget(false);
+    EXPECT_EQ(server->trustedDevices().size(), 2u) << "forgotten without a yes";
+    click(*window, "forget", 0);
+    confirmForget();
     ASSERT_TRUE(pumpUntil([&] { return ada->closed(); }));
     EXPECT_EQ(server->trustedDevices().size(), 1u);
     EXPECT_EQ(window->findChildren<QWidget*>("pairedRow").size(), 1);
     click(*tray, "forget", 0);
+    confirmForget();
     ASSERT_TRUE(pumpUntil([&] { return bob->closed(); }));
     EXPECT_TRUE(server->trustedDevices().empty());
     expectTexts(*tray, {"!Paired devices"});
@@ -127,14 +150,17 @@ TEST_F(Windows, PairingShowsCodeQrAndAttemptsAndDeclines)
     ASSERT_NE(panel, nullptr);
     EXPECT_TRUE(panel->isVisible());
     EXPECT_TRUE(panel->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_EQ(panel->windowType(), Qt::Dialog);
+    EXPECT_FALSE(panel->windowFlags() &
+                 (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
     EXPECT_EQ(child<CodeCells>(*panel, "code")->code(), server->pairingRequest()->code);
     EXPECT_EQ(child<QLabel>(*panel, "qrCode")->property("payload").toString(),
               server->pairingUrl());
     EXPECT_FALSE(child<QLabel>(*panel, "qrCode")->pixmap().isNull());
-    expectTexts(*panel, {"Bob's phone wants to connect"});
+    expectTexts(*panel, {"Bob's phone", "wants to connect"});
     expectShown(*panel, {"!attemptsWarning"}); // 3 attempts left
     expectShown(*window, {"pairingRow", "!noPhone"});
-    expectTexts(*window, {"Bob's phone wants to pair"});
+    EXPECT_EQ(child<QLabel>(*window, "pairingName")->text(), "Bob's phone");
     render(*panel, "pairing-3-attempts");
     render(*window, "window-pairing");
 
@@ -197,12 +223,17 @@ TEST_F(Windows, PairingPausedUntilAllowed)
     expectShown(*window, {"!pairingPaused"});
 }
 
-// Each Allow button is shown, enabled (click checks both) and explains what
-// Linux needs instead.
-TEST_F(Windows, PermissionsMissingAndMediaDeniedAndAllowExplains)
+// Nothing is called granted before it was checked. A missing service shows
+// How to Fix, which says what to start or install; a player's refusal counts
+// as missing though the bus is there; Check Again looks again.
+TEST_F(Windows, PermissionsShowWhatTheChecksFound)
 {
+    using S = DesktopChecks::Service;
     accessibility = false;
+    checks.answers = {{S::sound, {}}, {S::power, {true, "logind"}}, {S::network, {}}};
     start();
+    EXPECT_EQ(checks.checks, 0);
+    expectShown(*window, {"!inputGranted", "!inputFix", "!soundFix"});
     auto phone = pairedPhone();
     media->denied = true;
     server->updates().permissionPoll();
@@ -210,13 +241,13 @@ TEST_F(Windows, PermissionsMissingAndMediaDeniedAndAllowExplains)
     settle();
     render(*window, "window-permissions-missing");
     render(*tray, "panel-permissions-missing");
-    EXPECT_EQ(child<QLabel>(*window, "automationText")->text(),
-              "Permission to control Spotify and Music is off");
+    expectShown(*window, {"inputGranted", "screenGranted", "powerGranted", "!soundGranted",
+                          "soundFix", "networkFix", "mediaPlayersFix"});
+    EXPECT_EQ(child<QLabel>(*window, "powerText")->text(), "Kept awake through logind");
     expectShown(*tray, {"accessibilityMissing", "!accessibilityGranted", "mediaDenied"});
-    expectTexts(*tray, {"Allow…"});
-    const std::pair<const char*, const char*> rows[] = {{"accessibilityAllow", "XTEST"},
-                                                        {"screenRecordingAllow", "X11"},
-                                                        {"automationAllow", "D-Bus"}};
+    const std::pair<const char*, const char*> rows[] = {{"soundFix", "pipewire-pulse"},
+                                                        {"networkFix", "avahi-daemon"},
+                                                        {"mediaPlayersFix", "MediaPlayer2"}};
     for (const auto& [button, needs] : rows) {
         click(*window, button);
         auto* help = window->findChild<QMessageBox*>("permissionHelp");
@@ -225,8 +256,71 @@ TEST_F(Windows, PermissionsMissingAndMediaDeniedAndAllowExplains)
         EXPECT_TRUE((help->text() + help->informativeText()).contains(needs)) << button;
         help->close();
     }
-    click(*tray, "allowAccessibility");
-    EXPECT_NE(tray->findChild<QMessageBox*>("permissionHelp"), nullptr);
+
+    checks.answers.clear();
+    click(*window, "checkAgain");
+    expectShown(*window, {"soundGranted", "networkGranted", "!mediaPlayersGranted"});
+    click(*tray, "fixInput");
+    const QWidgetList tops = QApplication::topLevelWidgets();
+    EXPECT_TRUE(std::any_of(tops.begin(), tops.end(), [](QWidget* top) {
+        return top->objectName() == "permissionHelp" && top->isVisible();
+    })) << "the panel's How to Fix shows the help";
+}
+
+// A phone with a long name asks to pair while another, as long, watches and
+// a third is paired: at the window's least width and at a wide one, in a
+// light and a dark palette, every button of the window and of both panels
+// lies inside them (sideways, off the scroll bar; the sections scroll up and
+// down), and the names give way in their middle, whole in their tooltips.
+TEST_F(Windows, EverythingFitsAtAnyWidthWithLongNames)
+{
+    const auto name = [](const char* who) {
+        return std::string(who) + " phone with a name that goes on and on and on without end";
+    };
+    start();
+    auto watcher = pairedPhone(name("Ada's"));
+    auto paired = pairedPhone(name("Bob's"));
+    watcher->send(msg::StartScreenShare{{false}});
+    auto asking = newPhone(name("Eve's"));
+    asking->hello(false);
+    ASSERT_TRUE(pumpUntil([&] { return someoneWatches(*server) && server->pairingRequest(); }));
+    auto* scroll = child<QScrollArea>(*window, "rightColumn");
+    const auto inside = [&](QWidget& root, int right) {
+        for (QAbstractButton* button : visible<QAbstractButton>(root)) {
+            QRect where(button->mapTo(&root, QPoint(0, 0)), button->size());
+            EXPECT_TRUE(where.left() >= 0 && where.right() <= right)
+                << button->objectName().toStdString() << " at " << where.x() << "+" << where.width()
+                << " of " << right;
+            if (!scroll->isAncestorOf(button)) {
+                EXPECT_TRUE(root.rect().contains(where)) << button->objectName().toStdString();
+            }
+        }
+    };
+    for (const bool light : {true, false}) {
+        QApplication::setPalette(
+            QPalette(light ? QColor(0xf4, 0xf4, 0xf4) : QColor(0x1e, 0x1e, 0x1e)));
+        const QString look = light ? "light" : "dark";
+        for (int width : {window->minimumWidth(), 1600}) {
+            window->resize(width, window->minimumHeight());
+            render(*window, QString("window-fit-%1-%2").arg(look).arg(width), true);
+            ASSERT_EQ(window->width(), width);
+            const QWidget* viewport = scroll->viewport();
+            inside(*window, viewport->mapTo(window.get(), QPoint(viewport->width() - 1, 0)).x());
+            EXPECT_LE(scroll->widget()->width(), viewport->width()) << "wider than its window";
+        }
+        render(*tray, "panel-fit-" + look);
+        inside(*tray, tray->width() - 1);
+        render(*pairing->window(), "pairing-fit-" + look);
+        inside(*pairing->window(), pairing->window()->width() - 1);
+    }
+    window->resize(window->minimumSize());
+    settle();
+    for (QWidget* root : {static_cast<QWidget*>(window.get()), pairing->window()}) {
+        auto* label = child<ElidedLabel>(*root, root == window.get() ? "pairingName" : "heading");
+        EXPECT_EQ(label->text(), QString::fromStdString(name("Eve's")));
+        EXPECT_EQ(label->toolTip(), label->text());
+        EXPECT_TRUE(label->shownText().contains("…")) << label->shownText().toStdString();
+    }
 }
 
 TEST_F(Windows, NotListeningWithAnError)
@@ -274,6 +368,20 @@ TEST_F(Windows, SwitchesChangeTheSettingsFileAndClosingTheWindowKeepsRunning)
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     QTest::keyClick(window.get(), Qt::Key_Q, Qt::ControlModifier);
     EXPECT_EQ(quits, 2);
+}
+
+// What the computer shows of a shortcut; the text sent to the phone keeps
+// its glyphs.
+TEST(DesktopWords, ShortcutGlyphsReadAsLinuxKeyNames)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"⌘C", "Super+C"},
+        {"⌃⌥⇧⌘↩", "Ctrl+Alt+Shift+Super+Enter"},
+        {"Pressed ⌥⇥, then ⌃⎋", "Pressed Alt+Tab, then Ctrl+Esc"},
+        {"⌘Space ⌫", "Super+Space ⌫"},
+        {"Volume 40%", "Volume 40%"}};
+    for (const auto& [glyphs, words] : cases)
+        EXPECT_EQ(withDesktopKeyNames(glyphs), words) << glyphs;
 }
 
 } // namespace

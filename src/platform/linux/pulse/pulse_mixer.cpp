@@ -27,6 +27,11 @@ struct SinkState {
     bool muted = false;
 };
 
+struct ServerState {
+    bool done = false;
+    std::string name;
+};
+
 struct SuccessState {
     bool done = false;
     bool success = false;
@@ -125,6 +130,14 @@ private:
     pa_context* m_context = nullptr;
 };
 
+void onServerInfo(pa_context*, const pa_server_info* info, void* userdata)
+{
+    auto* state = static_cast<ServerState*>(userdata);
+    if (info && info->server_name)
+        state->name = info->server_name;
+    state->done = true;
+}
+
 void onSuccess(pa_context*, int success, void* userdata)
 {
     auto* state = static_cast<SuccessState*>(userdata);
@@ -214,6 +227,24 @@ bool PulseMixer::setMuted(bool muted)
     if (outcome == Outcome::timedOut)
         noteTimeout();
     return outcome == Outcome::ok && result.success;
+}
+
+std::optional<std::string> PulseMixer::serverName()
+{
+    if (resting())
+        return std::nullopt;
+    PulseSession session(Clock::now() + m_budget);
+    ServerState server;
+    Outcome outcome = session.connect();
+    if (outcome == Outcome::ok)
+        outcome =
+            session.await(pa_context_get_server_info(session.context(), onServerInfo, &server),
+                          [&] { return server.done; });
+    if (outcome == Outcome::timedOut)
+        noteTimeout();
+    if (outcome != Outcome::ok || server.name.empty())
+        return std::nullopt;
+    return server.name;
 }
 
 } // namespace orvane

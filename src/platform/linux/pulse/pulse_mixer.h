@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <optional>
+#include <string>
 
 namespace orvane {
 
@@ -20,6 +21,9 @@ public:
     std::optional<OutputLevel> level();
     bool setVolume(int percent);
     bool setMuted(bool muted);
+    // The server's own name ("pulseaudio", or PipeWire's "PulseAudio (on
+    // PipeWire 0.3.65)"); nothing when none answers.
+    std::optional<std::string> serverName();
 
 private:
     bool resting() const;

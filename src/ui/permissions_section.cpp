@@ -1,0 +1,147 @@
+#include "permissions_section.h"
+
+#include "permission_help.h"
+#include "rows.h"
+#include "style.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+namespace orvane {
+
+namespace {
+
+using Service = DesktopChecks::Service;
+
+// The way keep-awake holds the computer, in words.
+QString keptAwakeBy(const QString& via)
+{
+    if (via == QLatin1String("logind"))
+        return QWidget::tr("Kept awake through logind");
+    if (via == QLatin1String("org.freedesktop.ScreenSaver"))
+        return QWidget::tr("No logind: kept awake through the desktop's screen saver service");
+    return QWidget::tr("No logind: kept awake by holding off the X screen saver and DPMS");
+}
+
+} // namespace
+
+QString serviceDetail(Service service, const DesktopCheck& check, bool playersRefused)
+{
+    switch (service) {
+    case Service::input:
+        return check.ready
+                   ? QWidget::tr("Keys and clicks through XTEST on display %1").arg(check.via)
+                   : QWidget::tr("No X display with XTEST: phones can't type or click");
+    case Service::screen:
+        return check.ready ? QWidget::tr("Display %1 can be captured").arg(check.via)
+                           : QWidget::tr("The screen can't be captured");
+    case Service::mediaPlayers:
+        if (playersRefused)
+            return QWidget::tr("A player refused Orvane: a sandbox keeps it out");
+        return check.ready ? QWidget::tr("Players are reached over the session bus")
+                           : QWidget::tr("No session bus: players can't be reached");
+    case Service::sound:
+        return check.ready ? QWidget::tr("Volume through %1").arg(check.via)
+                           : QWidget::tr("No PulseAudio or PipeWire server answers");
+    case Service::power:
+        return check.ready ? keptAwakeBy(check.via)
+                           : QWidget::tr("Nothing here can keep the computer awake");
+    case Service::network:
+        break;
+    }
+    return check.ready ? QWidget::tr("avahi-daemon announces this computer to phones")
+                       : QWidget::tr("avahi-daemon isn't running: phones can't find this computer");
+}
+
+PermissionsSection::PermissionsSection(OrvaneServer& server, DesktopChecks& checks, QWidget* parent)
+    : QWidget(parent), m_server(server), m_checks(checks)
+{
+    setObjectName(QStringLiteral("permissionsSection"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    auto* header = new QHBoxLayout;
+    header->addWidget(rows::sectionTitle(tr("Permissions")), 1);
+    auto* again = style::plainButton(tr("Check Again"), style::primaryText());
+    again->setObjectName(QStringLiteral("checkAgain"));
+    connect(again, &QPushButton::clicked, this, [this] { recheck(); });
+    header->addWidget(again);
+    layout->addLayout(header);
+    layout->addSpacing(10);
+    m_rows.reserve(6);
+    addRow(Service::input, QStringLiteral("input"), QStringLiteral("keyboard"),
+           tr("Keys and pointer"));
+    addRow(Service::screen, QStringLiteral("screen"), QStringLiteral("screen-record"),
+           tr("Screen"));
+    addRow(Service::mediaPlayers, QStringLiteral("mediaPlayers"), QStringLiteral("music-note"),
+           tr("Media players"));
+    addRow(Service::sound, QStringLiteral("sound"), QStringLiteral("speaker"), tr("Sound"));
+    addRow(Service::power, QStringLiteral("power"), QStringLiteral("cup"), tr("Keeping awake"));
+    addRow(Service::network, QStringLiteral("network"), QStringLiteral("network"),
+           tr("Found on the network"));
+    // What the server polls changed: look again, if anyone sees it.
+    for (auto signal :
+         {&OrvaneServer::accessibilityGrantedChanged, &OrvaneServer::screenRecordingGrantedChanged,
+          &OrvaneServer::mediaPermissionDeniedChanged})
+        connect(&server, signal, this, [this] {
+            if (isVisible())
+                recheck();
+        });
+}
+
+void PermissionsSection::addRow(Service service, const QString& key, const QString& symbol,
+                                const QString& title)
+{
+    Row row{service};
+    row.detail =
+        style::label(tr("Not checked yet"), 13, style::secondaryText(), QFont::Normal, true);
+    row.detail->setObjectName(key + QStringLiteral("Text"));
+    row.granted = rows::grantedLabel();
+    row.granted->setObjectName(key + QStringLiteral("Granted"));
+    row.granted->hide();
+    row.fix = style::plainButton(tr("How to Fix"));
+    row.fix->setObjectName(key + QStringLiteral("Fix"));
+    row.fix->hide();
+    connect(row.fix, &QPushButton::clicked, this,
+            [this, service] { showServiceHelp(service, window()); });
+    auto* trailing = new QWidget;
+    auto* both = new QVBoxLayout(trailing);
+    both->setContentsMargins(0, 0, 0, 0);
+    both->addWidget(row.granted);
+    both->addWidget(row.fix);
+    auto* widget = rows::listRow(
+        symbol, 18,
+        rows::stacked(style::label(title, 14, style::primaryText(), QFont::DemiBold), row.detail),
+        trailing);
+    widget->setObjectName(key + QStringLiteral("Row"));
+    layout()->addWidget(widget);
+    m_rows.push_back(row);
+}
+
+void PermissionsSection::recheck()
+{
+    for (Row& row : m_rows)
+        showResult(row, m_checks.check(row.service));
+}
+
+void PermissionsSection::showResult(Row& row, const DesktopCheck& check)
+{
+    const bool refused = row.service == Service::mediaPlayers && m_server.mediaPermissionDenied();
+    const bool ready = check.ready && !refused;
+    row.detail->setText(serviceDetail(row.service, check, refused));
+    row.granted->setVisible(ready);
+    row.fix->setVisible(!ready);
+}
+
+void PermissionsSection::showEvent(QShowEvent* event)
+{
+    // The window manager restoring the window is not a new appearance.
+    if (!event->spontaneous())
+        recheck();
+    QWidget::showEvent(event);
+}
+
+} // namespace orvane
