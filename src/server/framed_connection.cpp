@@ -68,11 +68,18 @@ void FramedConnection::cancel()
     m_cancelled = true;
     m_waitingForRoom.clear();
     m_heldInput = Bytes();
-    // A decoder handler may be what cancels; feeding stops as it returns.
-    m_reassembler.reset();
-    m_frameStartedMs.reset();
+    dropPartialFrame();
     if (m_transport)
         m_transport->cancel();
+}
+
+void FramedConnection::dropPartialFrame()
+{
+    // Its share of the frame budget goes back now, not whenever this object
+    // is freed: that may be after the budget's owner is gone. A decoder
+    // handler may be what ends the connection; feeding stops as it returns.
+    m_reassembler.reset();
+    m_frameStartedMs.reset();
 }
 
 void FramedConnection::transportState(TransportState state)
@@ -80,6 +87,7 @@ void FramedConnection::transportState(TransportState state)
     if (state == TransportState::failed || state == TransportState::cancelled) {
         m_cancelled = true;
         m_waitingForRoom.clear();
+        dropPartialFrame();
     }
     if (onStateChange)
         onStateChange(state);

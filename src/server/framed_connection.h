@@ -91,6 +91,7 @@ private:
     void receiveText(ByteView text);
     bool deliver(Bytes&& frame);
     void notePendingFrame();
+    void dropPartialFrame();
     void transportState(TransportState state);
     void sent();
     void drained();
