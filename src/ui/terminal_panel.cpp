@@ -1,5 +1,6 @@
 #include "terminal_panel.h"
 
+#include "desktop_words.h"
 #include "qr_text.h"
 
 #include "server/safe_text.h"
@@ -126,7 +127,8 @@ void TerminalPanel::activityChanged()
     m_lastActivitySeen = newest.id;
     if (!newest.success)
         line(QStringLiteral("orvane: activity: %1: %2 (failed)")
-                 .arg(printableLine(newest.device), printableLine(newest.text)));
+                 .arg(printableLine(newest.device),
+                      printableLine(withDesktopKeyNames(newest.text))));
 }
 
 void TerminalPanel::printLog()
@@ -137,7 +139,8 @@ void TerminalPanel::printLog()
     for (auto entry = activity.rbegin(); entry != activity.rend(); ++entry)
         line(QStringLiteral("orvane: log %1 %2: %3%4")
                  .arg(entry->date.toLocalTime().toString(QStringLiteral("HH:mm:ss")),
-                      printableLine(entry->device), printableLine(entry->text),
+                      printableLine(entry->device),
+                      printableLine(withDesktopKeyNames(entry->text)),
                       entry->success ? QString() : QStringLiteral(" (failed)")));
 }
 

@@ -120,7 +120,7 @@ TEST_F(Terminal, ListsAndForgetsTrustedPhones)
 
 TEST_F(Terminal, FailuresShowAtOnceAndTheLogOnRequest)
 {
-    server->addActivity(QStringLiteral("Opening Files"), QStringLiteral("Kitchen"), true);
+    server->addActivity(QString::fromUtf8("⌘C"), QStringLiteral("Kitchen"), true);
     server->addActivity(QStringLiteral("Couldn't open\x1b[2J Files"),
                         QStringLiteral("Evil\u2028Phone"), false);
     // Only the failure is printed unasked, with controls taken out.
@@ -130,7 +130,7 @@ TEST_F(Terminal, FailuresShowAtOnceAndTheLogOnRequest)
     type("log\n");
     QStringList log = lines().filter(QStringLiteral("orvane: log "));
     ASSERT_EQ(log.size(), 2);
-    EXPECT_TRUE(log[0].endsWith(QStringLiteral(" Kitchen: Opening Files"))); // newest last
+    EXPECT_TRUE(log[0].endsWith(QStringLiteral(" Kitchen: Super+C"))); // newest last
     EXPECT_TRUE(log[1].endsWith(QStringLiteral(" Files (failed)")));
 }
 
