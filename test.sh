@@ -87,8 +87,12 @@ for harness in build-fuzz/fuzz/fuzz_*; do
     log="build-fuzz/$name.log"
     dict=()
     [ -f "fuzz/${name#fuzz_}.dict" ] && dict=(-dict="fuzz/${name#fuzz_}.dict")
-    if "$harness" "${dict[@]}" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 \
-        -print_final_stats=1 -artifact_prefix="build-fuzz/$name-" "$work" >"$log" 2>&1; then
+    # A fuzzer's own libFuzzer flags, one line (e.g. a larger -max_len).
+    options=()
+    [ -f "fuzz/${name#fuzz_}.options" ] && read -ra options <"fuzz/${name#fuzz_}.options"
+    if "$harness" "${dict[@]}" "${options[@]}" -max_total_time="$fuzz_seconds" -timeout=10 \
+        -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="build-fuzz/$name-" "$work" \
+        >"$log" 2>&1; then
         runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
         say "fuzz $name: ${runs:-?} executions in ${fuzz_seconds}s, no failures"
         passed=$((passed + 1))

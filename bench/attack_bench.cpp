@@ -2,16 +2,19 @@
 // headless binary while paired phones ask for icons and thumbnails without
 // reading, while eight phones each hold all but the last byte of a huge
 // frame, and while a 60 MiB file arrives. Each is set against the same
-// server's resident memory just before, in the same run.
+// server's resident memory just before, in the same run. Then what the
+// worst application names cost its event loop, against a short name.
 //
 //   orvane_attack_bench [--seconds S]     (default 20: how long phones do not read)
 #include "server_process.h"
 
+#include "loadgen/server_run.h"
 #include "phone/phone_client.h"
 
 #include "protocol/codec.h"
 #include "protocol/random.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -169,6 +172,89 @@ int largeFile()
     return 0;
 }
 
+// The time until `command`'s answer, or nothing when a short command sent
+// right after it is answered first (the server dropped it) or nothing comes.
+std::optional<double> answerTime(phone::PhoneClient& client, const OrvaneCommand& command)
+{
+    const auto start = Clock::now();
+    auto id = client.run(command);
+    auto probe = client.run(command::QuitAppNamed{{"Nothing Here"}});
+    if (!id || !probe)
+        return std::nullopt;
+    std::optional<double> answered;
+    const auto deadline = start + std::chrono::minutes(2);
+    while (Clock::now() < deadline) {
+        auto next = client.receive(1000);
+        auto* result = next ? std::get_if<msg::Result>(&next->message) : nullptr;
+        if (result && result->id == *id)
+            answered = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        if (result && result->id == *probe)
+            break;
+        if (!next && next.error().message.find("timed out") == std::string::npos)
+            break; // the connection is gone
+    }
+    return answered;
+}
+
+// A phone the server trusts from the start, let in with its token.
+bool letIn(phone::PhoneClient& client, loadgen::ServerRun& server)
+{
+    const loadgen::PhoneIdentity& me = server.phones().front();
+    client.setTimeout(timeoutMs);
+    if (!client.connect("127.0.0.1", server.port(), timeoutMs) ||
+        !client.hello(me.name, me.id, true))
+        return false;
+    auto outcome = client.reconnect(me.token);
+    return outcome && outcome->kind == phone::ReconnectOutcome::Kind::connected;
+}
+
+// The worst names for the application matcher: U+FDFA, which decomposes
+// into 18 characters, 262,144 times (786 KB) and 4 Mi times (12 MB), asked
+// for with openApp and quitAppNamed. What counts is the longest the event
+// loop was held, as the server's own status line tells ("held": no status
+// line came, the loop was still held); a short name is the baseline.
+int worstName()
+{
+    loadgen::ServerRun server(ORVANE_SERVER_PATH, 1, 8);
+    if (const std::string why = server.start({}); !why.empty())
+        return fail(why);
+    phone::PhoneClient client;
+    if (!letIn(client, server))
+        return fail("the phone was not let in");
+    std::string name, huge;
+    for (int i = 0; i < 262'144; ++i)
+        name += "\uFDFA";
+    while (huge.size() < 12'000'000)
+        huge += name;
+    const std::pair<const char*, OrvaneCommand> rows[] = {
+        {"a short name (baseline)", command::OpenApp{{"Nothing Here"}}},
+        {"openApp, U+FDFA x 262,144 (786 KB)", command::OpenApp{{name}}},
+        {"quitAppNamed, U+FDFA x 262,144", command::QuitAppNamed{{name}}},
+        {"openApp, U+FDFA x 1.3 Mi (4 MB)", command::OpenApp{{huge.substr(0, 3 * 1'333'333)}}},
+        {"openApp, U+FDFA x 4 Mi (12 MB)", command::OpenApp{{huge}}},
+        {"quitAppNamed, U+FDFA x 4 Mi (12 MB)", command::QuitAppNamed{{huge}}}};
+    std::printf("\n%-44s %8s %10s\n", "the worst name", "stall ms", "answer ms");
+    server.sample(); // starts the server's loop watch
+    long long baseline = -1, longest = 0;
+    for (const auto& [what, command] : rows) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        server.sample(); // forgets what came before
+        const std::optional<double> answer = answerTime(client, command);
+        const long long stall = server.sample().loopStallMs;
+        if (baseline < 0)
+            baseline = stall;
+        else
+            longest = (stall < 0 || longest < 0) ? -1 : std::max(longest, stall);
+        std::printf("%-44s %8s %10s\n", what, stall < 0 ? "held" : std::to_string(stall).c_str(),
+                    answer ? std::to_string(std::lround(*answer)).c_str() : "none");
+    }
+    const std::string worst = longest < 0 ? "over 2 min (the loop still held when asked)"
+                                          : std::to_string(longest) + " ms";
+    std::printf("the worst name: longest loop stall %s, baseline %lld ms (target under 50 ms)\n",
+                worst.c_str(), baseline);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -186,5 +272,6 @@ int main(int argc, char** argv)
     int status = iconsAndThumbnails(seconds);
     status |= largeFrames(seconds);
     status |= largeFile();
+    status |= worstName();
     return status;
 }

@@ -1,7 +1,9 @@
 // Every command a phone can send, through the decoder and the dispatcher to
 // the real families on recording fakes. Whatever the numbers and strings,
 // nothing fails hard, and each command gets exactly one answer (long typing
-// at most one, since it is cancelled before it ends).
+// at most one, since it is cancelled before it ends). Built without
+// sanitizers, it also times each message: none may keep the server's event
+// loop for more than 50 ms (libFuzzer's own -timeout counts whole seconds).
 #include "command_json.h"
 
 #include "commands/dispatcher.h"
@@ -19,12 +21,32 @@
 #include <QDir>
 #include <QFile>
 
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <unistd.h>
 
 using namespace orvane;
 
 namespace {
+
+// Sanitizers make everything many times slower, so timing means nothing
+// under them.
+#if __has_feature(address_sanitizer) || __has_feature(undefined_behavior_sanitizer)
+constexpr bool timed = false;
+#else
+constexpr bool timed = true;
+#endif
+constexpr double loopBudgetMs = 50;
+
+// The CPU time of this thread: what the work costs, whatever else the
+// machine is busy with.
+double threadMs()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
 
 const QString& scratchFolder()
 {
@@ -79,9 +101,8 @@ struct Rig {
     }
 };
 
-void dispatch(const OrvaneCommand& command)
+void dispatch(Rig& rig, const OrvaneCommand& command)
 {
-    Rig rig;
     const Uuid owner{{1}};
     int answers = 0;
     rig.dispatcher.execute(command, owner, [&](CommandResult result) {
@@ -117,7 +138,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string json = input.ConsumeIntegralInRange(0, 7) == 0
                                  ? input.ConsumeRemainingBytesAsString()
                                  : fuzz::CommandJson(input).command();
-    if (auto command = decodeJson<OrvaneCommand>(json))
-        dispatch(*command);
+    double start = threadMs();
+    auto command = decodeJson<OrvaneCommand>(json);
+    double spentMs = threadMs() - start;
+    if (command) {
+        Rig rig; // the desktop is not the message's work
+        start = threadMs();
+        dispatch(rig, *command);
+        spentMs += threadMs() - start;
+    }
+    if (timed && spentMs > loopBudgetMs) {
+        std::fprintf(stderr, "one message took %.1f ms\n", spentMs);
+        std::abort();
+    }
     return 0;
 }

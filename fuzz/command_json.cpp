@@ -60,6 +60,12 @@ constexpr const char* windowActions[] = {"fullScreen", "minimize",  "hideApp",  
 constexpr const char* folders[] = {"downloads", "desktop", "documents", "applications",
                                    "home",      "orvane",  "..",        "/etc"};
 constexpr const char* players[] = {"spotify", "music", "vlc"};
+// Characters that grow when decomposed or folded (U+FDFA into 18, U+0390
+// into 3), combining marks of different classes that reordering shuffles,
+// and joiners that glue everything into one character.
+constexpr const char* expanding[] = {"\uFDFA",       "\u0390",       "a\u0301\u0316",
+                                     "\u0345",       "\u0301\u0316", "\U0001F468\u200D",
+                                     "\u1100\u1161", "\uAC00",       "\u00DF"};
 
 std::string quoted(std::string_view value)
 {
@@ -155,6 +161,17 @@ std::string CommandJson::text()
     }
     case 2:
         return quoted("\\ud800 \\udfff \\ud83d\\ude00 \\u0000 \\u001b[2J \\u202e");
+    case 3: {
+        // Long and expanding: up to 64 Ki of them, the size at which
+        // decomposing a whole name took seconds.
+        const char* piece =
+            expanding[m_in.ConsumeIntegralInRange<std::size_t>(0, std::size(expanding) - 1)];
+        const std::size_t times = m_in.ConsumeIntegralInRange<std::size_t>(1, 1 << 16);
+        std::string value;
+        for (std::size_t i = 0; i < times; ++i)
+            value += piece;
+        return quoted(value);
+    }
     default:
         return quoted(m_in.ConsumeRandomLengthString(64));
     }

@@ -48,6 +48,7 @@ rows=(
     "attack-icons attack icons and thumbnails, phone not reading +[0-9]+ +[0-9]+ +[-+][0-9]+"
     "attack-frames attack 8 phones holding 64 MB frames +[0-9]+ +[0-9]+ +[-+][0-9]+"
     "attack-file attack a 60 MiB file \\(peak\\) +[0-9]+ +[0-9]+ +[-+][0-9]+"
+    "attack-worst-name attack the worst name: longest loop stall [^,]+, baseline [0-9]+ ms"
     "capture-cost capture 3200x2000 -> 1600x1000 .*ratio [0-9.]+x"
     "capture-ffmpeg capture [0-9.]+x fewer"
     "capture-15fps capture a patch changing every frame .*of a core"

@@ -32,15 +32,18 @@ crashes="build-fuzz/crashes/$name"
 mkdir -p "$work" "$crashes"
 dict=()
 [ -f "fuzz/$name.dict" ] && dict=(-dict="fuzz/$name.dict")
+options=()
+[ -f "fuzz/$name.options" ] && read -ra options <"fuzz/$name.options"
 
 say "fuzzing $name for $hours h; corpus $work, crashes go to $crashes/"
 status=0
-"$harness" "${dict[@]}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-    -print_final_stats=1 -artifact_prefix="$crashes/" "$work" "fuzz/corpus/$name" || status=$?
+"$harness" "${dict[@]}" "${options[@]}" -max_total_time="$seconds" -timeout=10 \
+    -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$crashes/" "$work" \
+    "fuzz/corpus/$name" || status=$?
 
 # Keep only the inputs that add coverage.
 merged="$(mktemp -d)"
-if "$harness" -merge=1 "$merged" "$work" >"$crashes/merge.log" 2>&1; then
+if "$harness" "${options[@]}" -merge=1 "$merged" "$work" >"$crashes/merge.log" 2>&1; then
     rm -rf "$work"
     mv "$merged" "$work"
 else

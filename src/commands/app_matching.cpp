@@ -38,6 +38,30 @@ int installedScore(const QString& key, const QString& target)
     return 0;
 }
 
+// Appends what counts in the key of decomposed text: combining marks
+// dropped, case folded, only letters and digits kept. The dotless and dotted
+// Turkish i fold to a plain i, so "I" and "i" always meet.
+void appendKeyCharacters(QString& key, QStringView decomposed)
+{
+    for (qsizetype i = 0; i < decomposed.size(); ++i) {
+        QChar c = decomposed[i];
+        if (c.isHighSurrogate() && i + 1 < decomposed.size() &&
+            decomposed[i + 1].isLowSurrogate()) {
+            if (QChar::isLetterOrNumber(QChar::surrogateToUcs4(c, decomposed[i + 1])))
+                key += decomposed.mid(i, 2);
+            ++i;
+            continue;
+        }
+        if (c.isSurrogate() || c.category() == QChar::Mark_NonSpacing)
+            continue;
+        if (c == QChar(0x0131))
+            c = QLatin1Char('i');
+        c = c.toCaseFolded();
+        if (c.isLetterOrNumber())
+            key += c;
+    }
+}
+
 int runningScore(const QString& name, const QString& key, const QString& target)
 {
     if (key == target)
@@ -61,35 +85,26 @@ QString normalizedAppName(const QString& name)
 {
     QString text = name;
     text.remove(QStringLiteral(".app"));
-    // Decompose, drop the combining marks, then fold case. The dotless and
-    // dotted Turkish i fold to a plain i, so "I" and "i" always meet.
-    QString decomposed = text.normalized(QString::NormalizationForm_KD);
+    // Decomposed one code point at a time: decomposing a whole text costs
+    // the square of its length when characters expand (U+FDFA becomes 18),
+    // one at a time it is linear. Only the order of combining marks could
+    // differ, and no combining mark is kept in the key.
     QString key;
-    key.reserve(decomposed.size());
-    for (QChar c : decomposed) {
-        if (c.category() == QChar::Mark_NonSpacing)
-            continue;
-        if (c == QChar(0x0131))
-            c = QLatin1Char('i');
-        c = c.toCaseFolded();
-        if (c.isLetterOrNumber() || c.isSurrogate())
-            key += c;
-    }
-    // Surrogates were kept only to keep pairs whole; drop pairs that are not
-    // letters or numbers.
-    QString result;
-    result.reserve(key.size());
-    for (qsizetype i = 0; i < key.size(); ++i) {
-        if (key[i].isHighSurrogate() && i + 1 < key.size() && key[i + 1].isLowSurrogate()) {
-            char32_t code = QChar::surrogateToUcs4(key[i], key[i + 1]);
-            if (QChar::isLetterOrNumber(code))
-                result += QStringView(key).mid(i, 2);
+    key.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const bool pair =
+            text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate();
+        if (!pair && text[i].isSurrogate())
+            continue; // half a pair is no character
+        const QStringView one = QStringView(text).mid(i, pair ? 2 : 1);
+        if (pair)
             ++i;
-        } else if (!key[i].isSurrogate()) {
-            result += key[i];
-        }
+        if (one[0].unicode() < 0x80)
+            appendKeyCharacters(key, one);
+        else
+            appendKeyCharacters(key, one.toString().normalized(QString::NormalizationForm_KD));
     }
-    return result;
+    return key;
 }
 
 std::optional<std::size_t> findInstalledApp(const QString& name,

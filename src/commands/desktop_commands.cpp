@@ -11,6 +11,33 @@
 
 namespace orvane {
 
+namespace {
+
+// The most the kernel passes as one argument to a program, so the most
+// xdg-open could be given.
+constexpr std::size_t maximumLinkBytes = 128 * 1024;
+// Qt checks a host the way IDNA wants, at a cost that grows with the square
+// of its length for some texts (runs of combining marks). A host holds at
+// most 253 characters, so a longer user, host and port make no link.
+constexpr std::size_t maximumAuthorityBytes = 1024;
+
+// Whether `link` is too long to be opened, or to be parsed on the event
+// loop. A link's authority is what follows its first "//", up to the next
+// "/", "?" or "#", wherever the scheme ends.
+bool oversizedLink(std::string_view link)
+{
+    if (link.size() > maximumLinkBytes)
+        return true;
+    const std::size_t slashes = link.find("//");
+    if (slashes == std::string_view::npos)
+        return false;
+    const std::size_t start = slashes + 2;
+    const std::size_t end = std::min(link.find_first_of("/?#", start), link.size());
+    return end - start > maximumAuthorityBytes;
+}
+
+} // namespace
+
 CommandResult DesktopCommands::setClipboard(const std::string& text)
 {
     m_pasteboard.setText(QString::fromStdString(text));
@@ -27,6 +54,8 @@ std::optional<std::string> DesktopCommands::clipboardText()
 
 CommandResult DesktopCommands::openURL(const std::string& link)
 {
+    if (oversizedLink(link))
+        return CommandResult::failure(tr("Not a valid link"));
     QUrl url(QString::fromStdString(link));
     QString scheme = url.scheme().toLower();
     if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))

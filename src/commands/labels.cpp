@@ -15,6 +15,14 @@ QString fromUtf8(const std::string& text)
     return QString::fromStdString(text);
 }
 
+// Typed text may be megabytes long; the label shows its beginning, as
+// names are shown, since laying out a megabyte in the tray takes seconds.
+QString beginning(const std::string& text)
+{
+    std::string shown = ShortText::cut(text);
+    return shown.size() < text.size() ? fromUtf8(shown) + QStringLiteral("…") : fromUtf8(shown);
+}
+
 } // namespace
 
 std::int64_t truncatedSeconds(double value)
@@ -167,7 +175,7 @@ QString commandLabel(const OrvaneCommand& command)
     return std::visit(
         Overloaded{
             [](const LaunchApp&) { return tr("Open app"); },
-            [](const OpenApp& c) { return tr("Open %1").arg(fromUtf8(c.value)); },
+            [](const OpenApp& c) { return tr("Open %1").arg(fromUtf8(c.value.text)); },
             [](const PressShortcut& c) { return shortcutLabel(c.value); },
             [](const PressKey& c) {
                 QString label = shortcutLabel(c.shortcut);
@@ -175,12 +183,12 @@ QString commandLabel(const OrvaneCommand& command)
                     label += QStringLiteral(" ×%1").arg(c.times);
                 return label;
             },
-            [](const RunShortcut& c) { return tr("Shortcut: %1").arg(fromUtf8(c.value)); },
-            [](const TypeText& c) { return tr("Type: %1").arg(fromUtf8(c.value)); },
+            [](const RunShortcut& c) { return tr("Shortcut: %1").arg(fromUtf8(c.value.text)); },
+            [](const TypeText& c) { return tr("Type: %1").arg(beginning(c.value)); },
             [](const Media& c) { return mediaActionLabel(c.value); },
-            [](const PlayMusic& c) { return tr("Play %1").arg(fromUtf8(c.query)); },
+            [](const PlayMusic& c) { return tr("Play %1").arg(fromUtf8(c.query.text)); },
             [](const QuitApp&) { return tr("Quit app"); },
-            [](const QuitAppNamed& c) { return tr("Quit %1").arg(fromUtf8(c.value)); },
+            [](const QuitAppNamed& c) { return tr("Quit %1").arg(fromUtf8(c.value.text)); },
             [](const ForceQuit&) { return tr("Force quit"); },
             [](const QuitAllApps&) { return tr("Quit all apps"); },
             [](const System& c) { return systemActionLabel(c.value); },

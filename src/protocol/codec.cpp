@@ -64,6 +64,8 @@ template <class T> Json encodeValue(const T& value, EncodeState& state)
     } else if constexpr (std::is_same_v<T, std::string>) {
         // Texts from the system (window titles, file names) need not be UTF-8.
         return utf8::isValid(value) ? value : utf8::sanitize(value);
+    } else if constexpr (std::is_same_v<T, ShortText>) {
+        return encodeValue(value.text, state);
     } else if constexpr (std::is_same_v<T, double>) {
         if (!std::isfinite(value))
             state.fail("cannot encode a non-finite number");
@@ -276,6 +278,10 @@ template <class T> bool decodeValue(const Json& json, T& out, DecodeState& state
         const std::string* text = stringOf(json, state);
         if (text)
             out = *text;
+        return text != nullptr;
+    } else if constexpr (std::is_same_v<T, ShortText>) {
+        const std::string* text = stringOf(json, state); // UTF-8, as the parser checked
+        out.text = text ? ShortText::cut(*text) : std::string();
         return text != nullptr;
     } else if constexpr (std::is_same_v<T, double>) {
         return decodeDouble(json, out, state);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "short_text.h"
 #include "types.h"
 
 #include <variant>
@@ -335,9 +336,9 @@ template <class Tag, class T> struct Single {
     }
 
 ORVANE_SINGLE_CASE(LaunchApp, "launchApp", "bundleID", std::string);
-ORVANE_SINGLE_CASE(OpenApp, "openApp", "name", std::string);
+ORVANE_SINGLE_CASE(OpenApp, "openApp", "name", ShortText);
 ORVANE_SINGLE_CASE(PressShortcut, "keyShortcut", "_0", orvane::KeyShortcut);
-ORVANE_SINGLE_CASE(RunShortcut, "runShortcut", "name", std::string);
+ORVANE_SINGLE_CASE(RunShortcut, "runShortcut", "name", ShortText);
 ORVANE_SINGLE_CASE(TypeText, "typeText", "_0", std::string);
 ORVANE_SINGLE_CASE(Media, "media", "_0", MediaAction);
 ORVANE_SINGLE_CASE(QuitApp, "quitApp", "bundleID", std::string);
@@ -345,7 +346,7 @@ ORVANE_SINGLE_CASE(System, "system", "_0", SystemAction);
 ORVANE_SINGLE_CASE(SetClipboard, "setClipboard", "_0", std::string);
 ORVANE_SINGLE_CASE(OpenURL, "openURL", "_0", std::string);
 ORVANE_SINGLE_CASE(Window, "window", "_0", WindowAction);
-ORVANE_SINGLE_CASE(QuitAppNamed, "quitAppNamed", "_0", std::string);
+ORVANE_SINGLE_CASE(QuitAppNamed, "quitAppNamed", "_0", ShortText);
 ORVANE_SINGLE_CASE(OpenFolder, "openFolder", "_0", MacFolder);
 ORVANE_SINGLE_CASE(FocusWindow, "focusWindow", "_0", std::uint32_t);
 ORVANE_SINGLE_CASE(ForceQuit, "forceQuit", "pid", std::int32_t);
@@ -355,7 +356,7 @@ struct QuitAllApps : EmptyCase<QuitAllApps> {
 };
 struct PlayMusic {
     static constexpr std::string_view caseName = "playMusic";
-    std::string query;
+    ShortText query;
     std::optional<MediaPlayer> player;
     bool operator==(const PlayMusic&) const = default;
     template <class S, class V> static void fields(S& s, V&& v)

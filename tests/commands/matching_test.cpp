@@ -73,7 +73,7 @@ TEST(Labels, ShortcutsAndCommandsWithArguments)
     using namespace command;
     using K = KeyShortcut::Key;
     using M = KeyShortcut::Modifier;
-    const std::pair<OrvaneCommand, const char*> cases[] = {
+    const std::pair<OrvaneCommand, std::string> cases[] = {
         {PressShortcut{{{K::t, {M::command, M::shift, M::command}}}}, "⇧⌘T"}, // fixed order, once
         {PressShortcut{{{K::q, {M::command, M::option, M::control, M::shift}}}}, "⌃⌥⇧⌘Q"},
         {PressShortcut{{{K::space, {}}}}, "Space"},
@@ -83,6 +83,7 @@ TEST(Labels, ShortcutsAndCommandsWithArguments)
         {OpenApp{{"%1 %2"}}, "Open %1 %2"}, // a placeholder in the user's text stays text
         {RunShortcut{{"Lights off"}}, "Shortcut: Lights off"},
         {TypeText{{"hello"}}, "Type: hello"},
+        {TypeText{{std::string(300, 'x')}}, "Type: " + std::string(256, 'x') + "…"},
         {PlayMusic{"Blue in Green", std::nullopt}, "Play Blue in Green"},
         {QuitAppNamed{{"Mail"}}, "Quit Mail"},
         {Media{{media::SetVolume{150}}}, "Volume 150%"},

@@ -61,5 +61,34 @@ TEST_F(EndToEnd, ALargeFileArrivesWhole)
     EXPECT_EQ(readFile(m_home / "Downloads/Orvane/large.bin"), readFile(source));
 }
 
+TEST_F(EndToEnd, ASecondPhoneIsAnsweredWhileTheFirstSendsTheWorstNames)
+{
+    // U+FDFA decomposes into 18 characters: matching a name of 262,144 of
+    // them once held the server for half a minute, every phone waiting.
+    std::string worst, cut;
+    for (int i = 0; i < 262'144; ++i)
+        worst += "\uFDFA";
+    for (int i = 0; i < 256; ++i)
+        cut += "\uFDFA";
+    auto first = pairedPhone(makeUuid(systemRandom()));
+    auto second = pairedPhone(makeUuid(systemRandom()));
+    auto open = first->run(command::OpenApp{{worst}});
+    auto quit = first->run(command::QuitAppNamed{{worst}});
+    ASSERT_TRUE(open.ok() && quit.ok());
+
+    auto asked = second->run(command::QuitAppNamed{{"Nothing Here"}});
+    ASSERT_TRUE(asked.ok()) << asked.error().message;
+    auto answer = second->waitForResult(*asked, timeoutMs);
+    ASSERT_TRUE(answer.ok()) << answer.error().message;
+    EXPECT_EQ(answer->message, "Nothing Here isn't open");
+
+    // The answers echo the name as the server cut it.
+    auto opened = first->waitForResult(*open, timeoutMs);
+    auto quitted = first->waitForResult(*quit, timeoutMs);
+    ASSERT_TRUE(opened.ok() && quitted.ok());
+    EXPECT_EQ(opened->message, "Couldn't find \"" + cut + "\"");
+    EXPECT_EQ(quitted->message, cut + " isn't open");
+}
+
 } // namespace
 } // namespace orvane::phone

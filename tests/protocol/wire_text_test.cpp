@@ -287,6 +287,39 @@ TEST(WireText, Refused)
               "Invalid number of keys found, expected one.");
 }
 
+// Names and searches keep their first 256 characters when decoded, whatever
+// the phone sends; a character keeps its marks, a pair its two halves, and
+// a character of endless marks ends on a code point. Typed text is kept
+// whole.
+TEST(WireText, NamesAndSearchesAreCutWhenDecoded)
+{
+    const auto times = [](std::string_view piece, std::size_t count) {
+        std::string text;
+        for (std::size_t i = 0; i < count; ++i)
+            text += piece;
+        return text;
+    };
+    const std::string marks = "a" + times("\u0301", 100'000);
+    const std::pair<std::string, OrvaneCommand> rows[] = {
+        {R"({"openApp":{"name":")" + times("a", 300) + R"("}})",
+         command::OpenApp{{times("a", 256)}}},
+        {R"({"quitAppNamed":{"_0":")" + times("\uFDFA", 262'144) + R"("}})",
+         command::QuitAppNamed{{times("\uFDFA", 256)}}},
+        {R"({"runShortcut":{"name":")" + times("e\u0301", 300) + R"("}})",
+         command::RunShortcut{{times("e\u0301", 256)}}},
+        {R"({"playMusic":{"query":")" + times("\\ud83d\\ude00", 300) + R"("}})",
+         command::PlayMusic{times("\U0001F600", 256), std::nullopt}},
+        {R"({"openApp":{"name":")" + marks + R"("}})",
+         command::OpenApp{{marks.substr(0, ShortText::maximumBytes - 1)}}},
+        {R"({"typeText":{"_0":")" + times("\uFDFA", 262'144) + R"("}})",
+         command::TypeText{{times("\uFDFA", 262'144)}}}};
+    for (const auto& [json, expected] : rows) {
+        const auto decoded = decodeJson<OrvaneCommand>(json);
+        ASSERT_TRUE(decoded.ok()) << json.substr(0, 40);
+        EXPECT_TRUE(*decoded == expected) << json.substr(0, 40);
+    }
+}
+
 TEST(WireText, EncodingRepairsTextAndRefusesNonFiniteNumbers)
 {
     // Window titles and file names from the system need not be UTF-8.
