@@ -1,6 +1,7 @@
 #include "composition.h"
 
 #include "platform/linux/avahi/avahi_advertiser.h"
+#include "platform/linux/desktop/desktop_color_scheme.h"
 #include "platform/linux/desktop/theme_icons.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/machine/host_name.h"
@@ -66,6 +67,11 @@ std::unique_ptr<Machine> makeMachine()
 std::unique_ptr<ScreenCapture> makeScreenCapture()
 {
     return makeX11ScreenCapture(nullptr);
+}
+
+std::unique_ptr<ColorSchemeSource> makeColorSchemeSource()
+{
+    return std::make_unique<DesktopColorScheme>();
 }
 
 std::optional<Bytes> computerPicture(bool laptop)

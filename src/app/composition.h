@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/color_scheme.h"
 #include "platform/machine.h"
 #include "platform/platform.h"
 #include "platform/screen_capture.h"
@@ -36,6 +37,8 @@ std::unique_ptr<ServiceAdvertiser> makeServiceAdvertiser();
 std::unique_ptr<Machine> makeMachine();
 // The screen as pictures, for screen sharing.
 std::unique_ptr<ScreenCapture> makeScreenCapture();
+// The desktop's light or dark preference, for the program with windows.
+std::unique_ptr<ColorSchemeSource> makeColorSchemeSource();
 
 // The relay remote access goes through: ORVANE_RELAY_URL, else the settings
 // file's relayURL, else the address this build was made with; may be empty.

@@ -7,6 +7,7 @@
 #include "ui/desktop_shell.h"
 #include "ui/single_instance.h"
 #include "ui/terminal_panel.h"
+#include "ui/theme.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -165,8 +166,21 @@ int runHeadless(QApplication& app, Program& program, orvane::SingleInstance& ins
     return status;
 }
 
+// What only the program with windows has: the look that follows the
+// desktop's.
+struct DesktopExtras {
+    explicit DesktopExtras(Program&)
+    {
+        orvane::style::followPreference(colours->prefersDark());
+        colours->onChanged = [this] { orvane::style::followPreference(colours->prefersDark()); };
+    }
+
+    std::unique_ptr<orvane::ColorSchemeSource> colours = orvane::makeColorSchemeSource();
+};
+
 int runDesktop(QApplication& app, Program& program, orvane::SingleInstance& instance)
 {
+    DesktopExtras extras(program);
     // The fixed lines still go to standard output for whoever follows them;
     // the keyboard belongs to the windows.
     orvane::TerminalPanel lines(*program.server, stdout, -1);

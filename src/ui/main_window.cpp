@@ -24,12 +24,7 @@ MainWindow::MainWindow(OrvaneServer& server, MachineCard::Loader loader, std::fu
     setWindowIcon(applicationIcon());
     setMinimumSize(860, 600);
     resize(920, 640);
-    setAutoFillBackground(true);
-    QPalette dark = palette();
-    dark.setColor(QPalette::Window, style::windowBackground());
-    dark.setColor(QPalette::WindowText, style::primaryText());
-    dark.setColor(QPalette::Base, style::windowBackground());
-    setPalette(dark);
+    style::setBackground(this, style::windowBackground());
 
     auto* columns = new QHBoxLayout(this);
     columns->setContentsMargins(0, 0, 0, 0);

@@ -46,11 +46,7 @@ TrayPanel::TrayPanel(OrvaneServer& server, Actions actions, QWidget* parent)
     setObjectName(QStringLiteral("trayPanel"));
     setWindowTitle(QStringLiteral("Orvane"));
     setFixedWidth(panelWidth);
-    setAutoFillBackground(true);
-    QPalette dark = palette();
-    dark.setColor(QPalette::Window, style::cardBackground());
-    dark.setColor(QPalette::WindowText, style::primaryText());
-    setPalette(dark);
+    style::setBackground(this, style::cardBackground());
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(padding, padding, padding, padding);
@@ -109,7 +105,7 @@ QWidget* TrayPanel::makeHeader()
     layout->addWidget(
         style::label(QStringLiteral("Orvane"), 15, style::primaryText(), QFont::Bold));
     layout->addStretch(1);
-    m_dot = style::dot(8, style::accent());
+    m_dot = style::dot(style::accent());
     m_dot->setObjectName(QStringLiteral("listeningDot"));
     layout->addWidget(m_dot);
     return header;
@@ -249,10 +245,8 @@ void TrayPanel::refreshTrusted()
         auto* row = symbolRow(QStringLiteral("seal-check"), style::primaryText(),
                               style::label(nameOf(device), 13, style::primaryText()));
         row->setObjectName(QStringLiteral("trustedRow"));
-        auto* forget = style::plainButton(tr("Forget"));
+        auto* forget = style::plainButton(tr("Forget"), style::accent(), Qt::transparent);
         forget->setObjectName(QStringLiteral("forget"));
-        forget->setStyleSheet(forget->styleSheet() + QStringLiteral("QPushButton { background: "
-                                                                    "transparent; }"));
         Uuid id = device.id;
         connect(forget, &QPushButton::clicked, this, [this, id] { m_server.forgetDevice(id); });
         row->layout()->addWidget(forget);

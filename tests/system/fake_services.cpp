@@ -14,7 +14,9 @@
 // the arguments, e.g. "SetBrightness /org/freedesktop/login1/session/auto
 // backlight acpi_video0 115" or "Set org.mpris.MediaPlayer2.Player Volume
 // 0.5". The logind inhibitor is one end of a pipe; "inhibitor released" is
-// printed when the caller has closed every copy.
+// printed when the caller has closed every copy. Lines on standard input
+// make the services speak: "scheme N" has the portal announce a new colour
+// scheme.
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -30,6 +32,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <functional>
+#include <map>
 #include <memory>
 #include <unistd.h>
 
@@ -213,6 +216,7 @@ int main(int argc, char** argv)
     QDBusConnection bus = QDBusConnection::sessionBus();
     QString name, path;
     Answer answer;
+    std::map<QString, std::function<void(const QStringList&)>> told;
     if (kind == "logind") {
         bus = QDBusConnection::systemBus();
         name = "org.freedesktop.login1";
@@ -230,13 +234,22 @@ int main(int argc, char** argv)
     } else if (kind == "portal") {
         name = "org.freedesktop.portal.Desktop";
         path = "/org/freedesktop/portal/desktop";
-        const uint scheme = args.value(1).toUInt();
+        auto scheme = std::make_shared<uint>(args.value(1).toUInt());
+        told["scheme"] = [=](const QStringList& words) {
+            *scheme = words.value(1).toUInt();
+            auto changed = QDBusMessage::createSignal(path, "org.freedesktop.portal.Settings",
+                                                      "SettingChanged");
+            changed << "org.freedesktop.appearance"
+                    << "color-scheme"
+                    << QVariant::fromValue(QDBusVariant(QVariant::fromValue(*scheme)));
+            bus.send(changed);
+        };
         answer = [=](const QDBusMessage& m) {
             if (m.member() != "Read" ||
                 m.arguments() != QVariantList{"org.freedesktop.appearance", "color-scheme"})
                 return error(m, "org.freedesktop.portal.Error.NotFound");
             // The older Read answers a variant inside a variant.
-            const QDBusVariant inner(QVariant::fromValue(scheme));
+            const QDBusVariant inner(QVariant::fromValue(*scheme));
             return m.createReply(QVariant::fromValue(QDBusVariant(QVariant::fromValue(inner))));
         };
     } else if (kind == "screensaver") {
@@ -271,6 +284,20 @@ int main(int argc, char** argv)
         say("error cannot own " + name + ": " + bus.lastError().message());
         return 1;
     }
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [&] {
+        char bytes[256];
+        const ssize_t size = ::read(STDIN_FILENO, bytes, sizeof bytes);
+        if (size <= 0) {
+            input.setEnabled(false);
+            return;
+        }
+        for (const QString& line : QString::fromUtf8(bytes, size).split('\n', Qt::SkipEmptyParts)) {
+            const QStringList words = line.split(' ');
+            if (auto heard = told.find(words.value(0)); heard != told.end())
+                heard->second(words);
+        }
+    });
     say("ready");
     return QCoreApplication::exec();
 }
