@@ -2,6 +2,7 @@
 
 #include "platform/color_scheme.h"
 #include "platform/machine.h"
+#include "platform/notifications.h"
 #include "platform/platform.h"
 #include "platform/screen_capture.h"
 #include "platform/service_advertiser.h"
@@ -37,8 +38,10 @@ std::unique_ptr<ServiceAdvertiser> makeServiceAdvertiser();
 std::unique_ptr<Machine> makeMachine();
 // The screen as pictures, for screen sharing.
 std::unique_ptr<ScreenCapture> makeScreenCapture();
-// The desktop's light or dark preference, for the program with windows.
+// The desktop's light or dark preference, and its notifications: for the
+// program with windows only.
 std::unique_ptr<ColorSchemeSource> makeColorSchemeSource();
+std::unique_ptr<DesktopNotifications> makeDesktopNotifications();
 
 // The relay remote access goes through: ORVANE_RELAY_URL, else the settings
 // file's relayURL, else the address this build was made with; may be empty.

@@ -4,7 +4,9 @@
 #include "macinfo/mac_info.h"
 #include "macinfo/stats_provider.h"
 #include "server/orvane_server.h"
+#include "ui/desktop_notifications.h"
 #include "ui/desktop_shell.h"
+#include "ui/main_window.h"
 #include "ui/single_instance.h"
 #include "ui/terminal_panel.h"
 #include "ui/theme.h"
@@ -13,6 +15,7 @@
 #include <QCommandLineParser>
 #include <QDeadlineTimer>
 #include <QSocketNotifier>
+#include <QUrl>
 
 #include <csignal>
 #include <cstdio>
@@ -128,6 +131,8 @@ struct Program {
         *machine, [this] { return platform.applications->runningApps(); },
         [] { return QDeadlineTimer::current(Qt::PreciseTimer).deadlineNSecs(); }};
     orvane::CommandSet commands{platform, settings, macInfo, stats, monotonicMs};
+    // The folder that "open the Orvane folder" shows is the one files land in.
+    QString receivedFilesFolder = commands.desktop.folderPath(orvane::MacFolder::orvane);
     std::unique_ptr<orvane::OrvaneServer> server;
 };
 
@@ -144,8 +149,7 @@ Program::Program(quint16 port)
     environment.userActivity = &commands.userActivity;
     environment.workspaceEvents = platform.events.get();
     environment.monotonicMs = monotonicMs;
-    // The folder that "open the Orvane folder" shows is the one files land in.
-    environment.receivedFilesFolder = commands.desktop.folderPath(orvane::MacFolder::orvane);
+    environment.receivedFilesFolder = receivedFilesFolder;
     environment.relayUrl = orvane::relayUrl(settings);
     environment.screenCapture = orvane::makeScreenCapture();
     environment.accessibilityCheck = [this] { return commands.inputAvailable(); };
@@ -167,15 +171,22 @@ int runHeadless(QApplication& app, Program& program, orvane::SingleInstance& ins
 }
 
 // What only the program with windows has: the look that follows the
-// desktop's.
+// desktop's, and notifications that open what they tell of.
 struct DesktopExtras {
-    explicit DesktopExtras(Program&)
+    explicit DesktopExtras(Program& program)
+        : notifier(*program.server, program.settings, *notifications, program.receivedFilesFolder,
+                   [&program](const QString& path) {
+                       return program.platform.workspace->openUrl(QUrl::fromLocalFile(path));
+                   })
     {
         orvane::style::followPreference(colours->prefersDark());
         colours->onChanged = [this] { orvane::style::followPreference(colours->prefersDark()); };
     }
 
     std::unique_ptr<orvane::ColorSchemeSource> colours = orvane::makeColorSchemeSource();
+    std::unique_ptr<orvane::DesktopNotifications> notifications =
+        orvane::makeDesktopNotifications();
+    orvane::ServerNotifications notifier;
 };
 
 int runDesktop(QApplication& app, Program& program, orvane::SingleInstance& instance)
@@ -190,6 +201,7 @@ int runDesktop(QApplication& app, Program& program, orvane::SingleInstance& inst
         return program.macInfo.macInfo(server.computerName(), true);
     };
     orvane::DesktopShell shell(server, loader, &lines, [&app] { app.quit(); });
+    shell.mainWindow().addSettingsSection(orvane::notificationsSection(program.settings));
     instance.onShowRequest = [&shell] {
         shell.showMainWindow();
         return QStringLiteral("shown");

@@ -73,6 +73,13 @@ QWidget* MainWindow::makeRightColumn()
     return scroll;
 }
 
+void MainWindow::addSettingsSection(QWidget* section)
+{
+    auto* power = findChild<QWidget*>(QStringLiteral("powerSection"));
+    auto* sections = static_cast<QVBoxLayout*>(power->parentWidget()->layout());
+    sections->insertWidget(sections->indexOf(power) + 1, section);
+}
+
 void MainWindow::present()
 {
     if (isMinimized())
