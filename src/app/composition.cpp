@@ -1,6 +1,8 @@
 #include "composition.h"
 
 #include "platform/linux/avahi/avahi_advertiser.h"
+#include "platform/linux/dbus/freedesktop_notifications.h"
+#include "platform/linux/desktop/desktop_color_scheme.h"
 #include "platform/linux/desktop/theme_icons.h"
 #include "platform/linux/linux_desktop_checks.h"
 #include "platform/linux/linux_platform.h"
@@ -103,6 +105,16 @@ std::unique_ptr<DesktopChecks> makeDesktopChecks()
 std::unique_ptr<ScreenCapture> makeScreenCapture()
 {
     return makeX11ScreenCapture(nullptr);
+}
+
+std::unique_ptr<ColorSchemeSource> makeColorSchemeSource()
+{
+    return std::make_unique<DesktopColorScheme>();
+}
+
+std::unique_ptr<DesktopNotifications> makeDesktopNotifications()
+{
+    return std::make_unique<FreedesktopNotifications>();
 }
 
 std::optional<Bytes> computerPicture(bool laptop)

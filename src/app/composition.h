@@ -1,7 +1,9 @@
 #pragma once
 
+#include "platform/color_scheme.h"
 #include "platform/desktop_checks.h"
 #include "platform/machine.h"
+#include "platform/notifications.h"
 #include "platform/platform.h"
 #include "platform/screen_capture.h"
 #include "platform/service_advertiser.h"
@@ -44,6 +46,10 @@ std::unique_ptr<Machine> makeMachine();
 std::unique_ptr<DesktopChecks> makeDesktopChecks();
 // The screen as pictures, for screen sharing.
 std::unique_ptr<ScreenCapture> makeScreenCapture();
+// The desktop's light or dark preference, and its notifications: for the
+// program with windows only.
+std::unique_ptr<ColorSchemeSource> makeColorSchemeSource();
+std::unique_ptr<DesktopNotifications> makeDesktopNotifications();
 
 // The relay remote access goes through: ORVANE_RELAY_URL, else the settings
 // file's relayURL, else the address this build was made with; may be empty.

@@ -5,13 +5,17 @@
 #include "macinfo/mac_info.h"
 #include "macinfo/stats_provider.h"
 #include "server/orvane_server.h"
+#include "ui/desktop_notifications.h"
 #include "ui/desktop_shell.h"
+#include "ui/main_window.h"
 #include "ui/single_instance.h"
 #include "ui/terminal_panel.h"
+#include "ui/theme.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QSocketNotifier>
+#include <QUrl>
 
 #include <csignal>
 #include <cstdio>
@@ -92,6 +96,8 @@ struct Program {
         *machine, [this] { return platform.applications->runningApps(); },
         [] { return QDeadlineTimer::current(Qt::PreciseTimer).deadlineNSecs(); }};
     orvane::CommandSet commands{platform, settings, macInfo, stats, monotonicMs};
+    // The folder that "open the Orvane folder" shows is the one files land in.
+    QString receivedFilesFolder = commands.desktop.folderPath(orvane::MacFolder::orvane);
     std::unique_ptr<orvane::OrvaneServer> server;
 };
 
@@ -108,8 +114,7 @@ Program::Program(quint16 port)
     environment.userActivity = &commands.userActivity;
     environment.workspaceEvents = platform.events.get();
     environment.monotonicMs = monotonicMs;
-    // The folder that "open the Orvane folder" shows is the one files land in.
-    environment.receivedFilesFolder = commands.desktop.folderPath(orvane::MacFolder::orvane);
+    environment.receivedFilesFolder = receivedFilesFolder;
     environment.relayUrl = orvane::relayUrl(settings);
     environment.screenCapture = orvane::makeScreenCapture();
     environment.accessibilityCheck = [this] { return commands.inputAvailable(); };
@@ -137,8 +142,28 @@ int runHeadless(QApplication& app, Program& program, orvane::SingleInstance& ins
     return status;
 }
 
+// What only the program with windows has: the look that follows the
+// desktop's, and notifications that open what they tell of.
+struct DesktopExtras {
+    explicit DesktopExtras(Program& program)
+        : notifier(*program.server, program.settings, *notifications, program.receivedFilesFolder,
+                   [&program](const QString& path) {
+                       return program.platform.workspace->openUrl(QUrl::fromLocalFile(path));
+                   })
+    {
+        orvane::style::followPreference(colours->prefersDark());
+        colours->onChanged = [this] { orvane::style::followPreference(colours->prefersDark()); };
+    }
+
+    std::unique_ptr<orvane::ColorSchemeSource> colours = orvane::makeColorSchemeSource();
+    std::unique_ptr<orvane::DesktopNotifications> notifications =
+        orvane::makeDesktopNotifications();
+    orvane::ServerNotifications notifier;
+};
+
 int runDesktop(QApplication& app, Program& program, orvane::SingleInstance& instance)
 {
+    DesktopExtras extras(program);
     // The fixed lines still go to standard output for whoever follows them;
     // the keyboard belongs to the windows.
     orvane::TerminalPanel lines(*program.server, stdout, -1);
@@ -149,6 +174,7 @@ int runDesktop(QApplication& app, Program& program, orvane::SingleInstance& inst
     };
     std::unique_ptr<orvane::DesktopChecks> checks = orvane::makeDesktopChecks();
     orvane::DesktopShell shell(server, *checks, loader, &lines, [&app] { app.quit(); });
+    shell.mainWindow().addSettingsSection(orvane::notificationsSection(program.settings));
     instance.onShowRequest = [&shell] {
         shell.showMainWindow();
         return QStringLiteral("shown");

@@ -17,6 +17,7 @@ namespace {
 const QString trustedDevicesKey = QStringLiteral("trustedDevices");
 const QString keepAwakeKey = QStringLiteral("keepMacAwake");
 const QString remoteAccessKey = QStringLiteral("remoteAccess");
+const QString notificationsKey = QStringLiteral("notifications");
 const QString relayUrlKey = QStringLiteral("relayURL");
 } // namespace
 
@@ -33,6 +34,7 @@ Settings::Settings(QString path, QObject* parent)
     // Written as "true" or "false" by us and by the user alike.
     m_keepAwake = settings.value(keepAwakeKey).toString() == QLatin1String("true");
     m_remoteAccess = settings.value(remoteAccessKey).toString() != QLatin1String("false");
+    m_notifications = settings.value(notificationsKey).toString() != QLatin1String("false");
 }
 
 QString Settings::standardPath()
@@ -76,21 +78,26 @@ bool Settings::setTrustedDevices(std::vector<TrustedDevice> devices)
 
 bool Settings::setKeepAwake(bool on)
 {
-    if (on == m_keepAwake)
-        return true;
-    m_keepAwake = on;
-    bool saved = write(keepAwakeKey, on);
-    Q_EMIT keepAwakeChanged();
-    return saved;
+    return setSwitch(m_keepAwake, keepAwakeKey, on, &Settings::keepAwakeChanged);
 }
 
 bool Settings::setRemoteAccess(bool on)
 {
-    if (on == m_remoteAccess)
+    return setSwitch(m_remoteAccess, remoteAccessKey, on, &Settings::remoteAccessChanged);
+}
+
+bool Settings::setNotifications(bool on)
+{
+    return setSwitch(m_notifications, notificationsKey, on, &Settings::notificationsChanged);
+}
+
+bool Settings::setSwitch(bool& value, const QString& key, bool on, void (Settings::*changed)())
+{
+    if (on == value)
         return true;
-    m_remoteAccess = on;
-    bool saved = write(remoteAccessKey, on);
-    Q_EMIT remoteAccessChanged();
+    value = on;
+    bool saved = write(key, on);
+    Q_EMIT(this->*changed)();
     return saved;
 }
 

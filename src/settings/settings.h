@@ -11,8 +11,8 @@
 
 namespace orvane {
 
-// The settings file: the trusted phones, the keep-awake and remote-access
-// switches, and limits for unusual machines. The only code that reads or
+// The settings file: the trusted phones, the keep-awake, remote-access and
+// notification switches, and limits for unusual machines. The only code that reads or
 // writes it. The file is created readable by its owner alone, since it
 // holds token hashes; keys written by others survive every save.
 class Settings : public QObject {
@@ -33,6 +33,9 @@ public:
     bool setKeepAwake(bool on);
     bool remoteAccess() const { return m_remoteAccess; } // on when absent or not a bool
     bool setRemoteAccess(bool on);
+    // Desktop notifications of pairings, files, screen sharing and pauses.
+    bool notifications() const { return m_notifications; } // on when absent or not a bool
+    bool setNotifications(bool on);
     // The relay's base address, e.g. wss://relay.example.org; empty when unset.
     QString relayUrl() const;
     bool setRelayUrl(const QString& url);
@@ -45,15 +48,19 @@ Q_SIGNALS:
     void trustedDevicesChanged();
     void keepAwakeChanged();
     void remoteAccessChanged();
+    void notificationsChanged();
 
 private:
     bool ensurePrivateFile() const;
     bool write(const QString& key, const QVariant& value);
+    // Sets a switch, saves it and tells, when it changes.
+    bool setSwitch(bool& value, const QString& key, bool on, void (Settings::*changed)());
 
     QString m_path;
     std::vector<TrustedDevice> m_trustedDevices;
     bool m_keepAwake = false;
     bool m_remoteAccess = true;
+    bool m_notifications = true;
 };
 
 } // namespace orvane

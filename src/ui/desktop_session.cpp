@@ -20,15 +20,12 @@ QWidget* waylandWarningRow(int textPixelSize)
 {
     if (!waylandSession())
         return nullptr;
-    auto* row = new style::Surface(QColor(0x3a, 0x2a, 0x08), 8);
+    auto* row = new style::Surface(style::warningBackground(), 8);
     row->setObjectName(QStringLiteral("waylandWarning"));
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(10, 8, 10, 8);
     layout->setSpacing(8);
-    auto* icon = new QLabel;
-    icon->setPixmap(symbol(QStringLiteral("warning"), 16, style::orange()));
-    icon->setAlignment(Qt::AlignTop);
-    layout->addWidget(icon);
+    layout->addWidget(symbolLabel(QStringLiteral("warning"), 16, style::orange()), 0, Qt::AlignTop);
     layout->addWidget(
         style::label(QCoreApplication::translate(
                          "orvane", "This is a Wayland session: keys, the pointer, windows and "

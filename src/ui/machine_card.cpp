@@ -57,7 +57,7 @@ MachineCard::MachineCard(OrvaneServer& server, Loader loader, QWidget* parent)
 
     auto* reach = new QHBoxLayout;
     reach->setSpacing(8);
-    m_dot = style::dot(9, style::accent());
+    m_dot = style::dot(style::accent());
     m_dot->setObjectName(QStringLiteral("listeningDot"));
     reach->addWidget(m_dot);
     m_reachability = style::label(QString(), 16, style::primaryText(), QFont::DemiBold, true);

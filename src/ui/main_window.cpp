@@ -30,12 +30,7 @@ MainWindow::MainWindow(OrvaneServer& server, DesktopChecks& checks, MachineCard:
     setWindowIcon(applicationIcon());
     setMinimumSize(860, 600);
     resize(920, 640);
-    setAutoFillBackground(true);
-    QPalette dark = palette();
-    dark.setColor(QPalette::Window, style::windowBackground());
-    dark.setColor(QPalette::WindowText, style::primaryText());
-    dark.setColor(QPalette::Base, style::windowBackground());
-    setPalette(dark);
+    style::setBackground(this, style::windowBackground());
 
     auto* columns = new QHBoxLayout(this);
     columns->setContentsMargins(0, 0, 0, 0);
@@ -96,6 +91,13 @@ QWidget* MainWindow::makeRightColumn(DesktopChecks& checks)
     stack->addWidget(banner);
     stack->addWidget(scroll, 1);
     return column;
+}
+
+void MainWindow::addSettingsSection(QWidget* section)
+{
+    auto* power = findChild<QWidget*>(QStringLiteral("powerSection"));
+    auto* sections = static_cast<QVBoxLayout*>(power->parentWidget()->layout());
+    sections->insertWidget(sections->indexOf(power) + 1, section);
 }
 
 void MainWindow::present()

@@ -22,6 +22,8 @@ public:
     void setTrayAvailable(bool available) { m_card->setTrayAvailable(available); }
     // Shows the window in front, as a second launch or the tray asks.
     void present();
+    // A section the program adds below the settings, e.g. notifications.
+    void addSettingsSection(QWidget* section);
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -83,10 +83,7 @@ PairingView::PairingView(OrvaneServer& server, QWidget* parent)
     setObjectName(QStringLiteral("pairingPanel"));
     setWindowTitle(tr("Orvane pairing"));
     setFixedWidth(panelWidth);
-    setAutoFillBackground(true);
-    QPalette dark = palette();
-    dark.setColor(QPalette::Window, style::cardBackground());
-    setPalette(dark);
+    style::setBackground(this, style::cardBackground());
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(28, 28, 28, 28);

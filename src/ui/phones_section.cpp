@@ -199,7 +199,7 @@ QWidget* PhonesSection::deviceRow(const OrvaneServer::Device& device)
     auto* line = new QHBoxLayout(status);
     line->setContentsMargins(0, 0, 0, 0);
     line->setSpacing(6);
-    line->addWidget(style::dot(7, style::green()));
+    line->addWidget(style::dot(style::green()));
     auto* text = style::label(
         phoneStatus(device.name, m_server.screenViewerNames(), m_server.previewViewerNames()), 14,
         style::secondaryText());

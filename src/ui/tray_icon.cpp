@@ -1,6 +1,7 @@
 #include "tray_icon.h"
 
 #include "follow.h"
+#include "style.h"
 
 #include <QCursor>
 
@@ -22,6 +23,8 @@ TrayIcon::TrayIcon(OrvaneServer& server, TrayPanel& panel, const TrayPanel::Acti
         if (actions.quit)
             actions.quit();
     });
+    // Drawn by us on an X11 tray (a StatusNotifier host draws its own).
+    style::styleMenu(&m_menu);
     m_icon.setContextMenu(&m_menu);
     QObject::connect(&m_icon, &QSystemTrayIcon::activated, &m_menu,
                      [this](QSystemTrayIcon::ActivationReason reason) { activated(reason); });

@@ -58,11 +58,7 @@ TrayPanel::TrayPanel(OrvaneServer& server, Actions actions, QWidget* parent)
     setObjectName(QStringLiteral("trayPanel"));
     setWindowTitle(QStringLiteral("Orvane"));
     setFixedWidth(panelWidth);
-    setAutoFillBackground(true);
-    QPalette dark = palette();
-    dark.setColor(QPalette::Window, style::cardBackground());
-    dark.setColor(QPalette::WindowText, style::primaryText());
-    setPalette(dark);
+    style::setBackground(this, style::cardBackground());
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(padding, padding, padding, padding);
@@ -120,7 +116,7 @@ QWidget* TrayPanel::makeHeader()
     layout->addWidget(
         style::label(QStringLiteral("Orvane"), 15, style::primaryText(), QFont::Bold));
     layout->addStretch(1);
-    m_dot = style::dot(8, style::accent());
+    m_dot = style::dot(style::accent());
     m_dot->setObjectName(QStringLiteral("listeningDot"));
     layout->addWidget(m_dot);
     return header;
@@ -264,10 +260,8 @@ void TrayPanel::refreshTrusted()
         auto* row = symbolRow(QStringLiteral("seal-check"), style::primaryText(),
                               nameLabel(nameOf(device)));
         row->setObjectName(QStringLiteral("trustedRow"));
-        auto* forget = style::plainButton(tr("Forget"));
+        auto* forget = style::plainButton(tr("Forget"), style::accent(), Qt::transparent);
         forget->setObjectName(QStringLiteral("forget"));
-        forget->setStyleSheet(forget->styleSheet() + QStringLiteral("QPushButton { background: "
-                                                                    "transparent; }"));
         Uuid id = device.id;
         QString name = nameOf(device);
         connect(forget, &QPushButton::clicked, this, [this, id, name] {

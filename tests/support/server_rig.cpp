@@ -76,6 +76,22 @@ std::string ServerRig::wrongCode() const
     return request && request->code == "000000" ? "000001" : "000000";
 }
 
+void ServerRig::pausePairing()
+{
+    for (int round = 0; round < 4; ++round) {
+        auto phone = newPhone("Mallory's phone");
+        phone->hello(false);
+        phone->takeReceived();
+        for (int guess = 0; guess < 2 && server->pairingRequest(); ++guess) {
+            phone->typeCode(wrongCode());
+            phone->takeReceived();
+        }
+        phone->transport().callbacks.onState(TransportState::cancelled);
+        settle();
+    }
+    EXPECT_TRUE(server->pairingPaused());
+}
+
 std::string ServerRig::pair(TestPhone& phone)
 {
     phone.hello(false);

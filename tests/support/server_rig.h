@@ -49,6 +49,8 @@ public:
     std::unique_ptr<TestPhone> pairedPhone(std::string name = "Ada's phone");
     // A wrong code for the pairing shown.
     std::string wrongCode() const;
+    // Seven wrong codes, two a connection, pause pairing.
+    void pausePairing();
 
     QTemporaryDir dir;
     const bool realClock;

@@ -58,6 +58,12 @@ public:
             m_lines << QString::fromUtf8(m_process.readLine()).trimmed();
         return m_lines;
     }
+    // A line on the service's standard input, e.g. "invoke 1 decline".
+    void tell(const QString& line)
+    {
+        m_process.write((line + '\n').toUtf8());
+        m_process.waitForBytesWritten();
+    }
     // The last call received; "" when none came after "ready".
     std::string lastCall() { return lines().size() > 1 ? m_lines.last().toStdString() : ""; }
 

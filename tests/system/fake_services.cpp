@@ -3,6 +3,7 @@
 //
 //   fake_dbus_services logind [--no-session-for-pid] [--deny]
 //   fake_dbus_services portal SCHEME
+//   fake_dbus_services notifications
 //   fake_dbus_services screensaver [--deny]
 //   fake_dbus_services NAME [--status S] [--playlists "A;B"] [--no-track]
 //                      [--no-trackid] [--no-playlists] [--hang] [--deny]
@@ -14,7 +15,11 @@
 // the arguments, e.g. "SetBrightness /org/freedesktop/login1/session/auto
 // backlight acpi_video0 115" or "Set org.mpris.MediaPlayer2.Player Volume
 // 0.5". The logind inhibitor is one end of a pipe; "inhibitor released" is
-// printed when the caller has closed every copy.
+// printed when the caller has closed every copy. The notification server
+// prints "notified ID" for each notification it shows; lines on standard
+// input make the services speak: "scheme N" has the portal announce a new
+// colour scheme, "invoke ID ACTION" has the notification server report that
+// the user chose an action.
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -30,6 +35,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <functional>
+#include <map>
 #include <memory>
 #include <unistd.h>
 
@@ -78,6 +84,8 @@ QString text(const QVariant& value)
         return text(value.value<QDBusVariant>().variant());
     if (value.metaType() == QMetaType::fromType<double>())
         return QString::number(value.toDouble(), 'g', 12);
+    if (value.metaType() == QMetaType::fromType<QStringList>())
+        return value.toStringList().join('|');
     return value.toString();
 }
 
@@ -213,6 +221,7 @@ int main(int argc, char** argv)
     QDBusConnection bus = QDBusConnection::sessionBus();
     QString name, path;
     Answer answer;
+    std::map<QString, std::function<void(const QStringList&)>> told;
     if (kind == "logind") {
         bus = QDBusConnection::systemBus();
         name = "org.freedesktop.login1";
@@ -230,14 +239,46 @@ int main(int argc, char** argv)
     } else if (kind == "portal") {
         name = "org.freedesktop.portal.Desktop";
         path = "/org/freedesktop/portal/desktop";
-        const uint scheme = args.value(1).toUInt();
+        auto scheme = std::make_shared<uint>(args.value(1).toUInt());
+        told["scheme"] = [=](const QStringList& words) {
+            *scheme = words.value(1).toUInt();
+            auto changed = QDBusMessage::createSignal(path, "org.freedesktop.portal.Settings",
+                                                      "SettingChanged");
+            changed << "org.freedesktop.appearance"
+                    << "color-scheme"
+                    << QVariant::fromValue(QDBusVariant(QVariant::fromValue(*scheme)));
+            bus.send(changed);
+        };
         answer = [=](const QDBusMessage& m) {
             if (m.member() != "Read" ||
                 m.arguments() != QVariantList{"org.freedesktop.appearance", "color-scheme"})
                 return error(m, "org.freedesktop.portal.Error.NotFound");
             // The older Read answers a variant inside a variant.
-            const QDBusVariant inner(QVariant::fromValue(scheme));
+            const QDBusVariant inner(QVariant::fromValue(*scheme));
             return m.createReply(QVariant::fromValue(QDBusVariant(QVariant::fromValue(inner))));
+        };
+    } else if (kind == "notifications") {
+        name = "org.freedesktop.Notifications";
+        path = "/org/freedesktop/Notifications";
+        auto signal = [=](const char* member, const QVariantList& arguments) {
+            auto message = QDBusMessage::createSignal(path, name, member);
+            message.setArguments(arguments);
+            bus.send(message);
+        };
+        told["invoke"] = [=](const QStringList& words) {
+            signal("ActionInvoked", {words.value(1).toUInt(), words.value(2)});
+        };
+        auto lastId = std::make_shared<uint>(0);
+        answer = [=](const QDBusMessage& m) {
+            if (m.member() == "Notify") {
+                const uint replaces = m.arguments().value(1).toUInt();
+                const uint id = replaces ? replaces : ++*lastId;
+                say(QString("notified %1").arg(id));
+                return m.createReply(QVariant::fromValue(id));
+            }
+            if (m.member() == "CloseNotification")
+                signal("NotificationClosed", {m.arguments().value(0).toUInt(), 3u});
+            return m.createReply();
         };
     } else if (kind == "screensaver") {
         name = "org.freedesktop.ScreenSaver";
@@ -271,6 +312,20 @@ int main(int argc, char** argv)
         say("error cannot own " + name + ": " + bus.lastError().message());
         return 1;
     }
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [&] {
+        char bytes[256];
+        const ssize_t size = ::read(STDIN_FILENO, bytes, sizeof bytes);
+        if (size <= 0) {
+            input.setEnabled(false);
+            return;
+        }
+        for (const QString& line : QString::fromUtf8(bytes, size).split('\n', Qt::SkipEmptyParts)) {
+            const QStringList words = line.split(' ');
+            if (auto heard = told.find(words.value(0)); heard != told.end())
+                heard->second(words);
+        }
+    });
     say("ready");
     return QCoreApplication::exec();
 }

@@ -11,6 +11,12 @@ namespace orvane {
 
 namespace {
 
+const QString service = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString path = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString interface = QStringLiteral("org.freedesktop.portal.Settings");
+const QString group = QStringLiteral("org.freedesktop.appearance");
+const QString key = QStringLiteral("color-scheme");
+
 // The portal wraps the value in one variant for ReadOne and in two for the
 // older Read; unwrap whatever nesting arrives.
 QVariant unwrap(QVariant value)
@@ -23,30 +29,49 @@ QVariant unwrap(QVariant value)
 
 } // namespace
 
-std::optional<bool> portalPrefersDark(int timeoutMs)
+std::optional<uint> portalColorScheme(int timeoutMs)
 {
     QDBusConnection bus = sessionBus();
     if (!bus.isConnected())
         return std::nullopt;
-    QDBusMessage message = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.portal.Desktop"),
-        QStringLiteral("/org/freedesktop/portal/desktop"),
-        QStringLiteral("org.freedesktop.portal.Settings"), QStringLiteral("Read"));
-    message.setArguments(
-        {QStringLiteral("org.freedesktop.appearance"), QStringLiteral("color-scheme")});
+    QDBusMessage message =
+        QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("Read"));
+    message.setArguments({group, key});
     // Starting the portal on demand can take seconds; a desktop that uses it
     // has it running already.
     message.setAutoStartService(false);
     const QDBusMessage reply = bus.call(message, QDBus::Block, timeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
         return std::nullopt;
-    const QVariant value = unwrap(reply.arguments().first());
     bool ok = false;
-    const uint scheme = value.toUInt(&ok);
-    if (!ok)
-        return std::nullopt;
-    // 0 no preference, 1 prefer dark, 2 prefer light.
-    return scheme == 1;
+    const uint scheme = unwrap(reply.arguments().first()).toUInt(&ok);
+    return ok ? std::optional(scheme) : std::nullopt;
+}
+
+std::optional<bool> portalPrefersDark(int timeoutMs)
+{
+    const auto scheme = portalColorScheme(timeoutMs);
+    return scheme ? std::optional(*scheme == 1) : std::nullopt;
+}
+
+PortalColorSchemeWatcher::PortalColorSchemeWatcher(std::function<void(uint)> onScheme,
+                                                   QObject* parent)
+    : QObject(parent), m_onScheme(std::move(onScheme))
+{
+    // Qt D-Bus finds the slot by its types' names, and knows this one by
+    // name only once something registered it.
+    qRegisterMetaType<QDBusVariant>();
+    sessionBus().connect(service, path, interface, QStringLiteral("SettingChanged"), this,
+                         SLOT(settingChanged(QString, QString, QDBusVariant)));
+}
+
+void PortalColorSchemeWatcher::settingChanged(const QString& changedGroup,
+                                              const QString& changedKey, const QDBusVariant& value)
+{
+    bool ok = false;
+    const uint scheme = unwrap(value.variant()).toUInt(&ok);
+    if (changedGroup == group && changedKey == key && ok && m_onScheme)
+        m_onScheme(scheme);
 }
 
 } // namespace orvane

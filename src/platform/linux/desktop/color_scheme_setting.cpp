@@ -12,6 +12,15 @@ namespace {
 const QString schema = QStringLiteral("org.gnome.desktop.interface");
 const QString key = QStringLiteral("color-scheme");
 
+// A string as gsettings prints a GVariant: 'prefer-dark'.
+std::optional<QString> unquoted(const QString& printed)
+{
+    const QString text = printed.trimmed();
+    if (text.size() < 2 || !text.startsWith(QLatin1Char('\'')) || !text.endsWith(QLatin1Char('\'')))
+        return std::nullopt;
+    return text.mid(1, text.size() - 2);
+}
+
 } // namespace
 
 std::optional<bool> ColorSchemeSetting::isDark()
@@ -33,19 +42,46 @@ bool ColorSchemeSetting::setDark(bool dark)
 
 std::optional<bool> ColorSchemeSetting::readGSettings()
 {
+    auto value = gnomeValue();
+    return value ? std::optional(*value == QStringLiteral("prefer-dark")) : std::nullopt;
+}
+
+std::optional<QString> ColorSchemeSetting::gnomeValue()
+{
     auto out = runGSettings({QStringLiteral("get"), schema, key});
-    if (!out)
-        return std::nullopt;
-    // Printed as a GVariant string: 'prefer-dark'.
-    QString text = out->trimmed();
-    if (text.size() < 2 || !text.startsWith(QLatin1Char('\'')) || !text.endsWith(QLatin1Char('\'')))
-        return std::nullopt;
-    return text.mid(1, text.size() - 2) == QStringLiteral("prefer-dark");
+    return out ? unquoted(*out) : std::nullopt;
+}
+
+std::unique_ptr<QProcess>
+ColorSchemeSetting::watchGnomeValue(std::function<void(const QString&)> onValue)
+{
+    const QString program = gsettingsProgram();
+    if (program.isEmpty())
+        return nullptr;
+    auto process = std::make_unique<QProcess>();
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(QProcess::nullDevice());
+    QProcess* reader = process.get();
+    // One line a change: "color-scheme: 'prefer-dark'".
+    QObject::connect(reader, &QProcess::readyReadStandardOutput, reader, [reader, onValue] {
+        while (reader->canReadLine()) {
+            const QString line = QString::fromUtf8(reader->readLine());
+            if (auto value = unquoted(line.section(QLatin1Char(':'), 1)))
+                onValue(*value);
+        }
+    });
+    process->start(program, {QStringLiteral("monitor"), schema, key});
+    return process;
+}
+
+QString ColorSchemeSetting::gsettingsProgram()
+{
+    return QStandardPaths::findExecutable(QStringLiteral("gsettings"));
 }
 
 std::optional<QString> ColorSchemeSetting::runGSettings(const QStringList& arguments)
 {
-    const QString program = QStandardPaths::findExecutable(QStringLiteral("gsettings"));
+    const QString program = gsettingsProgram();
     if (program.isEmpty())
         return std::nullopt;
     QProcess process;

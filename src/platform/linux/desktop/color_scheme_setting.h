@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+#include <memory>
 #include <optional>
 
 namespace orvane {
@@ -19,10 +22,18 @@ public:
     // the key locked does not count as a change.
     bool setDark(bool dark);
 
+    // The GNOME setting as it is, e.g. "prefer-dark", "prefer-light" or
+    // "default"; nothing when gsettings cannot tell.
+    std::optional<QString> gnomeValue();
+    // Runs gsettings to hear of each new value of the GNOME setting, for as
+    // long as the process returned lives; nothing without gsettings.
+    std::unique_ptr<QProcess> watchGnomeValue(std::function<void(const QString&)> onValue);
+
     static constexpr int toolTimeoutMs = 1000;
 
 private:
     std::optional<bool> readGSettings();
+    static QString gsettingsProgram();
     // Standard output of a finished, successful run of gsettings.
     std::optional<QString> runGSettings(const QStringList& arguments);
 };
