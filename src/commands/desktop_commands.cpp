@@ -13,7 +13,8 @@ namespace orvane {
 
 CommandResult DesktopCommands::setClipboard(const std::string& text)
 {
-    m_pasteboard.setText(QString::fromStdString(text));
+    if (!m_pasteboard.setText(QString::fromStdString(text)))
+        return CommandResult::failure(tr("Couldn't copy to the Mac's clipboard"));
     return CommandResult::ok(tr("Copied to the Mac's clipboard"));
 }
 

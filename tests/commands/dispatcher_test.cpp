@@ -175,6 +175,8 @@ TEST_F(Dispatcher, ClipboardDisplaysAndFamiliesWithoutABackend)
     EXPECT_EQ(desktop.clipboardText(), std::optional<std::string>(""));
     fakes.pasteboard->contents.reset();
     EXPECT_EQ(desktop.clipboardText(), std::nullopt);
+    fakes.pasteboard->reachable = false;
+    EXPECT_EQ(run(SetClipboard{{"x"}}), (R{false, "Couldn't copy to the Mac's clipboard"}));
 
     // The mirror is left out; left to right, whole pixels, names for the unnamed.
     fakes.displays->displays = {
