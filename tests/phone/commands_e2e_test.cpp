@@ -30,7 +30,12 @@ protected:
         const fs::path bin = m_home / "bin";
         // Stand-ins for the desktop's opener and for programs: each records
         // its arguments, one per line, so the test sees exactly what arrived.
-        writeFile(bin / "xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$@\" >> \"$HOME/opened\"\n", true);
+        // The opener refuses what names "fail", as xdg-open does what it has
+        // no handler for.
+        writeFile(bin / "xdg-open",
+                  "#!/bin/sh\ncase $1 in *fail*) echo \"no method for $1\" >&2; exit 3;; esac\n"
+                  "printf '%s\\n' \"$@\" >> \"$HOME/opened\"\n",
+                  true);
         writeFile(bin / "probe-app", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$HOME/launched\"\n",
                   true);
         writeFile(bin / "probe-shortcut", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$HOME/shortcut\"\n",
@@ -76,6 +81,11 @@ TEST_F(Commands, EachFamilyAnswersWithItsSentenceAndActs)
     ASSERT_TRUE(waitForLines(m_home / "opened", 2));
     EXPECT_EQ(readFile(m_home / "opened"),
               "https://example.com/a?b=c;d\n" + (m_home / "Downloads" / "Orvane").string() + "\n");
+    auto notOpened = phone({"open-url", "https://fail.example.org/"});
+    EXPECT_EQ(notOpened.status, 1);
+    EXPECT_NE(notOpened.errors.find("Couldn't open fail.example.org"), std::string::npos);
+    EXPECT_EQ(m_server->errors().find("no method"), std::string::npos)
+        << "the opener's errors reach the terminal";
 
     EXPECT_EQ(phone({"shortcut", "Say hello"}).output, "Running Say hello\n");
     ASSERT_TRUE(waitForLines(m_home / "shortcut", 2));
