@@ -1,7 +1,7 @@
 // orvane-phone runs one command of each family against the real server on
 // the test display: keys and typing, applications from a desktop entry, the
 // clipboard, links, folders, the user's shortcuts, and the families that
-// answer without a backend.
+// answer without a backend; and the same server without sound or display.
 #include "command_line_fixture.h"
 
 #include <algorithm>
@@ -98,6 +98,32 @@ TEST_F(Commands, EachFamilyAnswersWithItsSentenceAndActs)
     auto window = phone({"window", "left-half"});
     EXPECT_EQ(window.status, 1);
     EXPECT_NE(window.errors.find("No window to move"), std::string::npos);
+}
+
+// No sound server and no display: the volume and the clipboard say they
+// could not be changed, and no clipboard is read back from memory.
+class NoSoundNoDisplay : public CommandLine {
+protected:
+    void prepareHome() override
+    {
+        m_extraEnv["PULSE_SERVER"] = "unix:" + (m_home / "no-sound-server").string();
+        m_extraEnv["DISPLAY"] = "";
+    }
+};
+
+TEST_F(NoSoundNoDisplay, VolumeAndClipboardSayTheyFailed)
+{
+    pairThePhone();
+    const std::pair<std::vector<std::string>, std::string> refused[] = {
+        {{"run", R"({"system":{"_0":{"setVolume":{"_0":40}}}})"}, "Couldn't change the volume"},
+        {{"volume", "up"}, "Couldn't change the volume"},
+        {{"set-clipboard", "from", "the", "phone"}, "Couldn't copy to the Mac's clipboard"}};
+    for (const auto& [command, said] : refused) {
+        const Run run = phone(command);
+        EXPECT_EQ(run.status, 1) << said;
+        EXPECT_NE(run.errors.find(said), std::string::npos) << run.errors;
+    }
+    EXPECT_EQ(phone({"clipboard"}).output, "null\n");
 }
 
 // xdg-user-dirs writes a Downloads folder the user turned off as $HOME
