@@ -148,7 +148,9 @@ struct DesktopExtras {
     explicit DesktopExtras(Program& program)
         : notifier(*program.server, program.settings, *notifications, program.receivedFilesFolder,
                    [&program](const QString& path) {
-                       return program.platform.workspace->openUrl(QUrl::fromLocalFile(path));
+                       // The opener answers later; nothing waits on it here.
+                       program.platform.workspace->openUrl(QUrl::fromLocalFile(path), [](bool) {});
+                       return true;
                    })
     {
         orvane::style::followPreference(colours->prefersDark());

@@ -40,7 +40,8 @@ bool oversizedLink(std::string_view link)
 
 CommandResult DesktopCommands::setClipboard(const std::string& text)
 {
-    m_pasteboard.setText(QString::fromStdString(text));
+    if (!m_pasteboard.setText(QString::fromStdString(text)))
+        return CommandResult::failure(tr("Couldn't copy to the Mac's clipboard"));
     return CommandResult::ok(tr("Copied to the Mac's clipboard"));
 }
 
@@ -52,20 +53,35 @@ std::optional<std::string> DesktopCommands::clipboardText()
     return text->toStdString();
 }
 
-CommandResult DesktopCommands::openURL(const std::string& link)
+Workspace::Opened DesktopCommands::answerLater(const Uuid& owner, Completion done,
+                                               std::function<CommandResult(bool)> result)
+{
+    std::shared_ptr<int>& token = m_waiting[owner];
+    if (!token)
+        token = std::make_shared<int>(0);
+    return [alive = std::weak_ptr<int>(token), done = std::move(done),
+            result = std::move(result)](bool opened) {
+        if (!alive.expired())
+            done(result(opened));
+    };
+}
+
+void DesktopCommands::openURL(const std::string& link, const Uuid& owner, Completion done)
 {
     if (oversizedLink(link))
-        return CommandResult::failure(tr("Not a valid link"));
+        return done(CommandResult::failure(tr("Not a valid link")));
     QUrl url(QString::fromStdString(link));
     QString scheme = url.scheme().toLower();
     if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
-        return CommandResult::failure(tr("Not a valid link"));
-    // The handler's answer is not awaited: opening a browser may take long.
-    m_workspace.openUrl(url);
+        return done(CommandResult::failure(tr("Not a valid link")));
     QString host = url.host(QUrl::FullyEncoded);
     if (host.isEmpty())
         host = tr("Link");
-    return CommandResult::ok(tr("Opening %1 on the Mac").arg(host));
+    m_workspace.openUrl(url, answerLater(owner, std::move(done), [host](bool opened) {
+                            return opened
+                                       ? CommandResult::ok(tr("Opening %1 on the Mac").arg(host))
+                                       : CommandResult::failure(tr("Couldn't open %1").arg(host));
+                        }));
 }
 
 QString DesktopCommands::folderPath(MacFolder folder)
@@ -93,14 +109,17 @@ QString DesktopCommands::folderPath(MacFolder folder)
     return home;
 }
 
-CommandResult DesktopCommands::openFolder(MacFolder folder)
+void DesktopCommands::openFolder(MacFolder folder, const Uuid& owner, Completion done)
 {
     QString path = folderPath(folder);
     if (folder == MacFolder::orvane)
         QDir().mkpath(path); // a failure shows as the open failing
-    if (!m_workspace.openFolder(path))
-        return CommandResult::failure(tr("Couldn't open %1").arg(folderLabel(folder)));
-    return CommandResult::ok(tr("Opening %1").arg(folderLabel(folder)));
+    const QString label = folderLabel(folder);
+    m_workspace.openFolder(path, answerLater(owner, std::move(done), [label](bool opened) {
+                               return opened ? CommandResult::ok(tr("Opening %1").arg(label))
+                                             : CommandResult::failure(
+                                                   tr("Couldn't open %1").arg(label));
+                           }));
 }
 
 std::optional<QStringList> findShortcut(const QString& fileText, const QString& name)

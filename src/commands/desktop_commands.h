@@ -6,7 +6,11 @@
 #include "platform/workspace.h"
 #include "protocol/command.h"
 #include "protocol/records.h"
+#include "protocol/types.h"
 
+#include <functional>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +20,8 @@ namespace orvane {
 // Clipboard, links, folders, the user's own shortcuts and the display list.
 class DesktopCommands {
 public:
+    using Completion = std::function<void(CommandResult)>;
+
     DesktopCommands(Workspace& workspace, Pasteboard& pasteboard, DisplaySource& displays)
         : m_workspace(workspace), m_pasteboard(pasteboard), m_displays(displays)
     {
@@ -23,8 +29,12 @@ public:
 
     CommandResult setClipboard(const std::string& text);
     std::optional<std::string> clipboardText();
-    CommandResult openURL(const std::string& link);
-    CommandResult openFolder(MacFolder folder);
+    // Links and folders are answered once the desktop's opener has said
+    // whether it took them, for the phone on connection `owner`.
+    void openURL(const std::string& link, const Uuid& owner, Completion done);
+    void openFolder(MacFolder folder, const Uuid& owner, Completion done);
+    // Drops the answers still to come for a connection that went away.
+    void cancel(const Uuid& owner) { m_waiting.erase(owner); }
     CommandResult runShortcut(const std::string& name);
 
     QString folderPath(MacFolder folder);
@@ -32,9 +42,14 @@ public:
     std::vector<DisplayInfo> listDisplays();
 
 private:
+    Workspace::Opened answerLater(const Uuid& owner, Completion done,
+                                  std::function<CommandResult(bool opened)> result);
+
     Workspace& m_workspace;
     Pasteboard& m_pasteboard;
     DisplaySource& m_displays;
+    // One token for each connection with answers to come; cancel() drops it.
+    std::map<Uuid, std::shared_ptr<int>> m_waiting;
 };
 
 // The user's shortcuts file: one "name = command line" per line; blank

@@ -33,10 +33,17 @@ public:
     explicit CommandDispatcher(CommandFamilies families) : m_families(families) {}
 
     // Runs `command` for the phone on connection `owner` and calls `done`
-    // with its result: at once for most commands, later for long typing.
-    // `done` is never called after cancel(owner).
+    // with its result: at once for most commands, later for long typing and
+    // for links and folders, whose opener is waited for. `done` is never
+    // called after cancel(owner).
     void execute(const OrvaneCommand& command, const Uuid& owner, Completion done);
-    void cancel(const Uuid& owner) { m_families.keyboard.cancel(owner); }
+    void cancel(const Uuid& owner)
+    {
+        m_families.keyboard.cancel(owner);
+        m_families.desktop.cancel(owner);
+    }
+    // The system family, for the window's keep-awake switch.
+    SystemCommands& system() const { return m_families.system; }
 
 private:
     CommandFamilies m_families;

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "command_result.h"
+#include "platform/system_controls.h"
 #include "protocol/command.h"
 #include "protocol/records.h"
 
 #include <QByteArray>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +33,15 @@ public:
     virtual ~SystemCommands() = default;
     virtual CommandResult perform(const SystemAction& action) = 0;
     virtual SystemState readSystemState() = 0;
+
+    // The keep-awake switch, stored for the next launch; switched on when it
+    // is on already, it tries again to hold sleep off.
+    virtual void setKeepAwake(bool on) = 0;
+    // Who holds sleep off now; while the switch is on and nothing does,
+    // what each way lacked.
+    virtual SleepHold keepAwakeHold() const = 0;
+    // Told after every change to the switch or the hold.
+    std::function<void()> onKeepAwakeChanged;
 };
 
 class WindowCommands {
@@ -68,6 +79,8 @@ public:
                                           .arg(QStringLiteral("System Events")));
     }
     SystemState readSystemState() override { return {}; }
+    void setKeepAwake(bool) override {}
+    SleepHold keepAwakeHold() const override { return {}; }
 };
 
 class NoWindowCommands final : public WindowCommands {

@@ -238,20 +238,25 @@ CommandResult MediaController::playMusic(const std::string& query,
     Roster running = roster();
     if (searchTarget(player, running) == MediaPlayer::spotify)
         return searchSpotify(trimmed, running);
-    if (!running.isRunning(MediaPlayer::music))
-        running = startMusicPlayer(running);
+    if (!running.isRunning(MediaPlayer::music)) {
+        const auto started = startMusicPlayer();
+        if (!started)
+            return failure(MediaPlayer::music, PlayerOutcome::failed);
+        running = *started;
+    }
     return searchMusic(trimmed, running);
 }
 
 // As asking Music for a search starts Music, a search with no player to ask
 // starts the desktop's own music player and waits, within limits, for it to
 // appear on the bus. When it does not appear in time, or does not speak
-// MPRIS at all, the search goes to the catalogue.
-MediaController::Roster MediaController::startMusicPlayer(Roster roster)
+// MPRIS at all, the search goes to the catalogue. Nothing when no player is
+// installed or it would not start.
+std::optional<MediaController::Roster> MediaController::startMusicPlayer()
 {
     const auto app = m_apps.defaultAppFor(QStringLiteral("audio/mpeg"));
     if (!app || !m_apps.launch(*app))
-        return roster;
+        return std::nullopt;
     const QDeadlineTimer deadline(m_playerStartWait);
     for (;;) {
         Roster now = this->roster();
@@ -273,7 +278,9 @@ CommandResult MediaController::searchSpotify(const QString& query, const Roster&
     }
     // Not running, or it would not take the URI: the desktop's handler for
     // spotify: links starts Spotify, or hands the link to the running one.
-    if (!opened)
+    // Without one, Spotify is not installed: the opener would hand the link
+    // to a browser, or to nothing.
+    if (!opened && m_apps.defaultAppFor(QStringLiteral("x-scheme-handler/spotify")))
         opened = m_workspace.openEncodedUrl(uri.toLatin1());
     if (!opened)
         return failure(MediaPlayer::spotify, PlayerOutcome::failed);
@@ -304,13 +311,15 @@ CommandResult MediaController::searchMusic(const QString& query, const Roster& r
 }
 
 // Players offer no search of their track library, so a query that names no
-// playlist goes to the catalogue search. The answer is the same whether or
-// not a browser could be started for it.
+// playlist goes to the catalogue search, in the browser; without one the
+// search was not opened.
 CommandResult MediaController::notInLibrary(const QString& query)
 {
     const QString address =
         QStringLiteral("https://music.apple.com/search?term=") + encodedQuery(query);
-    m_workspace.openEncodedUrl(address.toLatin1());
+    if (!m_apps.defaultAppFor(QStringLiteral("x-scheme-handler/https")) ||
+        !m_workspace.openEncodedUrl(address.toLatin1()))
+        return failure(MediaPlayer::music, PlayerOutcome::failed);
     return CommandResult::failure(
         tr("“%1” isn't in your library. Opened search in Music.").arg(query));
 }

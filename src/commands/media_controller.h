@@ -48,7 +48,7 @@ private:
     Roster roster();
     std::optional<MediaPlayer> playerForAction(const Roster& roster) const;
     MediaPlayer searchTarget(std::optional<MediaPlayer> requested, const Roster& roster) const;
-    Roster startMusicPlayer(Roster roster);
+    std::optional<Roster> startMusicPlayer();
     PlayerOutcome carryOut(const QString& name, const MediaAction& action);
     PlayerOutcome changeVolume(const QString& name, double step);
     PlayerOutcome seekTo(const QString& name, double seconds);

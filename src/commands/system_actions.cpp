@@ -2,6 +2,8 @@
 
 #include "labels.h"
 
+#include "platform/diagnostics.h"
+
 #include <QTimer>
 
 #include <algorithm>
@@ -21,9 +23,9 @@ CommandResult accessibilityRequired()
     return CommandResult::failure(tr("Accessibility permission required on the Mac"));
 }
 
-CommandResult volumeResult(int volume)
+CommandResult volumeRefused()
 {
-    return CommandResult::ok(tr("Volume %1%").arg(volume));
+    return CommandResult::failure(tr("Couldn't change the volume"));
 }
 
 } // namespace
@@ -61,10 +63,7 @@ CommandResult SystemActions::perform(const SystemAction& action)
             [&](const sys::BrightnessUp&) { return stepBrightness(+1); },
             [&](const sys::BrightnessDown&) { return stepBrightness(-1); },
             [&](const sys::ToggleDarkMode&) { return toggleDarkMode(); },
-            [&](const sys::DisplaySleep& a) {
-                m_controls.turnDisplayOff();
-                return CommandResult::ok(systemActionLabel(a));
-            },
+            [&](const sys::DisplaySleep&) { return displayOff(); },
             [&](const sys::Sleep&) { return sleepSoon(); },
             [&](const sys::Lock&) { return lock(); },
             [&](const sys::SetKeepAwake& a) { return keepAwake(a.enabled); },
@@ -80,8 +79,16 @@ SystemState SystemActions::readSystemState()
         state.isMuted = level->muted;
     }
     state.isDarkMode = m_controls.darkColorScheme().value_or(false);
-    state.keepsAwake = m_settings.keepAwake();
+    // What holds, not what was asked for: the phone's switch shows the truth.
+    state.keepsAwake = m_holdsInhibitor;
     return state;
+}
+
+SleepHold SystemActions::keepAwakeHold() const
+{
+    if (m_holdsInhibitor || m_keepAwakeRefused)
+        return m_controls.sleepHold();
+    return {};
 }
 
 void SystemActions::setKeepAwake(bool on)
@@ -101,6 +108,8 @@ void SystemActions::applyKeepAwake(bool on)
         m_holdsInhibitor = false;
     }
     m_keepAwakeRefused = on && !m_holdsInhibitor;
+    if (onKeepAwakeChanged)
+        onKeepAwakeChanged();
 }
 
 // An unreadable volume counts as 0, so "volume up" then sets 10.
@@ -111,21 +120,21 @@ int SystemActions::currentVolume()
 }
 
 // Setting a level also unmutes: a phone slider that moves should be heard.
-// What the sound server answers is not reported: the phone reads the level
-// back with the next state update.
+// Only a level the sound server took is reported.
 CommandResult SystemActions::changeVolume(std::int64_t requested)
 {
     const int volume = static_cast<int>(std::clamp<std::int64_t>(requested, 0, 100));
-    m_controls.setOutputVolume(volume);
-    m_controls.setOutputMuted(false);
-    return volumeResult(volume);
+    if (!m_controls.setOutputVolume(volume) || !m_controls.setOutputMuted(false))
+        return volumeRefused();
+    return CommandResult::ok(tr("Volume %1%").arg(volume));
 }
 
 CommandResult SystemActions::toggleMute()
 {
     auto level = m_controls.outputLevel();
     const bool wasMuted = level && level->muted;
-    m_controls.setOutputMuted(!wasMuted);
+    if (!m_controls.setOutputMuted(!wasMuted))
+        return volumeRefused();
     return CommandResult::ok(wasMuted ? tr("Unmuted") : tr("Muted"));
 }
 
@@ -133,13 +142,14 @@ CommandResult SystemActions::toggleMute()
 // a device with fewer levels moves one level per step.
 CommandResult SystemActions::stepBrightness(int direction)
 {
-    if (auto level = m_controls.backlight(); level && level->max > 0) {
-        const std::int64_t step = std::max<std::int64_t>(1, level->max / 16);
-        const std::int64_t value = std::clamp<std::int64_t>(
-            std::clamp<std::int64_t>(level->value, 0, level->max) + direction * step, 0,
-            level->max);
-        m_controls.setBacklight(value);
-    }
+    const auto level = m_controls.backlight();
+    if (!level || level->max <= 0)
+        return CommandResult::failure(tr("Couldn't change the brightness"));
+    const std::int64_t step = std::max<std::int64_t>(1, level->max / 16);
+    const std::int64_t value = std::clamp<std::int64_t>(
+        std::clamp<std::int64_t>(level->value, 0, level->max) + direction * step, 0, level->max);
+    if (!m_controls.setBacklight(value))
+        return CommandResult::failure(tr("Couldn't change the brightness"));
     return CommandResult::ok(direction > 0 ? tr("Brightness up") : tr("Brightness down"));
 }
 
@@ -154,23 +164,37 @@ CommandResult SystemActions::toggleDarkMode()
     return CommandResult::ok(nowDark ? tr("Dark mode on") : tr("Light mode"));
 }
 
+CommandResult SystemActions::displayOff()
+{
+    if (!m_controls.turnDisplayOff())
+        return CommandResult::failure(tr("Couldn't turn the display off"));
+    return CommandResult::ok(systemActionLabel(sys::DisplaySleep{}));
+}
+
+// The answer must leave before the network goes down, so whether the
+// session manager would allow it is asked first; a suspend that still fails
+// later can only be logged.
 CommandResult SystemActions::sleepSoon()
 {
+    if (!m_controls.canSuspend())
+        return CommandResult::failure(tr("Couldn't put the Mac to sleep"));
     m_sleepPending = true;
     QTimer::singleShot(sleepDelayMs, &m_timerContext, [this] {
         m_sleepPending = false;
-        m_controls.suspend();
+        if (!m_controls.suspend())
+            qCInfo(diagnostics).noquote() << "The session manager refused to suspend";
     });
     return CommandResult::ok(systemActionLabel(sys::Sleep{}));
 }
 
-// The session manager is what lets us lock the screen; when it cannot be
-// reached, or refuses, that is the same missing permission as no input
-// access.
+// Locking goes through the session manager, but the phone's lock is a key
+// press on a Mac: without input access it gets the same answer as keys.
 CommandResult SystemActions::lock()
 {
-    if (!m_accessibilityGranted() || !m_controls.lockSession())
+    if (!m_accessibilityGranted())
         return accessibilityRequired();
+    if (!m_controls.lockSession())
+        return CommandResult::failure(tr("Couldn't lock the Mac"));
     using K = KeyShortcut;
     return CommandResult::ok(
         shortcutLabel(K{K::Key::q, {K::Modifier::control, K::Modifier::command}}));

@@ -30,7 +30,8 @@ public:
     CommandResult perform(const SystemAction& action) override;
     SystemState readSystemState() override;
     // Stores the switch, which holds or releases the inhibitor.
-    void setKeepAwake(bool on);
+    void setKeepAwake(bool on) override;
+    SleepHold keepAwakeHold() const override;
 
 private:
     int currentVolume();
@@ -38,6 +39,7 @@ private:
     CommandResult toggleMute();
     CommandResult stepBrightness(int direction);
     CommandResult toggleDarkMode();
+    CommandResult displayOff();
     CommandResult sleepSoon();
     CommandResult lock();
     CommandResult keepAwake(bool on);

@@ -10,10 +10,12 @@ namespace orvane {
 class Pasteboard {
 public:
     virtual ~Pasteboard() = default;
-    // The clipboard's text, or nothing when it holds no text.
+    // The clipboard's text, or nothing when it holds no text or no desktop
+    // clipboard can be reached.
     virtual std::optional<QString> text() = 0;
-    // Replaces everything on the clipboard with this text.
-    virtual void setText(const QString& text) = 0;
+    // Replaces everything on the clipboard with this text; false when no
+    // desktop clipboard can be reached or it would not take the text.
+    virtual bool setText(const QString& text) = 0;
 };
 
 } // namespace orvane

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <cstdint>
 #include <optional>
 
@@ -17,6 +19,15 @@ struct BacklightLevel {
     std::int64_t value = 0;
     std::int64_t max = 0;
     bool operator==(const BacklightLevel&) const = default;
+};
+
+// What keeps the machine from idling into sleep, in a few words for the
+// window: who holds it ("logind"), or, while nothing does, what each way
+// lacked ("no logind, no screen saver service and no X screen saver or DPMS").
+struct SleepHold {
+    QString holder; // empty while nothing holds
+    QString lacking;
+    bool operator==(const SleepHold&) const = default;
 };
 
 // Volume, brightness, appearance, display and session power of the desktop.
@@ -43,6 +54,8 @@ public:
     virtual bool setDarkColorScheme(bool dark) = 0;
 
     virtual bool turnDisplayOff() = 0;
+    // Whether suspend() would be allowed now without asking anybody.
+    virtual bool canSuspend() = 0;
     virtual bool suspend() = 0;
     virtual bool lockSession() = 0;
 
@@ -50,6 +63,8 @@ public:
     // one hold; false when nothing on this machine would give one.
     virtual bool holdSleepInhibitor() = 0;
     virtual void releaseSleepInhibitor() = 0;
+    // Who holds it since the last hold, or what the last hold lacked.
+    virtual SleepHold sleepHold() const = 0;
 };
 
 } // namespace orvane

@@ -9,6 +9,8 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 
+#include <utility>
+
 namespace orvane {
 
 namespace {
@@ -101,6 +103,13 @@ void OrvaneServer::forwardSignals()
     connect(m_env.settings, &Settings::keepAwakeChanged, this, &OrvaneServer::keepsAwakeChanged);
     connect(m_env.settings, &Settings::remoteAccessChanged, this,
             &OrvaneServer::remoteAccessChanged);
+    m_env.commands->system().onKeepAwakeChanged = [this] { Q_EMIT keepAwakeHoldChanged(); };
+    if (m_env.advertiser) {
+        m_env.advertiser->onRegistered = [this](const QString& name) {
+            if (std::exchange(m_advertisedName, name) != name)
+                Q_EMIT advertisedNameChanged();
+        };
+    }
 }
 
 void OrvaneServer::start()
@@ -112,6 +121,7 @@ void OrvaneServer::start()
 
 OrvaneServer::~OrvaneServer()
 {
+    m_env.commands->system().onKeepAwakeChanged = nullptr;
     // Connections outlive nothing: drop their callbacks first so no late
     // event reaches a half-destroyed server.
     for (auto& [id, connection] : m_connections) {

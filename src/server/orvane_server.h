@@ -75,6 +75,8 @@ class OrvaneServer : public QObject {
     Q_PROPERTY(
         bool mediaPermissionDenied READ mediaPermissionDenied NOTIFY mediaPermissionDeniedChanged)
     Q_PROPERTY(bool keepsAwake READ keepsAwake NOTIFY keepsAwakeChanged)
+    Q_PROPERTY(bool keepAwakeHeld READ keepAwakeHeld NOTIFY keepAwakeHoldChanged)
+    Q_PROPERTY(QString advertisedName READ advertisedName NOTIFY advertisedNameChanged)
     Q_PROPERTY(bool remoteAccess READ remoteAccess NOTIFY remoteAccessChanged)
     Q_PROPERTY(QString lastCommand READ lastCommand NOTIFY lastCommandChanged)
     Q_PROPERTY(QStringList screenViewerNames READ screenViewerNames NOTIFY screenViewersChanged)
@@ -115,7 +117,13 @@ public:
     bool accessibilityGranted() const { return m_updates->accessibilityGranted(); }
     bool screenRecordingGranted() const { return m_updates->screenRecordingGranted(); }
     bool mediaPermissionDenied() const { return m_updates->mediaPermissionDenied(); }
+    // The switch as stored; the hold is what really keeps sleep off.
     bool keepsAwake() const { return m_env.settings->keepAwake(); }
+    SleepHold keepAwakeHold() const { return m_env.commands->system().keepAwakeHold(); }
+    bool keepAwakeHeld() const { return !keepAwakeHold().holder.isEmpty(); }
+    // The name the local network knows this computer by, while the
+    // advertisement is established; empty otherwise.
+    const QString& advertisedName() const { return m_advertisedName; }
     bool remoteAccess() const { return m_env.settings->remoteAccess(); }
     const QString& lastCommand() const { return m_router->lastCommand(); }
     const QStringList& screenViewerNames() const { return m_screen->viewerNames(); }
@@ -132,9 +140,9 @@ public:
     bool pairingPaused() const { return m_pairing->paused(); }
     bool pairingPausedForWrongCodes() const { return m_pairing->pausedForWrongCodes(); }
     void liftPairingPause() { m_pairing->liftPause(); }
-    // The system actions hold or release what keeps the machine awake
-    // whenever the switch changes.
-    void setKeepAwake(bool on) { m_env.settings->setKeepAwake(on); }
+    // Stores the switch and holds or releases what keeps the machine awake;
+    // switched on again, it tries again.
+    void setKeepAwake(bool on) { m_env.commands->system().setKeepAwake(on); }
     void setRemoteAccess(bool on) { m_env.settings->setRemoteAccess(on); }
     // The relay that remote access goes through; empty when none is known.
     const QString& relayUrl() const { return m_relay->relayUrl(); }
@@ -191,6 +199,8 @@ Q_SIGNALS:
     void screenRecordingGrantedChanged();
     void mediaPermissionDeniedChanged();
     void keepsAwakeChanged();
+    void keepAwakeHoldChanged();
+    void advertisedNameChanged();
     void remoteAccessChanged();
     void lastCommandChanged();
     void screenViewersChanged();
@@ -221,6 +231,7 @@ private:
     std::optional<QString> m_errorMessage;
     DeviceList m_devices;
     ActivityList m_activity;
+    QString m_advertisedName;
 
     std::unique_ptr<QTcpServer> m_listener;
     QTimer m_restartTimer;

@@ -19,6 +19,14 @@ void follow(OrvaneServer& server, QObject* context, const std::function<void()>&
     refresh();
 }
 
+// While the listener runs but the local network cannot find it (no
+// avahi-daemon, or the advertisement was lost): phones that know the address
+// still connect.
+inline QString notAdvertisedText(quint16 port)
+{
+    return tr("Listening on port %1, but not visible on the network").arg(port);
+}
+
 // Removes and deletes every item of a layout that is rebuilt on change.
 inline void clearLayout(QLayout* layout)
 {

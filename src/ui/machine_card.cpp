@@ -76,7 +76,7 @@ MachineCard::MachineCard(OrvaneServer& server, Loader loader, QWidget* parent)
     setTrayAvailable(true);
     follow(
         server, this, [this] { refreshReachability(); }, &OrvaneServer::isListeningChanged,
-        &OrvaneServer::errorMessageChanged);
+        &OrvaneServer::errorMessageChanged, &OrvaneServer::advertisedNameChanged);
 }
 
 void MachineCard::setTrayAvailable(bool available)
@@ -110,8 +110,10 @@ void MachineCard::refreshReachability()
 {
     bool listening = m_server.isListening();
     style::setDotColour(m_dot, listening ? style::green() : style::accent());
-    if (listening)
+    if (listening && !m_server.advertisedName().isEmpty())
         m_reachability->setText(tr("Visible on the network"));
+    else if (listening)
+        m_reachability->setText(notAdvertisedText(m_server.port()));
     else if (!m_server.errorMessage().isEmpty())
         m_reachability->setText(m_server.errorMessage());
     else

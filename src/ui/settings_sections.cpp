@@ -55,9 +55,12 @@ PowerSection::PowerSection(OrvaneServer& server, QWidget* parent)
     };
     m_keepAwake = new Toggle;
     m_keepAwake->setObjectName(QStringLiteral("keepAwake"));
+    m_keepAwakeProblem = text(QString());
+    m_keepAwakeProblem->setObjectName(QStringLiteral("keepAwakeProblem"));
     row(QStringLiteral("cup"), tr("Keep this computer awake"),
-        text(tr("While Orvane runs this computer doesn't fall asleep, so your phone can "
-                "always reach it. The display still turns off on its own.")),
+        rows::stacked(text(tr("While Orvane runs this computer doesn't fall asleep, so your phone "
+                              "can always reach it. The display still turns off on its own.")),
+                      m_keepAwakeProblem, 6),
         m_keepAwake);
     m_remote = new Toggle;
     m_remote->setObjectName(QStringLiteral("remoteAccess"));
@@ -70,20 +73,27 @@ PowerSection::PowerSection(OrvaneServer& server, QWidget* parent)
                               "along data it can't read.")),
                       m_relay, 6),
         m_remote);
-    connect(m_keepAwake, &Toggle::clicked, this, [this](bool on) { m_server.setKeepAwake(on); });
+    // A switch that nothing can hold on flips back at once.
+    connect(m_keepAwake, &Toggle::clicked, this, [this](bool on) {
+        m_server.setKeepAwake(on);
+        refresh();
+    });
     connect(m_remote, &Toggle::clicked, this, [this](bool on) { m_server.setRemoteAccess(on); });
     follow(
         server, this, [this] { refresh(); }, &OrvaneServer::keepsAwakeChanged,
-        &OrvaneServer::remoteAccessChanged);
+        &OrvaneServer::keepAwakeHoldChanged, &OrvaneServer::remoteAccessChanged);
 }
 
 void PowerSection::refresh()
 {
-    m_keepAwake->setChecked(m_server.keepsAwake());
+    const SleepHold hold = m_server.keepAwakeHold();
+    m_keepAwake->setChecked(!hold.holder.isEmpty());
+    m_keepAwakeProblem->setText(tr("Nothing on this computer can keep it awake: ") + hold.lacking);
+    m_keepAwakeProblem->setVisible(hold.holder.isEmpty() && !hold.lacking.isEmpty());
     m_remote->setChecked(m_server.remoteAccess());
     const QString& relay = m_server.relayUrl();
     m_relay->setText(relay.isEmpty()
-                         ? tr("No relay address is set: give one as ORVANE_RELAY_URL, or as "
+                         ? tr("Needs a relay address: give one as ORVANE_RELAY_URL, or as "
                               "relayURL in the settings file.")
                          : tr("Relay: ") + relay);
 }

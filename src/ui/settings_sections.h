@@ -19,8 +19,9 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
-// "Power": keeping the computer awake, and reaching it from anywhere
-// through the relay, whose address it shows.
+// "Power": keeping the computer awake, on only while something holds sleep
+// off, and reaching it from anywhere through the relay, whose address it
+// shows, or that it needs one.
 class PowerSection : public QWidget {
 public:
     explicit PowerSection(OrvaneServer& server, QWidget* parent = nullptr);
@@ -30,6 +31,7 @@ private:
 
     OrvaneServer& m_server;
     Toggle* m_keepAwake = nullptr;
+    QLabel* m_keepAwakeProblem = nullptr;
     Toggle* m_remote = nullptr;
     QLabel* m_relay = nullptr;
 };

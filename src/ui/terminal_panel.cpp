@@ -139,8 +139,7 @@ void TerminalPanel::printLog()
     for (auto entry = activity.rbegin(); entry != activity.rend(); ++entry)
         line(QStringLiteral("orvane: log %1 %2: %3%4")
                  .arg(entry->date.toLocalTime().toString(QStringLiteral("HH:mm:ss")),
-                      printableLine(entry->device),
-                      printableLine(withDesktopKeyNames(entry->text)),
+                      printableLine(entry->device), printableLine(withDesktopKeyNames(entry->text)),
                       entry->success ? QString() : QStringLiteral(" (failed)")));
 }
 

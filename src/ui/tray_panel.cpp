@@ -96,7 +96,7 @@ TrayPanel::TrayPanel(OrvaneServer& server, Actions actions, QWidget* parent)
 
     follow(
         server, this, [this] { refreshStatus(); }, &OrvaneServer::isListeningChanged,
-        &OrvaneServer::errorMessageChanged);
+        &OrvaneServer::errorMessageChanged, &OrvaneServer::advertisedNameChanged);
     follow(
         server, this, [this] { refreshSharing(); }, &OrvaneServer::screenViewersChanged);
     follow(
@@ -217,9 +217,11 @@ QWidget* TrayPanel::makeFooter()
 void TrayPanel::refreshStatus()
 {
     style::setDotColour(m_dot, m_server.isListening() ? style::green() : style::accent());
-    if (m_server.isListening())
+    if (m_server.isListening() && !m_server.advertisedName().isEmpty())
         m_status->setText(tr("Visible on the network as") + QStringLiteral(" \"") +
-                          m_server.computerName() + QLatin1Char('"'));
+                          m_server.advertisedName() + QLatin1Char('"'));
+    else if (m_server.isListening())
+        m_status->setText(notAdvertisedText(m_server.port()));
     else if (!m_server.errorMessage().isEmpty())
         m_status->setText(m_server.errorMessage());
     else

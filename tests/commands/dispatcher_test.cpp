@@ -8,6 +8,8 @@
 
 #include <QTemporaryDir>
 
+#include <utility>
+
 #include <gtest/gtest.h>
 
 namespace orvane {
@@ -170,11 +172,23 @@ TEST_F(Dispatcher, LinksFoldersAndShortcuts)
     EXPECT_TRUE(QDir(home.path() + QStringLiteral("/Dl/Orvane")).exists());
     EXPECT_EQ(workspace.started, (std::vector<QStringList>{{"notify-send", "Lights off", "now"},
                                                            {"/usr/bin/brew", "--strong"}}));
-    // A handler's refusal of a link is not awaited; of a folder or a program it is.
+    // The handler's refusal is told, of a link as of a folder or a program.
     workspace.opens = workspace.starts = false;
-    EXPECT_TRUE(run(OpenURL{{"https://x.org"}}).first);
+    EXPECT_EQ(run(OpenURL{{"https://x.org"}}), (R{false, "Couldn't open x.org"}));
     EXPECT_EQ(run(OpenFolder{{MacFolder::documents}}), (R{false, "Couldn't open Documents"}));
     EXPECT_EQ(run(RunShortcut{{"Lights off"}}), noShortcut);
+
+    // An opener's answer comes later, and not for a connection that went.
+    workspace.answersLater = true;
+    std::vector<std::string> answers;
+    for (const Uuid& who : {owner, Uuid{{2}}})
+        dispatcher.execute(OpenFolder{{MacFolder::home}}, who,
+                           [&](CommandResult r) { answers.push_back(r.message.toStdString()); });
+    dispatcher.cancel(owner);
+    EXPECT_TRUE(answers.empty());
+    for (auto& done : std::exchange(workspace.waiting, {}))
+        done(true);
+    EXPECT_EQ(answers, std::vector<std::string>{"Opening Home folder"});
 }
 
 TEST_F(Dispatcher, ClipboardDisplaysAndFamiliesWithoutABackend)
@@ -183,6 +197,8 @@ TEST_F(Dispatcher, ClipboardDisplaysAndFamiliesWithoutABackend)
     EXPECT_EQ(desktop.clipboardText(), std::optional<std::string>(""));
     fakes.pasteboard->contents.reset();
     EXPECT_EQ(desktop.clipboardText(), std::nullopt);
+    fakes.pasteboard->reachable = false;
+    EXPECT_EQ(run(SetClipboard{{"x"}}), (R{false, "Couldn't copy to the Mac's clipboard"}));
 
     // The mirror is left out; left to right, whole pixels, names for the unnamed.
     fakes.displays->displays = {

@@ -14,16 +14,18 @@
 namespace {
 
 // Uses the clipboard with no application at all, then in a process that has
-// no GUI; prints what text() said each time.
+// no GUI; prints what setText() and text() said each time.
 int clipboardWithoutGui(int argc, char** argv)
 {
     auto pasteboard = orvane::makeQtPasteboard();
     QTextStream out(stdout);
-    pasteboard->setText(QStringLiteral("no application"));
-    out << (pasteboard->text() ? "text" : "none") << '\n';
+    auto use = [&](const QString& text) {
+        out << (pasteboard->setText(text) ? "taken " : "refused ")
+            << (pasteboard->text() ? "text" : "none") << '\n';
+    };
+    use(QStringLiteral("no application"));
     QCoreApplication app(argc, argv);
-    pasteboard->setText(QStringLiteral("core application"));
-    out << (pasteboard->text() ? "text" : "none") << '\n';
+    use(QStringLiteral("core application"));
     return 0;
 }
 

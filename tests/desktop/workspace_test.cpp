@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include <chrono>
 #include <functional>
 
 namespace orvane {
@@ -30,6 +31,22 @@ protected:
     {
         return test::recordedArguments(m_bin.filePath(name));
     }
+    // The opener's answer, once it came.
+    static std::optional<bool> answer(const std::function<void(Workspace::Opened)>& open)
+    {
+        std::optional<bool> opened;
+        open([&](bool yes) { opened = yes; });
+        test::pumpUntil([&] { return opened.has_value(); }, 20000);
+        return opened;
+    }
+    std::optional<bool> urlOpens(const QUrl& url)
+    {
+        return answer([&](Workspace::Opened done) { m_workspace->openUrl(url, done); });
+    }
+    std::optional<bool> folderOpens(const QString& path)
+    {
+        return answer([&](Workspace::Opened done) { m_workspace->openFolder(path, done); });
+    }
 
     QTemporaryDir m_bin;
     QTemporaryDir m_work;
@@ -46,14 +63,14 @@ TEST_F(FakePrograms, OpenersHandOverOneArgumentAsWritten)
     const QByteArray encoded = "spotify:search:a%2Db%2E%5F%7E%20c";
     const QString folder = m_work.filePath("it's a \"folder\"; rm -rf ~");
     ASSERT_TRUE(QDir().mkpath(folder));
-    const std::pair<std::function<bool()>, QString> cases[] = {
-        {[&] { return m_workspace->openUrl(url); }, url.toString(QUrl::FullyEncoded)},
-        {[&] { return m_workspace->openEncodedUrl(encoded); }, encoded},
-        {[&] { return m_workspace->openFolder(folder + "/"); }, folder},
+    const std::pair<std::function<std::optional<bool>()>, QString> cases[] = {
+        {[&] { return urlOpens(url); }, url.toString(QUrl::FullyEncoded)},
+        {[&] { return std::optional(m_workspace->openEncodedUrl(encoded)); }, encoded},
+        {[&] { return folderOpens(folder + "/"); }, folder},
     };
     for (const auto& [open, argument] : cases) {
         QFile::remove(m_bin.filePath("xdg-open.args"));
-        ASSERT_TRUE(open()) << argument.toStdString();
+        ASSERT_EQ(open(), true) << argument.toStdString();
         EXPECT_EQ(argumentsOf("xdg-open"), QStringList{argument});
     }
     EXPECT_FALSE(QFile::exists("pwned"));
@@ -62,22 +79,49 @@ TEST_F(FakePrograms, OpenersHandOverOneArgumentAsWritten)
 TEST_F(FakePrograms, RefusesWhatIsNoLinkOrNoFolderOrHasNoOpener)
 {
     test::writeFile(m_work.filePath("notes.txt"), {});
-    EXPECT_FALSE(m_workspace->openFolder(m_work.filePath("missing")));
-    EXPECT_FALSE(m_workspace->openFolder(m_work.filePath("notes.txt"))) << "a file is no folder";
-    EXPECT_FALSE(m_workspace->openFolder(QString()));
-    EXPECT_FALSE(m_workspace->openFolder(".")) << "relative to where we started";
-    EXPECT_FALSE(m_workspace->openFolder("--help"));
-    EXPECT_FALSE(m_workspace->openUrl(QUrl()));
-    EXPECT_FALSE(m_workspace->openUrl(QUrl("--help"))) << "a relative URL could pass for an option";
-    EXPECT_FALSE(m_workspace->openUrl(QUrl("http://exa mple.com")));
+    for (const QString& folder : {m_work.filePath("missing"), m_work.filePath("notes.txt"),
+                                  QString(), QStringLiteral("."), QStringLiteral("--help")})
+        EXPECT_EQ(folderOpens(folder), false) << folder.toStdString();
+    // A relative URL could pass for an option.
+    for (const QUrl& url : {QUrl(), QUrl("--help"), QUrl("http://exa mple.com")})
+        EXPECT_EQ(urlOpens(url), false) << url.toString().toStdString();
     for (const QByteArray& bad : {QByteArray(), QByteArray("--help"), QByteArray("a b:c"),
                                   QByteArray("http://x/\xc3\xa9"), QByteArray("http://x/a b")})
         EXPECT_FALSE(m_workspace->openEncodedUrl(bad)) << bad.constData();
 
     QTemporaryDir empty;
     m_env.set("PATH", QFile::encodeName(empty.path()));
-    EXPECT_FALSE(m_workspace->openUrl(QUrl("https://example.com/")));
-    EXPECT_FALSE(m_workspace->openFolder(m_work.path()));
+    EXPECT_EQ(urlOpens(QUrl("https://example.com/")), false);
+    EXPECT_EQ(folderOpens(m_work.path()), false);
+    EXPECT_FALSE(m_workspace->openEncodedUrl("spotify:search:a"));
+}
+
+// The answer is xdg-open's exit status, or yes while it still runs after the
+// wait (it may be waiting for the browser it started). What it writes to its
+// error output reaches the diagnostics log, never the terminal.
+TEST_F(FakePrograms, TheOpenersStatusIsTheAnswerAndItsErrorsAreDiagnostics)
+{
+    test::writeFile(m_bin.filePath("xdg-open"), "#!/bin/sh\necho \"no method for $1\" >&2\n"
+                                                "case $1 in *slow*) sleep 2; exit 3;; "
+                                                "*fail*) exit 3;; esac\n");
+    QFile::setPermissions(m_bin.filePath("xdg-open"), QFile::ReadOwner | QFile::ExeOwner);
+    static QStringList logged;
+    logged.clear();
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext& where, const QString& text) {
+            if (QLatin1String(where.category) == QLatin1String("orvane.diagnostics"))
+                logged << text;
+        });
+    m_workspace = makeXdgWorkspace(std::chrono::milliseconds(300));
+    EXPECT_EQ(urlOpens(QUrl("https://example.com/fail")), false);
+    EXPECT_EQ(urlOpens(QUrl("https://example.com/ok")), true);
+    EXPECT_EQ(urlOpens(QUrl("https://example.com/slow")), true);
+    // The slow one ends too, and is logged like the others.
+    EXPECT_TRUE(test::pumpUntil([] { return logged.filter("status 3").size() == 2; }, 20000));
+    qInstallMessageHandler(previous);
+    for (const char* link : {"fail", "ok", "slow"})
+        EXPECT_TRUE(logged.contains(QStringLiteral("no method for https://example.com/") + link))
+            << logged.join('\n').toStdString();
 }
 
 TEST_F(FakePrograms, StartsProcessesWithoutAShell)

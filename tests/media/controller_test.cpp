@@ -35,10 +35,15 @@ const auto missing = [](std::string q) {
 // One controller on fresh fakes; table rows each build their own. A player
 // that runs holds a paused track at 12.5 s of 215 s, its volume at 0.4.
 struct Rig {
+    // Spotify and a browser are installed, as the handlers of their links.
     explicit Rig(const char* running = "")
     {
         for (const QString& name : QString::fromLatin1(running).split(' ', Qt::SkipEmptyParts))
             run(name);
+        for (const char* id : {"spotify", "firefox"})
+            apps.installed.push_back({id, id, id, QString()});
+        apps.defaults = {{"x-scheme-handler/spotify", "spotify"},
+                         {"x-scheme-handler/https", "firefox"}};
     }
     FakeMediaPlayers::Player& run(const QString& name)
     {
@@ -234,8 +239,7 @@ TEST(MediaController, SearchesGoToThePlayerTheyAreFor)
          opened("say \"hi\" \\ Beyoncé-._~")},
         {"", nullptr, "a1 b-._~/c", M::spotify, "spotify:search:a1%20b%2D%2E%5F%7E%2Fc",
          opened("a1 b-._~/c")},
-        {"spotify", nullptr, "a1 b-._~/c", M::music, web + "a1%20b%2D%2E%5F%7E%2Fc",
-         missing("a1 b-._~/c")},
+        {"spotify", nullptr, "a", M::music, "", broke("Music")}, // no Music player installed
         {"spotify vlc", nullptr, quotes, std::nullopt, web + "A%20%22b%22%20%5Cc", missing(quotes)},
         // Music searches: the first playlist that matches in any case.
         {"vlc", nullptr, "CHILL", std::nullopt, "vlc ActivatePlaylist /p/1", "Playing Chill Mix"},
@@ -253,6 +257,12 @@ TEST(MediaController, SearchesGoToThePlayerTheyAreFor)
          "spotify OpenUri spotify:search:a", denied("Spotify")},
         {"", [](Rig& t) { t.workspace.opens = false; }, "a", M::spotify, "spotify:search:a",
          broke("Spotify")},
+        // Not installed: no handler for its links, which would go to a browser.
+        {"", [](Rig& t) { t.apps.defaults.erase("x-scheme-handler/spotify"); }, "a", M::spotify, "",
+         broke("Spotify")},
+        // No browser for the catalogue search: nothing was opened.
+        {"vlc", [](Rig& t) { t.apps.defaults.erase("x-scheme-handler/https"); }, "zz", std::nullopt,
+         "vlc Playlists", broke("Music")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.query);
@@ -289,8 +299,8 @@ TEST(MediaController, SearchStartsTheDefaultMusicPlayer)
         {"", true, true, true, true, "Playing Chill"},
         {"spotify", true, true, true, true, "Playing Chill"},
         {"", true, true, false, true, missing("chill")},   // never shows up
-        {"", true, false, false, true, missing("chill")},  // cannot start
-        {"", false, true, true, false, missing("chill")},  // no default player
+        {"", true, false, false, true, broke("Music")},    // cannot start
+        {"", false, true, true, false, broke("Music")},    // none installed
         {"vlc", true, true, true, false, "Playing Chill"}, // one runs already
     };
     for (const auto& c : cases) {
@@ -298,7 +308,7 @@ TEST(MediaController, SearchStartsTheDefaultMusicPlayer)
         Rig t(c.running);
         for (auto& [name, running] : t.players.players)
             running.playlists = {{"/p/0", "Chill"}};
-        t.apps.installed = {{player, QStringLiteral("Player"), player, QString()}};
+        t.apps.installed.push_back({player, QStringLiteral("Player"), player, QString()});
         if (c.hasDefault)
             t.apps.defaults[QStringLiteral("audio/mpeg")] = player;
         t.apps.launchWorks = c.launches;
@@ -306,9 +316,10 @@ TEST(MediaController, SearchStartsTheDefaultMusicPlayer)
             if (c.appears)
                 t.run(QStringLiteral("vlc")).playlists = {{"/p/0", "Chill"}};
         };
-        const std::string made = c.said.starts_with("failed")
+        const std::string made = c.said == missing("chill")
                                      ? "https://music.apple.com/search?term=chill"
-                                     : "vlc ActivatePlaylist /p/0";
+                                 : c.said.starts_with("failed") ? ""
+                                                                : "vlc ActivatePlaylist /p/0";
         EXPECT_EQ(t.outcome(t.controller.playMusic("chill", MediaPlayer::music)),
                   std::pair(made, c.said));
         EXPECT_EQ(t.apps.launched,

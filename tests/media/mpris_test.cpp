@@ -106,6 +106,8 @@ TEST_F(MprisTest, RefusalsAndMissingPartsAreToldApart)
     EXPECT_TRUE(controller.permissionDenied());
     EXPECT_FALSE(controller.readNowPlaying(MediaPlayer::music));
     EXPECT_FALSE(controller.permissionDenied()) << "the next answer rewrites the flag";
+    apps.installed = {{"firefox", "Firefox", "firefox", {}}}; // where the search goes
+    apps.defaults = {{"x-scheme-handler/https", "firefox"}};
     EXPECT_EQ(controller.playMusic("chill", MediaPlayer::music).message,
               QStringLiteral("“chill” isn't in your library. Opened search in Music."));
 }

@@ -1,7 +1,7 @@
 // orvane-phone runs one command of each family against the real server on
 // the test display: keys and typing, applications from a desktop entry, the
 // clipboard, links, folders, the user's shortcuts, and the families that
-// answer without a backend.
+// answer without a backend; and the same server without sound or display.
 #include "command_line_fixture.h"
 
 #include <algorithm>
@@ -30,7 +30,12 @@ protected:
         const fs::path bin = m_home / "bin";
         // Stand-ins for the desktop's opener and for programs: each records
         // its arguments, one per line, so the test sees exactly what arrived.
-        writeFile(bin / "xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$@\" >> \"$HOME/opened\"\n", true);
+        // The opener refuses what names "fail", as xdg-open does what it has
+        // no handler for.
+        writeFile(bin / "xdg-open",
+                  "#!/bin/sh\ncase $1 in *fail*) echo \"no method for $1\" >&2; exit 3;; esac\n"
+                  "printf '%s\\n' \"$@\" >> \"$HOME/opened\"\n",
+                  true);
         writeFile(bin / "probe-app", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$HOME/launched\"\n",
                   true);
         writeFile(bin / "probe-shortcut", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$HOME/shortcut\"\n",
@@ -76,6 +81,11 @@ TEST_F(Commands, EachFamilyAnswersWithItsSentenceAndActs)
     ASSERT_TRUE(waitForLines(m_home / "opened", 2));
     EXPECT_EQ(readFile(m_home / "opened"),
               "https://example.com/a?b=c;d\n" + (m_home / "Downloads" / "Orvane").string() + "\n");
+    auto notOpened = phone({"open-url", "https://fail.example.org/"});
+    EXPECT_EQ(notOpened.status, 1);
+    EXPECT_NE(notOpened.errors.find("Couldn't open fail.example.org"), std::string::npos);
+    EXPECT_EQ(m_server->errors().find("no method"), std::string::npos)
+        << "the opener's errors reach the terminal";
 
     EXPECT_EQ(phone({"shortcut", "Say hello"}).output, "Running Say hello\n");
     ASSERT_TRUE(waitForLines(m_home / "shortcut", 2));
@@ -88,6 +98,32 @@ TEST_F(Commands, EachFamilyAnswersWithItsSentenceAndActs)
     auto window = phone({"window", "left-half"});
     EXPECT_EQ(window.status, 1);
     EXPECT_NE(window.errors.find("No window to move"), std::string::npos);
+}
+
+// No sound server and no display: the volume and the clipboard say they
+// could not be changed, and no clipboard is read back from memory.
+class NoSoundNoDisplay : public CommandLine {
+protected:
+    void prepareHome() override
+    {
+        m_extraEnv["PULSE_SERVER"] = "unix:" + (m_home / "no-sound-server").string();
+        m_extraEnv["DISPLAY"] = "";
+    }
+};
+
+TEST_F(NoSoundNoDisplay, VolumeAndClipboardSayTheyFailed)
+{
+    pairThePhone();
+    const std::pair<std::vector<std::string>, std::string> refused[] = {
+        {{"run", R"({"system":{"_0":{"setVolume":{"_0":40}}}})"}, "Couldn't change the volume"},
+        {{"volume", "up"}, "Couldn't change the volume"},
+        {{"set-clipboard", "from", "the", "phone"}, "Couldn't copy to the Mac's clipboard"}};
+    for (const auto& [command, said] : refused) {
+        const Run run = phone(command);
+        EXPECT_EQ(run.status, 1) << said;
+        EXPECT_NE(run.errors.find(said), std::string::npos) << run.errors;
+    }
+    EXPECT_EQ(phone({"clipboard"}).output, "null\n");
 }
 
 // xdg-user-dirs writes a Downloads folder the user turned off as $HOME

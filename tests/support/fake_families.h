@@ -29,11 +29,20 @@ public:
 class FakeSystem final : public SystemCommands {
 public:
     SystemState state;
+    bool keepAwake = false;
+    SleepHold hold{QStringLiteral("logind"), {}}; // what the switch gets when on
     CommandResult perform(const SystemAction&) override
     {
         return CommandResult::ok(QStringLiteral("ok"));
     }
     SystemState readSystemState() override { return state; }
+    void setKeepAwake(bool on) override
+    {
+        keepAwake = on;
+        if (onKeepAwakeChanged)
+            onKeepAwakeChanged();
+    }
+    SleepHold keepAwakeHold() const override { return keepAwake ? hold : SleepHold{}; }
 };
 
 class FakeWindowCommands final : public WindowCommands {

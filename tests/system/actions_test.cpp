@@ -1,7 +1,7 @@
 // The system family's rules on a recording fake desktop: clamping, the
 // unmute that comes with a volume change, the brightness steps, the
-// appearance refusal, the lock permission, the one keep-awake hold and the
-// delayed sleep.
+// refusals and what they are called, the lock permission, the one
+// keep-awake hold and the delayed sleep.
 #include "commands/system_actions.h"
 #include "platform/fake/fake_system_controls.h"
 #include "support/pump.h"
@@ -49,6 +49,8 @@ TEST_F(Actions, EachActionChangesWhatItShouldAndSaysSo)
     constexpr auto minInput = std::numeric_limits<std::int64_t>::min();
     const std::string noAccess = "failed: Accessibility permission required on the Mac";
     const std::string up = "Brightness up", down = "Brightness down";
+    const std::string noVolume = "failed: Couldn't change the volume";
+    const std::string noBrightness = "failed: Couldn't change the brightness";
     const auto level = [](int v) { return Calls{"volume " + std::to_string(v), "muted 0"}; };
     using O = OutputLevel;
     using B = BacklightLevel;
@@ -60,6 +62,7 @@ TEST_F(Actions, EachActionChangesWhatItShouldAndSaysSo)
         bool appearanceWritable = true;
         bool accessibility = true;
         bool sessionAnswers = true;
+        bool obeys = true;
     };
     const struct {
         World world;
@@ -70,21 +73,28 @@ TEST_F(Actions, EachActionChangesWhatItShouldAndSaysSo)
         // Every level change also unmutes; an unreadable level counts as 0.
         {{}, sys::VolumeUp{}, "Volume 50%", level(50)},
         {{}, sys::VolumeDown{}, "Volume 30%", level(30)},
-        {{.output = {}}, sys::VolumeUp{}, "Volume 10%", level(10)},
         {{}, sys::SetVolume{maxInput}, "Volume 100%", level(100)},
         {{}, sys::SetVolume{minInput}, "Volume 0%", level(0)},
         {{}, sys::SetVolume{73}, "Volume 73%", level(73)},
         {{}, sys::ToggleMute{}, "Muted", {"muted 1"}},
         {{.output = O{30, true}}, sys::ToggleMute{}, "Unmuted", {"muted 0"}},
-        {{.output = {}}, sys::ToggleMute{}, "Muted", {"muted 1"}},
+        // No sound server, or one that refuses: no level is claimed.
+        {{.output = {}}, sys::VolumeUp{}, noVolume, {"volume 10"}},
+        {{.output = {}}, sys::ToggleMute{}, noVolume, {"muted 1"}},
+        {{.obeys = false}, sys::SetVolume{73}, noVolume, {"volume 73"}},
+        {{.obeys = false}, sys::VolumeDown{}, noVolume, {"volume 30"}},
         // A sixteenth of the range, at least one level, within the range.
         {{.backlight = B{100, 255}}, sys::BrightnessUp{}, up, {"backlight 115"}},
         {{.backlight = B{250, 255}}, sys::BrightnessUp{}, up, {"backlight 255"}},
         {{.backlight = B{5, 255}}, sys::BrightnessDown{}, down, {"backlight 0"}},
         {{.backlight = B{3, 10}}, sys::BrightnessUp{}, up, {"backlight 4"}},
         {{.backlight = B{900, 255}}, sys::BrightnessDown{}, down, {"backlight 240"}},
-        {{.backlight = B{0, 0}}, sys::BrightnessUp{}, up, {}},
-        {{}, sys::BrightnessDown{}, down, {}},
+        {{.backlight = B{0, 0}}, sys::BrightnessUp{}, noBrightness, {}},
+        {{}, sys::BrightnessDown{}, noBrightness, {}},
+        {{.backlight = B{5, 255}, .obeys = false},
+         sys::BrightnessUp{},
+         noBrightness,
+         {"backlight 20"}},
         // The appearance is told as it is read back after the change.
         {{}, sys::ToggleDarkMode{}, "Dark mode on", {"dark 1"}},
         {{.dark = true}, sys::ToggleDarkMode{}, "Light mode", {"dark 0"}},
@@ -96,8 +106,14 @@ TEST_F(Actions, EachActionChangesWhatItShouldAndSaysSo)
         // Locking needs the input permission and a session that answers.
         {{}, sys::Lock{}, "⌃⌘Q", {"lock"}},
         {{.accessibility = false}, sys::Lock{}, noAccess, {}},
-        {{.sessionAnswers = false}, sys::Lock{}, noAccess, {"lock"}},
+        {{.sessionAnswers = false}, sys::Lock{}, "failed: Couldn't lock the Mac", {"lock"}},
         {{}, sys::DisplaySleep{}, "Display turned off", {"display off"}},
+        {{.obeys = false},
+         sys::DisplaySleep{},
+         "failed: Couldn't turn the display off",
+         {"display off"}},
+        // Asked first, so the answer leaves before the machine sleeps.
+        {{.obeys = false}, sys::Sleep{}, "failed: Couldn't put the Mac to sleep", {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.said);
@@ -107,15 +123,22 @@ TEST_F(Actions, EachActionChangesWhatItShouldAndSaysSo)
         fake.dark = c.world.dark;
         fake.appearanceWritable = c.world.appearanceWritable;
         fake.sessionAnswers = c.world.sessionAnswers;
+        fake.obeys = c.world.obeys;
         accessibility = c.world.accessibility;
         EXPECT_EQ(run(c.action), c.said);
         EXPECT_EQ(fake.calls, c.calls);
+        // What the phone reads next is the desktop's level, never the one
+        // a refused change asked for.
+        EXPECT_EQ(actions().readSystemState().volume, fake.output ? fake.output->volume : 0);
     }
 }
 
 TEST_F(Actions, KeepAwakeHoldsOneInhibitorAndKeepsARefusedSwitch)
 {
+    int told = 0;
+    actions().onKeepAwakeChanged = [&] { ++told; };
     EXPECT_EQ(run(sys::SetKeepAwake{true}), "The Mac stays awake");
+    EXPECT_EQ(actions().keepAwakeHold(), (SleepHold{"logind", {}}));
     EXPECT_EQ(run(sys::SetKeepAwake{true}), "The Mac stays awake");
     EXPECT_EQ(run(sys::SetKeepAwake{false}), "The Mac can sleep again");
     scratch.settings.setKeepAwake(false); // the window's switch
@@ -125,13 +148,20 @@ TEST_F(Actions, KeepAwakeHoldsOneInhibitorAndKeepsARefusedSwitch)
     EXPECT_EQ(fake.inhibitorsHeld, 1) << "a switch changed elsewhere is applied too";
     scratch.settings.setKeepAwake(false);
 
+    EXPECT_EQ(actions().keepAwakeHold(), SleepHold{}) << "off: nothing to explain";
+
     fake.sessionAnswers = false;
+    told = 0;
     EXPECT_EQ(run(sys::SetKeepAwake{true}), "failed: Couldn't keep the Mac awake");
     EXPECT_TRUE(scratch.settings.keepAwake());
-    // The session comes back: the next call takes the hold.
+    EXPECT_EQ(actions().keepAwakeHold(), (SleepHold{{}, "no logind"}));
+    EXPECT_FALSE(actions().readSystemState().keepsAwake) << "the phone hears what holds";
+    // The session comes back: the next call takes the hold, and each try
+    // is told, even one that changes no setting.
     fake.sessionAnswers = true;
     EXPECT_EQ(run(sys::SetKeepAwake{true}), "The Mac stays awake");
     EXPECT_EQ(fake.inhibitorsHeld, 1);
+    EXPECT_EQ(told, 2);
     destroyActions();
     EXPECT_EQ(fake.inhibitorsHeld, 0);
 }

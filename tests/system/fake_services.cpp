@@ -234,6 +234,8 @@ int main(int argc, char** argv)
                 return m.createReply(QVariant::fromValue(QDBusObjectPath(path + "/session/c2")));
             if (m.member() == "Inhibit")
                 return m.createReply(QVariant::fromValue(newInhibitor()));
+            if (m.member() == "CanSuspend")
+                return m.createReply(QStringLiteral("yes"));
             return m.createReply();
         };
     } else if (kind == "portal") {

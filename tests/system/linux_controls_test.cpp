@@ -143,8 +143,7 @@ protected:
 
 TEST_F(LinuxControls, LockFindsTheSessionAndARefusalIsAFailure)
 {
-    const std::string locked = "⌃⌘Q",
-                      noAccess = "failed: Accessibility permission required on the Mac";
+    const std::string locked = "⌃⌘Q", refused = "failed: Couldn't lock the Mac";
     const QString sessions = "/org/freedesktop/login1/session/";
     const struct {
         QByteArray sessionId;
@@ -155,7 +154,7 @@ TEST_F(LinuxControls, LockFindsTheSessionAndARefusalIsAFailure)
         {"7", {}, "LockSession 7", locked},          // the session from the environment
         {{}, {}, "Lock " + sessions + "c2", locked}, // the session of this process
         {{}, {"--no-session-for-pid"}, "Lock " + sessions + "auto", locked}, // the caller's
-        {"7", {"--deny"}, "Lock " + sessions + "auto", noAccess}, // every way tried first
+        {"7", {"--deny"}, "Lock " + sessions + "auto", refused}, // every way tried first
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.call.toStdString());
@@ -164,29 +163,37 @@ TEST_F(LinuxControls, LockFindsTheSessionAndARefusalIsAFailure)
         EXPECT_EQ(run(sys::Lock{}), c.said);
         EXPECT_TRUE(logind->waitFor(c.call));
     }
-    // Without logind nothing is locked, and brightness reports success
-    // whether or not anything obeys.
-    EXPECT_FALSE(controls.lockSession());
-    EXPECT_EQ(run(sys::BrightnessUp{}), "Brightness up");
+    // Without logind nothing is locked, nor asleep, and the phone hears so.
+    EXPECT_EQ(run(sys::Lock{}), refused);
+    EXPECT_EQ(run(sys::Sleep{}), "failed: Couldn't put the Mac to sleep");
 }
 
 TEST_F(LinuxControls, KeepAwakeTriesEachWayInTurnAndGivesBackWhatItTook)
 {
+    const QString x11 = "the X screen saver and DPMS", noX = "no X screen saver or DPMS",
+                  refused = "the screen saver service refused";
     const struct {
         bool logind;
         const char* screenSaverService; // its option, "--deny" to refuse; none when absent
         bool xScreenSaver;
         std::optional<bool> dpms;
-        bool kept;
+        SleepHold hold;         // what the window is told: who holds, or what was lacking
         const char *xOn, *xOff; // requests to the X server when switched on, then off
     } cases[] = {
-        {true, "", true, true, true, "", ""},  // logind first
-        {false, "", true, true, true, "", ""}, // then the service
-        {false, "--deny", true, true, true, "suspend, dpms off", "resume, dpms on"}, // then X
-        {false, nullptr, true, {}, true, "suspend", "resume"},                       // without DPMS
-        {false, nullptr, true, false, true, "suspend", "resume"}, // DPMS that was off stays off
-        {false, nullptr, false, true, true, "suspend, dpms off", "dpms on"}, // DPMS alone
-        {false, nullptr, false, {}, false, "suspend", ""}};                  // nothing at all
+        {true, "", true, true, {"logind", {}}, "", ""},                    // logind first
+        {false, "", true, true, {"the screen saver service", {}}, "", ""}, // then the service
+        {false, "--deny", true, true, {x11, {}}, "suspend, dpms off", "resume, dpms on"}, // X
+        {false, nullptr, true, {}, {x11, {}}, "suspend", "resume"},    // without DPMS
+        {false, nullptr, true, false, {x11, {}}, "suspend", "resume"}, // DPMS that was off stays
+        {false, nullptr, false, true, {x11, {}}, "suspend, dpms off", "dpms on"}, // DPMS alone
+        {false, "--deny", false, {}, {{}, "no logind, " + refused + " and " + noX}, "suspend", ""},
+        {false,
+         nullptr,
+         false,
+         {},
+         {{}, "no logind, no screen saver service and " + noX},
+         "suspend",
+         ""}};
     const QString why = "Orvane keeps the computer reachable from the phone";
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.xOn) + " / " + c.xOff);
@@ -197,10 +204,13 @@ TEST_F(LinuxControls, KeepAwakeTriesEachWayInTurnAndGivesBackWhatItTook)
         idle->screenSaver = c.xScreenSaver;
         idle->dpms = c.dpms;
         idle->calls.clear();
-        EXPECT_EQ(run(sys::SetKeepAwake{true}),
-                  c.kept ? "The Mac stays awake" : "failed: Couldn't keep the Mac awake");
+        EXPECT_EQ(run(sys::SetKeepAwake{true}), c.hold.holder.isEmpty()
+                                                    ? "failed: Couldn't keep the Mac awake"
+                                                    : "The Mac stays awake");
         EXPECT_EQ(idle->calls, c.xOn);
+        EXPECT_EQ(actions.keepAwakeHold(), c.hold);
         if (logind) {
+            EXPECT_TRUE(controls.canSuspend());
             EXPECT_EQ(logind->waitFor("Inhibit"), "Inhibit sleep:idle Orvane " + why + " block");
             // A later call shows that the fake has seen all that came before
             // it, and that the hold is kept meanwhile.

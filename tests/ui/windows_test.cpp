@@ -1,7 +1,7 @@
 // The tray panel, the main window and the pairing panel in each state the
 // server can be in, drawn off screen and kept as PNGs; and what the user does
-// in them reaching the server: Forget, Stop, Decline, the switches (the
-// settings file changes), Allow, Quit.
+// in them reaching the server: Forget, Stop, Decline, the switches, Allow,
+// Quit.
 #include "ui_fixture.h"
 
 #include "ui/code_cells.h"
@@ -46,6 +46,11 @@ TEST_F(Windows, NoPhoneThenActivity)
     expectShown(*tray, {"!sharingRow", "!lastCommand"});
     EXPECT_EQ(TrayIcon::stateOf(*server), TrayState::idle);
     EXPECT_EQ(pairing->window(), nullptr) << "no panel before the first request";
+    // The advertisement lost (avahi-daemon stopped): listening, but not visible.
+    advertiser->onRegistered(QString());
+    const QString hidden = QString("Listening on port %1, but not visible on the network");
+    expectTexts(*window, {qPrintable(hidden.arg(server->port())), "!Visible on the network"});
+    EXPECT_EQ(child<QLabel>(*tray, "statusLine")->text(), hidden.arg(server->port()));
 
     for (int i = 1; i <= 55; ++i)
         server->addActivity(QString("Command %1").arg(i), "Ada's phone", i % 10 != 0);
@@ -326,26 +331,39 @@ TEST_F(Windows, NotListeningWithAnError)
     EXPECT_EQ(child<QLabel>(*tray, "statusLine")->text(), server->errorMessage());
 }
 
-// The switches change the settings file; closing the window only hides it,
-// and Quit comes from the panel and from Ctrl+Q.
-TEST_F(Windows, SwitchesChangeTheSettingsFileAndClosingTheWindowKeepsRunning)
+// The switches reach the server: keep-awake shows on only while something
+// holds sleep off, and says why nothing can; remote access changes the
+// settings file and says it needs a relay address. Closing the window only
+// hides it, and Quit comes from the panel and from Ctrl+Q.
+TEST_F(Windows, SwitchesShowWhatHoldsAndClosingTheWindowKeepsRunning)
 {
     start();
     auto value = [this](const char* key) {
         return QSettings(settingsPath(), QSettings::IniFormat).value(key).toString();
     };
-    ASSERT_FALSE(server->keepsAwake());
+    auto keepAwake = child<QAbstractButton>(*window, "keepAwake");
     ASSERT_TRUE(server->remoteAccess());
     click(*window, "keepAwake");
-    EXPECT_TRUE(server->keepsAwake());
-    EXPECT_EQ(value("keepMacAwake"), "true");
+    EXPECT_TRUE(system->keepAwake);
+    EXPECT_TRUE(keepAwake->isChecked());
     click(*window, "remoteAccess");
     EXPECT_FALSE(server->remoteAccess());
     EXPECT_EQ(value("remoteAccess"), "false");
     click(*window, "keepAwake");
-    EXPECT_EQ(value("keepMacAwake"), "false");
-    EXPECT_FALSE(child<QAbstractButton>(*window, "keepAwake")->isChecked());
+    EXPECT_FALSE(system->keepAwake);
+    EXPECT_FALSE(keepAwake->isChecked());
     EXPECT_FALSE(child<QAbstractButton>(*window, "remoteAccess")->isChecked());
+    expectShown(*window, {"!keepAwakeProblem"});
+    EXPECT_TRUE(child<QLabel>(*window, "relayAddress")->text().startsWith("Needs a relay address"));
+
+    system->hold = {{}, QStringLiteral("no logind and no screen saver service")};
+    click(*window, "keepAwake");
+    EXPECT_TRUE(system->keepAwake);
+    EXPECT_FALSE(keepAwake->isChecked()) << "nothing holds";
+    EXPECT_EQ(child<QLabel>(*window, "keepAwakeProblem")->text(),
+              "Nothing on this computer can keep it awake: no logind and no screen saver service");
+    expectShown(*window, {"keepAwakeProblem"});
+    render(*child<QWidget>(*window, "sections"), "window-keep-awake-refused");
 
     window->show();
     EXPECT_FALSE(window->close()) << "closing only hides the window";

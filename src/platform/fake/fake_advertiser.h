@@ -6,7 +6,9 @@
 
 namespace orvane {
 
-// Records what the server asks to advertise.
+// Records what the server asks to advertise, and reports each publication
+// established at once and each withdrawal at once; a test reports a lost
+// advertisement by calling onRegistered with an empty name.
 class FakeAdvertiser final : public ServiceAdvertiser {
 public:
     struct Publication {
@@ -21,7 +23,12 @@ public:
         if (onRegistered)
             onRegistered(name);
     }
-    void withdraw() override { ++withdrawals; }
+    void withdraw() override
+    {
+        ++withdrawals;
+        if (onRegistered)
+            onRegistered({});
+    }
 
     std::vector<Publication> publications;
     int withdrawals = 0;

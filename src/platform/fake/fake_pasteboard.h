@@ -11,8 +11,14 @@ namespace orvane {
 class FakePasteboard final : public Pasteboard {
 public:
     std::optional<QString> contents;
-    std::optional<QString> text() override { return contents; }
-    void setText(const QString& text) override { contents = text; }
+    bool reachable = true; // false: as with no display
+    std::optional<QString> text() override { return reachable ? contents : std::nullopt; }
+    bool setText(const QString& text) override
+    {
+        if (reachable)
+            contents = text;
+        return reachable;
+    }
 };
 
 } // namespace orvane

@@ -12,7 +12,7 @@ namespace orvane {
 // "backlight 115", "dark 1", "display off", "suspend", "lock", "hold",
 // "release". Setting a value updates what the next read returns, unless
 // the part is switched off (no sound server, no backlight, a refused
-// appearance change).
+// appearance change) or the desktop refuses every change (`obeys`).
 class FakeSystemControls final : public SystemControls {
 public:
     std::vector<std::string> calls;
@@ -20,6 +20,7 @@ public:
     std::optional<BacklightLevel> backlightLevel;
     std::optional<bool> dark = false;
     bool appearanceWritable = true;
+    bool obeys = true;          // volume, backlight, display and suspend
     bool sessionAnswers = true; // lock and inhibitor
     int inhibitorsHeld = 0;
 
@@ -27,24 +28,24 @@ public:
     bool setOutputVolume(int percent) override
     {
         calls.push_back("volume " + std::to_string(percent));
-        if (output)
+        if (output && obeys)
             output->volume = percent;
-        return output.has_value();
+        return output && obeys;
     }
     bool setOutputMuted(bool muted) override
     {
         calls.push_back("muted " + std::to_string(muted));
-        if (output)
+        if (output && obeys)
             output->muted = muted;
-        return output.has_value();
+        return output && obeys;
     }
     std::optional<BacklightLevel> backlight() override { return backlightLevel; }
     bool setBacklight(std::int64_t value) override
     {
         calls.push_back("backlight " + std::to_string(value));
-        if (backlightLevel)
+        if (backlightLevel && obeys)
             backlightLevel->value = value;
-        return backlightLevel.has_value();
+        return backlightLevel && obeys;
     }
     std::optional<bool> darkColorScheme() override { return dark; }
     bool setDarkColorScheme(bool on) override
@@ -58,12 +59,13 @@ public:
     bool turnDisplayOff() override
     {
         calls.push_back("display off");
-        return true;
+        return obeys;
     }
+    bool canSuspend() override { return obeys; }
     bool suspend() override
     {
         calls.push_back("suspend");
-        return true;
+        return obeys;
     }
     bool lockSession() override
     {
@@ -82,6 +84,12 @@ public:
     {
         calls.push_back("release");
         inhibitorsHeld = 0;
+    }
+    SleepHold sleepHold() const override
+    {
+        if (inhibitorsHeld)
+            return {QStringLiteral("logind"), {}};
+        return {{}, QStringLiteral("no logind")};
     }
 };
 

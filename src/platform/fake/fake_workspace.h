@@ -23,21 +23,23 @@ public:
     QString config = QStringLiteral("/home/user/.config/Orvane");
     bool opens = true;
     bool starts = true;
+    bool answersLater = false; // openers wait in `waiting` for the test to answer
+    std::vector<Opened> waiting;
 
-    bool openUrl(const QUrl& url) override
+    void openUrl(const QUrl& url, Opened done) override
     {
         openedUrls.push_back(url.toString(QUrl::FullyEncoded));
-        return opens;
+        answer(std::move(done));
     }
     bool openEncodedUrl(const QByteArray& encoded) override
     {
         openedUrls.push_back(QString::fromLatin1(encoded));
         return opens;
     }
-    bool openFolder(const QString& path) override
+    void openFolder(const QString& path, Opened done) override
     {
         openedFolders.push_back(path);
-        return opens;
+        answer(std::move(done));
     }
     std::optional<QString> standardFolder(StandardFolder folder) override
     {
@@ -53,6 +55,15 @@ public:
         return starts;
     }
     QString configDirectory() override { return config; }
+
+private:
+    void answer(Opened done)
+    {
+        if (answersLater)
+            waiting.push_back(std::move(done));
+        else
+            done(opens);
+    }
 };
 
 } // namespace orvane

@@ -19,13 +19,44 @@ bool IdleInhibitor::hold()
 {
     if (m_holder != Holder::none)
         return true;
-    if (m_logind.holdIdleInhibitor())
+    m_lacking.clear();
+    QStringList lacking;
+    bool absent = false;
+    if (m_logind.holdIdleInhibitor(&absent)) {
         m_holder = Holder::logind;
-    else if (holdScreenSaverService())
+        return true;
+    }
+    lacking << (absent ? QStringLiteral("no logind") : QStringLiteral("logind refused"));
+    if (holdScreenSaverService(absent)) {
         m_holder = Holder::screenSaverService;
-    else if (holdX11())
+        return true;
+    }
+    lacking << (absent ? QStringLiteral("no screen saver service")
+                       : QStringLiteral("the screen saver service refused"));
+    if (holdX11()) {
         m_holder = Holder::x11;
-    return m_holder != Holder::none;
+        return true;
+    }
+    m_lacking = lacking << QStringLiteral("no X screen saver or DPMS");
+    return false;
+}
+
+SleepHold IdleInhibitor::state() const
+{
+    switch (m_holder) {
+    case Holder::logind:
+        return {QStringLiteral("logind"), {}};
+    case Holder::screenSaverService:
+        return {QStringLiteral("the screen saver service"), {}};
+    case Holder::x11:
+        return {QStringLiteral("the X screen saver and DPMS"), {}};
+    case Holder::none:
+        break;
+    }
+    QString lacking = m_lacking.join(QStringLiteral(", "));
+    if (const qsizetype last = lacking.lastIndexOf(QStringLiteral(", ")); last >= 0)
+        lacking.replace(last, 2, QStringLiteral(" and "));
+    return {{}, lacking};
 }
 
 void IdleInhibitor::release()
@@ -48,11 +79,12 @@ void IdleInhibitor::release()
 
 // The service ends the hold by itself if this process's bus connection
 // closes, so a crash cannot leave the machine awake for good.
-bool IdleInhibitor::holdScreenSaverService()
+bool IdleInhibitor::holdScreenSaverService(bool& absent)
 {
-    const std::optional<std::uint32_t> cookie = inhibitScreenSaver(
-        QStringLiteral("Orvane"),
-        QStringLiteral("Orvane keeps the computer reachable from the phone"), callTimeoutMs);
+    const std::optional<std::uint32_t> cookie =
+        inhibitScreenSaver(QStringLiteral("Orvane"),
+                           QStringLiteral("Orvane keeps the computer reachable from the phone"),
+                           callTimeoutMs, &absent);
     if (!cookie)
         return false;
     m_cookie = *cookie;

@@ -1,6 +1,9 @@
 #pragma once
 
 #include "platform/linux/x11/x11_idle_controls.h"
+#include "platform/system_controls.h"
+
+#include <QStringList>
 
 #include <cstdint>
 #include <memory>
@@ -29,11 +32,13 @@ public:
     // Gives back exactly what hold() took, and puts DPMS back as it was.
     void release();
     Holder holder() const { return m_holder; }
+    // The holder in words, or what the last hold() found missing.
+    SleepHold state() const;
 
     static constexpr int callTimeoutMs = 1000;
 
 private:
-    bool holdScreenSaverService();
+    bool holdScreenSaverService(bool& absent);
     void releaseScreenSaverService();
     bool holdX11();
     void releaseX11();
@@ -41,6 +46,7 @@ private:
     LogindSession& m_logind;
     std::unique_ptr<X11IdleControls> m_x11;
     Holder m_holder = Holder::none;
+    QStringList m_lacking;      // after a hold() that failed, one entry for each way
     std::uint32_t m_cookie = 0; // the screensaver service's handle for the hold
     bool m_screenSaverSuspended = false;
     bool m_dpmsDisabled = false; // only DPMS that was on is turned back on

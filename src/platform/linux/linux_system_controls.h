@@ -35,10 +35,12 @@ public:
     bool setDarkColorScheme(bool dark) override { return m_colorScheme.setDark(dark); }
 
     bool turnDisplayOff() override;
+    bool canSuspend() override { return m_logind.canSuspend(); }
     bool suspend() override { return m_logind.suspend(); }
     bool lockSession() override { return m_logind.lock(); }
     bool holdSleepInhibitor() override { return m_idle.hold(); }
     void releaseSleepInhibitor() override { m_idle.release(); }
+    SleepHold sleepHold() const override { return m_idle.state(); }
 
 private:
     // The first device by name, so the choice is the same on every call.

@@ -1,5 +1,7 @@
 #include "logind_session.h"
 
+#include "session_bus.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
@@ -44,6 +46,13 @@ LogindSession::~LogindSession()
     releaseIdleInhibitor();
 }
 
+bool LogindSession::canSuspend()
+{
+    const QDBusMessage reply =
+        call(managerPath, managerInterface, QStringLiteral("CanSuspend"), {});
+    return succeeded(reply) && reply.arguments().value(0).toString() == QLatin1String("yes");
+}
+
 bool LogindSession::suspend()
 {
     // Not interactive: nobody is at the machine to answer a password prompt.
@@ -73,7 +82,7 @@ bool LogindSession::setBrightness(const QString& device, std::uint32_t value)
                           {QStringLiteral("backlight"), device, value}));
 }
 
-bool LogindSession::holdIdleInhibitor()
+bool LogindSession::holdIdleInhibitor(bool* absent)
 {
     if (m_inhibitorFd >= 0)
         return true;
@@ -82,6 +91,8 @@ bool LogindSession::holdIdleInhibitor()
              {QStringLiteral("sleep:idle"), QStringLiteral("Orvane"),
               QStringLiteral("Orvane keeps the computer reachable from the phone"),
               QStringLiteral("block")});
+    if (absent)
+        *absent = nobodyAnswered(reply);
     if (!succeeded(reply) || reply.arguments().isEmpty())
         return false;
     const auto descriptor = qvariant_cast<QDBusUnixFileDescriptor>(reply.arguments().first());

@@ -31,10 +31,12 @@ QDBusMessage callScreenSaver(const QString& method, const QVariantList& argument
 } // namespace
 
 std::optional<std::uint32_t> inhibitScreenSaver(const QString& application, const QString& reason,
-                                                int timeoutMs)
+                                                int timeoutMs, bool* absent)
 {
     const QDBusMessage reply =
         callScreenSaver(QStringLiteral("Inhibit"), {application, reason}, timeoutMs);
+    if (absent)
+        *absent = nobodyAnswered(reply);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
         return std::nullopt;
     bool ok = false;

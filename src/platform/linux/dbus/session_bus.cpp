@@ -1,5 +1,7 @@
 #include "session_bus.h"
 
+#include <QDBusError>
+#include <QDBusMessage>
 #include <QMutex>
 
 namespace orvane {
@@ -21,6 +23,23 @@ QDBusConnection sessionBus()
     // A dead connection keeps its name until it is let go.
     QDBusConnection::disconnectFromBus(name);
     return QDBusConnection::connectToBus(address, name);
+}
+
+bool nobodyAnswered(const QDBusMessage& reply)
+{
+    if (reply.type() != QDBusMessage::ErrorMessage)
+        return false;
+    switch (QDBusError(reply).type()) {
+    case QDBusError::Disconnected:
+    case QDBusError::NoServer:
+    case QDBusError::NoReply:
+    case QDBusError::Timeout:
+    case QDBusError::TimedOut:
+    case QDBusError::ServiceUnknown:
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace orvane

@@ -11,4 +11,8 @@ namespace orvane {
 // without a restart.
 QDBusConnection sessionBus();
 
+// Whether a call's reply says the service is not there: no bus, nobody owns
+// the name, or no answer in time; a refusal by the service itself is not.
+bool nobodyAnswered(const QDBusMessage& reply);
+
 } // namespace orvane

@@ -27,10 +27,14 @@ public:
         return data->text();
     }
 
-    void setText(const QString& text) override
+    // Qt on X11 takes the selection at once and knows whether it got it.
+    bool setText(const QString& text) override
     {
-        if (QClipboard* board = clipboard())
-            board->setText(text, QClipboard::Clipboard);
+        QClipboard* board = clipboard();
+        if (!board)
+            return false;
+        board->setText(text, QClipboard::Clipboard);
+        return board->ownsClipboard();
     }
 
 private:

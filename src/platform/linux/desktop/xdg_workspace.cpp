@@ -1,5 +1,7 @@
 #include "xdg_workspace.h"
 
+#include "opener.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -18,13 +20,15 @@ const QString opener = QStringLiteral("xdg-open");
 // never through a shell, so quotes, spaces and ';' in it mean nothing.
 class XdgWorkspace final : public Workspace {
 public:
-    bool openUrl(const QUrl& url) override
+    explicit XdgWorkspace(std::chrono::milliseconds openerWait) : m_openerWait(openerWait) {}
+
+    void openUrl(const QUrl& url, Opened done) override
     {
         // A relative URL could read as an option ("--help") to xdg-open, and
         // means nothing to a browser anyway.
         if (url.isEmpty() || !url.isValid() || url.isRelative())
-            return false;
-        return QProcess::startDetached(opener, {url.toString(QUrl::FullyEncoded)});
+            return done(false);
+        startOpener(opener, url.toString(QUrl::FullyEncoded), m_openerWait, std::move(done));
     }
 
     bool openEncodedUrl(const QByteArray& encoded) override
@@ -34,17 +38,18 @@ public:
         const QUrl url = QUrl::fromEncoded(encoded, QUrl::StrictMode);
         if (!printable || url.isEmpty() || !url.isValid() || url.isRelative())
             return false;
-        return QProcess::startDetached(opener, {QString::fromLatin1(encoded)});
+        return startOpener(opener, QString::fromLatin1(encoded), m_openerWait, nullptr);
     }
 
-    bool openFolder(const QString& path) override
+    void openFolder(const QString& path, Opened done) override
     {
         // Only absolute paths: a relative one would depend on where the server
         // happened to start, and an absolute one cannot be taken for an option.
         QFileInfo info(path);
         if (path.isEmpty() || info.isRelative() || !info.isDir())
-            return false;
-        return QProcess::startDetached(opener, {QDir::cleanPath(info.absoluteFilePath())});
+            return done(false);
+        startOpener(opener, QDir::cleanPath(info.absoluteFilePath()), m_openerWait,
+                    std::move(done));
     }
 
     std::optional<QString> standardFolder(StandardFolder folder) override
@@ -81,6 +86,8 @@ public:
     }
 
 private:
+    std::chrono::milliseconds m_openerWait;
+
     static std::optional<QStandardPaths::StandardLocation> locationOf(StandardFolder folder)
     {
         switch (folder) {
@@ -97,9 +104,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<Workspace> makeXdgWorkspace()
+std::unique_ptr<Workspace> makeXdgWorkspace(std::chrono::milliseconds openerWait)
 {
-    return std::make_unique<XdgWorkspace>();
+    return std::make_unique<XdgWorkspace>(openerWait);
 }
 
 } // namespace orvane

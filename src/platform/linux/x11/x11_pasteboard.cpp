@@ -17,10 +17,12 @@ constexpr int answerTimeoutMs = 1000;
 
 class X11Pasteboard final : public Pasteboard {
 public:
+    // Without a display there is no clipboard to read: the text we last
+    // set is no answer, as no program on the computer could paste it.
     std::optional<QString> text() override
     {
         if (!ready())
-            return m_owned ? std::optional(m_text) : std::nullopt;
+            return std::nullopt;
         const xcb_atom_t clipboard = m_x.atom("CLIPBOARD");
         XcbReply<xcb_get_selection_owner_reply_t> owner(xcb_get_selection_owner_reply(
             m_x.get(), xcb_get_selection_owner(m_x.get(), clipboard), nullptr));
@@ -32,15 +34,19 @@ public:
         return paste(clipboard);
     }
 
-    void setText(const QString& text) override
+    // Ours only once the X server says so: asking back costs one round
+    // trip, and a display that went away in between is caught here.
+    bool setText(const QString& text) override
     {
+        if (!ready()) // which also forgets what the old server held
+            return false;
         m_text = text;
-        const bool connected = ready(); // which forgets what the old server held
-        m_owned = true;                 // held in this process even while no display answers
-        if (!connected)
-            return;
-        xcb_set_selection_owner(m_x.get(), m_window, m_x.atom("CLIPBOARD"), XCB_CURRENT_TIME);
-        xcb_flush(m_x.get());
+        const xcb_atom_t clipboard = m_x.atom("CLIPBOARD");
+        xcb_set_selection_owner(m_x.get(), m_window, clipboard, XCB_CURRENT_TIME);
+        XcbReply<xcb_get_selection_owner_reply_t> owner(xcb_get_selection_owner_reply(
+            m_x.get(), xcb_get_selection_owner(m_x.get(), clipboard), nullptr));
+        m_owned = owner && owner->owner == m_window;
+        return m_owned;
     }
 
 private:
