@@ -197,15 +197,106 @@ std::optional<double> answerTime(phone::PhoneClient& client, const OrvaneCommand
 }
 
 // A phone the server trusts from the start, let in with its token.
-bool letIn(phone::PhoneClient& client, loadgen::ServerRun& server)
+bool letIn(phone::PhoneClient& client, loadgen::ServerRun& server, std::size_t which = 0)
 {
-    const loadgen::PhoneIdentity& me = server.phones().front();
+    const loadgen::PhoneIdentity& me = server.phones().at(which);
     client.setTimeout(timeoutMs);
     if (!client.connect("127.0.0.1", server.port(), timeoutMs) ||
         !client.hello(me.name, me.id, true))
         return false;
     auto outcome = client.reconnect(me.token);
     return outcome && outcome->kind == phone::ReconnectOutcome::Kind::connected;
+}
+
+// Forgets the server's highest resident memory so far, so VmHWM tells the
+// peak of what comes next.
+void resetPeak(int pid)
+{
+    std::ofstream("/proc/" + std::to_string(pid) + "/clear_refs") << "5";
+}
+
+// Small documents that grow many times over once parsed, sent sealed as
+// one 40 MB message by a paired phone: the connection is to be closed
+// before the document is held, and the peak to stay near where it was.
+// Then a message just under the cap, and what is left of it 10 s later.
+int largeMessages()
+{
+    loadgen::ServerRun server(ORVANE_SERVER_PATH, 1, 8);
+    if (const std::string why = server.start({}); !why.empty())
+        return fail(why);
+    std::printf("\n%-44s %8s %8s %9s\n", "", "before", "peak", "growth");
+    int status = 0;
+    for (const char* piece : {"{},", "0,"}) {
+        phone::PhoneClient client;
+        if (!letIn(client, server))
+            return fail("the phone was not let in");
+        std::string json = R"({"requestStats":{},"x":[)";
+        while (json.size() < 40'000'000)
+            json += piece;
+        json += "0]}";
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const long before = server.sample().residentKiB;
+        resetPeak(server.pid());
+        client.sendSealed(0, asBytes(json)); // refused part way: the send may fail
+        const bool closed = client.readUntilClosed(timeoutMs);
+        const long peak = server.sample().peakKiB;
+        const bool met = closed && peak - before < 32 * 1024;
+        status |= met ? 0 : 1;
+        std::printf("%-44s %8ld %8ld %+9ld   (%s; target: closed, under +32 MB: %s)\n",
+                    (std::string("a 40 MB JSON document of ") + piece).c_str(), before, peak,
+                    peak - before, closed ? "closed" : "NOT closed", met ? "met" : "MISSED");
+    }
+    phone::PhoneClient client;
+    if (!letIn(client, server))
+        return fail("the phone was not let in");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const long before = server.sample().residentKiB;
+    auto id = client.run(command::OpenApp{{std::string(4'000'000, 'a')}});
+    const bool answered = id && client.waitForResult(*id, timeoutMs);
+    std::this_thread::sleep_for(std::chrono::seconds(10));
+    const long after = server.sample().residentKiB;
+    const bool met = answered && after - before < 16 * 1024;
+    std::printf("%-44s %8ld %8ld %+9ld   (%s; target: within 16 MB 10 s later: %s)\n",
+                "a 4 MB message, 10 s later", before, after, after - before,
+                answered ? "answered" : "NOT answered", met ? "met" : "MISSED");
+    return status | (met ? 0 : 1);
+}
+
+// Two paired phones, two connections each, announce the largest frames and
+// send 10 bytes of them: each phone holds at most its share of the frame
+// budget, and after the grace their connections are closed and the budget
+// is free again.
+int stalledFrames()
+{
+    loadgen::ServerRun server(ORVANE_SERVER_PATH, 2, 8);
+    if (const std::string why = server.start({}); !why.empty())
+        return fail(why);
+    std::vector<std::unique_ptr<phone::PhoneClient>> holders;
+    const std::uint32_t length = maximumFrameLength - 1000;
+    const Bytes start = {std::uint8_t(length >> 24), std::uint8_t(length >> 16),
+                         std::uint8_t(length >> 8), std::uint8_t(length), 3, 0, 0, 0, 0, 0,
+                         0,    0,    0,    0,    0};
+    for (std::size_t i = 0; i < 4; ++i) {
+        auto client = std::make_unique<phone::PhoneClient>();
+        if (!letIn(*client, server, i % 2))
+            return fail("a phone was not let in");
+        client->sendRawBytes(start);
+        holders.push_back(std::move(client));
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const long long held = server.sample().frameBytesArriving;
+    const auto began = Clock::now();
+    int closed = 0;
+    for (auto& client : holders)
+        closed += client->readUntilClosed(40'000) ? 1 : 0;
+    const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
+    const long long after = server.sample().frameBytesArriving;
+    const bool met = closed == 4 && after == 0 && held <= 2 * 64 * 1024 * 1024;
+    std::printf("\nunfinished frames: %lld bytes held by 2 phones, %d of 4 connections closed "
+                "within %.0f s, %lld bytes held after (target: at most 64 MiB a phone, closed "
+                "after the 30 s grace, budget free: %s)\n",
+                held, closed, seconds, after, met ? "met" : "MISSED");
+    return met ? 0 : 1;
 }
 
 // The worst names for the application matcher: U+FDFA, which decomposes
@@ -273,5 +364,7 @@ int main(int argc, char** argv)
     status |= largeFrames(seconds);
     status |= largeFile();
     status |= worstName();
+    status |= largeMessages();
+    status |= stalledFrames();
     return status;
 }

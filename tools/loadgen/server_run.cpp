@@ -18,11 +18,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-long residentKiB(int pid)
+// A field of /proc/PID/status in KiB: VmRSS, or VmHWM for the highest.
+long statusKiB(int pid, const std::string& field)
 {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     for (std::string key; status >> key;) {
-        if (key == "VmRSS:") {
+        if (key == field) {
             long kib = -1;
             status >> kib;
             return kib;
@@ -123,12 +124,15 @@ std::string ServerRun::stop()
 ServerSample ServerRun::sample()
 {
     ServerSample sample;
-    sample.residentKiB = residentKiB(m_pid);
+    sample.residentKiB = statusKiB(m_pid, "VmRSS:");
+    sample.peakKiB = statusKiB(m_pid, "VmHWM:");
     m_server->writeInput("status\n");
-    static const std::regex status("^orvane: status connections (\\d+) .* loop-stall-ms (\\d+)$");
+    static const std::regex status("^orvane: status connections (\\d+) .* frame-bytes-arriving "
+                                   "(\\d+) loop-stall-ms (\\d+)$");
     if (auto line = m_server->waitForLine(status, 2'000)) {
         sample.connections = std::stoll((*line)[1]);
-        sample.loopStallMs = std::stoll((*line)[2]);
+        sample.frameBytesArriving = std::stoll((*line)[2]);
+        sample.loopStallMs = std::stoll((*line)[3]);
     }
     m_server->forgetScanned(); // hours of activity lines need no keeping
     return sample;

@@ -23,8 +23,10 @@ struct PhoneIdentity {
 
 struct ServerSample {
     long residentKiB = -1;
+    long peakKiB = -1; // the highest resident memory so far
     long long loopStallMs = -1;
     long long connections = -1;
+    long long frameBytesArriving = -1;
 };
 
 // `orvane --headless` in a home of its own that is removed afterwards.
@@ -43,6 +45,7 @@ public:
     // Starts the server; empty when it listens, else why not.
     std::string start(const std::map<std::string, std::string>& extraEnv);
     std::uint16_t port() const { return m_port; }
+    int pid() const { return m_pid; }
     const std::vector<PhoneIdentity>& phones() const { return m_phones; }
     // Memory from /proc and the loop's worst stall since the last sample,
     // which the server's status line reports.
