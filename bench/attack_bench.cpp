@@ -273,9 +273,21 @@ int stalledFrames()
         return fail(why);
     std::vector<std::unique_ptr<phone::PhoneClient>> holders;
     const std::uint32_t length = maximumFrameLength - 1000;
-    const Bytes start = {std::uint8_t(length >> 24), std::uint8_t(length >> 16),
-                         std::uint8_t(length >> 8), std::uint8_t(length), 3, 0, 0, 0, 0, 0,
-                         0,    0,    0,    0,    0};
+    const Bytes start = {std::uint8_t(length >> 24),
+                         std::uint8_t(length >> 16),
+                         std::uint8_t(length >> 8),
+                         std::uint8_t(length),
+                         3,
+                         0,
+                         0,
+                         0,
+                         0,
+                         0,
+                         0,
+                         0,
+                         0,
+                         0,
+                         0};
     for (std::size_t i = 0; i < 4; ++i) {
         auto client = std::make_unique<phone::PhoneClient>();
         if (!letIn(*client, server, i % 2))
