@@ -19,9 +19,13 @@ namespace orvane {
 class MediaCommands {
 public:
     virtual ~MediaCommands() = default;
+    using Completion = std::function<void(CommandResult)>;
     virtual CommandResult perform(const MediaAction& action) = 0;
-    virtual CommandResult playMusic(const std::string& query,
-                                    std::optional<MediaPlayer> player) = 0;
+    // Answers through `done`: at once, or when a player had to be started,
+    // once it shows up or the wait for it is over, never by holding up the
+    // caller meanwhile.
+    virtual void playMusic(const std::string& query, std::optional<MediaPlayer> player,
+                           Completion done) = 0;
     // What plays now, or nothing when no player has a track.
     virtual std::optional<NowPlaying> currentNowPlaying() = 0;
     // Whether the last call to a player was refused by the user's policy.
@@ -63,9 +67,9 @@ public:
     {
         return CommandResult::failure(tr("Neither Spotify nor Music is open"));
     }
-    CommandResult playMusic(const std::string&, std::optional<MediaPlayer>) override
+    void playMusic(const std::string&, std::optional<MediaPlayer>, Completion done) override
     {
-        return CommandResult::failure(tr("Neither Spotify nor Music is open"));
+        done(CommandResult::failure(tr("Neither Spotify nor Music is open")));
     }
     std::optional<NowPlaying> currentNowPlaying() override { return std::nullopt; }
     bool permissionDenied() const override { return false; }

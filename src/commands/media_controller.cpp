@@ -3,7 +3,7 @@
 #include "labels.h"
 
 #include <QDeadlineTimer>
-#include <QThread>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
@@ -229,41 +229,47 @@ MediaPlayer MediaController::searchTarget(std::optional<MediaPlayer> requested,
     return MediaPlayer::music;
 }
 
-CommandResult MediaController::playMusic(const std::string& query,
-                                         std::optional<MediaPlayer> player)
+void MediaController::playMusic(const std::string& query, std::optional<MediaPlayer> player,
+                                Completion done)
 {
     const QString trimmed = QString::fromUtf8(query).trimmed();
     if (trimmed.isEmpty())
-        return perform(media::Play{});
+        return done(perform(media::Play{}));
     Roster running = roster();
     if (searchTarget(player, running) == MediaPlayer::spotify)
-        return searchSpotify(trimmed, running);
-    if (!running.isRunning(MediaPlayer::music)) {
-        const auto started = startMusicPlayer();
-        if (!started)
-            return failure(MediaPlayer::music, PlayerOutcome::failed);
-        running = *started;
-    }
-    return searchMusic(trimmed, running);
+        return done(searchSpotify(trimmed, running));
+    if (running.isRunning(MediaPlayer::music))
+        return done(searchMusic(trimmed, running));
+    if (!startMusicPlayer())
+        return done(failure(MediaPlayer::music, PlayerOutcome::failed));
+    searchMusicOnceStarted(trimmed, QDeadlineTimer(m_playerStartWait), std::move(done));
 }
 
 // As asking Music for a search starts Music, a search with no player to ask
-// starts the desktop's own music player and waits, within limits, for it to
-// appear on the bus. When it does not appear in time, or does not speak
-// MPRIS at all, the search goes to the catalogue. Nothing when no player is
-// installed or it would not start.
-std::optional<MediaController::Roster> MediaController::startMusicPlayer()
+// starts the desktop's own music player. False when no player is installed
+// or it would not start.
+bool MediaController::startMusicPlayer()
 {
     const auto app = m_apps.defaultAppFor(QStringLiteral("audio/mpeg"));
-    if (!app || !m_apps.launch(*app))
-        return std::nullopt;
-    const QDeadlineTimer deadline(m_playerStartWait);
-    for (;;) {
-        Roster now = this->roster();
-        if (now.isRunning(MediaPlayer::music) || deadline.hasExpired())
-            return now;
-        QThread::msleep(std::clamp<qint64>(deadline.remainingTime(), 1, 100));
-    }
+    return app && m_apps.launch(*app);
+}
+
+// Waits, within limits, for the player just started to appear on the bus,
+// looking again from the event loop: it may take seconds, and other phones
+// are answered meanwhile. When it does not appear in time, or does not
+// speak MPRIS at all, the search goes to the catalogue.
+void MediaController::searchMusicOnceStarted(const QString& query, QDeadlineTimer deadline,
+                                             Completion done)
+{
+    Roster now = roster();
+    if (now.isRunning(MediaPlayer::music) || deadline.hasExpired())
+        return done(searchMusic(query, now));
+    const int lookAgainMs = static_cast<int>(std::clamp<qint64>(deadline.remainingTime(), 1, 100));
+    QTimer::singleShot(lookAgainMs, [this, alive = std::weak_ptr<int>(m_alive), query, deadline,
+                                     done = std::move(done)]() mutable {
+        if (!alive.expired())
+            searchMusicOnceStarted(query, deadline, std::move(done));
+    });
 }
 
 CommandResult MediaController::searchSpotify(const QString& query, const Roster& roster)

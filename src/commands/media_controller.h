@@ -5,7 +5,10 @@
 #include "platform/media_players.h"
 #include "platform/workspace.h"
 
+#include <QDeadlineTimer>
+
 #include <chrono>
+#include <memory>
 #include <optional>
 
 namespace orvane {
@@ -27,7 +30,8 @@ public:
                     std::chrono::milliseconds playerStartWait = defaultPlayerStartWait);
 
     CommandResult perform(const MediaAction& action) override;
-    CommandResult playMusic(const std::string& query, std::optional<MediaPlayer> player) override;
+    void playMusic(const std::string& query, std::optional<MediaPlayer> player,
+                   Completion done) override;
     std::optional<NowPlaying> currentNowPlaying() override;
     bool permissionDenied() const override { return m_permissionDenied; }
 
@@ -48,7 +52,8 @@ private:
     Roster roster();
     std::optional<MediaPlayer> playerForAction(const Roster& roster) const;
     MediaPlayer searchTarget(std::optional<MediaPlayer> requested, const Roster& roster) const;
-    std::optional<Roster> startMusicPlayer();
+    bool startMusicPlayer();
+    void searchMusicOnceStarted(const QString& query, QDeadlineTimer deadline, Completion done);
     PlayerOutcome carryOut(const QString& name, const MediaAction& action);
     PlayerOutcome changeVolume(const QString& name, double step);
     PlayerOutcome seekTo(const QString& name, double seconds);
@@ -72,6 +77,8 @@ private:
     std::chrono::milliseconds m_playerStartWait;
     std::optional<MediaPlayer> m_activePlayer;
     bool m_permissionDenied = false;
+    // Waits in progress end with this object.
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
 };
 
 } // namespace orvane

@@ -5,8 +5,12 @@
 #include "commands/media_controller.h"
 #include "platform/fake/fake_media_players.h"
 #include "platform/fake/fake_platform.h"
+#include "support/fake_families.h"
+#include "support/pump.h"
 
 #include <gtest/gtest.h>
+
+#include <QTimer>
 
 #include <functional>
 #include <limits>
@@ -15,6 +19,7 @@ namespace orvane {
 namespace {
 
 using P = PlayerOutcome;
+using test::played;
 using M = MediaPlayer;
 constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
@@ -85,7 +90,7 @@ Arrange spotify(std::function<void(PlayerState&)> change)
 void musicSearch(Rig& t)
 {
     t.player("vlc").playlists = {{"/p/0", "Chill"}};
-    ASSERT_TRUE(t.controller.playMusic("chill", MediaPlayer::music).success);
+    ASSERT_TRUE(played(t.controller, "chill", MediaPlayer::music).success);
 }
 
 TEST(MediaController, ChoosesThePlayerKeepsValuesInRangeAndSaysWhyNot)
@@ -206,7 +211,7 @@ TEST(MediaController, ReportsThePlayingTrackElseTheActivePlayers)
         t.player("vlc").state.playbackStatus = c.vlcPlays ? "Playing" : "Paused";
         t.player("vlc").playlists = {{"/p/0", "x"}};
         if (c.active)
-            t.controller.playMusic("x", *c.active);
+            played(t.controller, "x", *c.active);
         const auto track = t.controller.currentNowPlaying();
         ASSERT_TRUE(track);
         EXPECT_EQ(track->player, c.reported);
@@ -271,7 +276,7 @@ TEST(MediaController, SearchesGoToThePlayerTheyAreFor)
             player.playlists = {{"/p/0", "Road Trip"}, {"/p/1", "Chill Mix"}, {"/p/2", "chill 2"}};
         if (c.before)
             c.before(t);
-        const auto result = t.controller.playMusic(c.query, c.requested);
+        const auto result = played(t.controller, c.query, c.requested);
         EXPECT_EQ(t.outcome(result), std::pair(c.made, c.said));
         EXPECT_LE(t.workspace.openedUrls.size(), 1u);
         const auto active = c.made.starts_with("vlc") ? MediaPlayer::music : MediaPlayer::spotify;
@@ -280,7 +285,7 @@ TEST(MediaController, SearchesGoToThePlayerTheyAreFor)
     }
     Rig t("spotify");
     const std::string huge(1 << 20, '"');
-    EXPECT_TRUE(t.controller.playMusic(huge, std::nullopt).success);
+    EXPECT_TRUE(played(t.controller, huge, std::nullopt).success);
     EXPECT_EQ(t.players.calls.back().size(),
               std::string("spotify OpenUri spotify:search:").size() + 3 * huge.size());
 }
@@ -320,11 +325,28 @@ TEST(MediaController, SearchStartsTheDefaultMusicPlayer)
                                      ? "https://music.apple.com/search?term=chill"
                                  : c.said.starts_with("failed") ? ""
                                                                 : "vlc ActivatePlaylist /p/0";
-        EXPECT_EQ(t.outcome(t.controller.playMusic("chill", MediaPlayer::music)),
+        EXPECT_EQ(t.outcome(played(t.controller, "chill", MediaPlayer::music)),
                   std::pair(made, c.said));
         EXPECT_EQ(t.apps.launched,
                   c.launched ? std::vector<QString>{player} : std::vector<QString>{});
     }
+
+    // A player that takes a while to show up is waited for from the event
+    // loop: the search answers later, and nothing is held meanwhile.
+    FakeMediaPlayers players;
+    FakeWorkspace workspace;
+    FakeApplications apps;
+    MediaController slow{players, workspace, apps, std::chrono::seconds(2)};
+    apps.installed.push_back({player, QStringLiteral("Player"), player, QString()});
+    apps.defaults[QStringLiteral("audio/mpeg")] = player;
+    apps.onLaunch = [&](const InstalledApp&) {
+        QTimer::singleShot(300, [&] { players.players["vlc"].playlists = {{"/p/0", "Chill"}}; });
+    };
+    std::optional<CommandResult> answer;
+    slow.playMusic("chill", MediaPlayer::music, [&](CommandResult r) { answer = r; });
+    EXPECT_FALSE(answer) << "answered before the player could show up";
+    EXPECT_TRUE(test::pumpUntil([&] { return answer.has_value(); }));
+    EXPECT_EQ(answer, CommandResult::ok(QStringLiteral("Playing Chill")));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "commands/media_controller.h"
 #include "platform/fake/fake_platform.h"
 #include "platform/linux/dbus/mpris_players.h"
+#include "support/fake_families.h"
 #include "system/fake_service.h"
 
 #include <QElapsedTimer>
@@ -12,6 +13,8 @@
 
 namespace orvane {
 namespace {
+
+using test::played;
 
 class MprisTest : public ::testing::Test {
 protected:
@@ -85,11 +88,11 @@ TEST_F(MprisTest, TracksPlaylistsAndLinksGoThroughTheBus)
     // Reporting it made Music the player that commands go to.
     EXPECT_TRUE(controller.perform(media::Next{}).success);
     EXPECT_EQ(lastCall("vlc"), "Next");
-    EXPECT_EQ(controller.playMusic("chill", std::nullopt),
+    EXPECT_EQ(played(controller, "chill", std::nullopt),
               CommandResult::ok(QStringLiteral("Playing Chill Mix")));
     EXPECT_EQ(lastCall("vlc"), "ActivatePlaylist /org/orvane/playlist/1");
 
-    EXPECT_TRUE(controller.playMusic("say \"hi\" \\", MediaPlayer::spotify).success);
+    EXPECT_TRUE(played(controller, "say \"hi\" \\", MediaPlayer::spotify).success);
     EXPECT_EQ(lastCall("spotify"), "OpenUri spotify:search:say%20%22hi%22%20%5C");
     // No track id to name: the seek becomes a move from 12.5 s.
     EXPECT_TRUE(controller.perform(media::Seek{30}).success);
@@ -108,7 +111,7 @@ TEST_F(MprisTest, RefusalsAndMissingPartsAreToldApart)
     EXPECT_FALSE(controller.permissionDenied()) << "the next answer rewrites the flag";
     apps.installed = {{"firefox", "Firefox", "firefox", {}}}; // where the search goes
     apps.defaults = {{"x-scheme-handler/https", "firefox"}};
-    EXPECT_EQ(controller.playMusic("chill", MediaPlayer::music).message,
+    EXPECT_EQ(played(controller, "chill", MediaPlayer::music).message,
               QStringLiteral("“chill” isn't in your library. Opened search in Music."));
 }
 

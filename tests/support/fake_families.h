@@ -2,8 +2,20 @@
 
 #include "commands/families.h"
 
+#include <gtest/gtest.h>
+
 // Media, system and window families whose answers the test sets.
 namespace orvane::test {
+
+// A search's answer when no player has to be waited for: it comes at once.
+inline CommandResult played(MediaCommands& media, const std::string& query,
+                            std::optional<MediaPlayer> player)
+{
+    std::optional<CommandResult> answer;
+    media.playMusic(query, player, [&](CommandResult result) { answer = std::move(result); });
+    EXPECT_TRUE(answer) << "no answer at once";
+    return answer.value_or(CommandResult{});
+}
 
 class FakeMedia final : public MediaCommands {
 public:
@@ -14,9 +26,9 @@ public:
     {
         return CommandResult::ok(QStringLiteral("ok"));
     }
-    CommandResult playMusic(const std::string&, std::optional<MediaPlayer>) override
+    void playMusic(const std::string&, std::optional<MediaPlayer>, Completion done) override
     {
-        return CommandResult::ok(QStringLiteral("ok"));
+        done(CommandResult::ok(QStringLiteral("ok")));
     }
     std::optional<NowPlaying> currentNowPlaying() override
     {
