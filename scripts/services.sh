@@ -10,8 +10,8 @@
 # developer's running system bus and avahi-daemon are left alone.
 #
 # For each service the tests get either ORVANE_TEST_<NAME>_OK=1 or
-# ORVANE_TEST_<NAME>_ERROR="why not", NAME being SESSION_BUS, SYSTEM_BUS, AVAHI
-# or DISPLAY. A test that needs a service which is not OK must fail with that
+# ORVANE_TEST_<NAME>_ERROR="why not", NAME being SESSION_BUS, SYSTEM_BUS, AVAHI,
+# DISPLAY or GNOME (a headless GNOME session; scripts/gnome-session.sh). A test that needs a service which is not OK must fail with that
 # reason; it must never pass by skipping.
 #
 # ORVANE_TEST_AVAHI_CTL names a script with "start", "stop" and "status", so
@@ -22,6 +22,9 @@
 # shellcheck shell=bash
 
 _orvane_svc_say() { printf 'orvane: %s\n' "$*"; }
+
+# shellcheck source=scripts/gnome-session.sh
+source "$(dirname "${BASH_SOURCE[0]}")/gnome-session.sh"
 
 # _orvane_svc_wait SECONDS COMMAND...: true once COMMAND succeeds.
 _orvane_svc_wait() {
@@ -286,6 +289,7 @@ start_test_services() {
     _orvane_start_system_bus
     _orvane_start_avahi
     _orvane_start_display
+    _orvane_start_gnome
 }
 
 # _orvane_svc_restore NAME SAVED: puts back a variable we replaced.
@@ -304,6 +308,7 @@ stop_test_services() {
     local dir="${ORVANE_TEST_SERVICES_DIR:-}"
     [ -n "$dir" ] && [ -d "$dir" ] || return 0
     if [ -x "$dir/avahi-ctl" ]; then "$dir/avahi-ctl" stop >/dev/null 2>&1 || true; fi
+    _orvane_stop_gnome
     _orvane_svc_kill "${_orvane_svc_xvfb_pid:-}"
     _orvane_svc_kill "${_orvane_svc_system_pid:-}"
     _orvane_svc_kill "${_orvane_svc_session_pid:-}"
@@ -313,7 +318,7 @@ stop_test_services() {
     unset _orvane_svc_saved_display _orvane_svc_saved_system _orvane_svc_saved_session
     unset ORVANE_TEST_AVAHI_CTL ORVANE_TEST_SERVICES_DIR
     local name
-    for name in SESSION_BUS SYSTEM_BUS AVAHI DISPLAY; do
+    for name in SESSION_BUS SYSTEM_BUS AVAHI DISPLAY GNOME; do
         unset "ORVANE_TEST_${name}_OK" "ORVANE_TEST_${name}_ERROR"
     done
     rm -rf "$dir"
