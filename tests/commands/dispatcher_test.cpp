@@ -212,7 +212,7 @@ TEST_F(Dispatcher, ClipboardDisplaysAndFamiliesWithoutABackend)
                                         {4, "External display", false, false, 800, 600}}));
 
     for (const OrvaneCommand& command : {OrvaneCommand{Media{{media::Play{}}}},
-                                         {PlayMusic{"x", MediaPlayer::spotify}},
+                                         {PlayMusic{{"x"}, MediaPlayer::spotify}},
                                          {System{{sys::SetVolume{50}}}},
                                          {Window{{WindowAction::leftHalf}}},
                                          {FocusWindow{{9}}}})

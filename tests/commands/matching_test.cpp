@@ -84,7 +84,7 @@ TEST(Labels, ShortcutsAndCommandsWithArguments)
         {RunShortcut{{"Lights off"}}, "Shortcut: Lights off"},
         {TypeText{{"hello"}}, "Type: hello"},
         {TypeText{{std::string(300, 'x')}}, "Type: " + std::string(256, 'x') + "…"},
-        {PlayMusic{"Blue in Green", std::nullopt}, "Play Blue in Green"},
+        {PlayMusic{{"Blue in Green"}, std::nullopt}, "Play Blue in Green"},
         {QuitAppNamed{{"Mail"}}, "Quit Mail"},
         {Media{{media::SetVolume{150}}}, "Volume 150%"},
         {Media{{media::Skip{15.9}}}, "Forward 15 s"},

@@ -141,7 +141,7 @@ TEST(WireText, EveryCommandAndPointerCase)
          {command::OpenURL{{"https://e.com/a?b"}}, R"({"openURL":{"_0":"https://e.com/a?b"}})"},
          {command::QuitAppNamed{{"Safari"}}, R"({"quitAppNamed":{"_0":"Safari"}})"},
          {command::QuitAllApps{}, R"({"quitAllApps":{}})"},
-         {command::PlayMusic{"jazz", {}}, R"({"playMusic":{"query":"jazz"}})"},
+         {command::PlayMusic{{"jazz"}, {}}, R"({"playMusic":{"query":"jazz"}})"},
          {command::PressKey{{Key::down, {}}, 3},
           R"({"pressKey":{"_0":{"key":"down","modifiers":[]},"times":3}})"},
          {command::FocusWindow{{UINT32_MAX}}, R"({"focusWindow":{"_0":4294967295}})"},
@@ -193,7 +193,7 @@ TEST(WireText, EveryEnumText)
                          [](MacFolder f) { return command::OpenFolder{{f}}; });
     everyText<MediaPlayer>("spotify music", R"({"playMusic":{"query":"","player":"%"}})",
                            [](MediaPlayer p) {
-                               return command::PlayMusic{"", p};
+                               return command::PlayMusic{{""}, p};
                            });
 }
 
@@ -308,7 +308,7 @@ TEST(WireText, NamesAndSearchesAreCutWhenDecoded)
         {R"({"runShortcut":{"name":")" + times("e\u0301", 300) + R"("}})",
          command::RunShortcut{{times("e\u0301", 256)}}},
         {R"({"playMusic":{"query":")" + times("\\ud83d\\ude00", 300) + R"("}})",
-         command::PlayMusic{times("\U0001F600", 256), std::nullopt}},
+         command::PlayMusic{{times("\U0001F600", 256)}, std::nullopt}},
         {R"({"openApp":{"name":")" + marks + R"("}})",
          command::OpenApp{{marks.substr(0, ShortText::maximumBytes - 1)}}},
         {R"({"typeText":{"_0":")" + times("\uFDFA", 262'144) + R"("}})",

@@ -51,7 +51,7 @@ TEST_F(Routing, MediaAndSystemCommandsDoNotWakeTheDisplay)
     int before = fakes.power->activityDeclarations;
     run(*phone, command::Media{{media::Play{}}});
     run(*phone, command::System{{sys::Lock{}}});
-    run(*phone, command::PlayMusic{"jazz", std::nullopt});
+    run(*phone, command::PlayMusic{{"jazz"}, std::nullopt});
     EXPECT_EQ(fakes.power->activityDeclarations, before);
     run(*phone, command::QuitAllApps{});
     EXPECT_EQ(fakes.power->activityDeclarations, before + 1);

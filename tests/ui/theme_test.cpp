@@ -34,7 +34,9 @@ TEST(Theme, FollowsThePortalLiveAndQtsPaletteWithoutAPreference)
     label->setParent(&window);
     auto* bar = new QScrollBar(&window);
     const std::pair<const char*, bool> steps[] = {{"", true}, {"2", false}, {"1", true}};
-    for (const auto& [scheme, dark] : steps) {
+    for (const auto& step : steps) {
+        const char* scheme = step.first;
+        const bool dark = step.second;
         if (*scheme)
             portal->tell(QStringLiteral("scheme ") + scheme);
         ASSERT_TRUE(pumpUntil([&] { return style::isDark() == dark; })) << scheme;

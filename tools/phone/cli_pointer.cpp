@@ -104,7 +104,8 @@ Status awaitCursor(PhoneClient& client, Watched& seen,
         auto read = readUntil(client, seen, deadlineAfter(settleMs), [] { return false; });
         return read || isTimeout(read.error()) ? success() : read;
     }
-    const auto [x, y] = *target;
+    // Named copies: a lambda may not capture structured bindings here.
+    const double x = target->first, y = target->second;
     auto read = readUntil(client, seen, deadlineAfter(timeoutMs), [&] {
         return seen.cursor && std::abs(seen.cursor->x - x) <= targetSlack &&
                std::abs(seen.cursor->y - y) <= targetSlack;

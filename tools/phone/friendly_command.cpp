@@ -196,7 +196,7 @@ Result<OrvaneCommand> playMusicCommand(const Arguments& args)
     if (auto error = expectWords(args, "play-music", -1, "a search text")) {
         return *error;
     }
-    command::PlayMusic play{joined(args.positional), std::nullopt};
+    command::PlayMusic play{{joined(args.positional)}, std::nullopt};
     if (const std::string* player = args.value("--player")) {
         play.player = enumFromText<MediaPlayer>(*player);
         if (!play.player) {
