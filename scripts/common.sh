@@ -15,6 +15,7 @@ ORVANE_BUILD_PACKAGES=(
     libpixman-1-dev
     hicolor-icon-theme xdg-utils
     libpulse-dev libturbojpeg0-dev libjpeg62-turbo-dev
+    libpipewire-0.3-dev libxkbcommon-dev qt6-wayland
 )
 # What the test suite needs on top: test and benchmark frameworks, clang with
 # its runtimes for the sanitizer build and the fuzzers, the services the
@@ -24,7 +25,9 @@ ORVANE_BUILD_PACKAGES=(
 # zbarimg reads back the pairing panel's QR code, and the package check makes
 # the .deb (dpkg-shlibdeps) and checks it (lintian, its desktop files), and
 # the package test installs it in a fresh Debian root; the start-up check
-# runs its stand-in trays in Python.
+# runs its stand-in trays in Python. The Wayland tests run a headless GNOME
+# (mutter with PipeWire and WirePlumber, and the desktop portal, whose
+# dialogs they answer through accessibility) and a GTK 4 test window.
 ORVANE_TEST_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev clang-format
@@ -33,6 +36,8 @@ ORVANE_TEST_PACKAGES=(
     ffmpeg openssl nginx
     zbar-tools dpkg-dev desktop-file-utils lintian debootstrap
     python3-xlib python3-dbus python3-gi
+    mutter pipewire wireplumber gir1.2-gtk-4.0
+    xdg-desktop-portal xdg-desktop-portal-gnome at-spi2-core gir1.2-atspi-2.0
 )
 
 say() { printf 'orvane: %s\n' "$*"; }

@@ -1,4 +1,4 @@
-#include "platform/linux/x11/frame_pacer.h"
+#include "capture/frame_pacer.h"
 
 #include <gtest/gtest.h>
 

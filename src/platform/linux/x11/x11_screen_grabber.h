@@ -1,6 +1,6 @@
 #pragma once
 
-#include "frame_pacer.h"
+#include "capture/frame_pacer.h"
 #include "platform/display_source.h"
 #include "platform/screen_capture.h"
 #include "x11_connection.h"
