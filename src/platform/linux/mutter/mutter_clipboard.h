@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace orvane {
+
+// The clipboard of one GNOME remote-desktop session: what the desktop's
+// clipboard holds, and text this program offers to it. It needs no window
+// of ours and no focus, and works for any text, whatever the keyboard
+// layout.
+class MutterClipboard : public QObject {
+    Q_OBJECT
+public:
+    // `sessionPath`: the remote-desktop session's object path. Enables the
+    // session's clipboard at once.
+    MutterClipboard(QDBusConnection bus, QString sessionPath, QObject* parent = nullptr);
+    ~MutterClipboard() override;
+
+    // Puts `text` on offer as the desktop's clipboard. `offered` runs on the
+    // main thread once the desktop has taken the offer (true), or could not
+    // (false): only then may a paste be asked for.
+    void offer(const QString& text, std::function<void(bool offered)> done);
+    // The text the desktop's clipboard holds now (ours or another
+    // program's); nothing when it holds no text, or no answer came within
+    // `timeoutMs`.
+    std::optional<QString> read(int timeoutMs);
+    // Whether what is on the clipboard is still our last offer.
+    bool ownsSelection() const;
+
+signals:
+    // A program read our offer (a paste), and was given the text.
+    void transferred();
+    // Another program took the clipboard over.
+    void lostSelection();
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+} // namespace orvane
