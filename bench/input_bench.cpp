@@ -123,7 +123,7 @@ int main(int argc, char** argv)
 
     // The real input backends under the real router; the rest of the
     // computer is not what this measures.
-    Platform platform = makeLinuxPlatform();
+    Platform platform = makeLinuxPlatform({});
     Settings settings(home.path() + QStringLiteral("/Orvane.conf"));
     FakeMachine machine;
     MacInfoProvider macInfo(machine, {});

@@ -2,6 +2,7 @@
 
 #include "platform/linux/avahi/avahi_advertiser.h"
 #include "platform/linux/dbus/freedesktop_notifications.h"
+#include "platform/linux/dbus/session_bus.h"
 #include "platform/linux/desktop/desktop_color_scheme.h"
 #include "platform/linux/desktop/theme_icons.h"
 #include "platform/linux/linux_desktop_checks.h"
@@ -13,6 +14,9 @@
 
 #include <QByteArray>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QStringList>
 #include <QThread>
 
@@ -40,6 +44,18 @@ bool holdDisplay()
     return true;
 }
 
+// The Wayland compositor's socket, when the session names one that exists.
+bool waylandDisplayPresent()
+{
+    const QString name = qEnvironmentVariable("WAYLAND_DISPLAY");
+    if (name.isEmpty())
+        return false;
+    const QString path = QDir::isAbsolutePath(name)
+                             ? name
+                             : qEnvironmentVariable("XDG_RUNTIME_DIR") + QLatin1Char('/') + name;
+    return QFileInfo(path).exists();
+}
+
 } // namespace
 
 void chooseGuiPlatform(bool windows)
@@ -48,10 +64,16 @@ void chooseGuiPlatform(bool windows)
         return;
     // Qt's X11 platform ends the process when the X server goes away; a
     // server without windows needs none of it and must outlive its desktop.
-    if (!windows || !holdDisplay())
+    if (!windows)
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    else
+    // Native Wayland windows when Qt's Wayland platform is installed; Qt
+    // takes the next in the list when it is not.
+    else if (waylandDisplayPresent())
+        qputenv("QT_QPA_PLATFORM", holdDisplay() ? "wayland;xcb" : "wayland");
+    else if (holdDisplay())
         qputenv("QT_QPA_PLATFORM", "xcb");
+    else
+        qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
 bool guiDisplayReachable()
@@ -59,7 +81,7 @@ bool guiDisplayReachable()
     QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     if (!platform.isEmpty() && platform != "offscreen" && platform != "minimal")
         return true;
-    return holdDisplay();
+    return waylandDisplayPresent() || holdDisplay();
 }
 
 void releaseDisplayProbe()
@@ -72,9 +94,22 @@ QString computerName()
     return hostComputerName();
 }
 
-Platform makePlatform()
+DesktopBackend chooseDesktopBackend()
 {
-    return makeLinuxPlatform();
+    return chooseBackend(readSessionFacts(sessionBus()));
+}
+
+Desktop makeDesktop(DesktopBackend backend)
+{
+    Desktop desktop;
+    desktop.backend = backend;
+    LinuxPlatformChoices choices;
+    // Qt's clipboard when Qt is on the X display (the desktop app), else one
+    // of our own that outlives the X server.
+    choices.qtClipboard = QGuiApplication::platformName() == QLatin1String("xcb");
+    desktop.platform = makeLinuxPlatform(choices);
+    desktop.capture = makeX11ScreenCapture(nullptr);
+    return desktop;
 }
 
 QString relayUrl(const Settings& settings)
@@ -97,14 +132,11 @@ std::unique_ptr<Machine> makeMachine()
     return std::make_unique<LinuxMachine>();
 }
 
-std::unique_ptr<DesktopChecks> makeDesktopChecks()
+std::unique_ptr<DesktopChecks> makeDesktopChecks(const Desktop& desktop)
 {
+    if (desktop.backend == DesktopBackend::gnome)
+        return makeLinuxDesktopChecks(gnomeRemoteDesktopChecks());
     return makeLinuxDesktopChecks();
-}
-
-std::unique_ptr<ScreenCapture> makeScreenCapture()
-{
-    return makeX11ScreenCapture(nullptr);
 }
 
 std::unique_ptr<ColorSchemeSource> makeColorSchemeSource()

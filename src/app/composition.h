@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backend_choice.h"
 #include "platform/color_scheme.h"
 #include "platform/desktop_checks.h"
 #include "platform/machine.h"
@@ -24,8 +25,8 @@ namespace orvane {
 // (off screen), so that icon rendering works either way.
 void chooseGuiPlatform(bool windows);
 
-// Whether windows can be shown: Qt was told a real platform, or an X
-// display answers. Wayland alone is not enough, as the backends speak X11.
+// Whether windows can be shown: Qt was told a real platform, a Wayland
+// compositor's socket is there, or an X display answers.
 // The connection that found the display stays open until
 // releaseDisplayProbe(), to be called once Qt has its own: an X server left
 // without clients resets itself, and turns away whoever connects meanwhile;
@@ -36,16 +37,23 @@ void releaseDisplayProbe();
 // The computer's name as people know it.
 QString computerName();
 
-// The command families, sharing one connection to the desktop.
-Platform makePlatform();
+// The way input and screen pictures reach this session, asked once at start.
+DesktopBackend chooseDesktopBackend();
+
+// What reaches the desktop: the command families and the screen, on the
+// backend chosen for the session.
+struct Desktop {
+    DesktopBackend backend = DesktopBackend::x11;
+    Platform platform;
+    std::unique_ptr<ScreenCapture> capture;
+};
+Desktop makeDesktop(DesktopBackend backend);
 // The advertisement of the listener on the local network.
 std::unique_ptr<ServiceAdvertiser> makeServiceAdvertiser();
 // What the computer is and how busy it is.
 std::unique_ptr<Machine> makeMachine();
 // What the window's Permissions section checks, and the look for a tray.
-std::unique_ptr<DesktopChecks> makeDesktopChecks();
-// The screen as pictures, for screen sharing.
-std::unique_ptr<ScreenCapture> makeScreenCapture();
+std::unique_ptr<DesktopChecks> makeDesktopChecks(const Desktop& desktop);
 // The desktop's light or dark preference, and its notifications: for the
 // program with windows only.
 std::unique_ptr<ColorSchemeSource> makeColorSchemeSource();

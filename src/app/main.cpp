@@ -6,6 +6,7 @@
 #include "macinfo/stats_provider.h"
 #include "server/orvane_server.h"
 #include "ui/desktop_notifications.h"
+#include "ui/desktop_session.h"
 #include "ui/desktop_shell.h"
 #include "ui/main_window.h"
 #include "ui/single_instance.h"
@@ -83,13 +84,14 @@ bool anotherCopyAnswered(orvane::SingleInstance& instance)
 }
 
 struct Program {
-    explicit Program(quint16 port);
+    Program(quint16 port, orvane::DesktopBackend backend);
 
     std::function<qint64()> monotonicMs = [] {
         return QDeadlineTimer::current(Qt::PreciseTimer).deadline();
     };
     orvane::Settings settings;
-    orvane::Platform platform = orvane::makePlatform();
+    orvane::Desktop desktop;
+    orvane::Platform& platform = desktop.platform;
     std::unique_ptr<orvane::Machine> machine = orvane::makeMachine();
     orvane::MacInfoProvider macInfo{*machine, orvane::computerPicture};
     orvane::StatsProvider stats{
@@ -101,7 +103,8 @@ struct Program {
     std::unique_ptr<orvane::OrvaneServer> server;
 };
 
-Program::Program(quint16 port)
+Program::Program(quint16 port, orvane::DesktopBackend backend)
+    : desktop(orvane::makeDesktop(backend))
 {
     orvane::ServerEnvironment environment;
     environment.computerName = orvane::computerName();
@@ -116,7 +119,7 @@ Program::Program(quint16 port)
     environment.monotonicMs = monotonicMs;
     environment.receivedFilesFolder = receivedFilesFolder;
     environment.relayUrl = orvane::relayUrl(settings);
-    environment.screenCapture = orvane::makeScreenCapture();
+    environment.screenCapture = std::move(desktop.capture);
     environment.accessibilityCheck = [this] { return commands.inputAvailable(); };
     environment.screenRecordingCheck = [this] {
         return !platform.displays->activeDisplays().empty();
@@ -174,7 +177,7 @@ int runDesktop(QApplication& app, Program& program, orvane::SingleInstance& inst
     auto loader = [&program, &server] {
         return program.macInfo.macInfo(server.computerName(), true);
     };
-    std::unique_ptr<orvane::DesktopChecks> checks = orvane::makeDesktopChecks();
+    std::unique_ptr<orvane::DesktopChecks> checks = orvane::makeDesktopChecks(program.desktop);
     orvane::DesktopShell shell(server, *checks, loader, &lines, [&app] { app.quit(); });
     shell.mainWindow().addSettingsSection(orvane::notificationsSection(program.settings));
     instance.onShowRequest = [&shell] {
@@ -210,6 +213,11 @@ int main(int argc, char** argv)
     orvane::SingleInstance instance(orvane::Settings::standardPath());
     if (anotherCopyAnswered(instance))
         return 0;
-    Program program(options.port);
+    const orvane::DesktopBackend backend = orvane::chooseDesktopBackend();
+    std::printf("orvane: input and screen: %s\n", qPrintable(orvane::backendDescription(backend)));
+    std::fflush(stdout);
+    orvane::setDesktopRoute(
+        {orvane::backendDescription(backend), backend == orvane::DesktopBackend::xwayland});
+    Program program(options.port, backend);
     return windows ? runDesktop(app, program, instance) : runHeadless(app, program, instance);
 }

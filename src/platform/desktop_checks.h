@@ -13,6 +13,8 @@ struct DesktopCheck {
     // What answered ("logind", a sound server's own name, the display), or
     // empty when nothing did.
     QString via;
+    // The desktop asked the user, who declined; asking again may help.
+    bool canAskAgain = false;
     bool operator==(const DesktopCheck&) const = default;
 };
 
@@ -22,8 +24,8 @@ struct DesktopCheck {
 class DesktopChecks {
 public:
     enum class Service {
-        input,        // keys and the pointer: a display with XTEST
-        screen,       // a picture of the screen can be taken
+        input,        // keys and the pointer: XTEST, or the Wayland desktop's service
+        screen,       // a picture of the screen can be taken, or a stream had
         mediaPlayers, // the session bus the players are on
         sound,        // a PulseAudio server, or PipeWire's
         power,        // what keeps the computer awake: logind, or a fallback
@@ -31,6 +33,8 @@ public:
     };
     virtual ~DesktopChecks() = default;
     virtual DesktopCheck check(Service service) = 0;
+    // Forgets the user's refusal, so the desktop asks again when next needed.
+    virtual void askAgain(Service) {}
 
     // Whether the desktop shows tray icons now: an X11 tray, or a
     // StatusNotifier host on the session bus. Never blocks: `answer` runs

@@ -6,12 +6,19 @@ class QWidget;
 
 namespace orvane {
 
-// Orvane injects input, lists windows and takes pictures of the screen
-// through the X server. In a Wayland session that server is XWayland, which
-// sees only the programs that run on it, so the windows say so.
-bool waylandSession();
+// How input and screen pictures reach the desktop, as the program chose at
+// start. In a Wayland session with no remote-desktop service of its own,
+// the X server Orvane speaks to is XWayland, which sees only the programs
+// that run on it, so the windows say so.
+struct DesktopRoute {
+    QString description;
+    bool onlyXWayland = false;
+};
+void setDesktopRoute(DesktopRoute route);
+const DesktopRoute& desktopRoute();
 
-// The warning row shown in a Wayland session, or null outside one.
-QWidget* waylandWarningRow(int textPixelSize);
+// The row that names the route, with a warning when only XWayland's
+// programs are in reach; with `warningOnly`, null unless there is one.
+QWidget* desktopRouteRow(int textPixelSize, bool warningOnly);
 
 } // namespace orvane

@@ -58,7 +58,7 @@ QWidget* MainWindow::makeRightColumn(DesktopChecks& checks)
     auto* layout = new QVBoxLayout(content);
     layout->setContentsMargins(sideMargin, 28, sideMargin, 36);
     layout->setSpacing(40);
-    if (QWidget* warning = waylandWarningRow(14))
+    if (QWidget* warning = desktopRouteRow(14, false))
         layout->addWidget(warning);
     layout->addWidget(new PairingPausedBanner(m_server));
     layout->addWidget(new PhonesSection(m_server));

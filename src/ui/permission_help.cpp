@@ -90,11 +90,11 @@ void showServiceHelp(Service service, QWidget* parent)
     }
     Help help = helpFor(service);
     QString details = help.details;
-    if (waylandSession() && (service == Service::input || service == Service::screen))
+    if (desktopRoute().onlyXWayland && (service == Service::input || service == Service::screen))
         details += QStringLiteral("\n\n") +
-                   tr("This is a Wayland session: Orvane reaches only the programs that run on "
-                      "XWayland. The desktop's own remote-desktop permission comes in a later "
-                      "version.");
+                   tr("This is a Wayland session, and neither GNOME's remote-desktop service nor "
+                      "a desktop portal that offers remote input answers: Orvane reaches only the "
+                      "programs that run on XWayland.");
     box->setWindowTitle(help.title);
     box->setText(help.text);
     box->setInformativeText(details);

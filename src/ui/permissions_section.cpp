@@ -26,10 +26,39 @@ QString keptAwakeBy(const QString& via)
     return QWidget::tr("No logind: kept awake by holding off the X screen saver and DPMS");
 }
 
+// Keys and the screen through GNOME's service or the desktop portal: `via`
+// says which, and for the portal what the user answered.
+QString remoteDetail(Service service, const DesktopCheck& check)
+{
+    const bool input = service == Service::input;
+    if (check.via == QLatin1String("GNOME"))
+        return check.ready ? (input ? QWidget::tr("Keys and clicks through GNOME's remote desktop")
+                                    : QWidget::tr("The screen is shared through GNOME"))
+                           : QWidget::tr("GNOME's remote-desktop service doesn't answer");
+    if (check.ready)
+        return input
+                   ? QWidget::tr("Keys and clicks through the desktop portal, as you allowed")
+                   : QWidget::tr("The screen is shared through the desktop portal, as you allowed");
+    if (check.via == QLatin1String("portal asking"))
+        return QWidget::tr("The desktop is asking you now, in its own dialog");
+    if (check.via == QLatin1String("portal declined"))
+        return QWidget::tr("You declined in the desktop's dialog");
+    if (check.via == QLatin1String("portal not asked"))
+        return QWidget::tr("The desktop asks you the first time a phone needs it");
+    return QWidget::tr("The desktop portal doesn't answer");
+}
+
+bool remoteRoute(const DesktopCheck& check)
+{
+    return check.via == QLatin1String("GNOME") || check.via.startsWith(QLatin1String("portal"));
+}
+
 } // namespace
 
 QString serviceDetail(Service service, const DesktopCheck& check, bool playersRefused)
 {
+    if ((service == Service::input || service == Service::screen) && remoteRoute(check))
+        return remoteDetail(service, check);
     switch (service) {
     case Service::input:
         return check.ready
@@ -105,8 +134,13 @@ void PermissionsSection::addRow(Service service, const QString& key, const QStri
     row.fix = style::plainButton(tr("How to Fix"));
     row.fix->setObjectName(key + QStringLiteral("Fix"));
     row.fix->hide();
-    connect(row.fix, &QPushButton::clicked, this,
-            [this, service] { showServiceHelp(service, window()); });
+    connect(row.fix, &QPushButton::clicked, this, [this, service] {
+        if (m_askAgain.contains(service)) {
+            m_checks.askAgain(service);
+            return recheck();
+        }
+        showServiceHelp(service, window());
+    });
     auto* trailing = new QWidget;
     auto* both = new QVBoxLayout(trailing);
     both->setContentsMargins(0, 0, 0, 0);
@@ -134,6 +168,11 @@ void PermissionsSection::showResult(Row& row, const DesktopCheck& check)
     row.detail->setText(serviceDetail(row.service, check, refused));
     row.granted->setVisible(ready);
     row.fix->setVisible(!ready);
+    if (check.canAskAgain)
+        m_askAgain.insert(row.service);
+    else
+        m_askAgain.remove(row.service);
+    row.fix->setText(check.canAskAgain ? tr("Ask Again") : tr("How to Fix"));
 }
 
 void PermissionsSection::showEvent(QShowEvent* event)

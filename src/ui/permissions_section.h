@@ -3,6 +3,7 @@
 #include "platform/desktop_checks.h"
 #include "server/orvane_server.h"
 
+#include <QSet>
 #include <QWidget>
 
 #include <vector>
@@ -41,6 +42,8 @@ private:
     OrvaneServer& m_server;
     DesktopChecks& m_checks;
     std::vector<Row> m_rows;
+    // The rows whose button asks the desktop again rather than explains.
+    QSet<DesktopChecks::Service> m_askAgain;
 };
 
 // What a row says, from its check: where it works, or what is missing.

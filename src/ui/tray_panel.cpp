@@ -89,7 +89,7 @@ TrayPanel::TrayPanel(OrvaneServer& server, Actions actions, QWidget* parent)
     m_lastCommand = caption(QString());
     m_lastCommand->setObjectName(QStringLiteral("lastCommand"));
     layout->addWidget(m_lastCommand);
-    if (QWidget* warning = waylandWarningRow(12))
+    if (QWidget* warning = desktopRouteRow(12, true))
         layout->addWidget(warning);
     layout->addWidget(style::dividerLine());
     layout->addWidget(makeFooter());

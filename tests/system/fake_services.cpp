@@ -2,7 +2,8 @@
 // call, run as children of the tests on the private buses:
 //
 //   fake_dbus_services logind [--no-session-for-pid] [--deny]
-//   fake_dbus_services portal SCHEME
+//   fake_dbus_services portal SCHEME [--device-types N]
+//   fake_dbus_services mutter
 //   fake_dbus_services notifications
 //   fake_dbus_services screensaver [--deny]
 //   fake_dbus_services NAME [--status S] [--playlists "A;B"] [--no-track]
@@ -251,7 +252,14 @@ int main(int argc, char** argv)
                     << QVariant::fromValue(QDBusVariant(QVariant::fromValue(*scheme)));
             bus.send(changed);
         };
+        const int types = args.indexOf("--device-types");
+        const QVariant deviceTypes =
+            types > 0 ? QVariant(args.value(types + 1).toUInt()) : QVariant();
         answer = [=](const QDBusMessage& m) {
+            if (m.member() == "Get" && m.arguments().value(1) == "AvailableDeviceTypes")
+                return deviceTypes.isValid()
+                           ? m.createReply(QVariant::fromValue(QDBusVariant(deviceTypes)))
+                           : error(m, "org.freedesktop.DBus.Error.UnknownProperty");
             if (m.member() != "Read" ||
                 m.arguments() != QVariantList{"org.freedesktop.appearance", "color-scheme"})
                 return error(m, "org.freedesktop.portal.Error.NotFound");
@@ -259,6 +267,11 @@ int main(int argc, char** argv)
             const QDBusVariant inner(QVariant::fromValue(*scheme));
             return m.createReply(QVariant::fromValue(QDBusVariant(QVariant::fromValue(inner))));
         };
+    } else if (kind == "mutter") {
+        // Only its name counts for choosing it.
+        name = "org.gnome.Mutter.RemoteDesktop";
+        path = "/org/gnome/Mutter/RemoteDesktop";
+        answer = [](const QDBusMessage& m) { return m.createReply(); };
     } else if (kind == "notifications") {
         name = "org.freedesktop.Notifications";
         path = "/org/freedesktop/Notifications";
@@ -299,7 +312,7 @@ int main(int argc, char** argv)
         auto player = std::make_shared<Player>(Player{args});
         answer = [player](const QDBusMessage& m) { return player->answer(m); };
     } else {
-        say("usage: fake_dbus_services logind|portal|screensaver|NAME ...");
+        say("usage: fake_dbus_services logind|portal|mutter|screensaver|NAME ...");
         return 2;
     }
     if (args.contains("--deny"))

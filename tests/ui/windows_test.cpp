@@ -12,6 +12,7 @@
 #include "ui/tray_icon.h"
 
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollArea>
 #include <QSettings>
@@ -260,6 +261,25 @@ TEST_F(Windows, PermissionsShowWhatTheChecksFound)
     EXPECT_TRUE(std::any_of(tops.begin(), tops.end(), [](QWidget* top) {
         return top->objectName() == "permissionHelp" && top->isVisible();
     })) << "the panel's How to Fix shows the help";
+}
+
+TEST_F(Windows, ADeclinedPortalDialogCanBeAskedAgain)
+{
+    using S = DesktopChecks::Service;
+    checks.answers = {{S::input, {false, "portal declined", true}},
+                      {S::screen, {false, "portal not asked"}}};
+    start();
+    click(*window, "checkAgain");
+    expectShown(*window, {"inputFix", "screenFix", "!inputGranted", "!screenGranted"});
+    EXPECT_EQ(child<QPushButton>(*window, "inputFix")->text(), "Ask Again");
+    EXPECT_EQ(child<QPushButton>(*window, "screenFix")->text(), "How to Fix");
+    checks.answers[S::input] = {true, "portal"};
+    click(*window, "inputFix");
+    EXPECT_EQ(checks.askedAgain, 1);
+    expectShown(*window, {"inputGranted", "!inputFix"});
+    EXPECT_EQ(child<QLabel>(*window, "inputText")->text(),
+              "Keys and clicks through the desktop portal, as you allowed");
+    EXPECT_EQ(window->findChild<QMessageBox*>("permissionHelp"), nullptr);
 }
 
 // A phone with a long name asks to pair while another, as long, watches and

@@ -15,6 +15,9 @@ public:
     std::map<Service, DesktopCheck> answers;
     bool trayHost = false;
     int checks = 0;
+    int askedAgain = 0;
+
+    void askAgain(Service) override { ++askedAgain; }
 
     void findTrayHost(QObject* context, std::function<void(bool)> answer) override
     {

@@ -44,14 +44,16 @@ bool hasOwner(const QDBusConnection& bus, const QString& name)
 
 class LinuxDesktopChecks final : public DesktopChecks {
 public:
+    explicit LinuxDesktopChecks(RemoteDesktopChecks remote) : m_remote(std::move(remote)) {}
+
     DesktopCheck check(Service service) override
     {
         dropEvents();
         switch (service) {
         case Service::input:
-            return display(&xcb_test_id);
+            return m_remote.input ? m_remote.input() : display(&xcb_test_id);
         case Service::screen:
-            return screen();
+            return m_remote.screen ? m_remote.screen() : screen();
         case Service::mediaPlayers:
             return {sessionBus().isConnected(), QStringLiteral("the session bus")};
         case Service::sound:
@@ -63,6 +65,12 @@ public:
         }
         return {hasOwner(QDBusConnection::systemBus(), QStringLiteral("org.freedesktop.Avahi")),
                 QStringLiteral("avahi-daemon")};
+    }
+
+    void askAgain(Service service) override
+    {
+        if (m_remote.askAgain && (service == Service::input || service == Service::screen))
+            m_remote.askAgain();
     }
 
     void findTrayHost(QObject* context, std::function<void(bool)> answer) override
@@ -159,14 +167,25 @@ private:
         return {};
     }
 
+    RemoteDesktopChecks m_remote;
     X11Connection m_x11;
 };
 
 } // namespace
 
-std::unique_ptr<DesktopChecks> makeLinuxDesktopChecks()
+RemoteDesktopChecks gnomeRemoteDesktopChecks()
 {
-    return std::make_unique<LinuxDesktopChecks>();
+    auto answers = [](const char* name) {
+        return [service = QString::fromLatin1(name)] {
+            return DesktopCheck{hasOwner(sessionBus(), service), QStringLiteral("GNOME")};
+        };
+    };
+    return {answers("org.gnome.Mutter.RemoteDesktop"), answers("org.gnome.Mutter.ScreenCast"), {}};
+}
+
+std::unique_ptr<DesktopChecks> makeLinuxDesktopChecks(RemoteDesktopChecks remote)
+{
+    return std::make_unique<LinuxDesktopChecks>(std::move(remote));
 }
 
 } // namespace orvane

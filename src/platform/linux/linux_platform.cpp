@@ -13,11 +13,9 @@
 #include "platform/linux/x11/x11_pasteboard.h"
 #include "platform/linux/x11/x11_window_system.h"
 
-#include <QGuiApplication>
-
 namespace orvane {
 
-Platform makeLinuxPlatform()
+Platform makeLinuxPlatform(const LinuxPlatformChoices& choices)
 {
     auto x11 = std::make_shared<X11Connection>();
     Platform platform;
@@ -25,9 +23,7 @@ Platform makeLinuxPlatform()
     platform.displays = makeX11DisplaySource(x11);
     platform.applications = std::make_unique<X11ApplicationCatalog>(x11);
     platform.workspace = makeXdgWorkspace();
-    // Qt's clipboard when Qt is on the X display (the desktop app), else one
-    // of our own that outlives the X server.
-    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+    if (choices.qtClipboard)
         platform.pasteboard = makeQtPasteboard();
     else
         platform.pasteboard = makeX11Pasteboard();
