@@ -9,6 +9,7 @@ namespace orvane {
 
 // The screen as pictures from a PipeWire stream that the desktop hands out
 // (GNOME's screen casts, the desktop portal's).
-std::unique_ptr<ScreenCapture> makePipeWireScreenCapture(std::shared_ptr<ScreenStreamOpener> streams);
+std::unique_ptr<ScreenCapture>
+makePipeWireScreenCapture(std::shared_ptr<ScreenStreamOpener> streams);
 
 } // namespace orvane
