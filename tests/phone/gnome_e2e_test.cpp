@@ -1,0 +1,146 @@
+// The server on the headless GNOME session, driven through orvane-phone:
+// keys, typing of any text, the clipboard, the pointer while watching, and
+// the screen's pictures. A GTK window of the test's own fills the monitor
+// and reports, one JSON line at a time, what reached it.
+#include "command_line_fixture.h"
+
+#include <QImage>
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+
+namespace orvane::phone {
+namespace {
+
+using json = nlohmann::json;
+
+class Gnome : public CommandLine {
+protected:
+    void prepareHome() override
+    {
+        const char* bus = std::getenv("ORVANE_TEST_GNOME_BUS");
+        const char* runtime = std::getenv("ORVANE_TEST_GNOME_RUNTIME_DIR");
+        const char* wayland = std::getenv("ORVANE_TEST_GNOME_WAYLAND_DISPLAY");
+        if (!bus || !runtime || !wayland)
+            return;
+        // Nothing of the X display the other tests use may be in reach.
+        m_extraEnv = {{"DISPLAY", ""},
+                      {"XDG_SESSION_TYPE", "wayland"},
+                      {"WAYLAND_DISPLAY", wayland},
+                      {"XDG_RUNTIME_DIR", runtime},
+                      {"DBUS_SESSION_BUS_ADDRESS", bus},
+                      {"GDK_BACKEND", "wayland"}};
+    }
+
+    static ::testing::AssertionResult gnomeProvided()
+    {
+        if (std::getenv("ORVANE_TEST_GNOME_OK"))
+            return ::testing::AssertionSuccess();
+        const char* why = std::getenv("ORVANE_TEST_GNOME_ERROR");
+        return ::testing::AssertionFailure()
+               << "needs the headless GNOME session: " << (why ? why : "not started");
+    }
+
+    // The test window, full screen in one colour, once it says it is shown.
+    std::unique_ptr<ChildProcess> startWindow(const std::string& colour)
+    {
+        auto window = std::make_unique<ChildProcess>(
+            std::vector<std::string>{"/usr/bin/python3", ORVANE_WAYLAND_PROBE, "--colour", colour},
+            env());
+        EXPECT_TRUE(window->waitForLine(std::regex("^\\{\"ready\": true"), 20'000))
+            << "the test window did not show: " << window->errors();
+        return window;
+    }
+
+    // The next report of the window with this first field, parsed; the
+    // first one `accept` takes when given.
+    static std::optional<json> heard(ChildProcess& window, const std::string& field,
+                                     const std::function<bool(const json&)>& accept = {})
+    {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const std::regex pattern("^\\{\"" + field + "\":");
+        while (std::chrono::steady_clock::now() < end) {
+            const int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     end - std::chrono::steady_clock::now())
+                                     .count());
+            auto line = window.waitForLine(pattern, std::max(left, 1));
+            if (!line)
+                return std::nullopt;
+            json report = json::parse((*line)[0], nullptr, false);
+            if (!accept || accept(report))
+                return report;
+        }
+        return std::nullopt;
+    }
+};
+
+TEST_F(Gnome, KeysTextAndTheClipboardReachANativeWindow)
+{
+    ASSERT_TRUE(gnomeProvided());
+    EXPECT_TRUE(m_server->waitForLine(std::regex("^orvane: input and screen: GNOME \\(Wayland\\)$"),
+                                      timeoutMs));
+    auto window = startWindow("3060c0");
+    pairThePhone();
+
+    EXPECT_EQ(phone({"key", "ctrl+shift+a"}).output, "⌃⇧A\n");
+    auto key = heard(*window, "key", [](const json& k) { return k["key"] == "A"; });
+    ASSERT_TRUE(key) << window->output();
+    EXPECT_EQ((*key)["state"], json({"shift", "control"}));
+
+    // Letters the keymap has go as keys, the rest through the clipboard.
+    const std::string text = "Hello, é € Ж 日本 😀\nnext line";
+    EXPECT_EQ(phone({"type", text}).output, "Typed\n");
+    EXPECT_TRUE(heard(*window, "text", [&](const json& t) { return t["text"] == text; }))
+        << window->output();
+
+    EXPECT_EQ(phone({"set-clipboard", "from the phone ✓"}).output,
+              "Copied to the Mac's clipboard\n");
+    window->writeInput("clipboard\n");
+    auto pasted = heard(*window, "clipboard");
+    ASSERT_TRUE(pasted);
+    EXPECT_EQ((*pasted)["clipboard"], "from the phone ✓");
+
+    window->writeInput("copy from the window\n");
+    ASSERT_TRUE(heard(*window, "copied"));
+    EXPECT_NE(phone({"clipboard"}).output.find("from the window"), std::string::npos);
+}
+
+TEST_F(Gnome, ThePointerLandsWhereAskedAndThePicturesShowTheWindow)
+{
+    ASSERT_TRUE(gnomeProvided());
+    auto window = startWindow("e02020");
+    pairThePhone();
+
+    const fs::path frames = m_home / "frames";
+    Run watched = phone({"watch", "--frames", "1", "--save", frames.string()});
+    ASSERT_EQ(watched.status, 0) << watched.errors;
+    QImage picture(QString::fromStdString((frames / "frame-000001.jpg").string()));
+    ASSERT_EQ(picture.size(), QSize(1600, 1000));
+    const QColor centre = picture.pixelColor(800, 500);
+    EXPECT_GT(centre.red(), 200);
+    EXPECT_LT(centre.green(), 60);
+
+    // The monitor is 1600 x 1000 logical pixels.
+    Run click = phone({"pointer", "click", "0.25", "0.5", "--right", "--count", "2"});
+    ASSERT_EQ(click.status, 0) << click.errors;
+    auto pressed = heard(*window, "button", [](const json& b) { return b["n"] == 2; });
+    ASSERT_TRUE(pressed) << window->output();
+    EXPECT_EQ((*pressed)["button"], 3);
+    EXPECT_NEAR((*pressed)["x"].get<double>(), 400, 2);
+    EXPECT_NEAR((*pressed)["y"].get<double>(), 500, 2);
+
+    ASSERT_EQ(phone({"pointer", "drag", "0.1", "0.1", "0.3", "0.3"}).status, 0);
+    auto released = heard(*window, "release", [](const json& r) { return r["release"] == 1; });
+    ASSERT_TRUE(released) << window->output();
+    EXPECT_NEAR((*released)["x"].get<double>(), 480, 2);
+    EXPECT_NEAR((*released)["y"].get<double>(), 300, 2);
+
+    ASSERT_EQ(phone({"pointer", "scroll", "0", "-45"}).status, 0);
+    auto scrolled = heard(*window, "scroll");
+    ASSERT_TRUE(scrolled) << window->output();
+    EXPECT_GT((*scrolled)["scroll"][1].get<double>(), 0) << "a finger up scrolls the page down";
+}
+
+} // namespace
+} // namespace orvane::phone
