@@ -1,0 +1,241 @@
+// The GNOME backend against a stand-in of the desktop's services on the
+// tests' private session bus: what it calls, in which order, and when it
+// opens and closes its one session.
+#include "child_lines.h"
+#include "platform/linux/mutter/mutter_input_device.h"
+#include "platform/linux/mutter/mutter_monitors.h"
+#include "platform/linux/mutter/mutter_session.h"
+#include "platform/linux/mutter/mutter_stream_opener.h"
+#include "platform/linux/mutter/xkb_layout.h"
+#include "support/pump.h"
+
+#include <QDBusConnection>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace orvane {
+namespace {
+
+using test::ChildLines;
+
+constexpr auto ctrlShift = ModifierMask(modifierBit(KeyShortcut::Modifier::control) |
+                                        modifierBit(KeyShortcut::Modifier::shift));
+
+// A clipboard that takes every offer (or none) and logs what happens to it.
+class LoggingClipboard final : public SessionClipboard {
+public:
+    LoggingClipboard(QStringList& log, bool accept) : m_log(log), m_accept(accept) {}
+    std::optional<QString> read(int) override { return QStringLiteral("old"); }
+    void offer(const QString& text, std::function<void(bool)> done) override
+    {
+        m_log << "offer " + text;
+        QTimer::singleShot(0, [done, accept = m_accept] { done(accept); });
+    }
+    void onTransferred(std::function<void()> pasted) override { m_pasted = std::move(pasted); }
+    void paste()
+    {
+        if (auto pasted = m_pasted)
+            pasted();
+    }
+
+private:
+    QStringList& m_log;
+    bool m_accept;
+    std::function<void()> m_pasted;
+};
+
+class MutterSessionTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(qEnvironmentVariableIsSet("ORVANE_TEST_SESSION_BUS_OK"))
+            << "no test session bus: " << qgetenv("ORVANE_TEST_SESSION_BUS_ERROR").toStdString();
+    }
+    void start(QStringList options = {})
+    {
+        input.reset();
+        session.reset();
+        fake.reset(); // frees the names for the next stand-in
+        fake = std::make_unique<ChildLines>(QStringList{ORVANE_FAKE_MUTTER} + options);
+        ASSERT_TRUE(fake->waitFor("ready"));
+        session = std::make_shared<MutterSession>(QDBusConnection::sessionBus());
+        input = makeMutterInputDevice(
+            session,
+            [this](const QString&) {
+                auto board = std::make_unique<LoggingClipboard>(clipboardLog, acceptOffers);
+                clipboard = board.get();
+                return board;
+            },
+            QStringLiteral("/bin/false"));
+    }
+    // The calls from the next "Start" on, each with its arguments.
+    QStringList callsAfterStart(int count)
+    {
+        EXPECT_TRUE(fake->waitFor("Start"));
+        QStringList calls;
+        while (calls.size() < count)
+            if (auto line = fake->waitFor(QString()))
+                calls << *line;
+            else
+                break;
+        return calls;
+    }
+
+    std::unique_ptr<ChildLines> fake;
+    std::shared_ptr<MutterSession> session;
+    std::unique_ptr<InputDevice> input;
+    QStringList clipboardLog;
+    LoggingClipboard* clipboard = nullptr;
+    bool acceptOffers = true;
+};
+
+TEST_F(MutterSessionTest, InputPostedWhileOpeningFollowsAShiftTapInOrder)
+{
+    start();
+    input->pressKey(KeyShortcut::Key::a, ctrlShift);
+    input->moveCursor({1700, 5000}); // on the primary monitor, beyond its bottom
+    input->setButton(MouseButton::left, true);
+    EXPECT_EQ(fake->waitFor("CreateSession org.gnome.Mutter.ScreenCast"),
+              "CreateSession org.gnome.Mutter.ScreenCast id1");
+    EXPECT_EQ(fake->waitFor("RecordMonitor"), "RecordMonitor Meta-1");
+    EXPECT_EQ(
+        callsAfterStart(10),
+        (QStringList{"NotifyKeyboardKeycode 42 true", "NotifyKeyboardKeycode 42 false",
+                     "NotifyKeyboardKeycode 29 true", "NotifyKeyboardKeycode 42 true",
+                     "NotifyKeyboardKeycode 30 true", "NotifyKeyboardKeycode 30 false",
+                     "NotifyKeyboardKeycode 42 false", "NotifyKeyboardKeycode 29 false",
+                     "NotifyPointerMotionAbsolute /org/gnome/Mutter/ScreenCast/Stream/u1 100 799",
+                     "NotifyPointerButton 272 true"}));
+    EXPECT_EQ(input->cursorPosition(), (Point{1700, 5000}));
+}
+
+TEST_F(MutterSessionTest, TypingPastesWhatTheLayoutLacksBetweenTypedKeys)
+{
+    struct Case {
+        bool accept;
+        QStringList calls;
+        QStringList clipboard;
+    };
+    const QStringList ctrlV{"NotifyKeyboardKeycode 29 true", "NotifyKeyboardKeycode 47 true",
+                            "NotifyKeyboardKeycode 47 false", "NotifyKeyboardKeycode 29 false"};
+    const QStringList a{"NotifyKeyboardKeysym 97 true", "NotifyKeyboardKeysym 97 false"};
+    const QStringList returnThenB{"NotifyKeyboardKeysym 65293 true",
+                                  "NotifyKeyboardKeysym 65293 false",
+                                  "NotifyKeyboardKeysym 98 true", "NotifyKeyboardKeysym 98 false"};
+    for (const Case& c : {Case{true, a + ctrlV + returnThenB, {"offer Ж日", "offer old"}},
+                          Case{false, a + returnThenB, {"offer Ж日"}}}) {
+        SCOPED_TRACE(c.accept);
+        acceptOffers = c.accept;
+        clipboardLog.clear();
+        start();
+        input->typeText("aЖ日\r\nb");
+        if (c.accept) {
+            ASSERT_EQ(callsAfterStart(8).mid(2), (a + ctrlV));
+            // The rest waits until a program has read the pasted text.
+            EXPECT_FALSE(fake->waitFor("Keysym", 300));
+            clipboard->paste();
+            EXPECT_EQ(fake->waitFor("Keysym"), returnThenB[0]);
+        } else {
+            EXPECT_EQ(callsAfterStart(8).mid(2), c.calls);
+        }
+        EXPECT_EQ(clipboardLog, c.clipboard);
+    }
+}
+
+TEST_F(MutterSessionTest, OneSessionServesInputAndStreamsUntilAnotherMonitorIsAsked)
+{
+    start();
+    auto opener = makeMutterStreamOpener(session);
+    std::vector<std::uint32_t> nodes;
+    auto open = [&](const char* connector) {
+        opener->open(mutterDisplayId(connector), [&](auto stream, QString error) {
+            EXPECT_TRUE(stream) << error.toStdString();
+            nodes.push_back(stream ? stream->nodeId : 0);
+        });
+    };
+    input->pressKey(KeyShortcut::Key::b, 0);
+    open("Meta-1");
+    ASSERT_TRUE(test::pumpUntil([&] { return nodes.size() == 1; }, 5000));
+    open("Meta-1");
+    ASSERT_TRUE(test::pumpUntil([&] { return nodes.size() == 2; }, 5000));
+    EXPECT_EQ(nodes, (std::vector<std::uint32_t>{41, 41}));
+    open("Meta-0");
+    ASSERT_TRUE(test::pumpUntil([&] { return nodes.size() == 3; }, 5000));
+    EXPECT_EQ(nodes.back(), 42u);
+    const QStringList calls = fake->unread();
+    EXPECT_EQ(calls.filter("CreateSession org.gnome.Mutter.RemoteDesktop").size(), 2);
+    EXPECT_EQ(calls.filter("Stop").size(), 1);
+    EXPECT_EQ(calls.filter("RecordMonitor").last(), "RecordMonitor Meta-0");
+    bool failed = false;
+    opener->open(12345, [&](auto stream, QString) { failed = !stream; });
+    EXPECT_TRUE(test::pumpUntil([&] { return failed; }));
+}
+
+TEST_F(MutterSessionTest, SessionIdlesOutOnlyWhenNoStreamHoldsItAndReopensAfterClosing)
+{
+    start();
+    session->setIdleTimeout(200);
+    std::optional<ScreenStreamHandle> stream;
+    makeMutterStreamOpener(session)->open(mutterDisplayId("Meta-1"),
+                                          [&](auto opened, QString) { stream = opened; });
+    ASSERT_TRUE(test::pumpUntil([&] { return stream.has_value(); }, 5000));
+    EXPECT_FALSE(fake->waitFor("Stop", 600)) << "closed under a running stream";
+    stream.reset();
+    EXPECT_TRUE(fake->waitFor("Stop"));
+    session->setIdleTimeout(60000);
+    // The desktop closing a session makes the next input open another one.
+    input->pressKey(KeyShortcut::Key::c, 0);
+    EXPECT_TRUE(fake->waitFor("NotifyKeyboardKeycode 46 false"));
+    fake->tell("close");
+    ASSERT_TRUE(test::pumpUntil([&] { return !session->isStarted(); }));
+    input->pressKey(KeyShortcut::Key::d, 0);
+    EXPECT_EQ(fake->waitFor("RecordMonitor"), "RecordMonitor Meta-1");
+    EXPECT_TRUE(fake->waitFor("NotifyKeyboardKeycode 32 false"));
+    EXPECT_EQ(fake->unread().filter("Stop").size(), 0);
+}
+
+TEST_F(MutterSessionTest, ASessionThatNeverStartsDropsItsInputAndSaysWhy)
+{
+    start({"--no-stream"});
+    session->setStartTimeout(300);
+    std::optional<QString> error;
+    input->pressKey(KeyShortcut::Key::e, 0);
+    makeMutterStreamOpener(session)->open(mutterDisplayId("Meta-0"),
+                                          [&](auto, QString why) { error = why; });
+    ASSERT_TRUE(test::pumpUntil([&] { return error.has_value(); }, 5000));
+    EXPECT_FALSE(error->isEmpty());
+    EXPECT_TRUE(fake->waitFor("Stop"));
+    EXPECT_EQ(fake->unread().filter("Notify").size(), 0);
+}
+
+TEST(XkbLayout, TheFirstXkbInputSourceDecidesWhatCanBeTyped)
+{
+    struct Case {
+        const char* gsettings;
+        XkbLayoutName name;
+        std::vector<std::uint32_t> typed, pasted; // keysyms: ü, €, Cyrillic zhe, y
+    };
+    const Case cases[] = {
+        {"[('ibus', 'anthy'), ('xkb', 'de+nodeadkeys'), ('xkb', 'us')]",
+         {"de", "nodeadkeys"},
+         {0xfc, 0x20ac, 0x79},
+         {0x6d6}},
+        {"[('xkb', 'ru')]", {"ru", ""}, {0x6d6}, {0xfc}},
+        {"@a(ss) []", {"us", ""}, {0x79}, {0xfc, 0x6d6}},
+        {"garbage ('xkb', ", {"us", ""}, {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.gsettings);
+        const XkbLayoutName name = firstXkbInputSource(QString::fromUtf8(c.gsettings));
+        EXPECT_EQ(name, c.name);
+        const XkbLayoutKeysyms layout(name);
+        for (std::uint32_t keysym : c.typed)
+            EXPECT_TRUE(layout.contains(keysym)) << std::hex << keysym;
+        for (std::uint32_t keysym : c.pasted)
+            EXPECT_FALSE(layout.contains(keysym)) << std::hex << keysym;
+    }
+}
+
+} // namespace
+} // namespace orvane
