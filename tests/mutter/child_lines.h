@@ -1,7 +1,6 @@
 #pragma once
 
-// A child process of a test that reports one line at a time on standard
-// output: the stand-in desktop service, or the Wayland test window.
+// A Python child of a test that reports a line at a time on standard output.
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QProcess>
@@ -40,7 +39,6 @@ public:
         }
         return std::nullopt;
     }
-    // Every line not yet passed by waitFor().
     QStringList unread()
     {
         read();

@@ -1,10 +1,7 @@
 #!/usr/bin/python3
-"""A stand-in for GNOME's remote-desktop, screen-cast and display services on
-the session bus. Prints "ready" once it owns their names, then one line per
-call, e.g. "RecordMonitor Meta-0" or "NotifyKeyboardKeysym 97 true".
-Standard input: "close" has the desktop close the newest session.
-Usage: fake_mutter.py [--no-stream]   (--no-stream: casts never start)
-"""
+"""GNOME's remote-desktop, screen-cast and display services on the session bus,
+as stand-ins: prints "ready", then a line per call ("NotifyKeyboardKeysym 97
+true"). Stdin "close" closes the newest session; --no-stream: casts never start."""
 import sys
 
 from gi.repository import Gio, GLib
@@ -43,11 +40,8 @@ def say(line):
 
 
 def text(value):
-    if isinstance(value, bool):
-        return "true" if value else "false"
-    if isinstance(value, float):
-        return "%g" % value
-    return str(value)
+    return str(value).lower() if isinstance(value, bool) else "%g" % value if isinstance(
+        value, float) else str(value)
 
 
 def register(path, iface, handler, props=None):
@@ -63,16 +57,12 @@ def display_state():
                         (1, monitors, logical, {"layout-mode": GLib.Variant("u", 2)}))
 
 
-def emit(path, iface, name, args=None):
-    bus.emit_signal(None, path, iface, name, args)
-
-
 def close(session):
     if session in state["sessions"]:
         state["sessions"].remove(session)
         for rid in session["ids"]:
             bus.unregister_object(rid)
-        emit(session["path"], RD + ".Session", "Closed")
+        bus.emit_signal(None, session["path"], RD + ".Session", "Closed", None)
 
 
 def new_session():
@@ -87,8 +77,8 @@ def new_session():
         if method == "Stop":
             close(session)
         elif method == "Start" and "stream" in session and not no_stream:
-            GLib.timeout_add(10, lambda: emit(session["stream"], SC + ".Stream", "PipeWireStreamAdded",
-                                              GLib.Variant("(u)", (40 + n,))) and False)
+            bus.emit_signal(None, session["stream"], SC + ".Stream", "PipeWireStreamAdded",
+                            GLib.Variant("(u)", (40 + n,)))
 
     def on_cast(_c, _s, path, _i, method, params, inv):
         connector = params.unpack()[0]

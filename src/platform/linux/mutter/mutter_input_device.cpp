@@ -7,6 +7,7 @@
 
 #include <QDBusServiceWatcher>
 #include <QLoggingCategory>
+#include <QPointer>
 #include <QProcess>
 #include <QTimer>
 
@@ -315,22 +316,24 @@ void MutterInputDevice::startPaste(const QString& text)
     m_pasting = true;
     const unsigned serial = ++m_pasteSerial;
     // The session's own deadline bounds the wait for it to start.
-    m_session.whenStarted([this, serial, text](bool started) {
-        if (serial != m_pasteSerial || !m_pasting)
-            return;
-        SessionClipboard* board = started ? clipboard() : nullptr;
-        if (!board) {
-            finishPaste(serial, std::nullopt);
-            return;
-        }
-        m_pasteTimer.disconnect(&m_context);
-        m_pasteTimer.callOnTimeout(&m_context,
-                                   [this, serial] { finishPaste(serial, std::nullopt); });
-        m_pasteTimer.start(offerWaitMs);
-        std::optional<QString> old = board->read(clipboardReadMs);
-        board->offer(text,
-                     [this, serial, old](bool offered) { pasteOffered(serial, offered, old); });
-    });
+    // The session outlives us when a stream still holds it.
+    m_session.whenStarted(
+        [this, alive = QPointer<QObject>(&m_context), serial, text](bool started) {
+            if (!alive || serial != m_pasteSerial || !m_pasting)
+                return;
+            SessionClipboard* board = started ? clipboard() : nullptr;
+            if (!board) {
+                finishPaste(serial, std::nullopt);
+                return;
+            }
+            m_pasteTimer.disconnect(&m_context);
+            m_pasteTimer.callOnTimeout(&m_context,
+                                       [this, serial] { finishPaste(serial, std::nullopt); });
+            m_pasteTimer.start(offerWaitMs);
+            std::optional<QString> old = board->read(clipboardReadMs);
+            board->offer(text,
+                         [this, serial, old](bool offered) { pasteOffered(serial, offered, old); });
+        });
 }
 
 void MutterInputDevice::pasteOffered(unsigned serial, bool offered, std::optional<QString> old)

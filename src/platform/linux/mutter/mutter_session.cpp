@@ -46,7 +46,8 @@ MutterSession::MutterSession(QDBusConnection bus, QObject* parent)
     m_idle.setSingleShot(true);
     m_idle.setInterval(defaultIdleMs);
     m_idle.callOnTimeout(this, [this] {
-        if (m_holds == 0 && m_state != State::closed) {
+        // A session still opening has its own deadline.
+        if (m_holds == 0 && m_state == State::started) {
             qCDebug(lcMutter) << "closing the idle remote-desktop session";
             teardown();
             Q_EMIT closed();
