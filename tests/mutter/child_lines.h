@@ -51,11 +51,7 @@ public:
         read();
         return m_lines;
     }
-    void tell(const QString& line)
-    {
-        m_process.write((line + '\n').toUtf8());
-        m_process.waitForBytesWritten();
-    }
+    void tell(const QString& line) { m_process.write((line + '\n').toUtf8()); }
 
 private:
     void read()

@@ -45,8 +45,8 @@ def text(value):
 
 
 def register(path, iface, handler, props=None):
-    return bus.register_object(path, NODE.lookup_interface(iface), handler,
-                               (lambda *a: props(a[4])) if props else None, None)
+    getter = props and (lambda *a: props())
+    return bus.register_object(path, NODE.lookup_interface(iface), handler, getter, None)
 
 
 def display_state():
@@ -87,11 +87,11 @@ def new_session():
         x, w, h = next(((m[1], m[2], m[3]) for m in MONITORS if m[0] == connector), (0, 1600, 1000))
         area = {"position": GLib.Variant("(ii)", (x, 0)), "size": GLib.Variant("(ii)", (w, h))}
         session["ids"].append(register(session["stream"], SC + ".Stream", None,
-                                       lambda name: GLib.Variant("a{sv}", area)))
+                                       lambda: GLib.Variant("a{sv}", area)))
         inv.return_value(GLib.Variant("(o)", (session["stream"],)))
 
     session["ids"].append(register(session["path"], RD + ".Session", on_session,
-                                   lambda name: GLib.Variant("s", f"id{n}")))
+                                   lambda: GLib.Variant("s", f"id{n}")))
     session["cast"] = f"/org/gnome/Mutter/ScreenCast/Session/u{n}"
     session["ids"].append(register(session["cast"], SC + ".Session", on_cast))
     return session

@@ -47,12 +47,10 @@ protected:
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove(QStringLiteral("DISPLAY"));
-        env.insert(QStringLiteral("WAYLAND_DISPLAY"),
-                   qEnvironmentVariable("ORVANE_TEST_GNOME_WAYLAND_DISPLAY"));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"),
-                   qEnvironmentVariable("ORVANE_TEST_GNOME_RUNTIME_DIR"));
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
-                   qEnvironmentVariable("ORVANE_TEST_GNOME_BUS"));
+        for (auto [name, from] : {std::pair{"WAYLAND_DISPLAY", "ORVANE_TEST_GNOME_WAYLAND_DISPLAY"},
+                                  {"XDG_RUNTIME_DIR", "ORVANE_TEST_GNOME_RUNTIME_DIR"},
+                                  {"DBUS_SESSION_BUS_ADDRESS", "ORVANE_TEST_GNOME_BUS"}})
+            env.insert(name, qEnvironmentVariable(from));
         env.insert(QStringLiteral("GDK_BACKEND"), QStringLiteral("wayland"));
         probe = std::make_unique<ChildLines>(QStringList{ORVANE_WAYLAND_PROBE}, env);
         ASSERT_TRUE(probe->waitFor("ready", 20000));
@@ -76,8 +74,6 @@ TEST_F(MutterGnomeTest, KeysShortcutsAndTypedTextArriveExactly)
     input->pressKey(KeyShortcut::Key::a, 0);
     input->pressKey(KeyShortcut::Key::s, modifierBit(KeyShortcut::Modifier::control));
     input->typeText("Hello, world");
-    const QJsonObject a = json(probe->waitFor("\"key\""));
-    EXPECT_EQ(a.value("key").toString(), "a");
     const QJsonObject s = json(probe->waitFor("\"key\": \"s\""));
     EXPECT_EQ(s.value("state").toVariant().toStringList(), QStringList{"control"});
     EXPECT_TRUE(probe->waitFor("\"text\": \"aHello, world\""))

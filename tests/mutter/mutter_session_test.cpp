@@ -22,6 +22,17 @@ using test::ChildLines;
 constexpr auto ctrlShift = ModifierMask(modifierBit(KeyShortcut::Modifier::control) |
                                         modifierBit(KeyShortcut::Modifier::shift));
 
+// The calls that press `codes` in order and release them in reverse.
+QStringList taps(const QString& kind, std::initializer_list<int> codes)
+{
+    QStringList calls;
+    for (int code : codes)
+        calls << QStringLiteral("NotifyKeyboard%1 %2 true").arg(kind).arg(code);
+    for (auto it = std::rbegin(codes); it != std::rend(codes); ++it)
+        calls << QStringLiteral("NotifyKeyboard%1 %2 false").arg(kind).arg(*it);
+    return calls;
+}
+
 // A clipboard that takes every offer (or none) and logs the offers.
 struct LoggingClipboard final : SessionClipboard {
     LoggingClipboard(QStringList& log, bool accept) : log(log), accept(accept) {}
@@ -87,25 +98,17 @@ TEST_F(MutterSessionTest, InputPostedWhileOpeningFollowsAShiftTapInOrder)
     EXPECT_EQ(fake->waitFor("CreateSession org.gnome.Mutter.ScreenCast"),
               "CreateSession org.gnome.Mutter.ScreenCast id1");
     EXPECT_EQ(fake->waitFor("RecordMonitor"), "RecordMonitor Meta-1");
-    EXPECT_EQ(
-        callsAfterStart(10),
-        (QStringList{"NotifyKeyboardKeycode 42 true", "NotifyKeyboardKeycode 42 false",
-                     "NotifyKeyboardKeycode 29 true", "NotifyKeyboardKeycode 42 true",
-                     "NotifyKeyboardKeycode 30 true", "NotifyKeyboardKeycode 30 false",
-                     "NotifyKeyboardKeycode 42 false", "NotifyKeyboardKeycode 29 false",
-                     "NotifyPointerMotionAbsolute /org/gnome/Mutter/ScreenCast/Stream/u1 100 799",
-                     "NotifyPointerButton 272 true"}));
+    const QStringList pointer{
+        "NotifyPointerMotionAbsolute /org/gnome/Mutter/ScreenCast/Stream/u1 100 799",
+        "NotifyPointerButton 272 true"};
+    EXPECT_EQ(callsAfterStart(10), taps("Keycode", {42}) + taps("Keycode", {29, 42, 30}) + pointer);
     EXPECT_EQ(input->cursorPosition(), (Point{1700, 5000}));
 }
 
 TEST_F(MutterSessionTest, TypingPastesWhatTheLayoutLacksBetweenTypedKeys)
 {
-    const QStringList a{"NotifyKeyboardKeysym 97 true", "NotifyKeyboardKeysym 97 false"};
-    const QStringList ctrlV{"NotifyKeyboardKeycode 29 true", "NotifyKeyboardKeycode 47 true",
-                            "NotifyKeyboardKeycode 47 false", "NotifyKeyboardKeycode 29 false"};
-    const QStringList returnThenB{"NotifyKeyboardKeysym 65293 true",
-                                  "NotifyKeyboardKeysym 65293 false",
-                                  "NotifyKeyboardKeysym 98 true", "NotifyKeyboardKeysym 98 false"};
+    const QStringList a = taps("Keysym", {97}), ctrlV = taps("Keycode", {29, 47});
+    const QStringList returnThenB = taps("Keysym", {65293}) + taps("Keysym", {98});
     start();
     input->typeText("aЖ日\r\nb");
     ASSERT_EQ(callsAfterStart(8).mid(2), a + ctrlV);

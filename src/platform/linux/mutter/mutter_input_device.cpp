@@ -62,6 +62,9 @@ constexpr int clipboardReadMs = 40;
 // clipboard comes back anyway.
 constexpr int transferWaitMs = 2000;
 constexpr int offerWaitMs = 5000;
+// A program inserts pasted text once it has read all of it, which can be
+// after the keys that follow the paste have reached it: those wait a moment.
+constexpr int pasteSettleMs = 150;
 constexpr std::size_t maxOperations = 4096;
 constexpr qsizetype maxPasteChars = 64 * 1024;
 constexpr int layoutReadMs = 5000;
@@ -98,6 +101,7 @@ class MutterInputDevice final : public InputDevice {
 public:
     MutterInputDevice(std::shared_ptr<MutterSession> session, SessionClipboardFactory clipboard,
                       QString gsettings);
+    ~MutterInputDevice() override;
 
     bool isAvailable() override { return m_available; }
     void pressKey(KeyShortcut::Key key, ModifierMask modifiers) override;
@@ -165,6 +169,16 @@ MutterInputDevice::MutterInputDevice(std::shared_ptr<MutterSession> session,
             {QStringLiteral("NotifyPointerAxis"), {0.0, 0.0, axisSourceFinger | axisFinish}, {}});
     });
     readLayout();
+}
+
+MutterInputDevice::~MutterInputDevice()
+{
+    // A layout still being read is of no use any more.
+    for (QProcess* process : m_context.findChildren<QProcess*>()) {
+        process->disconnect();
+        process->kill();
+        process->waitForFinished(100);
+    }
 }
 
 void MutterInputDevice::readLayout()
@@ -345,7 +359,11 @@ void MutterInputDevice::pasteOffered(unsigned serial, bool offered, std::optiona
         finishPaste(serial, std::nullopt);
         return;
     }
-    m_clipboard->onTransferred([this, serial, old] { finishPaste(serial, old); });
+    m_clipboard->onTransferred([this, serial, old] {
+        m_pasteTimer.disconnect(&m_context);
+        m_pasteTimer.callOnTimeout(&m_context, [this, serial, old] { finishPaste(serial, old); });
+        m_pasteTimer.start(pasteSettleMs);
+    });
     m_pasteTimer.disconnect(&m_context);
     m_pasteTimer.callOnTimeout(&m_context, [this, serial, old] { finishPaste(serial, old); });
     m_pasteTimer.start(transferWaitMs);

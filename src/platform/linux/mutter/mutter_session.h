@@ -34,7 +34,10 @@ struct MutterInputEvent {
 // monitor: input needs the cast (absolute pointer motion names its stream),
 // and streams of the screen ride on the same session, so every user shares
 // it. It opens when first needed, closes once nobody used it for the idle
-// time, and is opened anew after the desktop closed it.
+// time, and is opened anew after the desktop closed it. The pointer moves
+// on the recorded monitor only (the streamed one, else the primary one): a
+// point elsewhere is pinned to its edge rather than ending a running stream
+// to record another monitor.
 class MutterSession : public QObject {
     Q_OBJECT
 public:
