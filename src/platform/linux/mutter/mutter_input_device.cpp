@@ -285,18 +285,10 @@ void MutterInputDevice::scroll(double dx, double dy)
 
 void MutterInputDevice::enqueue(Operation operation)
 {
-    if (!m_pasting && m_operations.empty()) {
-        if (operation.events.empty()) {
-            startPaste(operation.paste);
-        } else {
-            for (MutterInputEvent& event : operation.events)
-                m_session.send(std::move(event));
-        }
-        return;
-    }
     if (m_operations.size() >= maxOperations)
         m_operations.pop_front();
     m_operations.push_back(std::move(operation));
+    pump();
 }
 
 void MutterInputDevice::pump()
