@@ -8,7 +8,6 @@
 #include <QVariantMap>
 
 #include <cmath>
-#include <limits>
 
 namespace orvane {
 
@@ -254,24 +253,6 @@ std::optional<MutterMonitor> MutterMonitors::byConnector(const QString& connecto
         if (connector.isEmpty() ? monitor.isPrimary : monitor.connector == connector)
             return monitor;
     return std::nullopt;
-}
-
-std::optional<MutterMonitor> MutterMonitors::at(Point global)
-{
-    std::optional<MutterMonitor> nearest;
-    double best = std::numeric_limits<double>::infinity();
-    for (const MutterMonitor& monitor : current()) {
-        const Rect& r = monitor.logical;
-        if (r.contains(global))
-            return monitor;
-        const double dx = std::max({r.minX() - global.x, 0.0, global.x - r.maxX()});
-        const double dy = std::max({r.minY() - global.y, 0.0, global.y - r.maxY()});
-        if (dx * dx + dy * dy < best) {
-            best = dx * dx + dy * dy;
-            nearest = monitor;
-        }
-    }
-    return nearest;
 }
 
 std::vector<CaptureDisplay> MutterMonitors::captureDisplays()

@@ -52,8 +52,6 @@ public:
     const std::vector<MutterMonitor>& current();
     std::optional<MutterMonitor> byId(std::uint32_t id);
     std::optional<MutterMonitor> byConnector(const QString& connector);
-    // The monitor holding a global point, else the nearest one.
-    std::optional<MutterMonitor> at(Point global);
 
     std::vector<CaptureDisplay> captureDisplays();
     std::vector<DisplayDescription> descriptions();
