@@ -46,11 +46,7 @@ public:
         m_next = m_lines.size();
         return rest;
     }
-    const QStringList& all()
-    {
-        read();
-        return m_lines;
-    }
+    std::string transcript() { return (read(), m_lines.join('\n').toStdString()); }
     void tell(const QString& line) { m_process.write((line + '\n').toUtf8()); }
 
 private:

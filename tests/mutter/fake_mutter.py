@@ -6,6 +6,8 @@ import sys
 
 from gi.repository import Gio, GLib
 
+sys.stdout.reconfigure(line_buffering=True)
+
 RD, SC, DC = "org.gnome.Mutter.RemoteDesktop", "org.gnome.Mutter.ScreenCast", \
     "org.gnome.Mutter.DisplayConfig"
 XML = f"""<node>
@@ -33,10 +35,6 @@ MONITORS = [("Meta-0", 0, 1600, 1000, False), ("Meta-1", 1600, 1280, 800, True)]
 bus = Gio.bus_get_sync(Gio.BusType.SESSION)
 state = {"n": 0, "sessions": []}
 no_stream = "--no-stream" in sys.argv
-
-
-def say(line):
-    print(line, flush=True)
 
 
 def text(value):
@@ -68,11 +66,11 @@ def close(session):
 def new_session():
     state["n"] += 1
     n = state["n"]
-    session = {"path": f"/org/gnome/Mutter/RemoteDesktop/Session/u{n}", "ids": [], "n": n}
+    session = {"path": f"/org/gnome/Mutter/RemoteDesktop/Session/u{n}", "ids": []}
     state["sessions"].append(session)
 
     def on_session(_c, _s, path, _i, method, params, inv):
-        say(" ".join([method] + [text(v) for v in params.unpack()]))
+        print(" ".join([method] + [text(v) for v in params.unpack()]))
         inv.return_value(None)
         if method == "Stop":
             close(session)
@@ -82,7 +80,7 @@ def new_session():
 
     def on_cast(_c, _s, path, _i, method, params, inv):
         connector = params.unpack()[0]
-        say(f"RecordMonitor {connector}")
+        print(f"RecordMonitor {connector}")
         session["stream"] = f"/org/gnome/Mutter/ScreenCast/Stream/u{n}"
         x, w, h = next(((m[1], m[2], m[3]) for m in MONITORS if m[0] == connector), (0, 1600, 1000))
         area = {"position": GLib.Variant("(ii)", (x, 0)), "size": GLib.Variant("(ii)", (w, h))}
@@ -102,33 +100,28 @@ def on_root(_c, _s, path, iface, method, params, inv):
         inv.return_value(display_state())
         return
     if iface == RD:
-        say(f"{method} {iface}")
+        print(f"{method} {iface}")
         inv.return_value(GLib.Variant("(o)", (new_session()["path"],)))
     else:
-        say(f"{method} {iface} {params.unpack()[0].get('remote-desktop-session-id')}")
+        print(f"{method} {iface} {params.unpack()[0].get('remote-desktop-session-id')}")
         inv.return_value(GLib.Variant("(o)", (state["sessions"][-1]["cast"],)))
 
 
-register("/org/gnome/Mutter/RemoteDesktop", RD, on_root)
-register("/org/gnome/Mutter/ScreenCast", SC, on_root)
-register("/org/gnome/Mutter/DisplayConfig", DC, on_root)
 for name in (RD, SC, DC):
-    owned = bus.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
-                  GLib.Variant("(su)", (name, 4)), None, 0, -1, None)
-    if owned.unpack()[0] != 1:
+    register("/" + name.replace(".", "/"), name, on_root)
+    if bus.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
+                     GLib.Variant("(su)", (name, 4)), None, 0, -1, None).unpack()[0] != 1:
         sys.exit(f"{name} is taken on this bus")
 
 
 def on_stdin(channel, _cond):
     line = channel.readline()
-    if not line:
-        loop.quit()
-    elif line.strip() == "close" and state["sessions"]:
+    if line.strip() == "close" and state["sessions"]:
         close(state["sessions"][-1])
-    return bool(line)
+    return bool(line) or loop.quit()
 
 
 loop = GLib.MainLoop()
 GLib.io_add_watch(GLib.IOChannel.unix_new(0), GLib.IO_IN | GLib.IO_HUP, on_stdin)
-say("ready")
+print("ready")
 loop.run()

@@ -76,8 +76,7 @@ TEST_F(MutterGnomeTest, KeysShortcutsAndTypedTextArriveExactly)
     input->typeText("Hello, world");
     const QJsonObject s = json(probe->waitFor("\"key\": \"s\""));
     EXPECT_EQ(s.value("state").toVariant().toStringList(), QStringList{"control"});
-    EXPECT_TRUE(probe->waitFor("\"text\": \"aHello, world\""))
-        << probe->all().join('\n').toStdString();
+    EXPECT_TRUE(probe->waitFor("\"text\": \"aHello, world\"")) << probe->transcript();
 }
 
 TEST_F(MutterGnomeTest, ClicksDoubleClicksDragsAndScrollsLandWhereSent)
@@ -91,7 +90,7 @@ TEST_F(MutterGnomeTest, ClicksDoubleClicksDragsAndScrollsLandWhereSent)
     EXPECT_EQ(input->cursorPosition(), (Point{300, 200}));
     input->setButton(MouseButton::left, true);
     input->setButton(MouseButton::left, false);
-    EXPECT_TRUE(probe->waitFor("\"n\": 2")) << probe->all().join(QChar(10)).toStdString();
+    EXPECT_TRUE(probe->waitFor("\"n\": 2")) << probe->transcript();
 
     input->moveCursor({400, 300});
     input->setButton(MouseButton::left, true);
@@ -156,7 +155,7 @@ TEST_F(MutterGnomeTest, TextTheLayoutLacksIsPastedAndTheClipboardComesBack)
             typed = json(line).value("text").toString() == expected;
         else
             break;
-    EXPECT_TRUE(typed) << probe->all().join('\n').toStdString();
+    EXPECT_TRUE(typed) << probe->transcript();
     test::pumpUntil([] { return false; }, 2500); // past the wait for a late paste
     probe->tell("clipboard");
     EXPECT_EQ(json(probe->waitFor("\"clipboard\"")).value("clipboard").toString(), "before");
