@@ -1,5 +1,6 @@
 #include "mutter_clipboard.h"
 
+#include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -158,6 +159,8 @@ struct MutterClipboard::Private {
     // Our last offer: what every paste of it is answered with.
     QString text;
     bool owned = false;
+    // What the clipboard's owner offers, as mutter last told.
+    std::optional<QStringList> ownerTypes;
     // Offers sent whose answer has not been handled yet.
     int offersUnderWay = 0;
     int writers = 0;
@@ -174,6 +177,19 @@ struct MutterClipboard::Private {
     {
         return method(QStringLiteral("SetSelection"),
                       {QVariantMap{{QStringLiteral("mime-types"), offeredTypes}}});
+    }
+
+    // The type to read the owner's text in; empty when it offers no text.
+    // Programs on Xwayland may lack the Wayland name but have the X11 one.
+    QString textType() const
+    {
+        if (!ownerTypes)
+            return utf8Text; // not heard yet: the type nearly every program has
+        for (const QString& type :
+             {utf8Text, QStringLiteral("UTF8_STRING"), QStringLiteral("text/plain")})
+            if (ownerTypes->contains(type))
+                return type;
+        return QString();
     }
 
     void writeDone(uint serial, bool written)
@@ -316,6 +332,7 @@ void MutterClipboard::finishTransfer(uint serial, bool written, bool pasted)
 
 void MutterClipboard::selectionOwnerChanged(const QVariantMap& options)
 {
+    d->ownerTypes = qdbus_cast<QStringList>(options.value(QStringLiteral("mime-types")));
     if (options.value(QStringLiteral("session-is-owner")).toBool() || !d->owned)
         return;
     d->owned = false;
