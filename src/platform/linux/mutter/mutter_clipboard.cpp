@@ -151,6 +151,24 @@ std::optional<QByteArray> readAll(int fd, const QDeadlineTimer& deadline)
     }
 }
 
+// The types an owner offers. Mutter 43 sends them as a structure that holds
+// the list; a bare list is read too. Anything else offers nothing.
+QStringList typesOf(const QVariant& value)
+{
+    QStringList types;
+    if (!value.canConvert<QDBusArgument>())
+        return value.toStringList();
+    const auto argument = value.value<QDBusArgument>();
+    if (argument.currentSignature() == QLatin1String("as")) {
+        argument >> types;
+    } else if (argument.currentSignature() == QLatin1String("(as)")) {
+        argument.beginStructure();
+        argument >> types;
+        argument.endStructure();
+    }
+    return types;
+}
+
 } // namespace
 
 struct MutterClipboard::Private {
@@ -261,11 +279,14 @@ std::optional<QString> MutterClipboard::read(int timeoutMs)
     // otherwise ask us for it while we wait: our copy is the answer.
     if (d->owned || d->offersUnderWay > 0)
         return d->text;
+    const QString type = d->textType();
+    if (type.isEmpty())
+        return std::nullopt;
     const QDeadlineTimer deadline(qMax(0, timeoutMs));
-    const QDBusMessage reply = d->bus.call(d->method(QStringLiteral("SelectionRead"), {utf8Text}),
+    const QDBusMessage reply = d->bus.call(d->method(QStringLiteral("SelectionRead"), {type}),
                                            QDBus::Block, qMax(1, timeoutMs));
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-        return std::nullopt; // no owner, or none with text
+        return std::nullopt; // no owner, or one gone meanwhile
     const auto pipe = reply.arguments().first().value<QDBusUnixFileDescriptor>();
     if (!pipe.isValid())
         return std::nullopt;
@@ -332,7 +353,7 @@ void MutterClipboard::finishTransfer(uint serial, bool written, bool pasted)
 
 void MutterClipboard::selectionOwnerChanged(const QVariantMap& options)
 {
-    d->ownerTypes = qdbus_cast<QStringList>(options.value(QStringLiteral("mime-types")));
+    d->ownerTypes = typesOf(options.value(QStringLiteral("mime-types")));
     if (options.value(QStringLiteral("session-is-owner")).toBool() || !d->owned)
         return;
     d->owned = false;
