@@ -25,14 +25,15 @@ public:
 
     // Puts `text` on offer as the desktop's clipboard. `offered` runs on the
     // main thread once the desktop has taken the offer (true), or could not
-    // (false): only then may a paste be asked for.
+    // (false): only then may a paste be asked for. It does not run when
+    // this clipboard goes first.
     void offer(const QString& text, std::function<void(bool offered)> done);
     // The same, waiting at most `timeoutMs` for the desktop's answer, for
     // callers that must say at once whether the text is on the clipboard.
     bool offerNow(const QString& text, int timeoutMs = 1000);
     // The text the desktop's clipboard holds now (ours or another
     // program's); nothing when it holds no text, or no answer came within
-    // `timeoutMs`.
+    // `timeoutMs`. It waits for the owner's answer, the event loop stopped.
     std::optional<QString> read(int timeoutMs = 1000);
     // Whether what is on the clipboard is still our last offer.
     bool ownsSelection() const;
