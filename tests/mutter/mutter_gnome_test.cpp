@@ -138,7 +138,6 @@ TEST_F(MutterGnomeTest, AStreamOfTheMonitorHasANodeAndEndsWithItsLastHolder)
     EXPECT_TRUE(test::pumpUntil([&] { return !sessionExists(); }, 5000));
 }
 
-#ifdef ORVANE_MUTTER_CLIPBOARD
 TEST_F(MutterGnomeTest, TextTheLayoutLacksIsPastedAndTheClipboardComesBack)
 {
     input = makeMutterBackend(gnomeBus()).input;
@@ -160,7 +159,6 @@ TEST_F(MutterGnomeTest, TextTheLayoutLacksIsPastedAndTheClipboardComesBack)
     probe->tell("clipboard");
     EXPECT_EQ(json(probe->waitFor("\"clipboard\"")).value("clipboard").toString(), "before");
 }
-#endif
 
 } // namespace
 } // namespace orvane

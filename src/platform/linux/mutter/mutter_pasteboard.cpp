@@ -1,0 +1,34 @@
+#include "mutter_pasteboard.h"
+
+#include "mutter_clipboard.h"
+
+namespace orvane {
+
+namespace {
+
+// The phone's command waits for the answer; a healthy desktop gives it in
+// milliseconds, and a hung one must not hold the command longer.
+constexpr int answerTimeoutMs = 1000;
+
+} // namespace
+
+MutterPasteboard::MutterPasteboard(std::function<MutterClipboard*()> clipboard)
+    : m_clipboard(std::move(clipboard))
+{
+}
+
+std::optional<QString> MutterPasteboard::text()
+{
+    MutterClipboard* clipboard = m_clipboard ? m_clipboard() : nullptr;
+    if (!clipboard)
+        return std::nullopt;
+    return clipboard->read(answerTimeoutMs);
+}
+
+bool MutterPasteboard::setText(const QString& text)
+{
+    MutterClipboard* clipboard = m_clipboard ? m_clipboard() : nullptr;
+    return clipboard && clipboard->offerNow(text, answerTimeoutMs);
+}
+
+} // namespace orvane
