@@ -9,6 +9,8 @@
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/machine/host_name.h"
 #include "platform/linux/machine/linux_machine.h"
+#include "platform/linux/mutter/mutter_backend.h"
+#include "platform/linux/pipewire/pipewire_screen_capture.h"
 #include "platform/linux/x11/x11_connection.h"
 #include "platform/linux/x11/x11_screen_capture.h"
 
@@ -108,7 +110,15 @@ Desktop makeDesktop(DesktopBackend backend)
     // of our own that outlives the X server.
     choices.qtClipboard = QGuiApplication::platformName() == QLatin1String("xcb");
     desktop.platform = makeLinuxPlatform(choices);
-    desktop.capture = makeX11ScreenCapture(nullptr);
+    if (backend == DesktopBackend::gnome) {
+        MutterBackend mutter = makeMutterBackend(sessionBus());
+        desktop.platform.input = std::move(mutter.input);
+        desktop.platform.pasteboard = std::move(mutter.pasteboard);
+        desktop.platform.displays = std::move(mutter.displays);
+        desktop.streams = std::move(mutter.streams);
+    }
+    desktop.capture = desktop.streams ? makePipeWireScreenCapture(desktop.streams)
+                                      : makeX11ScreenCapture(nullptr);
     return desktop;
 }
 

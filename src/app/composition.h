@@ -2,6 +2,7 @@
 
 #include "backend_choice.h"
 #include "platform/color_scheme.h"
+#include "platform/linux/pipewire/screen_stream.h"
 #include "platform/desktop_checks.h"
 #include "platform/machine.h"
 #include "platform/notifications.h"
@@ -45,6 +46,8 @@ DesktopBackend chooseDesktopBackend();
 struct Desktop {
     DesktopBackend backend = DesktopBackend::x11;
     Platform platform;
+    // Where screen streams come from on Wayland; null on X11.
+    std::shared_ptr<ScreenStreamOpener> streams;
     std::unique_ptr<ScreenCapture> capture;
 };
 Desktop makeDesktop(DesktopBackend backend);

@@ -38,11 +38,12 @@ bool oversizedLink(std::string_view link)
 
 } // namespace
 
-CommandResult DesktopCommands::setClipboard(const std::string& text)
+void DesktopCommands::setClipboard(const std::string& text, Completion done)
 {
-    if (!m_pasteboard.setText(QString::fromStdString(text)))
-        return CommandResult::failure(tr("Couldn't copy to the Mac's clipboard"));
-    return CommandResult::ok(tr("Copied to the Mac's clipboard"));
+    m_pasteboard.setTextLater(QString::fromStdString(text), [done = std::move(done)](bool took) {
+        done(took ? CommandResult::ok(tr("Copied to the Mac's clipboard"))
+                  : CommandResult::failure(tr("Couldn't copy to the Mac's clipboard")));
+    });
 }
 
 std::optional<std::string> DesktopCommands::clipboardText()

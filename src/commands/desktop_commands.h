@@ -27,7 +27,7 @@ public:
     {
     }
 
-    CommandResult setClipboard(const std::string& text);
+    void setClipboard(const std::string& text, Completion done);
     std::optional<std::string> clipboardText();
     // Links and folders are answered once the desktop's opener has said
     // whether it took them, for the phone on connection `owner`.

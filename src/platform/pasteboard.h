@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace orvane {
@@ -16,6 +17,12 @@ public:
     // Replaces everything on the clipboard with this text; false when no
     // desktop clipboard can be reached or it would not take the text.
     virtual bool setText(const QString& text) = 0;
+    // The same, answered later: a desktop whose clipboard is reached through
+    // a session that must first be opened says once it has the text.
+    virtual void setTextLater(const QString& text, std::function<void(bool took)> done)
+    {
+        done(setText(text));
+    }
 };
 
 } // namespace orvane

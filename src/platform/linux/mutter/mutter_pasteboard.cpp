@@ -12,9 +12,20 @@ constexpr int answerTimeoutMs = 1000;
 
 } // namespace
 
-MutterPasteboard::MutterPasteboard(std::function<MutterClipboard*()> clipboard)
-    : m_clipboard(std::move(clipboard))
+MutterPasteboard::MutterPasteboard(std::function<MutterClipboard*()> clipboard, WhenOpen whenOpen)
+    : m_clipboard(std::move(clipboard)), m_whenOpen(std::move(whenOpen))
 {
+}
+
+void MutterPasteboard::setTextLater(const QString& text, std::function<void(bool)> done)
+{
+    if (!m_whenOpen)
+        return done(setText(text));
+    m_whenOpen([text, done = std::move(done)](MutterClipboard* clipboard) {
+        if (!clipboard)
+            return done(false);
+        clipboard->offer(text, done);
+    });
 }
 
 std::optional<QString> MutterPasteboard::text()
