@@ -20,8 +20,9 @@ public:
     using Clock = FramePacer::Clock;
     // One picture being encoded, one waiting, one being made.
     static constexpr std::size_t pictureCount = 3;
-    // Cursor images are small; a larger one is a broken stream.
-    static constexpr int maxCursorSide = 256;
+    // Cursor images are small (mutter makes room for 384 pixels a side);
+    // a larger one is a broken stream.
+    static constexpr int maxCursorSide = 512;
 
     // Byte orders a cursor image comes in.
     enum class CursorFormat { rgba, bgra, argb, abgr };
