@@ -138,6 +138,12 @@ void TestSource::Impl::fill(spa_buffer* b, const Frame& frame)
     d.chunk->offset = 0;
     d.chunk->stride = width * 4;
     d.chunk->size = 0;
+    const std::size_t bytes = std::size_t(width) * std::size_t(height) * 4;
+    if (frame.pixels && d.data && d.maxsize >= bytes) {
+        std::memcpy(d.data, frame.pixels, bytes);
+        d.chunk->size = std::uint32_t(bytes);
+        return;
+    }
     if (!frame.rgb || !d.data)
         return;
     auto* pixels = static_cast<std::uint32_t*>(d.data);

@@ -22,6 +22,8 @@ public:
         std::optional<std::uint32_t> rgb; // nothing: an empty buffer
         std::optional<Cursor> cursor;     // nothing: no news about the cursor
         bool damaged = true;              // false: an empty damage list
+        // Instead of one colour: width x height pixels, 0x00RRGGBB.
+        const std::uint32_t* pixels = nullptr;
     };
 
     // Nothing, with the reason, when there is no daemon or node.

@@ -33,10 +33,13 @@ void StreamFrames::setSize(int width, int height)
 {
     m_width = std::max(0, width);
     m_height = std::max(0, height);
-    m_screen.assign(std::size_t(m_width) * std::size_t(m_height) * 4, 0);
+    m_bytes = std::size_t(m_width) * std::size_t(m_height) * 4;
     m_hasScreen = false;
     // Pictures of the old size that are still held live on with their holders.
     m_pictures.clear();
+    m_filling.reset();
+    m_last.reset();
+    m_under = {};
     owePicture();
 }
 
@@ -45,12 +48,16 @@ void StreamFrames::takePixels(const std::uint8_t* rows, std::size_t stride, Cloc
     const std::size_t row = std::size_t(m_width) * 4;
     if (row == 0 || !rows)
         return;
+    if (!m_filling)
+        m_filling = freePicture();
+    if (!m_filling)
+        return; // every picture is held: the encoder is behind, and the next frame will do
+    std::uint8_t* to = m_filling->data();
     if (stride == row) {
-        std::memcpy(m_screen.data(), rows, row * std::size_t(m_height));
+        std::memcpy(to, rows, row * std::size_t(m_height));
     } else {
         for (int y = 0; y < m_height; ++y)
-            std::memcpy(m_screen.data() + row * std::size_t(y), rows + stride * std::size_t(y),
-                        row);
+            std::memcpy(to + row * std::size_t(y), rows + stride * std::size_t(y), row);
     }
     m_hasScreen = true;
     m_screenAt = at;
@@ -115,9 +122,9 @@ std::optional<StreamFrames::Clock::duration> StreamFrames::step(Clock::time_poin
         return std::nullopt; // the first frame brings the first picture
     const unsigned reasons = m_pacer.due(now);
     if (reasons) {
-        if (Picture picture = freePicture()) {
-            std::memcpy(picture->data(), m_screen.data(), m_screen.size());
+        if (Picture picture = nextPicture()) {
             drawCursor(picture->data());
+            m_last = picture;
             m_pacer.taken(now);
             CaptureEvent event;
             event.image = {m_width,     m_height,
@@ -139,19 +146,45 @@ StreamFrames::Picture StreamFrames::freePicture()
     }
     if (m_pictures.size() >= pictureCount)
         return nullptr;
-    m_pictures.push_back(std::make_shared<std::vector<std::uint8_t>>(m_screen.size()));
+    m_pictures.push_back(std::make_shared<std::vector<std::uint8_t>>(m_bytes));
     return m_pictures.back();
 }
 
-// Source OVER destination, both premultiplied; the destination is opaque.
-void StreamFrames::drawCursor(std::uint8_t* pixels) const
+// The newest pixels, or else the last picture again without its cursor.
+StreamFrames::Picture StreamFrames::nextPicture()
 {
+    if (m_filling)
+        return std::exchange(m_filling, nullptr);
+    Picture picture = m_last ? freePicture() : nullptr;
+    if (!picture)
+        return nullptr;
+    std::memcpy(picture->data(), m_last->data(), m_bytes);
+    auto* pixels = reinterpret_cast<std::uint32_t*>(picture->data());
+    for (int y = 0; y < m_under.height; ++y)
+        std::memcpy(pixels + std::size_t(m_under.y + y) * m_width + m_under.x,
+                    m_under.pixels.data() + std::size_t(y) * m_under.width,
+                    std::size_t(m_under.width) * 4);
+    return picture;
+}
+
+// Source OVER destination, both premultiplied; the destination is opaque.
+// What the cursor covers is kept first.
+void StreamFrames::drawCursor(std::uint8_t* pixels)
+{
+    m_under.width = m_under.height = 0;
     if (!m_cursor.visible)
         return;
     const int left = m_cursor.x - m_cursor.hotX;
     const int top = m_cursor.y - m_cursor.hotY;
     const int x0 = std::max(0, left), x1 = std::min(m_width, left + m_cursor.width);
     const int y0 = std::max(0, top), y1 = std::min(m_height, top + m_cursor.height);
+    if (x1 <= x0 || y1 <= y0)
+        return;
+    m_under = {x0, y0, x1 - x0, y1 - y0, std::move(m_under.pixels)};
+    m_under.pixels.resize(std::size_t(m_under.width) * std::size_t(m_under.height));
+    for (int y = y0; y < y1; ++y)
+        std::memcpy(m_under.pixels.data() + std::size_t(y - y0) * m_under.width,
+                    pixels + (std::size_t(y) * m_width + x0) * 4, std::size_t(m_under.width) * 4);
     for (int y = y0; y < y1; ++y) {
         auto* line = reinterpret_cast<std::uint32_t*>(pixels + std::size_t(y) * m_width * 4);
         const std::uint32_t* src =

@@ -12,14 +12,17 @@ namespace orvane {
 
 // Pictures of a screen whose pixels and cursor come apart, as a PipeWire
 // stream delivers them: each frame's pixels are copied out at once (the
-// stream wants its buffer back), the cursor is drawn in when a picture is
-// handed on, and pictures leave at the pacer's rate. Not thread-safe: the
+// stream wants its buffer back) into the picture that leaves next, the
+// cursor is drawn in when it leaves, and pictures leave at the pacer's rate.
+// A cursor that moves over a still screen costs one copy of the last
+// picture, with what lay under the cursor put back. Not thread-safe: the
 // stream's thread alone uses it.
 class StreamFrames {
 public:
     using Clock = FramePacer::Clock;
-    // One picture being encoded, one waiting, one being made.
-    static constexpr std::size_t pictureCount = 3;
+    // One picture being encoded, one waiting, the last one handed on (the
+    // cursor's next picture is made from it) and one being filled.
+    static constexpr std::size_t pictureCount = 4;
     // Cursor images are small (mutter makes room for 384 pixels a side);
     // a larger one is a broken stream.
     static constexpr int maxCursorSide = 512;
@@ -61,20 +64,27 @@ private:
         std::vector<std::uint32_t> argb; // premultiplied, as OVER expects
     };
     using Picture = std::shared_ptr<std::vector<std::uint8_t>>;
+    // The pixels of the last picture beneath the cursor drawn into it.
+    struct Under {
+        int x = 0, y = 0, width = 0, height = 0;
+        std::vector<std::uint32_t> pixels;
+    };
 
     Picture freePicture();
-    void drawCursor(std::uint8_t* pixels) const;
+    Picture nextPicture();
+    void drawCursor(std::uint8_t* pixels);
 
     ScreenCapture::EventSink m_sink;
     FramePacer m_pacer;
     int m_width = 0;
     int m_height = 0;
-    // The newest pixels without the cursor, kept for a cursor that moves
-    // over a screen that does not change.
-    std::vector<std::uint8_t> m_screen;
+    std::size_t m_bytes = 0;
     bool m_hasScreen = false;
     Clock::time_point m_screenAt{};
     std::vector<Picture> m_pictures;
+    Picture m_filling; // the newest pixels, not handed on yet
+    Picture m_last;    // the last picture handed on
+    Under m_under;
     Cursor m_cursor;
 };
 
