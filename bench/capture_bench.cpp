@@ -12,6 +12,7 @@
 //   720 px preview.
 //
 //   orvane_capture_bench [--seconds N] [--frames N]    (defaults 20 and 150)
+#include "bench_steps.h"
 #include "capture/frame_encoder.h"
 #include "capture/screen_streamer.h"
 #include "platform/linux/x11/x11_screen_capture.h"
@@ -47,6 +48,7 @@ extern char** environ;
 namespace {
 
 using namespace orvane;
+using namespace orvane::bench;
 using Settings = ScreenStreamer::Settings;
 
 // How the screen changes after each frame. A dot in every band of 16 rows
@@ -54,26 +56,6 @@ using Settings = ScreenStreamer::Settings;
 // almost nothing, as in the bare steps it is compared with; flipping every
 // pixel also costs the X server two passes over the screen's memory.
 enum class Change { none, patch, everyBand, everything };
-
-double processCpuSeconds()
-{
-    timespec now{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
-
-std::string loadAverage()
-{
-    std::ifstream file("/proc/loadavg");
-    std::string one, five, fifteen;
-    file >> one >> five >> fifteen;
-    return one + " " + five + " " + fifteen;
-}
-
-const char* verdict(bool met)
-{
-    return met ? "met" : "MISSED";
-}
 
 // An Xvfb of its own with a made-up desktop: a gradient, and windows with
 // lines of "text", so the encoder has the detail of a real screen.
@@ -210,29 +192,6 @@ void Display::paintDesktop()
                       reinterpret_cast<const std::uint8_t*>(&pixels[std::size_t(y) * m_width]));
     }
     std::free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
-}
-
-struct Cost {
-    double wallMs = 0;
-    double cpuMs = 0;
-};
-
-Cost measure(int count, const std::function<void()>& step)
-{
-    const double cpu = processCpuSeconds();
-    QElapsedTimer wall;
-    wall.start();
-    for (int i = 0; i < count; ++i)
-        step();
-    return {double(wall.nsecsElapsed()) / 1e6 / count, (processCpuSeconds() - cpu) * 1000 / count};
-}
-
-SessionKeys benchKeys()
-{
-    SessionKeys keys;
-    keys.sendKey.fill(7);
-    keys.receiveKey.fill(9);
-    return keys;
 }
 
 // Pictures of the whole screen, taken as the X11 source takes them.
