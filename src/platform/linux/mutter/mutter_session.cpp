@@ -31,6 +31,7 @@ constexpr int callTimeoutMs = 10000;
 // The shield icon and the cast draw the cursor into the stream (embedded).
 constexpr unsigned cursorModeEmbedded = 2;
 constexpr unsigned keyLeftShift = 42;
+constexpr int settleMs = 250;
 
 } // namespace
 
@@ -93,7 +94,7 @@ std::shared_ptr<void> MutterSession::hold()
 void MutterSession::send(MutterInputEvent event)
 {
     touch();
-    if (m_state == State::started) {
+    if (m_state == State::started && !m_settling) {
         post(event);
         return;
     }
@@ -251,10 +252,18 @@ void MutterSession::maybeReady()
     // Shift tap changes nothing and takes the loss.
     post({QStringLiteral("NotifyKeyboardKeycode"), {keyLeftShift, true}, {}});
     post({QStringLiteral("NotifyKeyboardKeycode"), {keyLeftShift, false}, {}});
-    while (!m_queue.empty()) {
-        post(m_queue.front());
-        m_queue.pop_front();
-    }
+    // More than the first key goes missing while the desktop is still
+    // setting the new keyboard up: what waits is sent a moment later.
+    m_settling = true;
+    QTimer::singleShot(settleMs, this, [this, generation = m_generation] {
+        if (generation != m_generation)
+            return;
+        m_settling = false;
+        while (!m_queue.empty()) {
+            post(m_queue.front());
+            m_queue.pop_front();
+        }
+    });
     touch();
     Q_EMIT started(m_rdPath);
     for (auto& ready : std::exchange(m_startWaiters, {}))
@@ -295,13 +304,34 @@ void MutterSession::post(const MutterInputEvent& event)
     sendNext();
 }
 
+namespace {
+
+constexpr qint64 pointerSpacingMs = 20;
+
+} // namespace
+
 void MutterSession::sendNext()
 {
     // One call at a time: the desktop loses input that arrives in a burst
     // of calls it has not answered yet, and a reply costs well under a
     // millisecond.
-    if (m_inFlight || m_outbox.empty())
+    if (m_inFlight || m_outbox.empty() || m_buttonWait)
         return;
+    // A button that follows a motion too closely lands on whatever had the
+    // pointer before, or not at all: the desktop finds the window under the
+    // pointer a frame later than it moves it.
+    const QString member = m_outbox.front().member();
+    if (member == QLatin1String("NotifyPointerButton") && m_lastPointer.isValid() &&
+        m_lastPointer.elapsed() < pointerSpacingMs) {
+        m_buttonWait = true;
+        QTimer::singleShot(int(pointerSpacingMs - m_lastPointer.elapsed()), this, [this] {
+            m_buttonWait = false;
+            sendNext();
+        });
+        return;
+    }
+    if (member.startsWith(QLatin1String("NotifyPointer")))
+        m_lastPointer.start();
     m_inFlight = true;
     auto* watcher =
         new QDBusPendingCallWatcher(m_bus.asyncCall(m_outbox.front(), callTimeoutMs), this);
@@ -369,6 +399,8 @@ void MutterSession::teardown(bool stopSession)
                          SLOT(onStreamAdded(QDBusMessage)));
     ++m_generation;
     m_state = State::closed;
+    m_settling = false;
+    m_buttonWait = false;
     m_rdPath.clear();
     m_castPath.clear();
     m_streamPath.clear();

@@ -6,6 +6,7 @@
 #include <QDBusMessage>
 #include <QObject>
 #include <QString>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QVariantList>
 
@@ -117,6 +118,9 @@ private:
     std::deque<MutterInputEvent> m_queue;
     std::deque<QDBusMessage> m_outbox;
     bool m_inFlight = false;
+    bool m_buttonWait = false;
+    bool m_settling = false;
+    QElapsedTimer m_lastPointer;
     std::vector<std::function<void(bool)>> m_startWaiters;
     std::vector<StreamWaiter> m_streamWaiters;
     QTimer m_idle;
