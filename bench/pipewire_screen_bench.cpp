@@ -78,18 +78,6 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
-void startProbe(QProcess& probe)
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove("DISPLAY");
-    env.insert("WAYLAND_DISPLAY", qEnvironmentVariable("ORVANE_TEST_GNOME_WAYLAND_DISPLAY"));
-    env.insert("XDG_RUNTIME_DIR", qEnvironmentVariable("ORVANE_TEST_GNOME_RUNTIME_DIR"));
-    env.insert("DBUS_SESSION_BUS_ADDRESS", qEnvironmentVariable("ORVANE_TEST_GNOME_BUS"));
-    env.insert("GDK_BACKEND", "wayland");
-    probe.setProcessEnvironment(env);
-    probe.start("/usr/bin/python3", {ORVANE_WAYLAND_PROBE, "--colour", "202020"});
-}
-
 // Runs the event loop until `done` holds or `ms` pass, asleep in between:
 // the share of a core that a still screen costs must not count the wait.
 template <class F> bool waitFor(F done, int ms)
@@ -141,10 +129,7 @@ int main(int argc, char** argv)
     std::printf("orvane PipeWire screen benchmark on mutter; load average at start %s, %u cores\n",
                 loadAverage().c_str(), std::thread::hardware_concurrency());
     QProcess probe;
-    startProbe(probe);
-    QByteArray said;
-    if (!waitFor([&] { return (said += probe.readAllStandardOutput()).contains("\"ready\""); },
-                 20'000)) {
+    if (!test::startWaylandProbe(probe, "202020")) {
         std::fprintf(stderr, "orvane_pipewire_screen_bench: the test window did not show\n");
         return 1;
     }
@@ -211,7 +196,9 @@ int main(int argc, char** argv)
                 verdict(missed == 0 && !latencies.empty() && p50 < 50));
 
     streamer.apply({width, 15}, [](std::optional<QString>) {});
-    idle(2000);
+    // GTK blinks the window's text caret for 10 s after the last change;
+    // after that the screen is still.
+    idle(12'000);
     const std::size_t before = arrivals.size();
     const double cpu = processCpuSeconds();
     QElapsedTimer wall;

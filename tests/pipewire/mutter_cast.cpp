@@ -68,4 +68,24 @@ bool MutterCast::movePointer(double x, double y)
                .type() == QDBusMessage::ReplyMessage;
 }
 
+bool startWaylandProbe(QProcess& probe, const QString& colour)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.insert("WAYLAND_DISPLAY", qEnvironmentVariable("ORVANE_TEST_GNOME_WAYLAND_DISPLAY"));
+    env.insert("XDG_RUNTIME_DIR", qEnvironmentVariable("ORVANE_TEST_GNOME_RUNTIME_DIR"));
+    env.insert("DBUS_SESSION_BUS_ADDRESS", qEnvironmentVariable("ORVANE_TEST_GNOME_BUS"));
+    env.insert("GDK_BACKEND", "wayland");
+    probe.setProcessEnvironment(env);
+    probe.start("/usr/bin/python3", {ORVANE_WAYLAND_PROBE, "--colour", colour});
+    QByteArray said;
+    // Each turn waits for output, so the wait does not spin.
+    return pumpUntil(
+        [&] {
+            probe.waitForReadyRead(20);
+            return (said += probe.readAllStandardOutput()).contains("\"ready\"");
+        },
+        20'000);
+}
+
 } // namespace orvane::test

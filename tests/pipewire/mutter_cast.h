@@ -2,6 +2,7 @@
 
 #include <QDBusConnection>
 #include <QObject>
+#include <QProcess>
 #include <QString>
 
 #include <optional>
@@ -32,5 +33,9 @@ private:
     QString m_stream;
     std::optional<std::uint32_t> m_node;
 };
+
+// Starts the Wayland probe window full screen in `colour` (RRGGBB) on the
+// headless GNOME session; false when it did not show within 20 s.
+bool startWaylandProbe(QProcess& probe, const QString& colour);
 
 } // namespace orvane::test

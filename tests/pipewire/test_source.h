@@ -19,9 +19,9 @@ public:
         std::uint32_t rgb = 0xff0000;
     };
     struct Frame {
-        std::optional<std::uint32_t> rgb; // nothing: an empty buffer
-        std::optional<Cursor> cursor;     // nothing: no news about the cursor
-        bool damaged = true;              // false: an empty damage list
+        std::optional<std::uint32_t> rgb = {}; // nothing: an empty buffer
+        std::optional<Cursor> cursor = {};     // nothing: no news about the cursor
+        bool damaged = true;                   // false: an empty damage list
         // Instead of one colour: width x height pixels, 0x00RRGGBB.
         const std::uint32_t* pixels = nullptr;
     };

@@ -1,6 +1,7 @@
 #include "stream_frames.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 namespace orvane {
@@ -141,8 +142,11 @@ std::optional<StreamFrames::Clock::duration> StreamFrames::step(Clock::time_poin
 StreamFrames::Picture StreamFrames::freePicture()
 {
     for (const Picture& picture : m_pictures) {
-        if (picture.use_count() == 1)
+        if (picture.use_count() == 1) {
+            // Its last holder read it on another thread.
+            std::atomic_thread_fence(std::memory_order_acquire);
             return picture;
+        }
     }
     if (m_pictures.size() >= pictureCount)
         return nullptr;
