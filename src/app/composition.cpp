@@ -11,6 +11,7 @@
 #include "platform/linux/machine/linux_machine.h"
 #include "platform/linux/mutter/mutter_backend.h"
 #include "platform/linux/pipewire/pipewire_screen_capture.h"
+#include "platform/linux/pipewire/stream_cursor_input.h"
 #include "platform/linux/x11/x11_connection.h"
 #include "platform/linux/x11/x11_screen_capture.h"
 
@@ -117,8 +118,15 @@ Desktop makeDesktop(DesktopBackend backend)
         desktop.platform.displays = std::move(mutter.displays);
         desktop.streams = std::move(mutter.streams);
     }
-    desktop.capture = desktop.streams ? makePipeWireScreenCapture(desktop.streams)
-                                      : makeX11ScreenCapture(nullptr);
+    if (!desktop.streams) {
+        desktop.capture = makeX11ScreenCapture(nullptr);
+        return desktop;
+    }
+    // The stream tells where the cursor is, for the phones' pointer.
+    auto cursor = std::make_shared<StreamCursor>();
+    desktop.capture = makePipeWireScreenCapture(desktop.streams, cursor);
+    desktop.platform.input =
+        withStreamCursor(std::move(desktop.platform.input), cursor, *desktop.platform.displays);
     return desktop;
 }
 

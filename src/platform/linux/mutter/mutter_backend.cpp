@@ -64,11 +64,10 @@ MutterBackend makeMutterBackend(const QDBusConnection& bus)
     auto session = std::make_shared<MutterSession>(bus);
     auto shared = std::make_shared<SharedClipboard>(bus);
     MutterBackend backend;
-    backend.input =
-        makeMutterInputDevice(session, [shared](const QString& sessionPath) {
-            MutterClipboard* clipboard = shared->at(sessionPath);
-            return clipboard ? std::make_unique<MutterPasteClipboard>(*clipboard) : nullptr;
-        });
+    backend.input = makeMutterInputDevice(session, [shared](const QString& sessionPath) {
+        MutterClipboard* clipboard = shared->at(sessionPath);
+        return clipboard ? std::make_unique<MutterPasteClipboard>(*clipboard) : nullptr;
+    });
     backend.pasteboard = std::make_unique<MutterPasteboard>(
         [session, shared] { return shared->at(session->sessionPath()); },
         [session, shared](std::function<void(MutterClipboard*)> give) {

@@ -4,9 +4,9 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
-#include <QElapsedTimer>
 #include <QTimer>
 #include <QVariantList>
 
