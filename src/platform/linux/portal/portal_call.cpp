@@ -24,8 +24,7 @@ PortalCall::PortalCall(QDBusConnection bus, const QString& interface, const QStr
     : QObject(parent), m_bus(std::move(bus)), m_done(std::move(done))
 {
     const QString token = portalToken();
-    QVariantMap options =
-        arguments.isEmpty() ? QVariantMap() : arguments.takeLast().toMap();
+    QVariantMap options = arguments.isEmpty() ? QVariantMap() : arguments.takeLast().toMap();
     options.insert(QStringLiteral("handle_token"), token);
     arguments << options;
     listen(portalRequestPath(m_bus, token));

@@ -26,14 +26,16 @@ constexpr unsigned pressed = 1;
 // The evdev code of each key of a US keyboard, in the order of the
 // enumeration (the X keycode less 8).
 constexpr std::array<int, 56> keyCodes = {
-    KEY_A,     KEY_B,         KEY_C,          KEY_D,     KEY_E,     KEY_F,         KEY_G,
-    KEY_H,     KEY_I,         KEY_J,          KEY_K,     KEY_L,     KEY_M,         KEY_N,
-    KEY_O,     KEY_P,         KEY_Q,          KEY_R,     KEY_S,     KEY_T,         KEY_U,
-    KEY_V,     KEY_W,         KEY_X,          KEY_Y,     KEY_Z,     KEY_0,         KEY_1,
-    KEY_2,     KEY_3,         KEY_4,          KEY_5,     KEY_6,     KEY_7,         KEY_8,
-    KEY_9,     KEY_SPACE,     KEY_ENTER,      KEY_TAB,   KEY_BACKSPACE, KEY_ESC,   KEY_LEFT,
-    KEY_RIGHT, KEY_UP,        KEY_DOWN,       KEY_COMMA, KEY_DOT,   KEY_SLASH,     KEY_MINUS,
-    KEY_EQUAL, KEY_LEFTBRACE, KEY_RIGHTBRACE, KEY_GRAVE, 0,         0,             0,
+    KEY_A,     KEY_B,     KEY_C,         KEY_D,          KEY_E,     KEY_F,
+    KEY_G,     KEY_H,     KEY_I,         KEY_J,          KEY_K,     KEY_L,
+    KEY_M,     KEY_N,     KEY_O,         KEY_P,          KEY_Q,     KEY_R,
+    KEY_S,     KEY_T,     KEY_U,         KEY_V,          KEY_W,     KEY_X,
+    KEY_Y,     KEY_Z,     KEY_0,         KEY_1,          KEY_2,     KEY_3,
+    KEY_4,     KEY_5,     KEY_6,         KEY_7,          KEY_8,     KEY_9,
+    KEY_SPACE, KEY_ENTER, KEY_TAB,       KEY_BACKSPACE,  KEY_ESC,   KEY_LEFT,
+    KEY_RIGHT, KEY_UP,    KEY_DOWN,      KEY_COMMA,      KEY_DOT,   KEY_SLASH,
+    KEY_MINUS, KEY_EQUAL, KEY_LEFTBRACE, KEY_RIGHTBRACE, KEY_GRAVE, 0,
+    0,         0,
 };
 
 // The modifiers in the order they are pressed, with their keys.
@@ -47,8 +49,7 @@ constexpr std::array<std::pair<KeyShortcut::Modifier, int>, 4> modifierKeys = {{
 // The keysyms that type `utf8`, one per character; "\r\n" is one Return.
 std::vector<xkb_keysym_t> textKeysyms(std::string_view utf8)
 {
-    const QList<uint> codePoints =
-        QString::fromUtf8(utf8.data(), qsizetype(utf8.size())).toUcs4();
+    const QList<uint> codePoints = QString::fromUtf8(utf8.data(), qsizetype(utf8.size())).toUcs4();
     std::vector<xkb_keysym_t> keysyms;
     for (qsizetype i = 0; i < codePoints.size(); ++i) {
         const uint c = codePoints[i];
@@ -66,26 +67,28 @@ std::vector<xkb_keysym_t> textKeysyms(std::string_view utf8)
     return keysyms;
 }
 
-// Where a global point falls on a stream: the stream that holds it, or the
-// nearest edge of the first one when it lies off every screen.
+// Where a global point falls on a stream: on the screen nearest to it (the
+// one that holds it, when one does), clamped to that screen's edges.
 std::pair<std::uint32_t, QPointF> onStream(const std::vector<PortalStream>& streams, Point global)
 {
-    const PortalStream* target = &streams.front();
-    for (const PortalStream& stream : streams) {
-        if (stream.position && stream.size &&
-            QRect(*stream.position, *stream.size).contains(int(global.x), int(global.y))) {
-            target = &stream;
-            break;
+    auto clamped = [global](const PortalStream& stream) {
+        const QPoint origin = stream.position.value_or(QPoint());
+        double x = std::max(global.x - origin.x(), 0.0);
+        double y = std::max(global.y - origin.y(), 0.0);
+        if (stream.size) {
+            x = std::min(x, double(stream.size->width() - 1));
+            y = std::min(y, double(stream.size->height() - 1));
         }
-    }
-    const QPoint origin = target->position.value_or(QPoint());
-    double x = global.x - origin.x();
-    double y = global.y - origin.y();
-    if (target->size) {
-        x = std::clamp(x, 0.0, double(target->size->width() - 1));
-        y = std::clamp(y, 0.0, double(target->size->height() - 1));
-    }
-    return {target->node, QPointF(std::max(x, 0.0), std::max(y, 0.0))};
+        return QPointF(x, y);
+    };
+    auto distance = [&](const PortalStream& stream) {
+        const QPointF inside = clamped(stream) + stream.position.value_or(QPoint());
+        return std::hypot(inside.x() - global.x, inside.y() - global.y);
+    };
+    const PortalStream& target =
+        *std::min_element(streams.begin(), streams.end(),
+                          [&](const auto& a, const auto& b) { return distance(a) < distance(b); });
+    return {target.node, clamped(target)};
 }
 
 class PortalInputDevice final : public InputDevice {

@@ -160,8 +160,8 @@ void PortalSession::readProperties()
     });
 }
 
-std::function<void(unsigned, const QVariantMap&)> PortalSession::step(
-    std::function<void(const QVariantMap&)> next)
+std::function<void(unsigned, const QVariantMap&)>
+PortalSession::step(std::function<void(const QVariantMap&)> next)
 {
     return [this, next = std::move(next)](unsigned response, const QVariantMap& results) {
         if (m_state != State::starting)
@@ -187,8 +187,8 @@ void PortalSession::createSession(unsigned cursorMode)
                            settle(State::declined);
                            return;
                        }
-                       m_bus.connect(QString(), m_handle, portal::session,
-                                     QStringLiteral("Closed"), this, SLOT(closed(QDBusMessage)));
+                       m_bus.connect(QString(), m_handle, portal::session, QStringLiteral("Closed"),
+                                     this, SLOT(closed(QDBusMessage)));
                        if (m_kind == Kind::remoteDesktop)
                            selectDevices(cursorMode);
                        else

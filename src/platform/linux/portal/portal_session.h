@@ -74,8 +74,8 @@ private:
     void started(const QVariantMap& results);
     void settle(State state);
     // Runs `next` after a Request-style step that succeeded; settles otherwise.
-    std::function<void(unsigned, const QVariantMap&)> step(
-        std::function<void(const QVariantMap&)> next);
+    std::function<void(unsigned, const QVariantMap&)>
+    step(std::function<void(const QVariantMap&)> next);
 
     QDBusConnection m_bus;
     Kind m_kind;

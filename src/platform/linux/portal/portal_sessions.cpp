@@ -101,10 +101,9 @@ PortalSession* PortalSessions::grantedInput()
 
 unsigned portalRemoteDesktopDeviceTypes(const QDBusConnection& bus)
 {
-    QDBusMessage call =
-        QDBusMessage::createMethodCall(portal::service, portal::path,
-                                       QStringLiteral("org.freedesktop.DBus.Properties"),
-                                       QStringLiteral("Get"));
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        portal::service, portal::path, QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("Get"));
     call << portal::remoteDesktop << QStringLiteral("AvailableDeviceTypes");
     // No activation: starting a portal that is not running takes seconds.
     call.setAutoStartService(false);

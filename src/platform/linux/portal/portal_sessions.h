@@ -41,6 +41,7 @@ private:
 PortalApproval portalApproval(const PortalSession* session, bool needsDevices);
 
 std::unique_ptr<InputDevice> makePortalInputDevice(std::shared_ptr<PortalSessions> sessions);
-std::shared_ptr<ScreenStreamOpener> makePortalStreamOpener(std::shared_ptr<PortalSessions> sessions);
+std::shared_ptr<ScreenStreamOpener>
+makePortalStreamOpener(std::shared_ptr<PortalSessions> sessions);
 
 } // namespace orvane

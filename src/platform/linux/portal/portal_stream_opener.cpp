@@ -81,15 +81,15 @@ void PortalStreamOpener::openOn(const std::shared_ptr<PortalSession>& session,
         done(std::nullopt, QStringLiteral("That display is not shared"));
         return;
     }
-    session->openPipeWireRemote([session, node = stream->node,
-                                 done = std::move(done)](int fd, QString error) {
-        if (fd < 0) {
-            done(std::nullopt, QStringLiteral("No stream of the screen: %1").arg(error));
-            return;
-        }
-        // The session lives as long as any stream of it.
-        done(ScreenStreamHandle{fd, node, session}, QString());
-    });
+    session->openPipeWireRemote(
+        [session, node = stream->node, done = std::move(done)](int fd, QString error) {
+            if (fd < 0) {
+                done(std::nullopt, QStringLiteral("No stream of the screen: %1").arg(error));
+                return;
+            }
+            // The session lives as long as any stream of it.
+            done(ScreenStreamHandle{fd, node, session}, QString());
+        });
 }
 
 } // namespace
