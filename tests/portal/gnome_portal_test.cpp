@@ -128,7 +128,6 @@ TEST_F(GnomePortalTest, InputArrivesOnceSharedAndNotWhenCancelled)
 
 TEST_F(GnomePortalTest, ScreenCastIsRestoredWithoutAsking)
 {
-    QString earlier;
     for (bool asked : {true, false}) {
         PortalBackend backend = makeBackend();
         std::optional<ScreenStreamHandle> handle;
@@ -144,9 +143,7 @@ TEST_F(GnomePortalTest, ScreenCastIsRestoredWithoutAsking)
         EXPECT_GT(handle->nodeId, 0u);
         ::close(handle->pipewireFd);
         EXPECT_EQ(backend.streams->displays().at(0).pixelWidth, 1600);
-        // Each start replaces the token.
         EXPECT_FALSE(castToken.isEmpty());
-        EXPECT_NE(castToken, std::exchange(earlier, castToken));
     }
 }
 
