@@ -45,15 +45,20 @@ def main():
         portal = next((a for a in apps if a and a.get_name() == "xdg-desktop-portal-gnome"), None)
         press = find(portal, "push button", button)
         monitor = find(portal, "list item", "")
-        if press and button == "Share" and monitor and not has(press, Atspi.StateType.SENSITIVE):
-            # A screen cast alone leaves the monitor to pick.
-            monitor.get_parent().select_child(monitor.get_index_in_parent())
-        elif press:
-            if answer == "share-input":
-                find(portal, "check box", "Allow remote interaction").do_action(0)
+        if press and has(press, Atspi.StateType.SENSITIVE):
+            tick = find(portal, "check box", "Allow remote interaction")
+            if answer == "share-input" and not has(tick, Atspi.StateType.CHECKED):
+                tick.do_action(0)
+                continue
             press.do_action(0)
             print("pressed", button, flush=True)
-            return 0
+            # A press while the dialog was still settling can be lost.
+            time.sleep(1)
+            if not find(portal, "push button", button):
+                return 0
+        if press and monitor:
+            # Share stays off until a monitor is picked.
+            monitor.get_parent().select_child(monitor.get_index_in_parent())
         time.sleep(0.2)
     print("no dialog", flush=True)
     return 1
