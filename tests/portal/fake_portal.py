@@ -1,14 +1,14 @@
 #!/usr/bin/python3
-"""A stand-in desktop portal for RemoteDesktop and ScreenCast on the session bus.
+"""A stand-in desktop portal (RemoteDesktop, ScreenCast) on the session bus.
 
   fake_portal.py [--device-types N] [--rd-version N] [--answer approve|decline|wait]
                  [--devices N] [--streams "NODE:X,Y,W,H;..."]
 
-Prints "ready" once it owns org.freedesktop.portal.Desktop, then one line per
-call: the method and its arguments, options as sorted key=value words (the
-tokens that name requests and sessions left out). With --answer wait, Start
-answers when "approve" or "decline" arrives on standard input. Each Start
-hands out restore_token "token-N".
+Prints "ready" once it owns the portal's name, then one line per call: the
+method (ScreenCast's prefixed when RemoteDesktop has one of that name) and
+its arguments, options as sorted key=value words without the tokens that
+name requests and sessions. With --answer wait, Start answers when "approve"
+or "decline" arrives on standard input. Start N hands out "token-N".
 """
 import argparse
 import os
@@ -16,199 +16,115 @@ import sys
 
 import dbus
 import dbus.lowlevel
-import dbus.service
 from dbus.mainloop.glib import DBusGMainLoop
 from gi.repository import GLib
 
-RD = "org.freedesktop.portal.RemoteDesktop"
 SC = "org.freedesktop.portal.ScreenCast"
-PATH = "/org/freedesktop/portal/desktop"
-HIDDEN = ("handle_token", "session_handle_token")
-
-
-def say(line):
-    print(line, flush=True)
+SHARED = ("CreateSession", "Start", "OpenPipeWireRemote")
+parser = argparse.ArgumentParser()
+parser.add_argument("--device-types", type=int, default=3)
+parser.add_argument("--rd-version", type=int, default=1)
+parser.add_argument("--answer", default="approve")
+parser.add_argument("--devices", type=int, default=3)
+parser.add_argument("--streams", default="42:0,0,1600,1000")
+args = parser.parse_args()
+waiting, started = [], [0]
 
 
 def words(value):
     if isinstance(value, dict):
-        return " ".join(f"{k}={words(v)}" for k, v in sorted(value.items()) if k not in HIDDEN)
-    if isinstance(value, float):
-        return f"{value:g}"
-    return str(value)
+        return " ".join(f"{k}={words(v)}" for k, v in sorted(value.items())
+                        if k not in ("handle_token", "session_handle_token"))
+    return f"{value:g}" if isinstance(value, float) else str(value)
 
 
-class RemoteDesktop(dbus.service.Object):
-    def __init__(self, bus, args):
-        super().__init__(bus, PATH)
-        self.bus, self.args = bus, args
-        self.started = 0
-        self.waiting = []
-        self.sessions = 0
-
-    def respond(self, sender, options, code, results):
-        path = "/org/freedesktop/portal/desktop/request/%s/%s" % (
-            sender[1:].replace(".", "_"), options["handle_token"])
-        message = dbus.lowlevel.SignalMessage(path, "org.freedesktop.portal.Request", "Response")
-        message.append(dbus.UInt32(code), dbus.Dictionary(results, signature="sv"),
-                       signature="ua{sv}")
-        # After the method's own reply, as the portal does.
-        GLib.idle_add(lambda: self.bus.send_message(message) and False)
-        return dbus.ObjectPath(path)
-
-    def streams(self):
-        out = []
-        for item in self.args.streams.split(";"):
-            node, geometry = item.split(":")
-            x, y, w, h = (int(v) for v in geometry.split(","))
-            out.append(dbus.Struct((dbus.UInt32(int(node)), dbus.Dictionary({
-                "position": dbus.Struct((dbus.Int32(x), dbus.Int32(y))),
-                "size": dbus.Struct((dbus.Int32(w), dbus.Int32(h))),
-                "source_type": dbus.UInt32(1)}, signature="sv"))))
-        return dbus.Array(out, signature="(ua{sv})")
-
-    def create(self, name, options, sender):
-        say(f"{name} {words(options)}".strip())
-        self.sessions += 1
-        handle = f"/org/freedesktop/portal/desktop/session/s{self.sessions}"
-        return self.respond(sender, options, 0, {"session_handle": handle})
-
-    @dbus.service.method(RD, in_signature="a{sv}", out_signature="o", sender_keyword="sender")
-    def CreateSession(self, options, sender):
-        return self.create("CreateSession", options, sender)
-
-    @dbus.service.method(RD, in_signature="oa{sv}", out_signature="o", sender_keyword="sender")
-    def SelectDevices(self, session, options, sender):
-        say(f"SelectDevices {words(options)}")
-        return self.respond(sender, options, 0, {})
-
-    @dbus.service.method(RD, in_signature="osa{sv}", out_signature="o", sender_keyword="sender")
-    def Start(self, session, parent, options, sender):
-        return self.start("Start", options, sender)
-
-    def start(self, name, options, sender):
-        say(name)
-        answer = lambda code: self.answer(sender, options, code)
-        if self.args.answer == "wait":
-            self.waiting.append(answer)
-            return self.request_path(sender, options)
-        return answer(0 if self.args.answer == "approve" else 1)
-
-    def request_path(self, sender, options):
-        return dbus.ObjectPath("/org/freedesktop/portal/desktop/request/%s/%s" % (
-            sender[1:].replace(".", "_"), options["handle_token"]))
-
-    def answer(self, sender, options, code):
-        if code != 0:
-            return self.respond(sender, options, code, {})
-        self.started += 1
-        return self.respond(sender, options, 0, {
-            "devices": dbus.UInt32(self.args.devices), "streams": self.streams(),
-            "restore_token": f"token-{self.started}"})
-
-    @dbus.service.method(RD, in_signature="oa{sv}", out_signature="h")
-    def OpenPipeWireRemote(self, session, options):
-        return self.remote("OpenPipeWireRemote")
-
-    def remote(self, name):
-        say(name)
-        return dbus.types.UnixFd(os.open("/dev/null", os.O_RDONLY))
-
-    def notify(self, name, *values):
-        say(" ".join([name] + [words(v) for v in values]))
-
-    @dbus.service.method(RD, in_signature="oa{sv}iu")
-    def NotifyKeyboardKeycode(self, session, options, code, state):
-        self.notify("NotifyKeyboardKeycode", code, state)
-
-    @dbus.service.method(RD, in_signature="oa{sv}iu")
-    def NotifyKeyboardKeysym(self, session, options, keysym, state):
-        self.notify("NotifyKeyboardKeysym", keysym, state)
-
-    @dbus.service.method(RD, in_signature="oa{sv}udd")
-    def NotifyPointerMotionAbsolute(self, session, options, stream, x, y):
-        self.notify("NotifyPointerMotionAbsolute", stream, x, y)
-
-    @dbus.service.method(RD, in_signature="oa{sv}iu")
-    def NotifyPointerButton(self, session, options, button, state):
-        self.notify("NotifyPointerButton", button, state)
-
-    @dbus.service.method(RD, in_signature="oa{sv}dd")
-    def NotifyPointerAxis(self, session, options, dx, dy):
-        self.notify("NotifyPointerAxis", dx, dy)
-
-# ScreenCast shares method names with RemoteDesktop; dbus-python tells them
-# apart by interface along the class hierarchy.
-class Portal(RemoteDesktop):
-    @dbus.service.method(SC, in_signature="a{sv}", out_signature="o", sender_keyword="sender")
-    def CreateSession(self, options, sender):
-        return self.create("ScreenCast.CreateSession", options, sender)
-
-    @dbus.service.method(SC, in_signature="oa{sv}", out_signature="o", sender_keyword="sender")
-    def SelectSources(self, session, options, sender):
-        say(f"SelectSources {words(options)}")
-        return self.respond(sender, options, 0, {})
-
-    @dbus.service.method(SC, in_signature="osa{sv}", out_signature="o", sender_keyword="sender")
-    def Start(self, session, parent, options, sender):
-        return self.start("ScreenCast.Start", options, sender)
-
-    @dbus.service.method(SC, in_signature="oa{sv}", out_signature="h")
-    def OpenPipeWireRemote(self, session, options):
-        return self.remote("ScreenCast.OpenPipeWireRemote")
-
-    @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="ss", out_signature="v")
-    def Get(self, interface, name):
-        return self.GetAll(interface)[name]
-
-    @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="s", out_signature="a{sv}")
-    def GetAll(self, interface):
-        if interface == RD:
-            return {"AvailableDeviceTypes": dbus.UInt32(self.args.device_types),
-                    "version": dbus.UInt32(self.args.rd_version)}
-        return {"AvailableSourceTypes": dbus.UInt32(3), "AvailableCursorModes": dbus.UInt32(7),
-                "version": dbus.UInt32(4)}
-
-    def stdin(self, source, condition):
-        line = sys.stdin.readline().strip()
-        if not line:
-            loop.quit()
-            return False
-        while self.waiting:
-            self.waiting.pop(0)(0 if line == "approve" else 1)
-        return True
+def streams():
+    out = []
+    for item in args.streams.split(";"):
+        node, geometry = item.split(":")
+        x, y, w, h = (dbus.Int32(int(v)) for v in geometry.split(","))
+        out.append(dbus.Struct((dbus.UInt32(int(node)), dbus.Dictionary({
+            "position": dbus.Struct((x, y)), "size": dbus.Struct((w, h))}, signature="sv"))))
+    return dbus.Array(out, signature="(ua{sv})")
 
 
+def respond(bus, path, code, results):
+    signal = dbus.lowlevel.SignalMessage(path, "org.freedesktop.portal.Request", "Response")
+    signal.append(dbus.UInt32(code), dbus.Dictionary(results, signature="sv"), signature="ua{sv}")
+    bus.send_message(signal)
 
 
-class Session(dbus.service.FallbackObject):
-    @dbus.service.method("org.freedesktop.portal.Session", in_signature="", out_signature="")
-    def Close(self):
-        say("Close")
+def start_answer(bus, path, code):
+    if code:
+        return respond(bus, path, code, {})
+    started[0] += 1
+    respond(bus, path, 0, {"devices": dbus.UInt32(args.devices), "streams": streams(),
+                           "restore_token": f"token-{started[0]}"})
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--device-types", type=int, default=3)
-    parser.add_argument("--rd-version", type=int, default=1)
-    parser.add_argument("--answer", default="approve")
-    parser.add_argument("--devices", type=int, default=3)
-    parser.add_argument("--streams", default="42:0,0,1600,1000")
-    args = parser.parse_args()
-    DBusGMainLoop(set_as_default=True)
-    bus = dbus.SessionBus()
-    portal = Portal(bus, args)
-    Session(bus, "/org/freedesktop/portal/desktop/session")
-    if bus.request_name("org.freedesktop.portal.Desktop",
-                        dbus.bus.NAME_FLAG_DO_NOT_QUEUE) != dbus.bus.REQUEST_NAME_REPLY_PRIMARY_OWNER:
-        say("name taken")
-        return 1
-    GLib.io_add_watch(sys.stdin, GLib.IO_IN | GLib.IO_HUP, portal.stdin)
-    say("ready")
-    loop.run()
-    return 0
+def answer(bus, call, member, options):
+    """The reply's value and signature, and what the Request says after it."""
+    if member in ("Get", "GetAll"):
+        rd = {"AvailableDeviceTypes": dbus.UInt32(args.device_types),
+              "version": dbus.UInt32(args.rd_version)}
+        sc = {"AvailableCursorModes": dbus.UInt32(7), "version": dbus.UInt32(4)}
+        props = rd if call.get_args_list()[0].endswith("RemoteDesktop") else sc
+        if member == "Get":
+            return props[call.get_args_list()[1]], "v", None
+        return dbus.Dictionary(props, signature="sv"), "a{sv}", None
+    if member == "OpenPipeWireRemote":
+        return dbus.types.UnixFd(os.open("/dev/null", os.O_RDONLY)), "h", None
+    if "handle_token" not in options:
+        return None, None, None
+    path = "/org/freedesktop/portal/desktop/request/%s/%s" % (
+        call.get_sender()[1:].replace(".", "_"), options["handle_token"])
+    if member == "CreateSession":
+        session = "/org/freedesktop/portal/desktop/session/s%d" % (started[0] + 1)
+        later = lambda: respond(bus, path, 0, {"session_handle": session})
+    elif member == "Start" and args.answer == "wait":
+        waiting.append(lambda code: start_answer(bus, path, code))
+        later = None
+    elif member == "Start":
+        later = lambda: start_answer(bus, path, 0 if args.answer == "approve" else 1)
+    else:
+        later = lambda: respond(bus, path, 0, {})
+    return dbus.ObjectPath(path), "o", later
 
 
+def handle(bus, call):
+    if not isinstance(call, dbus.lowlevel.MethodCallMessage):
+        return dbus.lowlevel.HANDLER_RESULT_NOT_YET_HANDLED
+    member, values = call.get_member(), call.get_args_list()
+    options = next((v for v in values if isinstance(v, dict)), {})
+    if member not in ("Get", "GetAll"):
+        name = ("ScreenCast." if call.get_interface() == SC and member in SHARED else "") + member
+        shown = [words(v) for v in values if not isinstance(v, dbus.ObjectPath)]
+        print(" ".join([name] + [w for w in shown if w]), flush=True)
+    value, signature, later = answer(bus, call, member, options)
+    reply = dbus.lowlevel.MethodReturnMessage(call)
+    if signature:
+        reply.append(value, signature=signature)
+    bus.send_message(reply)
+    if later:
+        later()
+    return dbus.lowlevel.HANDLER_RESULT_HANDLED
+
+
+def stdin(*_):
+    line = sys.stdin.readline().strip()
+    if not line:
+        loop.quit()
+    while waiting:
+        waiting.pop(0)(0 if line == "approve" else 1)
+    return bool(line)
+
+
+DBusGMainLoop(set_as_default=True)
+bus = dbus.SessionBus()
+bus.add_message_filter(handle)
+if bus.request_name("org.freedesktop.portal.Desktop", dbus.bus.NAME_FLAG_DO_NOT_QUEUE) != 1:
+    sys.exit("the portal's name is taken")
+GLib.io_add_watch(sys.stdin, GLib.IO_IN | GLib.IO_HUP, stdin)
+print("ready", flush=True)
 loop = GLib.MainLoop()
-if __name__ == "__main__":
-    sys.exit(main())
+loop.run()
