@@ -30,8 +30,8 @@ protected:
         env.insert("XDG_SESSION_TYPE", "wayland");
         env.insert("GDK_BACKEND", "wayland");
         // The portal's own services, replacing any the bus started with
-        // another home, so tokens from earlier runs are not there.
-        spawn("/usr/libexec/at-spi-bus-launcher", {"--launch-immediately"});
+        // another home, so tokens from earlier runs are not there. AT-SPI
+        // is started by the bus when the windows ask for it.
         spawn("/usr/libexec/xdg-permission-store", {"--replace"});
         spawn("/usr/libexec/xdg-desktop-portal-gnome", {"--replace"});
         spawn("/usr/libexec/xdg-desktop-portal", {"--replace"});
@@ -52,9 +52,15 @@ protected:
     {
         auto& process = processes.emplace_back(std::make_unique<QProcess>());
         process->setProcessEnvironment(env);
-        process->setProcessChannelMode(program.endsWith("python3") && arguments.size() == 1
-                                           ? QProcess::ForwardedErrorChannel
-                                           : QProcess::ForwardedChannels);
+        if (program.startsWith("/usr/libexec/")) {
+            // Logs of their own: what they start keeps their output open,
+            // and must not keep ctest waiting on it.
+            const QString log = home.filePath(program.section('/', -1) + ".log");
+            process->setStandardOutputFile(log);
+            process->setStandardErrorFile(log, QIODevice::Append);
+        } else {
+            process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        }
         process->start(program, arguments);
         return process.get();
     }
