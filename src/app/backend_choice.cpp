@@ -1,41 +1,13 @@
 #include "backend_choice.h"
 
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QDBusVariant>
+#include "platform/linux/mutter/mutter_backend.h"
+#include "platform/linux/portal/portal_backend.h"
 
 namespace orvane {
 
 namespace {
 
-constexpr int askTimeoutMs = 3000;
 constexpr unsigned keyboardAndPointer = 1 | 2;
-
-bool nameOwned(const QDBusConnection& bus, const QString& name)
-{
-    QDBusMessage ask = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
-    ask << name;
-    const QDBusMessage reply = bus.call(ask, QDBus::Block, askTimeoutMs);
-    return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();
-}
-
-// The portal is started by the bus on demand, so it is asked, not looked
-// for; a desktop without one answers at once with an error.
-unsigned portalDeviceTypes(const QDBusConnection& bus)
-{
-    QDBusMessage ask = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.portal.Desktop"),
-        QStringLiteral("/org/freedesktop/portal/desktop"),
-        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    ask << QStringLiteral("org.freedesktop.portal.RemoteDesktop")
-        << QStringLiteral("AvailableDeviceTypes");
-    const QDBusMessage reply = bus.call(ask, QDBus::Block, askTimeoutMs);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-        return 0;
-    return qvariant_cast<QDBusVariant>(reply.arguments().first()).variant().toUInt();
-}
 
 } // namespace
 
@@ -58,9 +30,9 @@ SessionFacts readSessionFacts(const QDBusConnection& bus)
                     !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
     if (!facts.wayland || !bus.isConnected())
         return facts;
-    facts.mutterRemoteDesktop = nameOwned(bus, QStringLiteral("org.gnome.Mutter.RemoteDesktop"));
+    facts.mutterRemoteDesktop = mutterRemoteDesktopPresent(bus);
     if (!facts.mutterRemoteDesktop)
-        facts.portalDeviceTypes = portalDeviceTypes(bus);
+        facts.portalDeviceTypes = portalRemoteDesktopDeviceTypes(bus);
     return facts;
 }
 
