@@ -2,8 +2,8 @@
 
 #include "backend_choice.h"
 #include "platform/color_scheme.h"
-#include "platform/linux/pipewire/screen_stream.h"
 #include "platform/desktop_checks.h"
+#include "platform/linux/pipewire/screen_stream.h"
 #include "platform/machine.h"
 #include "platform/notifications.h"
 #include "platform/platform.h"

@@ -45,9 +45,9 @@ void usePortal(Desktop& desktop, Settings& settings)
             settings.setPortalToken(kind, value);
         };
     };
-    PortalBackend portal = makePortalBackend(
-        sessionBus(), {token("remoteDesktop"), keep("remoteDesktop"), token("screenCast"),
-                       keep("screenCast")});
+    PortalBackend portal =
+        makePortalBackend(sessionBus(), {token("remoteDesktop"), keep("remoteDesktop"),
+                                         token("screenCast"), keep("screenCast")});
     desktop.platform.input = std::move(portal.input);
     desktop.streams = std::move(portal.streams);
     desktop.portal = std::move(portal.access);

@@ -20,7 +20,7 @@ public:
 
     explicit KeyboardCommands(InputDevice& input);
 
-    CommandResult press(const KeyShortcut& shortcut, std::int64_t times);
+    void press(const KeyShortcut& shortcut, std::int64_t times, Completion done);
     void type(const Uuid& owner, std::string text, Completion done);
     // Drops what is still to be typed for a connection that went away.
     void cancel(const Uuid& owner) { m_typist.cancel(owner); }

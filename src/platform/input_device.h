@@ -4,6 +4,7 @@
 #include "protocol/command.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string_view>
 
@@ -28,6 +29,9 @@ public:
 
     // Whether injected input can reach the desktop at all.
     virtual bool isAvailable() = 0;
+    // The same, answered once it is known: a desktop that asks the user
+    // first answers when the user has (or has not) agreed.
+    virtual void whenReady(std::function<void(bool ready)> ready) { ready(isAvailable()); }
 
     // One press and release of `key` (a US-layout key) with exactly these
     // modifiers held, whatever the current keyboard layout is.

@@ -103,6 +103,17 @@ public:
         const PortalApproval approval = m_sessions->inputApproval();
         return approval != PortalApproval::declined && approval != PortalApproval::unavailable;
     }
+    // While the desktop's dialog is open, the answer waits for the user.
+    void whenReady(std::function<void(bool)> ready) override
+    {
+        if (!isAvailable() || m_sessions->grantedInput())
+            return ready(isAvailable());
+        m_sessions->input()->whenSettled(
+            [sessions = std::weak_ptr<PortalSessions>(m_sessions), ready = std::move(ready)] {
+                auto alive = sessions.lock();
+                ready(alive && alive->inputApproval() == PortalApproval::granted);
+            });
+    }
     void pressKey(KeyShortcut::Key key, ModifierMask modifiers) override;
     void typeText(std::string_view utf8) override;
     std::optional<Point> cursorPosition() override { return std::nullopt; }
