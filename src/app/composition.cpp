@@ -1,5 +1,7 @@
 #include "composition.h"
 
+#include "wayland_backends.h"
+
 #include "platform/linux/avahi/avahi_advertiser.h"
 #include "platform/linux/dbus/freedesktop_notifications.h"
 #include "platform/linux/dbus/session_bus.h"
@@ -9,7 +11,6 @@
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/machine/host_name.h"
 #include "platform/linux/machine/linux_machine.h"
-#include "platform/linux/mutter/mutter_backend.h"
 #include "platform/linux/pipewire/pipewire_screen_capture.h"
 #include "platform/linux/pipewire/stream_cursor_input.h"
 #include "platform/linux/x11/x11_connection.h"
@@ -102,7 +103,7 @@ DesktopBackend chooseDesktopBackend()
     return chooseBackend(readSessionFacts(sessionBus()));
 }
 
-Desktop makeDesktop(DesktopBackend backend)
+Desktop makeDesktop(DesktopBackend backend, Settings& settings)
 {
     Desktop desktop;
     desktop.backend = backend;
@@ -111,13 +112,10 @@ Desktop makeDesktop(DesktopBackend backend)
     // of our own that outlives the X server.
     choices.qtClipboard = QGuiApplication::platformName() == QLatin1String("xcb");
     desktop.platform = makeLinuxPlatform(choices);
-    if (backend == DesktopBackend::gnome) {
-        MutterBackend mutter = makeMutterBackend(sessionBus());
-        desktop.platform.input = std::move(mutter.input);
-        desktop.platform.pasteboard = std::move(mutter.pasteboard);
-        desktop.platform.displays = std::move(mutter.displays);
-        desktop.streams = std::move(mutter.streams);
-    }
+    if (backend == DesktopBackend::gnome)
+        useGnome(desktop);
+    else if (backend == DesktopBackend::portal)
+        usePortal(desktop, settings);
     if (!desktop.streams) {
         desktop.capture = makeX11ScreenCapture(nullptr);
         return desktop;
@@ -154,7 +152,18 @@ std::unique_ptr<DesktopChecks> makeDesktopChecks(const Desktop& desktop)
 {
     if (desktop.backend == DesktopBackend::gnome)
         return makeLinuxDesktopChecks(gnomeRemoteDesktopChecks());
+    if (desktop.portal)
+        return makeLinuxDesktopChecks(portalChecks(desktop.portal));
     return makeLinuxDesktopChecks();
+}
+
+bool screenSharingAllowed(Desktop& desktop)
+{
+    if (desktop.portal) {
+        const PortalApproval answer = desktop.portal->screenApproval();
+        return answer != PortalApproval::declined && answer != PortalApproval::unavailable;
+    }
+    return !desktop.platform.displays->activeDisplays().empty();
 }
 
 std::unique_ptr<ColorSchemeSource> makeColorSchemeSource()

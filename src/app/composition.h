@@ -4,6 +4,7 @@
 #include "platform/color_scheme.h"
 #include "platform/desktop_checks.h"
 #include "platform/linux/pipewire/screen_stream.h"
+#include "platform/linux/portal/portal_backend.h"
 #include "platform/machine.h"
 #include "platform/notifications.h"
 #include "platform/platform.h"
@@ -49,8 +50,13 @@ struct Desktop {
     // Where screen streams come from on Wayland; null on X11.
     std::shared_ptr<ScreenStreamOpener> streams;
     std::unique_ptr<ScreenCapture> capture;
+    // The user's answers to the desktop portal, when it is the way in.
+    std::shared_ptr<PortalAccess> portal;
 };
-Desktop makeDesktop(DesktopBackend backend);
+Desktop makeDesktop(DesktopBackend backend, Settings& settings);
+// Whether the screen may be shared: the displays can be seen, and the
+// desktop's dialog, where it asks, was not declined.
+bool screenSharingAllowed(Desktop& desktop);
 // The advertisement of the listener on the local network.
 std::unique_ptr<ServiceAdvertiser> makeServiceAdvertiser();
 // What the computer is and how busy it is.

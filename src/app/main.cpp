@@ -104,7 +104,7 @@ struct Program {
 };
 
 Program::Program(quint16 port, orvane::DesktopBackend backend)
-    : desktop(orvane::makeDesktop(backend))
+    : desktop(orvane::makeDesktop(backend, settings))
 {
     orvane::ServerEnvironment environment;
     environment.computerName = orvane::computerName();
@@ -121,9 +121,7 @@ Program::Program(quint16 port, orvane::DesktopBackend backend)
     environment.relayUrl = orvane::relayUrl(settings);
     environment.screenCapture = std::move(desktop.capture);
     environment.accessibilityCheck = [this] { return commands.inputAvailable(); };
-    environment.screenRecordingCheck = [this] {
-        return !platform.displays->activeDisplays().empty();
-    };
+    environment.screenRecordingCheck = [this] { return orvane::screenSharingAllowed(desktop); };
     server = std::make_unique<orvane::OrvaneServer>(std::move(environment));
 }
 

@@ -111,6 +111,18 @@ bool Settings::setRelayUrl(const QString& url)
     return write(relayUrlKey, url.trimmed());
 }
 
+QString Settings::portalToken(const QString& kind) const
+{
+    return QSettings(m_path, QSettings::IniFormat)
+        .value(QStringLiteral("portal/") + kind)
+        .toString();
+}
+
+bool Settings::setPortalToken(const QString& kind, const QString& token)
+{
+    return write(QStringLiteral("portal/") + kind, token);
+}
+
 void Settings::applyLimits(ServerLimits& limits) const
 {
     QSettings settings(m_path, QSettings::IniFormat);

@@ -39,6 +39,11 @@ public:
     // The relay's base address, e.g. wss://relay.example.org; empty when unset.
     QString relayUrl() const;
     bool setRelayUrl(const QString& url);
+    // What the desktop portal handed back so that its approval holds in the
+    // next run: of remote control, and of screen sharing alone. Empty when
+    // none.
+    QString portalToken(const QString& kind) const;
+    bool setPortalToken(const QString& kind, const QString& token);
 
     // Under [limits]: freeSpaceFloorBytes, authenticatedConnections and
     // connectionsPerDevice. Absent or malformed values leave `limits` alone.

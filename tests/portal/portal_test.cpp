@@ -92,17 +92,6 @@ protected:
     QString rdToken, castToken;
 };
 
-TEST_F(PortalTest, DeviceTypesComeFromThePortal)
-{
-    for (unsigned types : {0u, 1u, 3u}) {
-        startPortal({"--device-types", QString::number(types)});
-        EXPECT_EQ(portalRemoteDesktopDeviceTypes(bus), types);
-    }
-    portal.reset();
-    test::pumpUntil([] { return false; }, 200);
-    EXPECT_EQ(portalRemoteDesktopDeviceTypes(bus), 0u);
-}
-
 TEST_F(PortalTest, InputWaitsForTheDialogAndArrivesInOrder)
 {
     startPortal({"--answer", "wait", "--streams", "42:0,0,1600,1000;43:1600,0,800,600"});
