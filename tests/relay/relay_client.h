@@ -66,9 +66,9 @@ public:
     {
         return orvane::test::pumpUntil([this] { return open || closed; }, 5000) && open;
     }
-    bool waitClosed()
+    bool waitClosed(int timeoutMs = 5000)
     {
-        return orvane::test::pumpUntil([this] { return closed; }, 5000);
+        return orvane::test::pumpUntil([this] { return closed; }, timeoutMs);
     }
     bool waitReceived(std::size_t count, int timeoutMs = 5000)
     {
