@@ -276,7 +276,7 @@ void MutterSession::deliverStreams()
     // Later, from the event loop, as a caller of openStream() expects.
     QMetaObject::invokeMethod(
         this,
-        [this, waiters = std::exchange(m_streamWaiters, {}), node = m_nodeId]() mutable {
+        [waiters = std::exchange(m_streamWaiters, {}), node = m_nodeId]() mutable {
             for (StreamWaiter& waiter : waiters)
                 waiter.done(node, QString());
         },
