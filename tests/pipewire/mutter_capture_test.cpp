@@ -88,6 +88,7 @@ TEST(MutterCaptureTest, PicturesOfTheMonitorShowTheWindowAndFollowItsChanges)
     capture->stop();
     probe.write("quit\n");
     probe.waitForFinished(3000);
+    QDBusConnection::disconnectFromBus(QStringLiteral("mutter-cast"));
 }
 
 } // namespace
