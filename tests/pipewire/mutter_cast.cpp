@@ -2,9 +2,10 @@
 
 #include "support/pump.h"
 
-#include <QDBusInterface>
+#include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusReply>
+#include <QDBusVariant>
 
 namespace orvane::test {
 
@@ -13,37 +14,52 @@ namespace {
 const QString service = "org.gnome.Mutter.ScreenCast";
 const QString desktop = "org.gnome.Mutter.RemoteDesktop";
 
+// Plain calls: an interface object would read the remote object's
+// description into a cache that outlives the test.
+QDBusMessage call(const QDBusConnection& bus, const QString& to, const QString& path,
+                  const QString& interface, const QString& method,
+                  const QVariantList& arguments = {})
+{
+    QDBusMessage message = QDBusMessage::createMethodCall(to, path, interface, method);
+    message.setArguments(arguments);
+    return bus.call(message, QDBus::Block, 10'000);
+}
+
 } // namespace
 
 MutterCast::~MutterCast()
 {
+    if (!m_stream.isEmpty())
+        m_bus.disconnect(service, m_stream, service + ".Stream", "PipeWireStreamAdded", this,
+                         SLOT(streamAdded(uint)));
     if (!m_desktop.isEmpty())
-        QDBusInterface(desktop, m_desktop, desktop + ".Session", m_bus).call("Stop");
+        call(m_bus, desktop, m_desktop, desktop + ".Session", "Stop");
 }
 
 std::optional<std::uint32_t> MutterCast::start(QString* error)
 {
-    QDBusInterface desktops(desktop, "/org/gnome/Mutter/RemoteDesktop", desktop, m_bus);
-    const QDBusReply<QDBusObjectPath> made = desktops.call("CreateSession");
+    const QDBusReply<QDBusObjectPath> made =
+        call(m_bus, desktop, "/org/gnome/Mutter/RemoteDesktop", desktop, "CreateSession");
     if (!made.isValid()) {
         *error = "RemoteDesktop.CreateSession: " + made.error().message();
         return std::nullopt;
     }
     m_desktop = made.value().path();
-    QDBusInterface session(desktop, m_desktop, desktop + ".Session", m_bus);
-    const QString id = session.property("SessionId").toString();
-    QDBusInterface casts(service, "/org/gnome/Mutter/ScreenCast", service, m_bus);
+    const QDBusReply<QDBusVariant> sessionId =
+        call(m_bus, desktop, m_desktop, "org.freedesktop.DBus.Properties", "Get",
+             {desktop + ".Session", "SessionId"});
+    const QString id = sessionId.value().variant().toString();
     const QDBusReply<QDBusObjectPath> cast =
-        casts.call("CreateSession", QVariantMap{{"remote-desktop-session-id", id}});
+        call(m_bus, service, "/org/gnome/Mutter/ScreenCast", service, "CreateSession",
+             {QVariantMap{{"remote-desktop-session-id", id}}});
     if (!cast.isValid()) {
         *error = "ScreenCast.CreateSession: " + cast.error().message();
         return std::nullopt;
     }
     // Cursor mode 2: the cursor comes as metadata, apart from the pixels.
     const QDBusReply<QDBusObjectPath> stream =
-        QDBusInterface(service, cast.value().path(), service + ".Session", m_bus)
-            .call("RecordMonitor", QString(),
-                  QVariantMap{{"cursor-mode", QVariant::fromValue(2u)}});
+        call(m_bus, service, cast.value().path(), service + ".Session", "RecordMonitor",
+             {QString(), QVariantMap{{"cursor-mode", QVariant::fromValue(2u)}}});
     if (!stream.isValid()) {
         *error = "RecordMonitor: " + stream.error().message();
         return std::nullopt;
@@ -51,7 +67,7 @@ std::optional<std::uint32_t> MutterCast::start(QString* error)
     m_stream = stream.value().path();
     m_bus.connect(service, m_stream, service + ".Stream", "PipeWireStreamAdded", this,
                   SLOT(streamAdded(uint)));
-    const QDBusMessage started = session.call("Start");
+    const QDBusMessage started = call(m_bus, desktop, m_desktop, desktop + ".Session", "Start");
     if (started.type() == QDBusMessage::ErrorMessage) {
         *error = "Start: " + started.errorMessage();
         return std::nullopt;
@@ -63,8 +79,8 @@ std::optional<std::uint32_t> MutterCast::start(QString* error)
 
 bool MutterCast::movePointer(double x, double y)
 {
-    return QDBusInterface(desktop, m_desktop, desktop + ".Session", m_bus)
-               .call("NotifyPointerMotionAbsolute", m_stream, x, y)
+    return call(m_bus, desktop, m_desktop, desktop + ".Session", "NotifyPointerMotionAbsolute",
+                {m_stream, x, y})
                .type() == QDBusMessage::ReplyMessage;
 }
 
