@@ -1,5 +1,7 @@
 #include "mutter_input_device.h"
 
+#include "platform/linux/evdev_keys.h"
+
 #include "mutter_backend.h"
 #include "mutter_names.h"
 #include "mutter_session.h"
@@ -25,24 +27,6 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcInput, "orvane.mutter.input")
 
-// Evdev keycodes of a US keyboard, indexed by KeyShortcut::Key: the key a
-// shortcut names is the same physical key whatever the layout.
-constexpr std::array<unsigned, 53> keyCodes = {
-    30, 48, 46, 32, 18, 33,  34,  35,  23,  36, 37, 38, 50, 49, 24, 25, 16, 19,
-    31, 20, 22, 47, 17, 45,  21,  44,  11,  2,  3,  4,  5,  6,  7,  8,  9,  10,
-    57, 28, 15, 14, 1,  105, 106, 103, 108, 51, 52, 53, 12, 13, 26, 27, 41,
-};
-static_assert(static_cast<std::size_t>(KeyShortcut::Key::grave) + 1 == keyCodes.size());
-
-// In the order they are pressed: Control, Alt, Shift, Super.
-constexpr std::array<std::pair<KeyShortcut::Modifier, unsigned>, 4> modifierCodes = {{
-    {KeyShortcut::Modifier::control, 29},
-    {KeyShortcut::Modifier::option, 56},
-    {KeyShortcut::Modifier::shift, 42},
-    {KeyShortcut::Modifier::command, 125},
-}};
-constexpr unsigned keyLeftControl = 29;
-constexpr unsigned keyV = 47;
 constexpr int buttonLeft = 0x110;
 constexpr int buttonRight = 0x111;
 
@@ -77,17 +61,6 @@ MutterInputEvent keycodeEvent(unsigned keycode, bool down)
 MutterInputEvent keysymEvent(std::uint32_t sym, bool down)
 {
     return {QStringLiteral("NotifyKeyboardKeysym"), {sym, down}, {}};
-}
-
-std::uint32_t keysymFor(char32_t cp)
-{
-    if (cp == U'\n' || cp == U'\r')
-        return XKB_KEY_Return;
-    if (cp == U'\t')
-        return XKB_KEY_Tab;
-    if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0))
-        return XKB_KEY_NoSymbol;
-    return xkb_utf32_to_keysym(cp);
 }
 
 // One step of input in the order it was asked for: events to send, or a
@@ -215,19 +188,11 @@ const XkbLayoutKeysyms& MutterInputDevice::layout()
 
 void MutterInputDevice::pressKey(KeyShortcut::Key key, ModifierMask modifiers)
 {
-    const auto index = static_cast<std::size_t>(key);
-    if (index >= keyCodes.size())
-        return;
     Operation operation;
-    for (const auto& [modifier, code] : modifierCodes)
-        if (modifiers & modifierBit(modifier))
-            operation.events.push_back(keycodeEvent(code, true));
-    operation.events.push_back(keycodeEvent(keyCodes[index], true));
-    operation.events.push_back(keycodeEvent(keyCodes[index], false));
-    for (auto it = modifierCodes.rbegin(); it != modifierCodes.rend(); ++it)
-        if (modifiers & modifierBit(it->first))
-            operation.events.push_back(keycodeEvent(it->second, false));
-    enqueue(std::move(operation));
+    for (const auto& [code, down] : evdev::shortcutPresses(key, modifiers))
+        operation.events.push_back(keycodeEvent(code, down));
+    if (!operation.events.empty())
+        enqueue(std::move(operation));
 }
 
 void MutterInputDevice::typeText(std::string_view utf8)
@@ -239,7 +204,7 @@ void MutterInputDevice::typeText(std::string_view utf8)
         const char32_t cp = codePoints[i];
         if (cp == U'\r' && i + 1 < codePoints.size() && codePoints[i + 1] == U'\n')
             continue; // "\r\n" is one Return: the "\n" types it
-        const std::uint32_t sym = keysymFor(cp);
+        const std::uint32_t sym = evdev::keysymFor(cp);
         if (sym != XKB_KEY_NoSymbol && layout().contains(sym)) {
             if (!paste.isEmpty())
                 enqueue({{}, std::exchange(paste, {})});
@@ -360,8 +325,8 @@ void MutterInputDevice::pasteOffered(unsigned serial, bool offered, std::optiona
     m_pasteTimer.callOnTimeout(&m_context, [this, serial, old] { finishPaste(serial, old); });
     m_pasteTimer.start(transferWaitMs);
     for (const MutterInputEvent& event :
-         {keycodeEvent(keyLeftControl, true), keycodeEvent(keyV, true), keycodeEvent(keyV, false),
-          keycodeEvent(keyLeftControl, false)})
+         {keycodeEvent(KEY_LEFTCTRL, true), keycodeEvent(KEY_V, true), keycodeEvent(KEY_V, false),
+          keycodeEvent(KEY_LEFTCTRL, false)})
         m_session.send(event);
 }
 

@@ -1,3 +1,4 @@
+#include "platform/linux/evdev_keys.h"
 #include "portal_sessions.h"
 
 #include <QString>
@@ -23,29 +24,6 @@ constexpr double maxScrollPerCall = 1500;
 constexpr unsigned released = 0;
 constexpr unsigned pressed = 1;
 
-// The evdev code of each key of a US keyboard, in the order of the
-// enumeration (the X keycode less 8).
-constexpr std::array<int, 56> keyCodes = {
-    KEY_A,     KEY_B,     KEY_C,         KEY_D,          KEY_E,     KEY_F,
-    KEY_G,     KEY_H,     KEY_I,         KEY_J,          KEY_K,     KEY_L,
-    KEY_M,     KEY_N,     KEY_O,         KEY_P,          KEY_Q,     KEY_R,
-    KEY_S,     KEY_T,     KEY_U,         KEY_V,          KEY_W,     KEY_X,
-    KEY_Y,     KEY_Z,     KEY_0,         KEY_1,          KEY_2,     KEY_3,
-    KEY_4,     KEY_5,     KEY_6,         KEY_7,          KEY_8,     KEY_9,
-    KEY_SPACE, KEY_ENTER, KEY_TAB,       KEY_BACKSPACE,  KEY_ESC,   KEY_LEFT,
-    KEY_RIGHT, KEY_UP,    KEY_DOWN,      KEY_COMMA,      KEY_DOT,   KEY_SLASH,
-    KEY_MINUS, KEY_EQUAL, KEY_LEFTBRACE, KEY_RIGHTBRACE, KEY_GRAVE, 0,
-    0,         0,
-};
-
-// The modifiers in the order they are pressed, with their keys.
-constexpr std::array<std::pair<KeyShortcut::Modifier, int>, 4> modifierKeys = {{
-    {KeyShortcut::Modifier::control, KEY_LEFTCTRL},
-    {KeyShortcut::Modifier::option, KEY_LEFTALT},
-    {KeyShortcut::Modifier::shift, KEY_LEFTSHIFT},
-    {KeyShortcut::Modifier::command, KEY_LEFTMETA},
-}};
-
 // The keysyms that type `utf8`, one per character; "\r\n" is one Return.
 std::vector<xkb_keysym_t> textKeysyms(std::string_view utf8)
 {
@@ -53,16 +31,10 @@ std::vector<xkb_keysym_t> textKeysyms(std::string_view utf8)
     std::vector<xkb_keysym_t> keysyms;
     for (qsizetype i = 0; i < codePoints.size(); ++i) {
         const uint c = codePoints[i];
-        if (c == '\r' || c == '\n') {
-            keysyms.push_back(XKB_KEY_Return);
-            if (c == '\r' && i + 1 < codePoints.size() && codePoints[i + 1] == '\n')
-                ++i;
-        } else if (c == '\t') {
-            keysyms.push_back(XKB_KEY_Tab);
-        } else if (c >= 0x20 && !(c >= 0x7F && c < 0xA0)) {
-            if (const xkb_keysym_t keysym = xkb_utf32_to_keysym(c); keysym != XKB_KEY_NoSymbol)
-                keysyms.push_back(keysym);
-        }
+        if (c == '\r' && i + 1 < codePoints.size() && codePoints[i + 1] == '\n')
+            continue; // "\r\n" is one Return: the "\n" types it
+        if (const xkb_keysym_t keysym = evdev::keysymFor(c); keysym != XKB_KEY_NoSymbol)
+            keysyms.push_back(keysym);
     }
     return keysyms;
 }
@@ -167,22 +139,12 @@ void PortalInputDevice::post(Action action)
 
 void PortalInputDevice::pressKey(KeyShortcut::Key key, ModifierMask modifiers)
 {
-    const auto index = static_cast<std::size_t>(key);
-    if (index >= keyCodes.size() || keyCodes[index] == 0)
+    auto presses = evdev::shortcutPresses(key, modifiers);
+    if (presses.empty())
         return;
-    const int code = keyCodes[index];
-    post([code, modifiers](PortalSession& session) {
-        auto send = [&session](int keycode, unsigned state) {
-            session.notify("NotifyKeyboardKeycode", {keycode, state});
-        };
-        for (const auto& [modifier, modifierCode] : modifierKeys)
-            if (modifiers & modifierBit(modifier))
-                send(modifierCode, pressed);
-        send(code, pressed);
-        send(code, released);
-        for (auto it = modifierKeys.rbegin(); it != modifierKeys.rend(); ++it)
-            if (modifiers & modifierBit(it->first))
-                send(it->second, released);
+    post([presses = std::move(presses)](PortalSession& session) {
+        for (const auto& [code, down] : presses)
+            session.notify("NotifyKeyboardKeycode", {int(code), down ? pressed : released});
     });
 }
 
