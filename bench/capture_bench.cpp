@@ -157,31 +157,7 @@ private:
 
 void Display::paintDesktop()
 {
-    std::vector<std::uint32_t> pixels(std::size_t(m_width) * std::size_t(m_height));
-    std::uint32_t seed = 12345;
-    const auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
-    for (int y = 0; y < m_height; ++y)
-        for (int x = 0; x < m_width; ++x)
-            pixels[std::size_t(y) * m_width + x] = 0x183050u + std::uint32_t(y * 96 / m_height);
-    // Windows of white with a title bar, and dark dashes of text on them.
-    for (int w = 0; w < 6; ++w) {
-        const int left = int(next() % unsigned(m_width * 2 / 3));
-        const int top = int(next() % unsigned(m_height * 2 / 3));
-        const int right = std::min(m_width, left + m_width / 3);
-        const int bottom = std::min(m_height, top + m_height / 3);
-        for (int y = top; y < bottom; ++y)
-            for (int x = left; x < right; ++x)
-                pixels[std::size_t(y) * m_width + x] = y < top + 28 ? 0x3a6ea5u : 0xf4f4f4u;
-        for (int line = top + 40; line + 10 < bottom; line += 16)
-            for (int x = left + 10; x + 12 < right;) {
-                const int word = 3 + int(next() % 9) * 4;
-                for (int y = line; y < line + 9; ++y)
-                    for (int i = 0; i < word && x + i < right; ++i)
-                        pixels[std::size_t(y) * m_width + x + i] =
-                            (next() & 3) ? 0x202020u : 0x808080u;
-                x += word + 6;
-            }
-    }
+    const std::vector<std::uint32_t> pixels = bench::madeUpDesktop(m_width, m_height);
     const std::uint32_t maxBytes = xcb_get_maximum_request_length(m_connection) * 4 - 64;
     const int rows = std::max(1, int(maxBytes / std::uint32_t(m_width * 4)));
     for (int y = 0; y < m_height; y += rows) {

@@ -42,37 +42,6 @@ struct Size {
     int width, height;
 };
 
-// A gradient with windows of "text" on it: the detail of a real screen.
-std::vector<std::uint32_t> madeUpDesktop(Size size)
-{
-    const auto [width, height] = size;
-    std::vector<std::uint32_t> pixels(std::size_t(width) * height);
-    std::uint32_t seed = 12345;
-    const auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            pixels[std::size_t(y) * width + x] = 0x183050u + std::uint32_t(y * 96 / height);
-    for (int w = 0; w < 6; ++w) {
-        const int left = int(next() % unsigned(width * 2 / 3));
-        const int top = int(next() % unsigned(height * 2 / 3));
-        const int right = std::min(width, left + width / 3);
-        const int bottom = std::min(height, top + height / 3);
-        for (int y = top; y < bottom; ++y)
-            for (int x = left; x < right; ++x)
-                pixels[std::size_t(y) * width + x] = y < top + 28 ? 0x3a6ea5u : 0xf4f4f4u;
-        for (int line = top + 40; line + 10 < bottom; line += 16)
-            for (int x = left + 10; x + 12 < right;) {
-                const int word = 3 + int(next() % 9) * 4;
-                for (int y = line; y < line + 9; ++y)
-                    for (int i = 0; i < word && x + i < right; ++i)
-                        pixels[std::size_t(y) * width + x + i] =
-                            (next() & 3) ? 0x202020u : 0x808080u;
-                x += word + 6;
-            }
-    }
-    return pixels;
-}
-
 // A dot in every band of 16 rows: the encoder codes the whole picture again.
 void changeEveryBand(std::vector<std::uint32_t>& pixels, Size size, int n)
 {
@@ -84,7 +53,7 @@ void changeEveryBand(std::vector<std::uint32_t>& pixels, Size size, int n)
 // The child: a source that sends frame n when the parent writes n.
 [[noreturn]] void runSource(Size size, int toParent, int fromParent)
 {
-    std::vector<std::uint32_t> pixels = madeUpDesktop(size);
+    std::vector<std::uint32_t> pixels = bench::madeUpDesktop(size.width, size.height);
     std::string error;
     auto source = test::TestSource::start(size.width, size.height, &error);
     const std::uint32_t node = source ? source->nodeId() : 0;
@@ -130,7 +99,7 @@ struct BareSteps {
 // The steps on the large picture, shrunk when it is larger than 1600 px.
 BareSteps bareSteps(Size size, int count)
 {
-    const std::vector<std::uint32_t> large = madeUpDesktop(size);
+    const std::vector<std::uint32_t> large = bench::madeUpDesktop(size.width, size.height);
     BareSteps steps;
     std::vector<std::uint32_t> copy(large.size());
     steps.copy = measure(count, [&] {
@@ -147,7 +116,7 @@ BareSteps bareSteps(Size size, int count)
     if (size.width > 1600)
         steps.shrink = measure(count, [&] { encoder.scaled(image, 1600); });
     const Size small{1600, 1600 * size.height / size.width};
-    const std::vector<std::uint32_t> pixels = madeUpDesktop(small);
+    const std::vector<std::uint32_t> pixels = bench::madeUpDesktop(small.width, small.height);
     const int width = small.width, height = small.height;
     tjhandle turbo = tjInitCompress();
     unsigned char* out = tjAlloc(int(tjBufSize(width, height, TJSAMP_420)));
