@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """GNOME's remote-desktop, screen-cast and display services on the session bus,
 as stand-ins: prints "ready", then a line per call ("NotifyKeyboardKeysym 97
-true"). Stdin "close" closes the newest session; --no-stream: casts never start."""
+true"). Stdin "close" closes the newest session, "unplug" takes the second
+monitor away; --no-stream: casts never start."""
 import sys
 
 from gi.repository import Gio, GLib
@@ -26,7 +27,8 @@ XML = f"""<node>
  <property name="Parameters" type="a{{sv}}" access="read"/></interface>
 <interface name="{DC}"><method name="GetCurrentState"><arg type="u" direction="out"/>
  <arg type="a((ssss)a(siiddada{{sv}})a{{sv}})" direction="out"/>
- <arg type="a(iiduba(ssss)a{{sv}})" direction="out"/><arg type="a{{sv}}" direction="out"/></method></interface>
+ <arg type="a(iiduba(ssss)a{{sv}})" direction="out"/><arg type="a{{sv}}" direction="out"/></method>
+ <signal name="MonitorsChanged"/></interface>
 </node>"""
 NODE = Gio.DBusNodeInfo.new_for_xml(XML)
 # Two monitors side by side; the second is the primary one.
@@ -118,6 +120,9 @@ def on_stdin(channel, _cond):
     line = channel.readline()
     if line.strip() == "close" and state["sessions"]:
         close(state["sessions"][-1])
+    elif line.strip() == "unplug":
+        del MONITORS[1:]
+        bus.emit_signal(None, "/" + DC.replace(".", "/"), DC, "MonitorsChanged", None)
     return bool(line) or loop.quit()
 
 

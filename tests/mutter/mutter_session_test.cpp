@@ -178,6 +178,27 @@ TEST_F(MutterSessionTest, SessionIdlesOutOnlyWhenNoStreamHoldsItAndReopensAfterC
     EXPECT_EQ(fake->unread().filter("Stop").size(), 0);
 }
 
+TEST_F(MutterSessionTest, AnUnpluggedMonitorLeavesTheListAndIsToldOnce)
+{
+    start();
+    MutterMonitors& monitors = session->monitors();
+    ASSERT_EQ(monitors.current().size(), 2u);
+    int told = 0;
+    QObject::connect(&monitors, &MutterMonitors::changed, [&] { ++told; });
+    fake->tell("unplug");
+    ASSERT_TRUE(test::pumpUntil([&] { return told > 0; }, 5000));
+    ASSERT_EQ(monitors.current().size(), 1u);
+    EXPECT_EQ(monitors.current()[0].connector, "Meta-0");
+    // The desktop says so again with nothing changed, then closes a session:
+    // by the time that is seen, the second look has been answered.
+    fake->tell("unplug");
+    input->pressKey(KeyShortcut::Key::c, 0);
+    EXPECT_TRUE(fake->waitFor("NotifyKeyboardKeycode 46 false"));
+    fake->tell("close");
+    ASSERT_TRUE(test::pumpUntil([&] { return !session->isStarted(); }));
+    EXPECT_EQ(told, 1);
+}
+
 TEST_F(MutterSessionTest, ASessionThatNeverStartsDropsItsInputAndSaysWhy)
 {
     start({"--no-stream"});

@@ -2,6 +2,7 @@
 
 #include "mutter_clipboard.h"
 #include "mutter_input_device.h"
+#include "mutter_monitors.h"
 #include "mutter_pasteboard.h"
 #include "mutter_session.h"
 #include "mutter_stream_opener.h"
@@ -77,6 +78,10 @@ MutterBackend makeMutterBackend(const QDBusConnection& bus)
         });
     backend.displays = makeMutterDisplaySource(session);
     backend.streams = makeMutterStreamOpener(session);
+    backend.watchMonitors = [session](QObject* context, std::function<void()> changed) {
+        QObject::connect(&session->monitors(), &MutterMonitors::changed, context,
+                         std::move(changed));
+    };
     return backend;
 }
 

@@ -6,7 +6,9 @@
 #include "platform/pasteboard.h"
 
 #include <QDBusConnection>
+#include <QObject>
 
+#include <functional>
 #include <memory>
 
 namespace orvane {
@@ -19,6 +21,9 @@ struct MutterBackend {
     std::unique_ptr<Pasteboard> pasteboard;
     std::unique_ptr<DisplaySource> displays;
     std::shared_ptr<ScreenStreamOpener> streams;
+    // Calls `changed` on the main thread whenever the monitors change, for
+    // as long as `context` lives.
+    std::function<void(QObject* context, std::function<void()> changed)> watchMonitors;
 };
 
 // Whether GNOME's remote-desktop service answers on `bus`.

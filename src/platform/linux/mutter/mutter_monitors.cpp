@@ -218,8 +218,12 @@ void MutterMonitors::refresh()
                 call->deleteLater();
                 if (generation != m_generation)
                     return;
-                m_monitors = parseMutterDisplayState(call->reply());
+                std::vector<MutterMonitor> monitors = parseMutterDisplayState(call->reply());
+                const bool differ = m_known && monitors != m_monitors;
+                m_monitors = std::move(monitors);
                 m_known = true;
+                if (differ)
+                    Q_EMIT changed();
             });
 }
 

@@ -27,6 +27,7 @@ struct MutterMonitor {
     bool isPrimary = false;
     bool isBuiltIn = false;
     QString displayName;
+    bool operator==(const MutterMonitor&) const = default;
 };
 
 // The id a connector's display keeps for as long as the connector exists:
@@ -55,6 +56,11 @@ public:
 
     std::vector<CaptureDisplay> captureDisplays();
     std::vector<DisplayDescription> descriptions();
+
+Q_SIGNALS:
+    // The monitors differ from what was known before: one came, went, moved
+    // or changed its mode or scale.
+    void changed();
 
 private Q_SLOTS:
     void refresh();
