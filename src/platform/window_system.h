@@ -20,6 +20,7 @@ struct DesktopWindow {
     bool normal = true;       // an application's main window, not a dock, menu or dialog
     bool onScreen = true;     // mapped on the current desktop and not minimised
     Rect frame;               // with the window manager's decorations, global coordinates
+    bool shell = false;       // the desktop or a dock: part of the desktop itself
     bool operator==(const DesktopWindow&) const = default;
 };
 

@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include "platform/fake/fake_window_system.h"
 #include "platform/linux/x11/x11_application_catalog.h"
 #include "platform/linux/x11/x11_connection.h"
 #include "support/pump.h"
@@ -129,6 +130,33 @@ TEST(RunningWithoutDisplay, ListsNothingAndSignalsNoProcessGroupOrItself)
         catalog.terminate(pid);
     }
     QCoreApplication::processEvents(); // a SIGKILL here would end the test run
+}
+
+// On a Wayland desktop the window backend's list stands in for the X
+// server's clients: who runs, what belongs to the desktop, polite quits.
+TEST(RunningFromAWindowBackend, QuitClosesTheAppsWindowsAndSparesTheDesktops)
+{
+    FakeWindowSystem windows;
+    const auto window = [](std::uint32_t id, std::int32_t pid, bool normal, bool shell) {
+        DesktopWindow w;
+        w.id = id;
+        w.pid = pid;
+        w.applicationClass = QStringLiteral("org.orvane.Test%1").arg(pid);
+        w.normal = normal;
+        w.shell = shell;
+        return w;
+    };
+    windows.desktop = {window(11, 4301, true, false), window(12, 4301, false, false),
+                       window(13, 4302, false, true), window(14, 4303, true, false)};
+    X11ApplicationCatalog catalog(appWindowsOf(windows), 0ms);
+    std::vector<std::int32_t> running;
+    for (const RunningApp& app : catalog.runningApps())
+        running.push_back(app.pid);
+    EXPECT_EQ(running, (std::vector<std::int32_t>{4301, 4303}));
+    EXPECT_EQ(std::ranges::count(catalog.sessionProcesses(), 4302), 1);
+    catalog.terminate(4301); // the dialog too: it may be the one asking to save
+    catalog.terminate(4302);
+    EXPECT_EQ(windows.requests, (std::vector<std::string>{"close 11", "close 12"}));
 }
 
 } // namespace

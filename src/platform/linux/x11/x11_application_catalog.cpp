@@ -16,9 +16,48 @@
 
 namespace orvane {
 
+AppWindowSource x11AppWindows(std::shared_ptr<X11Connection> x11)
+{
+    if (!x11)
+        return {[] { return std::vector<ClientWindow>{}; },
+                [](const std::vector<ClientWindow>&) {}};
+    return {[x11] { return listClientWindows(*x11); },
+            [x11](const std::vector<ClientWindow>& windows) { requestClose(*x11, windows); }};
+}
+
+AppWindowSource appWindowsOf(WindowSystem& windows)
+{
+    auto list = [&windows] {
+        std::vector<ClientWindow> out;
+        for (const DesktopWindow& w : windows.windows()) {
+            ClientWindow client;
+            client.window = w.id;
+            client.pid = w.pid;
+            // A Wayland window has one application id where X11 has two names.
+            client.wmInstance = client.wmClass = w.applicationClass;
+            client.normal = w.normal;
+            client.shell = w.shell;
+            out.push_back(client);
+        }
+        return out;
+    };
+    auto close = [&windows](const std::vector<ClientWindow>& chosen) {
+        for (const ClientWindow& w : chosen)
+            windows.close(w.window);
+    };
+    return {list, close};
+}
+
 X11ApplicationCatalog::X11ApplicationCatalog(std::shared_ptr<X11Connection> x11,
                                              std::chrono::milliseconds killGrace)
-    : m_x11(std::move(x11)), m_killGrace(killGrace), m_timerContext(std::make_unique<QObject>())
+    : X11ApplicationCatalog(x11AppWindows(std::move(x11)), killGrace)
+{
+}
+
+X11ApplicationCatalog::X11ApplicationCatalog(AppWindowSource windows,
+                                             std::chrono::milliseconds killGrace)
+    : m_windows(std::move(windows)), m_killGrace(killGrace),
+      m_timerContext(std::make_unique<QObject>())
 {
 }
 
@@ -63,9 +102,7 @@ std::vector<QString> X11ApplicationCatalog::dockApps()
 
 std::vector<RunningApp> X11ApplicationCatalog::runningApps()
 {
-    if (!m_x11)
-        return {};
-    const std::vector<ClientWindow> windows = listClientWindows(*m_x11);
+    const std::vector<ClientWindow> windows = m_windows.list();
     if (windows.empty())
         return {};
     return runningAppsFromWindows(m_index.apps(), windows, processExecutableNames);
@@ -89,11 +126,12 @@ bool X11ApplicationCatalog::launch(const InstalledApp& app)
 // The desktop and dock windows of a process stay: they are the desktop.
 void X11ApplicationCatalog::terminate(std::int32_t pid)
 {
-    if (!isSignallablePid(pid) || !m_x11)
+    if (!isSignallablePid(pid))
         return;
-    std::vector<ClientWindow> windows = listClientWindows(*m_x11);
+    std::vector<ClientWindow> windows = m_windows.list();
     std::erase_if(windows, [pid](const ClientWindow& w) { return w.pid != pid || w.shell; });
-    requestClose(*m_x11, windows);
+    if (!windows.empty())
+        m_windows.requestClose(windows);
 }
 
 bool X11ApplicationCatalog::forceTerminate(std::int32_t pid)
@@ -123,11 +161,9 @@ std::vector<std::int32_t> X11ApplicationCatalog::sessionProcesses()
 {
     std::vector<std::int32_t> out = ownAncestors();
     out.push_back(std::int32_t(::getpid()));
-    if (m_x11) {
-        for (const ClientWindow& window : listClientWindows(*m_x11)) {
-            if (window.shell && window.pid > 0)
-                out.push_back(window.pid);
-        }
+    for (const ClientWindow& window : m_windows.list()) {
+        if (window.shell && window.pid > 0)
+            out.push_back(window.pid);
     }
     return out;
 }
