@@ -119,6 +119,9 @@ _orvane_start_gnome_shell() {
     "${session[@]}" gnome-shell --headless --wayland --no-x11 --wayland-display=wayland-orvane \
         --virtual-monitor "${ORVANE_GNOME_MONITOR:-1600x1000}" </dev/null >"$dir/gnome-shell.log" 2>&1 &
     _orvane_svc_gnome_shell_pids+=" $!"
+    # It may crash on the way out, which says nothing about the tests: no
+    # job report for it.
+    disown $!
     if ! _orvane_svc_wait 60 _orvane_gnome_shell_has org.gnome.Mutter.ScreenCast \
         || ! _orvane_svc_wait 10 test -S "$dir/runtime/wayland-orvane"; then
         _orvane_gnome_shell_fail "gnome-shell did not come up: $(grep -v '^$' "$dir/gnome-shell.log" | tail -n 1)"
@@ -133,8 +136,7 @@ _orvane_start_gnome_shell() {
 
 _orvane_stop_gnome_shell() {
     local pid
-    # The shell first: it is a client of the others. It may crash on the
-    # way out, which says nothing about the tests.
+    # The shell first: it is a client of the others.
     for pid in $(printf '%s\n' ${_orvane_svc_gnome_shell_pids:-} | tac); do
         _orvane_svc_kill "$pid"
     done
