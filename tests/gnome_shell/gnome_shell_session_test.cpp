@@ -7,6 +7,7 @@
 
 #include <QDBusConnection>
 #include <QFile>
+#include <QImage>
 
 #include <gtest/gtest.h>
 
@@ -25,6 +26,8 @@ protected:
         ASSERT_EQ(qgetenv("ORVANE_TEST_GNOME_SHELL_OK"), "1")
             << "no headless GNOME Shell: "
             << qgetenv("ORVANE_TEST_GNOME_SHELL_ERROR").toStdString();
+        // Window pictures come through the session's PipeWire.
+        qputenv("PIPEWIRE_RUNTIME_DIR", qgetenv("ORVANE_TEST_GNOME_SHELL_RUNTIME_DIR"));
         windows = std::make_unique<GnomeShellWindows>(QDBusConnection::connectToBus(
             qEnvironmentVariable("ORVANE_TEST_GNOME_SHELL_BUS"), bus));
         ASSERT_TRUE(test::pumpUntil([&] { return windows->present(); }, 5000))
@@ -92,6 +95,20 @@ TEST_F(GnomeShellSessionTest, TheTestWindowsAreListedFocusedAndPlaced)
     const Rect left{area->x, area->y, area->width / 2, area->height};
     windows->setFrame(one.id, left);
     EXPECT_TRUE(test::pumpUntil([&] { return windows->frame(one.id) == left; }, 10000));
+}
+
+TEST_F(GnomeShellSessionTest, APictureOfAWindowShowsItAloneThoughCovered)
+{
+    const DesktopWindow below = open("orvane-below", {"--colour", "3366cc"});
+    open("orvane-above", {"--colour", "cc3333"});
+    std::optional<QByteArray> jpeg;
+    EXPECT_TRUE(test::pumpUntil(
+        [&] { return (jpeg = windows->grabJpeg(below.id, 160, 100, 80)).has_value(); }, 10000));
+    const QImage picture = QImage::fromData(jpeg.value_or(QByteArray()), "JPEG");
+    ASSERT_EQ(picture.size(), QSize(160, 100));
+    const QColor centre = picture.pixelColor(80, 50);
+    EXPECT_NEAR(centre.red(), 0x33, 12);
+    EXPECT_NEAR(centre.blue(), 0xcc, 12);
 }
 
 TEST_F(GnomeShellSessionTest, ClosingAsksTheApplicationWhichMayRefuse)

@@ -1,5 +1,7 @@
 #include "gnome_shell_windows.h"
 
+#include "shell_window_pictures.h"
+
 #include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
 
@@ -32,7 +34,7 @@ int rounded(double value)
 } // namespace
 
 GnomeShellWindows::GnomeShellWindows(QDBusConnection bus, QObject* parent)
-    : QObject(parent), m_bus(std::move(bus))
+    : QObject(parent), m_bus(bus), m_pictures(std::make_unique<ShellWindowPictures>(bus))
 {
     for (const char* signal : {"WindowsChanged", "FocusChanged"})
         m_bus.connect(gnome_shell::service, gnome_shell::path, gnome_shell::interface,
@@ -101,6 +103,10 @@ void GnomeShellWindows::apply(std::vector<ShellWindow> windows, bool present)
     const bool presenceChanged = present != m_present;
     m_windows = std::move(windows);
     m_present = present;
+    std::set<std::uint64_t> ids;
+    for (const ShellWindow& shell : m_windows)
+        ids.insert(shell.shellId);
+    m_pictures->keepOnly(ids);
     if (presenceChanged)
         notify(onPresenceChanged);
     if (applicationPids() != pidsBefore)
@@ -211,9 +217,14 @@ void GnomeShellWindows::setFrame(std::uint32_t id, const Rect& frame)
             {rounded(frame.x), rounded(frame.y), rounded(frame.width), rounded(frame.height)});
 }
 
-std::optional<QByteArray> GnomeShellWindows::grabJpeg(std::uint32_t, int, int, int)
+std::optional<QByteArray> GnomeShellWindows::grabJpeg(std::uint32_t id, int width, int height,
+                                                      int quality)
 {
-    return std::nullopt;
+    const ShellWindow* shell = find(id);
+    // mutter draws nothing of a minimised window.
+    if (!shell || !shell->window.onScreen)
+        return std::nullopt;
+    return m_pictures->jpeg(shell->shellId, width, height, quality);
 }
 
 std::optional<std::int32_t> GnomeShellWindows::frontmostPid()

@@ -8,11 +8,14 @@
 #include <QObject>
 
 #include <functional>
+#include <memory>
 #include <set>
 
 class QDBusServiceWatcher;
 
 namespace orvane {
+
+class ShellWindowPictures;
 
 // The desktop's windows on GNOME under Wayland, where no client may see
 // another's: Orvane's GNOME Shell extension lists and handles them for it.
@@ -44,8 +47,8 @@ public:
     void minimize(std::uint32_t id) override;
     void toggleFullScreen(std::uint32_t id) override;
     void setFrame(std::uint32_t id, const Rect& frame) override;
-    // Not yet: the shell hands out no window's pixels to the extension's
-    // callers.
+    // The last picture made of the window, from a screen cast of it alone;
+    // the first request for a window or size answers nothing and has one made.
     std::optional<QByteArray> grabJpeg(std::uint32_t id, int width, int height,
                                        int quality) override;
 
@@ -72,6 +75,7 @@ private:
     bool m_askAgain = false;
     unsigned m_generation = 0;
     std::optional<Rect> m_lastWorkArea;
+    std::unique_ptr<ShellWindowPictures> m_pictures;
 };
 
 } // namespace orvane
