@@ -30,7 +30,8 @@ protected:
         qputenv("PIPEWIRE_RUNTIME_DIR", qgetenv("ORVANE_TEST_GNOME_SHELL_RUNTIME_DIR"));
         windows = std::make_unique<GnomeShellWindows>(QDBusConnection::connectToBus(
             qEnvironmentVariable("ORVANE_TEST_GNOME_SHELL_BUS"), bus));
-        ASSERT_TRUE(test::pumpUntil([&] { return windows->present(); }, 5000))
+        // The shell stalls for seconds after the windows of a test before are gone.
+        ASSERT_TRUE(test::pumpUntil([&] { return windows->present(); }, 15000))
             << "the extension does not answer";
     }
     void TearDown() override

@@ -2,8 +2,10 @@
 
 #include "shell_window_pictures.h"
 
+#include <QDBusError>
 #include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
+#include <QTimer>
 
 #include <cmath>
 
@@ -11,9 +13,12 @@ namespace orvane {
 
 namespace {
 
-// The shell lists a few dozen windows in well under this; a hung shell
-// must not stall Orvane's refreshes for long either.
-constexpr int listTimeoutMs = 5000;
+// The shell lists a few dozen windows in milliseconds, but stalls for
+// seconds while a client that went away is cleaned up. Waiting costs
+// nothing: the call does not block.
+constexpr int listTimeoutMs = 10000;
+// A shell that did not answer in time is asked again after this long.
+constexpr int retryMs = 1000;
 // The work area is asked for when a phone places a window; waiting longer
 // would stall the event loop, so a slow answer falls back to the last one.
 constexpr int workAreaTimeoutMs = 40;
@@ -86,6 +91,12 @@ void GnomeShellWindows::refresh()
 
 void GnomeShellWindows::received(const QDBusMessage& reply)
 {
+    const QDBusError::ErrorType error = QDBusError(reply).type();
+    // A busy shell is still there: the windows it listed last stand.
+    if (error == QDBusError::NoReply || error == QDBusError::Timeout) {
+        QTimer::singleShot(retryMs, this, &GnomeShellWindows::refresh);
+        return;
+    }
     const bool answered = reply.type() == QDBusMessage::ReplyMessage;
     apply(answered ? parseShellWindows(reply) : std::vector<ShellWindow>{}, answered);
 }
