@@ -11,9 +11,9 @@ source "$here/services.sh"
 ORVANE_TEST_SERVICES_DIR="$(mktemp -d "${TMPDIR:-/tmp}/orvane-shell.XXXXXX")"
 export ORVANE_TEST_SERVICES_DIR
 trap '_orvane_stop_gnome_shell; rm -rf "$ORVANE_TEST_SERVICES_DIR"; exit 0' EXIT TERM INT
-started=$(date +%s.%N)
+started=$(date +%s%N)
 _orvane_start_gnome_shell
-echo "orvane: start-up took $(echo "$(date +%s.%N) - $started" | bc) s"
+echo "orvane: start-up took $((($(date +%s%N) - started) / 1000000)) ms"
 {
     env | grep -E '^ORVANE_TEST_(GNOME_SHELL|SERVICES_DIR)' | sed 's/^/export /; s/=/="/; s/$/"/'
     if [ -n "${ORVANE_TEST_GNOME_SHELL_OK:-}" ]; then
