@@ -48,6 +48,7 @@ public:
     }
     std::string transcript() { return (read(), m_lines.join('\n').toStdString()); }
     void tell(const QString& line) { m_process.write((line + '\n').toUtf8()); }
+    qint64 pid() const { return m_process.processId(); }
 
 private:
     void read()
