@@ -26,8 +26,9 @@ ORVANE_BUILD_PACKAGES=(
 # the .deb (dpkg-shlibdeps) and checks it (lintian, its desktop files), and
 # the package test installs it in a fresh Debian root; the start-up check
 # runs its stand-in trays in Python. The Wayland tests run a headless GNOME
-# (mutter with PipeWire and WirePlumber, and the desktop portal, whose
-# dialogs they answer through accessibility) and a GTK 4 test window.
+# Shell (with PipeWire and WirePlumber, a stand-in logind from dbusmock, and
+# the desktop portal, whose dialogs they answer through accessibility) and a
+# GTK 4 test window.
 ORVANE_TEST_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev clang-format
@@ -36,7 +37,7 @@ ORVANE_TEST_PACKAGES=(
     ffmpeg openssl nginx
     zbar-tools dpkg-dev desktop-file-utils lintian debootstrap
     python3-xlib python3-dbus python3-gi
-    mutter pipewire wireplumber gir1.2-gtk-4.0
+    gnome-shell python3-dbusmock pipewire wireplumber gir1.2-gtk-4.0
     xdg-desktop-portal xdg-desktop-portal-gnome at-spi2-core gir1.2-atspi-2.0
 )
 

@@ -25,8 +25,6 @@ _orvane_svc_say() { printf 'orvane: %s\n' "$*"; }
 
 # shellcheck source=scripts/gnome-session.sh
 source "$(dirname "${BASH_SOURCE[0]}")/gnome-session.sh"
-# shellcheck source=scripts/gnome-shell-session.sh
-source "$(dirname "${BASH_SOURCE[0]}")/gnome-shell-session.sh"
 
 # _orvane_svc_wait SECONDS COMMAND...: true once COMMAND succeeds.
 _orvane_svc_wait() {

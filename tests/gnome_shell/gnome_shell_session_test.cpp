@@ -23,13 +23,13 @@ class GnomeShellSessionTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(qgetenv("ORVANE_TEST_GNOME_SHELL_OK"), "1")
+        ASSERT_EQ(qgetenv("ORVANE_TEST_GNOME_OK"), "1")
             << "no headless GNOME Shell: "
-            << qgetenv("ORVANE_TEST_GNOME_SHELL_ERROR").toStdString();
+            << qgetenv("ORVANE_TEST_GNOME_ERROR").toStdString();
         // Window pictures come through the session's PipeWire.
-        qputenv("PIPEWIRE_RUNTIME_DIR", qgetenv("ORVANE_TEST_GNOME_SHELL_RUNTIME_DIR"));
+        qputenv("PIPEWIRE_RUNTIME_DIR", qgetenv("ORVANE_TEST_GNOME_RUNTIME_DIR"));
         windows = std::make_unique<GnomeShellWindows>(QDBusConnection::connectToBus(
-            qEnvironmentVariable("ORVANE_TEST_GNOME_SHELL_BUS"), bus));
+            qEnvironmentVariable("ORVANE_TEST_GNOME_BUS"), bus));
         // The shell stalls for seconds after the windows of a test before are gone.
         ASSERT_TRUE(test::pumpUntil([&] { return windows->present(); }, 15000))
             << "the extension does not answer";
@@ -46,9 +46,9 @@ protected:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove("DISPLAY");
         env.insert("GDK_BACKEND", "wayland");
-        env.insert("WAYLAND_DISPLAY", qgetenv("ORVANE_TEST_GNOME_SHELL_WAYLAND_DISPLAY"));
-        env.insert("XDG_RUNTIME_DIR", qgetenv("ORVANE_TEST_GNOME_SHELL_RUNTIME_DIR"));
-        env.insert("DBUS_SESSION_BUS_ADDRESS", qgetenv("ORVANE_TEST_GNOME_SHELL_BUS"));
+        env.insert("WAYLAND_DISPLAY", qgetenv("ORVANE_TEST_GNOME_WAYLAND_DISPLAY"));
+        env.insert("XDG_RUNTIME_DIR", qgetenv("ORVANE_TEST_GNOME_RUNTIME_DIR"));
+        env.insert("DBUS_SESSION_BUS_ADDRESS", qgetenv("ORVANE_TEST_GNOME_BUS"));
         probes.push_back(std::make_unique<test::ChildLines>(
             QStringList{ORVANE_WAYLAND_PROBE, "--title", title} + options, env));
         EXPECT_TRUE(probes.back()->waitFor("ready", 15000)) << "the test window did not show";
