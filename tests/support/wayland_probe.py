@@ -11,10 +11,15 @@ reports, one JSON object a line on standard output, what reaches it.
   {"scroll": [dx, dy]}                            a scroll step or delta
   {"clipboard": "..."}                            the answer to "clipboard" on standard input
 
+  {"close_refused": true}                         the desktop asked it to close and it said no
+
 Standard input takes "clipboard" (read the clipboard), "copy TEXT" (put TEXT
-on it), "colour RRGGBB" (paint the window again) and "quit".
-Usage: wayland_probe.py [--colour RRGGBB]
+on it), "colour RRGGBB" (paint the window again) and "quit". Asked to close
+by the desktop it quits, or with --refuse-close stays, as an editor with
+unsaved work would.
+Usage: wayland_probe.py [--colour RRGGBB] [--title TITLE] [--refuse-close]
 """
+import argparse
 import json
 import os
 import sys
@@ -35,8 +40,9 @@ def say(**fields):
 
 
 class Probe:
-    def __init__(self, colour):
-        self.window = Gtk.Window(title="orvane-probe")
+    def __init__(self, colour, title, refuse_close):
+        self.window = Gtk.Window(title=title)
+        self.window.connect("close-request", lambda _w: self.close_request(refuse_close))
         self.css = Gtk.CssProvider()
         Gtk.StyleContext.add_provider_for_display(
             Gdk.Display.get_default(), self.css, Gtk.STYLE_PROVIDER_PRIORITY_APPLICATION)
@@ -69,6 +75,13 @@ class Probe:
     def paint(self, colour):
         css = "window, textview, textview text { background: #%s; color: #%s; }" % (colour, colour)
         self.css.load_from_data(css.encode())
+
+    def close_request(self, refuse):
+        if refuse:
+            say(close_refused=True)
+            return True
+        loop.quit()
+        return False
 
     def ready(self):
         say(ready=True, width=self.window.get_width(), height=self.window.get_height())
@@ -130,10 +143,12 @@ class Probe:
 
 
 if __name__ == "__main__":
-    colour = "20c040"
-    if len(sys.argv) == 3 and sys.argv[1] == "--colour":
-        colour = sys.argv[2]
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--colour", default="20c040")
+    parser.add_argument("--title", default="orvane-probe")
+    parser.add_argument("--refuse-close", action="store_true")
+    options = parser.parse_args()
     Gtk.init()
-    probe = Probe(colour)
+    probe = Probe(options.colour, options.title, options.refuse_close)
     loop = GLib.MainLoop()
     loop.run()
