@@ -67,6 +67,7 @@ _orvane_start_kwin() {
 _orvane_stop_kwin() {
     local pid
     # The compositor first, then its bus.
+    # shellcheck disable=SC2086 # a list of pids, split on purpose
     for pid in $(printf '%s\n' ${_orvane_svc_kwin_pids:-} | tac); do
         _orvane_svc_kill "$pid"
     done
