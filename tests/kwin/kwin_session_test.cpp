@@ -1,12 +1,12 @@
 // The KWin backend against a real headless KWin, with windows of the Wayland
 // test window: what KWin reports, and what it does when asked.
+#include "mutter/child_lines.h"
 #include "platform/linux/kwin/kwin_windows.h"
 #include "support/pump.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -21,42 +21,21 @@ QDBusConnection kwinBus(const QString& name)
     return QDBusConnection::connectToBus(qEnvironmentVariable("ORVANE_TEST_KWIN_BUS"), name);
 }
 
-// A test window in the KWin session; ended with the test.
-class Probe {
-public:
-    explicit Probe(const QStringList& options)
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove(QStringLiteral("DISPLAY"));
-        env.insert(QStringLiteral("WAYLAND_DISPLAY"),
-                   qEnvironmentVariable("ORVANE_TEST_KWIN_WAYLAND_DISPLAY"));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"),
-                   qEnvironmentVariable("ORVANE_TEST_KWIN_RUNTIME_DIR"));
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
-                   qEnvironmentVariable("ORVANE_TEST_KWIN_BUS"));
-        env.insert(QStringLiteral("GDK_BACKEND"), QStringLiteral("wayland"));
-        m_process.setProcessEnvironment(env);
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QStringLiteral("/usr/bin/python3"),
-                        QStringList{QStringLiteral(ORVANE_WAYLAND_PROBE)} + options);
-    }
-    ~Probe()
-    {
-        m_process.kill();
-        m_process.waitForFinished(3000);
-    }
-    std::int32_t pid() const { return std::int32_t(m_process.processId()); }
-    bool running() const { return m_process.state() == QProcess::Running; }
-    bool said(const char* part)
-    {
-        m_output += m_process.readAllStandardOutput();
-        return m_output.contains(part);
-    }
-
-private:
-    QProcess m_process;
-    QByteArray m_output;
-};
+// The Wayland test window, in the KWin session.
+std::unique_ptr<test::ChildLines> probe(const QStringList& options)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    const auto session = [](const char* name) {
+        return qEnvironmentVariable(QByteArray("ORVANE_TEST_KWIN_").append(name).constData());
+    };
+    env.insert(QStringLiteral("WAYLAND_DISPLAY"), session("WAYLAND_DISPLAY"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), session("RUNTIME_DIR"));
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), session("BUS"));
+    env.insert(QStringLiteral("GDK_BACKEND"), QStringLiteral("wayland"));
+    return std::make_unique<test::ChildLines>(
+        QStringList{QStringLiteral(ORVANE_WAYLAND_PROBE)} + options, env);
+}
 
 class KWinSessionTest : public ::testing::Test {
 protected:
@@ -70,7 +49,7 @@ protected:
     }
 
     // The window of `probe`, once KWin reports it; 0 when it does not.
-    std::uint32_t windowOf(const Probe& probe, int timeoutMs = 10000)
+    std::uint32_t windowOf(const test::ChildLines& probe, int timeoutMs = 10000)
     {
         std::uint32_t id = 0;
         test::pumpUntil(
@@ -98,11 +77,11 @@ TEST_F(KWinSessionTest, ListsWindowsFrontToBackAndFocusFollowsActivation)
     int applications = 0, frontmost = 0;
     kwin->onApplicationsChanged = [&] { ++applications; };
     kwin->onFrontmostChanged = [&] { ++frontmost; };
-    Probe first({"--title", "orvane first"});
-    const std::uint32_t firstId = windowOf(first);
+    auto first = probe({"--title", "orvane first"});
+    const std::uint32_t firstId = windowOf(*first);
     ASSERT_NE(firstId, 0u);
-    Probe second({"--title", "orvane second", "--colour", "3050ff"});
-    const std::uint32_t secondId = windowOf(second);
+    auto second = probe({"--title", "orvane second", "--colour", "3050ff"});
+    const std::uint32_t secondId = windowOf(*second);
     ASSERT_NE(secondId, 0u);
     ASSERT_TRUE(test::pumpUntil([&] { return kwin->activeWindow() == secondId; }, 5000));
     EXPECT_GE(applications, 2);
@@ -115,13 +94,13 @@ TEST_F(KWinSessionTest, ListsWindowsFrontToBackAndFocusFollowsActivation)
     EXPECT_TRUE(windows[0].normal);
     EXPECT_TRUE(windows[0].onScreen);
     EXPECT_FALSE(windows[0].applicationClass.isEmpty());
-    EXPECT_EQ(kwin->frontmostPid(), second.pid());
+    EXPECT_EQ(kwin->frontmostPid(), second->pid());
 
     frontmost = 0;
     ASSERT_TRUE(kwin->activate(firstId));
     ASSERT_TRUE(test::pumpUntil([&] { return kwin->activeWindow() == firstId; }, 5000));
     EXPECT_EQ(kwin->windows().front().id, firstId);
-    EXPECT_EQ(kwin->frontmostPid(), first.pid());
+    EXPECT_EQ(kwin->frontmostPid(), first->pid());
     EXPECT_GE(frontmost, 1);
 
     // Only KWin may report: another program's report is refused and changes nothing.
@@ -139,8 +118,8 @@ TEST_F(KWinSessionTest, ListsWindowsFrontToBackAndFocusFollowsActivation)
 
 TEST_F(KWinSessionTest, PlacesAWindowOnTheLeftHalfOfTheWorkArea)
 {
-    Probe probe({"--title", "orvane placed"});
-    const std::uint32_t id = windowOf(probe);
+    auto placed = probe({"--title", "orvane placed"});
+    const std::uint32_t id = windowOf(*placed);
     ASSERT_NE(id, 0u);
     const std::optional<Rect> area = kwin->workArea({800, 500});
     ASSERT_TRUE(area);
@@ -159,18 +138,18 @@ TEST_F(KWinSessionTest, PlacesAWindowOnTheLeftHalfOfTheWorkArea)
 
 TEST_F(KWinSessionTest, ClosesPolitelyAndAWindowThatRefusesStays)
 {
-    Probe willing({"--title", "orvane willing"});
-    Probe refusing({"--title", "orvane refusing", "--refuse-close"});
-    const std::uint32_t willingId = windowOf(willing);
-    const std::uint32_t refusingId = windowOf(refusing);
+    auto willing = probe({"--title", "orvane willing"});
+    auto refusing = probe({"--title", "orvane refusing", "--refuse-close"});
+    const std::uint32_t willingId = windowOf(*willing);
+    const std::uint32_t refusingId = windowOf(*refusing);
     ASSERT_NE(willingId, 0u);
     ASSERT_NE(refusingId, 0u);
     kwin->close(willingId);
     kwin->close(refusingId);
-    EXPECT_TRUE(test::pumpUntil([&] { return refusing.said("close_refused"); }, 5000));
-    EXPECT_TRUE(test::pumpUntil([&] { return !willing.running() && !listed(willingId); }, 5000));
+    EXPECT_TRUE(refusing->waitFor(QStringLiteral("close_refused"), 5000));
+    EXPECT_TRUE(test::pumpUntil([&] { return !willing->running() && !listed(willingId); }, 5000));
     test::pumpUntil([] { return false; }, 8000);
-    EXPECT_TRUE(refusing.running());
+    EXPECT_TRUE(refusing->running());
     EXPECT_TRUE(listed(refusingId)) << "the refusing window went away";
 }
 
