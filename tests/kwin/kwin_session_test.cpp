@@ -103,6 +103,9 @@ TEST_F(KWinSessionTest, ListsWindowsFrontToBackAndFocusFollowsActivation)
     EXPECT_EQ(kwin->frontmostPid(), first->pid());
     EXPECT_GE(frontmost, 1);
 
+    kwin->sendToBack(firstId);
+    EXPECT_TRUE(test::pumpUntil([&] { return kwin->windows().back().id == firstId; }, 5000));
+
     // Only KWin may report: another program's report is refused and changes nothing.
     QDBusMessage forged = QDBusMessage::createMethodCall(
         kwinBus(QStringLiteral("orvane-test-kwin")).baseService(),
@@ -113,7 +116,7 @@ TEST_F(KWinSessionTest, ListsWindowsFrontToBackAndFocusFollowsActivation)
     const QDBusPendingCall pending = other.asyncCall(forged, 5000);
     test::pumpUntil([&] { return pending.isFinished(); }, 5000);
     EXPECT_TRUE(pending.isError());
-    EXPECT_EQ(kwin->windows().front().id, firstId);
+    EXPECT_EQ(kwin->windows().back().id, firstId);
 }
 
 TEST_F(KWinSessionTest, PlacesAWindowOnTheLeftHalfOfTheWorkArea)
@@ -131,6 +134,9 @@ TEST_F(KWinSessionTest, PlacesAWindowOnTheLeftHalfOfTheWorkArea)
     kwin->setFrame(id, left);
     EXPECT_TRUE(test::pumpUntil([&] { return kwin->frame(id) == left; }, 5000))
         << "frame: " << kwin->frame(id).value_or(Rect{}).width;
+
+    kwin->toggleFullScreen(id);
+    EXPECT_TRUE(test::pumpUntil([&] { return kwin->frame(id) == area; }, 5000)) << "full screen";
 
     kwin->minimize(id);
     EXPECT_TRUE(test::pumpUntil([&] { return !kwin->frame(id); }, 5000)) << "minimised";

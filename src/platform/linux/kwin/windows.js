@@ -18,7 +18,7 @@ function describe(w) {
         id: String(w.internalId), title: w.caption, pid: w.pid,
         app: w.desktopFileName || w.resourceClass || w.resourceName,
         normal: w.normalWindow, minimized: w.minimized, fullScreen: w.fullScreen,
-        shown: !w.minimized && (w.onAllDesktops || w.desktop === workspace.currentDesktop),
+        shown: shown(w),
         active: w === workspace.activeClient, frame: box(w.frameGeometry)
     };
 }
@@ -46,7 +46,7 @@ function report(gone) {
     }
     sending = true;
     dirty = false;
-    var list = windows(gone).sort(function (a, b) { return b.stackingOrder - a.stackingOrder; });
+    var list = windows(gone).sort(frontFirst);
     var text = JSON.stringify({windows: list.map(describe), screens: screens()});
     callDBus(orvane, path, face, "report", text, function () {
         sending = false;
@@ -73,13 +73,25 @@ function find(id) {
     return null;
 }
 
-// KWin lowers only the active window; another is made active for a moment.
+function shown(w) {
+    return !w.minimized && (w.onAllDesktops || w.desktop === workspace.currentDesktop);
+}
+
+function frontFirst(a, b) {
+    return b.stackingOrder - a.stackingOrder;
+}
+
+// KWin lowers only the active window, and an active full-screen window stays
+// above all others wherever it stands: the focus goes back to the window that
+// had it, or to the frontmost other one.
 function lower(w) {
     var before = workspace.activeClient;
     workspace.activeClient = w;
     workspace.slotWindowLower();
-    if (before && before !== w)
-        workspace.activeClient = before;
+    var others = windows(w).filter(function (o) { return o.normalWindow && shown(o); });
+    var next = before && before !== w ? before : others.sort(frontFirst)[0];
+    if (next)
+        workspace.activeClient = next;
 }
 
 function perform(order) {
