@@ -29,6 +29,8 @@ constexpr int idleAnswerMs = 15000;
 // Orders pile up only while KWin is busy or stuck; the oldest give way.
 constexpr qsizetype maxOrders = 64;
 constexpr qsizetype maxReportBytes = 4 << 20;
+constexpr int maxLoadAttempts = 20;
+constexpr int loadRetryMs = 250;
 
 QDBusMessage kwinCall(const QString& path, const QString& interface, const QString& method,
                       const QVariantList& arguments = {})
@@ -123,6 +125,9 @@ KWinWindows::KWinWindows(QDBusConnection bus)
 
 KWinWindows::~KWinWindows()
 {
+    // KWin holds on to a script while a call of it waits for an answer.
+    if (m_waiting)
+        m_bus.send(m_waiting->createReply(QStringLiteral("[]")));
     if (!m_kwin.isEmpty())
         m_bus.call(kwinCall(scriptingPath, scriptingInterface, QStringLiteral("unloadScript"),
                             {scriptName}),
@@ -141,7 +146,7 @@ void KWinWindows::ownerChanged(const QString& owner)
         loadScript();
 }
 
-void KWinWindows::loadScript()
+void KWinWindows::loadScript(int attempt)
 {
     // A script of ours left by an earlier run (one that crashed, say) would
     // report to a name nobody has any more, and holds the plugin name.
@@ -154,11 +159,21 @@ void KWinWindows::loadScript()
                         10000);
     auto* watcher = new QDBusPendingCallWatcher(load, &m_context);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &m_context,
-                     [this, kwin = m_kwin](QDBusPendingCallWatcher* call) {
+                     [this, attempt, kwin = m_kwin](QDBusPendingCallWatcher* call) {
                          call->deleteLater();
                          QDBusPendingReply<int> id = *call;
-                         if (kwin != m_kwin || !id.isValid() || id.value() < 0)
+                         if (kwin != m_kwin || !id.isValid())
                              return;
+                         // -1: the name is still taken by a script of ours
+                         // that KWin has not finished unloading.
+                         if (id.value() < 0) {
+                             if (attempt < maxLoadAttempts)
+                                 QTimer::singleShot(loadRetryMs, &m_context, [this, attempt, kwin] {
+                                     if (kwin == m_kwin)
+                                         loadScript(attempt + 1);
+                                 });
+                             return;
+                         }
                          // Plasma 5 puts a loaded script at /<id>, Plasma 6 at
                          // /Scripting/Script<id>; the call to the other fails.
                          const QString number = QString::number(id.value());

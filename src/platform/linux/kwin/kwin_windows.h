@@ -54,7 +54,7 @@ private:
     friend class Endpoint;
 
     void ownerChanged(const QString& owner);
-    void loadScript();
+    void loadScript(int attempt = 1);
     // A call from the script; false for one that is not ours to answer.
     bool handle(const QDBusMessage& message);
     void take(const KWinReport& report);
