@@ -51,7 +51,8 @@ _orvane_start_kwin() {
     _orvane_svc_kwin_pids="${out##*$'\n'}"
     # A configuration folder of its own keeps the user's KWin settings (and
     # their window rules) out of the tests, and the tests' out of the user's.
-    env -u DISPLAY -u WAYLAND_DISPLAY XDG_RUNTIME_DIR="$dir/runtime" XDG_CONFIG_HOME="$dir/config" \
+    # The caller's display and Qt platform would make KWin start nested.
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM XDG_RUNTIME_DIR="$dir/runtime" XDG_CONFIG_HOME="$dir/config" \
         DBUS_SESSION_BUS_ADDRESS="$ORVANE_TEST_KWIN_BUS" XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=KDE \
         "$dir/bin/kwin_wayland" --virtual --width "${ORVANE_KWIN_MONITOR%x*}" --height "${ORVANE_KWIN_MONITOR#*x}" \
         --no-lockscreen --no-global-shortcuts --socket wayland-kde </dev/null >"$dir/kwin.log" 2>&1 &
