@@ -96,7 +96,8 @@ KWinWindows::KWinWindows(QDBusConnection bus)
 {
     m_idle.setSingleShot(true);
     QObject::connect(&m_idle, &QTimer::timeout, &m_context, [this] { answerOrders(); });
-    if (!m_bus.isConnected() || !m_bus.registerVirtualObject(ourPath, m_endpoint.get()))
+    m_registered = m_bus.isConnected() && m_bus.registerVirtualObject(ourPath, m_endpoint.get());
+    if (!m_registered)
         return;
     QByteArray text(kwinWindowsScript);
     text.replace("ORVANE_SERVICE", m_bus.baseService().toUtf8());
@@ -132,7 +133,7 @@ KWinWindows::~KWinWindows()
         m_bus.call(kwinCall(scriptingPath, scriptingInterface, QStringLiteral("unloadScript"),
                             {scriptName}),
                    QDBus::NoBlock);
-    if (m_watcher)
+    if (m_registered)
         m_bus.unregisterObject(ourPath);
 }
 

@@ -67,6 +67,7 @@ private:
     std::unique_ptr<Endpoint> m_endpoint;
     std::unique_ptr<QDBusServiceWatcher> m_watcher;
     QTemporaryFile m_script;
+    bool m_registered = false;
     QString m_kwin; // KWin's unique name on the bus; empty while it is away
     bool m_present = false;
     KWinReport m_report;
