@@ -25,6 +25,8 @@ _orvane_svc_say() { printf 'orvane: %s\n' "$*"; }
 
 # shellcheck source=scripts/gnome-session.sh
 source "$(dirname "${BASH_SOURCE[0]}")/gnome-session.sh"
+# shellcheck source=scripts/kwin-session.sh
+source "$(dirname "${BASH_SOURCE[0]}")/kwin-session.sh"
 
 # _orvane_svc_wait SECONDS COMMAND...: true once COMMAND succeeds.
 _orvane_svc_wait() {

@@ -49,6 +49,7 @@ public:
     std::string transcript() { return (read(), m_lines.join('\n').toStdString()); }
     void tell(const QString& line) { m_process.write((line + '\n').toUtf8()); }
     qint64 pid() const { return m_process.processId(); }
+    bool running() const { return m_process.state() == QProcess::Running; }
 
 private:
     void read()
