@@ -1,0 +1,66 @@
+#pragma once
+
+#include "platform/geometry.h"
+#include "platform/input_device.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+struct wl_output;
+struct wl_seat;
+struct zwlr_virtual_pointer_manager_v1;
+struct zwlr_virtual_pointer_v1;
+
+namespace orvane {
+
+class WaylandConnection;
+
+// Where the compositor's outputs lie, as they announce it.
+class WaylandOutputs {
+public:
+    explicit WaylandOutputs(WaylandConnection& connection);
+    ~WaylandOutputs();
+    WaylandOutputs(const WaylandOutputs&) = delete;
+    WaylandOutputs& operator=(const WaylandOutputs&) = delete;
+
+    // The rectangle around every output, in desktop pixels; null while no
+    // output has said where it is.
+    Rect extent() const;
+
+    struct Output;
+
+private:
+    std::vector<std::unique_ptr<Output>> m_outputs;
+};
+
+// A pointer of our own on the compositor's seat.
+class VirtualPointer {
+public:
+    VirtualPointer(WaylandConnection& connection, zwlr_virtual_pointer_manager_v1* manager,
+                   wl_seat* seat);
+    ~VirtualPointer();
+    VirtualPointer(const VirtualPointer&) = delete;
+    VirtualPointer& operator=(const VirtualPointer&) = delete;
+
+    // To `global`, kept inside the outputs; by the difference from the last
+    // position when the outputs are not known.
+    void moveTo(Point global);
+    void button(MouseButton button, bool down);
+    // Pixels as InputDevice::scroll takes them.
+    void scroll(double dx, double dy);
+
+private:
+    void frame();
+
+    WaylandConnection& m_connection;
+    WaylandOutputs m_outputs;
+    zwlr_virtual_pointer_v1* m_pointer = nullptr;
+    std::optional<Point> m_last;
+    // Fractions of a wheel step not yet sent as a step, per axis.
+    double m_stepsX = 0;
+    double m_stepsY = 0;
+};
+
+} // namespace orvane
