@@ -3,6 +3,7 @@
 #include "mutter/child_lines.h"
 #include "platform/linux/wlroots/wayland_connection.h"
 #include "platform/linux/wlroots/wlroots_input_device.h"
+#include "platform/linux/wlroots/wlroots_pasteboard.h"
 #include "support/pump.h"
 
 #include <QJsonArray>
@@ -185,6 +186,30 @@ TEST_F(WlrootsSwayTest, ClicksDragsAndScrollsLandWhereAsked)
     ASSERT_TRUE(menu) << probe->transcript();
     EXPECT_EQ((*menu)["button"].toInt(), 3);
     EXPECT_EQ((*menu)["x"].toDouble(), 700);
+}
+
+TEST_F(WlrootsSwayTest, TheClipboardCarriesTextBothWays)
+{
+    auto pasteboard = makeWlrootsPasteboard(connection);
+    ASSERT_TRUE(pasteboard->setText("Grüße € 日本"));
+    // The window learns of the new clipboard in its own time: ask again
+    // until it has.
+    QString read;
+    for (int i = 0; i < 20 && read != "Grüße € 日本"; ++i) {
+        probe->tell("clipboard");
+        const auto answer = next([](const QJsonObject& e) { return e.contains("clipboard"); });
+        ASSERT_TRUE(answer) << probe->transcript();
+        read = (*answer)["clipboard"].toString();
+    }
+    EXPECT_EQ(read, "Grüße € 日本");
+
+    // A window may take the clipboard only after some input has reached it.
+    click({500, 500});
+    ASSERT_TRUE(next([](const QJsonObject& e) { return e.contains("release"); }));
+    probe->tell("copy from the window ✓");
+    ASSERT_TRUE(next([](const QJsonObject& e) { return e.contains("copied"); }));
+    EXPECT_TRUE(test::pumpUntil([&] { return pasteboard->text() == "from the window ✓"; }, 5000))
+        << pasteboard->text().value_or("(none)").toStdString();
 }
 
 } // namespace
