@@ -4,6 +4,7 @@
 #include "platform/linux/wlroots/wayland_connection.h"
 #include "platform/linux/wlroots/wlroots_input_device.h"
 #include "platform/linux/wlroots/wlroots_pasteboard.h"
+#include "platform/linux/wlroots/wlroots_screen_capture.h"
 #include "support/pump.h"
 
 #include <QJsonArray>
@@ -210,6 +211,39 @@ TEST_F(WlrootsSwayTest, TheClipboardCarriesTextBothWays)
     ASSERT_TRUE(next([](const QJsonObject& e) { return e.contains("copied"); }));
     EXPECT_TRUE(test::pumpUntil([&] { return pasteboard->text() == "from the window ✓"; }, 5000))
         << pasteboard->text().value_or("(none)").toStdString();
+}
+
+TEST_F(WlrootsSwayTest, PicturesOfTheScreenShowWhatItShowsAndFollowItsChanges)
+{
+    auto capture = makeWlrootsScreenCapture(connection);
+    ASSERT_TRUE(test::pumpUntil([&] { return capture->available(); }));
+    const std::vector<CaptureDisplay> displays = capture->displays();
+    ASSERT_EQ(displays.size(), 1u);
+    EXPECT_EQ(displays[0].pixelWidth, 1600);
+    EXPECT_EQ(displays[0].pixelHeight, 1000);
+    std::optional<CapturedImage> latest;
+    QString why;
+    ASSERT_TRUE(capture->start(
+        displays[0].id, 15,
+        [&](CaptureEvent event) {
+            if (event.status == CaptureEvent::Status::newContent)
+                latest = std::move(event.image);
+        },
+        &why))
+        << why.toStdString();
+    // Blue, green, red, spare: the window's colour far from the cursor.
+    auto shows = [&](std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+        if (!latest || latest->width != 1600 || latest->height != 1000)
+            return false;
+        const std::uint8_t* pixel = latest->pixels + 900 * latest->stride + 1500 * 4;
+        return pixel[0] == b && pixel[1] == g && pixel[2] == r;
+    };
+    for (const auto& [name, r, g, b] :
+         {std::tuple{"c03020", 0xc0, 0x30, 0x20}, std::tuple{"2040e0", 0x20, 0x40, 0xe0}}) {
+        probe->tell(QStringLiteral("colour ") + name);
+        EXPECT_TRUE(test::pumpUntil([&] { return shows(r, g, b); }, 5000)) << name;
+    }
+    capture->stop();
 }
 
 } // namespace

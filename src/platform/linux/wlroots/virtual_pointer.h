@@ -3,12 +3,13 @@
 #include "platform/geometry.h"
 #include "platform/input_device.h"
 
+#include "wayland_outputs.h"
+
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <vector>
 
-struct wl_output;
 struct wl_seat;
 struct zwlr_virtual_pointer_manager_v1;
 struct zwlr_virtual_pointer_v1;
@@ -16,24 +17,6 @@ struct zwlr_virtual_pointer_v1;
 namespace orvane {
 
 class WaylandConnection;
-
-// Where the compositor's outputs lie, as they announce it.
-class WaylandOutputs {
-public:
-    explicit WaylandOutputs(WaylandConnection& connection);
-    ~WaylandOutputs();
-    WaylandOutputs(const WaylandOutputs&) = delete;
-    WaylandOutputs& operator=(const WaylandOutputs&) = delete;
-
-    // The rectangle around every output, in desktop pixels; null while no
-    // output has said where it is.
-    Rect extent() const;
-
-    struct Output;
-
-private:
-    std::vector<std::unique_ptr<Output>> m_outputs;
-};
 
 // A pointer of our own on the compositor's seat.
 class VirtualPointer {

@@ -114,15 +114,15 @@ void* WaylandConnection::bind(const wl_interface& interface, std::uint32_t maxVe
     return nullptr;
 }
 
-std::vector<void*> WaylandConnection::bindAll(const wl_interface& interface,
-                                              std::uint32_t maxVersion)
+std::vector<std::pair<std::uint32_t, void*>>
+WaylandConnection::bindAll(const wl_interface& interface, std::uint32_t maxVersion)
 {
-    std::vector<void*> proxies;
+    std::vector<std::pair<std::uint32_t, void*>> proxies;
     if (!m_connected)
         return proxies;
     for (const Global& global : m_globals)
         if (global.interface == interface.name)
-            proxies.push_back(bindGlobal(global, interface, maxVersion));
+            proxies.emplace_back(global.name, bindGlobal(global, interface, maxVersion));
     return proxies;
 }
 

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <utility>
 #include <vector>
 
 struct wl_callback;
@@ -47,8 +48,9 @@ public:
     // Binds the first global of `interface`, at most at `maxVersion`;
     // nothing when it is not offered.
     void* bind(const wl_interface& interface, std::uint32_t maxVersion);
-    // Binds every global of `interface`.
-    std::vector<void*> bindAll(const wl_interface& interface, std::uint32_t maxVersion);
+    // Binds every global of `interface`: each global's name and its proxy.
+    std::vector<std::pair<std::uint32_t, void*>> bindAll(const wl_interface& interface,
+                                                         std::uint32_t maxVersion);
 
     // Runs `done(true)` once the compositor has answered everything sent
     // before this call, `done(false)` if the connection is lost first.
