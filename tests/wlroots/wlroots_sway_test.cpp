@@ -5,6 +5,7 @@
 #include "platform/linux/wlroots/wlroots_input_device.h"
 #include "platform/linux/wlroots/wlroots_pasteboard.h"
 #include "platform/linux/wlroots/wlroots_screen_capture.h"
+#include "platform/linux/wlroots/wlroots_window_system.h"
 #include "support/pump.h"
 
 #include <QJsonArray>
@@ -244,6 +245,29 @@ TEST_F(WlrootsSwayTest, PicturesOfTheScreenShowWhatItShowsAndFollowItsChanges)
         EXPECT_TRUE(test::pumpUntil([&] { return shows(r, g, b); }, 5000)) << name;
     }
     capture->stop();
+}
+
+TEST_F(WlrootsSwayTest, TheWindowListShowsTheWindowAndItsRequestsReachIt)
+{
+    auto windowSystem = makeWlrootsWindowSystem(connection);
+    auto probeWindow = [&]() -> std::optional<DesktopWindow> {
+        for (const DesktopWindow& window : windowSystem->windows())
+            if (window.title == "orvane-probe")
+                return window;
+        return std::nullopt;
+    };
+    ASSERT_TRUE(test::pumpUntil([&] { return probeWindow().has_value(); }, 5000));
+    const DesktopWindow window = *probeWindow();
+    EXPECT_TRUE(window.normal);
+    EXPECT_TRUE(window.onScreen);
+    EXPECT_EQ(windowSystem->activeWindow(), window.id);
+    ASSERT_TRUE(test::pumpUntil([&] { return windowSystem->workArea({10, 10}).has_value(); }));
+    EXPECT_EQ(windowSystem->workArea({10, 10}), (Rect{0, 0, 1600, 1000}));
+
+    EXPECT_TRUE(windowSystem->activate(window.id));
+    EXPECT_FALSE(windowSystem->activate(window.id + 1000));
+    windowSystem->close(window.id);
+    EXPECT_TRUE(test::pumpUntil([&] { return !probeWindow(); }, 5000)) << probe->transcript();
 }
 
 } // namespace
