@@ -1,5 +1,7 @@
 // The connection when the compositor closes it: whoever waits hears so.
 #include "platform/linux/wlroots/wayland_connection.h"
+#include "platform/linux/wlroots/wlroots_input_device.h"
+#include "platform/linux/wlroots/wlroots_pasteboard.h"
 #include "support/pump.h"
 
 #include <QLocalServer>
@@ -16,8 +18,14 @@ TEST(WaylandConnection, ACompositorThatHangsUpEndsTheConnectionAndEveryWait)
     QTemporaryDir dir;
     QLocalServer compositor;
     ASSERT_TRUE(compositor.listen(dir.filePath("wayland-test")));
-    auto connection = WaylandConnection::connect(dir.filePath("wayland-test"));
+    std::shared_ptr<WaylandConnection> connection =
+        WaylandConnection::connect(dir.filePath("wayland-test"));
     ASSERT_TRUE(connection);
+    // What was built on it stops quietly instead of touching what never came.
+    auto input = makeWlrootsInputDevice(connection);
+    auto pasteboard = makeWlrootsPasteboard(connection);
+    std::optional<bool> inputReady;
+    input->whenReady([&](bool ready) { inputReady = ready; });
     QObject context;
     bool lost = false;
     QObject::connect(connection.get(), &WaylandConnection::lost, &context, [&] { lost = true; });
@@ -36,6 +44,14 @@ TEST(WaylandConnection, ACompositorThatHangsUpEndsTheConnectionAndEveryWait)
     EXPECT_FALSE(wlrootsProtocols(*connection).input());
     connection->whenSynced(&context, [&](bool connected) { synced = connected; });
     EXPECT_EQ(synced, false);
+    EXPECT_EQ(inputReady, false);
+    EXPECT_FALSE(input->isAvailable());
+    input->typeText("é");
+    input->pressKey(KeyShortcut::Key::a, 0);
+    input->moveCursor({10, 10});
+    input->scroll(0, 30);
+    EXPECT_FALSE(pasteboard->setText("x"));
+    EXPECT_EQ(pasteboard->text(), std::nullopt);
 
     EXPECT_FALSE(WaylandConnection::connect(dir.filePath("nobody-listens")));
 }

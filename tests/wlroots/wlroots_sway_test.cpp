@@ -205,6 +205,19 @@ TEST_F(WlrootsSwayTest, TheClipboardCarriesTextBothWays)
     }
     EXPECT_EQ(read, "Grüße € 日本");
 
+    // More than a pipe holds at once, in both directions.
+    QString large;
+    for (int i = 0; large.size() < 300000; ++i)
+        large += QStringLiteral("line %1 — ünïcödé\n").arg(i);
+    ASSERT_TRUE(pasteboard->setText(large));
+    for (int i = 0; i < 20 && read != large; ++i) {
+        probe->tell("clipboard");
+        const auto answer = next([](const QJsonObject& e) { return e.contains("clipboard"); });
+        ASSERT_TRUE(answer);
+        read = (*answer)["clipboard"].toString();
+    }
+    EXPECT_TRUE(read == large) << read.size() << " of " << large.size() << " characters";
+
     // A window may take the clipboard only after some input has reached it.
     click({500, 500});
     ASSERT_TRUE(next([](const QJsonObject& e) { return e.contains("release"); }));
@@ -244,6 +257,26 @@ TEST_F(WlrootsSwayTest, PicturesOfTheScreenShowWhatItShowsAndFollowItsChanges)
         probe->tell(QStringLiteral("colour ") + name);
         EXPECT_TRUE(test::pumpUntil([&] { return shows(r, g, b); }, 5000)) << name;
     }
+
+    // Pictures still held downstream are never copied into again: with all
+    // of them held nothing new comes, and once let go pictures flow again.
+    std::vector<CapturedImage> held;
+    for (int i = 0; i < 6; ++i) {
+        latest.reset();
+        capture->refresh();
+        if (!test::pumpUntil([&] { return latest.has_value(); }, 1000))
+            break;
+        held.push_back(*latest);
+    }
+    ASSERT_GE(held.size(), 2u);
+    EXPECT_LT(held.size(), 6u) << "more pictures than buffers while all are held";
+    for (std::size_t i = 0; i < held.size(); ++i)
+        for (std::size_t j = i + 1; j < held.size(); ++j)
+            EXPECT_NE(held[i].pixels, held[j].pixels) << i << " and " << j << " share memory";
+    held.clear();
+    latest.reset();
+    probe->tell("colour 101010");
+    EXPECT_TRUE(test::pumpUntil([&] { return shows(0x10, 0x10, 0x10); }, 5000));
     capture->stop();
 }
 
