@@ -11,7 +11,8 @@
 #
 # For each service the tests get either ORVANE_TEST_<NAME>_OK=1 or
 # ORVANE_TEST_<NAME>_ERROR="why not", NAME being SESSION_BUS, SYSTEM_BUS, AVAHI,
-# DISPLAY or GNOME (a headless GNOME session; scripts/gnome-session.sh). A test that needs a service which is not OK must fail with that
+# DISPLAY, GNOME (a headless GNOME session; scripts/gnome-session.sh) or SWAY
+# (a headless sway; scripts/sway-session.sh). A test that needs a service which is not OK must fail with that
 # reason; it must never pass by skipping.
 #
 # ORVANE_TEST_AVAHI_CTL names a script with "start", "stop" and "status", so
@@ -27,6 +28,8 @@ _orvane_svc_say() { printf 'orvane: %s\n' "$*"; }
 source "$(dirname "${BASH_SOURCE[0]}")/gnome-session.sh"
 # shellcheck source=scripts/kwin-session.sh
 source "$(dirname "${BASH_SOURCE[0]}")/kwin-session.sh"
+# shellcheck source=scripts/sway-session.sh
+source "$(dirname "${BASH_SOURCE[0]}")/sway-session.sh"
 
 # _orvane_svc_wait SECONDS COMMAND...: true once COMMAND succeeds.
 _orvane_svc_wait() {

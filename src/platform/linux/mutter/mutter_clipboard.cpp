@@ -1,5 +1,7 @@
 #include "mutter_clipboard.h"
 
+#include "platform/linux/pipe_writer.h"
+
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -32,100 +34,12 @@ const QStringList offeredTypes{utf8Text, QStringLiteral("UTF8_STRING"),
                                QStringLiteral("text/plain"), QStringLiteral("STRING"),
                                QStringLiteral("TEXT")};
 
-// A paste gets the whole text within this time or nothing: a program that
-// stopped reading must not hold a pipe and a copy of the text for ever.
-constexpr int writeDeadlineMs = 5000;
 // Pastes answered at once; more than this is a program gone wrong, refused.
 constexpr int maxWriters = 16;
 // Larger texts on the desktop's clipboard are not taken.
 constexpr qsizetype maxReadBytes = qsizetype(16) << 20;
 // Mutter answers in milliseconds; this only bounds a hung compositor.
 constexpr int callTimeoutMs = 5000;
-
-// write() that reports a reader gone as EPIPE instead of killing the
-// process with SIGPIPE, whatever the process does with that signal.
-ssize_t writeQuietly(int fd, const char* data, std::size_t size)
-{
-    sigset_t pipeSignal;
-    sigset_t old;
-    sigemptyset(&pipeSignal);
-    sigaddset(&pipeSignal, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipeSignal, &old);
-    const ssize_t written = ::write(fd, data, size);
-    const int error = errno;
-    if (written < 0 && error == EPIPE) {
-        const timespec none{0, 0};
-        sigtimedwait(&pipeSignal, nullptr, &none); // the signal this write raised
-    }
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
-    errno = error;
-    return written;
-}
-
-// Hands one text to a pipe as fast as its reader takes it, from the event
-// loop, and deletes itself when done.
-class PipeWriter : public QObject {
-public:
-    PipeWriter(int fd, QByteArray bytes, QObject* parent)
-        : QObject(parent), m_fd(fd), m_bytes(std::move(bytes)),
-          m_notifier(fd, QSocketNotifier::Write, this)
-    {
-        m_notifier.setEnabled(false);
-    }
-    ~PipeWriter() override { closePipe(); }
-
-    void start(std::function<void(bool written)> done)
-    {
-        m_done = std::move(done);
-        connect(&m_notifier, &QSocketNotifier::activated, this, [this] { writeSome(); });
-        QTimer::singleShot(writeDeadlineMs, this, [this] { finish(false); });
-        writeSome();
-    }
-
-private:
-    void writeSome()
-    {
-        while (m_written < m_bytes.size()) {
-            const ssize_t n = writeQuietly(m_fd, m_bytes.constData() + m_written,
-                                           std::size_t(m_bytes.size() - m_written));
-            if (n > 0) {
-                m_written += n;
-            } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                m_notifier.setEnabled(true); // the pipe is full: on when it drains
-                return;
-            } else if (n == 0 || errno != EINTR) {
-                finish(false);
-                return;
-            }
-        }
-        finish(true);
-    }
-
-    void finish(bool written)
-    {
-        if (m_fd < 0)
-            return;
-        closePipe(); // the reader sees the end of the text only now
-        deleteLater();
-        if (m_done)
-            std::exchange(m_done, nullptr)(written);
-    }
-
-    void closePipe()
-    {
-        if (m_fd < 0)
-            return;
-        m_notifier.setEnabled(false);
-        ::close(m_fd);
-        m_fd = -1;
-    }
-
-    int m_fd;
-    const QByteArray m_bytes;
-    qsizetype m_written = 0;
-    QSocketNotifier m_notifier;
-    std::function<void(bool)> m_done;
-};
 
 // Everything the owner writes into `fd` until it closes it, or nothing when
 // that takes past `deadline` or grows past the bound.
