@@ -26,12 +26,13 @@ run_ctest() {
     local label="$1" dir="$2" log
     log="$dir/ctest.log"
     say "running $label tests"
-    # The tests on the headless GNOME session share one desktop: they run one
-    # after another, after the rest, and one that fails is run once more, as
-    # windows and input of the test before may still be on their way out.
+    # The tests on each headless Wayland desktop share that desktop: they run
+    # one after another, after the rest, and one that fails is run once more,
+    # as windows and input of the test before may still be on their way out.
+    local desktops='^(gnome|kwin|sway)$'
     {
-        ctest --test-dir "$dir" --output-on-failure -j2 --timeout 300 -LE gnome
-        ctest --test-dir "$dir" --output-on-failure --timeout 300 -L gnome --repeat until-pass:2
+        ctest --test-dir "$dir" --output-on-failure -j2 --timeout 300 -LE "$desktops"
+        ctest --test-dir "$dir" --output-on-failure --timeout 300 -L "$desktops" --repeat until-pass:2
     } >"$log" 2>&1 || true
     grep -E '^[0-9]+% tests passed|^[[:space:]]+[0-9]+ - .*\((Failed|Timeout|Not Run|SEGFAULT|Exception|Subprocess aborted)' "$log" || true
     local total fails
@@ -81,10 +82,10 @@ fi
 say "building with AddressSanitizer and UndefinedBehaviorSanitizer (clang)"
 configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
     -DORVANE_SANITIZE=ON -DORVANE_BUILD_BENCH=OFF
-# A fresh GNOME session: windows, dialogs and input of the first pass's
-# desktop sessions must not reach the second pass's windows.
-_orvane_stop_gnome
-_orvane_start_gnome
+# Fresh desktops: windows, dialogs and input of the first pass's desktop
+# sessions must not reach the second pass's windows.
+_orvane_stop_sway; _orvane_stop_kwin; _orvane_stop_gnome
+_orvane_start_gnome; _orvane_start_kwin; _orvane_start_sway
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     run_ctest "sanitizer" build-asan
 

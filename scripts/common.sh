@@ -16,6 +16,7 @@ ORVANE_BUILD_PACKAGES=(
     hicolor-icon-theme xdg-utils
     libpulse-dev libturbojpeg0-dev libjpeg62-turbo-dev
     libpipewire-0.3-dev libxkbcommon-dev qt6-wayland
+    libwayland-dev libwayland-bin wayland-protocols
 )
 # What the test suite needs on top: test and benchmark frameworks, clang with
 # its runtimes for the sanitizer build and the fuzzers, the services the
@@ -27,8 +28,8 @@ ORVANE_BUILD_PACKAGES=(
 # the package test installs it in a fresh Debian root; the start-up check
 # runs its stand-in trays in Python. The Wayland tests run a headless GNOME
 # Shell (with PipeWire and WirePlumber, a stand-in logind from dbusmock, and
-# the desktop portal, whose dialogs they answer through accessibility) and a
-# GTK 4 test window.
+# the desktop portal, whose dialogs they answer through accessibility), a
+# headless KWin and a headless sway, and a GTK 4 test window.
 ORVANE_TEST_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev clang-format
@@ -39,6 +40,7 @@ ORVANE_TEST_PACKAGES=(
     python3-xlib python3-dbus python3-gi
     gnome-shell python3-dbusmock pipewire wireplumber gir1.2-gtk-4.0
     xdg-desktop-portal xdg-desktop-portal-gnome at-spi2-core gir1.2-atspi-2.0
+    kwin-wayland sway
 )
 
 say() { printf 'orvane: %s\n' "$*"; }

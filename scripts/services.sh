@@ -313,6 +313,8 @@ start_test_services() {
     _orvane_start_avahi
     _orvane_start_display
     _orvane_start_gnome
+    _orvane_start_kwin
+    _orvane_start_sway
 }
 
 # _orvane_svc_restore NAME SAVED: puts back a variable we replaced.
@@ -331,6 +333,8 @@ stop_test_services() {
     local dir="${ORVANE_TEST_SERVICES_DIR:-}"
     [ -n "$dir" ] && [ -d "$dir" ] || return 0
     if [ -x "$dir/avahi-ctl" ]; then "$dir/avahi-ctl" stop >/dev/null 2>&1 || true; fi
+    _orvane_stop_sway
+    _orvane_stop_kwin
     _orvane_stop_gnome
     _orvane_svc_kill "${_orvane_svc_xvfb_pid:-}"
     _orvane_svc_kill "${_orvane_svc_system_pid:-}"
@@ -341,7 +345,7 @@ stop_test_services() {
     unset _orvane_svc_saved_display _orvane_svc_saved_system _orvane_svc_saved_session
     unset ORVANE_TEST_AVAHI_CTL ORVANE_TEST_SERVICES_DIR
     local name
-    for name in SESSION_BUS SYSTEM_BUS AVAHI DISPLAY GNOME; do
+    for name in SESSION_BUS SYSTEM_BUS AVAHI DISPLAY GNOME KWIN SWAY; do
         unset "ORVANE_TEST_${name}_OK" "ORVANE_TEST_${name}_ERROR"
     done
     rm -rf "$dir"
