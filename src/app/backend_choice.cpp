@@ -2,12 +2,50 @@
 
 #include "platform/linux/mutter/mutter_backend.h"
 #include "platform/linux/portal/portal_backend.h"
+#include "platform/linux/wlroots/wayland_connection.h"
+
+#include <QDBusMessage>
+#include <QEventLoop>
+#include <QTimer>
 
 namespace orvane {
 
 namespace {
 
 constexpr unsigned keyboardAndPointer = 1 | 2;
+// A compositor answers its registry within a frame or two; a session
+// without one must not hold up the start for long.
+constexpr int wlrootsTimeoutMs = 300;
+
+bool namePresent(const QDBusConnection& bus, const QString& name)
+{
+    QDBusMessage ask = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
+    ask.setArguments({name});
+    const QDBusMessage answer = bus.call(ask, QDBus::Block, 300);
+    return answer.type() == QDBusMessage::ReplyMessage && !answer.arguments().isEmpty() &&
+           answer.arguments().first().toBool();
+}
+
+// What the session's compositor offers of wlroots' protocols; nothing when
+// no compositor answers in time.
+WlrootsProtocols offeredWlrootsProtocols(int timeoutMs)
+{
+    const std::shared_ptr<WaylandConnection> connection = WaylandConnection::connect();
+    if (!connection)
+        return {};
+    QEventLoop loop;
+    bool synced = false;
+    QObject context;
+    connection->whenSynced(&context, [&](bool connected) {
+        synced = connected;
+        loop.quit();
+    });
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    return synced ? wlrootsProtocols(*connection) : WlrootsProtocols{};
+}
 
 } // namespace
 
@@ -17,9 +55,24 @@ DesktopBackend chooseBackend(const SessionFacts& facts)
         return DesktopBackend::x11;
     if (facts.mutterRemoteDesktop)
         return DesktopBackend::gnome;
+    if (facts.wlrootsInput)
+        return DesktopBackend::wlroots;
     if ((facts.portalDeviceTypes & keyboardAndPointer) == keyboardAndPointer)
         return DesktopBackend::portal;
     return DesktopBackend::xwayland;
+}
+
+WindowBackend chooseWindowBackend(const SessionFacts& facts)
+{
+    if (!facts.wayland)
+        return WindowBackend::x11;
+    if (facts.mutterRemoteDesktop)
+        return WindowBackend::gnomeShell;
+    if (facts.kwin)
+        return WindowBackend::kwin;
+    if (facts.wlrootsWindows)
+        return WindowBackend::wlroots;
+    return WindowBackend::x11;
 }
 
 SessionFacts readSessionFacts(const QDBusConnection& bus)
@@ -28,10 +81,16 @@ SessionFacts readSessionFacts(const QDBusConnection& bus)
     facts.wayland = qEnvironmentVariable("XDG_SESSION_TYPE")
                             .compare(QLatin1String("wayland"), Qt::CaseInsensitive) == 0 ||
                     !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-    if (!facts.wayland || !bus.isConnected())
+    if (!facts.wayland)
+        return facts;
+    const WlrootsProtocols offered = offeredWlrootsProtocols(wlrootsTimeoutMs);
+    facts.wlrootsInput = offered.input();
+    facts.wlrootsWindows = offered.foreignToplevel;
+    if (!bus.isConnected())
         return facts;
     facts.mutterRemoteDesktop = mutterRemoteDesktopPresent(bus);
-    if (!facts.mutterRemoteDesktop)
+    facts.kwin = !facts.mutterRemoteDesktop && namePresent(bus, QStringLiteral("org.kde.KWin"));
+    if (!facts.mutterRemoteDesktop && !facts.wlrootsInput)
         facts.portalDeviceTypes = portalRemoteDesktopDeviceTypes(bus);
     return facts;
 }
@@ -43,6 +102,8 @@ QString backendDescription(DesktopBackend backend)
         return QStringLiteral("GNOME (Wayland)");
     case DesktopBackend::portal:
         return QStringLiteral("desktop portal (Wayland)");
+    case DesktopBackend::wlroots:
+        return QStringLiteral("wlroots (Wayland)");
     case DesktopBackend::xwayland:
         return QStringLiteral("X11 through XWayland (native Wayland windows are out of reach)");
     case DesktopBackend::x11:

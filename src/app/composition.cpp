@@ -98,24 +98,25 @@ QString computerName()
     return hostComputerName();
 }
 
-DesktopBackend chooseDesktopBackend()
+DesktopChoice chooseDesktop()
 {
-    return chooseBackend(readSessionFacts(sessionBus()));
+    const SessionFacts facts = readSessionFacts(sessionBus());
+    return {chooseBackend(facts), chooseWindowBackend(facts)};
 }
 
-Desktop makeDesktop(DesktopBackend backend, Settings& settings)
+Desktop makeDesktop(const DesktopChoice& choice, Settings& settings)
 {
     Desktop desktop;
-    desktop.backend = backend;
+    desktop.backend = choice.backend;
+    desktop.windows = choice.windows;
     LinuxPlatformChoices choices;
     // Qt's clipboard when Qt is on the X display (the desktop app), else one
     // of our own that outlives the X server.
     choices.qtClipboard = QGuiApplication::platformName() == QLatin1String("xcb");
     desktop.platform = makeLinuxPlatform(choices);
-    if (backend == DesktopBackend::gnome)
-        useGnome(desktop);
-    else if (backend == DesktopBackend::portal)
-        usePortal(desktop, settings);
+    useWaylandBackends(desktop, settings);
+    if (desktop.capture)
+        return desktop;
     if (!desktop.streams) {
         desktop.capture = makeX11ScreenCapture(nullptr);
         return desktop;

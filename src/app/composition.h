@@ -39,13 +39,19 @@ void releaseDisplayProbe();
 // The computer's name as people know it.
 QString computerName();
 
-// The way input and screen pictures reach this session, asked once at start.
-DesktopBackend chooseDesktopBackend();
+// The ways input, screen pictures and windows reach this session, asked
+// once at start.
+struct DesktopChoice {
+    DesktopBackend backend = DesktopBackend::x11;
+    WindowBackend windows = WindowBackend::x11;
+};
+DesktopChoice chooseDesktop();
 
 // What reaches the desktop: the command families and the screen, on the
 // backend chosen for the session.
 struct Desktop {
     DesktopBackend backend = DesktopBackend::x11;
+    WindowBackend windows = WindowBackend::x11;
     Platform platform;
     // Where screen streams come from on Wayland; null on X11.
     std::shared_ptr<ScreenStreamOpener> streams;
@@ -53,7 +59,7 @@ struct Desktop {
     // The user's answers to the desktop portal, when it is the way in.
     std::shared_ptr<PortalAccess> portal;
 };
-Desktop makeDesktop(DesktopBackend backend, Settings& settings);
+Desktop makeDesktop(const DesktopChoice& choice, Settings& settings);
 // Whether the screen may be shared: the displays can be seen, and the
 // desktop's dialog, where it asks, was not declined.
 bool screenSharingAllowed(Desktop& desktop);

@@ -84,7 +84,7 @@ bool anotherCopyAnswered(orvane::SingleInstance& instance)
 }
 
 struct Program {
-    Program(quint16 port, orvane::DesktopBackend backend);
+    Program(quint16 port, const orvane::DesktopChoice& choice);
 
     std::function<qint64()> monotonicMs = [] {
         return QDeadlineTimer::current(Qt::PreciseTimer).deadline();
@@ -103,8 +103,8 @@ struct Program {
     std::unique_ptr<orvane::OrvaneServer> server;
 };
 
-Program::Program(quint16 port, orvane::DesktopBackend backend)
-    : desktop(orvane::makeDesktop(backend, settings))
+Program::Program(quint16 port, const orvane::DesktopChoice& choice)
+    : desktop(orvane::makeDesktop(choice, settings))
 {
     orvane::ServerEnvironment environment;
     environment.computerName = orvane::computerName();
@@ -211,11 +211,12 @@ int main(int argc, char** argv)
     orvane::SingleInstance instance(orvane::Settings::standardPath());
     if (anotherCopyAnswered(instance))
         return 0;
-    const orvane::DesktopBackend backend = orvane::chooseDesktopBackend();
+    const orvane::DesktopChoice choice = orvane::chooseDesktop();
+    const orvane::DesktopBackend backend = choice.backend;
     std::printf("orvane: input and screen: %s\n", qPrintable(orvane::backendDescription(backend)));
     std::fflush(stdout);
     orvane::setDesktopRoute(
         {orvane::backendDescription(backend), backend == orvane::DesktopBackend::xwayland});
-    Program program(options.port, backend);
+    Program program(options.port, choice);
     return windows ? runDesktop(app, program, instance) : runHeadless(app, program, instance);
 }

@@ -1,7 +1,16 @@
 #include "wayland_backends.h"
 
 #include "platform/linux/dbus/session_bus.h"
+#include "platform/linux/dbus/sleep_watcher.h"
+#include "platform/linux/gnome_shell/gnome_shell_windows.h"
+#include "platform/linux/kwin/kwin_windows.h"
 #include "platform/linux/mutter/mutter_backend.h"
+#include "platform/linux/wlroots/wayland_connection.h"
+#include "platform/linux/wlroots/wlroots_input_device.h"
+#include "platform/linux/wlroots/wlroots_pasteboard.h"
+#include "platform/linux/wlroots/wlroots_screen_capture.h"
+#include "platform/linux/wlroots/wlroots_window_system.h"
+#include "platform/linux/x11/x11_application_catalog.h"
 
 namespace orvane {
 
@@ -24,26 +33,53 @@ DesktopCheck approvalCheck(PortalApproval approval)
     return {false, QStringLiteral("portal")};
 }
 
-// The desktop's events, with the monitors' changes told by GNOME: the X
-// server's own, where there is one, speaks only for XWayland and may come
-// before GNOME's list of monitors has changed.
-class GnomeMonitorEvents final : public WorkspaceEvents {
+// One window backend in both of the platform's places: the windows, and
+// the desktop's events it tells.
+class SharedWindowSystem final : public WindowSystem {
 public:
-    GnomeMonitorEvents(std::unique_ptr<WorkspaceEvents> inner,
-                       const std::function<void(QObject*, std::function<void()>)>& watchMonitors)
-        : m_inner(std::move(inner))
+    explicit SharedWindowSystem(std::shared_ptr<WindowSystem> windows) : m_w(std::move(windows)) {}
+    std::vector<DesktopWindow> windows() override { return m_w->windows(); }
+    std::optional<std::uint32_t> activeWindow() override { return m_w->activeWindow(); }
+    std::optional<Rect> frame(std::uint32_t id) override { return m_w->frame(id); }
+    std::optional<Rect> workArea(Point p) override { return m_w->workArea(p); }
+    bool activate(std::uint32_t id) override { return m_w->activate(id); }
+    void sendToBack(std::uint32_t id) override { m_w->sendToBack(id); }
+    void close(std::uint32_t id) override { m_w->close(id); }
+    void minimize(std::uint32_t id) override { m_w->minimize(id); }
+    void toggleFullScreen(std::uint32_t id) override { m_w->toggleFullScreen(id); }
+    void setFrame(std::uint32_t id, const Rect& f) override { m_w->setFrame(id, f); }
+    std::optional<QByteArray> grabJpeg(std::uint32_t id, int width, int height,
+                                       int quality) override
     {
-        if (m_inner) {
-            m_inner->onFrontmostChanged = [this] { notify(onFrontmostChanged); };
-            m_inner->onApplicationsChanged = [this] { notify(onApplicationsChanged); };
-            m_inner->onWake = [this] { notify(onWake); };
-        }
-        watchMonitors(&m_context, [this] { notify(onScreensChanged); });
+        return m_w->grabJpeg(id, width, height, quality);
     }
-    std::optional<std::int32_t> frontmostPid() override
+
+private:
+    std::shared_ptr<WindowSystem> m_w;
+};
+
+// The desktop's events as a window backend tells them (the frontmost
+// window, the applications, and the monitors where it knows them), with
+// waking from sleep from logind.
+class WindowBackendEvents final : public WorkspaceEvents {
+public:
+    template <class Backend>
+    explicit WindowBackendEvents(std::shared_ptr<Backend> backend)
+        : m_backend(backend), m_events(*backend), m_sleep([this] { notify(onWake); })
     {
-        return m_inner ? m_inner->frontmostPid() : std::nullopt;
+        m_events.onFrontmostChanged = [this] { notify(onFrontmostChanged); };
+        m_events.onApplicationsChanged = [this] { notify(onApplicationsChanged); };
+        m_events.onScreensChanged = [this] { screensChanged(); };
     }
+    ~WindowBackendEvents() override
+    {
+        m_events.onFrontmostChanged = m_events.onApplicationsChanged = m_events.onScreensChanged =
+            nullptr;
+    }
+    std::optional<std::int32_t> frontmostPid() override { return m_events.frontmostPid(); }
+    void screensChanged() { notify(onScreensChanged); }
+
+    QObject context; // ends watches of the monitors with this object
 
 private:
     static void notify(const std::function<void()>& callback)
@@ -51,22 +87,10 @@ private:
         if (callback)
             callback();
     }
-    std::unique_ptr<WorkspaceEvents> m_inner;
-    QObject m_context; // ends the watch with this object
+    std::shared_ptr<void> m_backend; // keeps the events' source alive
+    WorkspaceEvents& m_events;
+    SleepWatcher m_sleep;
 };
-
-} // namespace
-
-void useGnome(Desktop& desktop)
-{
-    MutterBackend mutter = makeMutterBackend(sessionBus());
-    desktop.platform.events = std::make_unique<GnomeMonitorEvents>(
-        std::move(desktop.platform.events), mutter.watchMonitors);
-    desktop.platform.input = std::move(mutter.input);
-    desktop.platform.pasteboard = std::move(mutter.pasteboard);
-    desktop.platform.displays = std::move(mutter.displays);
-    desktop.streams = std::move(mutter.streams);
-}
 
 void usePortal(Desktop& desktop, Settings& settings)
 {
@@ -84,6 +108,61 @@ void usePortal(Desktop& desktop, Settings& settings)
     desktop.platform.input = std::move(portal.input);
     desktop.streams = std::move(portal.streams);
     desktop.portal = std::move(portal.access);
+}
+
+void useGnome(Desktop& desktop)
+{
+    MutterBackend mutter = makeMutterBackend(sessionBus());
+    desktop.platform.input = std::move(mutter.input);
+    desktop.platform.pasteboard = std::move(mutter.pasteboard);
+    desktop.platform.displays = std::move(mutter.displays);
+    desktop.streams = std::move(mutter.streams);
+    auto shell = std::make_shared<GnomeShellWindows>(sessionBus());
+    auto events = std::make_unique<WindowBackendEvents>(shell);
+    mutter.watchMonitors(&events->context, [events = events.get()] { events->screensChanged(); });
+    desktop.platform.events = std::move(events);
+    desktop.platform.windows = std::make_unique<SharedWindowSystem>(shell);
+}
+
+void useKWin(Desktop& desktop)
+{
+    auto kwin = std::make_shared<KWinWindows>(sessionBus());
+    desktop.platform.events = std::make_unique<WindowBackendEvents>(kwin);
+    desktop.platform.windows = std::make_unique<SharedWindowSystem>(kwin);
+}
+
+void useWlroots(Desktop& desktop, bool input, bool windows)
+{
+    std::shared_ptr<WaylandConnection> wayland = WaylandConnection::connect();
+    if (!wayland)
+        return;
+    if (input) {
+        desktop.platform.input = makeWlrootsInputDevice(wayland);
+        desktop.platform.pasteboard = makeWlrootsPasteboard(wayland);
+        desktop.capture = makeWlrootsScreenCapture(wayland);
+    }
+    if (windows)
+        desktop.platform.windows = makeWlrootsWindowSystem(wayland);
+}
+
+} // namespace
+
+void useWaylandBackends(Desktop& desktop, Settings& settings)
+{
+    if (desktop.backend == DesktopBackend::gnome)
+        useGnome(desktop);
+    else if (desktop.backend == DesktopBackend::portal)
+        usePortal(desktop, settings);
+    if (desktop.windows == WindowBackend::kwin)
+        useKWin(desktop);
+    if (desktop.backend == DesktopBackend::wlroots || desktop.windows == WindowBackend::wlroots)
+        useWlroots(desktop, desktop.backend == DesktopBackend::wlroots,
+                   desktop.windows == WindowBackend::wlroots);
+    // The foreign-toplevel protocol names no processes: there the running
+    // applications stay XWayland's.
+    if (desktop.windows == WindowBackend::gnomeShell || desktop.windows == WindowBackend::kwin)
+        desktop.platform.applications =
+            std::make_unique<X11ApplicationCatalog>(appWindowsOf(*desktop.platform.windows));
 }
 
 RemoteDesktopChecks portalChecks(std::shared_ptr<PortalAccess> access)

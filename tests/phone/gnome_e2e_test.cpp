@@ -10,6 +10,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <regex>
 #include <thread>
 
 namespace orvane::phone {
@@ -26,6 +29,10 @@ protected:
         const char* wayland = std::getenv("ORVANE_TEST_GNOME_WAYLAND_DISPLAY");
         if (!bus || !runtime || !wayland)
             return;
+        // The test windows' application, so that their windows are listed.
+        fs::create_directories(m_home / ".local/share/applications");
+        std::ofstream(m_home / ".local/share/applications/org.orvane.Probe.desktop")
+            << "[Desktop Entry]\nType=Application\nName=Orvane Probe\nExec=/bin/true\n";
         // Nothing of the X display the other tests use may be in reach.
         m_extraEnv = {{"DISPLAY", ""},
                       {"XDG_SESSION_TYPE", "wayland"},
@@ -45,11 +52,12 @@ protected:
     }
 
     // The test window, full screen in one colour, once it says it is shown.
-    std::unique_ptr<ChildProcess> startWindow(const std::string& colour)
+    std::unique_ptr<ChildProcess> startWindow(const std::string& colour,
+                                              const std::vector<std::string>& more = {})
     {
-        auto window = std::make_unique<ChildProcess>(
-            std::vector<std::string>{"/usr/bin/python3", ORVANE_WAYLAND_PROBE, "--colour", colour},
-            env());
+        std::vector<std::string> argv{"/usr/bin/python3", ORVANE_WAYLAND_PROBE, "--colour", colour};
+        argv.insert(argv.end(), more.begin(), more.end());
+        auto window = std::make_unique<ChildProcess>(argv, env());
         EXPECT_TRUE(window->waitForLine(std::regex("^\\{\"ready\": true"), 20'000))
             << "the test window did not show: " << window->errors();
         return window;
@@ -163,6 +171,84 @@ TEST_F(Gnome, ThePointerLandsWhereAskedAndThePicturesShowTheWindow)
     auto scrolled = heard(*window, "scroll");
     ASSERT_TRUE(scrolled) << window->output();
     EXPECT_GT((*scrolled)["scroll"][1].get<double>(), 0) << "a finger up scrolls the page down";
+}
+
+// What the shell extension says of the window with this title: its id, its
+// frame ("x, y, width, height") and whether it has the focus.
+struct ShellWindow {
+    std::string id, frame;
+    bool focused = false;
+};
+
+std::optional<ShellWindow> shellWindow(const std::string& title)
+{
+    const std::string command = std::string("gdbus call --address '") +
+                                std::getenv("ORVANE_TEST_GNOME_BUS") +
+                                "' --dest org.orvane.Shell --object-path /org/orvane/Shell/Windows "
+                                "--method org.orvane.Shell.Windows.GetWindows 2>/dev/null";
+    FILE* call = ::popen(command.c_str(), "r");
+    if (!call)
+        return std::nullopt;
+    std::string listed;
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, call)) > 0;)
+        listed.append(chunk, n);
+    ::pclose(call);
+    const std::size_t at = listed.find("<'" + title + "'>");
+    if (at == std::string::npos)
+        return std::nullopt;
+    const std::size_t begin = listed.rfind('{', at), end = listed.find('}', at);
+    const std::string one = listed.substr(begin, end - begin);
+    std::smatch id, frame, focused;
+    std::regex_search(one, id, std::regex("'id': <uint64 ([0-9]+)>"));
+    std::regex_search(one, frame, std::regex("'frame': <\\(([-0-9, ]+)\\)>"));
+    std::regex_search(one, focused, std::regex("'focused': <(true|false)>"));
+    return ShellWindow{id.str(1), frame.str(1), focused.str(1) == "true"};
+}
+
+// The window commands on GNOME go through the shell extension: the front
+// window to the left half, another focused by its id, and a polite quit of
+// everything that leaves the window whose program refuses to close.
+TEST_F(Gnome, WindowsAreArrangedFocusedAndAskedToClose)
+{
+    ASSERT_TRUE(gnomeProvided());
+    auto willing =
+        startWindow("2040c0", {"--title", "Orvane willing", "--app-id", "org.orvane.Probe"});
+    auto stubborn = startWindow(
+        "c04020", {"--title", "Orvane stubborn", "--refuse-close", "--app-id", "org.orvane.Probe"});
+    pairThePhone();
+    const Run listed = phone({"windows"});
+    ASSERT_EQ(listed.status, 0) << listed.errors;
+    EXPECT_NE(listed.output.find("\"Orvane stubborn\""), std::string::npos) << listed.output;
+    EXPECT_NE(listed.output.find("\"Orvane willing\""), std::string::npos) << listed.output;
+    const auto until = [](auto done) {
+        for (int i = 0; i < 50 && !done(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return done();
+    };
+    // The phone's ids are the low half of the shell's.
+    const auto phoneId = [](const char* title) {
+        const std::optional<ShellWindow> w = shellWindow(title);
+        return w ? std::to_string(std::stoull(w->id) & 0xffffffffu) : std::string("0");
+    };
+    const auto focused = [](const char* title) {
+        const std::optional<ShellWindow> w = shellWindow(title);
+        return w && w->focused;
+    };
+    EXPECT_EQ(phone({"focus-window", phoneId("Orvane stubborn")}).status, 0);
+    ASSERT_TRUE(until([&] { return focused("Orvane stubborn"); }));
+    const Run moved = phone({"window", "left-half"});
+    EXPECT_EQ(moved.status, 0) << moved.errors;
+    // The left half of the work area, below the shell's top bar.
+    EXPECT_TRUE(until([] { return shellWindow("Orvane stubborn")->frame == "0, 32, 800, 968"; }))
+        << shellWindow("Orvane stubborn")->frame;
+    EXPECT_EQ(phone({"focus-window", phoneId("Orvane willing")}).status, 0);
+    EXPECT_TRUE(until([&] { return focused("Orvane willing"); }));
+
+    EXPECT_EQ(phone({"quit-all"}).status, 0);
+    EXPECT_TRUE(willing->wait(10'000).has_value()) << "the willing window's program quit";
+    EXPECT_TRUE(stubborn->waitForLine(std::regex("close_refused"), 10'000)) << stubborn->output();
+    EXPECT_FALSE(stubborn->wait(3'000).has_value()) << "asked, never made to quit";
 }
 
 } // namespace

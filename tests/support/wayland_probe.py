@@ -17,7 +17,7 @@ Standard input takes "clipboard" (read the clipboard), "copy TEXT" (put TEXT
 on it), "colour RRGGBB" (paint the window again) and "quit". Asked to close
 by the desktop it quits, or with --refuse-close stays, as an editor with
 unsaved work would.
-Usage: wayland_probe.py [--colour RRGGBB] [--title TITLE] [--refuse-close]
+Usage: wayland_probe.py [--colour RRGGBB] [--title TITLE] [--refuse-close] [--app-id ID]
 """
 import argparse
 import json
@@ -147,7 +147,10 @@ if __name__ == "__main__":
     parser.add_argument("--colour", default="20c040")
     parser.add_argument("--title", default="orvane-probe")
     parser.add_argument("--refuse-close", action="store_true")
+    parser.add_argument("--app-id", help="the application id the desktop sees")
     options = parser.parse_args()
+    if options.app_id:
+        GLib.set_prgname(options.app_id)
     Gtk.init()
     probe = Probe(options.colour, options.title, options.refuse_close)
     loop = GLib.MainLoop()

@@ -100,7 +100,7 @@ int Cli::run()
     if (command == "send") {
         return sendFile();
     }
-    if (command == "info" || command == "stats" || command == "clipboard") {
+    if (command == "info" || command == "stats" || command == "clipboard" || command == "windows") {
         return request();
     }
     if (command == "watch") {

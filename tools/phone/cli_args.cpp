@@ -179,8 +179,9 @@ Commands:
   run JSON                     run a command given as JSON, for example
                                '{"system":{"_0":{"lock":{}}}}'
   send FILE                    send a file; the computer saves it in Downloads
-  info | stats | clipboard     print the computer's information, usage
-                               statistics or clipboard text as JSON
+  info | stats | clipboard | windows
+                               print the computer's information, usage
+                               statistics, clipboard text or windows as JSON
   watch [--preview] [--display ID] [--save DIR] [--frames N] [--seconds S]
         [--slow MS]            watch the screen: prints the displays, then
                                frames and bytes a second; --save writes every

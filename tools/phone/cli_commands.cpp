@@ -196,6 +196,23 @@ int Cli::sendFile()
     return reportResult(client, client.sendFile(path), "the computer did not keep the file");
 }
 
+namespace {
+
+// A JSON array of the items, each as the wire writes it.
+template <class T> Result<std::string> encodeJsonList(const std::vector<T>& items)
+{
+    std::string out = "[";
+    for (const T& item : items) {
+        Result<std::string> one = encodeJson(item);
+        if (!one)
+            return one;
+        out += (out.size() > 1 ? "," : "") + *one;
+    }
+    return out + "]";
+}
+
+} // namespace
+
 // The computer also pushes some of these cases unasked (macInfo right after
 // welcome); any instance of the wanted case is a current answer.
 int Cli::request()
@@ -209,9 +226,10 @@ int Cli::request()
         return fail(opened.error());
     }
     const std::string& what = m_inv.command;
-    const OrvaneMessage ask = what == "info"    ? OrvaneMessage{msg::RequestInfo{}}
-                              : what == "stats" ? OrvaneMessage{msg::RequestStats{}}
-                                                : OrvaneMessage{msg::RequestClipboard{}};
+    const OrvaneMessage ask = what == "info"      ? OrvaneMessage{msg::RequestInfo{}}
+                              : what == "stats"   ? OrvaneMessage{msg::RequestStats{}}
+                              : what == "windows" ? OrvaneMessage{msg::RequestWindows{}}
+                                                  : OrvaneMessage{msg::RequestClipboard{}};
     if (auto sent = client.send(ask); !sent) {
         return fail(sent.error());
     }
@@ -222,6 +240,9 @@ int Cli::request()
     } else if (what == "stats") {
         auto stats = client.receiveCase<msg::Stats>(timeoutMs());
         json = stats ? encodeJson(stats->value) : Result<std::string>(stats.error());
+    } else if (what == "windows") {
+        auto windows = client.receiveCase<msg::Windows>(timeoutMs());
+        json = windows ? encodeJsonList(windows->value) : Result<std::string>(windows.error());
     } else {
         auto clip = client.receiveCase<msg::Clipboard>(timeoutMs());
         json = clip ? (clip->value
