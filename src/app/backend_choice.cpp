@@ -113,3 +113,31 @@ QString backendDescription(DesktopBackend backend)
 }
 
 } // namespace orvane
+
+namespace orvane {
+
+QString windowBackendDescription(WindowBackend backend, bool ready)
+{
+    switch (backend) {
+    case WindowBackend::gnomeShell:
+        return ready ? QStringLiteral("GNOME Shell extension")
+                     : QStringLiteral("none: Orvane's GNOME Shell extension is not running. Turn "
+                                      "it on with \"gnome-extensions enable orvane@orvane.app\" "
+                                      "(or in the Extensions app); right after installing "
+                                      "Orvane, log out and in again first");
+    case WindowBackend::kwin:
+        return QStringLiteral("KWin script");
+    case WindowBackend::wlroots:
+        return QStringLiteral("wlroots window list (no moving or resizing)");
+    case WindowBackend::x11:
+        break;
+    }
+    return QStringLiteral("X11");
+}
+
+bool gnomeShellExtensionRunning(const QDBusConnection& bus)
+{
+    return namePresent(bus, QStringLiteral("org.orvane.Shell"));
+}
+
+} // namespace orvane

@@ -51,5 +51,10 @@ SessionFacts readSessionFacts(const QDBusConnection& bus);
 
 // The words the terminal and the window use for the backend.
 QString backendDescription(DesktopBackend backend);
+// The same for the window backend; `ready` says whether it answers (GNOME
+// Shell's extension may be missing or turned off).
+QString windowBackendDescription(WindowBackend backend, bool ready);
+// Whether Orvane's GNOME Shell extension answers on `bus`.
+bool gnomeShellExtensionRunning(const QDBusConnection& bus);
 
 } // namespace orvane

@@ -4,6 +4,7 @@
 #include "composition.h"
 #include "macinfo/mac_info.h"
 #include "macinfo/stats_provider.h"
+#include "platform/linux/dbus/session_bus.h"
 #include "server/orvane_server.h"
 #include "ui/desktop_notifications.h"
 #include "ui/desktop_session.h"
@@ -214,6 +215,12 @@ int main(int argc, char** argv)
     const orvane::DesktopChoice choice = orvane::chooseDesktop();
     const orvane::DesktopBackend backend = choice.backend;
     std::printf("orvane: input and screen: %s\n", qPrintable(orvane::backendDescription(backend)));
+    if (choice.windows != orvane::WindowBackend::x11) {
+        const bool ready = choice.windows != orvane::WindowBackend::gnomeShell ||
+                           orvane::gnomeShellExtensionRunning(orvane::sessionBus());
+        std::printf("orvane: windows: %s\n",
+                    qPrintable(orvane::windowBackendDescription(choice.windows, ready)));
+    }
     std::fflush(stdout);
     orvane::setDesktopRoute(
         {orvane::backendDescription(backend), backend == orvane::DesktopBackend::xwayland});
