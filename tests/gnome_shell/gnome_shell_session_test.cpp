@@ -24,12 +24,11 @@ protected:
     void SetUp() override
     {
         ASSERT_EQ(qgetenv("ORVANE_TEST_GNOME_OK"), "1")
-            << "no headless GNOME Shell: "
-            << qgetenv("ORVANE_TEST_GNOME_ERROR").toStdString();
+            << "no headless GNOME Shell: " << qgetenv("ORVANE_TEST_GNOME_ERROR").toStdString();
         // Window pictures come through the session's PipeWire.
         qputenv("PIPEWIRE_RUNTIME_DIR", qgetenv("ORVANE_TEST_GNOME_RUNTIME_DIR"));
-        windows = std::make_unique<GnomeShellWindows>(QDBusConnection::connectToBus(
-            qEnvironmentVariable("ORVANE_TEST_GNOME_BUS"), bus));
+        windows = std::make_unique<GnomeShellWindows>(
+            QDBusConnection::connectToBus(qEnvironmentVariable("ORVANE_TEST_GNOME_BUS"), bus));
         // The shell stalls for seconds after the windows of a test before are gone.
         ASSERT_TRUE(test::pumpUntil([&] { return windows->present(); }, 15000))
             << "the extension does not answer";
