@@ -151,11 +151,18 @@ std::unique_ptr<Machine> makeMachine()
 
 std::unique_ptr<DesktopChecks> makeDesktopChecks(const Desktop& desktop)
 {
+    RemoteDesktopChecks remote;
     if (desktop.backend == DesktopBackend::gnome)
-        return makeLinuxDesktopChecks(gnomeRemoteDesktopChecks());
-    if (desktop.portal)
-        return makeLinuxDesktopChecks(portalChecks(desktop.portal));
-    return makeLinuxDesktopChecks();
+        remote = gnomeRemoteDesktopChecks();
+    else if (desktop.portal)
+        remote = portalChecks(desktop.portal);
+    if (desktop.inputCheck) {
+        remote.input = desktop.inputCheck;
+        remote.screen = desktop.screenCheck;
+    }
+    remote.windows = desktop.windowsCheck;
+    remote.turnOnWindows = desktop.turnOnWindows;
+    return makeLinuxDesktopChecks(remote);
 }
 
 bool screenSharingAllowed(Desktop& desktop)

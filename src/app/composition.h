@@ -58,6 +58,12 @@ struct Desktop {
     std::unique_ptr<ScreenCapture> capture;
     // The user's answers to the desktop portal, when it is the way in.
     std::shared_ptr<PortalAccess> portal;
+    // Whether a Wayland window backend answers, and turning it on; unset on
+    // X11, whose window manager the display check covers.
+    std::function<DesktopCheck()> windowsCheck;
+    std::function<void()> turnOnWindows;
+    // Keys and the screen through a wlroots compositor's own protocols.
+    std::function<DesktopCheck()> inputCheck, screenCheck;
 };
 Desktop makeDesktop(const DesktopChoice& choice, Settings& settings);
 // Whether the screen may be shared: the displays can be seen, and the

@@ -2,6 +2,7 @@
 
 #include "platform/linux/dbus/session_bus.h"
 #include "platform/linux/dbus/sleep_watcher.h"
+#include "platform/linux/gnome_shell/gnome_shell_extension.h"
 #include "platform/linux/gnome_shell/gnome_shell_windows.h"
 #include "platform/linux/kwin/kwin_windows.h"
 #include "platform/linux/mutter/mutter_backend.h"
@@ -122,6 +123,10 @@ void useGnome(Desktop& desktop)
     mutter.watchMonitors(&events->context, [events = events.get()] { events->screensChanged(); });
     desktop.platform.events = std::move(events);
     desktop.platform.windows = std::make_unique<SharedWindowSystem>(shell);
+    desktop.windowsCheck = [shell] {
+        return gnomeShellExtensionCheck(sessionBus(), shell->present());
+    };
+    desktop.turnOnWindows = [] { turnOnGnomeShellExtension(sessionBus()); };
 }
 
 void useKWin(Desktop& desktop)
@@ -129,6 +134,7 @@ void useKWin(Desktop& desktop)
     auto kwin = std::make_shared<KWinWindows>(sessionBus());
     desktop.platform.events = std::make_unique<WindowBackendEvents>(kwin);
     desktop.platform.windows = std::make_unique<SharedWindowSystem>(kwin);
+    desktop.windowsCheck = [kwin] { return DesktopCheck{kwin->present(), QStringLiteral("KWin")}; };
 }
 
 void useWlroots(Desktop& desktop, bool input, bool windows)
@@ -140,9 +146,21 @@ void useWlroots(Desktop& desktop, bool input, bool windows)
         desktop.platform.input = makeWlrootsInputDevice(wayland);
         desktop.platform.pasteboard = makeWlrootsPasteboard(wayland);
         desktop.capture = makeWlrootsScreenCapture(wayland);
+        desktop.inputCheck = [wayland] {
+            return DesktopCheck{wayland->isConnected() && wlrootsProtocols(*wayland).input(),
+                                QStringLiteral("wlroots")};
+        };
+        desktop.screenCheck = [wayland] {
+            return DesktopCheck{wayland->isConnected() && wlrootsProtocols(*wayland).screencopy,
+                                QStringLiteral("wlroots")};
+        };
     }
-    if (windows)
+    if (windows) {
         desktop.platform.windows = makeWlrootsWindowSystem(wayland);
+        desktop.windowsCheck = [wayland] {
+            return DesktopCheck{wayland->isConnected(), QStringLiteral("wlroots")};
+        };
+    }
 }
 
 } // namespace
@@ -167,9 +185,11 @@ void useWaylandBackends(Desktop& desktop, Settings& settings)
 
 RemoteDesktopChecks portalChecks(std::shared_ptr<PortalAccess> access)
 {
-    return {[access] { return approvalCheck(access->inputApproval()); },
-            [access] { return approvalCheck(access->screenApproval()); },
-            [access] { access->askAgain(); }};
+    RemoteDesktopChecks checks;
+    checks.input = [access] { return approvalCheck(access->inputApproval()); };
+    checks.screen = [access] { return approvalCheck(access->screenApproval()); };
+    checks.askAgain = [access] { access->askAgain(); };
+    return checks;
 }
 
 } // namespace orvane

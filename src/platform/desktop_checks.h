@@ -26,6 +26,7 @@ public:
     enum class Service {
         input,        // keys and the pointer: XTEST, or the Wayland desktop's service
         screen,       // a picture of the screen can be taken, or a stream had
+        windows,      // the windows: the X window manager, or the Wayland desktop's way in
         mediaPlayers, // the session bus the players are on
         sound,        // a PulseAudio server, or PipeWire's
         power,        // what keeps the computer awake: logind, or a fallback
@@ -33,7 +34,8 @@ public:
     };
     virtual ~DesktopChecks() = default;
     virtual DesktopCheck check(Service service) = 0;
-    // Forgets the user's refusal, so the desktop asks again when next needed.
+    // Forgets the user's refusal, so the desktop asks again when next needed;
+    // for the windows, turns on what the user had turned off.
     virtual void askAgain(Service) {}
 
     // Whether the desktop shows tray icons now: an X11 tray, or a

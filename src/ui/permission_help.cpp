@@ -44,6 +44,15 @@ Help helpFor(Service service)
     case Service::input:
     case Service::screen:
         return displayHelp(service);
+    case Service::windows:
+        return {tr("Windows"),
+                tr("A Wayland desktop shows no program the windows of another. On GNOME, "
+                   "Orvane sees and arranges them through its own GNOME Shell extension, "
+                   "orvane@orvane.app; on X11, through the window manager."),
+                tr("On GNOME, turn the extension on in the Extensions application, or with: "
+                   "gnome-extensions enable orvane@orvane.app. Right after installing Orvane, "
+                   "log out and in again first: GNOME on Wayland finds new extensions only at "
+                   "login.")};
     case Service::mediaPlayers:
         return {tr("Media Players"),
                 tr("Orvane controls music and video players over D-Bus (MPRIS), on your session "

@@ -31,6 +31,12 @@ QString keptAwakeBy(const QString& via)
 QString remoteDetail(Service service, const DesktopCheck& check)
 {
     const bool input = service == Service::input;
+    if (check.via == QLatin1String("wlroots"))
+        return check.ready
+                   ? (input ? QWidget::tr("Keys and clicks through the compositor's virtual "
+                                          "keyboard and pointer")
+                            : QWidget::tr("The screen is shared through the compositor"))
+                   : QWidget::tr("The compositor doesn't offer this any more");
     if (check.via == QLatin1String("GNOME"))
         return check.ready ? (input ? QWidget::tr("Keys and clicks through GNOME's remote desktop")
                                     : QWidget::tr("The screen is shared through GNOME"))
@@ -48,9 +54,29 @@ QString remoteDetail(Service service, const DesktopCheck& check)
     return QWidget::tr("The desktop portal doesn't answer");
 }
 
+// The windows, by the way in `via` names.
+QString windowsDetail(const DesktopCheck& check)
+{
+    if (check.via == QLatin1String("GNOME Shell"))
+        return QWidget::tr("Windows through Orvane's GNOME Shell extension");
+    if (check.via == QLatin1String("GNOME Shell off"))
+        return QWidget::tr("Orvane's GNOME Shell extension is off: phones see no windows");
+    if (check.via == QLatin1String("GNOME Shell missing"))
+        return QWidget::tr("GNOME hasn't loaded Orvane's extension yet: log out and in again");
+    if (check.via == QLatin1String("KWin"))
+        return check.ready ? QWidget::tr("Windows through a KWin script")
+                           : QWidget::tr("KWin doesn't answer: phones see no windows");
+    if (check.via == QLatin1String("wlroots"))
+        return QWidget::tr("Windows through the compositor's list; they can't be moved");
+    return check.ready
+               ? QWidget::tr("Windows through the window manager on display %1").arg(check.via)
+               : QWidget::tr("No X display: phones see no windows");
+}
+
 bool remoteRoute(const DesktopCheck& check)
 {
-    return check.via == QLatin1String("GNOME") || check.via.startsWith(QLatin1String("portal"));
+    return check.via == QLatin1String("GNOME") || check.via == QLatin1String("wlroots") ||
+           check.via.startsWith(QLatin1String("portal"));
 }
 
 } // namespace
@@ -67,6 +93,8 @@ QString serviceDetail(Service service, const DesktopCheck& check, bool playersRe
     case Service::screen:
         return check.ready ? QWidget::tr("Display %1 can be captured").arg(check.via)
                            : QWidget::tr("The screen can't be captured");
+    case Service::windows:
+        return windowsDetail(check);
     case Service::mediaPlayers:
         if (playersRefused)
             return QWidget::tr("A player refused Orvane: a sandbox keeps it out");
@@ -100,11 +128,12 @@ PermissionsSection::PermissionsSection(OrvaneServer& server, DesktopChecks& chec
     header->addWidget(again);
     layout->addLayout(header);
     layout->addSpacing(10);
-    m_rows.reserve(6);
+    m_rows.reserve(7);
     addRow(Service::input, QStringLiteral("input"), QStringLiteral("keyboard"),
            tr("Keys and pointer"));
     addRow(Service::screen, QStringLiteral("screen"), QStringLiteral("screen-record"),
            tr("Screen"));
+    addRow(Service::windows, QStringLiteral("windows"), QStringLiteral("windows"), tr("Windows"));
     addRow(Service::mediaPlayers, QStringLiteral("mediaPlayers"), QStringLiteral("music-note"),
            tr("Media players"));
     addRow(Service::sound, QStringLiteral("sound"), QStringLiteral("speaker"), tr("Sound"));
@@ -172,7 +201,8 @@ void PermissionsSection::showResult(Row& row, const DesktopCheck& check)
         m_askAgain.insert(row.service);
     else
         m_askAgain.remove(row.service);
-    row.fix->setText(check.canAskAgain ? tr("Ask Again") : tr("How to Fix"));
+    const QString again = row.service == Service::windows ? tr("Turn On") : tr("Ask Again");
+    row.fix->setText(check.canAskAgain ? again : tr("How to Fix"));
 }
 
 void PermissionsSection::showEvent(QShowEvent* event)

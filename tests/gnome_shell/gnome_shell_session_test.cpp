@@ -2,6 +2,7 @@
 // enabled, on the project's own test windows: listed with their processes,
 // focused, placed, and asked to close.
 #include "mutter/child_lines.h"
+#include "platform/linux/gnome_shell/gnome_shell_extension.h"
 #include "platform/linux/gnome_shell/gnome_shell_windows.h"
 #include "support/pump.h"
 
@@ -67,6 +68,26 @@ protected:
     std::unique_ptr<GnomeShellWindows> windows;
     std::vector<std::unique_ptr<test::ChildLines>> probes;
 };
+
+// Turned off in the Extensions application, the extension is gone from the
+// bus and the check offers to turn it on; turning it on brings it back.
+TEST_F(GnomeShellSessionTest, AnExtensionTurnedOffIsSaidSoAndTurnsOnAgain)
+{
+    const QDBusConnection shell = QDBusConnection::connectToBus(
+        qEnvironmentVariable("ORVANE_TEST_GNOME_BUS"), QStringLiteral("orvane-test-extensions"));
+    EXPECT_EQ(gnomeShellExtensionCheck(shell, windows->present()),
+              (DesktopCheck{true, QStringLiteral("GNOME Shell")}));
+    QDBusMessage off = QDBusMessage::createMethodCall(
+        QStringLiteral("org.gnome.Shell.Extensions"), QStringLiteral("/org/gnome/Shell/Extensions"),
+        QStringLiteral("org.gnome.Shell.Extensions"), QStringLiteral("DisableExtension"));
+    off << orvaneShellExtension;
+    shell.call(off, QDBus::Block, 5000);
+    ASSERT_TRUE(test::pumpUntil([&] { return !windows->present(); }, 10000));
+    EXPECT_EQ(gnomeShellExtensionCheck(shell, windows->present()),
+              (DesktopCheck{false, QStringLiteral("GNOME Shell off"), true}));
+    turnOnGnomeShellExtension(shell);
+    EXPECT_TRUE(test::pumpUntil([&] { return windows->present(); }, 10000));
+}
 
 TEST_F(GnomeShellSessionTest, TheTestWindowsAreListedFocusedAndPlaced)
 {

@@ -263,11 +263,12 @@ TEST_F(Windows, PermissionsShowWhatTheChecksFound)
     })) << "the panel's How to Fix shows the help";
 }
 
-TEST_F(Windows, ADeclinedPortalDialogCanBeAskedAgain)
+TEST_F(Windows, ADeclinedPortalDialogIsAskedAgainAndAnExtensionTurnedOn)
 {
     using S = DesktopChecks::Service;
     checks.answers = {{S::input, {false, "portal declined", true}},
-                      {S::screen, {false, "portal not asked"}}};
+                      {S::screen, {false, "portal not asked"}},
+                      {S::windows, {false, "GNOME Shell off", true}}};
     start();
     click(*window, "checkAgain");
     expectShown(*window, {"inputFix", "screenFix", "!inputGranted", "!screenGranted"});
@@ -280,6 +281,12 @@ TEST_F(Windows, ADeclinedPortalDialogCanBeAskedAgain)
     EXPECT_EQ(child<QLabel>(*window, "inputText")->text(),
               "Keys and clicks through the desktop portal, as you allowed");
     EXPECT_EQ(window->findChild<QMessageBox*>("permissionHelp"), nullptr);
+    // GNOME Shell's extension, turned off, is turned on from here.
+    EXPECT_EQ(child<QPushButton>(*window, "windowsFix")->text(), "Turn On");
+    checks.answers[S::windows] = {true, "GNOME Shell"};
+    click(*window, "windowsFix");
+    EXPECT_EQ(checks.askedAgain, 2);
+    expectShown(*window, {"windowsGranted", "!windowsFix"});
 }
 
 // A phone with a long name asks to pair while another, as long, watches and

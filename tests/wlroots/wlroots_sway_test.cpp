@@ -255,7 +255,9 @@ TEST_F(WlrootsSwayTest, PicturesOfTheScreenShowWhatItShowsAndFollowItsChanges)
     for (const auto& [name, r, g, b] :
          {std::tuple{"c03020", 0xc0, 0x30, 0x20}, std::tuple{"2040e0", 0x20, 0x40, 0xe0}}) {
         probe->tell(QStringLiteral("colour ") + name);
-        EXPECT_TRUE(test::pumpUntil([&] { return shows(r, g, b); }, 5000)) << name;
+        // Clang 14 captures no structured bindings.
+        EXPECT_TRUE(test::pumpUntil([&, r = r, g = g, b = b] { return shows(r, g, b); }, 5000))
+            << name;
     }
 
     // Pictures still held downstream are never copied into again: with all

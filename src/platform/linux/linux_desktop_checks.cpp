@@ -54,6 +54,8 @@ public:
             return m_remote.input ? m_remote.input() : display(&xcb_test_id);
         case Service::screen:
             return m_remote.screen ? m_remote.screen() : screen();
+        case Service::windows:
+            return m_remote.windows ? m_remote.windows() : display(nullptr);
         case Service::mediaPlayers:
             return {sessionBus().isConnected(), QStringLiteral("the session bus")};
         case Service::sound:
@@ -71,6 +73,8 @@ public:
     {
         if (m_remote.askAgain && (service == Service::input || service == Service::screen))
             m_remote.askAgain();
+        if (m_remote.turnOnWindows && service == Service::windows)
+            m_remote.turnOnWindows();
     }
 
     void findTrayHost(QObject* context, std::function<void(bool)> answer) override
@@ -180,7 +184,10 @@ RemoteDesktopChecks gnomeRemoteDesktopChecks()
             return DesktopCheck{hasOwner(sessionBus(), service), QStringLiteral("GNOME")};
         };
     };
-    return {answers("org.gnome.Mutter.RemoteDesktop"), answers("org.gnome.Mutter.ScreenCast"), {}};
+    RemoteDesktopChecks checks;
+    checks.input = answers("org.gnome.Mutter.RemoteDesktop");
+    checks.screen = answers("org.gnome.Mutter.ScreenCast");
+    return checks;
 }
 
 std::unique_ptr<DesktopChecks> makeLinuxDesktopChecks(RemoteDesktopChecks remote)

@@ -13,6 +13,9 @@ struct RemoteDesktopChecks {
     std::function<DesktopCheck()> input;
     std::function<DesktopCheck()> screen;
     std::function<void()> askAgain;
+    // The windows' backend on a Wayland desktop, and turning it on.
+    std::function<DesktopCheck()> windows;
+    std::function<void()> turnOnWindows;
 };
 
 // GNOME's remote-desktop and screen-cast services, as answering on the
