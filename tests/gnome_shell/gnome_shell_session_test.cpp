@@ -78,7 +78,7 @@ TEST_F(GnomeShellSessionTest, AnExtensionTurnedOffIsSaidSoAndTurnsOnAgain)
     EXPECT_EQ(gnomeShellExtensionCheck(shell, windows->present()),
               (DesktopCheck{true, QStringLiteral("GNOME Shell")}));
     QDBusMessage off = QDBusMessage::createMethodCall(
-        QStringLiteral("org.gnome.Shell.Extensions"), QStringLiteral("/org/gnome/Shell/Extensions"),
+        QStringLiteral("org.gnome.Shell"), QStringLiteral("/org/gnome/Shell"),
         QStringLiteral("org.gnome.Shell.Extensions"), QStringLiteral("DisableExtension"));
     off << orvaneShellExtension;
     shell.call(off, QDBus::Block, 5000);

@@ -11,7 +11,7 @@ namespace {
 QDBusMessage extensionsCall(const QString& method)
 {
     QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.gnome.Shell.Extensions"), QStringLiteral("/org/gnome/Shell/Extensions"),
+        QStringLiteral("org.gnome.Shell"), QStringLiteral("/org/gnome/Shell"),
         QStringLiteral("org.gnome.Shell.Extensions"), method);
     call << orvaneShellExtension;
     return call;
