@@ -1,4 +1,5 @@
-// The server on the headless GNOME session, driven through orvane-phone:
+// The server on the headless GNOME session (and for the windows, on a
+// headless KWin), driven through orvane-phone:
 // keys, typing of any text, the clipboard, the pointer while watching, and
 // the screen's pictures. A GTK window of the test's own fills the monitor
 // and reports, one JSON line at a time, what reached it.
@@ -22,11 +23,18 @@ using json = nlohmann::json;
 
 class Gnome : public CommandLine {
 protected:
+    // The desktop, as scripts/services.sh names it in its variables.
+    virtual std::string desktop() const { return "GNOME"; }
+    const char* variable(const char* what) const
+    {
+        return std::getenv(("ORVANE_TEST_" + desktop() + "_" + what).c_str());
+    }
+
     void prepareHome() override
     {
-        const char* bus = std::getenv("ORVANE_TEST_GNOME_BUS");
-        const char* runtime = std::getenv("ORVANE_TEST_GNOME_RUNTIME_DIR");
-        const char* wayland = std::getenv("ORVANE_TEST_GNOME_WAYLAND_DISPLAY");
+        const char* bus = variable("BUS");
+        const char* runtime = variable("RUNTIME_DIR");
+        const char* wayland = variable("WAYLAND_DISPLAY");
         if (!bus || !runtime || !wayland)
             return;
         // The test windows' application, so that their windows are listed.
@@ -42,13 +50,13 @@ protected:
                       {"GDK_BACKEND", "wayland"}};
     }
 
-    static ::testing::AssertionResult gnomeProvided()
+    ::testing::AssertionResult gnomeProvided() const
     {
-        if (std::getenv("ORVANE_TEST_GNOME_OK"))
+        if (variable("OK"))
             return ::testing::AssertionSuccess();
-        const char* why = std::getenv("ORVANE_TEST_GNOME_ERROR");
+        const char* why = variable("ERROR");
         return ::testing::AssertionFailure()
-               << "needs the headless GNOME session: " << (why ? why : "not started");
+               << "needs the headless " << desktop() << " session: " << (why ? why : "not started");
     }
 
     // The test window, full screen in one colour, once it says it is shown.
@@ -244,6 +252,48 @@ TEST_F(Gnome, WindowsAreArrangedFocusedAndAskedToClose)
         << shellWindow("Orvane stubborn")->frame;
     EXPECT_EQ(phone({"focus-window", phoneId("Orvane willing")}).status, 0);
     EXPECT_TRUE(until([&] { return focused("Orvane willing"); }));
+
+    EXPECT_EQ(phone({"quit-all"}).status, 0);
+    EXPECT_TRUE(willing->wait(10'000).has_value()) << "the willing window's program quit";
+    EXPECT_TRUE(stubborn->waitForLine(std::regex("close_refused"), 10'000)) << stubborn->output();
+    EXPECT_FALSE(stubborn->wait(3'000).has_value()) << "asked, never made to quit";
+}
+
+class KWin : public Gnome {
+protected:
+    std::string desktop() const override { return "KWIN"; }
+};
+
+// On KDE Plasma the windows go through a KWin script: the focused window
+// is listed first, and a polite quit of everything leaves the window whose
+// program refuses to close.
+TEST_F(KWin, WindowsAreListedFocusedAndAskedToClose)
+{
+    ASSERT_TRUE(gnomeProvided());
+    EXPECT_NE(m_server->output().find("orvane: windows: KWin script\n"), std::string::npos)
+        << m_server->output();
+    auto willing =
+        startWindow("2040c0", {"--title", "Orvane willing", "--app-id", "org.orvane.Probe"});
+    auto stubborn = startWindow(
+        "c04020", {"--title", "Orvane stubborn", "--refuse-close", "--app-id", "org.orvane.Probe"});
+    pairThePhone();
+    const auto listed = [&] {
+        const Run run = phone({"windows"});
+        return json::parse(run.output, nullptr, false);
+    };
+    const auto front = [&] {
+        const json windows = listed();
+        return windows.is_array() && !windows.empty() ? windows[0].value("title", "") : "";
+    };
+    const json windows = listed();
+    ASSERT_TRUE(windows.is_array() && windows.size() >= 2) << windows.dump();
+    for (const json& window : windows) {
+        if (window.value("title", "") != "Orvane willing" || front() == "Orvane willing")
+            continue;
+        EXPECT_EQ(phone({"focus-window", std::to_string(window["id"].get<std::uint32_t>())}).status,
+                  0);
+    }
+    EXPECT_EQ(front(), "Orvane willing");
 
     EXPECT_EQ(phone({"quit-all"}).status, 0);
     EXPECT_TRUE(willing->wait(10'000).has_value()) << "the willing window's program quit";
