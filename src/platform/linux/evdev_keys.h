@@ -6,8 +6,12 @@
 #include <linux/input-event-codes.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include <QList>
+#include <QString>
+
 #include <array>
 #include <cstddef>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -76,6 +80,21 @@ inline xkb_keysym_t keysymFor(char32_t c)
     if (c < 0x20 || (c >= 0x7F && c < 0xA0))
         return XKB_KEY_NoSymbol;
     return xkb_utf32_to_keysym(c);
+}
+
+// The keysyms that type `utf8`, one per character; "\r\n" is one Return.
+inline std::vector<xkb_keysym_t> textKeysyms(std::string_view utf8)
+{
+    const QList<uint> codePoints = QString::fromUtf8(utf8.data(), qsizetype(utf8.size())).toUcs4();
+    std::vector<xkb_keysym_t> keysyms;
+    for (qsizetype i = 0; i < codePoints.size(); ++i) {
+        const uint c = codePoints[i];
+        if (c == '\r' && i + 1 < codePoints.size() && codePoints[i + 1] == '\n')
+            continue; // "\r\n" is one Return: the "\n" types it
+        if (const xkb_keysym_t keysym = keysymFor(c); keysym != XKB_KEY_NoSymbol)
+            keysyms.push_back(keysym);
+    }
+    return keysyms;
 }
 
 } // namespace orvane::evdev

@@ -24,21 +24,6 @@ constexpr double maxScrollPerCall = 1500;
 constexpr unsigned released = 0;
 constexpr unsigned pressed = 1;
 
-// The keysyms that type `utf8`, one per character; "\r\n" is one Return.
-std::vector<xkb_keysym_t> textKeysyms(std::string_view utf8)
-{
-    const QList<uint> codePoints = QString::fromUtf8(utf8.data(), qsizetype(utf8.size())).toUcs4();
-    std::vector<xkb_keysym_t> keysyms;
-    for (qsizetype i = 0; i < codePoints.size(); ++i) {
-        const uint c = codePoints[i];
-        if (c == '\r' && i + 1 < codePoints.size() && codePoints[i + 1] == '\n')
-            continue; // "\r\n" is one Return: the "\n" types it
-        if (const xkb_keysym_t keysym = evdev::keysymFor(c); keysym != XKB_KEY_NoSymbol)
-            keysyms.push_back(keysym);
-    }
-    return keysyms;
-}
-
 // Where a global point falls on a stream: on the screen nearest to it (the
 // one that holds it, when one does), clamped to that screen's edges.
 std::pair<std::uint32_t, QPointF> onStream(const std::vector<PortalStream>& streams, Point global)
@@ -150,7 +135,7 @@ void PortalInputDevice::pressKey(KeyShortcut::Key key, ModifierMask modifiers)
 
 void PortalInputDevice::typeText(std::string_view utf8)
 {
-    std::vector<xkb_keysym_t> keysyms = textKeysyms(utf8);
+    std::vector<xkb_keysym_t> keysyms = evdev::textKeysyms(utf8);
     if (keysyms.empty())
         return;
     post([keysyms = std::move(keysyms)](PortalSession& session) {

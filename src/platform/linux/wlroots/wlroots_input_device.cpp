@@ -28,21 +28,6 @@ constexpr std::size_t maxQueued = 512;
 constexpr std::size_t maxWaiting = 64;
 constexpr int newDeviceSettleMs = 200;
 
-// The keysyms that type `utf8`, one per character; "\r\n" is one Return.
-std::vector<xkb_keysym_t> textKeysyms(std::string_view utf8)
-{
-    const QList<uint> codePoints = QString::fromUtf8(utf8.data(), qsizetype(utf8.size())).toUcs4();
-    std::vector<xkb_keysym_t> keysyms;
-    for (qsizetype i = 0; i < codePoints.size(); ++i) {
-        const uint c = codePoints[i];
-        if (c == '\r' && i + 1 < codePoints.size() && codePoints[i + 1] == '\n')
-            continue; // "\r\n" is one Return: the "\n" types it
-        if (const xkb_keysym_t keysym = evdev::keysymFor(c); keysym != XKB_KEY_NoSymbol)
-            keysyms.push_back(keysym);
-    }
-    return keysyms;
-}
-
 class WlrootsInputDevice final : public InputDevice {
 public:
     explicit WlrootsInputDevice(std::shared_ptr<WaylandConnection> connection);
@@ -168,7 +153,7 @@ void WlrootsInputDevice::pressKey(KeyShortcut::Key key, ModifierMask modifiers)
 
 void WlrootsInputDevice::typeText(std::string_view utf8)
 {
-    auto keysyms = textKeysyms(utf8);
+    auto keysyms = evdev::textKeysyms(utf8);
     if (!keysyms.empty())
         post([this, keysyms = std::move(keysyms)] { m_keyboard->type(keysyms); });
 }
