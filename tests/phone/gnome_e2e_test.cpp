@@ -293,6 +293,9 @@ TEST_F(KWin, WindowsAreListedFocusedAndAskedToClose)
         EXPECT_EQ(phone({"focus-window", std::to_string(window["id"].get<std::uint32_t>())}).status,
                   0);
     }
+    // KWin reports the new focus a moment later.
+    for (int i = 0; i < 50 && front() != "Orvane willing"; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(front(), "Orvane willing");
 
     EXPECT_EQ(phone({"quit-all"}).status, 0);
