@@ -1,7 +1,6 @@
 #include "phone/friendly_command.h"
 #include "phone/phone_state.h"
 #include "phone/pointer_command.h"
-#include "protocol/pairing_url.h"
 
 #include "protocol/codec.h"
 
@@ -16,44 +15,6 @@ namespace orvane::phone {
 namespace {
 
 namespace fs = std::filesystem;
-
-TEST(PairingUrl, DecodesEveryItem)
-{
-    auto url = parsePairingUrl(
-        "orvane://pair?v=1&m=Anna%E2%80%99s%20Laptop+2&c=004217&k=Zm9v-YmFy_YmF6cXV4cXV1");
-    ASSERT_TRUE(url.ok()) << url.error().message;
-    EXPECT_EQ(url->computerName, "Anna\u2019s Laptop+2"); // "+" is not a space in a URL query
-    EXPECT_EQ(url->code, "004217");                       // leading zeros kept
-    EXPECT_EQ(url->qrKey, "Zm9v-YmFy_YmF6cXV4cXV1");
-
-    // Scheme case, item order and a missing name do not matter.
-    auto loose = parsePairingUrl("ORVANE://pair/?k=key&c=123456&v=1");
-    ASSERT_TRUE(loose.ok()) << loose.error().message;
-    EXPECT_EQ(loose->computerName, "");
-}
-
-TEST(PairingUrl, RefusesWhatCannotKeyASession)
-{
-    const std::pair<const char*, const char*> cases[] = {
-        {"https://pair?v=1&c=123456&k=key", "orvane://pair"},
-        {"orvane://unpair?v=1&c=123456&k=key", "orvane://unpair"},
-        {"orvane://pair?c=123456&k=key", "version"},
-        {"orvane://pair?v=2&c=123456&k=key", "version 2"},
-        {"orvane://pair?v=1&k=key", "code item c is missing"},
-        {"orvane://pair?v=1&c=12345&k=key", "not six digits"},
-        {"orvane://pair?v=1&c=12a456&k=key", "not six digits"},
-        {"orvane://pair?v=1&c=123456", "key item k is missing"},
-        {"orvane://pair?v=1&c=123456&k=", "key item k is missing"},
-        {"orvane://pair?v=1&c=123456&k=a%2", "percent-encoding"},
-        {"orvane://pair?v=1&c=123456&k=a%zz", "percent-encoding"},
-    };
-    for (const auto& [url, expected] : cases) {
-        auto parsed = parsePairingUrl(url);
-        ASSERT_FALSE(parsed.ok()) << url;
-        EXPECT_NE(parsed.error().message.find(expected), std::string::npos)
-            << url << " -> " << parsed.error().message;
-    }
-}
 
 class StateFile : public ::testing::Test {
 protected:

@@ -4,7 +4,6 @@
 #include "support/server_rig.h"
 
 #include <QSignalSpy>
-#include <QUrlQuery>
 
 namespace orvane::test {
 namespace {
@@ -224,20 +223,6 @@ TEST_F(Registry, PublishesOnlyRealChangesAndKeepsFiftyActivityEntries)
     EXPECT_EQ(server->activity().front().text, QString(200, u'x') + QChar(u'\u2026'));
     EXPECT_EQ(server->activity().front().device,
               QStringLiteral("Ada") + QString(197, u'n') + QChar(u'\u2026'));
-}
-
-TEST(PairingLink, IsAPercentEncodedUrlTheParserReadsBack)
-{
-    const PairingUrl pairing{"Zoë's Desk & Co", "012345", "ab-_cd"};
-    const std::string url = buildPairingUrl(pairing);
-    EXPECT_EQ(url.rfind("orvane://pair?v=1&m=", 0), 0u);
-    QUrlQuery query(QUrl(QString::fromStdString(url)));
-    EXPECT_EQ(query.queryItemValue("m", QUrl::FullyDecoded), QString::fromUtf8("Zoë's Desk & Co"));
-    auto parsed = parsePairingUrl(url);
-    ASSERT_TRUE(parsed);
-    EXPECT_EQ(parsed->computerName, pairing.computerName);
-    EXPECT_EQ(parsed->code, "012345");
-    EXPECT_EQ(parsed->qrKey, "ab-_cd");
 }
 
 } // namespace
