@@ -59,46 +59,4 @@ public:
     virtual std::optional<QByteArray> captureThumbnail(std::uint32_t windowID) = 0;
 };
 
-// Stand-ins for families this build has no backend for: they act on
-// nothing and say so, never claiming a success.
-class NoMediaCommands final : public MediaCommands {
-public:
-    CommandResult perform(const MediaAction&) override
-    {
-        return CommandResult::failure(tr("Neither Spotify nor Music is open"));
-    }
-    void playMusic(const std::string&, std::optional<MediaPlayer>, Completion done) override
-    {
-        done(CommandResult::failure(tr("Neither Spotify nor Music is open")));
-    }
-    std::optional<NowPlaying> currentNowPlaying() override { return std::nullopt; }
-    bool permissionDenied() const override { return false; }
-};
-
-class NoSystemCommands final : public SystemCommands {
-public:
-    CommandResult perform(const SystemAction&) override
-    {
-        return CommandResult::failure(tr("Automation permission for %1 required on the Mac")
-                                          .arg(QStringLiteral("System Events")));
-    }
-    SystemState readSystemState() override { return {}; }
-    void setKeepAwake(bool) override {}
-    SleepHold keepAwakeHold() const override { return {}; }
-};
-
-class NoWindowCommands final : public WindowCommands {
-public:
-    CommandResult perform(WindowAction) override
-    {
-        return CommandResult::failure(tr("No window to move"));
-    }
-    CommandResult focus(std::uint32_t) override
-    {
-        return CommandResult::failure(tr("That window is no longer open"));
-    }
-    std::vector<MacWindow> listWindows() override { return {}; }
-    std::optional<QByteArray> captureThumbnail(std::uint32_t) override { return std::nullopt; }
-};
-
 } // namespace orvane

@@ -19,6 +19,33 @@ using namespace command;
 using K = KeyShortcut::Key;
 using R = std::pair<bool, std::string>;
 
+// Families without a backend: they act on nothing and refuse everything.
+CommandResult refused()
+{
+    return CommandResult::failure(QStringLiteral("No backend"));
+}
+struct NoMediaCommands final : MediaCommands {
+    CommandResult perform(const MediaAction&) override { return refused(); }
+    void playMusic(const std::string&, std::optional<MediaPlayer>, Completion done) override
+    {
+        done(refused());
+    }
+    std::optional<NowPlaying> currentNowPlaying() override { return std::nullopt; }
+    bool permissionDenied() const override { return false; }
+};
+struct NoSystemCommands final : SystemCommands {
+    CommandResult perform(const SystemAction&) override { return refused(); }
+    SystemState readSystemState() override { return {}; }
+    void setKeepAwake(bool) override {}
+    SleepHold keepAwakeHold() const override { return {}; }
+};
+struct NoWindowCommands final : WindowCommands {
+    CommandResult perform(WindowAction) override { return refused(); }
+    CommandResult focus(std::uint32_t) override { return refused(); }
+    std::vector<MacWindow> listWindows() override { return {}; }
+    std::optional<QByteArray> captureThumbnail(std::uint32_t) override { return std::nullopt; }
+};
+
 class Dispatcher : public ::testing::Test {
 protected:
     // Runs a command that answers at once.
