@@ -26,68 +26,10 @@ TEST_F(EndToEnd, CodePairingIssuesATokenThatReconnects)
     EXPECT_EQ(outcome->welcome.macName, first->welcome()->macName);
 }
 
-TEST_F(EndToEnd, WrongCodesCountDownAndTheThirdEndsThePairing)
-{
-    auto phone = phoneSaysHello(makeUuid(systemRandom()), false);
-    const std::string code = nextCode();
-    const std::string wrong = code == "000000" ? "000001" : "000000";
-    EXPECT_EQ(
-        expectOutcome(phone->pairWithCode(wrong), PairOutcome::Kind::wrongCode).remainingAttempts,
-        2);
-    EXPECT_EQ(
-        expectOutcome(phone->pairWithCode(wrong), PairOutcome::Kind::wrongCode).remainingAttempts,
-        1);
-    EXPECT_EQ(expectOutcome(phone->pairWithCode(wrong), PairOutcome::Kind::rejected).reason,
-              "Too many wrong attempts");
-    EXPECT_TRUE(phone->readUntilClosed(timeoutMs));
-}
-
-TEST_F(EndToEnd, RightCodeStillPairsAfterAWrongOne)
-{
-    auto phone = phoneSaysHello(makeUuid(systemRandom()), false);
-    const std::string code = nextCode();
-    expectOutcome(phone->pairWithCode(code == "999999" ? "999998" : "999999"),
-                  PairOutcome::Kind::wrongCode);
-    expectOutcome(phone->pairWithCode(code), PairOutcome::Kind::paired);
-}
-
 TEST_F(EndToEnd, QrUrlTheServerShowsPairs)
 {
     auto phone = phoneSaysHello(makeUuid(systemRandom()), false);
     expectOutcome(phone->pairWithQrUrl(nextPairingUrl()), PairOutcome::Kind::paired);
-}
-
-TEST_F(EndToEnd, StaleTokenFallsBackToPairingAndTheOldTokenDies)
-{
-    const Uuid id = makeUuid(systemRandom());
-    std::string oldToken;
-    pairedPhone(id, &oldToken)->close();
-
-    auto phone = phoneSaysHello(id, true);
-    auto outcome = phone->reconnect("not-the-token");
-    ASSERT_TRUE(outcome.ok()) << outcome.error().message;
-    ASSERT_EQ(outcome->kind, ReconnectOutcome::Kind::pairingRequired);
-    auto repaired = expectOutcome(phone->pairWithCode(nextCode()), PairOutcome::Kind::paired);
-    EXPECT_NE(repaired.token, oldToken);
-    phone->close();
-
-    auto withOld = phoneSaysHello(id, true);
-    auto refused = withOld->reconnect(oldToken);
-    ASSERT_TRUE(refused.ok());
-    EXPECT_EQ(refused->kind, ReconnectOutcome::Kind::pairingRequired);
-}
-
-TEST_F(EndToEnd, SecondPhoneIsTurnedAwayWhileOneIsPairing)
-{
-    auto first = phoneSaysHello(makeUuid(systemRandom()), false);
-    const std::string code = nextCode();
-    auto second = std::make_unique<PhoneClient>();
-    ASSERT_TRUE(second->connect("127.0.0.1", m_port, timeoutMs).ok());
-    ASSERT_TRUE(second->hello("Other phone", makeUuid(systemRandom()), false).ok());
-    EXPECT_EQ(second->pendingRejection(timeoutMs),
-              "This Mac is pairing with another device right now");
-    EXPECT_TRUE(second->readUntilClosed(timeoutMs));
-    expectOutcome(first->pairWithCode(code), PairOutcome::Kind::paired);
 }
 
 TEST_F(EndToEnd, FilesLandInDownloadsOrvaneUnderFreeNames)

@@ -4,42 +4,6 @@
 namespace orvane::phone {
 namespace {
 
-TEST_F(EndToEnd, GuessingAcrossReconnectsPausesPairingUntilTheUserLiftsIt)
-{
-    // Two wrong codes a connection, then hang up and come back: each one
-    // still counts, and the seventh pauses pairing.
-    std::string last;
-    for (int guess = 1; guess <= 7; guess += 2) {
-        auto phone = phoneSaysHello(makeUuid(systemRandom()), false);
-        const std::string code = nextCode();
-        const std::string wrong = code == "000000" ? "000001" : "000000";
-        auto first = phone->pairWithCode(wrong);
-        ASSERT_TRUE(first.ok()) << first.error().message;
-        if (guess == 7) {
-            EXPECT_EQ(first->kind, PairOutcome::Kind::rejected);
-            last = first->reason;
-            break;
-        }
-        EXPECT_EQ(first->kind, PairOutcome::Kind::wrongCode) << "guess " << guess;
-        expectOutcome(phone->pairWithCode(wrong), PairOutcome::Kind::wrongCode);
-        phone->close();
-    }
-    EXPECT_EQ(last, "Pairing is paused after too many wrong codes. Try again later.");
-    EXPECT_TRUE(m_server->waitForLine(
-        std::regex(
-            "^orvane: activity: This computer: Pairing paused for 1 minute after repeated wrong "
-            "codes \\(failed\\)$"),
-        timeoutMs));
-
-    auto refused = phoneSaysHello(makeUuid(systemRandom()), false);
-    EXPECT_EQ(refused->pendingRejection(timeoutMs), std::optional<std::string>(last));
-
-    m_server->writeInput("pair\n");
-    EXPECT_TRUE(m_server->waitForLine(std::regex("^orvane: pairing pause lifted$"), timeoutMs));
-    auto owner = phoneSaysHello(makeUuid(systemRandom()), false);
-    expectOutcome(owner->pairWithCode(nextCode()), PairOutcome::Kind::paired);
-}
-
 TEST_F(EndToEnd, ALargeFileArrivesWhole)
 {
     auto phone = pairedPhone(makeUuid(systemRandom()));

@@ -102,10 +102,14 @@ TEST_F(Terminal, PrintsThePairingLinesAndWarnings)
               QStringLiteral("Unknown command \"frobnicate\". Type help for the list."));
 }
 
-TEST_F(Terminal, ListsAndForgetsTrustedPhones)
+TEST_F(Terminal, LiftsAPauseAndListsAndForgetsTrustedPhones)
 {
     type("pair\n"); // lifting a pause that is not there
     EXPECT_EQ(lines().last(), QStringLiteral("Pairing is not paused."));
+    pausePairing();
+    type("pair\n");
+    EXPECT_EQ(lines().last(), QStringLiteral("orvane: pairing pause lifted"));
+    EXPECT_FALSE(server->pairingPaused());
     auto phone = newPhone("Kitchen");
     pair(*phone);
     type("devices\n");
