@@ -3,6 +3,7 @@
 #include "relay_stream.h"
 
 #include "protocol/codec.h"
+#include "protocol/overloaded.h"
 #include "protocol/random.h"
 #include "protocol/secure_session.h"
 
@@ -34,6 +35,15 @@ Result<Bytes> readWholeFile(const std::filesystem::path& path)
         return failure("cannot read " + path.string());
     }
     return contents;
+}
+
+// What the handshake makes of a message, as the frame it came in.
+FrameEvent asEvent(Received received)
+{
+    if (received.sealed) {
+        return frame_event::Message{std::move(received.message)};
+    }
+    return frame_event::PlainMessage{std::move(received.message)};
 }
 
 } // namespace
@@ -101,7 +111,7 @@ Result<msg::KeyExchange> PhoneClient::hello(const std::string& deviceName, const
     }
     m_session.reset();
     Step sent;
-    const HandshakeActions greeting =
+    const PhoneActions greeting =
         m_handshake.start(deviceName, deviceID, hasToken, std::move(*key));
     if (auto done = carryOut(greeting, sent); !done) {
         return done.error();
@@ -127,9 +137,7 @@ Result<msg::KeyExchange> PhoneClient::hello(const std::string& deviceName, const
             return prefixed("no key exchange from the computer", next.error());
         }
         Step step;
-        if (auto done = carryOut(
-                next->sealed ? HandshakeActions{} : m_handshake.onPlain(next->message), step);
-            !done) {
+        if (auto done = carryOut(m_handshake.onFrame(asEvent(std::move(*next))), step); !done) {
             return done.error();
         }
         if (step.rejected) {
@@ -142,42 +150,56 @@ Result<msg::KeyExchange> PhoneClient::hello(const std::string& deviceName, const
     return *m_handshake.keyExchange();
 }
 
-Status PhoneClient::carryOut(const HandshakeActions& actions, Step& step)
+Status PhoneClient::carryOut(const PhoneActions& actions, Step& step)
 {
-    for (const HandshakeAction& action : actions) {
-        Status sent = success();
-        if (auto* plain = std::get_if<handshake::SendPlain>(&action)) {
-            sent = sendPlain(plain->message);
-        } else if (auto* sealed = std::get_if<handshake::SendSealed>(&action)) {
-            sent = send(sealed->message);
-        } else if (auto* keys = std::get_if<handshake::InstallKeys>(&action)) {
-            // Each attempt starts a new session: the computer's counters for
-            // a failed attempt never advanced, and the keys may differ.
-            m_session = std::make_shared<SecureSession>(keys->keys);
-        } else if (std::holds_alternative<handshake::CodeWanted>(action)) {
-            m_session.reset();
-            step.codeWanted = true;
-        } else if (auto* wrong = std::get_if<handshake::WrongCode>(&action)) {
-            m_session.reset();
-            step.wrongCode = wrong->attemptsLeft;
-        } else if (auto* rejected = std::get_if<handshake::Rejected>(&action)) {
-            m_session.reset();
-            step.rejected = rejected->reason;
-        } else if (auto* paired = std::get_if<handshake::Paired>(&action)) {
-            step.token = paired->token;
-        } else if (std::holds_alternative<handshake::Authenticated>(action)) {
-            step.authenticated = true;
-        } else if (auto* close = std::get_if<handshake::Close>(&action)) {
-            step.closed = close->why;
-        }
-        if (!sent) {
-            return sent;
+    for (const PhoneAction& action : actions) {
+        const Status done =
+            std::visit(Overloaded{
+                           [&](const handshake::SendPlain& a) { return sendPlain(a.message); },
+                           [&](const handshake::SendSealed& a) { return send(a.message); },
+                           [&](const handshake::InstallKeys& a) {
+                               // Each attempt starts a new session: the computer's counters
+                               // for a failed attempt never advanced, and the keys may differ.
+                               m_session = std::make_shared<SecureSession>(a.keys);
+                               return success();
+                           },
+                           [&](const handshake::CodeWanted&) {
+                               m_session.reset();
+                               step.codeWanted = true;
+                               return success();
+                           },
+                           [&](const handshake::WrongCode& a) {
+                               m_session.reset();
+                               step.wrongCode = a.attemptsLeft;
+                               return success();
+                           },
+                           [&](const handshake::Rejected& a) {
+                               m_session.reset();
+                               step.rejected = a.reason;
+                               return success();
+                           },
+                           [&](const handshake::Paired& a) {
+                               step.token = a.token;
+                               return success();
+                           },
+                           [&](const handshake::Authenticated&) {
+                               step.authenticated = true;
+                               return success();
+                           },
+                           [&](const handshake::Close& a) {
+                               step.closed = a.why;
+                               return success();
+                           },
+                       },
+                       action);
+        if (!done) {
+            return done;
         }
     }
     return success();
 }
 
-Result<PhoneClient::Step> PhoneClient::step(const HandshakeActions& actions, const char* waitingFor)
+Result<PhoneClient::Step> PhoneClient::step(const PhoneActions& actions, const char* waitingFor)
 {
     Step step;
     if (auto done = carryOut(actions, step); !done) {
@@ -189,9 +211,7 @@ Result<PhoneClient::Step> PhoneClient::step(const HandshakeActions& actions, con
         if (!next) {
             return prefixed(waitingFor, next.error());
         }
-        auto more =
-            next->sealed ? m_handshake.onSealed(next->message) : m_handshake.onPlain(next->message);
-        if (auto done = carryOut(more, step); !done) {
+        if (auto done = carryOut(m_handshake.onFrame(asEvent(std::move(*next))), step); !done) {
             return done.error();
         }
     }
@@ -245,7 +265,7 @@ Result<PairOutcome> PhoneClient::pairWithQr(const PairingUrl& pairing)
     return pairingOutcome(m_handshake.useQr(pairing));
 }
 
-Result<PairOutcome> PhoneClient::pairingOutcome(const HandshakeActions& actions)
+Result<PairOutcome> PhoneClient::pairingOutcome(const PhoneActions& actions)
 {
     if (!m_handshake.keyExchange()) {
         return failure("no key exchange yet: call hello first");
