@@ -20,7 +20,7 @@ ComputerHandshake::~ComputerHandshake()
     OPENSSL_cleanse(m_sharedSecret.data(), m_sharedSecret.size());
 }
 
-HandshakeActions ComputerHandshake::installKeys(const crypto::Key32& salt)
+ComputerActions ComputerHandshake::installKeys(const crypto::Key32& salt)
 {
     auto keys = deriveSessionKeys(SessionSide::computer, m_sharedSecret, salt, m_phonePublicKey,
                                   m_publicKey);
@@ -31,15 +31,34 @@ HandshakeActions ComputerHandshake::installKeys(const crypto::Key32& salt)
     return {handshake::InstallKeys{*keys}};
 }
 
-HandshakeActions ComputerHandshake::onHello(const msg::Hello& hello,
-                                            std::optional<std::string> storedTokenHash,
-                                            std::optional<crypto::X25519Key> key,
-                                            std::int64_t nowMs)
+ComputerActions ComputerHandshake::onFrame(const FrameEvent& event, const Lookups& lookups,
+                                           std::int64_t nowMs)
+{
+    if (const auto* plain = std::get_if<frame_event::PlainMessage>(&event)) {
+        if (const auto* hello = std::get_if<msg::Hello>(&plain->message)) {
+            return onHello(*hello, lookups, nowMs);
+        }
+        if (const auto* method = std::get_if<msg::PairingMethod>(&plain->message)) {
+            return onPairingMethod(method->value);
+        }
+    } else if (const auto* opened = std::get_if<frame_event::Message>(&event)) {
+        if (std::holds_alternative<msg::Authenticate>(opened->message)) {
+            return onAuthenticate(lookups);
+        }
+    } else if (std::holds_alternative<frame_event::DecryptFailure>(event)) {
+        return onDecryptFailure();
+    }
+    return {};
+}
+
+ComputerActions ComputerHandshake::onHello(const msg::Hello& hello, const Lookups& lookups,
+                                           std::int64_t nowMs)
 {
     // A second hello, or one with a key of the wrong size, is not answered.
     if (m_state != State::awaitingHello || hello.publicKey.size() != 32) {
         return {};
     }
+    std::optional<crypto::X25519Key> key = lookups.takeKey();
     if (!key) {
         m_state = State::done;
         return {handshake::Close{"the phone's key is unusable"}};
@@ -50,7 +69,8 @@ HandshakeActions ComputerHandshake::onHello(const msg::Hello& hello,
     m_deviceID = hello.deviceID;
     m_deviceName = utf8::prefixCharacters(hello.deviceName, maximumNameCharacters);
     const Bytes publicKey(m_publicKey.begin(), m_publicKey.end());
-    if (hello.hasToken && storedTokenHash) {
+    auto storedTokenHash = hello.hasToken ? lookups.tokenHashFor(hello.deviceID) : std::nullopt;
+    if (storedTokenHash) {
         m_tokenHash = std::move(storedTokenHash);
         m_state = State::reconnecting;
         m_deadline = nowMs + m_timeouts.reconnectMs;
@@ -79,7 +99,7 @@ bool ComputerHandshake::computeSecret()
     return true;
 }
 
-HandshakeActions ComputerHandshake::agree()
+ComputerActions ComputerHandshake::agree()
 {
     if (m_state != State::reconnecting || !m_key) {
         return {};
@@ -90,7 +110,7 @@ HandshakeActions ComputerHandshake::agree()
     return installKeys(reconnectSalt(*m_tokenHash));
 }
 
-HandshakeActions ComputerHandshake::beginPairing(std::int64_t nowMs)
+ComputerActions ComputerHandshake::beginPairing(std::int64_t nowMs)
 {
     if (m_state != State::awaitingPairing) {
         return {};
@@ -100,19 +120,19 @@ HandshakeActions ComputerHandshake::beginPairing(std::int64_t nowMs)
     m_attemptsLeft = attempts;
     m_state = State::pairing;
     m_deadline = nowMs + m_timeouts.pairingMs;
-    HandshakeActions actions = installKeys(pairingCodeSalt(m_code));
+    ComputerActions actions = installKeys(pairingCodeSalt(m_code));
     if (m_state == State::pairing) {
         actions.push_back(handshake::ShowPairing{});
     }
     return actions;
 }
 
-HandshakeActions ComputerHandshake::refuse(PairingRefusal why, std::int64_t nowMs)
+ComputerActions ComputerHandshake::refuse(PairingRefusal why, std::int64_t nowMs)
 {
     if (m_state == State::rejected || m_state == State::done) {
         return {};
     }
-    HandshakeActions actions;
+    ComputerActions actions;
     if (m_state == State::pairing) {
         actions.push_back(handshake::HidePairing{});
     }
@@ -123,7 +143,7 @@ HandshakeActions ComputerHandshake::refuse(PairingRefusal why, std::int64_t nowM
     return actions;
 }
 
-HandshakeActions ComputerHandshake::onPairingMethod(bool qr)
+ComputerActions ComputerHandshake::onPairingMethod(bool qr)
 {
     if (m_state != State::pairing) {
         return {};
@@ -133,13 +153,12 @@ HandshakeActions ComputerHandshake::onPairingMethod(bool qr)
     return installKeys(qr ? qrSalt(m_qrKey, m_code) : pairingCodeSalt(m_code));
 }
 
-HandshakeActions
-ComputerHandshake::onAuthenticate(const std::optional<std::string>& currentTokenHash)
+ComputerActions ComputerHandshake::onAuthenticate(const Lookups& lookups)
 {
     if (m_state == State::reconnecting) {
         m_state = State::done;
         // Forgotten, or paired anew with another token, since its hello.
-        if (currentTokenHash != m_tokenHash) {
+        if (lookups.tokenHashFor(m_deviceID) != m_tokenHash) {
             return {handshake::Close{"the token is no longer trusted"}};
         }
         return {handshake::Authenticated{}};
@@ -153,7 +172,7 @@ ComputerHandshake::onAuthenticate(const std::optional<std::string>& currentToken
             handshake::SendSealed{msg::Paired{{token}}}, handshake::Authenticated{}};
 }
 
-HandshakeActions ComputerHandshake::onDecryptFailure()
+ComputerActions ComputerHandshake::onDecryptFailure()
 {
     switch (m_state) {
     case State::reconnecting:
@@ -163,7 +182,7 @@ HandshakeActions ComputerHandshake::onDecryptFailure()
         m_deadline.reset();
         return {handshake::SendPlain{msg::PairingRequired{}}, handshake::PairingWanted{}};
     case State::pairing:
-        return {handshake::WrongCode{m_attemptsLeft}};
+        return {handshake::CountWrongCode{}};
     case State::awaitingPairing:
     case State::rejected:
         return {};
@@ -176,7 +195,7 @@ HandshakeActions ComputerHandshake::onDecryptFailure()
     return {handshake::Close{"a record did not open"}};
 }
 
-HandshakeActions ComputerHandshake::countWrongCode(std::int64_t nowMs)
+ComputerActions ComputerHandshake::countWrongCode(std::int64_t nowMs)
 {
     if (m_state != State::pairing) {
         return {};
@@ -189,7 +208,7 @@ HandshakeActions ComputerHandshake::countWrongCode(std::int64_t nowMs)
     return refuse(PairingRefusal::tooManyAttempts, nowMs);
 }
 
-HandshakeActions ComputerHandshake::onTick(std::int64_t nowMs)
+ComputerActions ComputerHandshake::onTick(std::int64_t nowMs)
 {
     if (!m_deadline || nowMs < *m_deadline) {
         return {};

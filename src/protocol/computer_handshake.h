@@ -1,9 +1,11 @@
 #pragma once
 
 #include "crypto.h"
+#include "dispatch.h"
 #include "handshake_actions.h"
 #include "random.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -43,28 +45,33 @@ public:
     // When onTick has something to do.
     std::optional<std::int64_t> deadline() const { return m_deadline; }
 
-    // `storedTokenHash`: the trusted phone's token hash when the hello says it
-    // has a token and the phone is trusted. `key`: this connection's
-    // ephemeral key pair.
-    HandshakeActions onHello(const msg::Hello& hello, std::optional<std::string> storedTokenHash,
-                             std::optional<crypto::X25519Key> key, std::int64_t nowMs);
+    // What the driver looks up for a frame that needs it.
+    struct Lookups {
+        // The token hash the trust store holds for a phone it trusts.
+        std::function<std::optional<std::string>(const Uuid& deviceID)> tokenHashFor;
+        // This connection's ephemeral key pair, asked for once for a usable hello.
+        std::function<std::optional<crypto::X25519Key>()> takeKey;
+    };
+    // Every frame from the phone comes in here: its hello, its choice of
+    // pairing method, its sealed authenticate, and records that do not open.
+    ComputerActions onFrame(const FrameEvent& event, const Lookups& lookups, std::int64_t nowMs);
     // The key agreement of a reconnect, asked for by the Agree action once
     // the key exchange is on its way: the phone starts its half as soon as it
     // has our key, so the two halves are worked out at the same time.
-    HandshakeActions agree();
-    HandshakeActions onPairingMethod(bool qr);
-    // `currentTokenHash`: what the trust store holds for the phone now.
-    HandshakeActions onAuthenticate(const std::optional<std::string>& currentTokenHash);
-    HandshakeActions onDecryptFailure();
-    HandshakeActions onTick(std::int64_t nowMs);
+    ComputerActions agree();
+    ComputerActions onTick(std::int64_t nowMs);
 
-    // The driver's answers to PairingWanted and WrongCode.
-    HandshakeActions beginPairing(std::int64_t nowMs);
-    HandshakeActions refuse(PairingRefusal why, std::int64_t nowMs);
-    HandshakeActions countWrongCode(std::int64_t nowMs);
+    // The driver's answers to PairingWanted and CountWrongCode.
+    ComputerActions beginPairing(std::int64_t nowMs);
+    ComputerActions refuse(PairingRefusal why, std::int64_t nowMs);
+    ComputerActions countWrongCode(std::int64_t nowMs);
 
 private:
-    HandshakeActions installKeys(const crypto::Key32& salt);
+    ComputerActions onHello(const msg::Hello& hello, const Lookups& lookups, std::int64_t nowMs);
+    ComputerActions onPairingMethod(bool qr);
+    ComputerActions onAuthenticate(const Lookups& lookups);
+    ComputerActions onDecryptFailure();
+    ComputerActions installKeys(const crypto::Key32& salt);
     bool computeSecret();
 
     RandomSource& m_random;

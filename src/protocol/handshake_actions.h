@@ -11,8 +11,8 @@ namespace orvane {
 // Why a computer turns a pairing away. The driver words it for the phone.
 enum class PairingRefusal { anotherDevice, declined, tooManyAttempts, paused, busy, timedOut };
 
-// What a handshake asks its driver to do, in order. Both ends use these;
-// each end only ever asks for some of them.
+// What a handshake asks its driver to do, in order. Each end has its own set
+// of them, so that a driver which leaves one out does not compile.
 namespace handshake {
 struct SendPlain {
     OrvaneMessage message;
@@ -25,14 +25,15 @@ struct InstallKeys {
 }; // replaces the session; counters start afresh
 struct Refuse {
     PairingRefusal why;
-};                       // send pairingRejected with the driver's words
+};                       // computer: send pairingRejected with the driver's words
 struct PairingWanted {}; // computer: start a pairing, or refuse one
 struct Agree {};         // computer: the key exchange is sent; call agree() now
 struct ShowPairing {};   // computer: the code and QR key are ready
 struct HidePairing {};
+struct CountWrongCode {}; // computer: weigh it against the whole computer's budget first
 struct WrongCode {
     std::int64_t attemptsLeft = 0;
-}; // computer: counted by the driver first
+}; // phone: the computer did not take the code
 struct Paired {
     std::string token;
 };                       // computer: trust the phone; phone: keep it
@@ -46,12 +47,17 @@ struct Close {
 };
 } // namespace handshake
 
-using HandshakeAction =
+using ComputerAction =
     std::variant<handshake::SendPlain, handshake::SendSealed, handshake::InstallKeys,
-                 handshake::Refuse, handshake::PairingWanted, handshake::ShowPairing,
-                 handshake::HidePairing, handshake::WrongCode, handshake::Paired,
-                 handshake::Authenticated, handshake::CodeWanted, handshake::Rejected,
-                 handshake::Close, handshake::Agree>;
-using HandshakeActions = std::vector<HandshakeAction>;
+                 handshake::Refuse, handshake::PairingWanted, handshake::Agree,
+                 handshake::ShowPairing, handshake::HidePairing, handshake::CountWrongCode,
+                 handshake::Paired, handshake::Authenticated, handshake::Close>;
+using ComputerActions = std::vector<ComputerAction>;
+
+using PhoneAction =
+    std::variant<handshake::SendPlain, handshake::SendSealed, handshake::InstallKeys,
+                 handshake::CodeWanted, handshake::WrongCode, handshake::Rejected,
+                 handshake::Paired, handshake::Authenticated, handshake::Close>;
+using PhoneActions = std::vector<PhoneAction>;
 
 } // namespace orvane

@@ -4,8 +4,8 @@
 
 namespace orvane {
 
-HandshakeActions PhoneHandshake::start(const std::string& name, const Uuid& deviceID, bool hasToken,
-                                       crypto::X25519Key key)
+PhoneActions PhoneHandshake::start(const std::string& name, const Uuid& deviceID, bool hasToken,
+                                   crypto::X25519Key key)
 {
     const Bytes publicKey(key.publicKey().begin(), key.publicKey().end());
     *this = PhoneHandshake{};
@@ -14,7 +14,7 @@ HandshakeActions PhoneHandshake::start(const std::string& name, const Uuid& devi
     return {handshake::SendPlain{msg::Hello{name, deviceID, publicKey, hasToken}}};
 }
 
-HandshakeActions PhoneHandshake::installKeys(const crypto::Key32& salt)
+PhoneActions PhoneHandshake::installKeys(const crypto::Key32& salt)
 {
     const Bytes ownKey(m_key->publicKey().begin(), m_key->publicKey().end());
     auto keys = deriveSessionKeys(SessionSide::phone, m_sharedSecret, salt, ownKey,
@@ -26,7 +26,7 @@ HandshakeActions PhoneHandshake::installKeys(const crypto::Key32& salt)
     return {handshake::InstallKeys{*keys}};
 }
 
-HandshakeActions PhoneHandshake::onKeyExchange(const msg::KeyExchange& exchange)
+PhoneActions PhoneHandshake::onKeyExchange(const msg::KeyExchange& exchange)
 {
     auto secret = exchange.publicKey.size() == 32 ? m_key->agree(exchange.publicKey) : std::nullopt;
     if (!secret) {
@@ -44,7 +44,7 @@ HandshakeActions PhoneHandshake::onKeyExchange(const msg::KeyExchange& exchange)
     return {};
 }
 
-HandshakeActions PhoneHandshake::reconnect(const std::string& token)
+PhoneActions PhoneHandshake::reconnect(const std::string& token)
 {
     if (m_state != State::awaitingToken) {
         return {};
@@ -52,21 +52,31 @@ HandshakeActions PhoneHandshake::reconnect(const std::string& token)
     m_token = token;
     // The computer keeps only the token's digest, so that keys the salt.
     m_state = State::reconnecting;
-    HandshakeActions actions = installKeys(reconnectSalt(hexDigest(token)));
+    PhoneActions actions = installKeys(reconnectSalt(hexDigest(token)));
     if (m_state == State::reconnecting) {
         actions.push_back(handshake::SendSealed{msg::Authenticate{}});
     }
     return actions;
 }
 
-HandshakeActions PhoneHandshake::onPlain(const OrvaneMessage& message)
+PhoneActions PhoneHandshake::onFrame(const FrameEvent& event)
+{
+    if (const auto* plain = std::get_if<frame_event::PlainMessage>(&event)) {
+        return onPlain(plain->message);
+    }
+    if (const auto* opened = std::get_if<frame_event::Message>(&event)) {
+        return onSealed(opened->message);
+    }
+    return {};
+}
+
+PhoneActions PhoneHandshake::onPlain(const OrvaneMessage& message)
 {
     if (m_state == State::done || m_state == State::rejected) {
         return {};
     }
     if (auto* exchange = std::get_if<msg::KeyExchange>(&message)) {
-        return m_state == State::awaitingKeyExchange ? onKeyExchange(*exchange)
-                                                     : HandshakeActions{};
+        return m_state == State::awaitingKeyExchange ? onKeyExchange(*exchange) : PhoneActions{};
     }
     if (auto* rejected = std::get_if<msg::PairingRejected>(&message)) {
         m_state = State::rejected;
@@ -85,7 +95,7 @@ HandshakeActions PhoneHandshake::onPlain(const OrvaneMessage& message)
     return {};
 }
 
-HandshakeActions PhoneHandshake::onSealed(const OrvaneMessage& message)
+PhoneActions PhoneHandshake::onSealed(const OrvaneMessage& message)
 {
     if (auto* paired = std::get_if<msg::Paired>(&message); paired && m_state == State::pairing) {
         m_token = paired->value;
@@ -105,12 +115,12 @@ HandshakeActions PhoneHandshake::onSealed(const OrvaneMessage& message)
     return {handshake::Authenticated{}};
 }
 
-HandshakeActions PhoneHandshake::attempt(const crypto::Key32& salt, bool viaQr)
+PhoneActions PhoneHandshake::attempt(const crypto::Key32& salt, bool viaQr)
 {
     if (m_state != State::awaitingCode) {
         return {};
     }
-    HandshakeActions actions;
+    PhoneActions actions;
     // The computer keys with the typed code unless told otherwise, and keeps
     // whichever choice was made last; it must hear it before authenticate.
     if (viaQr != m_qrSelected) {
@@ -118,7 +128,7 @@ HandshakeActions PhoneHandshake::attempt(const crypto::Key32& salt, bool viaQr)
         m_qrSelected = viaQr;
     }
     m_state = State::pairing;
-    HandshakeActions keys = installKeys(salt);
+    PhoneActions keys = installKeys(salt);
     actions.insert(actions.end(), keys.begin(), keys.end());
     if (m_state == State::pairing) {
         actions.push_back(handshake::SendSealed{msg::Authenticate{}});
@@ -126,12 +136,12 @@ HandshakeActions PhoneHandshake::attempt(const crypto::Key32& salt, bool viaQr)
     return actions;
 }
 
-HandshakeActions PhoneHandshake::useCode(const std::string& code)
+PhoneActions PhoneHandshake::useCode(const std::string& code)
 {
     return attempt(pairingCodeSalt(code), false);
 }
 
-HandshakeActions PhoneHandshake::useQr(const PairingUrl& pairing)
+PhoneActions PhoneHandshake::useQr(const PairingUrl& pairing)
 {
     return attempt(qrSalt(pairing.qrKey, pairing.code), true);
 }

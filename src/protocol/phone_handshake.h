@@ -1,6 +1,7 @@
 #pragma once
 
 #include "crypto.h"
+#include "dispatch.h"
 #include "handshake_actions.h"
 #include "pairing_url.h"
 
@@ -34,18 +35,20 @@ public:
 
     // `hasToken`: whether this phone keeps a token for the computer. `key`:
     // a fresh ephemeral key pair, one per connection.
-    HandshakeActions start(const std::string& name, const Uuid& deviceID, bool hasToken,
-                           crypto::X25519Key key);
-    HandshakeActions onPlain(const OrvaneMessage& message);
-    HandshakeActions onSealed(const OrvaneMessage& message);
-    HandshakeActions reconnect(const std::string& token);
-    HandshakeActions useCode(const std::string& code);
-    HandshakeActions useQr(const PairingUrl& pairing);
+    PhoneActions start(const std::string& name, const Uuid& deviceID, bool hasToken,
+                       crypto::X25519Key key);
+    // Every frame from the computer comes in here.
+    PhoneActions onFrame(const FrameEvent& event);
+    PhoneActions reconnect(const std::string& token);
+    PhoneActions useCode(const std::string& code);
+    PhoneActions useQr(const PairingUrl& pairing);
 
 private:
-    HandshakeActions onKeyExchange(const msg::KeyExchange& exchange);
-    HandshakeActions attempt(const crypto::Key32& salt, bool viaQr);
-    HandshakeActions installKeys(const crypto::Key32& salt);
+    PhoneActions onPlain(const OrvaneMessage& message);
+    PhoneActions onSealed(const OrvaneMessage& message);
+    PhoneActions onKeyExchange(const msg::KeyExchange& exchange);
+    PhoneActions attempt(const crypto::Key32& salt, bool viaQr);
+    PhoneActions installKeys(const crypto::Key32& salt);
 
     State m_state = State::idle;
     std::optional<crypto::X25519Key> m_key;

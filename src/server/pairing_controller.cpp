@@ -102,28 +102,32 @@ void PairingController::plainMessage(const Uuid& id, const OrvaneMessage& messag
         }
         msg::Hello cleaned = *hello;
         cleaned.deviceName = cleanDeviceName(hello->deviceName, 80).toStdString();
-        auto stored = hello->hasToken ? m_trust.tokenHashFor(hello->deviceID) : std::nullopt;
-        auto key = hello->publicKey.size() == 32 ? m_keys.take() : std::nullopt;
         m_guard.greeted(id);
-        run(id, handshake->second.onHello(cleaned, stored, std::move(key), nowMs()));
-    } else if (const auto* method = std::get_if<msg::PairingMethod>(&message)) {
-        run(id, handshake->second.onPairingMethod(method->value));
+        run(id, handshake->second.onFrame(frame_event::PlainMessage{cleaned}, lookups(), nowMs()));
+    } else if (std::holds_alternative<msg::PairingMethod>(message)) {
+        run(id, handshake->second.onFrame(frame_event::PlainMessage{message}, lookups(), nowMs()));
     }
+}
+
+ComputerHandshake::Lookups PairingController::lookups()
+{
+    return {[this](const Uuid& deviceID) { return m_trust.tokenHashFor(deviceID); },
+            [this] { return m_keys.take(); }};
 }
 
 void PairingController::authenticate(const Uuid& id)
 {
     auto handshake = m_handshakes.find(id);
     if (handshake != m_handshakes.end())
-        run(id,
-            handshake->second.onAuthenticate(m_trust.tokenHashFor(handshake->second.deviceID())));
+        run(id, handshake->second.onFrame(frame_event::Message{msg::Authenticate{}}, lookups(),
+                                          nowMs()));
 }
 
 void PairingController::decryptFailure(const Uuid& id)
 {
     auto handshake = m_handshakes.find(id);
     if (handshake != m_handshakes.end())
-        run(id, handshake->second.onDecryptFailure());
+        run(id, handshake->second.onFrame(frame_event::DecryptFailure{}, lookups(), nowMs()));
 }
 
 void PairingController::decline()
@@ -169,9 +173,9 @@ void PairingController::scheduleTick()
     m_timer.start(static_cast<int>(std::clamp<qint64>(earliest - nowMs(), 0, 24 * 3'600'000)));
 }
 
-void PairingController::run(const Uuid& id, const HandshakeActions& actions)
+void PairingController::run(const Uuid& id, const ComputerActions& actions)
 {
-    for (const HandshakeAction& action : actions) {
+    for (const ComputerAction& action : actions) {
         if (!m_handshakes.count(id))
             return; // authenticated or gone: the rest is not for a handshake
         carryOut(id, action);
@@ -179,7 +183,7 @@ void PairingController::run(const Uuid& id, const HandshakeActions& actions)
     scheduleTick();
 }
 
-void PairingController::carryOut(const Uuid& id, const HandshakeAction& action)
+void PairingController::carryOut(const Uuid& id, const ComputerAction& action)
 {
     ComputerHandshake& handshake = m_handshakes.at(id);
     std::visit(Overloaded{
@@ -210,7 +214,7 @@ void PairingController::carryOut(const Uuid& id, const HandshakeAction& action)
                                m_panel->hide();
                        }
                    },
-                   [&](const handshake::WrongCode&) { wrongCode(id); },
+                   [&](const handshake::CountWrongCode&) { wrongCode(id); },
                    [&](const handshake::Paired& a) {
                        m_trust.trust(handshake.deviceID(), handshake.deviceName(), a.token);
                        m_budget.pairingSucceeded();
@@ -224,7 +228,6 @@ void PairingController::carryOut(const Uuid& id, const HandshakeAction& action)
                    },
                    [&](const handshake::Authenticated&) { authenticated(id); },
                    [&](const handshake::Close&) { m_server.closeConnection(id); },
-                   [](const auto&) {}, // the phone's side only
                },
                action);
 }

@@ -74,8 +74,9 @@ Q_SIGNALS:
     void pairingEnded(PairingOutcome outcome, const QString& deviceName);
 
 private:
-    void run(const Uuid& id, const HandshakeActions& actions);
-    void carryOut(const Uuid& id, const HandshakeAction& action);
+    void run(const Uuid& id, const ComputerActions& actions);
+    void carryOut(const Uuid& id, const ComputerAction& action);
+    ComputerHandshake::Lookups lookups();
     void pairingWanted(const Uuid& id);
     void wrongCode(const Uuid& id);
     void refuse(const Uuid& id, PairingRefusal why);

@@ -24,21 +24,8 @@ TestPhone::TestPhone(std::shared_ptr<FakeTransport::Shared> transport, std::stri
 
 void TestPhone::hello(bool hasToken)
 {
-    auto key = crypto::X25519Key::fromPrivate(makeKey(systemRandom()));
-    carryOut(m_handshake.start(m_name, m_deviceID, hasToken, std::move(*key)));
+    m_phone.start(m_name, m_deviceID, hasToken, systemRandom());
     readNew(); // the key exchange, if it came
-}
-
-void TestPhone::carryOut(const HandshakeActions& actions)
-{
-    for (const HandshakeAction& action : actions) {
-        if (auto* plain = std::get_if<handshake::SendPlain>(&action))
-            sendPlain(plain->message);
-        else if (auto* sealed = std::get_if<handshake::SendSealed>(&action))
-            send(sealed->message);
-        else if (auto* keys = std::get_if<handshake::InstallKeys>(&action))
-            m_session = std::make_shared<SecureSession>(keys->keys);
-    }
 }
 
 void TestPhone::sendPlain(const OrvaneMessage& message)
@@ -53,16 +40,16 @@ void TestPhone::send(const OrvaneMessage& message)
 
 void TestPhone::sendSealedBody(FrameKind innerKind, ByteView body)
 {
-    if (!m_session)
+    if (!m_phone.session.current)
         throw std::logic_error("the phone has no session");
-    sendRaw(*m_session->sealFrame(innerKind, body));
+    sendRaw(*m_phone.session.current->sealFrame(innerKind, body));
 }
 
 Bytes TestPhone::sealedRecordHead(FrameKind innerKind, std::uint32_t bodySize)
 {
-    if (!m_session)
+    if (!m_phone.session.current)
         throw std::logic_error("the phone has no session");
-    Bytes frame = *m_session->sealFrame(innerKind, Bytes(64, 0));
+    Bytes frame = *m_phone.session.current->sealFrame(innerKind, Bytes(64, 0));
     frame.resize(frame.size() - crypto::tagSize);
     const std::uint32_t length = 1 + sealedRecordOverhead + 1 + bodySize;
     for (int i = 0; i < 4; ++i)
@@ -94,16 +81,14 @@ void TestPhone::readNew()
     std::vector<Received>& out = m_unread;
     while (m_read < m_transport->sent.size()) {
         ByteView frame = ByteView(m_transport->sent[m_read++]).subspan(4); // past the length
-        FrameEvent event = dispatchFrame(frame, m_session.get());
-        if (auto* plain = std::get_if<frame_event::PlainMessage>(&event)) {
-            out.push_back({plain->message, false});
-            carryOut(m_handshake.onPlain(plain->message));
-        } else if (auto* sealed = std::get_if<frame_event::Message>(&event)) {
-            out.push_back({sealed->message, true});
-            carryOut(m_handshake.onSealed(sealed->message));
-        } else if (auto* binary = std::get_if<frame_event::Binary>(&event)) {
+        FrameEvent event = dispatchFrame(frame, m_phone.session.current.get());
+        m_phone.receive(event);
+        if (auto* plain = std::get_if<frame_event::PlainMessage>(&event))
+            out.push_back({std::move(plain->message), false});
+        else if (auto* sealed = std::get_if<frame_event::Message>(&event))
+            out.push_back({std::move(sealed->message), true});
+        else if (auto* binary = std::get_if<frame_event::Binary>(&event))
             m_binaries.push_back(std::move(binary->body));
-        }
     }
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "fake_transport.h"
+#include "handshake_loopback.h"
 
-#include "protocol/phone_handshake.h"
 #include "server/orvane_server.h"
 
 namespace orvane::test {
@@ -15,17 +15,22 @@ public:
     TestPhone(OrvaneServer& server, std::string name = "Test Phone");
     // A phone on a transport the server opened itself (a relay link).
     TestPhone(std::shared_ptr<FakeTransport::Shared> transport, std::string name);
+    TestPhone(const TestPhone&) = delete;
+    TestPhone& operator=(const TestPhone&) = delete;
 
     const Uuid& connectionID() const { return m_connectionID; }
     const Uuid& deviceID() const { return m_deviceID; }
     void setDeviceID(const Uuid& id) { m_deviceID = id; }
     FakeTransport::Shared& transport() { return *m_transport; }
     bool closed() const { return m_transport->cancelled; }
-    const PhoneHandshake& handshake() const { return m_handshake; }
+    const PhoneHandshake& handshake() const { return m_phone.handshake; }
 
     void hello(bool hasToken);
-    void reconnect(const std::string& token) { carryOut(m_handshake.reconnect(token)); }
-    void typeCode(const std::string& code) { carryOut(m_handshake.useCode(code)); }
+    void reconnect(const std::string& token)
+    {
+        m_phone.carryOut(m_phone.handshake.reconnect(token));
+    }
+    void typeCode(const std::string& code) { m_phone.carryOut(m_phone.handshake.useCode(code)); }
 
     void send(const OrvaneMessage& message); // sealed
     void sendPlain(const OrvaneMessage& message);
@@ -47,7 +52,6 @@ public:
     std::vector<Bytes> takeBinaries();
 
 private:
-    void carryOut(const HandshakeActions& actions);
     // Decodes what arrived, lets the handshake see it, and keeps it for
     // takeReceived().
     void readNew();
@@ -56,8 +60,9 @@ private:
     Uuid m_connectionID;
     Uuid m_deviceID;
     std::string m_name;
-    PhoneHandshake m_handshake;
-    std::shared_ptr<SecureSession> m_session;
+    loopback::PhoneDriver m_phone{[this](const OrvaneMessage& message, bool sealed) {
+        sealed ? send(message) : sendPlain(message);
+    }};
     std::size_t m_read = 0;
     std::vector<Received> m_unread;
     std::vector<Bytes> m_binaries;

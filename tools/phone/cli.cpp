@@ -199,6 +199,44 @@ Status Cli::connect(PhoneClient& client, const Endpoint& endpoint)
     return client.connect(endpoint.host, endpoint.port, timeoutMs());
 }
 
+// Reaches the computer the phone would use, directly or through the relay,
+// and returns the name its token is kept under.
+Result<std::string> Cli::reachPairedComputer(PhoneClient& client, const PhoneState& phone)
+{
+    const std::string preferred = m_inv.globals.computer.value_or(phone.lastComputer);
+    auto notPaired = [](const std::string& name) {
+        return failure("this phone is not paired with \"" + name + "\"; run 'orvane-phone pair'");
+    };
+    if (m_inv.globals.relay) {
+        const std::string* token = phone.tokenFor(preferred);
+        if (token == nullptr) {
+            return notPaired(preferred);
+        }
+        // Both ends find the same room from the token alone.
+        const std::string room = relayRoom(hexDigest(*token));
+        if (auto connected = client.connectRelay(
+                relayRoomAddress(*m_inv.globals.relay, room, "phone"), timeoutMs());
+            !connected) {
+            return connected.error();
+        }
+        return preferred;
+    }
+    auto endpoint = resolveEndpoint(preferred);
+    if (!endpoint) {
+        return endpoint.error();
+    }
+    // The advertised name is the computer's own name, which keys its token.
+    const std::string tokenName =
+        phone.tokenFor(endpoint->name) != nullptr ? endpoint->name : preferred;
+    if (phone.tokenFor(tokenName) == nullptr) {
+        return notPaired(tokenName);
+    }
+    if (auto connected = connect(client, *endpoint); !connected) {
+        return connected.error();
+    }
+    return tokenName;
+}
+
 // Connects and reconnects with the stored token of the chosen computer.
 Status Cli::openSession(PhoneClient& client)
 {
@@ -210,58 +248,27 @@ Status Cli::openSession(PhoneClient& client)
     if (phone.tokens.empty()) {
         return failure("this phone is not paired yet; run 'orvane-phone pair'");
     }
-    const std::string preferred = m_inv.globals.computer.value_or(phone.lastComputer);
-    std::string tokenName = preferred;
-    const std::string* token = phone.tokenFor(preferred);
-    if (m_inv.globals.relay) {
-        if (token == nullptr) {
-            return failure("this phone is not paired with \"" + preferred +
-                           "\"; run 'orvane-phone pair'");
-        }
-        // Both ends find the same room from the token alone.
-        const std::string room = relayRoom(hexDigest(*token));
-        if (auto connected = client.connectRelay(
-                relayRoomAddress(*m_inv.globals.relay, room, "phone"), timeoutMs());
-            !connected) {
-            return connected;
-        }
-    } else {
-        auto endpoint = resolveEndpoint(preferred);
-        if (!endpoint) {
-            return endpoint.error();
-        }
-        // The advertised name is the computer's own name, which keys its token.
-        tokenName = phone.tokenFor(endpoint->name) != nullptr ? endpoint->name : preferred;
-        token = phone.tokenFor(tokenName);
-        if (token == nullptr) {
-            return failure("this phone is not paired with \"" + tokenName +
-                           "\"; run 'orvane-phone pair'");
-        }
-        if (auto connected = connect(client, *endpoint); !connected) {
-            return connected;
-        }
+    auto tokenName = reachPairedComputer(client, phone);
+    if (!tokenName) {
+        return tokenName.error();
     }
+    const std::string token = *phone.tokenFor(*tokenName);
     if (auto exchanged = client.hello(phone.deviceName, phone.deviceID, true); !exchanged) {
         return exchanged.error();
     }
-    auto outcome = client.reconnect(*token);
+    auto outcome = client.reconnect(token);
     if (!outcome) {
         return outcome.error();
     }
     if (outcome->kind == ReconnectOutcome::Kind::pairingRequired) {
-        return failure("\"" + tokenName +
+        return failure("\"" + *tokenName +
                        "\" no longer accepts this phone's token; pair again "
                        "with 'orvane-phone pair'");
     }
     const std::string& macName = outcome->welcome.macName;
-    if (macName != tokenName) {
+    if (macName != *tokenName) {
         // The computer was renamed; keep its token under the name it uses now.
-        const std::string kept = *token;
-        phone.tokens.erase(tokenName);
-        phone.tokens[macName] = kept;
-        if (phone.lastComputer == tokenName) {
-            phone.lastComputer = macName;
-        }
+        phone.renameComputer(*tokenName, macName);
         (void)saveState(phone);
     }
     return success();

@@ -164,7 +164,10 @@ Result<Arguments> splitArguments(const Invocation& invocation,
     return parsed;
 }
 
-std::string usageText()
+namespace {
+
+// The commands, with their own options.
+const char* commandsHelp()
 {
     return R"(Usage: orvane-phone [options] COMMAND [arguments]
 
@@ -200,7 +203,13 @@ Commands:
   listen [--seconds S]         print every message from the computer as a
                                JSON line
 
-Shortcuts for run:
+)";
+}
+
+// The commands that run one thing on the computer, by a short name.
+const char* shortcutsHelp()
+{
+    return R"(Shortcuts for run:
   key KEYS [TIMES]             press a key, e.g. cmd+shift+c, ctrl+left, return
   type TEXT...                 type text
   open-url URL                 open a link
@@ -222,7 +231,13 @@ Shortcuts for run:
   shortcut NAME                run a user-defined shortcut
   focus-window ID | force-quit PID
 
-Options:
+)";
+}
+
+// The options every command takes, and what the exit status says.
+const char* optionsHelp()
+{
+    return R"(Options:
   --host HOST        the computer's address (default: found on the network,
                      or 127.0.0.1 when only --port is given)
   --port PORT        the computer's port (default: found on the network)
@@ -239,6 +254,13 @@ Options:
 Exit status: 0 on success, 1 when the computer or the connection failed,
 2 for a usage error. Commands other than pair reconnect with the saved token.
 )";
+}
+
+} // namespace
+
+std::string usageText()
+{
+    return std::string(commandsHelp()) + shortcutsHelp() + optionsHelp();
 }
 
 } // namespace orvane::phone

@@ -48,6 +48,7 @@ private:
     Status saveState(const PhoneState& state);
     Result<Endpoint> resolveEndpoint(const std::string& preferredName);
     Status connect(PhoneClient& client, const Endpoint& endpoint);
+    Result<std::string> reachPairedComputer(PhoneClient& client, const PhoneState& phone);
     Status openSession(PhoneClient& client);
 
     int discover();

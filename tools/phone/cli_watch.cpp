@@ -77,6 +77,61 @@ void printDisplays(std::ostream& out, const msg::Displays& displays)
     }
 }
 
+// What watch counts: every picture, and the pictures and bytes of the
+// second under way.
+struct WatchFigures {
+    std::int64_t frames = 0, framesThisSecond = 0;
+    std::size_t bytes = 0, bytesThisSecond = 0;
+
+    void count(std::size_t size)
+    {
+        ++frames;
+        ++framesThisSecond;
+        bytes += size;
+        bytesThisSecond += size;
+    }
+    void reportSecond(std::ostream& out)
+    {
+        out << framesThisSecond << " frames/s " << bytesThisSecond << " bytes/s" << std::endl;
+        framesThisSecond = 0;
+        bytesThisSecond = 0;
+    }
+};
+
+void saveFrame(const std::filesystem::path& dir, std::int64_t number, const Bytes& jpeg)
+{
+    char name[32];
+    std::snprintf(name, sizeof name, "frame-%06lld.jpg", static_cast<long long>(number));
+    std::ofstream(dir / name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(jpeg.data()),
+               static_cast<std::streamsize>(jpeg.size()));
+}
+
+// Takes one frame from the computer: counts and keeps a picture, prints the
+// displays. Returns why the watch ends, when this frame ends it.
+std::optional<std::string> takeFrame(const FrameEvent& event, const WatchOptions& options,
+                                     WatchFigures& figures, std::ostream& out)
+{
+    if (auto* binary = std::get_if<frame_event::Binary>(&event)) {
+        figures.count(binary->body.size());
+        if (options.saveDir) {
+            saveFrame(*options.saveDir, figures.frames, binary->body);
+        }
+        if (options.slowMs > 0) { // a phone that reads late, to show back-pressure
+            std::this_thread::sleep_for(std::chrono::milliseconds(options.slowMs));
+        }
+    } else if (auto* sealed = std::get_if<frame_event::Message>(&event)) {
+        if (auto* displays = std::get_if<msg::Displays>(&sealed->message)) {
+            printDisplays(out, *displays);
+        } else if (auto* error = std::get_if<msg::ScreenShareError>(&sealed->message)) {
+            return error->value;
+        }
+    } else if (std::holds_alternative<frame_event::DecryptFailure>(event)) {
+        return "a sealed record from the computer did not open";
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 int Cli::watch()
@@ -105,22 +160,16 @@ int Cli::watch()
     const auto begun = Clock::now();
     const auto end = options->durationMs ? begun + std::chrono::milliseconds(*options->durationMs)
                                          : Clock::time_point::max();
-    std::int64_t frames = 0, framesThisSecond = 0;
-    std::size_t bytesThisSecond = 0, bytes = 0;
+    WatchFigures figures;
     auto nextReport = begun + std::chrono::seconds(1);
-    auto report = [&] {
-        m_out << framesThisSecond << " frames/s " << bytesThisSecond << " bytes/s" << std::endl;
-        framesThisSecond = 0;
-        bytesThisSecond = 0;
-        nextReport += std::chrono::seconds(1);
-    };
-    while (Clock::now() < end && (!options->frames || frames < *options->frames)) {
+    while (Clock::now() < end && (!options->frames || figures.frames < *options->frames)) {
         const auto until = std::min(end, nextReport);
         const auto waitMs =
             std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
         auto event = client.receiveEvent(std::max<int>(1, static_cast<int>(waitMs.count())));
         if (Clock::now() >= nextReport) {
-            report();
+            figures.reportSecond(m_out);
+            nextReport += std::chrono::seconds(1);
         }
         if (!event) {
             if (isTimeout(event.error())) {
@@ -128,35 +177,14 @@ int Cli::watch()
             }
             return fail(event.error());
         }
-        if (auto* binary = std::get_if<frame_event::Binary>(&*event)) {
-            ++frames;
-            ++framesThisSecond;
-            bytes += binary->body.size();
-            bytesThisSecond += binary->body.size();
-            if (options->saveDir) {
-                char name[32];
-                std::snprintf(name, sizeof name, "frame-%06lld.jpg",
-                              static_cast<long long>(frames));
-                std::ofstream(*options->saveDir / name, std::ios::binary)
-                    .write(reinterpret_cast<const char*>(binary->body.data()),
-                           static_cast<std::streamsize>(binary->body.size()));
-            }
-            if (options->slowMs > 0) { // a phone that reads late, to show back-pressure
-                std::this_thread::sleep_for(std::chrono::milliseconds(options->slowMs));
-            }
-        } else if (auto* sealed = std::get_if<frame_event::Message>(&*event)) {
-            if (auto* displays = std::get_if<msg::Displays>(&sealed->message)) {
-                printDisplays(m_out, *displays);
-            } else if (auto* error = std::get_if<msg::ScreenShareError>(&sealed->message)) {
-                return fail(error->value);
-            }
-        } else if (std::holds_alternative<frame_event::DecryptFailure>(*event)) {
-            return fail("a sealed record from the computer did not open");
+        if (auto ended = takeFrame(*event, *options, figures, m_out)) {
+            return fail(*ended);
         }
     }
     (void)client.send(msg::StopScreenShare{});
     const double seconds = std::chrono::duration<double>(Clock::now() - begun).count();
-    m_out << frames << " frames, " << bytes << " bytes in " << seconds << " s" << std::endl;
+    m_out << figures.frames << " frames, " << figures.bytes << " bytes in " << seconds << " s"
+          << std::endl;
     return exitOk;
 }
 

@@ -120,11 +120,11 @@ private:
         }
     };
     Status sendBytes(ByteView bytes);
-    Status carryOut(const HandshakeActions& actions, Step& step);
+    Status carryOut(const PhoneActions& actions, Step& step);
     // Carries out `actions`, then feeds what arrives to the handshake until
     // it has an outcome.
-    Result<Step> step(const HandshakeActions& actions, const char* waitingFor);
-    Result<PairOutcome> pairingOutcome(const HandshakeActions& actions);
+    Result<Step> step(const PhoneActions& actions, const char* waitingFor);
+    Result<PairOutcome> pairingOutcome(const PhoneActions& actions);
     // Reads until a frame is queued or the deadline passes.
     Status fillQueue(Clock::time_point deadline);
     Result<Received> receiveUntil(Clock::time_point deadline);

@@ -109,6 +109,20 @@ const std::string* PhoneState::tokenFor(const std::string& computer) const
     return found == tokens.end() ? nullptr : &found->second;
 }
 
+void PhoneState::renameComputer(const std::string& from, const std::string& to)
+{
+    auto found = tokens.find(from);
+    if (found == tokens.end()) {
+        return;
+    }
+    const std::string token = found->second;
+    tokens.erase(found);
+    tokens[to] = token;
+    if (lastComputer == from) {
+        lastComputer = to;
+    }
+}
+
 std::string stateDirectory(const char* xdgStateHome, const char* home)
 {
     if (xdgStateHome != nullptr && xdgStateHome[0] == '/') {

@@ -16,6 +16,8 @@ struct PhoneState {
     std::string lastComputer;                  // the computer paired most recently
 
     const std::string* tokenFor(const std::string& computer) const;
+    // Keeps the token of a computer that was renamed under its new name.
+    void renameComputer(const std::string& from, const std::string& to);
 };
 
 // $XDG_STATE_HOME/orvane-phone, else $HOME/.local/state/orvane-phone. Either

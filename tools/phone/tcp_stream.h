@@ -20,6 +20,11 @@ inline Error failure(std::string message)
 {
     return Error{std::move(message), {}};
 }
+// The same failure, said of what was being waited for.
+inline Error prefixed(const std::string& prefix, const Error& error)
+{
+    return Error{prefix + ": " + error.message, error.where};
+}
 
 // Error::where of a wait that ran out of time, as opposed to a broken link.
 constexpr std::string_view timeoutMarker = "timeout";
