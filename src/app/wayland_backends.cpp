@@ -9,6 +9,7 @@
 #include "platform/linux/sway/sway_ipc.h"
 #include "platform/linux/sway/sway_windows.h"
 #include "platform/linux/wlroots/wayland_connection.h"
+#include "platform/linux/wlroots/wlroots_displays.h"
 #include "platform/linux/wlroots/wlroots_input_device.h"
 #include "platform/linux/wlroots/wlroots_pasteboard.h"
 #include "platform/linux/wlroots/wlroots_screen_capture.h"
@@ -156,6 +157,7 @@ void useWlroots(Desktop& desktop, bool input, bool windows)
     if (input) {
         desktop.platform.input = makeWlrootsInputDevice(wayland);
         desktop.platform.pasteboard = makeWlrootsPasteboard(wayland);
+        desktop.platform.displays = makeWlrootsDisplays(wayland);
         desktop.capture = makeWlrootsScreenCapture(wayland);
         desktop.inputCheck = [wayland] {
             return DesktopCheck{wayland->isConnected() && wlrootsProtocols(*wayland).input(),

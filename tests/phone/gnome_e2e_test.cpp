@@ -371,6 +371,45 @@ protected:
     }
 };
 
+// On sway, everything but the windows goes through wlroots' own protocols:
+// a double click where the phone points, any text, the clipboard both ways
+// round, and the screen's pictures.
+TEST_F(Sway, InputTheClipboardAndTheScreenReachANativeWindow)
+{
+    ASSERT_TRUE(gnomeProvided());
+    EXPECT_NE(m_server->output().find("orvane: input and screen: wlroots (Wayland)\n"),
+              std::string::npos)
+        << m_server->output();
+    auto window = startWindow("e02020");
+    pairThePhone();
+    ASSERT_EQ(phone({"pointer", "click", "0.25", "0.5", "--count", "2"}).status, 0);
+    auto pressed = heard(*window, "button", [](const json& b) { return b["n"] == 2; });
+    ASSERT_TRUE(pressed) << window->output();
+    EXPECT_NEAR((*pressed)["x"].get<double>(), 400, 2);
+    EXPECT_NEAR((*pressed)["y"].get<double>(), 500, 2);
+
+    const std::string text = "Grüße, € Ж 日本 😀";
+    EXPECT_EQ(phone({"type", text}).output, "Typed\n");
+    EXPECT_TRUE(heard(*window, "text", [&](const json& t) {
+        return t["text"].get<std::string>().ends_with(text);
+    })) << window->output();
+    EXPECT_EQ(phone({"set-clipboard", "from the phone ✓"}).output,
+              "Copied to the Mac's clipboard\n");
+    window->writeInput("clipboard\n");
+    auto pasted = heard(*window, "clipboard");
+    ASSERT_TRUE(pasted);
+    EXPECT_EQ((*pasted)["clipboard"], "from the phone ✓");
+
+    const fs::path frames = m_home / "frames";
+    const Run watched = phone({"watch", "--frames", "1", "--save", frames.string()});
+    ASSERT_EQ(watched.status, 0) << watched.errors;
+    ASSERT_FALSE(fs::is_empty(frames));
+    const QImage picture(QString::fromStdString(fs::directory_iterator(frames)->path().string()));
+    ASSERT_EQ(picture.size(), QSize(1600, 1000));
+    EXPECT_GT(picture.pixelColor(1300, 800).red(), 200);
+    EXPECT_LT(picture.pixelColor(1300, 800).green(), 60);
+}
+
 // On sway the windows go through its IPC socket: listed, focused (and the
 // phone told the new frontmost application), put on the left half, and a
 // polite quit of everything leaves the window whose program refuses.
