@@ -2,6 +2,7 @@
 
 #include "platform/linux/mutter/mutter_backend.h"
 #include "platform/linux/portal/portal_backend.h"
+#include "platform/linux/sway/sway_ipc.h"
 #include "platform/linux/wlroots/wayland_connection.h"
 
 #include <QDBusMessage>
@@ -70,6 +71,8 @@ WindowBackend chooseWindowBackend(const SessionFacts& facts)
         return WindowBackend::gnomeShell;
     if (facts.kwin)
         return WindowBackend::kwin;
+    if (facts.sway)
+        return WindowBackend::sway;
     if (facts.wlrootsWindows)
         return WindowBackend::wlroots;
     return WindowBackend::x11;
@@ -86,6 +89,7 @@ SessionFacts readSessionFacts(const QDBusConnection& bus)
     const WlrootsProtocols offered = offeredWlrootsProtocols(wlrootsTimeoutMs);
     facts.wlrootsInput = offered.input();
     facts.wlrootsWindows = offered.foreignToplevel;
+    facts.sway = !SwayIpc::sessionSocket().isEmpty();
     if (!bus.isConnected())
         return facts;
     facts.mutterRemoteDesktop = mutterRemoteDesktopPresent(bus);
@@ -127,6 +131,8 @@ QString windowBackendDescription(WindowBackend backend, bool ready)
                                       "Orvane, log out and in again first");
     case WindowBackend::kwin:
         return QStringLiteral("KWin script");
+    case WindowBackend::sway:
+        return QStringLiteral("sway");
     case WindowBackend::wlroots:
         return QStringLiteral("wlroots window list (no moving or resizing)");
     case WindowBackend::x11:

@@ -20,6 +20,7 @@ enum class WindowBackend {
     x11,        // the X server's clients (on Wayland, XWayland's only)
     gnomeShell, // Orvane's GNOME Shell extension
     kwin,       // a KWin script
+    sway,       // sway's IPC socket
     wlroots,    // the foreign-toplevel protocol
 };
 
@@ -34,6 +35,7 @@ struct SessionFacts {
     // It lists its windows to clients (foreign toplevel).
     bool wlrootsWindows = false;
     bool kwin = false; // KWin answers on the session bus
+    bool sway = false; // sway's IPC socket is in the environment
 };
 
 // GNOME's service first, as it asks the user nothing; then a wlroots
@@ -41,8 +43,9 @@ struct SessionFacts {
 // can drive both keyboard and pointer (one that only casts the screen still
 // shows the interface, with no device types); else XWayland.
 DesktopBackend chooseBackend(const SessionFacts& facts);
-// GNOME's own shell on GNOME, KWin on KDE Plasma, the protocol on wlroots
-// desktops, else the X server.
+// GNOME's own shell on GNOME, KWin on KDE Plasma, sway's own socket on
+// sway (it names processes and moves windows, which the protocol cannot),
+// the protocol on other wlroots desktops, else the X server.
 WindowBackend chooseWindowBackend(const SessionFacts& facts);
 
 // Reads the session type from the environment and asks `bus` what it

@@ -6,7 +6,10 @@
 #include "platform/linux/gnome_shell/gnome_shell_windows.h"
 #include "platform/linux/kwin/kwin_windows.h"
 #include "platform/linux/mutter/mutter_backend.h"
+#include "platform/linux/sway/sway_ipc.h"
+#include "platform/linux/sway/sway_windows.h"
 #include "platform/linux/wlroots/wayland_connection.h"
+#include "platform/linux/wlroots/wlroots_displays.h"
 #include "platform/linux/wlroots/wlroots_input_device.h"
 #include "platform/linux/wlroots/wlroots_pasteboard.h"
 #include "platform/linux/wlroots/wlroots_screen_capture.h"
@@ -39,6 +42,7 @@ DesktopCheck approvalCheck(PortalApproval approval)
 class SharedWindowSystem final : public WindowSystem {
 public:
     explicit SharedWindowSystem(std::shared_ptr<WindowSystem> windows) : m_w(std::move(windows)) {}
+    bool isAvailable() override { return m_w->isAvailable(); }
     std::vector<DesktopWindow> windows() override { return m_w->windows(); }
     std::optional<std::uint32_t> activeWindow() override { return m_w->activeWindow(); }
     std::optional<Rect> frame(std::uint32_t id) override { return m_w->frame(id); }
@@ -137,6 +141,14 @@ void useKWin(Desktop& desktop)
     desktop.windowsCheck = [kwin] { return DesktopCheck{kwin->present(), QStringLiteral("KWin")}; };
 }
 
+void useSway(Desktop& desktop)
+{
+    auto sway = std::make_shared<SwayWindows>(SwayIpc::sessionSocket());
+    desktop.platform.events = std::make_unique<WindowBackendEvents>(sway);
+    desktop.platform.windows = std::make_unique<SharedWindowSystem>(sway);
+    desktop.windowsCheck = [sway] { return DesktopCheck{sway->present(), QStringLiteral("sway")}; };
+}
+
 void useWlroots(Desktop& desktop, bool input, bool windows)
 {
     std::shared_ptr<WaylandConnection> wayland = WaylandConnection::connect();
@@ -145,6 +157,7 @@ void useWlroots(Desktop& desktop, bool input, bool windows)
     if (input) {
         desktop.platform.input = makeWlrootsInputDevice(wayland);
         desktop.platform.pasteboard = makeWlrootsPasteboard(wayland);
+        desktop.platform.displays = makeWlrootsDisplays(wayland);
         desktop.capture = makeWlrootsScreenCapture(wayland);
         desktop.inputCheck = [wayland] {
             return DesktopCheck{wayland->isConnected() && wlrootsProtocols(*wayland).input(),
@@ -173,12 +186,14 @@ void useWaylandBackends(Desktop& desktop, Settings& settings)
         usePortal(desktop, settings);
     if (desktop.windows == WindowBackend::kwin)
         useKWin(desktop);
+    if (desktop.windows == WindowBackend::sway)
+        useSway(desktop);
     if (desktop.backend == DesktopBackend::wlroots || desktop.windows == WindowBackend::wlroots)
         useWlroots(desktop, desktop.backend == DesktopBackend::wlroots,
                    desktop.windows == WindowBackend::wlroots);
     // The foreign-toplevel protocol names no processes: there the running
     // applications stay XWayland's.
-    if (desktop.windows == WindowBackend::gnomeShell || desktop.windows == WindowBackend::kwin)
+    if (desktop.windows != WindowBackend::x11 && desktop.windows != WindowBackend::wlroots)
         desktop.platform.applications =
             std::make_unique<X11ApplicationCatalog>(appWindowsOf(*desktop.platform.windows));
 }

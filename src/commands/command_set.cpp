@@ -33,7 +33,7 @@ CommandSet::CommandSet(Platform& platform, Settings& settings, MacInfoProvider& 
                      [&]() -> std::unique_ptr<WindowCommands> {
                          return std::make_unique<WindowCatalog>(
                              *platform.windows, *platform.applications,
-                             [this] { return inputAvailable(); });
+                             [&windows = *platform.windows] { return windows.isAvailable(); });
                      })),
       apps(*platform.applications), keyboard(*platform.input),
       desktop(*platform.workspace, *platform.pasteboard, *platform.displays),

@@ -31,6 +31,11 @@ class WindowSystem {
 public:
     virtual ~WindowSystem() = default;
 
+    // Whether the window manager can be reached and will carry out
+    // requests: without it, window actions must fail rather than claim
+    // success.
+    virtual bool isAvailable() = 0;
+
     // Every client window, front to back. Empty without a display.
     virtual std::vector<DesktopWindow> windows() = 0;
     // The window that has the focus, or nothing.

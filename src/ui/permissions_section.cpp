@@ -68,6 +68,9 @@ QString windowsDetail(const DesktopCheck& check)
                            : QWidget::tr("KWin doesn't answer: phones see no windows");
     if (check.via == QLatin1String("wlroots"))
         return QWidget::tr("Windows through the compositor's list; they can't be moved");
+    if (check.via == QLatin1String("sway"))
+        return check.ready ? QWidget::tr("Windows through sway")
+                           : QWidget::tr("sway doesn't answer: phones see no windows");
     return check.ready
                ? QWidget::tr("Windows through the window manager on display %1").arg(check.via)
                : QWidget::tr("No X display: phones see no windows");

@@ -1,5 +1,5 @@
 // The server on the headless GNOME session (and for the windows, on a
-// headless KWin), driven through orvane-phone:
+// headless KWin and a headless sway), driven through orvane-phone:
 // keys, typing of any text, the clipboard, the pointer while watching, and
 // the screen's pictures. A GTK window of the test's own fills the monitor
 // and reports, one JSON line at a time, what reached it.
@@ -37,10 +37,7 @@ protected:
         const char* wayland = variable("WAYLAND_DISPLAY");
         if (!bus || !runtime || !wayland)
             return;
-        // The test windows' application, so that their windows are listed.
-        fs::create_directories(m_home / ".local/share/applications");
-        std::ofstream(m_home / ".local/share/applications/org.orvane.Probe.desktop")
-            << "[Desktop Entry]\nType=Application\nName=Orvane Probe\nExec=/bin/true\n";
+        writeApplications();
         // Nothing of the X display the other tests use may be in reach.
         m_extraEnv = {{"DISPLAY", ""},
                       {"XDG_SESSION_TYPE", "wayland"},
@@ -48,6 +45,18 @@ protected:
                       {"XDG_RUNTIME_DIR", runtime},
                       {"DBUS_SESSION_BUS_ADDRESS", bus},
                       {"GDK_BACKEND", "wayland"}};
+    }
+
+    // The test windows' applications, so that their windows are listed.
+    void writeApplications()
+    {
+        for (const char* name : {"Probe", "Stubborn"}) {
+            fs::create_directories(m_home / ".local/share/applications");
+            std::ofstream(m_home / ".local/share/applications" /
+                          (std::string("org.orvane.") + name + ".desktop"))
+                << "[Desktop Entry]\nType=Application\nName=Orvane " << name
+                << "\nExec=/bin/true\n";
+        }
     }
 
     ::testing::AssertionResult gnomeProvided() const
@@ -297,6 +306,151 @@ TEST_F(KWin, WindowsAreListedFocusedAndAskedToClose)
     for (int i = 0; i < 50 && front() != "Orvane willing"; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(front(), "Orvane willing");
+
+    EXPECT_EQ(phone({"quit-all"}).status, 0);
+    EXPECT_TRUE(willing->wait(10'000).has_value()) << "the willing window's program quit";
+    EXPECT_TRUE(stubborn->waitForLine(std::regex("close_refused"), 10'000)) << stubborn->output();
+    EXPECT_FALSE(stubborn->wait(3'000).has_value()) << "asked, never made to quit";
+}
+
+class Sway : public Gnome {
+protected:
+    std::string desktop() const override { return "SWAY"; }
+    void prepareHome() override
+    {
+        const char* runtime = variable("RUNTIME_DIR");
+        const char* wayland = variable("WAYLAND_DISPLAY");
+        const char* socket = std::getenv("ORVANE_TEST_SWAYSOCK");
+        if (!runtime || !wayland || !socket)
+            return;
+        writeApplications();
+        m_extraEnv = {{"DISPLAY", ""},
+                      {"XDG_SESSION_TYPE", "wayland"},
+                      {"WAYLAND_DISPLAY", wayland},
+                      {"XDG_RUNTIME_DIR", runtime},
+                      {"SWAYSOCK", socket},
+                      {"GDK_BACKEND", "wayland"}};
+    }
+
+    // Sway's own view of the window with this title, from its tree.
+    static json swayWindow(const std::string& title)
+    {
+        const std::string command = std::string("SWAYSOCK='") +
+                                    std::getenv("ORVANE_TEST_SWAYSOCK") +
+                                    "' swaymsg -r -t get_tree 2>/dev/null";
+        FILE* call = ::popen(command.c_str(), "r");
+        std::string tree;
+        char chunk[4096];
+        for (std::size_t n; call && (n = std::fread(chunk, 1, sizeof chunk, call)) > 0;)
+            tree.append(chunk, n);
+        if (call)
+            ::pclose(call);
+        std::function<json(const json&)> find = [&](const json& node) -> json {
+            if (node.value("name", json()) == title)
+                return node;
+            for (const char* key : {"nodes", "floating_nodes"})
+                for (const json& child : node.value(key, json::array()))
+                    if (json found = find(child); !found.is_null())
+                        return found;
+            return json();
+        };
+        return find(json::parse(tree, nullptr, false));
+    }
+
+    // The next frontmost application the phone is told of that is `id`.
+    static bool toldFrontmost(PhoneClient& phone, const std::string& id)
+    {
+        for (int i = 0; i < 10; ++i) {
+            auto told = phone.receiveCase<msg::FrontmostApp>(timeoutMs);
+            if (!told.ok())
+                return false;
+            if (told->value && told->value->bundleID == id)
+                return true;
+        }
+        return false;
+    }
+};
+
+// On sway, everything but the windows goes through wlroots' own protocols:
+// a double click where the phone points, any text, the clipboard both ways
+// round, and the screen's pictures.
+TEST_F(Sway, InputTheClipboardAndTheScreenReachANativeWindow)
+{
+    ASSERT_TRUE(gnomeProvided());
+    EXPECT_NE(m_server->output().find("orvane: input and screen: wlroots (Wayland)\n"),
+              std::string::npos)
+        << m_server->output();
+    auto window = startWindow("e02020");
+    pairThePhone();
+    ASSERT_EQ(phone({"pointer", "click", "0.25", "0.5", "--count", "2"}).status, 0);
+    auto pressed = heard(*window, "button", [](const json& b) { return b["n"] == 2; });
+    ASSERT_TRUE(pressed) << window->output();
+    EXPECT_NEAR((*pressed)["x"].get<double>(), 400, 2);
+    EXPECT_NEAR((*pressed)["y"].get<double>(), 500, 2);
+
+    const std::string text = "Grüße, € Ж 日本 😀";
+    EXPECT_EQ(phone({"type", text}).output, "Typed\n");
+    EXPECT_TRUE(heard(*window, "text", [&](const json& t) {
+        return t["text"].get<std::string>().ends_with(text);
+    })) << window->output();
+    EXPECT_EQ(phone({"set-clipboard", "from the phone ✓"}).output,
+              "Copied to the Mac's clipboard\n");
+    window->writeInput("clipboard\n");
+    auto pasted = heard(*window, "clipboard");
+    ASSERT_TRUE(pasted);
+    EXPECT_EQ((*pasted)["clipboard"], "from the phone ✓");
+
+    const fs::path frames = m_home / "frames";
+    const Run watched = phone({"watch", "--frames", "1", "--save", frames.string()});
+    ASSERT_EQ(watched.status, 0) << watched.errors;
+    ASSERT_FALSE(fs::is_empty(frames));
+    const QImage picture(QString::fromStdString(fs::directory_iterator(frames)->path().string()));
+    ASSERT_EQ(picture.size(), QSize(1600, 1000));
+    EXPECT_GT(picture.pixelColor(1300, 800).red(), 200);
+    EXPECT_LT(picture.pixelColor(1300, 800).green(), 60);
+}
+
+// On sway the windows go through its IPC socket: listed, focused (and the
+// phone told the new frontmost application), put on the left half, and a
+// polite quit of everything leaves the window whose program refuses.
+TEST_F(Sway, WindowsAreArrangedFocusedAndAskedToClose)
+{
+    ASSERT_TRUE(gnomeProvided());
+    EXPECT_NE(m_server->output().find("orvane: windows: sway\n"), std::string::npos)
+        << m_server->output();
+    const auto paired = std::chrono::steady_clock::now();
+    auto watcher = pairedPhone(makeUuid(systemRandom()));
+    auto willing =
+        startWindow("2040c0", {"--title", "Orvane willing", "--app-id", "org.orvane.Probe"});
+    auto stubborn = startWindow("c04020", {"--title", "Orvane stubborn", "--refuse-close",
+                                           "--app-id", "org.orvane.Stubborn"});
+    // The server spaces pairings five seconds apart.
+    std::this_thread::sleep_until(paired + std::chrono::milliseconds(5200));
+    pairThePhone();
+    const json listed = json::parse(phone({"windows"}).output, nullptr, false);
+    ASSERT_TRUE(listed.is_array()) << listed.dump();
+    std::string stubbornId, willingId;
+    for (const json& window : listed) {
+        const std::string id = std::to_string(window.value("id", 0u));
+        (window.value("title", "") == "Orvane willing" ? willingId : stubbornId) = id;
+    }
+    ASSERT_EQ(listed.size(), 2u) << listed.dump();
+    const auto until = [](auto done) {
+        for (int i = 0; i < 50 && !done(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return done();
+    };
+
+    EXPECT_EQ(phone({"focus-window", stubbornId}).status, 0);
+    EXPECT_TRUE(until([] { return swayWindow("Orvane stubborn").value("focused", false); }));
+    EXPECT_TRUE(toldFrontmost(*watcher, "org.orvane.Stubborn"));
+    const Run moved = phone({"window", "left-half"});
+    EXPECT_EQ(moved.status, 0) << moved.errors;
+    const json left = {{"x", 0}, {"y", 0}, {"width", 800}, {"height", 1000}};
+    EXPECT_TRUE(until([&] { return swayWindow("Orvane stubborn")["rect"] == left; }))
+        << swayWindow("Orvane stubborn")["rect"].dump();
+    EXPECT_EQ(phone({"focus-window", willingId}).status, 0);
+    EXPECT_TRUE(toldFrontmost(*watcher, "org.orvane.Probe"));
 
     EXPECT_EQ(phone({"quit-all"}).status, 0);
     EXPECT_TRUE(willing->wait(10'000).has_value()) << "the willing window's program quit";

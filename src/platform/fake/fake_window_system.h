@@ -21,6 +21,7 @@ public:
     bool hasArea = true;
     std::vector<std::string> requests;
 
+    bool isAvailable() override { return true; }
     std::vector<DesktopWindow> windows() override { return desktop; }
     std::optional<std::uint32_t> activeWindow() override { return active; }
     std::optional<Rect> frame(std::uint32_t id) override

@@ -36,6 +36,7 @@ public:
     // window shows.
     std::function<void()> onPresenceChanged;
 
+    bool isAvailable() override { return m_present; }
     std::vector<DesktopWindow> windows() override;
     std::optional<std::uint32_t> activeWindow() override;
     std::optional<Rect> frame(std::uint32_t id) override;

@@ -34,6 +34,7 @@ public:
     // Whether KWin runs our script and has reported to it.
     bool present() const { return m_present; }
 
+    bool isAvailable() override { return m_present; }
     std::vector<DesktopWindow> windows() override;
     std::optional<std::uint32_t> activeWindow() override;
     std::optional<Rect> frame(std::uint32_t id) override;

@@ -40,6 +40,7 @@ public:
     explicit WlrootsWindowSystem(std::shared_ptr<WaylandConnection> connection);
     ~WlrootsWindowSystem() override;
 
+    bool isAvailable() override { return m_connection->isConnected() && m_manager; }
     std::vector<DesktopWindow> windows() override;
     std::optional<std::uint32_t> activeWindow() override;
     std::optional<Rect> frame(std::uint32_t) override { return std::nullopt; }

@@ -159,6 +159,11 @@ bool X11WindowSystem::isClient(xcb_window_t window)
     return window != XCB_WINDOW_NONE && contains(stackingOrder(), window);
 }
 
+bool X11WindowSystem::isAvailable()
+{
+    return m_x11->ensureConnected();
+}
+
 std::vector<DesktopWindow> X11WindowSystem::windows()
 {
     if (!m_x11->ensureConnected())

@@ -16,6 +16,7 @@ class X11WindowSystem final : public WindowSystem {
 public:
     explicit X11WindowSystem(std::shared_ptr<X11Connection> x11);
 
+    bool isAvailable() override;
     std::vector<DesktopWindow> windows() override;
     std::optional<std::uint32_t> activeWindow() override;
     std::optional<Rect> frame(std::uint32_t id) override;
