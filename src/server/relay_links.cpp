@@ -1,7 +1,8 @@
 #include "relay_links.h"
 
-#include "orvane_server.h"
+#include "connection_hub.h"
 
+#include "protocol/random.h"
 #include "protocol/relay.h"
 
 #include <QPointer>
@@ -18,7 +19,7 @@ int RelayLinks::retryDelaySeconds(int failures)
     return std::min(1 << std::min(failures, 6), 60);
 }
 
-RelayLinks::RelayLinks(OrvaneServer& server, TrustStore& trust, QString relayUrl,
+RelayLinks::RelayLinks(ConnectionHub& server, TrustStore& trust, QString relayUrl,
                        MakeTransport make, Later later)
     : m_server(server), m_trust(trust), m_relayUrl(std::move(relayUrl)), m_make(std::move(make)),
       m_later(std::move(later))
@@ -79,6 +80,8 @@ void RelayLinks::close(std::map<std::string, Link>::iterator link)
 void RelayLinks::open(const std::string& room)
 {
     const Uuid id = makeUuid(systemRandom());
+    if (!m_make)
+        return; // no way to reach a relay was given
     const QUrl url(QString::fromStdString(relayRoomAddress(m_relayUrl.toStdString(), room, "mac")));
     auto connection = std::make_shared<FramedConnection>(m_make(url));
     QPointer<RelayLinks> self(this);

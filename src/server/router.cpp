@@ -1,6 +1,6 @@
 #include "router.h"
 
-#include "orvane_server.h"
+#include "connection_hub.h"
 #include "received_files.h"
 #include "safe_text.h"
 #include "screen_share.h"
@@ -27,13 +27,16 @@ bool isRemoteControl(const OrvaneCommand& command)
 
 } // namespace
 
-Router::Router(OrvaneServer& server, CommandDispatcher& commands, PhoneQueries& queries,
+Router::Router(ConnectionHub& server, CommandDispatcher& commands, PhoneQueries& queries,
                Input input, UpdatePublisher& updates, ScreenShareSessions& screen,
                QString receivedFilesFolder, std::optional<std::int64_t> freeSpaceFloor)
     : m_server(server), m_commands(commands), m_queries(queries), m_input(std::move(input)),
       m_updates(updates), m_screen(screen), m_receivedFilesFolder(std::move(receivedFilesFolder)),
       m_freeSpaceFloor(freeSpaceFloor)
 {
+    // A command still running for a connection that left answers no one.
+    connect(&server, &ConnectionHub::connectionClosed, this,
+            [this](const Uuid& id) { m_commands.cancel(id); });
 }
 
 void Router::route(const Uuid& id, const OrvaneMessage& message)
@@ -64,28 +67,23 @@ void Router::route(const Uuid& id, const OrvaneMessage& message)
                message);
 }
 
-void Router::connectionRemoved(const Uuid& id)
-{
-    m_replies.erase(id);
-    m_commands.cancel(id);
-}
-
 ConnectionReplies* Router::repliesFor(const Uuid& id)
 {
-    auto connection = m_server.connection(id);
-    if (!connection)
+    PhoneSession* session = m_server.session(id);
+    if (!session)
         return nullptr;
-    auto [entry, added] = m_replies.try_emplace(id);
-    if (added) {
+    ConnectionReplies& replies = session->replies;
+    if (!replies.icons) {
         PhoneQueries& queries = m_queries;
-        entry->second.icons = std::make_shared<ReplyChain>(
+        const std::weak_ptr<FramedConnection> connection = session->sharedConnection();
+        replies.icons = std::make_shared<ReplyChain>(
             connection, [&queries](const std::string& bundleID) -> std::optional<OrvaneMessage> {
                 auto png = queries.icon(bundleID);
                 if (!png)
                     return std::nullopt; // no such application: skipped
                 return msg::AppIcon{bundleID, std::move(*png)};
             });
-        entry->second.thumbnails = std::make_shared<ReplyChain>(
+        replies.thumbnails = std::make_shared<ReplyChain>(
             connection, [&queries](const std::string& key) -> std::optional<OrvaneMessage> {
                 auto windowID = static_cast<std::uint32_t>(std::stoul(key));
                 auto jpeg = queries.thumbnail(windowID);
@@ -94,7 +92,7 @@ ConnectionReplies* Router::repliesFor(const Uuid& id)
                 return msg::WindowThumbnail{windowID, std::move(*jpeg)};
             });
     }
-    return &entry->second;
+    return &replies;
 }
 
 void Router::sendIcons(const Uuid& id, std::vector<std::string> bundleIDs)

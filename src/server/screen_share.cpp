@@ -1,6 +1,6 @@
 #include "screen_share.h"
 
-#include "orvane_server.h"
+#include "connection_hub.h"
 
 #include <QPointer>
 
@@ -8,7 +8,7 @@
 
 namespace orvane {
 
-ScreenShareSessions::ScreenShareSessions(OrvaneServer& server, ScreenStreamer& streamer,
+ScreenShareSessions::ScreenShareSessions(ConnectionHub& server, ScreenStreamer& streamer,
                                          PhoneQueries& queries, PointerDriver& pointer,
                                          std::function<bool()> screenRecordingGranted,
                                          std::function<qint64()> monotonicMs)
@@ -25,6 +25,7 @@ ScreenShareSessions::ScreenShareSessions(OrvaneServer& server, ScreenStreamer& s
     connect(&m_cursorTimer, &QTimer::timeout, this, &ScreenShareSessions::cursorTick);
     m_stuckTimer.setSingleShot(true);
     connect(&m_stuckTimer, &QTimer::timeout, this, &ScreenShareSessions::dropStuckViewers);
+    connect(&server, &ConnectionHub::connectionClosed, this, &ScreenShareSessions::stop);
 }
 
 void ScreenShareSessions::start(const Uuid& id, bool preview)

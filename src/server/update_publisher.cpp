@@ -1,6 +1,6 @@
 #include "update_publisher.h"
 
-#include "orvane_server.h"
+#include "connection_hub.h"
 
 #include <QPointer>
 
@@ -31,7 +31,7 @@ template <class T> bool changed(T& field, T value)
 
 } // namespace
 
-UpdatePublisher::UpdatePublisher(OrvaneServer& server, PhoneQueries& queries,
+UpdatePublisher::UpdatePublisher(ConnectionHub& server, PhoneQueries& queries,
                                  WorkspaceEvents* events, Checks checks,
                                  std::function<qint64()> monotonicMs)
     : m_server(server), m_queries(queries), m_events(events), m_checks(std::move(checks)),
