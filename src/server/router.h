@@ -29,7 +29,7 @@ public:
         UserActivity& userActivity;
     };
 
-    Router(ConnectionHub& server, CommandDispatcher& commands, PhoneQueries& queries, Input input,
+    Router(ConnectionHub& hub, CommandDispatcher& commands, PhoneQueries& queries, Input input,
            UpdatePublisher& updates, ScreenShareSessions& screen, QString receivedFilesFolder,
            std::optional<std::int64_t> freeSpaceFloor);
 
@@ -48,7 +48,7 @@ private:
     void sendIcons(const Uuid& id, std::vector<std::string> bundleIDs);
     void sendWindows(const Uuid& id);
 
-    ConnectionHub& m_server;
+    ConnectionHub& m_hub;
     CommandDispatcher& m_commands;
     PhoneQueries& m_queries;
     Input m_input;
