@@ -153,13 +153,15 @@ private:
     ConnectionGuard m_guard;
     FrameBudget m_frameBudget;
     TrustStore m_trust;
+    // Made after the parts it reads, and let go after them: a part may
+    // still log while it is taken down.
+    std::unique_ptr<ServerStatus> m_status;
     std::unique_ptr<UpdatePublisher> m_updates;
     std::unique_ptr<PairingController> m_pairing;
     std::unique_ptr<RelayLinks> m_relay;
     std::unique_ptr<ScreenStreamer> m_streamer;
     std::unique_ptr<ScreenShareSessions> m_screen;
     std::unique_ptr<Router> m_router;
-    std::unique_ptr<ServerStatus> m_status;
 };
 
 } // namespace orvane
