@@ -13,6 +13,7 @@
 #include "platform/fake/fake_screen_capture.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/x11/x11_connection.h"
+#include "platform/linux/x11/x11_pasteboard.h"
 #include "protocol/random.h"
 #include "server/orvane_server.h"
 
@@ -123,7 +124,7 @@ int main(int argc, char** argv)
 
     // The real input backends under the real router; the rest of the
     // computer is not what this measures.
-    Platform platform = makeLinuxPlatform({});
+    Platform platform = makeLinuxPlatform(makeX11Pasteboard());
     Settings settings(home.path() + QStringLiteral("/Orvane.conf"));
     FakeMachine machine;
     MacInfoProvider macInfo(machine, {});
@@ -147,9 +148,9 @@ int main(int argc, char** argv)
     OrvaneServer server(std::move(env));
 
     std::promise<std::string> code;
-    QObject::connect(&server, &OrvaneServer::pairingRequestChanged, [&] {
-        if (server.pairingRequest())
-            code.set_value(server.pairingRequest()->code.toStdString());
+    QObject::connect(&server.status(), &ServerStatus::pairingRequestChanged, [&] {
+        if (server.status().pairingRequest())
+            code.set_value(server.status().pairingRequest()->code.toStdString());
     });
     Figures figures;
     std::thread phone;

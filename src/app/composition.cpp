@@ -6,6 +6,7 @@
 #include "platform/linux/dbus/freedesktop_notifications.h"
 #include "platform/linux/dbus/session_bus.h"
 #include "platform/linux/desktop/desktop_color_scheme.h"
+#include "platform/linux/desktop/qt_pasteboard.h"
 #include "platform/linux/desktop/theme_icons.h"
 #include "platform/linux/linux_desktop_checks.h"
 #include "platform/linux/linux_platform.h"
@@ -14,7 +15,9 @@
 #include "platform/linux/pipewire/pipewire_screen_capture.h"
 #include "platform/linux/pipewire/stream_cursor_input.h"
 #include "platform/linux/x11/x11_connection.h"
+#include "platform/linux/x11/x11_pasteboard.h"
 #include "platform/linux/x11/x11_screen_capture.h"
+#include "server/relay_transport.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -109,11 +112,10 @@ Desktop makeDesktop(const DesktopChoice& choice, Settings& settings)
     Desktop desktop;
     desktop.backend = choice.backend;
     desktop.windows = choice.windows;
-    LinuxPlatformChoices choices;
     // Qt's clipboard when Qt is on the X display (the desktop app), else one
     // of our own that outlives the X server.
-    choices.qtClipboard = QGuiApplication::platformName() == QLatin1String("xcb");
-    desktop.platform = makeLinuxPlatform(choices);
+    const bool qtOnX = QGuiApplication::platformName() == QLatin1String("xcb");
+    desktop.platform = makeLinuxPlatform(qtOnX ? makeQtPasteboard() : makeX11Pasteboard());
     useWaylandBackends(desktop, settings);
     if (desktop.capture)
         return desktop;
@@ -137,6 +139,13 @@ QString relayUrl(const Settings& settings)
     if (url.isEmpty())
         url = QStringLiteral(ORVANE_DEFAULT_RELAY_URL);
     return url;
+}
+
+RelayLinks::MakeTransport makeRelayTransport()
+{
+    QSslConfiguration ssl =
+        RelayTransport::sslConfiguration(qEnvironmentVariable("ORVANE_RELAY_CA_FILE"));
+    return [ssl](const QUrl& url) { return TransportPtr(new RelayTransport(url, ssl)); };
 }
 
 std::unique_ptr<ServiceAdvertiser> makeServiceAdvertiser()

@@ -11,6 +11,7 @@
 #include "platform/screen_capture.h"
 #include "platform/service_advertiser.h"
 #include "protocol/types.h"
+#include "server/relay_links.h"
 #include "settings/settings.h"
 
 #include <QString>
@@ -83,6 +84,10 @@ std::unique_ptr<DesktopNotifications> makeDesktopNotifications();
 // The relay remote access goes through: ORVANE_RELAY_URL, else the settings
 // file's relayURL, else the address this build was made with; may be empty.
 QString relayUrl(const Settings& settings);
+// How links to the relay are made: TLS WebSockets that trust the system's
+// authorities and, when ORVANE_RELAY_CA_FILE names a file, its authorities
+// too (a relay of one's own with a private authority).
+RelayLinks::MakeTransport makeRelayTransport();
 
 // The desktop's own picture of a computer, of a laptop when `laptop`, as a
 // 256-pixel PNG; nothing when the desktop has none.

@@ -120,6 +120,7 @@ Program::Program(quint16 port, const orvane::DesktopChoice& choice)
     environment.monotonicMs = monotonicMs;
     environment.receivedFilesFolder = receivedFilesFolder;
     environment.relayUrl = orvane::relayUrl(settings);
+    environment.relayTransport = orvane::makeRelayTransport();
     environment.screenCapture = std::move(desktop.capture);
     environment.accessibilityCheck = [this] { return commands.inputAvailable(); };
     environment.screenRecordingCheck = [this] { return orvane::screenSharingAllowed(desktop); };

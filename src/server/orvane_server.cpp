@@ -1,10 +1,6 @@
 #include "orvane_server.h"
 
-#include "relay_transport.h"
-#include "safe_text.h"
-
 #include "protocol/codec.h"
-#include "protocol/pairing_url.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -32,7 +28,7 @@ ServerEnvironment prepared(ServerEnvironment env)
 } // namespace
 
 OrvaneServer::OrvaneServer(ServerEnvironment environment, QObject* parent)
-    : QObject(parent), m_env(prepared(std::move(environment))),
+    : ConnectionHub(parent), m_env(prepared(std::move(environment))),
       m_random(m_env.random ? *m_env.random : systemRandom()),
       m_computerName(m_env.computerName.isEmpty() ? QStringLiteral("Mac") : m_env.computerName),
       m_frameBudget(m_env.limits.frameBudgetBytes, m_env.limits.frameBudgetPerPhoneBytes),
@@ -46,13 +42,6 @@ OrvaneServer::OrvaneServer(ServerEnvironment environment, QObject* parent)
     m_pairing = std::make_unique<PairingController>(*this, m_trust, m_guard, m_random,
                                                     /*keysInBackground=*/!m_env.random,
                                                     m_env.monotonicMs, m_env.limits);
-    if (!m_env.relayTransport) {
-        QSslConfiguration ssl =
-            RelayTransport::sslConfiguration(qEnvironmentVariable("ORVANE_RELAY_CA_FILE"));
-        m_env.relayTransport = [ssl](const QUrl& url) {
-            return TransportPtr(new RelayTransport(url, ssl));
-        };
-    }
     m_trust.onSaveFailed = [this](const std::string& deviceName) {
         addActivity(tr("Couldn't save paired devices to the settings file"),
                     QString::fromStdString(deviceName), false);
@@ -71,8 +60,11 @@ OrvaneServer::OrvaneServer(ServerEnvironment environment, QObject* parent)
         m_env.workspaceEvents->onScreensChanged = [this] { m_screen->screensChanged(); };
         m_env.workspaceEvents->onWake = [this] { m_relay->rebuild(); };
     }
+    m_status = std::make_unique<ServerStatus>(
+        ServerStatus::Sources{*m_pairing, *m_updates, *m_router, *m_screen, *m_relay, m_trust,
+                              *m_env.settings, m_env.commands->system(), m_random, m_computerName});
 
-    forwardSignals();
+    connectParts();
     m_restartTimer.setSingleShot(true);
     m_restartTimer.setInterval(listenerRestartMs);
     connect(&m_restartTimer, &QTimer::timeout, this, &OrvaneServer::startListener);
@@ -80,34 +72,18 @@ OrvaneServer::OrvaneServer(ServerEnvironment environment, QObject* parent)
     connect(&m_frameWatch, &QTimer::timeout, this, &OrvaneServer::closeSlowFrames);
 }
 
-void OrvaneServer::forwardSignals()
+void OrvaneServer::connectParts()
 {
-    connect(m_pairing.get(), &PairingController::requestChanged, this,
-            &OrvaneServer::pairingRequestChanged);
     connect(m_pairing.get(), &PairingController::pairingEnded, this, &OrvaneServer::pairingEnded);
-    connect(m_updates.get(), &UpdatePublisher::accessibilityGrantedChanged, this,
-            &OrvaneServer::accessibilityGrantedChanged);
-    connect(m_updates.get(), &UpdatePublisher::screenRecordingGrantedChanged, this,
-            &OrvaneServer::screenRecordingGrantedChanged);
-    connect(m_updates.get(), &UpdatePublisher::mediaPermissionDeniedChanged, this,
-            &OrvaneServer::mediaPermissionDeniedChanged);
-    connect(m_router.get(), &Router::lastCommandChanged, this, &OrvaneServer::lastCommandChanged);
-    connect(m_screen.get(), &ScreenShareSessions::viewersChanged, this,
-            &OrvaneServer::screenViewersChanged);
-    connect(m_env.settings, &Settings::trustedDevicesChanged, this,
-            &OrvaneServer::trustedDevicesChanged);
+    connect(m_pairing.get(), &PairingController::phoneAuthenticated, m_updates.get(),
+            &UpdatePublisher::sendInitialState);
     // Pairing, forgetting and the switch all change which rooms want a link.
     auto syncRelay = [this] { m_relay->sync(m_env.settings->remoteAccess()); };
     connect(m_env.settings, &Settings::trustedDevicesChanged, this, syncRelay);
     connect(m_env.settings, &Settings::remoteAccessChanged, this, syncRelay);
-    connect(m_env.settings, &Settings::keepAwakeChanged, this, &OrvaneServer::keepsAwakeChanged);
-    connect(m_env.settings, &Settings::remoteAccessChanged, this,
-            &OrvaneServer::remoteAccessChanged);
-    m_env.commands->system().onKeepAwakeChanged = [this] { Q_EMIT keepAwakeHoldChanged(); };
     if (m_env.advertiser) {
         m_env.advertiser->onRegistered = [this](const QString& name) {
-            if (std::exchange(m_advertisedName, name) != name)
-                Q_EMIT advertisedNameChanged();
+            m_status->setAdvertisedName(name);
         };
     }
 }
@@ -121,24 +97,18 @@ void OrvaneServer::start()
 
 OrvaneServer::~OrvaneServer()
 {
-    m_env.commands->system().onKeepAwakeChanged = nullptr;
     // Connections outlive nothing: drop their callbacks first so no late
     // event reaches a half-destroyed server.
-    for (auto& [id, connection] : m_connections) {
-        connection->onStateChange = nullptr;
-        connection->cancel();
+    for (auto& [id, session] : m_sessions) {
+        session->connection().onStateChange = nullptr;
+        session->connection().cancel();
     }
-    m_connections.clear();
+    m_sessions.clear();
 }
 
 quint16 OrvaneServer::port() const
 {
     return m_listener && m_listener->isListening() ? m_listener->serverPort() : 0;
-}
-
-QString OrvaneServer::pairingUrl() const
-{
-    return QString::fromStdString(m_pairing->pairingUrl(m_computerName));
 }
 
 void OrvaneServer::stopScreenSharing()
@@ -174,16 +144,21 @@ void OrvaneServer::acceptConnection(std::shared_ptr<FramedConnection> connection
     connection->start();
 }
 
+std::optional<Uuid> OrvaneServer::pairingConnection() const
+{
+    if (const auto& request = m_pairing->request())
+        return request->connectionID;
+    return std::nullopt;
+}
+
 void OrvaneServer::registerConnection(std::shared_ptr<FramedConnection> connection, const Uuid& id)
 {
-    std::optional<Uuid> pairing;
-    if (pairingRequest())
-        pairing = pairingRequest()->connectionID;
-    if (auto victim = m_guard.makeRoom(pairing))
+    if (auto victim = m_guard.makeRoom(pairingConnection()))
         closeConnection(*victim);
-    connection->setFrameLengthLimit(ConnectionGuard::unauthenticatedFrameLimit);
     wire(id, *connection);
-    m_connections[id] = connection;
+    const PhoneSession::Budgets budgets{m_frameBudget, m_env.limits.outputBudgetBytes,
+                                        m_env.limits.overOutputBudgetCloseMs};
+    m_sessions[id] = std::make_unique<PhoneSession>(id, std::move(connection), budgets);
     m_guard.admitted(id);
     m_pairing->connectionAdded(id);
 }
@@ -198,8 +173,8 @@ void OrvaneServer::wire(const Uuid& id, FramedConnection& connection)
     connection.onFile = [this, id](ReceivedFile&& file) { m_router->saveReceivedFile(id, file); };
     connection.onTooLarge = [this, id] {
         QString name = deviceName(id);
-        if (auto found = m_connections.find(id); name.isEmpty() && found != m_connections.end())
-            name = found->second->peerDescription();
+        if (PhoneSession* found = session(id); name.isEmpty() && found)
+            name = found->connection().peerDescription();
         addActivity(tr("Closed the connection: a message was too large"), name, false);
     };
     connection.onFrameStarted = [this] {
@@ -207,10 +182,6 @@ void OrvaneServer::wire(const Uuid& id, FramedConnection& connection)
             m_frameWatch.start();
     };
     connection.setClock(m_env.monotonicMs);
-    // Until it authenticates, a connection is its own owner.
-    connection.setFrameBudget(&m_frameBudget, id);
-    connection.setOutputBudget(m_env.limits.outputBudgetBytes,
-                               m_env.limits.overOutputBudgetCloseMs);
 }
 
 void OrvaneServer::handleMessage(const Uuid& id, const OrvaneMessage& message)
@@ -234,14 +205,12 @@ void OrvaneServer::removeConnection(const Uuid& id)
     // Keep the connection alive until this returns: we may be inside its
     // own state callback.
     std::shared_ptr<FramedConnection> keep;
-    if (auto found = m_connections.find(id); found != m_connections.end()) {
-        keep = std::move(found->second);
-        m_connections.erase(found);
+    if (auto found = m_sessions.find(id); found != m_sessions.end()) {
+        keep = found->second->sharedConnection();
+        m_sessions.erase(found);
     }
     m_guard.removed(id);
-    m_pairing->connectionRemoved(id);
-    m_router->connectionRemoved(id);
-    m_screen->stop(id);
+    Q_EMIT connectionClosed(id);
     auto device = std::find_if(m_devices.begin(), m_devices.end(),
                                [&](const Device& d) { return d.id == id; });
     if (device != m_devices.end()) {
@@ -255,67 +224,44 @@ void OrvaneServer::removeConnection(const Uuid& id)
         QTimer::singleShot(0, this, [keep] {}); // released from the event loop
 }
 
-std::shared_ptr<FramedConnection> OrvaneServer::connection(const Uuid& id) const
+PhoneSession* OrvaneServer::session(const Uuid& id) const
 {
-    auto found = m_connections.find(id);
-    return found == m_connections.end() ? nullptr : found->second;
-}
-
-bool OrvaneServer::isAuthenticated(const Uuid& id) const
-{
-    return std::any_of(m_devices.begin(), m_devices.end(),
-                       [&](const Device& d) { return d.id == id; });
-}
-
-QString OrvaneServer::deviceName(const Uuid& id) const
-{
-    for (const auto& device : m_devices)
-        if (device.id == id)
-            return device.name;
-    return {};
+    auto found = m_sessions.find(id);
+    return found == m_sessions.end() ? nullptr : found->second.get();
 }
 
 void OrvaneServer::installSession(const Uuid& id, const SessionKeys& keys)
 {
-    if (auto found = m_connections.find(id); found != m_connections.end())
-        found->second->session = std::make_shared<SecureSession>(keys);
+    if (PhoneSession* found = session(id))
+        found->installKeys(keys);
 }
 
 void OrvaneServer::sendMessage(const OrvaneMessage& message, const Uuid& id)
 {
-    if (auto found = m_connections.find(id); found != m_connections.end())
-        found->second->sendMessage(message);
+    if (PhoneSession* found = session(id))
+        found->connection().sendMessage(message);
 }
 
 void OrvaneServer::sendPlain(const OrvaneMessage& message, const Uuid& id)
 {
-    auto found = m_connections.find(id);
-    if (found == m_connections.end())
+    PhoneSession* found = session(id);
+    if (!found)
         return;
     if (auto json = encodeMessage(message))
-        found->second->sendFrame(FrameKind::message, asBytes(*json));
-}
-
-void OrvaneServer::broadcast(const OrvaneMessage& message)
-{
-    for (const Device& device : m_devices)
-        sendMessage(message, device.id);
+        found->connection().sendFrame(FrameKind::message, asBytes(*json));
 }
 
 void OrvaneServer::closeConnection(const Uuid& id)
 {
     m_guard.removed(id);
-    if (auto found = m_connections.find(id); found != m_connections.end())
-        found->second->cancel();
+    if (PhoneSession* found = session(id))
+        found->connection().cancel();
 }
 
 void OrvaneServer::addDevice(Device device)
 {
-    if (auto found = m_connections.find(device.id); found != m_connections.end()) {
-        found->second->setFrameLengthLimit(maximumFrameLength);
-        // The phone's connections share one part of the frame budget.
-        found->second->setFrameBudget(&m_frameBudget, device.deviceID);
-    }
+    if (PhoneSession* found = session(device.id))
+        found->authenticate(device);
     DeviceList devices = m_devices;
     std::erase_if(devices, [&](const Device& d) { return d.id == device.id; });
     const QString name = device.name;
@@ -329,7 +275,10 @@ void OrvaneServer::closeSlowFrames()
     const FramedConnection::FramePace pace{m_env.limits.frameGraceMs,
                                            m_env.limits.frameBytesPerSecond};
     bool arriving = false;
-    for (const auto& [id, connection] : std::map(m_connections)) {
+    std::vector<std::pair<Uuid, std::shared_ptr<FramedConnection>>> open;
+    for (const auto& [id, session] : m_sessions)
+        open.emplace_back(id, session->sharedConnection());
+    for (const auto& [id, connection] : open) {
         if (connection->frameTooSlow(pace))
             closeConnection(id); // its budget comes back as the frame is dropped
         else
@@ -342,35 +291,9 @@ void OrvaneServer::closeSlowFrames()
 std::size_t OrvaneServer::bytesWaiting() const
 {
     std::size_t total = 0;
-    for (const auto& [id, connection] : m_connections)
-        total += connection->bytesPending();
+    for (const auto& [id, session] : m_sessions)
+        total += session->connection().bytesPending();
     return total;
-}
-
-QStringList OrvaneServer::deviceNames() const
-{
-    QStringList names;
-    for (const Device& device : m_devices)
-        names << device.name;
-    return names;
-}
-
-// ------------------------------------------------------------------ published state
-
-void OrvaneServer::setListening(bool listening)
-{
-    if (m_isListening == listening)
-        return;
-    m_isListening = listening;
-    Q_EMIT isListeningChanged();
-}
-
-void OrvaneServer::setErrorMessage(std::optional<QString> message)
-{
-    if (m_errorMessage == message)
-        return;
-    m_errorMessage = std::move(message);
-    Q_EMIT errorMessageChanged();
 }
 
 void OrvaneServer::setDevices(DeviceList devices)
@@ -378,15 +301,12 @@ void OrvaneServer::setDevices(DeviceList devices)
     if (m_devices == devices)
         return;
     m_devices = std::move(devices);
-    Q_EMIT devicesChanged();
+    m_status->setDevices(m_devices);
 }
 
 void OrvaneServer::addActivity(const QString& text, const QString& device, bool success)
 {
-    // Both may echo what a phone sent.
-    pushActivity(m_activity, {makeUuid(m_random), QDateTime::currentDateTimeUtc(),
-                              shownText(device), shownText(text), success});
-    Q_EMIT activityChanged();
+    m_status->addActivity(text, device, success);
 }
 
 } // namespace orvane

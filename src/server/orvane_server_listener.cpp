@@ -25,15 +25,15 @@ void OrvaneServer::startListener()
     if (!m_listener->listen(QHostAddress::Any, m_env.port)) {
         QString description = m_listener->errorString();
         m_listener.reset();
-        setListening(false);
-        setErrorMessage(tr("Couldn't start listener: ") + description);
+        m_status->setListening(false, 0);
+        m_status->setErrorMessage(tr("Couldn't start listener: ") + description);
         // A fixed port may be taken only for a moment; try again.
         m_restartTimer.start();
         Q_EMIT listenerUnavailable(description);
         return;
     }
-    setListening(true);
-    setErrorMessage(std::nullopt);
+    m_status->setListening(true, m_listener->serverPort());
+    m_status->setErrorMessage(std::nullopt);
     if (m_env.advertiser)
         m_env.advertiser->publish(
             m_computerName, QString::fromLatin1(serviceType.data(), qsizetype(serviceType.size())),
@@ -43,8 +43,8 @@ void OrvaneServer::startListener()
 
 void OrvaneServer::listenerFailed(const QString& description)
 {
-    setListening(false);
-    setErrorMessage(description);
+    m_status->setListening(false, 0);
+    m_status->setErrorMessage(description);
     if (m_listener) {
         m_listener->close();
         m_listener.release()->deleteLater();
@@ -73,10 +73,7 @@ void OrvaneServer::handleNewConnection()
 
 void OrvaneServer::takePendingConnections()
 {
-    std::optional<Uuid> pairing;
-    if (pairingRequest())
-        pairing = pairingRequest()->connectionID;
-    for (const Uuid& victim : m_guard.beginBatch(pairing))
+    for (const Uuid& victim : m_guard.beginBatch(pairingConnection()))
         closeConnection(victim);
     while (m_listener && m_listener->hasPendingConnections()) {
         QTcpSocket* socket = m_listener->nextPendingConnection();

@@ -1,6 +1,6 @@
 #include "pairing_controller.h"
 
-#include "orvane_server.h"
+#include "connection_hub.h"
 #include "safe_text.h"
 
 #include "protocol/overloaded.h"
@@ -49,7 +49,7 @@ PairingBudget::StartLimits startLimitsOf(const ServerLimits& limits)
 
 } // namespace
 
-PairingController::PairingController(OrvaneServer& server, TrustStore& trust,
+PairingController::PairingController(ConnectionHub& server, TrustStore& trust,
                                      ConnectionGuard& guard, RandomSource& random,
                                      bool keysInBackground, std::function<qint64()> monotonicMs,
                                      const ServerLimits& limits)
@@ -59,6 +59,7 @@ PairingController::PairingController(OrvaneServer& server, TrustStore& trust,
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &PairingController::tick);
+    connect(&server, &ConnectionHub::connectionClosed, this, &PairingController::connectionRemoved);
 }
 
 std::string PairingController::pairingUrl(const QString& computerName) const
@@ -330,7 +331,7 @@ void PairingController::authenticated(const Uuid& id)
     for (const auto& device : m_trust.devices())
         if (device.id == deviceID && device.name != name.toStdString())
             m_trust.rename(deviceID, name.toStdString());
-    m_server.sendInitialState(id);
+    Q_EMIT phoneAuthenticated(id);
 }
 
 bool PairingController::makeRoomFor(const Uuid& id, const Uuid& deviceID)

@@ -18,7 +18,7 @@
 
 namespace orvane {
 
-class OrvaneServer;
+class ConnectionHub;
 
 // How a pairing the user was shown came to its end.
 enum class PairingOutcome { paired, declined, tooManyWrongCodes, timedOut };
@@ -41,7 +41,7 @@ public:
         bool operator==(const Request&) const = default;
     };
 
-    PairingController(OrvaneServer& server, TrustStore& trust, ConnectionGuard& guard,
+    PairingController(ConnectionHub& server, TrustStore& trust, ConnectionGuard& guard,
                       RandomSource& random, bool keysInBackground,
                       std::function<qint64()> monotonicMs, const ServerLimits& limits);
 
@@ -71,6 +71,8 @@ public:
 
 Q_SIGNALS:
     void requestChanged();
+    // The handshake is done and the phone is in the registry.
+    void phoneAuthenticated(const Uuid& id);
     void pairingEnded(PairingOutcome outcome, const QString& deviceName);
 
 private:
@@ -87,7 +89,7 @@ private:
     void scheduleTick();
     qint64 nowMs() const { return m_monotonicMs(); }
 
-    OrvaneServer& m_server;
+    ConnectionHub& m_server;
     TrustStore& m_trust;
     ConnectionGuard& m_guard;
     RandomSource& m_random;

@@ -1,7 +1,8 @@
 #include "relay_links.h"
 
-#include "orvane_server.h"
+#include "connection_hub.h"
 
+#include "protocol/random.h"
 #include "protocol/relay.h"
 
 #include <QPointer>
@@ -18,9 +19,9 @@ int RelayLinks::retryDelaySeconds(int failures)
     return std::min(1 << std::min(failures, 6), 60);
 }
 
-RelayLinks::RelayLinks(OrvaneServer& server, TrustStore& trust, QString relayUrl,
-                       MakeTransport make, Later later)
-    : m_server(server), m_trust(trust), m_relayUrl(std::move(relayUrl)), m_make(std::move(make)),
+RelayLinks::RelayLinks(ConnectionHub& hub, TrustStore& trust, QString relayUrl, MakeTransport make,
+                       Later later)
+    : m_hub(hub), m_trust(trust), m_relayUrl(std::move(relayUrl)), m_make(std::move(make)),
       m_later(std::move(later))
 {
     if (!m_later)
@@ -79,6 +80,8 @@ void RelayLinks::close(std::map<std::string, Link>::iterator link)
 void RelayLinks::open(const std::string& room)
 {
     const Uuid id = makeUuid(systemRandom());
+    if (!m_make)
+        return; // no way to reach a relay was given
     const QUrl url(QString::fromStdString(relayRoomAddress(m_relayUrl.toStdString(), room, "mac")));
     auto connection = std::make_shared<FramedConnection>(m_make(url));
     QPointer<RelayLinks> self(this);
@@ -102,7 +105,7 @@ void RelayLinks::stateChanged(const std::string& room, const Uuid& id, Transport
     }
     if (state != TransportState::failed && state != TransportState::cancelled)
         return;
-    m_server.removeConnection(id); // harmless when no phone was ever attached
+    m_hub.removeConnection(id); // harmless when no phone was ever attached
     m_relayConnections.erase(id);
     // A link replaced in the meantime (a rebuild) is recognised by its id
     // and schedules nothing.
@@ -118,10 +121,10 @@ void RelayLinks::peer(const std::string& room, const Uuid& id, bool present)
     auto link = m_links.find(room);
     if (link == m_links.end() || link->second.id != id)
         return;
-    const bool attached = m_server.connection(id) != nullptr;
+    const bool attached = m_hub.connection(id) != nullptr;
     if (present && !attached) {
         m_relayConnections.insert(id);
-        m_server.registerConnection(link->second.connection, id);
+        m_hub.registerConnection(link->second.connection, id);
     } else if (!present && attached) {
         // The phone left: the link closes and opens again a second later.
         link->second.connection->cancel();

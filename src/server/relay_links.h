@@ -13,7 +13,7 @@
 
 namespace orvane {
 
-class OrvaneServer;
+class ConnectionHub;
 
 // With remote access on, one link to the relay per trusted phone, each in
 // the room its token names. When the phone joins its room the link becomes
@@ -31,7 +31,7 @@ public:
     static int retryDelaySeconds(int failures);
 
     // `relayUrl` empty: no relay is known, and no link opens.
-    RelayLinks(OrvaneServer& server, TrustStore& trust, QString relayUrl, MakeTransport make,
+    RelayLinks(ConnectionHub& hub, TrustStore& trust, QString relayUrl, MakeTransport make,
                Later later);
 
     const QString& relayUrl() const { return m_relayUrl; }
@@ -54,7 +54,7 @@ private:
     void peer(const std::string& room, const Uuid& id, bool present);
     void scheduleRetry(const std::string& room);
 
-    OrvaneServer& m_server;
+    ConnectionHub& m_hub;
     TrustStore& m_trust;
     QString m_relayUrl;
     MakeTransport m_make;

@@ -1,6 +1,6 @@
 #include "router.h"
 
-#include "orvane_server.h"
+#include "connection_hub.h"
 #include "received_files.h"
 #include "safe_text.h"
 #include "screen_share.h"
@@ -27,13 +27,16 @@ bool isRemoteControl(const OrvaneCommand& command)
 
 } // namespace
 
-Router::Router(OrvaneServer& server, CommandDispatcher& commands, PhoneQueries& queries,
-               Input input, UpdatePublisher& updates, ScreenShareSessions& screen,
-               QString receivedFilesFolder, std::optional<std::int64_t> freeSpaceFloor)
-    : m_server(server), m_commands(commands), m_queries(queries), m_input(std::move(input)),
+Router::Router(ConnectionHub& hub, CommandDispatcher& commands, PhoneQueries& queries, Input input,
+               UpdatePublisher& updates, ScreenShareSessions& screen, QString receivedFilesFolder,
+               std::optional<std::int64_t> freeSpaceFloor)
+    : m_hub(hub), m_commands(commands), m_queries(queries), m_input(std::move(input)),
       m_updates(updates), m_screen(screen), m_receivedFilesFolder(std::move(receivedFilesFolder)),
       m_freeSpaceFloor(freeSpaceFloor)
 {
+    // A command still running for a connection that left answers no one.
+    connect(&hub, &ConnectionHub::connectionClosed, this,
+            [this](const Uuid& id) { m_commands.cancel(id); });
 }
 
 void Router::route(const Uuid& id, const OrvaneMessage& message)
@@ -42,19 +45,19 @@ void Router::route(const Uuid& id, const OrvaneMessage& message)
                    [&](const msg::Run& run) { runCommand(id, run); },
                    [&](const msg::Pointer& pointer) { handlePointer(pointer.value); },
                    [&](const msg::RequestClipboard&) {
-                       m_server.sendMessage(msg::Clipboard{{m_queries.clipboard()}}, id);
+                       m_hub.sendMessage(msg::Clipboard{{m_queries.clipboard()}}, id);
                    },
                    [&](const msg::RequestInfo&) {
-                       m_server.sendMessage(
-                           msg::Info{{m_queries.macInfo(m_server.computerName(), false)}}, id);
+                       m_hub.sendMessage(
+                           msg::Info{{m_queries.macInfo(m_hub.computerName(), false)}}, id);
                    },
                    [&](const msg::RequestApps&) {
-                       m_server.sendMessage(msg::AppCatalog{{m_queries.appCatalog()}}, id);
+                       m_hub.sendMessage(msg::AppCatalog{{m_queries.appCatalog()}}, id);
                    },
                    [&](const msg::RequestIcons& request) { sendIcons(id, request.value); },
                    [&](const msg::RequestWindows&) { sendWindows(id); },
                    [&](const msg::RequestStats&) {
-                       m_server.sendMessage(msg::Stats{{m_queries.stats()}}, id);
+                       m_hub.sendMessage(msg::Stats{{m_queries.stats()}}, id);
                    },
                    [&](const msg::StartScreenShare& start) { m_screen.start(id, start.value); },
                    [&](const msg::StopScreenShare&) { m_screen.stop(id); },
@@ -64,28 +67,23 @@ void Router::route(const Uuid& id, const OrvaneMessage& message)
                message);
 }
 
-void Router::connectionRemoved(const Uuid& id)
-{
-    m_replies.erase(id);
-    m_commands.cancel(id);
-}
-
 ConnectionReplies* Router::repliesFor(const Uuid& id)
 {
-    auto connection = m_server.connection(id);
-    if (!connection)
+    PhoneSession* session = m_hub.session(id);
+    if (!session)
         return nullptr;
-    auto [entry, added] = m_replies.try_emplace(id);
-    if (added) {
+    ConnectionReplies& replies = session->replies;
+    if (!replies.icons) {
         PhoneQueries& queries = m_queries;
-        entry->second.icons = std::make_shared<ReplyChain>(
+        const std::weak_ptr<FramedConnection> connection = session->sharedConnection();
+        replies.icons = std::make_shared<ReplyChain>(
             connection, [&queries](const std::string& bundleID) -> std::optional<OrvaneMessage> {
                 auto png = queries.icon(bundleID);
                 if (!png)
                     return std::nullopt; // no such application: skipped
                 return msg::AppIcon{bundleID, std::move(*png)};
             });
-        entry->second.thumbnails = std::make_shared<ReplyChain>(
+        replies.thumbnails = std::make_shared<ReplyChain>(
             connection, [&queries](const std::string& key) -> std::optional<OrvaneMessage> {
                 auto windowID = static_cast<std::uint32_t>(std::stoul(key));
                 auto jpeg = queries.thumbnail(windowID);
@@ -94,7 +92,7 @@ ConnectionReplies* Router::repliesFor(const Uuid& id)
                 return msg::WindowThumbnail{windowID, std::move(*jpeg)};
             });
     }
-    return &entry->second;
+    return &replies;
 }
 
 void Router::sendIcons(const Uuid& id, std::vector<std::string> bundleIDs)
@@ -113,7 +111,7 @@ void Router::sendWindows(const Uuid& id)
     if (!replies)
         return;
     std::vector<MacWindow> windows = m_queries.windows();
-    m_server.sendMessage(msg::Windows{{windows}}, id);
+    m_hub.sendMessage(msg::Windows{{windows}}, id);
     std::vector<std::string> keys;
     for (const MacWindow& window : windows)
         keys.push_back(std::to_string(window.id));
@@ -139,9 +137,8 @@ void Router::runCommand(const Uuid& id, const msg::Run& run)
                 Q_EMIT self->lastCommandChanged();
             }
             if (logged)
-                self->m_server.addActivity(result.message, self->m_server.deviceName(id),
-                                           result.success);
-            self->m_server.sendMessage(
+                self->m_hub.addActivity(result.message, self->m_hub.deviceName(id), result.success);
+            self->m_hub.sendMessage(
                 msg::Result{requestID, result.success, result.message.toStdString()}, id);
         });
     // Players and the mixer take a moment to show the change.
@@ -159,7 +156,7 @@ void Router::handlePointer(const PointerEvent& event)
 
 void Router::saveReceivedFile(const Uuid& id, const ReceivedFile& file)
 {
-    if (!m_server.isAuthenticated(id))
+    if (!m_hub.isAuthenticated(id))
         return; // only authenticated phones may drop files
     QString clean = cleanReceivedFileName(QString::fromStdString(file.name), tr("File"));
     const ByteView contents = file.contents();
@@ -169,12 +166,12 @@ void Router::saveReceivedFile(const Uuid& id, const ReceivedFile& file)
                         m_freeSpaceFloor))
         saved = writeNewFile(m_receivedFilesFolder, clean, contents);
     if (!saved) {
-        m_server.sendMessage(
+        m_hub.sendMessage(
             msg::Result{file.transferID, false, tr("Couldn't save file").toStdString()}, id);
         return;
     }
-    m_server.addActivity(tr("Received ") + *saved, m_server.deviceName(id), true);
-    m_server.sendMessage(
+    m_hub.addActivity(tr("Received ") + *saved, m_hub.deviceName(id), true);
+    m_hub.sendMessage(
         msg::Result{file.transferID, true, tr("Saved to Downloads › Orvane").toStdString()}, id);
 }
 

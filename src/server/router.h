@@ -1,6 +1,6 @@
 #pragma once
 
-#include "reply_chain.h"
+#include "phone_session.h"
 
 #include "commands/dispatcher.h"
 #include "commands/pointer_driver.h"
@@ -11,12 +11,11 @@
 #include <QObject>
 
 #include <functional>
-#include <map>
 #include <optional>
 
 namespace orvane {
 
-class OrvaneServer;
+class ConnectionHub;
 class ScreenShareSessions;
 class UpdatePublisher;
 
@@ -30,13 +29,12 @@ public:
         UserActivity& userActivity;
     };
 
-    Router(OrvaneServer& server, CommandDispatcher& commands, PhoneQueries& queries, Input input,
+    Router(ConnectionHub& hub, CommandDispatcher& commands, PhoneQueries& queries, Input input,
            UpdatePublisher& updates, ScreenShareSessions& screen, QString receivedFilesFolder,
            std::optional<std::int64_t> freeSpaceFloor);
 
     void route(const Uuid& id, const OrvaneMessage& message);
     void saveReceivedFile(const Uuid& id, const ReceivedFile& file);
-    void connectionRemoved(const Uuid& id);
 
     const QString& lastCommand() const { return m_lastCommand; }
 
@@ -50,7 +48,7 @@ private:
     void sendIcons(const Uuid& id, std::vector<std::string> bundleIDs);
     void sendWindows(const Uuid& id);
 
-    OrvaneServer& m_server;
+    ConnectionHub& m_hub;
     CommandDispatcher& m_commands;
     PhoneQueries& m_queries;
     Input m_input;
@@ -59,8 +57,6 @@ private:
     QString m_receivedFilesFolder;
     std::optional<std::int64_t> m_freeSpaceFloor;
     QString m_lastCommand;
-    // Icons and thumbnails go out one at a time per connection.
-    std::map<Uuid, ConnectionReplies> m_replies;
 };
 
 } // namespace orvane

@@ -1,6 +1,6 @@
 #include "screen_share.h"
 
-#include "orvane_server.h"
+#include "connection_hub.h"
 
 #include <QPointer>
 
@@ -8,11 +8,11 @@
 
 namespace orvane {
 
-ScreenShareSessions::ScreenShareSessions(OrvaneServer& server, ScreenStreamer& streamer,
+ScreenShareSessions::ScreenShareSessions(ConnectionHub& hub, ScreenStreamer& streamer,
                                          PhoneQueries& queries, PointerDriver& pointer,
                                          std::function<bool()> screenRecordingGranted,
                                          std::function<qint64()> monotonicMs)
-    : m_server(server), m_streamer(streamer), m_queries(queries), m_pointer(pointer),
+    : m_hub(hub), m_streamer(streamer), m_queries(queries), m_pointer(pointer),
       m_screenRecordingGranted(std::move(screenRecordingGranted)),
       m_monotonicMs(std::move(monotonicMs))
 {
@@ -25,6 +25,7 @@ ScreenShareSessions::ScreenShareSessions(OrvaneServer& server, ScreenStreamer& s
     connect(&m_cursorTimer, &QTimer::timeout, this, &ScreenShareSessions::cursorTick);
     m_stuckTimer.setSingleShot(true);
     connect(&m_stuckTimer, &QTimer::timeout, this, &ScreenShareSessions::dropStuckViewers);
+    connect(&hub, &ConnectionHub::connectionClosed, this, &ScreenShareSessions::stop);
 }
 
 void ScreenShareSessions::start(const Uuid& id, bool preview)
@@ -34,7 +35,7 @@ void ScreenShareSessions::start(const Uuid& id, bool preview)
     m_viewers[id] = preview;
     viewersMoved();
     if (!preview && !wasFull)
-        m_server.addActivity(tr("Started viewing the screen"), m_server.deviceName(id), true);
+        m_hub.addActivity(tr("Started viewing the screen"), m_hub.deviceName(id), true);
     update();
     m_streamer.refresh(); // a new viewer never starts on a blank screen
 }
@@ -52,7 +53,7 @@ void ScreenShareSessions::stop(const Uuid& id)
 void ScreenShareSessions::viewersMoved()
 {
     QStringList full, previews;
-    for (const auto& device : m_server.devices()) {
+    for (const auto& device : m_hub.devices()) {
         auto viewer = m_viewers.find(device.id);
         if (viewer != m_viewers.end())
             (viewer->second ? previews : full) << device.name;
@@ -93,7 +94,7 @@ void ScreenShareSessions::update()
         return;
     }
     auto settings = settingsFor(m_viewers, [this](const Uuid& id) {
-        auto connection = m_server.connection(id);
+        auto connection = m_hub.connection(id);
         return connection && connection->isRelay();
     });
     if (!m_streamer.isRunning())
@@ -120,7 +121,7 @@ QString ScreenShareSessions::startFailure(const QString& error) const
 void ScreenShareSessions::stopAll(const QString& text)
 {
     for (const auto& [id, preview] : m_viewers)
-        m_server.sendMessage(msg::ScreenShareError{{text.toStdString()}}, id);
+        m_hub.sendMessage(msg::ScreenShareError{{text.toStdString()}}, id);
     m_viewers.clear();
     m_waitingFor.clear();
     m_stuckTimer.stop();
@@ -133,7 +134,7 @@ void ScreenShareSessions::deliverFrame(const std::shared_ptr<const Bytes>& jpeg)
     std::vector<std::shared_ptr<FramedConnection>> recipients;
     std::vector<Uuid> ids;
     for (const auto& [id, preview] : m_viewers)
-        if (auto connection = m_server.connection(id)) {
+        if (auto connection = m_hub.connection(id)) {
             recipients.push_back(connection);
             ids.push_back(id);
         }
@@ -180,7 +181,7 @@ void ScreenShareSessions::dropStuckViewers()
     }
     const std::set<Uuid> stuck = m_waitingFor;
     for (const Uuid& id : stuck) {
-        m_server.sendMessage(
+        m_hub.sendMessage(
             msg::ScreenShareError{
                 {tr("Screen sharing stopped: the connection is too slow").toStdString()}},
             id);
@@ -207,7 +208,7 @@ void ScreenShareSessions::sendDisplays()
         selected = main != list.end() ? main->id : list.front().id;
     }
     for (const auto& [id, preview] : m_viewers)
-        m_server.sendMessage(msg::Displays{list, selected}, id);
+        m_hub.sendMessage(msg::Displays{list, selected}, id);
 }
 
 void ScreenShareSessions::selectDisplay(std::uint32_t displayID)
@@ -217,7 +218,7 @@ void ScreenShareSessions::selectDisplay(std::uint32_t displayID)
         if (!self)
             return;
         if (error)
-            self->m_server.addActivity(tr("Couldn't switch display"), thisComputer(), false);
+            self->m_hub.addActivity(tr("Couldn't switch display"), thisComputer(), false);
         self->sendDisplays();
     });
 }
@@ -249,7 +250,7 @@ void ScreenShareSessions::cursorTick()
         return;
     m_lastCursor = cursor;
     for (const auto& [id, preview] : m_viewers)
-        m_server.sendMessage(msg::Cursor{cursor->x, cursor->y}, id);
+        m_hub.sendMessage(msg::Cursor{cursor->x, cursor->y}, id);
 }
 
 } // namespace orvane

@@ -13,7 +13,7 @@
 
 namespace orvane {
 
-class OrvaneServer;
+class ConnectionHub;
 
 // The phones that watch the screen, full size or as a small preview, and the
 // one streamer that serves them: its settings follow who watches, each
@@ -28,7 +28,7 @@ public:
     // so it cannot hold up everyone else.
     static constexpr int stuckViewerMs = 10'000;
 
-    ScreenShareSessions(OrvaneServer& server, ScreenStreamer& streamer, PhoneQueries& queries,
+    ScreenShareSessions(ConnectionHub& hub, ScreenStreamer& streamer, PhoneQueries& queries,
                         PointerDriver& pointer, std::function<bool()> screenRecordingGranted,
                         std::function<qint64()> monotonicMs);
 
@@ -65,7 +65,7 @@ private:
     void sendDisplays();
     QString startFailure(const QString& error) const;
 
-    OrvaneServer& m_server;
+    ConnectionHub& m_hub;
     ScreenStreamer& m_streamer;
     PhoneQueries& m_queries;
     PointerDriver& m_pointer;

@@ -1,6 +1,6 @@
 #include "update_publisher.h"
 
-#include "orvane_server.h"
+#include "connection_hub.h"
 
 #include <QPointer>
 
@@ -31,10 +31,9 @@ template <class T> bool changed(T& field, T value)
 
 } // namespace
 
-UpdatePublisher::UpdatePublisher(OrvaneServer& server, PhoneQueries& queries,
-                                 WorkspaceEvents* events, Checks checks,
-                                 std::function<qint64()> monotonicMs)
-    : m_server(server), m_queries(queries), m_events(events), m_checks(std::move(checks)),
+UpdatePublisher::UpdatePublisher(ConnectionHub& hub, PhoneQueries& queries, WorkspaceEvents* events,
+                                 Checks checks, std::function<qint64()> monotonicMs)
+    : m_hub(hub), m_queries(queries), m_events(events), m_checks(std::move(checks)),
       m_monotonicMs(std::move(monotonicMs))
 {
     // Read at once: the window shows them before the first poll.
@@ -74,13 +73,13 @@ void UpdatePublisher::permissionPoll()
         return;
     Q_EMIT accessibilityGrantedChanged();
     // Phones learn at once that input works now, or no longer does.
-    m_server.broadcast(msg::Welcome{m_server.computerName().toStdString(), m_accessibilityGranted});
+    m_hub.broadcast(msg::Welcome{m_hub.computerName().toStdString(), m_accessibilityGranted});
 }
 
 void UpdatePublisher::pushMacInfo()
 {
-    if (!m_server.devices().empty())
-        m_server.broadcast(msg::Info{{m_queries.macInfo(m_server.computerName(), false)}});
+    if (!m_hub.devices().empty())
+        m_hub.broadcast(msg::Info{{m_queries.macInfo(m_hub.computerName(), false)}});
 }
 
 void UpdatePublisher::refreshSoon()
@@ -94,13 +93,13 @@ void UpdatePublisher::refreshSoon()
 
 void UpdatePublisher::nowPlayingPoll()
 {
-    if (m_server.devices().empty())
+    if (m_hub.devices().empty())
         return;
     SystemState state = m_queries.systemState();
     m_currentSystemState = state;
     if (!m_lastSystemState || *m_lastSystemState != state) {
         m_lastSystemState = state;
-        m_server.broadcast(msg::State{{state}});
+        m_hub.broadcast(msg::State{{state}});
     }
     std::optional<NowPlaying> playing = m_queries.nowPlaying();
     m_readAtMs = nowMs();
@@ -111,7 +110,7 @@ void UpdatePublisher::nowPlayingPoll()
     if (sameTrack(playing, m_lastNowPlaying) && m_nowPlayingTick % forcedSendEvery != 0)
         return;
     m_lastNowPlaying = playing;
-    m_server.broadcast(msg::Track{{std::move(playing)}});
+    m_hub.broadcast(msg::Track{{std::move(playing)}});
 }
 
 void UpdatePublisher::frontmostChanged()
@@ -121,7 +120,7 @@ void UpdatePublisher::frontmostChanged()
     if (app == m_lastFrontmost)
         return;
     m_lastFrontmost = app;
-    m_server.broadcast(msg::FrontmostApp{{std::move(app)}});
+    m_hub.broadcast(msg::FrontmostApp{{std::move(app)}});
 }
 
 void UpdatePublisher::applicationsChanged()
@@ -132,14 +131,14 @@ void UpdatePublisher::applicationsChanged()
     if (running == m_lastRunningApps)
         return;
     m_lastRunningApps = running;
-    m_server.broadcast(msg::RunningApps{{std::move(running)}});
+    m_hub.broadcast(msg::RunningApps{{std::move(running)}});
 }
 
 void UpdatePublisher::sendInitialState(const Uuid& id)
 {
-    const QString& name = m_server.computerName();
-    m_server.sendMessage(msg::Welcome{name.toStdString(), m_accessibilityGranted}, id);
-    m_server.sendMessage(msg::Info{{m_queries.macInfo(name, true)}}, id);
+    const QString& name = m_hub.computerName();
+    m_hub.sendMessage(msg::Welcome{name.toStdString(), m_accessibilityGranted}, id);
+    m_hub.sendMessage(msg::Info{{m_queries.macInfo(name, true)}}, id);
     // Asking the players and the mixer takes milliseconds (a settings tool
     // runs, the sound server is dialled); a phone that authenticates soon
     // after the last reading gets that one, at most two intervals old.
@@ -148,12 +147,12 @@ void UpdatePublisher::sendInitialState(const Uuid& id)
         m_currentSystemState = m_queries.systemState();
         m_readAtMs = nowMs();
     }
-    m_server.sendMessage(msg::Track{{m_currentNowPlaying}}, id);
-    m_server.sendMessage(msg::State{{m_currentSystemState}}, id);
+    m_hub.sendMessage(msg::Track{{m_currentNowPlaying}}, id);
+    m_hub.sendMessage(msg::State{{m_currentSystemState}}, id);
     // Root-window notifications keep this current once it is known.
     if (!m_knownFrontmost || !m_events)
         m_knownFrontmost = m_queries.frontmostApp();
-    m_server.sendMessage(msg::FrontmostApp{{*m_knownFrontmost}}, id);
+    m_hub.sendMessage(msg::FrontmostApp{{*m_knownFrontmost}}, id);
 }
 
 } // namespace orvane

@@ -11,7 +11,7 @@
 
 namespace orvane {
 
-class OrvaneServer;
+class ConnectionHub;
 
 // What the computer tells authenticated phones without being asked: the
 // state after authentication, permission changes, the machine's
@@ -31,7 +31,7 @@ public:
         std::function<bool()> screenRecording; // false when null
     };
 
-    UpdatePublisher(OrvaneServer& server, PhoneQueries& queries, WorkspaceEvents* events,
+    UpdatePublisher(ConnectionHub& hub, PhoneQueries& queries, WorkspaceEvents* events,
                     Checks checks, std::function<qint64()> monotonicMs);
 
     void start();
@@ -60,7 +60,7 @@ private:
     void applicationsChanged();
     qint64 nowMs() const { return m_monotonicMs(); }
 
-    OrvaneServer& m_server;
+    ConnectionHub& m_hub;
     PhoneQueries& m_queries;
     WorkspaceEvents* m_events;
     Checks m_checks;

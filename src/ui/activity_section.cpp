@@ -23,19 +23,19 @@ ActivitySection::ActivitySection(OrvaneServer& server, QWidget* parent)
     m_entries->setSpacing(12);
     layout->addLayout(m_entries);
     follow(
-        server, this, [this] { refresh(); }, &OrvaneServer::activityChanged);
+        server.status(), this, [this] { refresh(); }, &ServerStatus::activityChanged);
 }
 
 void ActivitySection::refresh()
 {
     clearLayout(m_entries);
-    if (m_server.activity().empty()) {
+    if (m_server.status().activity().empty()) {
         auto* none = style::label(tr("Commands sent from your phone will appear here."), 16,
                                   style::secondaryText(), QFont::Normal, true);
         none->setObjectName(QStringLiteral("noActivity"));
         m_entries->addWidget(none);
     }
-    for (const auto& entry : m_server.activity())
+    for (const auto& entry : m_server.status().activity())
         m_entries->addWidget(entryRow(entry));
 }
 

@@ -55,8 +55,8 @@ ServerNotifications::ServerNotifications(OrvaneServer& server, Settings& setting
         std::erase_if(m_files, [&](const auto& file) { return file.first == key; });
     };
     // Only what happens from now on is news.
-    if (!server.activity().empty())
-        m_newestActivity = server.activity().front().id;
+    if (!server.status().activity().empty())
+        m_newestActivity = server.status().activity().front().id;
     // A pause ends with the time as well as with the user.
     m_pauseCheck.setInterval(1000);
     connect(&m_pauseCheck, &QTimer::timeout, this, [this] { refreshPause(); });
@@ -65,11 +65,11 @@ ServerNotifications::ServerNotifications(OrvaneServer& server, Settings& setting
             closeAll();
     });
     follow(
-        server, this, [this] { refreshPairing(); }, &OrvaneServer::pairingRequestChanged);
+        server.status(), this, [this] { refreshPairing(); }, &ServerStatus::pairingRequestChanged);
     follow(
-        server, this, [this] { refreshActivity(); }, &OrvaneServer::activityChanged);
+        server.status(), this, [this] { refreshActivity(); }, &ServerStatus::activityChanged);
     follow(
-        server, this, [this] { refreshSharing(); }, &OrvaneServer::screenViewersChanged);
+        server.status(), this, [this] { refreshSharing(); }, &ServerStatus::screenViewersChanged);
 }
 
 ServerNotifications::~ServerNotifications()
@@ -96,7 +96,7 @@ void ServerNotifications::closeAll()
 
 void ServerNotifications::refreshPairing()
 {
-    const auto& request = m_server.pairingRequest();
+    const auto& request = m_server.status().pairingRequest();
     if (!request) {
         if (m_pairing)
             m_desktop.close(pairingKey);
@@ -116,7 +116,7 @@ void ServerNotifications::refreshPairing()
 
 void ServerNotifications::refreshActivity()
 {
-    const auto& log = m_server.activity();
+    const auto& log = m_server.status().activity();
     std::vector<const ActivityEntry*> news;
     for (const auto& entry : log) {
         if (entry.id == m_newestActivity)
@@ -148,8 +148,8 @@ void ServerNotifications::fileReceived(const ActivityEntry& entry)
 
 void ServerNotifications::refreshSharing()
 {
-    const QStringList& viewers = m_server.screenViewerNames();
-    const QStringList& previews = m_server.previewViewerNames();
+    const QStringList& viewers = m_server.status().screenViewerNames();
+    const QStringList& previews = m_server.status().previewViewerNames();
     QStringList newViewers, newPreviews;
     for (const QString& name : viewers)
         if (!m_viewers.contains(name))
@@ -176,7 +176,7 @@ void ServerNotifications::refreshSharing()
 
 void ServerNotifications::refreshPause()
 {
-    const bool paused = m_server.pairingPausedForWrongCodes();
+    const bool paused = m_server.status().pairingPausedForWrongCodes();
     if (paused == m_paused)
         return;
     m_paused = paused;
@@ -196,7 +196,7 @@ void ServerNotifications::actionChosen(const QString& key, const QString& action
 {
     if (key == pairingKey && action == QLatin1String("decline")) {
         // Only the pairing this notification told of.
-        const auto& request = m_server.pairingRequest();
+        const auto& request = m_server.status().pairingRequest();
         if (request && request->connectionID == m_pairing)
             m_server.declinePairing();
     } else if (key == sharingKey && action == QLatin1String("stop")) {

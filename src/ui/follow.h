@@ -9,13 +9,13 @@
 
 namespace orvane {
 
-// Runs `refresh` now and again whenever one of the server's change signals
+// Runs `refresh` now and again whenever one of the status's change signals
 // fires, so a view recomputes everything that reads those fields.
 template <class... Signal>
-void follow(OrvaneServer& server, QObject* context, const std::function<void()>& refresh,
+void follow(ServerStatus& status, QObject* context, const std::function<void()>& refresh,
             Signal... signal)
 {
-    (QObject::connect(&server, signal, context, refresh), ...);
+    (QObject::connect(&status, signal, context, refresh), ...);
     refresh();
 }
 

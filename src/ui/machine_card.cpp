@@ -75,8 +75,8 @@ MachineCard::MachineCard(OrvaneServer& server, Loader loader, QWidget* parent)
     layout->addWidget(m_footer);
     setTrayAvailable(true);
     follow(
-        server, this, [this] { refreshReachability(); }, &OrvaneServer::isListeningChanged,
-        &OrvaneServer::errorMessageChanged, &OrvaneServer::advertisedNameChanged);
+        server.status(), this, [this] { refreshReachability(); }, &ServerStatus::isListeningChanged,
+        &ServerStatus::errorMessageChanged, &ServerStatus::advertisedNameChanged);
 }
 
 void MachineCard::setTrayAvailable(bool available)
@@ -108,14 +108,14 @@ void MachineCard::load()
 
 void MachineCard::refreshReachability()
 {
-    bool listening = m_server.isListening();
+    bool listening = m_server.status().isListening();
     style::setDotColour(m_dot, listening ? style::green() : style::accent());
-    if (listening && !m_server.advertisedName().isEmpty())
+    if (listening && !m_server.status().advertisedName().isEmpty())
         m_reachability->setText(tr("Visible on the network"));
     else if (listening)
-        m_reachability->setText(notAdvertisedText(m_server.port()));
-    else if (!m_server.errorMessage().isEmpty())
-        m_reachability->setText(m_server.errorMessage());
+        m_reachability->setText(notAdvertisedText(m_server.status().port()));
+    else if (!m_server.status().errorMessage().isEmpty())
+        m_reachability->setText(m_server.status().errorMessage());
     else
         m_reachability->setText(tr("Starting"));
 }

@@ -124,18 +124,18 @@ PairingView::PairingView(OrvaneServer& server, QWidget* parent)
     layout->addWidget(m_request);
 
     follow(
-        server, this, [this] { refresh(); }, &OrvaneServer::pairingRequestChanged);
+        server.status(), this, [this] { refresh(); }, &ServerStatus::pairingRequestChanged);
 }
 
 void PairingView::refresh()
 {
-    const auto& request = m_server.pairingRequest();
+    const auto& request = m_server.status().pairingRequest();
     m_request->setVisible(request.has_value());
     if (!request)
         return;
     m_heading->setFullText(request->deviceName);
     m_code->setCode(request->code);
-    QImage image = qrCodeImage(m_server.pairingUrl());
+    QImage image = qrCodeImage(m_server.status().pairingUrl());
     m_qrSection->setVisible(!image.isNull());
     if (!image.isNull()) {
         // Each module stays a hard-edged square: no smoothing.
@@ -144,7 +144,7 @@ void PairingView::refresh()
             QSize(qrPoints, qrPoints) * ratio, Qt::IgnoreAspectRatio, Qt::FastTransformation));
         pixmap.setDevicePixelRatio(ratio);
         m_qr->setPixmap(pixmap);
-        m_qr->setProperty("payload", m_server.pairingUrl());
+        m_qr->setProperty("payload", m_server.status().pairingUrl());
     }
     m_attempts->setVisible(request->attemptsLeft <= 2);
     m_attempts->setText(tr("Wrong code. %1 attempts left.").arg(request->attemptsLeft));
@@ -153,7 +153,7 @@ void PairingView::refresh()
 
 void PairingView::closeEvent(QCloseEvent* event)
 {
-    if (m_server.pairingRequest())
+    if (m_server.status().pairingRequest())
         m_server.declinePairing();
     QWidget::closeEvent(event);
 }

@@ -145,9 +145,9 @@ PermissionsSection::PermissionsSection(OrvaneServer& server, DesktopChecks& chec
            tr("Found on the network"));
     // What the server polls changed: look again, if anyone sees it.
     for (auto signal :
-         {&OrvaneServer::accessibilityGrantedChanged, &OrvaneServer::screenRecordingGrantedChanged,
-          &OrvaneServer::mediaPermissionDeniedChanged})
-        connect(&server, signal, this, [this] {
+         {&ServerStatus::accessibilityGrantedChanged, &ServerStatus::screenRecordingGrantedChanged,
+          &ServerStatus::mediaPermissionDeniedChanged})
+        connect(&server.status(), signal, this, [this] {
             if (isVisible())
                 recheck();
         });
@@ -195,7 +195,8 @@ void PermissionsSection::recheck()
 
 void PermissionsSection::showResult(Row& row, const DesktopCheck& check)
 {
-    const bool refused = row.service == Service::mediaPlayers && m_server.mediaPermissionDenied();
+    const bool refused =
+        row.service == Service::mediaPlayers && m_server.status().mediaPermissionDenied();
     const bool ready = check.ready && !refused;
     row.detail->setText(serviceDetail(row.service, check, refused));
     row.granted->setVisible(ready);

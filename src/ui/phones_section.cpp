@@ -26,7 +26,8 @@ QString phoneStatus(const QString& name, const QStringList& viewers, const QStri
 
 bool someoneWatches(const OrvaneServer& server)
 {
-    return !server.screenViewerNames().isEmpty() || !server.previewViewerNames().isEmpty();
+    return !server.status().screenViewerNames().isEmpty() ||
+           !server.status().previewViewerNames().isEmpty();
 }
 
 QString watchersLine(const QStringList& viewers, const QStringList& previews)
@@ -72,7 +73,7 @@ SharingBanner::SharingBanner(OrvaneServer& server, QWidget* parent)
     connect(m_stop, &QPushButton::clicked, this, [this] { m_server.stopScreenSharing(); });
     layout->addWidget(m_stop);
     follow(
-        server, this, [this] { refresh(); }, &OrvaneServer::screenViewersChanged);
+        server.status(), this, [this] { refresh(); }, &ServerStatus::screenViewersChanged);
 }
 
 void SharingBanner::refresh()
@@ -84,9 +85,9 @@ void SharingBanner::refresh()
                                devicePixelRatioF()));
     m_title->setText(watched ? tr("Your screen is being shared")
                              : tr("Nobody is watching your screen"));
-    m_viewers->setFullText(
-        watched ? watchersLine(m_server.screenViewerNames(), m_server.previewViewerNames())
-                : tr("Phones that watch it are named here."));
+    m_viewers->setFullText(watched ? watchersLine(m_server.status().screenViewerNames(),
+                                                  m_server.status().previewViewerNames())
+                                   : tr("Phones that watch it are named here."));
     m_stop->setVisible(watched);
 }
 
@@ -118,12 +119,12 @@ PairingPausedBanner::PairingPausedBanner(OrvaneServer& server, QWidget* parent)
     connect(m_recheck, &QTimer::timeout, this, [this] { refresh(); });
     // A pause begins with its activity line.
     follow(
-        server, this, [this] { refresh(); }, &OrvaneServer::activityChanged);
+        server.status(), this, [this] { refresh(); }, &ServerStatus::activityChanged);
 }
 
 void PairingPausedBanner::refresh()
 {
-    const bool paused = m_server.pairingPaused();
+    const bool paused = m_server.status().pairingPaused();
     setVisible(paused);
     if (paused && !m_recheck->isActive())
         m_recheck->start();
@@ -148,21 +149,21 @@ PhonesSection::PhonesSection(OrvaneServer& server, QWidget* parent)
     m_paired->setSpacing(2);
     layout->addLayout(m_paired);
     follow(
-        server, this, [this] { refreshConnected(); }, &OrvaneServer::pairingRequestChanged,
-        &OrvaneServer::devicesChanged, &OrvaneServer::screenViewersChanged);
+        server.status(), this, [this] { refreshConnected(); }, &ServerStatus::pairingRequestChanged,
+        &ServerStatus::devicesChanged, &ServerStatus::screenViewersChanged);
     follow(
-        server, this, [this] { refreshPaired(); }, &OrvaneServer::trustedDevicesChanged);
+        server.status(), this, [this] { refreshPaired(); }, &ServerStatus::trustedDevicesChanged);
 }
 
 void PhonesSection::refreshConnected()
 {
     clearLayout(m_connected);
-    const auto& request = m_server.pairingRequest();
+    const auto& request = m_server.status().pairingRequest();
     if (request)
         m_connected->addWidget(pairingRow(*request));
-    for (const auto& device : m_server.devices())
+    for (const auto& device : m_server.status().devices())
         m_connected->addWidget(deviceRow(device));
-    if (!request && m_server.devices().empty()) {
+    if (!request && m_server.status().devices().empty()) {
         auto* none = rows::listRow(
             QStringLiteral("phone"), 20,
             style::label(tr("No phone is connected right now."), 16, style::secondaryText()));
@@ -173,7 +174,7 @@ void PhonesSection::refreshConnected()
 
 // The code goes under the words, so that a long name or a narrow window
 // never pushes Decline out of sight.
-QWidget* PhonesSection::pairingRow(const OrvaneServer::PairingRequest& request)
+QWidget* PhonesSection::pairingRow(const ServerStatus::PairingRequest& request)
 {
     auto* name = new ElidedLabel(request.deviceName, 16, style::primaryText());
     name->setObjectName(QStringLiteral("pairingName"));
@@ -193,16 +194,16 @@ QWidget* PhonesSection::pairingRow(const OrvaneServer::PairingRequest& request)
     return row;
 }
 
-QWidget* PhonesSection::deviceRow(const OrvaneServer::Device& device)
+QWidget* PhonesSection::deviceRow(const ServerStatus::Device& device)
 {
     auto* status = new QWidget;
     auto* line = new QHBoxLayout(status);
     line->setContentsMargins(0, 0, 0, 0);
     line->setSpacing(6);
     line->addWidget(style::dot(style::green()));
-    auto* text = style::label(
-        phoneStatus(device.name, m_server.screenViewerNames(), m_server.previewViewerNames()), 14,
-        style::secondaryText());
+    auto* text = style::label(phoneStatus(device.name, m_server.status().screenViewerNames(),
+                                          m_server.status().previewViewerNames()),
+                              14, style::secondaryText());
     text->setObjectName(QStringLiteral("phoneStatus"));
     line->addWidget(text, 1);
     auto* row = rows::listRow(
@@ -215,7 +216,7 @@ QWidget* PhonesSection::deviceRow(const OrvaneServer::Device& device)
 void PhonesSection::refreshPaired()
 {
     clearLayout(m_paired);
-    for (const auto& device : m_server.trustedDevices())
+    for (const auto& device : m_server.status().trustedDevices())
         m_paired->addWidget(pairedRow(device));
 }
 

@@ -64,8 +64,8 @@ public:
 private:
     void refreshConnected();
     void refreshPaired();
-    QWidget* pairingRow(const OrvaneServer::PairingRequest& request);
-    QWidget* deviceRow(const OrvaneServer::Device& device);
+    QWidget* pairingRow(const ServerStatus::PairingRequest& request);
+    QWidget* deviceRow(const ServerStatus::Device& device);
     QWidget* pairedRow(const TrustedDevice& device);
 
     OrvaneServer& m_server;

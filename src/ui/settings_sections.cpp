@@ -80,18 +80,18 @@ PowerSection::PowerSection(OrvaneServer& server, QWidget* parent)
     });
     connect(m_remote, &Toggle::clicked, this, [this](bool on) { m_server.setRemoteAccess(on); });
     follow(
-        server, this, [this] { refresh(); }, &OrvaneServer::keepsAwakeChanged,
-        &OrvaneServer::keepAwakeHoldChanged, &OrvaneServer::remoteAccessChanged);
+        server.status(), this, [this] { refresh(); }, &ServerStatus::keepsAwakeChanged,
+        &ServerStatus::keepAwakeHoldChanged, &ServerStatus::remoteAccessChanged);
 }
 
 void PowerSection::refresh()
 {
-    const SleepHold hold = m_server.keepAwakeHold();
+    const SleepHold hold = m_server.status().keepAwakeHold();
     m_keepAwake->setChecked(!hold.holder.isEmpty());
     m_keepAwakeProblem->setText(tr("Nothing on this computer can keep it awake: ") + hold.lacking);
     m_keepAwakeProblem->setVisible(hold.holder.isEmpty() && !hold.lacking.isEmpty());
-    m_remote->setChecked(m_server.remoteAccess());
-    const QString& relay = m_server.relayUrl();
+    m_remote->setChecked(m_server.status().remoteAccess());
+    const QString& relay = m_server.status().relayUrl();
     m_relay->setText(relay.isEmpty()
                          ? tr("Needs a relay address: give one as ORVANE_RELAY_URL, or as "
                               "relayURL in the settings file.")

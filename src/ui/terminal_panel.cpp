@@ -32,13 +32,15 @@ TerminalPanel::TerminalPanel(OrvaneServer& server, std::FILE* out, int inputFd)
     connect(&server, &OrvaneServer::listening, this, [this](quint16 port) {
         line(QStringLiteral("orvane: listening on port %1").arg(port));
     });
-    connect(&server, &OrvaneServer::errorMessageChanged, this, [this] {
-        if (!m_server.errorMessage().isEmpty())
-            line(QStringLiteral("orvane: ") + m_server.errorMessage());
+    connect(&server.status(), &ServerStatus::errorMessageChanged, this, [this] {
+        if (!m_server.status().errorMessage().isEmpty())
+            line(QStringLiteral("orvane: ") + m_server.status().errorMessage());
     });
-    connect(&server, &OrvaneServer::pairingRequestChanged, this, &TerminalPanel::pairingChanged);
+    connect(&server.status(), &ServerStatus::pairingRequestChanged, this,
+            &TerminalPanel::pairingChanged);
     connect(&server, &OrvaneServer::listening, this, [this] { announceMissingRelay(); });
-    connect(&server, &OrvaneServer::activityChanged, this, &TerminalPanel::activityChanged);
+    connect(&server.status(), &ServerStatus::activityChanged, this,
+            &TerminalPanel::activityChanged);
     connect(&server, &OrvaneServer::pairingEnded, this, &TerminalPanel::pairingEnded);
     if (inputFd >= 0) {
         m_input = std::make_unique<QSocketNotifier>(inputFd, QSocketNotifier::Read);
@@ -48,7 +50,8 @@ TerminalPanel::TerminalPanel(OrvaneServer& server, std::FILE* out, int inputFd)
 
 void TerminalPanel::announceMissingRelay()
 {
-    if (m_server.remoteAccess() && m_server.relayUrl().isEmpty() && !m_relayAnnounced) {
+    if (m_server.status().remoteAccess() && m_server.status().relayUrl().isEmpty() &&
+        !m_relayAnnounced) {
         m_relayAnnounced = true;
         line(QStringLiteral("orvane: remote access needs a relay address (ORVANE_RELAY_URL)"));
     }
@@ -62,14 +65,14 @@ void TerminalPanel::line(const QString& text)
 
 void TerminalPanel::show()
 {
-    const auto& request = m_server.pairingRequest();
+    const auto& request = m_server.status().pairingRequest();
     if (!request)
         return;
     m_showing = true;
     m_lastAttemptsShown = request->attemptsLeft;
     line(QStringLiteral("orvane: pairing request from \"%1\" code %2")
              .arg(printable(request->deviceName), request->code));
-    QString url = m_server.pairingUrl();
+    QString url = m_server.status().pairingUrl();
     line(QStringLiteral("orvane: pairing url ") + url);
     if (m_drawQr) {
         std::string qr = qrCodeAsText(url.toStdString());
@@ -90,7 +93,7 @@ void TerminalPanel::hide()
 
 void TerminalPanel::pairingChanged()
 {
-    const auto& request = m_server.pairingRequest();
+    const auto& request = m_server.status().pairingRequest();
     if (!request || !m_showing)
         return;
     if (request->attemptsLeft < m_lastAttemptsShown && request->attemptsLeft <= 2)
@@ -120,7 +123,7 @@ void TerminalPanel::activityChanged()
 {
     // Failures are what someone at a headless machine needs to see at once;
     // the rest waits for "log".
-    const auto& activity = m_server.activity();
+    const auto& activity = m_server.status().activity();
     if (activity.empty() || activity.front().id == m_lastActivitySeen)
         return;
     const ActivityEntry& newest = activity.front();
@@ -133,7 +136,7 @@ void TerminalPanel::activityChanged()
 
 void TerminalPanel::printLog()
 {
-    const auto& activity = m_server.activity();
+    const auto& activity = m_server.status().activity();
     if (activity.empty())
         line(tr("Nothing has happened yet."));
     for (auto entry = activity.rbegin(); entry != activity.rend(); ++entry)
@@ -167,12 +170,12 @@ void TerminalPanel::runCommand(const QString& command)
     QString verb = command.section(QLatin1Char(' '), 0, 0).toLower();
     QString argument = command.section(QLatin1Char(' '), 1).trimmed();
     if (verb == QLatin1String("d") || verb == QLatin1String("decline")) {
-        if (m_server.hasPairingRequest())
+        if (m_server.status().hasPairingRequest())
             m_server.declinePairing();
         else
             line(tr("No pairing request to decline."));
     } else if (verb == QLatin1String("pair")) {
-        if (m_server.pairingPaused()) {
+        if (m_server.status().pairingPaused()) {
             m_server.liftPairingPause();
             line(QStringLiteral("orvane: pairing pause lifted"));
         } else {
@@ -191,8 +194,9 @@ void TerminalPanel::runCommand(const QString& command)
             QStringLiteral("orvane: status connections %1 phones %2 viewers %3 frames-in-flight %4 "
                            "bytes-waiting %5 frame-bytes-arriving %6 loop-stall-ms %7")
                 .arg(m_server.connectionCount())
-                .arg(m_server.devices().size())
-                .arg(m_server.screenViewerNames().size() + m_server.previewViewerNames().size())
+                .arg(m_server.status().devices().size())
+                .arg(m_server.status().screenViewerNames().size() +
+                     m_server.status().previewViewerNames().size())
                 .arg(m_server.screen().framesInFlight())
                 .arg(m_server.bytesWaiting())
                 .arg(m_server.bufferedFrameBytes())
@@ -226,12 +230,13 @@ void TerminalPanel::printHelp()
 
 void TerminalPanel::listDevices()
 {
-    const auto& trusted = m_server.trustedDevices();
+    const auto& trusted = m_server.status().trustedDevices();
     if (trusted.empty())
         line(tr("No trusted phones."));
     for (const auto& device : trusted) {
-        bool connected = std::any_of(m_server.devices().begin(), m_server.devices().end(),
-                                     [&](const auto& d) { return d.deviceID == device.id; });
+        bool connected =
+            std::any_of(m_server.status().devices().begin(), m_server.status().devices().end(),
+                        [&](const auto& d) { return d.deviceID == device.id; });
         line(QStringLiteral("orvane: trusted \"%1\" %2%3")
                  .arg(printable(QString::fromStdString(device.name)),
                       QString::fromStdString(device.id.toString()),
@@ -242,7 +247,7 @@ void TerminalPanel::listDevices()
 void TerminalPanel::forget(const QString& nameOrId)
 {
     std::vector<Uuid> matches;
-    for (const auto& device : m_server.trustedDevices()) {
+    for (const auto& device : m_server.status().trustedDevices()) {
         if (QString::fromStdString(device.name) == nameOrId ||
             QString::fromStdString(device.id.toString()).compare(nameOrId, Qt::CaseInsensitive) ==
                 0)

@@ -30,15 +30,16 @@ TrayIcon::TrayIcon(OrvaneServer& server, TrayPanel& panel, const TrayPanel::Acti
                      [this](QSystemTrayIcon::ActivationReason reason) { activated(reason); });
     m_icon.setIcon(trayIcon(m_state));
     follow(
-        server, &m_menu, [this] { refresh(); }, &OrvaneServer::devicesChanged,
-        &OrvaneServer::screenViewersChanged);
+        server.status(), &m_menu, [this] { refresh(); }, &ServerStatus::devicesChanged,
+        &ServerStatus::screenViewersChanged);
 }
 
 TrayState TrayIcon::stateOf(const OrvaneServer& server)
 {
-    if (!server.screenViewerNames().isEmpty() || !server.previewViewerNames().isEmpty())
+    if (!server.status().screenViewerNames().isEmpty() ||
+        !server.status().previewViewerNames().isEmpty())
         return TrayState::sharing;
-    if (!server.devices().empty())
+    if (!server.status().devices().empty())
         return TrayState::connected;
     return TrayState::idle;
 }

@@ -95,17 +95,18 @@ TrayPanel::TrayPanel(OrvaneServer& server, Actions actions, QWidget* parent)
     layout->addWidget(makeFooter());
 
     follow(
-        server, this, [this] { refreshStatus(); }, &OrvaneServer::isListeningChanged,
-        &OrvaneServer::errorMessageChanged, &OrvaneServer::advertisedNameChanged);
+        server.status(), this, [this] { refreshStatus(); }, &ServerStatus::isListeningChanged,
+        &ServerStatus::errorMessageChanged, &ServerStatus::advertisedNameChanged);
     follow(
-        server, this, [this] { refreshSharing(); }, &OrvaneServer::screenViewersChanged);
+        server.status(), this, [this] { refreshSharing(); }, &ServerStatus::screenViewersChanged);
     follow(
-        server, this, [this] { refreshDevices(); }, &OrvaneServer::devicesChanged);
+        server.status(), this, [this] { refreshDevices(); }, &ServerStatus::devicesChanged);
     follow(
-        server, this, [this] { refreshTrusted(); }, &OrvaneServer::trustedDevicesChanged);
+        server.status(), this, [this] { refreshTrusted(); }, &ServerStatus::trustedDevicesChanged);
     follow(
-        server, this, [this] { refreshPermissions(); }, &OrvaneServer::accessibilityGrantedChanged,
-        &OrvaneServer::mediaPermissionDeniedChanged, &OrvaneServer::lastCommandChanged);
+        server.status(), this, [this] { refreshPermissions(); },
+        &ServerStatus::accessibilityGrantedChanged, &ServerStatus::mediaPermissionDeniedChanged,
+        &ServerStatus::lastCommandChanged);
 }
 
 QWidget* TrayPanel::makeHeader()
@@ -216,14 +217,14 @@ QWidget* TrayPanel::makeFooter()
 
 void TrayPanel::refreshStatus()
 {
-    style::setDotColour(m_dot, m_server.isListening() ? style::green() : style::accent());
-    if (m_server.isListening() && !m_server.advertisedName().isEmpty())
+    style::setDotColour(m_dot, m_server.status().isListening() ? style::green() : style::accent());
+    if (m_server.status().isListening() && !m_server.status().advertisedName().isEmpty())
         m_status->setText(tr("Visible on the network as") + QStringLiteral(" \"") +
-                          m_server.advertisedName() + QLatin1Char('"'));
-    else if (m_server.isListening())
-        m_status->setText(notAdvertisedText(m_server.port()));
-    else if (!m_server.errorMessage().isEmpty())
-        m_status->setText(m_server.errorMessage());
+                          m_server.status().advertisedName() + QLatin1Char('"'));
+    else if (m_server.status().isListening())
+        m_status->setText(notAdvertisedText(m_server.status().port()));
+    else if (!m_server.status().errorMessage().isEmpty())
+        m_status->setText(m_server.status().errorMessage());
     else
         m_status->setText(tr("Starting…"));
 }
@@ -231,21 +232,21 @@ void TrayPanel::refreshStatus()
 void TrayPanel::refreshSharing()
 {
     m_sharingRow->setVisible(someoneWatches(m_server));
-    m_viewers->setFullText(
-        watchersLine(m_server.screenViewerNames(), m_server.previewViewerNames()));
+    m_viewers->setFullText(watchersLine(m_server.status().screenViewerNames(),
+                                        m_server.status().previewViewerNames()));
 }
 
 void TrayPanel::refreshDevices()
 {
     clearLayout(m_devices);
-    if (m_server.devices().empty()) {
+    if (m_server.status().devices().empty()) {
         auto* none = style::label(tr("Open Orvane on your phone; on the same network it connects "
                                      "by itself."),
                                   13, style::secondaryText(), QFont::Normal, true);
         none->setObjectName(QStringLiteral("noDevices"));
         m_devices->addWidget(none);
     }
-    for (const auto& device : m_server.devices()) {
+    for (const auto& device : m_server.status().devices()) {
         auto* row =
             symbolRow(QStringLiteral("phone"), style::primaryText(), nameLabel(device.name));
         row->setObjectName(QStringLiteral("deviceRow"));
@@ -257,8 +258,8 @@ void TrayPanel::refreshDevices()
 void TrayPanel::refreshTrusted()
 {
     clearLayout(m_trusted);
-    m_trustedSection->setVisible(!m_server.trustedDevices().empty());
-    for (const auto& device : m_server.trustedDevices()) {
+    m_trustedSection->setVisible(!m_server.status().trustedDevices().empty());
+    for (const auto& device : m_server.status().trustedDevices()) {
         auto* row = symbolRow(QStringLiteral("seal-check"), style::primaryText(),
                               nameLabel(nameOf(device)));
         row->setObjectName(QStringLiteral("trustedRow"));
@@ -278,12 +279,12 @@ void TrayPanel::refreshTrusted()
 
 void TrayPanel::refreshPermissions()
 {
-    m_accessibilityGranted->setVisible(m_server.accessibilityGranted());
-    m_accessibilityMissing->setVisible(!m_server.accessibilityGranted());
-    m_mediaDenied->setVisible(m_server.mediaPermissionDenied());
-    m_lastCommand->setVisible(!m_server.lastCommand().isEmpty());
-    m_lastCommand->setText(
-        rows::breakable(tr("Last command: ") + withDesktopKeyNames(m_server.lastCommand())));
+    m_accessibilityGranted->setVisible(m_server.status().accessibilityGranted());
+    m_accessibilityMissing->setVisible(!m_server.status().accessibilityGranted());
+    m_mediaDenied->setVisible(m_server.status().mediaPermissionDenied());
+    m_lastCommand->setVisible(!m_server.status().lastCommand().isEmpty());
+    m_lastCommand->setText(rows::breakable(tr("Last command: ") +
+                                           withDesktopKeyNames(m_server.status().lastCommand())));
     adjustSize();
 }
 

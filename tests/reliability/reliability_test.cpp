@@ -66,7 +66,7 @@ TEST(Reliability, HelloStormLeavesThePendingPairingAlone)
     OrvaneServer* server = rig.server.get();
     server->start();
     const quint16 port = server->port();
-    ASSERT_NE(port, 0) << server->errorMessage().toStdString();
+    ASSERT_NE(port, 0) << server->status().errorMessage().toStdString();
     PhoneClient pairing;
     pairing.setTimeout(ioTimeoutMs);
     const Uuid pairingID = makeUuid(systemRandom());
@@ -74,8 +74,8 @@ TEST(Reliability, HelloStormLeavesThePendingPairingAlone)
         EXPECT_TRUE(pairing.connect("127.0.0.1", port, ioTimeoutMs).ok() &&
                     pairing.hello("Pairing phone", pairingID, false).ok());
     });
-    ASSERT_TRUE(pumpUntil([&] { return server->hasPairingRequest(); }, ioTimeoutMs));
-    const OrvaneServer::PairingRequest shown = *server->pairingRequest();
+    ASSERT_TRUE(pumpUntil([&] { return server->status().hasPairingRequest(); }, ioTimeoutMs));
+    const OrvaneServer::PairingRequest shown = *server->status().pairingRequest();
 
     // Strangers, phones claiming a token, and phones posing as the one that
     // is pairing; more of them than the server keeps waiting at once.
@@ -93,8 +93,8 @@ TEST(Reliability, HelloStormLeavesThePendingPairingAlone)
         }
     });
     EXPECT_EQ(refused, storm);
-    ASSERT_TRUE(server->pairingRequest().has_value());
-    EXPECT_TRUE(*server->pairingRequest() == shown);
+    ASSERT_TRUE(server->status().pairingRequest().has_value());
+    EXPECT_TRUE(*server->status().pairingRequest() == shown);
 
     std::optional<PairOutcome> outcome;
     runBeside(1, [&](std::size_t) {

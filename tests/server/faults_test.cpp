@@ -15,9 +15,9 @@ const OrvaneCommand someCommand = command::OpenURL{{"https://example.org"}};
 void expectWholeAfterFault(ServerRig& rig, std::size_t trusted, int failAt)
 {
     EXPECT_TRUE(pumpUntil([&] { return rig.server->connectionCount() == 0; })) << failAt;
-    EXPECT_FALSE(rig.server->pairingRequest()) << failAt;
-    EXPECT_EQ(rig.server->trustedDevices().size(), trusted) << failAt;
-    EXPECT_EQ(Settings(rig.settingsPath()).trustedDevices(), rig.server->trustedDevices())
+    EXPECT_FALSE(rig.server->status().pairingRequest()) << failAt;
+    EXPECT_EQ(rig.server->status().trustedDevices().size(), trusted) << failAt;
+    EXPECT_EQ(Settings(rig.settingsPath()).trustedDevices(), rig.server->status().trustedDevices())
         << failAt;
 }
 
@@ -29,8 +29,8 @@ int pairAndCommand(ServerRig& rig, int failAt)
     phone->transport().failSendNumber = failAt;
     phone->hello(false);
     settle();
-    if (phone->handshake().keyExchange() && rig.server->pairingRequest())
-        phone->typeCode(rig.server->pairingRequest()->code.toStdString());
+    if (phone->handshake().keyExchange() && rig.server->status().pairingRequest())
+        phone->typeCode(rig.server->status().pairingRequest()->code.toStdString());
     settle();
     if (!phone->closed() && phone->handshake().token())
         phone->send(msg::Run{makeUuid(systemRandom()), someCommand});
@@ -46,11 +46,11 @@ TEST(SocketWriteFaults, AFailedWriteInAPairingEndsOnlyThatPairing)
     for (int failAt = 1; failAt <= writes; ++failAt) {
         ServerRig rig;
         pairAndCommand(rig, failAt);
-        const std::size_t trusted = rig.server->trustedDevices().size();
+        const std::size_t trusted = rig.server->status().trustedDevices().size();
         EXPECT_LE(trusted, 1u);
         expectWholeAfterFault(rig, trusted, failAt);
         rig.pairedPhone("Next"); // which fails the test itself if it is not paired
-        EXPECT_EQ(rig.server->trustedDevices().size(), trusted + 1) << failAt;
+        EXPECT_EQ(rig.server->status().trustedDevices().size(), trusted + 1) << failAt;
     }
 }
 
@@ -104,14 +104,14 @@ TEST(SettingsFaults, ChangesThatCannotBeSavedAreReportedAndHoldForTheRun)
     EXPECT_TRUE(bob->handshake().token()) << "pairing goes on for this run";
     rig.server->forgetDevice(ada->deviceID());
     std::vector<QString> failedFor;
-    for (const auto& entry : rig.server->activity())
+    for (const auto& entry : rig.server->status().activity())
         if (!entry.success &&
             entry.text == QStringLiteral("Couldn't save paired devices to the settings file"))
             failedFor.push_back(entry.device);
     EXPECT_EQ(failedFor,
               (std::vector<QString>{QStringLiteral("Ada's phone"), QStringLiteral("Bob's phone")}));
-    ASSERT_EQ(rig.server->trustedDevices().size(), 1u);
-    EXPECT_EQ(rig.server->trustedDevices()[0].name, "Bob's phone");
+    ASSERT_EQ(rig.server->status().trustedDevices().size(), 1u);
+    EXPECT_EQ(rig.server->status().trustedDevices()[0].name, "Bob's phone");
 
     ASSERT_TRUE(QFile::remove(folder));
     ASSERT_TRUE(QDir().rename(folder + QStringLiteral(".kept"), folder));

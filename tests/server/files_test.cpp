@@ -45,7 +45,7 @@ TEST_F(ReceivedFiles, LandUnderFreeNamesAndAreAnswered)
     QFile second(folder.filePath("report 2.pdf"));
     ASSERT_TRUE(second.open(QIODevice::ReadOnly));
     EXPECT_EQ(second.readAll(), QByteArray("pdf 1"));
-    EXPECT_EQ(server->activity()[0].text, QStringLiteral("Received evilnamegpj.exe"));
+    EXPECT_EQ(server->status().activity()[0].text, QStringLiteral("Received evilnamegpj.exe"));
 }
 
 TEST_F(ReceivedFiles, FailuresAreAnsweredAndLeaveNothingBehind)
@@ -68,7 +68,7 @@ TEST_F(ReceivedFiles, FailuresAreAnsweredAndLeaveNothingBehind)
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     sendAndFail("the folder cannot be made");
-    EXPECT_FALSE(server->activity()[0].text.startsWith(QStringLiteral("Received")));
+    EXPECT_FALSE(server->status().activity()[0].text.startsWith(QStringLiteral("Received")));
 
     // A phone that has not authenticated is not answered at all.
     auto stranger = newPhone();

@@ -15,13 +15,13 @@ TEST(Listener, ReportsATakenPortAndTakesItOnceFree)
     rig.port = blocker->serverPort();
     rig.restart();
     rig.server->start();
-    EXPECT_FALSE(rig.server->isListening());
-    EXPECT_TRUE(rig.server->errorMessage().startsWith("Couldn't start listener: "));
+    EXPECT_FALSE(rig.server->status().isListening());
+    EXPECT_TRUE(rig.server->status().errorMessage().startsWith("Couldn't start listener: "));
     EXPECT_TRUE(rig.advertiser->publications.empty());
 
     blocker.reset(); // the port frees up; the retry 2 s later takes it
-    ASSERT_TRUE(pumpUntil([&] { return rig.server->isListening(); }, 4000));
-    EXPECT_TRUE(rig.server->errorMessage().isEmpty());
+    ASSERT_TRUE(pumpUntil([&] { return rig.server->status().isListening(); }, 4000));
+    EXPECT_TRUE(rig.server->status().errorMessage().isEmpty());
     EXPECT_EQ(rig.server->port(), rig.port);
     ASSERT_EQ(rig.advertiser->publications.size(), 1u);
     EXPECT_EQ(rig.advertiser->publications[0].type, "_orvane._tcp");

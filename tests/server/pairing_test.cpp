@@ -31,25 +31,26 @@ TEST_F(Pairing, StoresOnlyTheTokenHashAndACleanNameAndTakesANewNameOnReconnect)
 {
     auto phone = newPhone("Ada\u202E\u200Benohp\u2028\x1b[2Jx");
     phone->hello(false);
-    ASSERT_TRUE(server->pairingRequest());
+    ASSERT_TRUE(server->status().pairingRequest());
     EXPECT_EQ(panel.shows, 1);
-    phone->typeCode(server->pairingRequest()->code.toStdString());
+    phone->typeCode(server->status().pairingRequest()->code.toStdString());
     phone->takeReceived();
     ASSERT_TRUE(phone->handshake().token());
     EXPECT_EQ(panel.hides, 1);
-    ASSERT_EQ(server->trustedDevices().size(), 1u);
-    EXPECT_EQ(server->trustedDevices()[0].tokenHash, hexDigest(*phone->handshake().token()));
-    EXPECT_EQ(server->trustedDevices()[0].name, "Adaenohp[2Jx");
+    ASSERT_EQ(server->status().trustedDevices().size(), 1u);
+    EXPECT_EQ(server->status().trustedDevices()[0].tokenHash,
+              hexDigest(*phone->handshake().token()));
+    EXPECT_EQ(server->status().trustedDevices()[0].name, "Adaenohp[2Jx");
     EXPECT_EQ(server->devices()[0].name, QStringLiteral("Adaenohp[2Jx"));
-    EXPECT_EQ(server->activity()[0].text, QStringLiteral("Connected · encrypted"));
-    EXPECT_EQ(server->activity()[1].text, QStringLiteral("Paired with code"));
+    EXPECT_EQ(server->status().activity()[0].text, QStringLiteral("Connected · encrypted"));
+    EXPECT_EQ(server->status().activity()[1].text, QStringLiteral("Paired with code"));
 
     server->closeConnection(phone->connectionID());
     ASSERT_TRUE(pumpUntil([&] { return server->devices().empty(); }));
-    EXPECT_EQ(server->activity()[0].text, QStringLiteral("Disconnected"));
+    EXPECT_EQ(server->status().activity()[0].text, QStringLiteral("Disconnected"));
     auto again = returning(*this, phone->deviceID(), *phone->handshake().token(), "New name");
     EXPECT_TRUE(find<msg::Welcome>(again->takeReceived()));
-    EXPECT_FALSE(server->pairingRequest());
+    EXPECT_FALSE(server->status().pairingRequest());
     EXPECT_EQ(Settings(settingsPath()).trustedDevices()[0].name, "New name");
 }
 
@@ -57,15 +58,15 @@ TEST_F(Pairing, OnePairingAtATimeUntilItEndsOrIsDeclined)
 {
     auto first = newPhone("First");
     first->hello(false);
-    auto request = *server->pairingRequest();
+    auto request = *server->status().pairingRequest();
     auto second = newPhone("Second");
     second->hello(false);
     EXPECT_EQ(rejection(*second), "This Mac is pairing with another device right now");
     second->sendPlain(msg::PairingMethod{{true}}); // not pairing: ignored
-    EXPECT_EQ(*server->pairingRequest(), request);
+    EXPECT_EQ(*server->status().pairingRequest(), request);
     server->declinePairing();
     EXPECT_EQ(rejection(*first), "The Mac declined pairing");
-    EXPECT_FALSE(server->pairingRequest());
+    EXPECT_FALSE(server->status().pairingRequest());
 
     auto guesser = newPhone();
     guesser->hello(false);
@@ -97,8 +98,8 @@ TEST_F(Pairing, WrongCodesCountAcrossReconnectsAndPausePairing)
     auto pausedText = std::optional<std::string>(
         "Pairing is paused after too many wrong codes. Try again later.");
     EXPECT_EQ(guessTwiceAndHangUp(), pausedText); // the seventh wrong code
-    EXPECT_TRUE(server->pairingPaused());
-    EXPECT_EQ(server->activity()[0].text,
+    EXPECT_TRUE(server->status().pairingPaused());
+    EXPECT_EQ(server->status().activity()[0].text,
               QStringLiteral("Pairing paused for 1 minute after repeated wrong codes"));
     server->liftPairingPause();
     EXPECT_FALSE(pair(*newPhone()).empty());
@@ -165,12 +166,12 @@ TEST_F(Pairing, AHelloFloodFromOneHostLeavesRoomForOthersAndSaysWhatHappened)
     }
     EXPECT_EQ(std::count(answers.begin(), answers.end(), std::nullopt), 3);
     EXPECT_EQ(std::count(answers.begin(), answers.end(), busy), 7);
-    EXPECT_EQ(std::count_if(server->activity().begin(), server->activity().end(),
+    EXPECT_EQ(std::count_if(server->status().activity().begin(), server->status().activity().end(),
                             [](const ActivityEntry& e) { return !e.success; }),
               1)
         << "one line for the whole flood";
-    EXPECT_TRUE(server->pairingPaused());
-    EXPECT_FALSE(server->pairingPausedForWrongCodes());
+    EXPECT_TRUE(server->status().pairingPaused());
+    EXPECT_FALSE(server->status().pairingPausedForWrongCodes());
     clockMs += 5'000;
     EXPECT_FALSE(pair(*newPhone("Ada")).empty()) << "another host still pairs";
 
@@ -179,7 +180,7 @@ TEST_F(Pairing, AHelloFloodFromOneHostLeavesRoomForOthersAndSaysWhatHappened)
     EXPECT_EQ(rejection(*tooSoon), busy);
     server->liftPairingPause(); // the person at the computer allows it
     newPhone()->hello(false);
-    EXPECT_TRUE(server->pairingRequest());
+    EXPECT_TRUE(server->status().pairingRequest());
 }
 
 TEST_F(Pairing, AForgottenOrRepairedPhoneKeepsNoOldLoginOpenOrFinishing)
@@ -216,7 +217,7 @@ TEST_F(Pairing, AnUnansweredPairingTimesOutAndIsNoLongerShown)
     clockMs += 5 * 60'000;
     server->pairing().tick();
     EXPECT_EQ(rejection(*unanswered), "Pairing timed out");
-    EXPECT_FALSE(server->pairingRequest());
+    EXPECT_FALSE(server->status().pairingRequest());
 }
 
 TEST_F(Pairing, AuthenticatedConnectionsAreCappedPerPhoneAndInAll)

@@ -179,9 +179,9 @@ TEST_F(Registry, AMessageTooLargeClosesItsConnectionEarly)
     many += "0]}";
     values->sendSealedBody(FrameKind::message, asBytes(many));
     EXPECT_TRUE(pumpUntil([&] { return values->closed(); }));
-    EXPECT_EQ(server->activity()[0].text,
+    EXPECT_EQ(server->status().activity()[0].text,
               QStringLiteral("Closed the connection: a message was too large"));
-    EXPECT_EQ(server->activity()[0].device, QStringLiteral("Values"));
+    EXPECT_EQ(server->status().activity()[0].device, QStringLiteral("Values"));
 
     auto big = pairedPhone("Big");
     Bytes record = big->sealedRecordHead(FrameKind::message, 40'000'000);
@@ -196,32 +196,33 @@ TEST_F(Registry, AMessageTooLargeClosesItsConnectionEarly)
 
 TEST_F(Registry, PublishesOnlyRealChangesAndKeepsFiftyActivityEntries)
 {
-    EXPECT_TRUE(server->screenRecordingGranted()) << "read at start, not at the first poll";
-    QSignalSpy devices(server.get(), &OrvaneServer::devicesChanged);
-    QSignalSpy request(server.get(), &OrvaneServer::pairingRequestChanged);
+    EXPECT_TRUE(server->status().screenRecordingGranted())
+        << "read at start, not at the first poll";
+    QSignalSpy devices(&server->status(), &ServerStatus::devicesChanged);
+    QSignalSpy request(&server->status(), &ServerStatus::pairingRequestChanged);
     auto phone = newPhone();
     phone->hello(false);
     EXPECT_EQ(request.count(), 1);
     phone->sendPlain(msg::PairingMethod{{false}}); // the same request: no notice
     EXPECT_EQ(request.count(), 1);
-    phone->typeCode(server->pairingRequest()->code.toStdString());
+    phone->typeCode(server->status().pairingRequest()->code.toStdString());
     EXPECT_EQ(devices.count(), 1);
     EXPECT_EQ(request.count(), 2);
-    auto published = server->property("devices").value<OrvaneServer::DeviceList>();
+    auto published = server->status().property("devices").value<ServerStatus::DeviceList>();
     ASSERT_EQ(published.size(), 1u);
     EXPECT_EQ(published[0].id, phone->connectionID());
 
     for (int i = 0; i < 60; ++i)
         server->addActivity(QString::number(i), "Mac", true);
-    ASSERT_EQ(server->activity().size(), 50u);
-    EXPECT_EQ(server->activity().front().text, "59");
-    EXPECT_EQ(server->activity().back().text, "10");
+    ASSERT_EQ(server->status().activity().size(), 50u);
+    EXPECT_EQ(server->status().activity().front().text, "59");
+    EXPECT_EQ(server->status().activity().back().text, "10");
 
     // What a phone says is kept only as far as it is shown.
     server->addActivity(QString(1'000'000, u'x'), QStringLiteral("A\u200Bda") + QString(300, u'n'),
                         false);
-    EXPECT_EQ(server->activity().front().text, QString(200, u'x') + QChar(u'\u2026'));
-    EXPECT_EQ(server->activity().front().device,
+    EXPECT_EQ(server->status().activity().front().text, QString(200, u'x') + QChar(u'\u2026'));
+    EXPECT_EQ(server->status().activity().front().device,
               QStringLiteral("Ada") + QString(197, u'n') + QChar(u'\u2026'));
 }
 

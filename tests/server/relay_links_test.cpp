@@ -57,7 +57,7 @@ TEST_F(RelayLinksTest, OneLinkPerTrustedPhoneFollowingTheSwitchAndTheTrustStore)
     auto ada = pairedPhone("Ada");
     auto bo = pairedPhone("Bo");
     ASSERT_EQ(open(), 2u);
-    const std::string room = relayRoom(server->trustedDevices()[0].tokenHash);
+    const std::string room = relayRoom(server->status().trustedDevices()[0].tokenHash);
     EXPECT_EQ(links[0].url, relayRoomAddress("wss://relay.test", room, "mac"));
 
     server->setRemoteAccess(false);

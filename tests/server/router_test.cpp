@@ -24,25 +24,25 @@ protected:
 TEST_F(Routing, AnswersCommandsAndLogsThemButNeverTypedText)
 {
     auto phone = pairedPhone();
-    QSignalSpy lastCommand(server.get(), &OrvaneServer::lastCommandChanged);
-    std::size_t logged = server->activity().size();
+    QSignalSpy lastCommand(&server->status(), &ServerStatus::lastCommandChanged);
+    std::size_t logged = server->status().activity().size();
 
     const command::PressShortcut copy{
         {KeyShortcut{KeyShortcut::Key::c, {KeyShortcut::Modifier::command}}}};
     EXPECT_EQ(run(*phone, copy), (R{true, "⌘C"}));
-    EXPECT_EQ(server->lastCommand(), QStringLiteral("⌘C"));
-    ASSERT_EQ(server->activity().size(), logged + 1);
-    EXPECT_EQ(server->activity().front().text, QStringLiteral("⌘C"));
-    EXPECT_EQ(server->activity().front().device, QStringLiteral("Ada's phone"));
+    EXPECT_EQ(server->status().lastCommand(), QStringLiteral("⌘C"));
+    ASSERT_EQ(server->status().activity().size(), logged + 1);
+    EXPECT_EQ(server->status().activity().front().text, QStringLiteral("⌘C"));
+    EXPECT_EQ(server->status().activity().front().device, QStringLiteral("Ada's phone"));
     run(*phone, copy);
     EXPECT_EQ(lastCommand.count(), 1) << "the same label again notified a second time";
 
     EXPECT_EQ(run(*phone, command::TypeText{{"secret"}}), (R{true, "Typed"}));
-    EXPECT_EQ(server->lastCommand(), QStringLiteral("Type: secret"));
-    EXPECT_EQ(server->activity().size(), logged + 2) << "typed text reached the log";
+    EXPECT_EQ(server->status().lastCommand(), QStringLiteral("Type: secret"));
+    EXPECT_EQ(server->status().activity().size(), logged + 2) << "typed text reached the log";
 
     EXPECT_EQ(run(*phone, command::OpenURL{{"mailto:a@b.c"}}), (R{false, "Not a valid link"}));
-    EXPECT_FALSE(server->activity().front().success);
+    EXPECT_FALSE(server->status().activity().front().success);
 }
 
 TEST_F(Routing, MediaAndSystemCommandsDoNotWakeTheDisplay)
@@ -68,7 +68,7 @@ TEST_F(Routing, UnpairedPhonesCannotActAndPointerNeedsAccessibility)
     EXPECT_TRUE(fakes.input->events.empty());
     EXPECT_FALSE(find<msg::Result>(stranger->takeReceived()));
     server->closeConnection(stranger->connectionID());
-    ASSERT_TRUE(pumpUntil([&] { return !server->hasPairingRequest(); }));
+    ASSERT_TRUE(pumpUntil([&] { return !server->status().hasPairingRequest(); }));
 
     auto phone = pairedPhone();
     fakes.displays->displays = {{1, QStringLiteral("DP-1"), false, true, false, {0, 0, 1000, 500}}};

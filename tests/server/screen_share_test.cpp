@@ -107,7 +107,7 @@ TEST_F(ScreenShare, TheActivityLineIsWrittenOncePerFullViewer)
     auto a = pairedPhone("A"), b = pairedPhone("B");
     auto lines = [&] {
         return std::count_if(
-            server->activity().begin(), server->activity().end(),
+            server->status().activity().begin(), server->status().activity().end(),
             [](const auto& e) { return e.text == QStringLiteral("Started viewing the screen"); });
     };
     const std::pair<TestPhone*, bool> steps[] = {
@@ -117,8 +117,8 @@ TEST_F(ScreenShare, TheActivityLineIsWrittenOncePerFullViewer)
         watch(*steps[i].first, steps[i].second);
         EXPECT_EQ(lines(), expected[i]) << "after step " << i;
     }
-    EXPECT_EQ(server->screenViewerNames(), QStringList{QStringLiteral("B")});
-    EXPECT_EQ(server->previewViewerNames(), QStringList{QStringLiteral("A")});
+    EXPECT_EQ(server->status().screenViewerNames(), QStringList{QStringLiteral("B")});
+    EXPECT_EQ(server->status().previewViewerNames(), QStringList{QStringLiteral("A")});
 }
 
 TEST_F(ScreenShare, AStartThatFailsTellsEveryViewerWhy)
@@ -145,7 +145,7 @@ TEST_F(ScreenShare, AStartThatFailsTellsEveryViewerWhy)
         c.arrange();
         phone->send(msg::StartScreenShare{{false}});
         EXPECT_EQ(errors(*phone, true), std::vector<std::string>{c.text});
-        EXPECT_TRUE(server->screenViewerNames().isEmpty());
+        EXPECT_TRUE(server->status().screenViewerNames().isEmpty());
         accessibility = true;
         screenCapture->list = displays;
     }
@@ -229,7 +229,7 @@ TEST_F(ScreenShare, OnePictureIsOutForAllViewersAndOneThatStopsReadingIsDroppedA
     server->screen().dropStuckViewers();
     EXPECT_EQ(errors(*slow),
               std::vector<std::string>{"Screen sharing stopped: the connection is too slow"});
-    EXPECT_EQ(server->screenViewerNames(), QStringList{QStringLiteral("Quick")});
+    EXPECT_EQ(server->status().screenViewerNames(), QStringList{QStringLiteral("Quick")});
     EXPECT_FALSE(slow->closed()) << "only its viewing ends";
     push(600);
     EXPECT_EQ(pictures(*quick, 1), (Sizes{{1600, 600}})) << "the others stayed paused";

@@ -61,19 +61,19 @@ TEST_F(Terminal, PrintsThePairingLinesAndWarnings)
 {
     auto phone = newPhone("Ada \"the\" \x1b[31mphone");
     phone->hello(false);
-    QString code = server->pairingRequest()->code;
+    QString code = server->status().pairingRequest()->code;
     QStringList out = lines();
     ASSERT_GE(out.size(), 2);
     // Controls went when the name arrived; quotes are masked on the line.
     EXPECT_EQ(out[0], QString::fromUtf8(
                           "orvane: pairing request from \"Ada \uFFFDthe\uFFFD [31mphone\" code ") +
                           code);
-    EXPECT_EQ(out[1], QStringLiteral("orvane: pairing url ") + server->pairingUrl());
+    EXPECT_EQ(out[1], QStringLiteral("orvane: pairing url ") + server->status().pairingUrl());
 
     phone->typeCode(wrongCode());
     EXPECT_TRUE(lines().contains(QStringLiteral("Wrong code. 2 attempts left.")));
     type("d\n");
-    EXPECT_FALSE(server->pairingRequest());
+    EXPECT_FALSE(server->status().pairingRequest());
     EXPECT_TRUE(lines().contains(QStringLiteral("orvane: pairing request closed")));
 
     // Each way a pairing ends has a line of its own.
@@ -116,9 +116,9 @@ TEST_F(Terminal, LiftsAPauseAndListsAndForgetsTrustedPhones)
     EXPECT_TRUE(lines().last().startsWith(QStringLiteral("orvane: trusted \"Kitchen\" ")));
     EXPECT_TRUE(lines().last().endsWith(QStringLiteral(" connected")));
     type("forget Nobody\n");
-    EXPECT_EQ(server->trustedDevices().size(), 1u);
+    EXPECT_EQ(server->status().trustedDevices().size(), 1u);
     type("forget Kitchen\n");
-    EXPECT_TRUE(server->trustedDevices().empty());
+    EXPECT_TRUE(server->status().trustedDevices().empty());
     EXPECT_TRUE(pumpUntil([&] { return phone->closed(); }));
 }
 

@@ -36,7 +36,7 @@ TEST_F(Updates, AuthenticationSendsTheFiveMessagesInOrder)
         fakes.applications->running.push_back({78, "org.gnome.Maps", "Maps", "y"});
         fakes.events->onApplicationsChanged();
     });
-    phone->typeCode(server->pairingRequest()->code.toStdString());
+    phone->typeCode(server->status().pairingRequest()->code.toStdString());
     QCoreApplication::processEvents();
     auto received = phone->takeReceived();
     EXPECT_EQ(cases(received),
@@ -82,7 +82,7 @@ TEST_F(Updates, NowPlayingIsSentOnChangeAndOnEveryFourthPollAndSystemStateOnChan
     media->denied = true;
     server->updates().nowPlayingPoll();
     ASSERT_TRUE(find<msg::State>(phone->takeReceived()));
-    EXPECT_TRUE(server->mediaPermissionDenied());
+    EXPECT_TRUE(server->status().mediaPermissionDenied());
     server->updates().nowPlayingPoll();
     EXPECT_FALSE(find<msg::State>(phone->takeReceived())) << "unchanged";
     system->state.isMuted = true;
@@ -118,7 +118,7 @@ TEST_F(Updates, APhoneJoiningGetsWhatTheLastPollReadWhileItIsRecent)
     clockMs += 2 * UpdatePublisher::nowPlayingPollMs + 1;
     auto third = newPhone("Third");
     third->hello(false);
-    third->typeCode(server->pairingRequest()->code.toStdString());
+    third->typeCode(server->status().pairingRequest()->code.toStdString());
     EXPECT_EQ(find<msg::Track>(third->takeReceived()), msg::Track{track("Newer")})
         << "an old poll is not reused";
 }
@@ -140,7 +140,7 @@ TEST_F(Updates, PermissionChangesResendWelcomeToEveryPairedPhoneInOrder)
     EXPECT_FALSE(welcome->accessibilityGranted);
     EXPECT_TRUE(find<msg::Welcome>(second->takeReceived()));
     EXPECT_TRUE(stranger->takeReceived().empty()) << "unpaired phones hear nothing";
-    EXPECT_FALSE(server->screenRecordingGranted());
+    EXPECT_FALSE(server->status().screenRecordingGranted());
 
     server->updates().pushMacInfo();
     EXPECT_TRUE(find<msg::Info>(first->takeReceived()));

@@ -1,5 +1,7 @@
 #include "server_rig.h"
 
+#include "server/relay_transport.h"
+
 #include <QDeadlineTimer>
 
 namespace orvane::test {
@@ -62,6 +64,10 @@ void ServerRig::restart(ServerLimits limits)
     env.limits = limits;
     env.relayUrl = relayUrl;
     env.relayTransport = relayTransport;
+    if (!env.relayTransport) // the program's own, without a private authority
+        env.relayTransport = [](const QUrl& url) {
+            return TransportPtr(new RelayTransport(url, RelayTransport::sslConfiguration({})));
+        };
     env.relayRetry = relayRetry;
     auto capture = std::make_unique<FakeScreenCapture>();
     screenCapture = capture.get();
@@ -72,7 +78,7 @@ void ServerRig::restart(ServerLimits limits)
 
 std::string ServerRig::wrongCode() const
 {
-    const auto& request = server->pairingRequest();
+    const auto& request = server->status().pairingRequest();
     return request && request->code == "000000" ? "000001" : "000000";
 }
 
@@ -82,20 +88,20 @@ void ServerRig::pausePairing()
         auto phone = newPhone("Mallory's phone");
         phone->hello(false);
         phone->takeReceived();
-        for (int guess = 0; guess < 2 && server->pairingRequest(); ++guess) {
+        for (int guess = 0; guess < 2 && server->status().pairingRequest(); ++guess) {
             phone->typeCode(wrongCode());
             phone->takeReceived();
         }
         phone->transport().callbacks.onState(TransportState::cancelled);
         settle();
     }
-    EXPECT_TRUE(server->pairingPaused());
+    EXPECT_TRUE(server->status().pairingPaused());
 }
 
 std::string ServerRig::pair(TestPhone& phone)
 {
     phone.hello(false);
-    const auto& request = server->pairingRequest();
+    const auto& request = server->status().pairingRequest();
     EXPECT_TRUE(request.has_value());
     if (!request)
         return {};

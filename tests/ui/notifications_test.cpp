@@ -68,11 +68,12 @@ TEST_F(Notifications, EachTellsAndOffersItsActionWhichWorksAndTheSettingSilences
     ASSERT_EQ(qgetenv("ORVANE_TEST_SESSION_BUS_OK"), "1") << "no test session bus";
     auto bob = newPhone("Bob's phone");
     bob->hello(false);
-    const QString code = server->pairingRequest()->code;
+    const QString code = server->status().pairingRequest()->code;
     auto [pairing, pairingId] = notified("“Bob's phone” wants to pair — code " + code);
     EXPECT_TRUE(pairing.endsWith(" decline|Decline  0")) << pairing.toStdString();
     choose(pairingId, "decline");
-    EXPECT_TRUE(pumpUntil([&] { return !server->pairingRequest(); })) << "Decline declines";
+    EXPECT_TRUE(pumpUntil([&] { return !server->status().pairingRequest(); }))
+        << "Decline declines";
     EXPECT_EQ(daemon->waitFor("CloseNotification"), "CloseNotification " + pairingId);
 
     auto ada = pairedPhone("Ada's phone");
@@ -90,13 +91,14 @@ TEST_F(Notifications, EachTellsAndOffersItsActionWhichWorksAndTheSettingSilences
     auto [viewing, viewingId] = notified("“Ada's phone” is viewing your screen");
     EXPECT_TRUE(viewing.endsWith(" stop|Stop Sharing  -1")) << viewing.toStdString();
     choose(viewingId, "stop");
-    EXPECT_TRUE(pumpUntil([&] { return server->screenViewerNames().isEmpty(); }));
+    EXPECT_TRUE(pumpUntil([&] { return server->status().screenViewerNames().isEmpty(); }));
 
     pausePairing();
     auto [pause, pauseId] = notified("Pairing is paused");
     EXPECT_TRUE(pause.endsWith(" allow|Allow Pairing  0")) << pause.toStdString();
     choose(pauseId, "allow");
-    EXPECT_TRUE(pumpUntil([&] { return !server->pairingPaused(); })) << "Allow lifts the pause";
+    EXPECT_TRUE(pumpUntil([&] { return !server->status().pairingPaused(); }))
+        << "Allow lifts the pause";
     EXPECT_EQ(daemon->waitFor("CloseNotification " + pauseId), "CloseNotification " + pauseId);
 
     settings->setNotifications(false);

@@ -33,7 +33,7 @@ protected:
         fakes.displays->displays = {{1, "eDP-1", false, true, false, {}}};
         screenCapture->list = {CaptureDisplay{1, 1920, 1080, 1, true}};
         server->start();
-        ASSERT_TRUE(portTaken || pumpUntil([&] { return server->isListening(); }));
+        ASSERT_TRUE(portTaken || pumpUntil([&] { return server->status().isListening(); }));
         pairing = std::make_unique<PairingWindow>(*server);
         server->setPairingPanel(pairing.get());
         window = std::make_unique<MainWindow>(

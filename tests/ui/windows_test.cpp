@@ -90,9 +90,9 @@ TEST_F(Windows, ConnectedPhonesSharingStopAndForget)
 
     ada->send(msg::StartScreenShare{{false}});
     bob->send(msg::StartScreenShare{{false}});
-    ASSERT_TRUE(pumpUntil([&] { return server->screenViewerNames().size() == 2; }));
+    ASSERT_TRUE(pumpUntil([&] { return server->status().screenViewerNames().size() == 2; }));
     settle();
-    ASSERT_EQ(server->screenViewerNames().size(), 2) << "sharing stopped";
+    ASSERT_EQ(server->status().screenViewerNames().size(), 2) << "sharing stopped";
     render(*window, "window-sharing");
     render(*tray, "panel-sharing");
     expectShown(*window, {"stopSharing"});
@@ -107,7 +107,7 @@ TEST_F(Windows, ConnectedPhonesSharingStopAndForget)
 
     for (QWidget* where : std::initializer_list<QWidget*>{window.get(), tray.get()}) {
         // Only the small preview: as visible as the whole screen.
-        if (server->screenViewerNames().isEmpty())
+        if (server->status().screenViewerNames().isEmpty())
             ada->send(msg::StartScreenShare{{true}});
         ASSERT_TRUE(pumpUntil([&] { return someoneWatches(*server); }));
         settle();
@@ -129,16 +129,16 @@ TEST_F(Windows, ConnectedPhonesSharingStopAndForget)
 
     click(*window, "forget", 0);
     confirmForget(false);
-    EXPECT_EQ(server->trustedDevices().size(), 2u) << "forgotten without a yes";
+    EXPECT_EQ(server->status().trustedDevices().size(), 2u) << "forgotten without a yes";
     click(*window, "forget", 0);
     confirmForget();
     ASSERT_TRUE(pumpUntil([&] { return ada->closed(); }));
-    EXPECT_EQ(server->trustedDevices().size(), 1u);
+    EXPECT_EQ(server->status().trustedDevices().size(), 1u);
     EXPECT_EQ(window->findChildren<QWidget*>("pairedRow").size(), 1);
     click(*tray, "forget", 0);
     confirmForget();
     ASSERT_TRUE(pumpUntil([&] { return bob->closed(); }));
-    EXPECT_TRUE(server->trustedDevices().empty());
+    EXPECT_TRUE(server->status().trustedDevices().empty());
     expectTexts(*tray, {"!Paired devices"});
     EXPECT_TRUE(Settings(settingsPath()).trustedDevices().empty()) << "the file forgot too";
 }
@@ -151,7 +151,7 @@ TEST_F(Windows, PairingShowsCodeQrAndAttemptsAndDeclines)
     start();
     auto phone = newPhone("Bob's phone");
     phone->hello(false);
-    ASSERT_TRUE(server->pairingRequest());
+    ASSERT_TRUE(server->status().pairingRequest());
     QWidget* panel = pairing->window();
     ASSERT_NE(panel, nullptr);
     EXPECT_TRUE(panel->isVisible());
@@ -159,9 +159,9 @@ TEST_F(Windows, PairingShowsCodeQrAndAttemptsAndDeclines)
     EXPECT_EQ(panel->windowType(), Qt::Dialog);
     EXPECT_FALSE(panel->windowFlags() &
                  (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
-    EXPECT_EQ(child<CodeCells>(*panel, "code")->code(), server->pairingRequest()->code);
+    EXPECT_EQ(child<CodeCells>(*panel, "code")->code(), server->status().pairingRequest()->code);
     EXPECT_EQ(child<QLabel>(*panel, "qrCode")->property("payload").toString(),
-              server->pairingUrl());
+              server->status().pairingUrl());
     EXPECT_FALSE(child<QLabel>(*panel, "qrCode")->pixmap().isNull());
     expectTexts(*panel, {"Bob's phone", "wants to connect"});
     expectShown(*panel, {"!attemptsWarning"}); // 3 attempts left
@@ -174,8 +174,8 @@ TEST_F(Windows, PairingShowsCodeQrAndAttemptsAndDeclines)
         phone->typeCode(wrongCode());
         phone->takeReceived();
         settle();
-        ASSERT_TRUE(server->pairingRequest());
-        EXPECT_EQ(server->pairingRequest()->attemptsLeft, left);
+        ASSERT_TRUE(server->status().pairingRequest());
+        EXPECT_EQ(server->status().pairingRequest()->attemptsLeft, left);
         EXPECT_TRUE(shown(*panel, "attemptsWarning"));
         EXPECT_EQ(child<QLabel>(*panel, "attemptsWarning")->text(),
                   QString("Wrong code. %1 attempts left.").arg(left));
@@ -186,7 +186,7 @@ TEST_F(Windows, PairingShowsCodeQrAndAttemptsAndDeclines)
     ASSERT_TRUE(QTest::qWaitForWindowActive(panel));
     QTest::keyClick(panel, Qt::Key_Escape);
     settle();
-    EXPECT_FALSE(server->pairingRequest());
+    EXPECT_FALSE(server->status().pairingRequest());
     EXPECT_FALSE(panel->isVisible());
     auto rejected = find<msg::PairingRejected>(phone->takeReceived());
     ASSERT_TRUE(rejected);
@@ -198,7 +198,7 @@ TEST_F(Windows, PairingShowsCodeQrAndAttemptsAndDeclines)
     EXPECT_EQ(pairing->window(), panel) << "the panel is reused";
     EXPECT_TRUE(panel->isVisible());
     click(*window, "decline");
-    EXPECT_FALSE(server->pairingRequest());
+    EXPECT_FALSE(server->status().pairingRequest());
     EXPECT_TRUE(find<msg::PairingRejected>(second->takeReceived()));
     EXPECT_FALSE(shown(*window, "pairingRow"));
 }
@@ -211,11 +211,11 @@ TEST_F(Windows, PairingPausedUntilAllowed)
     EXPECT_FALSE(shown(*window, "pairingPaused"));
     pausePairing();
     settle();
-    ASSERT_TRUE(server->pairingPaused());
+    ASSERT_TRUE(server->status().pairingPaused());
     expectShown(*window, {"pairingPaused"});
     render(*window, "window-pairing-paused");
     click(*window, "liftPause");
-    EXPECT_FALSE(server->pairingPaused());
+    EXPECT_FALSE(server->status().pairingPaused());
     expectShown(*window, {"!pairingPaused"});
 }
 
@@ -305,7 +305,8 @@ TEST_F(Windows, EverythingFitsAtAnyWidthWithLongNames)
     watcher->send(msg::StartScreenShare{{false}});
     auto asking = newPhone(name("Eve's"));
     asking->hello(false);
-    ASSERT_TRUE(pumpUntil([&] { return someoneWatches(*server) && server->pairingRequest(); }));
+    ASSERT_TRUE(
+        pumpUntil([&] { return someoneWatches(*server) && server->status().pairingRequest(); }));
     auto* scroll = child<QScrollArea>(*window, "rightColumn");
     const auto inside = [&](QWidget& root, int right) {
         for (QAbstractButton* button : visible<QAbstractButton>(root)) {
@@ -348,14 +349,14 @@ TEST_F(Windows, EverythingFitsAtAnyWidthWithLongNames)
 TEST_F(Windows, NotListeningWithAnError)
 {
     start(true);
-    ASSERT_FALSE(server->isListening());
-    ASSERT_FALSE(server->errorMessage().isEmpty());
+    ASSERT_FALSE(server->status().isListening());
+    ASSERT_FALSE(server->status().errorMessage().isEmpty());
     render(*window, "window-not-listening");
     render(*tray, "panel-not-listening");
-    EXPECT_EQ(child<QLabel>(*window, "reachability")->text(), server->errorMessage());
+    EXPECT_EQ(child<QLabel>(*window, "reachability")->text(), server->status().errorMessage());
     EXPECT_EQ(child<QLabel>(*window, "listeningDot")->property("colour").value<QColor>(),
               style::accent());
-    EXPECT_EQ(child<QLabel>(*tray, "statusLine")->text(), server->errorMessage());
+    EXPECT_EQ(child<QLabel>(*tray, "statusLine")->text(), server->status().errorMessage());
 }
 
 // The switches reach the server: keep-awake shows on only while something
@@ -369,12 +370,12 @@ TEST_F(Windows, SwitchesShowWhatHoldsAndClosingTheWindowKeepsRunning)
         return QSettings(settingsPath(), QSettings::IniFormat).value(key).toString();
     };
     auto keepAwake = child<QAbstractButton>(*window, "keepAwake");
-    ASSERT_TRUE(server->remoteAccess());
+    ASSERT_TRUE(server->status().remoteAccess());
     click(*window, "keepAwake");
     EXPECT_TRUE(system->keepAwake);
     EXPECT_TRUE(keepAwake->isChecked());
     click(*window, "remoteAccess");
-    EXPECT_FALSE(server->remoteAccess());
+    EXPECT_FALSE(server->status().remoteAccess());
     EXPECT_EQ(value("remoteAccess"), "false");
     click(*window, "keepAwake");
     EXPECT_FALSE(system->keepAwake);

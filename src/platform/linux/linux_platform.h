@@ -4,13 +4,8 @@
 
 namespace orvane {
 
-struct LinuxPlatformChoices {
-    // Qt's clipboard (Qt runs on the X display) rather than our own.
-    bool qtClipboard = false;
-};
-
 // Every command family on the Linux desktop, the X11 ones sharing one
-// connection to the display.
-Platform makeLinuxPlatform(const LinuxPlatformChoices& choices);
+// connection to the display; the clipboard is the one the caller chose.
+Platform makeLinuxPlatform(std::unique_ptr<Pasteboard> pasteboard);
 
 } // namespace orvane
