@@ -109,7 +109,7 @@ TEST_F(Terminal, LiftsAPauseAndListsAndForgetsTrustedPhones)
     pausePairing();
     type("pair\n");
     EXPECT_EQ(lines().last(), QStringLiteral("orvane: pairing pause lifted"));
-    EXPECT_FALSE(server->pairingPaused());
+    EXPECT_FALSE(server->status().pairingPaused());
     auto phone = newPhone("Kitchen");
     pair(*phone);
     type("devices\n");
