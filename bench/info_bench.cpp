@@ -5,7 +5,7 @@
 // cheapest source of the information request alone.
 //
 //   orvane_info_bench
-#include "macinfo/mac_info.h"
+#include "macinfo/mac_info_provider.h"
 #include "macinfo/stats_provider.h"
 #include "platform/linux/machine/linux_machine.h"
 #include "platform/linux/x11/x11_application_catalog.h"

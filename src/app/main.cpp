@@ -2,7 +2,7 @@
 #include "command_line.h"
 #include "commands/command_set.h"
 #include "composition.h"
-#include "macinfo/mac_info.h"
+#include "macinfo/mac_info_provider.h"
 #include "macinfo/stats_provider.h"
 #include "platform/linux/dbus/session_bus.h"
 #include "server/orvane_server.h"

@@ -4,8 +4,8 @@
 #include "desktop_commands.h"
 #include "dispatcher.h"
 #include "keyboard_commands.h"
+#include "phone_queries.h"
 #include "pointer_driver.h"
-#include "queries.h"
 #include "user_activity.h"
 
 #include "platform/platform.h"

@@ -6,7 +6,7 @@
 #include "pairing_panel.h"
 #include "relay_links.h"
 #include "router.h"
-#include "screen_share.h"
+#include "screen_share_sessions.h"
 #include "server_status.h"
 #include "trust_store.h"
 #include "update_publisher.h"

@@ -3,7 +3,7 @@
 #include "connection_hub.h"
 #include "received_files.h"
 #include "safe_text.h"
-#include "screen_share.h"
+#include "screen_share_sessions.h"
 #include "update_publisher.h"
 
 #include "commands/labels.h"

@@ -3,8 +3,8 @@
 #include "phone_session.h"
 
 #include "commands/dispatcher.h"
+#include "commands/phone_queries.h"
 #include "commands/pointer_driver.h"
-#include "commands/queries.h"
 #include "commands/user_activity.h"
 #include "protocol/dispatch.h"
 

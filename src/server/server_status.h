@@ -5,7 +5,7 @@
 #include "pairing_controller.h"
 #include "relay_links.h"
 #include "router.h"
-#include "screen_share.h"
+#include "screen_share_sessions.h"
 #include "trust_store.h"
 #include "update_publisher.h"
 

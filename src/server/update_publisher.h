@@ -1,6 +1,6 @@
 #pragma once
 
-#include "commands/queries.h"
+#include "commands/phone_queries.h"
 #include "platform/workspace_events.h"
 
 #include <QObject>

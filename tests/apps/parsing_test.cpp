@@ -4,7 +4,7 @@
 #include "platform/linux/desktop/desktop_entry.h"
 #include "platform/linux/desktop/exec_line.h"
 #include "platform/linux/machine/app_process.h"
-#include "platform/linux/x11/app_running.h"
+#include "platform/linux/x11/process_traits.h"
 
 #include <gtest/gtest.h>
 

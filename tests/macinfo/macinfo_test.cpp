@@ -1,6 +1,6 @@
 // The computer's description and usage statistics as the Linux machine reads
 // them from fixture trees for /proc, /sys and /etc, and the fallbacks.
-#include "macinfo/mac_info.h"
+#include "macinfo/mac_info_provider.h"
 #include "macinfo/stats_provider.h"
 #include "platform/linux/machine/linux_machine.h"
 

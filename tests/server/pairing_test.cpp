@@ -200,7 +200,8 @@ TEST_F(Pairing, AForgottenOrRepairedPhoneKeepsNoOldLoginOpenOrFinishing)
             again->setDeviceID(deviceID);
             pair(*again);
         }
-        EXPECT_EQ(server->status().trustedDevices().size(), forget ? 0u : 1u) << "one entry a phone";
+        EXPECT_EQ(server->status().trustedDevices().size(), forget ? 0u : 1u)
+            << "one entry a phone";
         // The session that logged in with the old token ends too.
         EXPECT_TRUE(pumpUntil([&] { return current->closed(); })) << forget;
         late->reconnect(token);

@@ -1,10 +1,10 @@
 #include "x11_application_catalog.h"
-#include "app_running.h"
 #include "client_window.h"
 #include "platform/linux/desktop/app_favourites.h"
 #include "platform/linux/desktop/mime_apps.h"
 #include "platform/linux/desktop/theme_icons.h"
 #include "platform/linux/machine/app_process.h"
+#include "process_traits.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

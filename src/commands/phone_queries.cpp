@@ -1,4 +1,4 @@
-#include "queries.h"
+#include "phone_queries.h"
 
 #include "app_matching.h"
 

@@ -1,4 +1,4 @@
-#include "mac_info.h"
+#include "mac_info_provider.h"
 
 #include <QFile>
 

@@ -1,4 +1,4 @@
-#include "app_running.h"
+#include "process_traits.h"
 
 #include <unistd.h>
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "capture/screen_streamer.h"
+#include "commands/phone_queries.h"
 #include "commands/pointer_driver.h"
-#include "commands/queries.h"
 
 #include <QObject>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "screen_share.h"
+#include "screen_share_sessions.h"
 
 #include "connection_hub.h"
 

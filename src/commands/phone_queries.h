@@ -3,7 +3,7 @@
 #include "desktop_commands.h"
 #include "families.h"
 
-#include "macinfo/mac_info.h"
+#include "macinfo/mac_info_provider.h"
 #include "macinfo/stats_provider.h"
 #include "platform/application_catalog.h"
 #include "platform/workspace_events.h"
