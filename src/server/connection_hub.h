@@ -31,6 +31,8 @@ public:
     QString deviceName(const Uuid& id) const;
     // Null once the connection has left.
     virtual PhoneSession* session(const Uuid& id) const = 0;
+    // Every open connection's, in no particular order.
+    virtual std::vector<PhoneSession*> sessions() const = 0;
     std::shared_ptr<FramedConnection> connection(const Uuid& id) const;
 
     virtual void sendMessage(const OrvaneMessage& message, const Uuid& id) = 0;

@@ -230,6 +230,15 @@ PhoneSession* OrvaneServer::session(const Uuid& id) const
     return found == m_sessions.end() ? nullptr : found->second.get();
 }
 
+std::vector<PhoneSession*> OrvaneServer::sessions() const
+{
+    std::vector<PhoneSession*> all;
+    all.reserve(m_sessions.size());
+    for (const auto& [id, session] : m_sessions)
+        all.push_back(session.get());
+    return all;
+}
+
 void OrvaneServer::installSession(const Uuid& id, const SessionKeys& keys)
 {
     if (PhoneSession* found = session(id))

@@ -89,6 +89,7 @@ public:
     const QString& computerName() const override { return m_computerName; }
     const DeviceList& devices() const override { return m_devices; }
     PhoneSession* session(const Uuid& id) const override;
+    std::vector<PhoneSession*> sessions() const override;
     void sendMessage(const OrvaneMessage& message, const Uuid& id) override;
     void sendPlain(const OrvaneMessage& message, const Uuid& id) override;
     void closeConnection(const Uuid& id) override;

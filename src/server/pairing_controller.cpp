@@ -53,7 +53,7 @@ PairingController::PairingController(ConnectionHub& server, TrustStore& trust,
                                      ConnectionGuard& guard, RandomSource& random,
                                      bool keysInBackground, std::function<qint64()> monotonicMs,
                                      const ServerLimits& limits)
-    : m_server(server), m_trust(trust), m_guard(guard), m_random(random),
+    : m_hub(server), m_trust(trust), m_guard(guard), m_random(random),
       m_monotonicMs(std::move(monotonicMs)), m_limits(limits), m_budget(startLimitsOf(limits)),
       m_keys(random, keysInBackground)
 {
@@ -72,13 +72,13 @@ std::string PairingController::pairingUrl(const QString& computerName) const
 
 void PairingController::connectionAdded(const Uuid& id)
 {
-    m_handshakes.try_emplace(id, m_random, nowMs(), timeoutsOf(m_limits));
+    if (PhoneSession* session = m_hub.session(id))
+        session->handshake.emplace(m_random, nowMs(), timeoutsOf(m_limits));
     scheduleTick();
 }
 
 void PairingController::connectionRemoved(const Uuid& id)
 {
-    m_handshakes.erase(id);
     if (m_request && m_request->connectionID == id) {
         setRequest(std::nullopt);
         if (m_panel)
@@ -88,25 +88,25 @@ void PairingController::connectionRemoved(const Uuid& id)
 
 void PairingController::plainMessage(const Uuid& id, const OrvaneMessage& message)
 {
-    auto handshake = m_handshakes.find(id);
-    if (handshake == m_handshakes.end())
+    ComputerHandshake* handshake = handshakeOf(id);
+    if (!handshake)
         return; // authenticated: plain messages mean nothing any more
     if (const auto* hello = std::get_if<msg::Hello>(&message)) {
-        if (handshake->second.state() != ComputerHandshake::State::awaitingHello)
+        if (handshake->state() != ComputerHandshake::State::awaitingHello)
             return;
         if (hello->publicKey.size() == 32 &&
-            m_server.devices().size() >= m_limits.authenticatedConnections) {
+            m_hub.devices().size() >= m_limits.authenticatedConnections) {
             // Full: no key work for a connection that could not stay. Phones
             // retry, and get in once another one leaves.
-            m_server.closeConnection(id);
+            m_hub.closeConnection(id);
             return;
         }
         msg::Hello cleaned = *hello;
         cleaned.deviceName = cleanDeviceName(hello->deviceName, 80).toStdString();
         m_guard.greeted(id);
-        run(id, handshake->second.onFrame(frame_event::PlainMessage{cleaned}, lookups(), nowMs()));
+        run(id, handshake->onFrame(frame_event::PlainMessage{cleaned}, lookups(), nowMs()));
     } else if (std::holds_alternative<msg::PairingMethod>(message)) {
-        run(id, handshake->second.onFrame(frame_event::PlainMessage{message}, lookups(), nowMs()));
+        run(id, handshake->onFrame(frame_event::PlainMessage{message}, lookups(), nowMs()));
     }
 }
 
@@ -118,17 +118,14 @@ ComputerHandshake::Lookups PairingController::lookups()
 
 void PairingController::authenticate(const Uuid& id)
 {
-    auto handshake = m_handshakes.find(id);
-    if (handshake != m_handshakes.end())
-        run(id, handshake->second.onFrame(frame_event::Message{msg::Authenticate{}}, lookups(),
-                                          nowMs()));
+    if (ComputerHandshake* handshake = handshakeOf(id))
+        run(id, handshake->onFrame(frame_event::Message{msg::Authenticate{}}, lookups(), nowMs()));
 }
 
 void PairingController::decryptFailure(const Uuid& id)
 {
-    auto handshake = m_handshakes.find(id);
-    if (handshake != m_handshakes.end())
-        run(id, handshake->second.onFrame(frame_event::DecryptFailure{}, lookups(), nowMs()));
+    if (ComputerHandshake* handshake = handshakeOf(id))
+        run(id, handshake->onFrame(frame_event::DecryptFailure{}, lookups(), nowMs()));
 }
 
 void PairingController::decline()
@@ -140,33 +137,48 @@ void PairingController::decline()
 void PairingController::closeHandshakesOf(const Uuid& deviceID, const Uuid& except) const
 {
     std::vector<Uuid> ids;
-    for (const auto& [id, handshake] : m_handshakes)
-        if (id != except && handshake.state() != ComputerHandshake::State::awaitingHello &&
-            handshake.deviceID() == deviceID)
+    for (const auto& [id, handshake] : handshakes())
+        if (id != except && handshake->state() != ComputerHandshake::State::awaitingHello &&
+            handshake->deviceID() == deviceID)
             ids.push_back(id);
     for (const Uuid& id : ids)
-        m_server.closeConnection(id);
+        m_hub.closeConnection(id);
 }
 
 void PairingController::tick()
 {
     const qint64 now = nowMs();
     std::vector<Uuid> due;
-    for (const auto& [id, handshake] : m_handshakes)
-        if (handshake.deadline() && *handshake.deadline() <= now)
+    for (const auto& [id, handshake] : handshakes())
+        if (handshake->deadline() && *handshake->deadline() <= now)
             due.push_back(id);
     for (const Uuid& id : due)
-        if (auto handshake = m_handshakes.find(id); handshake != m_handshakes.end())
-            run(id, handshake->second.onTick(now));
+        if (ComputerHandshake* handshake = handshakeOf(id))
+            run(id, handshake->onTick(now));
     scheduleTick();
+}
+
+ComputerHandshake* PairingController::handshakeOf(const Uuid& id) const
+{
+    PhoneSession* session = m_hub.session(id);
+    return session && session->handshake ? &*session->handshake : nullptr;
+}
+
+std::vector<std::pair<Uuid, ComputerHandshake*>> PairingController::handshakes() const
+{
+    std::vector<std::pair<Uuid, ComputerHandshake*>> running;
+    for (PhoneSession* session : m_hub.sessions())
+        if (session->handshake)
+            running.emplace_back(session->id(), &*session->handshake);
+    return running;
 }
 
 void PairingController::scheduleTick()
 {
     qint64 earliest = std::numeric_limits<qint64>::max();
-    for (const auto& [id, handshake] : m_handshakes)
-        if (handshake.deadline())
-            earliest = std::min<qint64>(earliest, *handshake.deadline());
+    for (const auto& [id, handshake] : handshakes())
+        if (handshake->deadline())
+            earliest = std::min<qint64>(earliest, *handshake->deadline());
     if (earliest == std::numeric_limits<qint64>::max()) {
         m_timer.stop();
         return;
@@ -177,7 +189,7 @@ void PairingController::scheduleTick()
 void PairingController::run(const Uuid& id, const ComputerActions& actions)
 {
     for (const ComputerAction& action : actions) {
-        if (!m_handshakes.count(id))
+        if (!handshakeOf(id))
             return; // authenticated or gone: the rest is not for a handshake
         carryOut(id, action);
     }
@@ -186,14 +198,14 @@ void PairingController::run(const Uuid& id, const ComputerActions& actions)
 
 void PairingController::carryOut(const Uuid& id, const ComputerAction& action)
 {
-    ComputerHandshake& handshake = m_handshakes.at(id);
+    ComputerHandshake& handshake = *handshakeOf(id);
     std::visit(Overloaded{
-                   [&](const handshake::SendPlain& a) { m_server.sendPlain(a.message, id); },
-                   [&](const handshake::SendSealed& a) { m_server.sendMessage(a.message, id); },
-                   [&](const handshake::InstallKeys& a) { m_server.installSession(id, a.keys); },
+                   [&](const handshake::SendPlain& a) { m_hub.sendPlain(a.message, id); },
+                   [&](const handshake::SendSealed& a) { m_hub.sendMessage(a.message, id); },
+                   [&](const handshake::InstallKeys& a) { m_hub.installSession(id, a.keys); },
                    [&](const handshake::Refuse& a) {
-                       m_server.sendPlain(msg::PairingRejected{{refusalText(a.why).toStdString()}},
-                                          id);
+                       m_hub.sendPlain(msg::PairingRejected{{refusalText(a.why).toStdString()}},
+                                       id);
                        m_guard.refused(id);
                        reportEnd(id, a.why);
                    },
@@ -221,22 +233,22 @@ void PairingController::carryOut(const Uuid& id, const ComputerAction& action)
                        m_budget.pairingSucceeded();
                        // Other connections of this phone, in a handshake or
                        // open, came in with the old token: it no longer holds.
-                       m_server.closeConnectionsOf(handshake.deviceID(), id);
-                       m_server.addActivity(tr("Paired with code"),
-                                            QString::fromStdString(handshake.deviceName()), true);
+                       m_hub.closeConnectionsOf(handshake.deviceID(), id);
+                       m_hub.addActivity(tr("Paired with code"),
+                                         QString::fromStdString(handshake.deviceName()), true);
                        Q_EMIT pairingEnded(PairingOutcome::paired,
                                            QString::fromStdString(handshake.deviceName()));
                    },
                    [&](const handshake::Authenticated&) { authenticated(id); },
-                   [&](const handshake::Close&) { m_server.closeConnection(id); },
+                   [&](const handshake::Close&) { m_hub.closeConnection(id); },
                },
                action);
 }
 
 void PairingController::pairingWanted(const Uuid& id)
 {
-    ComputerHandshake& handshake = m_handshakes.at(id);
-    auto connection = m_server.connection(id);
+    ComputerHandshake& handshake = *handshakeOf(id);
+    auto connection = m_hub.connection(id);
     if (m_request && m_request->connectionID != id) {
         run(id, handshake.refuse(PairingRefusal::anotherDevice, nowMs()));
         return;
@@ -244,7 +256,7 @@ void PairingController::pairingWanted(const Uuid& id)
     if (!connection || connection->isRelay()) {
         // Only trusted phones know a relay room; whoever else is in one
         // has no business showing codes on this screen.
-        m_server.closeConnection(id);
+        m_hub.closeConnection(id);
         return;
     }
     const bool wasLimited = m_budget.startsLimited(nowMs());
@@ -257,9 +269,9 @@ void PairingController::pairingWanted(const Uuid& id)
         break;
     case PairingBudget::Start::tooMany:
         if (!wasLimited) {
-            m_server.addActivity(tr("Pairing requests came too fast; new ones are turned away "
-                                    "for a minute"),
-                                 thisComputer(), false);
+            m_hub.addActivity(tr("Pairing requests came too fast; new ones are turned away "
+                                 "for a minute"),
+                              thisComputer(), false);
             Q_EMIT requestChanged();
         }
         run(id, handshake.refuse(PairingRefusal::busy, nowMs()));
@@ -295,12 +307,12 @@ void PairingController::wrongCode(const Uuid& id)
     if (auto pause = m_budget.wrongCode(nowMs())) {
         qint64 minutes = *pause / 60'000;
         QString length = minutes == 1 ? tr("1 minute") : tr("%1 minutes").arg(minutes);
-        m_server.addActivity(tr("Pairing paused for %1 after repeated wrong codes").arg(length),
-                             thisComputer(), false);
+        m_hub.addActivity(tr("Pairing paused for %1 after repeated wrong codes").arg(length),
+                          thisComputer(), false);
         refuse(id, PairingRefusal::paused);
         return;
     }
-    ComputerHandshake& handshake = m_handshakes.at(id);
+    ComputerHandshake& handshake = *handshakeOf(id);
     run(id, handshake.countWrongCode(nowMs()));
     if (m_request && m_request->connectionID == id) {
         Request request = *m_request;
@@ -311,22 +323,22 @@ void PairingController::wrongCode(const Uuid& id)
 
 void PairingController::refuse(const Uuid& id, PairingRefusal why)
 {
-    if (auto handshake = m_handshakes.find(id); handshake != m_handshakes.end())
-        run(id, handshake->second.refuse(why, nowMs()));
+    if (ComputerHandshake* handshake = handshakeOf(id))
+        run(id, handshake->refuse(why, nowMs()));
 }
 
 void PairingController::authenticated(const Uuid& id)
 {
-    auto found = m_handshakes.find(id);
-    const Uuid deviceID = found->second.deviceID();
-    const QString name = QString::fromStdString(found->second.deviceName());
-    m_handshakes.erase(found);
+    std::optional<ComputerHandshake>& handshake = m_hub.session(id)->handshake;
+    const Uuid deviceID = handshake->deviceID();
+    const QString name = QString::fromStdString(handshake->deviceName());
+    handshake.reset();
     m_guard.authenticated(id);
     if (!makeRoomFor(id, deviceID)) {
-        m_server.closeConnection(id);
+        m_hub.closeConnection(id);
         return;
     }
-    m_server.addDevice({id, deviceID, name});
+    m_hub.addDevice({id, deviceID, name});
     // A phone that comes back under another name keeps it.
     for (const auto& device : m_trust.devices())
         if (device.id == deviceID && device.name != name.toStdString())
@@ -338,16 +350,16 @@ bool PairingController::makeRoomFor(const Uuid& id, const Uuid& deviceID)
 {
     // The oldest connections of this phone give way to the new one.
     std::vector<Uuid> own;
-    for (const auto& device : m_server.devices())
+    for (const auto& device : m_hub.devices())
         if (device.deviceID == deviceID && device.id != id)
             own.push_back(device.id);
     const std::size_t keep =
         m_limits.connectionsPerDevice > 0 ? m_limits.connectionsPerDevice - 1 : 0;
     const std::size_t closing = own.size() > keep ? own.size() - keep : 0;
     for (std::size_t i = 0; i < closing; ++i)
-        m_server.closeConnection(own[i]);
+        m_hub.closeConnection(own[i]);
     // Connections closed here leave the list only when their end arrives.
-    return m_server.devices().size() - closing < m_limits.authenticatedConnections;
+    return m_hub.devices().size() - closing < m_limits.authenticatedConnections;
 }
 
 void PairingController::setRequest(std::optional<Request> request)

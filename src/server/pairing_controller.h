@@ -59,7 +59,7 @@ public:
     // From the registry, for connections that have not authenticated.
     void connectionAdded(const Uuid& id);
     void connectionRemoved(const Uuid& id);
-    bool inHandshake(const Uuid& id) const { return m_handshakes.count(id) != 0; }
+    bool inHandshake(const Uuid& id) const { return handshakeOf(id) != nullptr; }
     void plainMessage(const Uuid& id, const OrvaneMessage& message);
     void authenticate(const Uuid& id);
     void decryptFailure(const Uuid& id);
@@ -87,16 +87,18 @@ private:
     bool makeRoomFor(const Uuid& id, const Uuid& deviceID);
     void setRequest(std::optional<Request> request);
     void scheduleTick();
+    // The handshake of a connection still in one; null otherwise.
+    ComputerHandshake* handshakeOf(const Uuid& id) const;
+    std::vector<std::pair<Uuid, ComputerHandshake*>> handshakes() const;
     qint64 nowMs() const { return m_monotonicMs(); }
 
-    ConnectionHub& m_server;
+    ConnectionHub& m_hub;
     TrustStore& m_trust;
     ConnectionGuard& m_guard;
     RandomSource& m_random;
     std::function<qint64()> m_monotonicMs;
     const ServerLimits& m_limits;
     PairingPanel* m_panel = nullptr;
-    std::map<Uuid, ComputerHandshake> m_handshakes;
     std::optional<Request> m_request;
     std::pair<Uuid, QString> m_lastShown; // the connection and name of the last one hidden
     PairingBudget m_budget;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "framed_connection.h"
+#include "protocol/computer_handshake.h"
 #include "reply_chain.h"
 
 #include <QString>
@@ -20,8 +21,9 @@ struct PhoneDevice {
 
 // Everything the registry keeps for one connection, from its first byte to
 // its end: the transport (TCP or a relay link) with its sealed session and
-// its budgets, the phone once it has authenticated, and the replies that go
-// out one at a time. Closing the connection is destroying this.
+// its budgets, the handshake, the phone once it has authenticated, and the
+// replies that go out one at a time. Closing the connection is
+// destroying this.
 class PhoneSession {
 public:
     struct Budgets {
@@ -49,6 +51,8 @@ public:
     void authenticate(PhoneDevice device);
     const std::optional<PhoneDevice>& device() const { return m_device; }
 
+    // The handshake while it runs; none once the phone is in.
+    std::optional<ComputerHandshake> handshake;
     // Icons and thumbnails, made one at a time; built on first use.
     ConnectionReplies replies;
 
