@@ -270,7 +270,7 @@ void OrvaneServer::closeConnection(const Uuid& id)
 void OrvaneServer::addDevice(Device device)
 {
     if (PhoneSession* found = session(device.id))
-        found->authenticate(device);
+        found->authenticate(device.deviceID);
     DeviceList devices = m_devices;
     std::erase_if(devices, [&](const Device& d) { return d.id == device.id; });
     const QString name = device.name;

@@ -18,11 +18,10 @@ void PhoneSession::installKeys(const SessionKeys& keys)
     m_connection->session = std::make_shared<SecureSession>(keys);
 }
 
-void PhoneSession::authenticate(PhoneDevice device)
+void PhoneSession::authenticate(const Uuid& deviceID)
 {
     m_connection->setFrameLengthLimit(maximumFrameLength);
-    m_connection->setFrameBudget(&m_frameBudget, device.deviceID);
-    m_device = std::move(device);
+    m_connection->setFrameBudget(&m_frameBudget, deviceID);
 }
 
 } // namespace orvane

@@ -21,9 +21,9 @@ struct PhoneDevice {
 
 // Everything the registry keeps for one connection, from its first byte to
 // its end: the transport (TCP or a relay link) with its sealed session and
-// its budgets, the handshake, the phone once it has authenticated, and the
-// replies that go out one at a time. Closing the connection is
-// destroying this.
+// its budgets, the handshake, and the replies that go out one at a time.
+// Which phone it is, once authenticated, the registry's list of devices says. Closing the
+// connection is destroying this.
 class PhoneSession {
 public:
     struct Budgets {
@@ -48,8 +48,7 @@ public:
     void installKeys(const SessionKeys& keys);
     // The handshake is done: frames of any length, drawn on the phone's own
     // share of the frame budget, which all its connections share.
-    void authenticate(PhoneDevice device);
-    const std::optional<PhoneDevice>& device() const { return m_device; }
+    void authenticate(const Uuid& deviceID);
 
     // The handshake while it runs; none once the phone is in.
     std::optional<ComputerHandshake> handshake;
@@ -60,7 +59,6 @@ private:
     Uuid m_id;
     std::shared_ptr<FramedConnection> m_connection;
     FrameBudget& m_frameBudget;
-    std::optional<PhoneDevice> m_device;
 };
 
 } // namespace orvane

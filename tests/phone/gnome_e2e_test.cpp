@@ -80,6 +80,60 @@ protected:
         return window;
     }
 
+    // A window whose program quits when asked, and one whose program refuses.
+    struct TwoWindows {
+        std::unique_ptr<ChildProcess> willing, stubborn;
+    };
+    TwoWindows startTwoWindows(const std::string& stubbornAppId)
+    {
+        return {
+            startWindow("2040c0", {"--title", "Orvane willing", "--app-id", "org.orvane.Probe"}),
+            startWindow("c04020", {"--title", "Orvane stubborn", "--refuse-close", "--app-id",
+                                   stubbornAppId})};
+    }
+
+    // A polite quit of everything ends the willing program and leaves the
+    // one that refuses, asked but never made to quit.
+    void expectPoliteQuitAll(TwoWindows& windows)
+    {
+        EXPECT_EQ(phone({"quit-all"}).status, 0);
+        EXPECT_TRUE(windows.willing->wait(10'000).has_value())
+            << "the willing window's program quit";
+        EXPECT_TRUE(windows.stubborn->waitForLine(std::regex("close_refused"), 10'000))
+            << windows.stubborn->output();
+        EXPECT_FALSE(windows.stubborn->wait(3'000).has_value()) << "asked, never made to quit";
+    }
+
+    // Whether `done` holds within five seconds; the desktop applies requests
+    // on its own time.
+    template <class Done> static bool until(Done done)
+    {
+        for (int i = 0; i < 50 && !done(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return done();
+    }
+
+    // Typed by the phone, the text reaches the window whole. Keys another
+    // test's session still had on their way may come first.
+    void expectTyped(ChildProcess& window, const std::string& text)
+    {
+        EXPECT_EQ(phone({"type", text}).output, "Typed\n");
+        EXPECT_TRUE(heard(window, "text", [&](const json& t) {
+            return t["text"].get<std::string>().ends_with(text);
+        })) << window.output();
+    }
+
+    // What the phone copies, the window pastes.
+    void expectPhoneCopyPasted(ChildProcess& window)
+    {
+        EXPECT_EQ(phone({"set-clipboard", "from the phone ✓"}).output,
+                  "Copied to the Mac's clipboard\n");
+        window.writeInput("clipboard\n");
+        auto pasted = heard(window, "clipboard");
+        ASSERT_TRUE(pasted);
+        EXPECT_EQ((*pasted)["clipboard"], "from the phone ✓");
+    }
+
     // The next report of the window with this first field, parsed; the
     // first one `accept` takes when given.
     static std::optional<json> heard(ChildProcess& window, const std::string& field,
@@ -120,19 +174,8 @@ TEST_F(Gnome, KeysTextAndTheClipboardReachANativeWindow)
     EXPECT_EQ((*key)["state"], json({"shift", "control"}));
 
     // Letters the keymap has go as keys, the rest through the clipboard.
-    const std::string text = "Hello, é € Ж 日本 😀\nnext line";
-    EXPECT_EQ(phone({"type", text}).output, "Typed\n");
-    // Keys another test's session still had on their way may come first.
-    EXPECT_TRUE(heard(*window, "text", [&](const json& t) {
-        return t["text"].get<std::string>().ends_with(text);
-    })) << window->output();
-
-    EXPECT_EQ(phone({"set-clipboard", "from the phone ✓"}).output,
-              "Copied to the Mac's clipboard\n");
-    window->writeInput("clipboard\n");
-    auto pasted = heard(*window, "clipboard");
-    ASSERT_TRUE(pasted);
-    EXPECT_EQ((*pasted)["clipboard"], "from the phone ✓");
+    expectTyped(*window, "Hello, é € Ж 日本 😀\nnext line");
+    expectPhoneCopyPasted(*window);
 
     window->writeInput("copy from the window\n");
     ASSERT_TRUE(heard(*window, "copied"));
@@ -229,20 +272,12 @@ std::optional<ShellWindow> shellWindow(const std::string& title)
 TEST_F(Gnome, WindowsAreArrangedFocusedAndAskedToClose)
 {
     ASSERT_TRUE(gnomeProvided());
-    auto willing =
-        startWindow("2040c0", {"--title", "Orvane willing", "--app-id", "org.orvane.Probe"});
-    auto stubborn = startWindow(
-        "c04020", {"--title", "Orvane stubborn", "--refuse-close", "--app-id", "org.orvane.Probe"});
+    TwoWindows programs = startTwoWindows("org.orvane.Probe");
     pairThePhone();
     const Run listed = phone({"windows"});
     ASSERT_EQ(listed.status, 0) << listed.errors;
     EXPECT_NE(listed.output.find("\"Orvane stubborn\""), std::string::npos) << listed.output;
     EXPECT_NE(listed.output.find("\"Orvane willing\""), std::string::npos) << listed.output;
-    const auto until = [](auto done) {
-        for (int i = 0; i < 50 && !done(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        return done();
-    };
     // The phone's ids are the low half of the shell's.
     const auto phoneId = [](const char* title) {
         const std::optional<ShellWindow> w = shellWindow(title);
@@ -262,10 +297,7 @@ TEST_F(Gnome, WindowsAreArrangedFocusedAndAskedToClose)
     EXPECT_EQ(phone({"focus-window", phoneId("Orvane willing")}).status, 0);
     EXPECT_TRUE(until([&] { return focused("Orvane willing"); }));
 
-    EXPECT_EQ(phone({"quit-all"}).status, 0);
-    EXPECT_TRUE(willing->wait(10'000).has_value()) << "the willing window's program quit";
-    EXPECT_TRUE(stubborn->waitForLine(std::regex("close_refused"), 10'000)) << stubborn->output();
-    EXPECT_FALSE(stubborn->wait(3'000).has_value()) << "asked, never made to quit";
+    expectPoliteQuitAll(programs);
 }
 
 class KWin : public Gnome {
@@ -281,10 +313,7 @@ TEST_F(KWin, WindowsAreListedFocusedAndAskedToClose)
     ASSERT_TRUE(gnomeProvided());
     EXPECT_NE(m_server->output().find("orvane: windows: KWin script\n"), std::string::npos)
         << m_server->output();
-    auto willing =
-        startWindow("2040c0", {"--title", "Orvane willing", "--app-id", "org.orvane.Probe"});
-    auto stubborn = startWindow(
-        "c04020", {"--title", "Orvane stubborn", "--refuse-close", "--app-id", "org.orvane.Probe"});
+    TwoWindows programs = startTwoWindows("org.orvane.Probe");
     pairThePhone();
     const auto listed = [&] {
         const Run run = phone({"windows"});
@@ -307,10 +336,7 @@ TEST_F(KWin, WindowsAreListedFocusedAndAskedToClose)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(front(), "Orvane willing");
 
-    EXPECT_EQ(phone({"quit-all"}).status, 0);
-    EXPECT_TRUE(willing->wait(10'000).has_value()) << "the willing window's program quit";
-    EXPECT_TRUE(stubborn->waitForLine(std::regex("close_refused"), 10'000)) << stubborn->output();
-    EXPECT_FALSE(stubborn->wait(3'000).has_value()) << "asked, never made to quit";
+    expectPoliteQuitAll(programs);
 }
 
 class Sway : public Gnome {
@@ -388,17 +414,8 @@ TEST_F(Sway, InputTheClipboardAndTheScreenReachANativeWindow)
     EXPECT_NEAR((*pressed)["x"].get<double>(), 400, 2);
     EXPECT_NEAR((*pressed)["y"].get<double>(), 500, 2);
 
-    const std::string text = "Grüße, € Ж 日本 😀";
-    EXPECT_EQ(phone({"type", text}).output, "Typed\n");
-    EXPECT_TRUE(heard(*window, "text", [&](const json& t) {
-        return t["text"].get<std::string>().ends_with(text);
-    })) << window->output();
-    EXPECT_EQ(phone({"set-clipboard", "from the phone ✓"}).output,
-              "Copied to the Mac's clipboard\n");
-    window->writeInput("clipboard\n");
-    auto pasted = heard(*window, "clipboard");
-    ASSERT_TRUE(pasted);
-    EXPECT_EQ((*pasted)["clipboard"], "from the phone ✓");
+    expectTyped(*window, "Grüße, € Ж 日本 😀");
+    expectPhoneCopyPasted(*window);
 
     const fs::path frames = m_home / "frames";
     const Run watched = phone({"watch", "--frames", "1", "--save", frames.string()});
@@ -420,10 +437,7 @@ TEST_F(Sway, WindowsAreArrangedFocusedAndAskedToClose)
         << m_server->output();
     const auto paired = std::chrono::steady_clock::now();
     auto watcher = pairedPhone(makeUuid(systemRandom()));
-    auto willing =
-        startWindow("2040c0", {"--title", "Orvane willing", "--app-id", "org.orvane.Probe"});
-    auto stubborn = startWindow("c04020", {"--title", "Orvane stubborn", "--refuse-close",
-                                           "--app-id", "org.orvane.Stubborn"});
+    TwoWindows programs = startTwoWindows("org.orvane.Stubborn");
     // The server spaces pairings five seconds apart.
     std::this_thread::sleep_until(paired + std::chrono::milliseconds(5200));
     pairThePhone();
@@ -435,11 +449,6 @@ TEST_F(Sway, WindowsAreArrangedFocusedAndAskedToClose)
         (window.value("title", "") == "Orvane willing" ? willingId : stubbornId) = id;
     }
     ASSERT_EQ(listed.size(), 2u) << listed.dump();
-    const auto until = [](auto done) {
-        for (int i = 0; i < 50 && !done(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        return done();
-    };
 
     EXPECT_EQ(phone({"focus-window", stubbornId}).status, 0);
     EXPECT_TRUE(until([] { return swayWindow("Orvane stubborn").value("focused", false); }));
@@ -452,10 +461,7 @@ TEST_F(Sway, WindowsAreArrangedFocusedAndAskedToClose)
     EXPECT_EQ(phone({"focus-window", willingId}).status, 0);
     EXPECT_TRUE(toldFrontmost(*watcher, "org.orvane.Probe"));
 
-    EXPECT_EQ(phone({"quit-all"}).status, 0);
-    EXPECT_TRUE(willing->wait(10'000).has_value()) << "the willing window's program quit";
-    EXPECT_TRUE(stubborn->waitForLine(std::regex("close_refused"), 10'000)) << stubborn->output();
-    EXPECT_FALSE(stubborn->wait(3'000).has_value()) << "asked, never made to quit";
+    expectPoliteQuitAll(programs);
 }
 
 } // namespace
