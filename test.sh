@@ -92,28 +92,47 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 say "building the fuzzers (clang, libFuzzer)"
 configure_and_build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
     -DORVANE_FUZZING=ON
-for harness in build-fuzz/fuzz/fuzz_*; do
+# fuzz_one HARNESS: one fuzzer for $fuzz_seconds from its seed corpus; its
+# verdict goes to build-fuzz/NAME.result, its output to build-fuzz/NAME.log.
+fuzz_one() {
+    local harness="$1" name work log dict=() options=() runs
     name="$(basename "$harness")"
     work="$(mktemp -d)"
     cp -r "fuzz/corpus/${name#fuzz_}/." "$work/"
     log="build-fuzz/$name.log"
-    dict=()
     [ -f "fuzz/${name#fuzz_}.dict" ] && dict=(-dict="fuzz/${name#fuzz_}.dict")
     # A fuzzer's own libFuzzer flags, one line (e.g. a larger -max_len).
-    options=()
     [ -f "fuzz/${name#fuzz_}.options" ] && read -ra options <"fuzz/${name#fuzz_}.options"
     if "$harness" "${dict[@]}" "${options[@]}" -max_total_time="$fuzz_seconds" -timeout=10 \
         -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="build-fuzz/$name-" "$work" \
         >"$log" 2>&1; then
         runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
-        say "fuzz $name: ${runs:-?} executions in ${fuzz_seconds}s, no failures"
+        echo "passed ${runs:-?}" >"build-fuzz/$name.result"
+    else
+        echo failed >"build-fuzz/$name.result"
+    fi
+    rm -rf "$work"
+}
+# One fuzzer per core at a time: each still runs its full time, and the
+# whole pass takes a fraction of the wall-clock time.
+cores="$(nproc)"
+for harness in build-fuzz/fuzz/fuzz_*; do
+    rm -f "build-fuzz/$(basename "$harness").result"
+    while [ "$(jobs -rp | wc -l)" -ge "$cores" ]; do wait -n || true; done
+    fuzz_one "$harness" &
+done
+wait
+for harness in build-fuzz/fuzz/fuzz_*; do
+    name="$(basename "$harness")"
+    read -r verdict runs <"build-fuzz/$name.result" || verdict=failed
+    if [ "$verdict" = passed ]; then
+        say "fuzz $name: $runs executions in ${fuzz_seconds}s, no failures"
         passed=$((passed + 1))
     else
-        tail -n 40 "$log"
+        tail -n 40 "build-fuzz/$name.log"
         say "fuzz $name: FAILED (crash input kept as build-fuzz/$name-*)"
         failed=$((failed + 1))
     fi
-    rm -rf "$work"
 done
 
 if [ "${ORVANE_SKIP_BENCH:-0}" != 1 ] && [ -x build/bench/orvane_bench ]; then
