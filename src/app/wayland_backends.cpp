@@ -169,7 +169,9 @@ void useWlroots(Desktop& desktop, bool input, bool windows)
         };
     }
     if (windows) {
-        desktop.platform.windows = makeWlrootsWindowSystem(wayland);
+        std::shared_ptr<WlrootsWindows> toplevels = makeWlrootsWindowSystem(wayland);
+        desktop.platform.events = std::make_unique<WindowBackendEvents>(toplevels);
+        desktop.platform.windows = std::make_unique<SharedWindowSystem>(toplevels);
         desktop.windowsCheck = [wayland] {
             return DesktopCheck{wayland->isConnected(), QStringLiteral("wlroots")};
         };
@@ -191,9 +193,7 @@ void useWaylandBackends(Desktop& desktop, Settings& settings)
     if (desktop.backend == DesktopBackend::wlroots || desktop.windows == WindowBackend::wlroots)
         useWlroots(desktop, desktop.backend == DesktopBackend::wlroots,
                    desktop.windows == WindowBackend::wlroots);
-    // The foreign-toplevel protocol names no processes: there the running
-    // applications stay XWayland's.
-    if (desktop.windows != WindowBackend::x11 && desktop.windows != WindowBackend::wlroots)
+    if (desktop.windows != WindowBackend::x11)
         desktop.platform.applications =
             std::make_unique<X11ApplicationCatalog>(appWindowsOf(*desktop.platform.windows));
 }

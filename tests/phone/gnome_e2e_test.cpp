@@ -383,6 +383,34 @@ protected:
         return find(json::parse(tree, nullptr, false));
     }
 
+    // A phone paired first, to hear what is pushed; the orvane-phone
+    // program is paired too.
+    std::unique_ptr<PhoneClient> watchingPhone()
+    {
+        const auto paired = std::chrono::steady_clock::now();
+        auto watcher = pairedPhone(makeUuid(systemRandom()));
+        // The server spaces pairings five seconds apart.
+        std::this_thread::sleep_until(paired + std::chrono::milliseconds(5200));
+        pairThePhone();
+        return watcher;
+    }
+
+    // The ids of the willing and the stubborn test window, as the phone
+    // lists them; empty when those two are not what is listed.
+    std::pair<std::string, std::string> listedWindows()
+    {
+        const json listed = json::parse(phone({"windows"}).output, nullptr, false);
+        std::string stubbornId, willingId;
+        for (const json& window : listed.is_array() ? listed : json::array()) {
+            const std::string id = std::to_string(window.value("id", 0u));
+            (window.value("title", "") == "Orvane willing" ? willingId : stubbornId) = id;
+        }
+        EXPECT_EQ(listed.size(), 2u) << listed.dump();
+        if (listed.size() != 2u)
+            return {};
+        return {willingId, stubbornId};
+    }
+
     // The next frontmost application the phone is told of that is `id`.
     static bool toldFrontmost(PhoneClient& phone, const std::string& id)
     {
@@ -435,20 +463,10 @@ TEST_F(Sway, WindowsAreArrangedFocusedAndAskedToClose)
     ASSERT_TRUE(gnomeProvided());
     EXPECT_NE(m_server->output().find("orvane: windows: sway\n"), std::string::npos)
         << m_server->output();
-    const auto paired = std::chrono::steady_clock::now();
-    auto watcher = pairedPhone(makeUuid(systemRandom()));
+    auto watcher = watchingPhone();
     TwoWindows programs = startTwoWindows("org.orvane.Stubborn");
-    // The server spaces pairings five seconds apart.
-    std::this_thread::sleep_until(paired + std::chrono::milliseconds(5200));
-    pairThePhone();
-    const json listed = json::parse(phone({"windows"}).output, nullptr, false);
-    ASSERT_TRUE(listed.is_array()) << listed.dump();
-    std::string stubbornId, willingId;
-    for (const json& window : listed) {
-        const std::string id = std::to_string(window.value("id", 0u));
-        (window.value("title", "") == "Orvane willing" ? willingId : stubbornId) = id;
-    }
-    ASSERT_EQ(listed.size(), 2u) << listed.dump();
+    const auto [willingId, stubbornId] = listedWindows();
+    ASSERT_FALSE(willingId.empty());
 
     EXPECT_EQ(phone({"focus-window", stubbornId}).status, 0);
     EXPECT_TRUE(until([] { return swayWindow("Orvane stubborn").value("focused", false); }));
@@ -458,6 +476,40 @@ TEST_F(Sway, WindowsAreArrangedFocusedAndAskedToClose)
     const json left = {{"x", 0}, {"y", 0}, {"width", 800}, {"height", 1000}};
     EXPECT_TRUE(until([&] { return swayWindow("Orvane stubborn")["rect"] == left; }))
         << swayWindow("Orvane stubborn")["rect"].dump();
+    EXPECT_EQ(phone({"focus-window", willingId}).status, 0);
+    EXPECT_TRUE(toldFrontmost(*watcher, "org.orvane.Probe"));
+
+    expectPoliteQuitAll(programs);
+}
+
+// Other wlroots desktops offer only the foreign-toplevel window list, which
+// names no processes: the windows' programs are found by their application
+// ids, so the frontmost application follows the focus and a polite quit
+// reaches the windows. Sway without its own socket stands in for them.
+class WlrootsToplevels : public Sway {
+protected:
+    void prepareHome() override
+    {
+        Sway::prepareHome();
+        m_extraEnv["SWAYSOCK"] = "";
+    }
+};
+
+TEST_F(WlrootsToplevels, ProgramsAreFoundByTheirApplicationIds)
+{
+    ASSERT_TRUE(gnomeProvided());
+    EXPECT_NE(m_server->output().find("orvane: windows: wlroots window list"), std::string::npos)
+        << m_server->output();
+    auto watcher = watchingPhone();
+    TwoWindows programs = startTwoWindows("org.orvane.Stubborn");
+    const auto [willingId, stubbornId] = listedWindows();
+    ASSERT_FALSE(willingId.empty());
+
+    EXPECT_EQ(phone({"focus-window", stubbornId}).status, 0);
+    EXPECT_TRUE(toldFrontmost(*watcher, "org.orvane.Stubborn"));
+    // Sway gives no focus to a window behind a full-screen one.
+    EXPECT_EQ(phone({"window", "full-screen"}).status, 0);
+    EXPECT_TRUE(until([] { return swayWindow("Orvane stubborn")["fullscreen_mode"] == 0; }));
     EXPECT_EQ(phone({"focus-window", willingId}).status, 0);
     EXPECT_TRUE(toldFrontmost(*watcher, "org.orvane.Probe"));
 

@@ -1,5 +1,6 @@
 #include "wlroots_window_system.h"
 
+#include "toplevel_processes.h"
 #include "wayland_connection.h"
 #include "wayland_outputs.h"
 
@@ -19,6 +20,7 @@ namespace {
 // Desktops with more windows than this are not ones a phone can list.
 constexpr std::size_t maxWindows = 1024;
 constexpr int maxTitleChars = 1024;
+constexpr std::size_t maxOutputs = 16;
 
 class WlrootsWindowSystem;
 
@@ -32,10 +34,11 @@ struct Toplevel {
     bool pendingActivated = false;
     bool fullscreen = false;
     bool pendingFullscreen = false;
-    bool announced = false; // a first `done` came
+    bool announced = false;          // a first `done` came
+    std::vector<wl_output*> outputs; // those it is on, as each of our bindings of them
 };
 
-class WlrootsWindowSystem final : public WindowSystem {
+class WlrootsWindowSystem final : public WlrootsWindows {
 public:
     explicit WlrootsWindowSystem(std::shared_ptr<WaylandConnection> connection);
     ~WlrootsWindowSystem() override;
@@ -55,6 +58,10 @@ public:
     {
         return std::nullopt;
     }
+    std::optional<std::int32_t> frontmostPid() override;
+
+    // A toplevel's changes are complete: tells who listens what they change.
+    void announce(Toplevel& toplevel);
 
     static void toplevel(void* data, zwlr_foreign_toplevel_manager_v1*,
                          zwlr_foreign_toplevel_handle_v1* handle);
@@ -63,6 +70,7 @@ public:
 private:
     void setUp();
     Toplevel* find(std::uint32_t id);
+    Rect outputRect(const std::vector<wl_output*>& on) const;
     void forget(Toplevel* toplevel);
 
     std::shared_ptr<WaylandConnection> m_connection;
@@ -72,6 +80,8 @@ private:
     std::unique_ptr<WaylandOutputs> m_outputs;
     std::list<Toplevel> m_toplevels; // stable addresses: libwayland holds them
     std::uint32_t m_nextId = 1;
+    ToplevelProcesses m_processes;
+    std::uint32_t m_active = 0; // the activated toplevel, as last told
 
     friend struct ToplevelEvents;
 };
@@ -86,8 +96,16 @@ struct ToplevelEvents {
     {
         of(data).pending.applicationClass = QString::fromUtf8(appId).left(maxTitleChars);
     }
-    static void outputEnter(void*, zwlr_foreign_toplevel_handle_v1*, wl_output*) {}
-    static void outputLeave(void*, zwlr_foreign_toplevel_handle_v1*, wl_output*) {}
+    static void outputEnter(void* data, zwlr_foreign_toplevel_handle_v1*, wl_output* output)
+    {
+        std::vector<wl_output*>& outputs = of(data).outputs;
+        if (outputs.size() < maxOutputs)
+            outputs.push_back(output);
+    }
+    static void outputLeave(void* data, zwlr_foreign_toplevel_handle_v1*, wl_output* output)
+    {
+        std::erase(of(data).outputs, output);
+    }
     static void state(void* data, zwlr_foreign_toplevel_handle_v1*, wl_array* states)
     {
         Toplevel& toplevel = of(data);
@@ -107,10 +125,7 @@ struct ToplevelEvents {
     static void done(void* data, zwlr_foreign_toplevel_handle_v1*)
     {
         Toplevel& toplevel = of(data);
-        toplevel.shown = toplevel.pending;
-        toplevel.activated = toplevel.pendingActivated;
-        toplevel.fullscreen = toplevel.pendingFullscreen;
-        toplevel.announced = true;
+        toplevel.owner->announce(toplevel);
     }
     static void closed(void* data, zwlr_foreign_toplevel_handle_v1*);
     static void parent(void* data, zwlr_foreign_toplevel_handle_v1*,
@@ -153,9 +168,10 @@ WlrootsWindowSystem::~WlrootsWindowSystem()
 void WlrootsWindowSystem::setUp()
 {
     m_seat = static_cast<wl_seat*>(m_connection->bind(wl_seat_interface, 1));
+    // The outputs first: a window is said to enter only outputs already bound.
+    m_outputs = std::make_unique<WaylandOutputs>(*m_connection);
     m_manager = static_cast<zwlr_foreign_toplevel_manager_v1*>(
         m_connection->bind(zwlr_foreign_toplevel_manager_v1_interface, 3));
-    m_outputs = std::make_unique<WaylandOutputs>(*m_connection);
     if (m_manager)
         zwlr_foreign_toplevel_manager_v1_add_listener(m_manager, &managerListener, this);
     m_connection->flush();
@@ -183,6 +199,27 @@ void ToplevelEvents::closed(void* data, zwlr_foreign_toplevel_handle_v1*)
     toplevel.owner->forget(&toplevel);
 }
 
+void WlrootsWindowSystem::announce(Toplevel& toplevel)
+{
+    const bool first = !toplevel.announced;
+    const bool application = first ||
+                             toplevel.pending.applicationClass != toplevel.shown.applicationClass ||
+                             toplevel.pending.normal != toplevel.shown.normal;
+    toplevel.pending.pid = m_processes.pidOf(toplevel.pending.applicationClass);
+    toplevel.shown = toplevel.pending;
+    toplevel.activated = toplevel.pendingActivated;
+    toplevel.fullscreen = toplevel.pendingFullscreen;
+    toplevel.announced = true;
+    if (application && onApplicationsChanged)
+        onApplicationsChanged();
+    const std::uint32_t active = activeWindow().value_or(0);
+    if (active != m_active) {
+        m_active = active;
+        if (onFrontmostChanged)
+            onFrontmostChanged();
+    }
+}
+
 void WlrootsWindowSystem::finished(void* data, zwlr_foreign_toplevel_manager_v1*)
 {
     auto* self = static_cast<WlrootsWindowSystem*>(data);
@@ -192,8 +229,16 @@ void WlrootsWindowSystem::finished(void* data, zwlr_foreign_toplevel_manager_v1*
 
 void WlrootsWindowSystem::forget(Toplevel* toplevel)
 {
+    const bool announced = toplevel->announced;
     zwlr_foreign_toplevel_handle_v1_destroy(toplevel->handle);
     m_toplevels.remove_if([toplevel](const Toplevel& t) { return &t == toplevel; });
+    if (announced && onApplicationsChanged)
+        onApplicationsChanged();
+    if (m_active != 0 && !find(m_active)) {
+        m_active = 0;
+        if (onFrontmostChanged)
+            onFrontmostChanged();
+    }
 }
 
 Toplevel* WlrootsWindowSystem::find(std::uint32_t id)
@@ -209,9 +254,15 @@ std::vector<DesktopWindow> WlrootsWindowSystem::windows()
     std::vector<DesktopWindow> windows;
     // Newest first, the active one before all: the nearest to front to
     // back that the protocol tells.
-    for (auto it = m_toplevels.rbegin(); it != m_toplevels.rend(); ++it)
-        if (it->announced)
-            windows.insert(it->activated ? windows.begin() : windows.end(), it->shown);
+    for (auto it = m_toplevels.rbegin(); it != m_toplevels.rend(); ++it) {
+        if (!it->announced)
+            continue;
+        DesktopWindow window = it->shown;
+        // Where exactly is not told; the output it is on is as near as the
+        // protocol comes, and tells a window on screen from one that is not.
+        window.frame = outputRect(it->outputs);
+        windows.insert(it->activated ? windows.begin() : windows.end(), window);
+    }
     return windows;
 }
 
@@ -221,6 +272,18 @@ std::optional<std::uint32_t> WlrootsWindowSystem::activeWindow()
         if (toplevel.announced && toplevel.activated)
             return toplevel.id;
     return std::nullopt;
+}
+
+Rect WlrootsWindowSystem::outputRect(const std::vector<wl_output*>& on) const
+{
+    if (!m_outputs)
+        return {};
+    const auto outputs = m_outputs->known();
+    for (const WaylandOutputs::Output* known : outputs)
+        if (std::find(on.begin(), on.end(), known->output) != on.end())
+            return known->rect();
+    // Not every compositor tells; the window is somewhere on the desktop.
+    return outputs.empty() ? Rect{} : outputs.front()->rect();
 }
 
 std::optional<Rect> WlrootsWindowSystem::workArea(Point p)
@@ -234,6 +297,14 @@ std::optional<Rect> WlrootsWindowSystem::workArea(Point p)
     if (outputs.empty())
         return std::nullopt;
     return outputs.front()->rect();
+}
+
+std::optional<std::int32_t> WlrootsWindowSystem::frontmostPid()
+{
+    const Toplevel* toplevel = find(m_active);
+    if (!toplevel || toplevel->shown.pid <= 0)
+        return std::nullopt;
+    return toplevel->shown.pid;
 }
 
 bool WlrootsWindowSystem::activate(std::uint32_t id)
@@ -277,9 +348,10 @@ void WlrootsWindowSystem::toggleFullScreen(std::uint32_t id)
 
 } // namespace
 
-std::unique_ptr<WindowSystem> makeWlrootsWindowSystem(std::shared_ptr<WaylandConnection> connection)
+std::shared_ptr<WlrootsWindows>
+makeWlrootsWindowSystem(std::shared_ptr<WaylandConnection> connection)
 {
-    return std::make_unique<WlrootsWindowSystem>(std::move(connection));
+    return std::make_shared<WlrootsWindowSystem>(std::move(connection));
 }
 
 } // namespace orvane

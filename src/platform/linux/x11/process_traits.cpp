@@ -6,19 +6,6 @@ namespace orvane {
 
 namespace {
 
-// Programs that start many different applications: their name says nothing
-// about which entry a process belongs to.
-bool isGenericLauncher(const QString& program)
-{
-    static const QStringList generic = {
-        QStringLiteral("sh"),   QStringLiteral("bash"),   QStringLiteral("dash"),
-        QStringLiteral("env"),  QStringLiteral("python"), QStringLiteral("python3"),
-        QStringLiteral("perl"), QStringLiteral("java"),   QStringLiteral("flatpak"),
-        QStringLiteral("snap"), QStringLiteral("gjs"),    QStringLiteral("electron"),
-    };
-    return generic.contains(program);
-}
-
 bool sameName(const QString& a, const QString& b)
 {
     return !a.isEmpty() && a.compare(b, Qt::CaseInsensitive) == 0;
@@ -35,6 +22,17 @@ const IndexedApp* firstApp(const std::vector<IndexedApp>& apps, Predicate predic
 }
 
 } // namespace
+
+bool isGenericLauncher(const QString& program)
+{
+    static const QStringList generic = {
+        QStringLiteral("sh"),   QStringLiteral("bash"),   QStringLiteral("dash"),
+        QStringLiteral("env"),  QStringLiteral("python"), QStringLiteral("python3"),
+        QStringLiteral("perl"), QStringLiteral("java"),   QStringLiteral("flatpak"),
+        QStringLiteral("snap"), QStringLiteral("gjs"),    QStringLiteral("electron"),
+    };
+    return generic.contains(program);
+}
 
 const IndexedApp* matchInstalledApp(const std::vector<IndexedApp>& apps,
                                     const ProcessTraits& process)

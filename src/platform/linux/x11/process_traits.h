@@ -16,6 +16,10 @@ struct ProcessTraits {
     QStringList executableNames; // see processExecutableNames()
 };
 
+// Whether a program starts many different applications (a shell, an
+// interpreter), so that its name says nothing about which one runs.
+bool isGenericLauncher(const QString& program);
+
 // The installed entry a process belongs to: by StartupWMClass against its
 // WM_CLASS, else by its executable against the entry's program, else by the
 // entry's id against its WM_CLASS. Nothing when none fits.
