@@ -114,14 +114,12 @@ fuzz_one() {
     rm -rf "$work"
 }
 # One fuzzer per core at a time: each still runs its full time, and the
-# whole pass takes a fraction of the wall-clock time.
-cores="$(nproc)"
-for harness in build-fuzz/fuzz/fuzz_*; do
-    rm -f "build-fuzz/$(basename "$harness").result"
-    while [ "$(jobs -rp | wc -l)" -ge "$cores" ]; do wait -n || true; done
-    fuzz_one "$harness" &
-done
-wait
+# whole pass takes a fraction of the wall-clock time. xargs runs them, not
+# this shell: its own background jobs are the test services, which never end.
+rm -f build-fuzz/*.result
+export -f fuzz_one
+export fuzz_seconds
+printf '%s\n' build-fuzz/fuzz/fuzz_* | xargs -P "$(nproc)" -I{} bash -c 'fuzz_one "$1"' _ {} || true
 for harness in build-fuzz/fuzz/fuzz_*; do
     name="$(basename "$harness")"
     read -r verdict runs <"build-fuzz/$name.result" || verdict=failed

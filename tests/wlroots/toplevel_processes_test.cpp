@@ -28,6 +28,7 @@ TEST(ToplevelProcessesTest, TheProgramIsFoundByItsNameItsEntryOrItsCommandLine)
         {"org.gnome.Calculator", "gnome-calculator", 40},
         {"org.gnome.Calculator", "", std::nullopt},
         {"org.orvane.Other", "", std::nullopt}, // an interpreter says nothing
+        {"Python3", "", std::nullopt},          // nor does a window named after one
         {"", "", std::nullopt},                 // not even an empty "--title="
     };
     for (const Case& c : cases)

@@ -38,8 +38,11 @@ bool givesId(const QString& argument, const QString& appId)
 
 bool matches(const ProcessCandidate& process, const QString& appId, const QString& program)
 {
+    // A window named after an interpreter could be any of its scripts; a
+    // guess there could have a force quit end the wrong program.
+    const bool byName = !isGenericLauncher(appId.toLower());
     for (const QString& name : process.names)
-        if (name.compare(appId, Qt::CaseInsensitive) == 0 ||
+        if ((byName && name.compare(appId, Qt::CaseInsensitive) == 0) ||
             (!program.isEmpty() && name == program))
             return true;
     return std::any_of(process.arguments.begin(), process.arguments.end(),
