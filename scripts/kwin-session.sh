@@ -9,6 +9,13 @@
 # ORVANE_TEST_KWIN_RUNTIME_DIR (its XDG_RUNTIME_DIR, which holds the Wayland
 # socket) and ORVANE_TEST_KWIN_WAYLAND_DISPLAY.
 #
+# KWin draws windows (org.kde.KWin.ScreenShot2) only for a program whose
+# executable is the Exec line of a desktop entry it finds, one that lists
+# that interface under X-KDE-DBUS-Restricted-Interfaces. KWin looks for
+# entries in a data folder of the session too, ORVANE_TEST_KWIN_APPLICATIONS_DIR,
+# where a test writes one for itself; KWin sees an entry written there within
+# a second or two. Its cache of entries is the session's own.
+#
 # Debian's /usr/bin/kwin_wayland carries file capabilities (cap_sys_resource),
 # which a container without that capability refuses to exec. A plain copy
 # runs; it must keep the name kwin_wayland, as KWin's own Qt platform plugin
@@ -32,7 +39,7 @@ _orvane_start_kwin() {
             return
         fi
     done
-    mkdir -p "$dir/runtime" "$dir/bin" "$dir/config"
+    mkdir -p "$dir/runtime" "$dir/bin" "$dir/config" "$dir/cache" "$dir/share/applications"
     chmod 700 "$dir/runtime"
     if ! cp "$(command -v kwin_wayland)" "$dir/bin/kwin_wayland"; then
         _orvane_svc_result KWIN "headless KWin" "kwin_wayland could not be copied to $dir/bin"
@@ -40,6 +47,7 @@ _orvane_start_kwin() {
     fi
     export ORVANE_TEST_KWIN_RUNTIME_DIR="$dir/runtime"
     export ORVANE_TEST_KWIN_WAYLAND_DISPLAY=wayland-kde
+    export ORVANE_TEST_KWIN_APPLICATIONS_DIR="$dir/share/applications"
     if ! out="$(env -u DISPLAY XDG_RUNTIME_DIR="$dir/runtime" WAYLAND_DISPLAY=wayland-kde \
                 XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=KDE \
                 dbus-daemon --session --address="unix:path=$dir/runtime/bus" --fork \
@@ -53,6 +61,7 @@ _orvane_start_kwin() {
     # their window rules) out of the tests, and the tests' out of the user's.
     # The caller's display and Qt platform would make KWin start nested.
     env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM XDG_RUNTIME_DIR="$dir/runtime" XDG_CONFIG_HOME="$dir/config" \
+        XDG_CACHE_HOME="$dir/cache" XDG_DATA_DIRS="$dir/share:${XDG_DATA_DIRS:-/usr/local/share:/usr/share}" \
         DBUS_SESSION_BUS_ADDRESS="$ORVANE_TEST_KWIN_BUS" XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=KDE \
         "$dir/bin/kwin_wayland" --virtual --width "${ORVANE_KWIN_MONITOR%x*}" --height "${ORVANE_KWIN_MONITOR#*x}" \
         --no-lockscreen --no-global-shortcuts --socket wayland-kde </dev/null >"$dir/kwin.log" 2>&1 &
@@ -74,5 +83,6 @@ _orvane_stop_kwin() {
     done
     _orvane_svc_kwin_pids=
     unset ORVANE_TEST_KWIN_BUS ORVANE_TEST_KWIN_RUNTIME_DIR ORVANE_TEST_KWIN_WAYLAND_DISPLAY
+    unset ORVANE_TEST_KWIN_APPLICATIONS_DIR
     unset ORVANE_TEST_KWIN_OK ORVANE_TEST_KWIN_ERROR
 }

@@ -4,9 +4,13 @@
 #include "platform/linux/kwin/kwin_windows.h"
 #include "support/pump.h"
 
+#include <QColor>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
+#include <QDir>
+#include <QImage>
+#include <QSaveFile>
 
 #include <gtest/gtest.h>
 
@@ -35,6 +39,23 @@ std::unique_ptr<test::ChildLines> probe(const QStringList& options)
     env.insert(QStringLiteral("GDK_BACKEND"), QStringLiteral("wayland"));
     return std::make_unique<test::ChildLines>(
         QStringList{QStringLiteral(ORVANE_WAYLAND_PROBE)} + options, env);
+}
+
+// KWin draws windows only for a program named by a desktop entry that lists
+// its screenshot service; the session's KWin also reads entries from a folder
+// of the tests, where this program writes its own.
+void trustThisProgram()
+{
+    const QString folder = qEnvironmentVariable("ORVANE_TEST_KWIN_APPLICATIONS_DIR");
+    ASSERT_FALSE(folder.isEmpty()) << "the KWin session has no folder for desktop entries";
+    const QByteArray entry = "[Desktop Entry]\nType=Application\nName=Orvane KWin session tests\n"
+                             "Exec=" +
+                             QCoreApplication::applicationFilePath().toUtf8() +
+                             "\nX-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\n";
+    QSaveFile file(QDir(folder).filePath(QStringLiteral("orvane-kwin-session-tests.desktop")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(entry) == entry.size() &&
+                file.commit())
+        << file.errorString().toStdString();
 }
 
 class KWinSessionTest : public ::testing::Test {
@@ -157,6 +178,26 @@ TEST_F(KWinSessionTest, ClosesPolitelyAndAWindowThatRefusesStays)
     test::pumpUntil([] { return false; }, 8000);
     EXPECT_TRUE(refusing->running());
     EXPECT_TRUE(listed(refusingId)) << "the refusing window went away";
+}
+
+TEST_F(KWinSessionTest, APictureOfAWindowShowsItAloneThoughCovered)
+{
+    trustThisProgram();
+    auto below = probe({"--title", "orvane below", "--colour", "3366cc"});
+    const std::uint32_t belowId = windowOf(*below);
+    ASSERT_NE(belowId, 0u);
+    auto above = probe({"--title", "orvane above", "--colour", "cc3333"});
+    const std::uint32_t aboveId = windowOf(*above);
+    ASSERT_NE(aboveId, 0u);
+    ASSERT_TRUE(test::pumpUntil([&] { return kwin->windows().front().id == aboveId; }, 5000));
+    std::optional<QByteArray> jpeg;
+    EXPECT_TRUE(test::pumpUntil(
+        [&] { return (jpeg = kwin->grabJpeg(belowId, 160, 100, 80)).has_value(); }, 10000));
+    const QImage picture = QImage::fromData(jpeg.value_or(QByteArray()), "JPEG");
+    ASSERT_EQ(picture.size(), QSize(160, 100));
+    const QColor centre = picture.pixelColor(80, 50);
+    EXPECT_NEAR(centre.red(), 0x33, 12);
+    EXPECT_NEAR(centre.blue(), 0xcc, 12);
 }
 
 } // namespace

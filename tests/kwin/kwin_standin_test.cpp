@@ -5,7 +5,9 @@
 #include "platform/linux/kwin/kwin_windows.h"
 #include "support/pump.h"
 
+#include <QColor>
 #include <QDBusConnection>
+#include <QImage>
 
 #include <gtest/gtest.h>
 
@@ -48,6 +50,29 @@ TEST(KWinStandInTest, KWinLeavingEmptiesTheMirrorAndItsReturnRunsTheScriptAgain)
     EXPECT_EQ(applications, 4);
     EXPECT_EQ(frontmost, 4);
     EXPECT_EQ(screens, 4);
+}
+
+TEST(KWinStandInTest, APictureCutShortOrOfNoSaneSizeIsDroppedAndTheNextIsTaken)
+{
+    ASSERT_EQ(qgetenv("ORVANE_TEST_SESSION_BUS_OK"), "1")
+        << "no test session bus: " << qgetenv("ORVANE_TEST_SESSION_BUS_ERROR").toStdString();
+    test::ChildLines fake(
+        {QStringLiteral(ORVANE_FAKE_KWIN), QStringLiteral("huge"), QStringLiteral("short")});
+    ASSERT_TRUE(fake.waitFor(QStringLiteral("ready")));
+    KWinWindows kwin(QDBusConnection::sessionBus());
+    ASSERT_TRUE(test::pumpUntil([&] { return kwin.present(); }, 5000)) << fake.transcript();
+    const std::uint32_t id = kwin.windows().at(0).id;
+    std::optional<QByteArray> jpeg;
+    EXPECT_TRUE(
+        test::pumpUntil([&] { return (jpeg = kwin.grabJpeg(id, 32, 20, 90)).has_value(); }, 10000))
+        << fake.transcript();
+    EXPECT_EQ(fake.unread().count(QStringLiteral("picture")), 3) << fake.transcript();
+    const QImage picture = QImage::fromData(jpeg.value_or(QByteArray()), "JPEG");
+    ASSERT_EQ(picture.size(), QSize(32, 20));
+    const QColor centre = picture.pixelColor(16, 10);
+    EXPECT_NEAR(centre.red(), 0x33, 8);
+    EXPECT_NEAR(centre.blue(), 0xcc, 8);
+    fake.tell(QStringLiteral("quit"));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "kwin_windows.h"
 
 #include "kwin_script.h"
+#include "kwin_window_pictures.h"
 
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 
 namespace orvane {
 
@@ -92,7 +94,8 @@ private:
 
 KWinWindows::KWinWindows(QDBusConnection bus)
     : m_bus(std::move(bus)), m_endpoint(std::make_unique<Endpoint>(*this)),
-      m_script(QDir::tempPath() + QStringLiteral("/orvane-kwin-XXXXXX.js"))
+      m_script(QDir::tempPath() + QStringLiteral("/orvane-kwin-XXXXXX.js")),
+      m_pictures(std::make_unique<KWinWindowPictures>(m_bus))
 {
     m_idle.setSingleShot(true);
     QObject::connect(&m_idle, &QTimer::timeout, &m_context, [this] { answerOrders(); });
@@ -223,6 +226,7 @@ void KWinWindows::take(const KWinReport& report)
     KWinReport before = std::move(m_report);
     m_report = report;
     m_ids.number(m_report.windows);
+    keepPicturesOfReported();
     const bool wasPresent = std::exchange(m_present, true);
     if (!wasPresent || windowIds(before) != windowIds(m_report))
         notify(onApplicationsChanged);
@@ -243,6 +247,7 @@ void KWinWindows::forget()
     const bool hadScreens = !m_report.screens.empty();
     m_report = KWinReport();
     m_ids.number(m_report.windows);
+    keepPicturesOfReported();
     notify(onApplicationsChanged);
     if (hadActive)
         notify(onFrontmostChanged);
@@ -280,6 +285,14 @@ const KWinWindow* KWinWindows::find(std::uint32_t id) const
         if (w.window.id == id)
             return &w;
     return nullptr;
+}
+
+void KWinWindows::keepPicturesOfReported()
+{
+    std::set<QString> reported;
+    for (const KWinWindow& w : m_report.windows)
+        reported.insert(w.uuid);
+    m_pictures->keepOnly(reported);
 }
 
 std::vector<DesktopWindow> KWinWindows::windows()
@@ -352,9 +365,14 @@ void KWinWindows::setFrame(std::uint32_t id, const Rect& frame)
                {QStringLiteral("height"), std::round(frame.height)}});
 }
 
-std::optional<QByteArray> KWinWindows::grabJpeg(std::uint32_t, int, int, int)
+std::optional<QByteArray> KWinWindows::grabJpeg(std::uint32_t id, int width, int height,
+                                                int quality)
 {
-    return std::nullopt; // KWin hands out window pictures only to its own, allowed programs
+    const KWinWindow* w = find(id);
+    // KWin draws nothing of a minimised window, nor of one on another desktop.
+    if (!w || !w->window.onScreen)
+        return std::nullopt;
+    return m_pictures->jpeg(w->uuid, width, height, quality);
 }
 
 std::optional<std::int32_t> KWinWindows::frontmostPid()

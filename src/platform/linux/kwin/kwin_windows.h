@@ -18,6 +18,8 @@ class QDBusServiceWatcher;
 
 namespace orvane {
 
+class KWinWindowPictures;
+
 // The windows of a KDE Plasma desktop, through a script of ours that KWin
 // runs. The script reports every change to an object this class exports on
 // the bus, so reads answer at once from the last report; requests are queued
@@ -63,6 +65,7 @@ private:
     bool order(std::uint32_t id, QJsonObject order);
     void answerOrders();
     const KWinWindow* find(std::uint32_t id) const;
+    void keepPicturesOfReported();
 
     QDBusConnection m_bus;
     std::unique_ptr<Endpoint> m_endpoint;
@@ -76,7 +79,8 @@ private:
     QJsonArray m_orders;
     std::optional<QDBusMessage> m_waiting; // the script's request for orders
     QTimer m_idle;                         // answers it empty before KWin gives up on it
-    QObject m_context;                     // ends the callbacks with this object
+    std::unique_ptr<KWinWindowPictures> m_pictures;
+    QObject m_context; // ends the callbacks with this object
 };
 
 } // namespace orvane
