@@ -306,8 +306,8 @@ protected:
 };
 
 // On KDE Plasma the windows go through a KWin script: the focused window
-// is listed first, and a polite quit of everything leaves the window whose
-// program refuses to close.
+// is listed first, it can be placed, and a polite quit of everything leaves
+// the window whose program refuses to close.
 TEST_F(KWin, WindowsAreListedFocusedAndAskedToClose)
 {
     ASSERT_TRUE(gnomeProvided());
@@ -335,6 +335,8 @@ TEST_F(KWin, WindowsAreListedFocusedAndAskedToClose)
     for (int i = 0; i < 50 && front() != "Orvane willing"; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(front(), "Orvane willing");
+    const Run moved = phone({"window", "left-half"});
+    EXPECT_EQ(moved.output, "Window to the left half\n") << moved.errors;
 
     expectPoliteQuitAll(programs);
 }
