@@ -303,11 +303,44 @@ TEST_F(Gnome, WindowsAreArrangedFocusedAndAskedToClose)
 class KWin : public Gnome {
 protected:
     std::string desktop() const override { return "KWIN"; }
+    // KWin draws windows only for a program whose desktop entry runs its
+    // executable, as the package's does for the installed program.
+    void prepareHome() override
+    {
+        Gnome::prepareHome();
+        if (const char* folder = variable("APPLICATIONS_DIR"))
+            std::ofstream(fs::path(folder) / "orvane-e2e.desktop")
+                << "[Desktop Entry]\nType=Application\nName=Orvane end to end\nExec="
+                << ORVANE_SERVER_PATH
+                << "\nX-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\n";
+    }
+
+    // The picture of the stubborn window, behind the willing one, shows it
+    // alone. The first list asks for the pictures, a later one brings them.
+    void expectCoveredWindowPictured(const json& listed)
+    {
+        std::string id;
+        for (const json& window : listed)
+            if (window.value("title", "") == "Orvane stubborn")
+                id = std::to_string(window.value("id", 0u));
+        const fs::path dir = m_home / "pictures";
+        const fs::path picture = dir / ("window-" + id + ".jpg");
+        EXPECT_TRUE(until([&] {
+            phone({"windows", "--thumbnails", dir.string()});
+            return fs::exists(picture);
+        })) << "no picture of window "
+            << id;
+        const QImage image(QString::fromStdString(picture.string()));
+        const QColor centre = image.pixelColor(image.width() / 2, image.height() / 2);
+        EXPECT_GT(centre.red(), 150) << centre.name().toStdString();
+        EXPECT_LT(centre.blue(), 100) << centre.name().toStdString();
+    }
 };
 
 // On KDE Plasma the windows go through a KWin script: the focused window
-// is listed first, it can be placed, and a polite quit of everything leaves
-// the window whose program refuses to close.
+// is listed first, it can be placed, a covered one is pictured alone, and a
+// polite quit of everything leaves the window whose program refuses to
+// close.
 TEST_F(KWin, WindowsAreListedFocusedAndAskedToClose)
 {
     ASSERT_TRUE(gnomeProvided());
@@ -337,6 +370,7 @@ TEST_F(KWin, WindowsAreListedFocusedAndAskedToClose)
     EXPECT_EQ(front(), "Orvane willing");
     const Run moved = phone({"window", "left-half"});
     EXPECT_EQ(moved.output, "Window to the left half\n") << moved.errors;
+    expectCoveredWindowPictured(windows);
 
     expectPoliteQuitAll(programs);
 }

@@ -182,9 +182,11 @@ Commands:
   run JSON                     run a command given as JSON, for example
                                '{"system":{"_0":{"lock":{}}}}'
   send FILE                    send a file; the computer saves it in Downloads
-  info | stats | clipboard | windows
+  info | stats | clipboard | windows [--thumbnails DIR]
                                print the computer's information, usage
-                               statistics, clipboard text or windows as JSON
+                               statistics, clipboard text or windows as JSON;
+                               --thumbnails saves the windows' pictures that
+                               follow as DIR/window-ID.jpg
   watch [--preview] [--display ID] [--save DIR] [--frames N] [--seconds S]
         [--slow MS]            watch the screen: prints the displays, then
                                frames and bytes a second; --save writes every

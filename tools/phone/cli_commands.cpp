@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 
 namespace orvane::phone::detail {
@@ -213,13 +214,49 @@ template <class T> Result<std::string> encodeJsonList(const std::vector<T>& item
 
 } // namespace
 
+namespace {
+
+// The pictures that follow a window list, as window-ID.jpg files: one per
+// window at most, until the computer has sent none for a while (windows it
+// has no picture of yet get none).
+std::size_t saveThumbnails(PhoneClient& client, const std::filesystem::path& dir,
+                           std::size_t windows)
+{
+    constexpr int quietMs = 1500;
+    std::size_t saved = 0;
+    while (saved < windows) {
+        auto picture = client.receiveCase<msg::WindowThumbnail>(quietMs);
+        if (!picture) {
+            break;
+        }
+        const std::string name = "window-" + std::to_string(picture->id) + ".jpg";
+        std::ofstream(dir / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(picture->jpeg.data()),
+                   static_cast<std::streamsize>(picture->jpeg.size()));
+        ++saved;
+    }
+    return saved;
+}
+
+} // namespace
+
 // The computer also pushes some of these cases unasked (macInfo right after
 // welcome); any instance of the wanted case is a current answer.
 int Cli::request()
 {
-    auto args = arguments({}, {}, 0, 0);
+    const bool windowList = m_inv.command == "windows";
+    auto args = windowList ? arguments({"--thumbnails"}, {}, 0, 0) : arguments({}, {}, 0, 0);
     if (!args) {
         return reportError(args.error());
+    }
+    std::optional<std::filesystem::path> thumbnails;
+    if (const std::string* dir = args->value("--thumbnails")) {
+        std::error_code ec;
+        std::filesystem::create_directories(*dir, ec);
+        if (ec) {
+            return fail("cannot make " + *dir + ": " + ec.message());
+        }
+        thumbnails = *dir;
     }
     PhoneClient client;
     if (auto opened = openSession(client); !opened) {
@@ -243,6 +280,11 @@ int Cli::request()
     } else if (what == "windows") {
         auto windows = client.receiveCase<msg::Windows>(timeoutMs());
         json = windows ? encodeJsonList(windows->value) : Result<std::string>(windows.error());
+        if (windows && thumbnails) {
+            const std::size_t saved = saveThumbnails(client, *thumbnails, windows->value.size());
+            m_err << "orvane-phone: " << saved << " of " << windows->value.size()
+                  << " window pictures saved in " << thumbnails->string() << std::endl;
+        }
     } else {
         auto clip = client.receiveCase<msg::Clipboard>(timeoutMs());
         json = clip ? (clip->value
