@@ -39,6 +39,10 @@ _orvane_start_kwin() {
             return
         fi
     done
+    # A KWin started again must not trust the entries, nor read the cache of
+    # entries, that the last one had: an entry rewritten in place leaves its
+    # folder's time as it was, and the cache would keep the old one.
+    rm -rf "$dir/cache" "$dir/share"
     mkdir -p "$dir/runtime" "$dir/bin" "$dir/config" "$dir/cache" "$dir/share/applications"
     chmod 700 "$dir/runtime"
     if ! cp "$(command -v kwin_wayland)" "$dir/bin/kwin_wayland"; then

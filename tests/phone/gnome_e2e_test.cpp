@@ -308,11 +308,17 @@ protected:
     void prepareHome() override
     {
         Gnome::prepareHome();
-        if (const char* folder = variable("APPLICATIONS_DIR"))
-            std::ofstream(fs::path(folder) / "orvane-e2e.desktop")
-                << "[Desktop Entry]\nType=Application\nName=Orvane end to end\nExec="
-                << ORVANE_SERVER_PATH
-                << "\nX-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\n";
+        const char* folder = variable("APPLICATIONS_DIR");
+        if (!folder)
+            return;
+        // Written aside and renamed: KWin notices a folder that changed,
+        // not a file rewritten in place.
+        const fs::path entry = fs::path(folder) / "orvane-e2e.desktop";
+        std::ofstream(entry.string() + ".new")
+            << "[Desktop Entry]\nType=Application\nName=Orvane end to end\nExec="
+            << ORVANE_SERVER_PATH
+            << "\nX-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\n";
+        fs::rename(entry.string() + ".new", entry);
     }
 
     // The picture of the stubborn window, behind the willing one, shows it
