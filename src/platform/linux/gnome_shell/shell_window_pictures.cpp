@@ -16,10 +16,6 @@ namespace {
 // hidden, or the shell busy.
 constexpr int castDeadlineMs = 3000;
 constexpr int callTimeoutMs = 2000;
-// Requests for pictures waiting their turn; older ones are dropped first.
-constexpr std::size_t maxQueued = 16;
-constexpr std::size_t maxPictures = 64;
-constexpr int maxSide = 4096;
 
 } // namespace
 
@@ -38,25 +34,16 @@ ShellWindowPictures::~ShellWindowPictures()
 std::optional<QByteArray> ShellWindowPictures::jpeg(std::uint64_t window, int width, int height,
                                                     int quality)
 {
-    if (width < 1 || height < 1 || width > maxSide || height > maxSide)
+    if (!Shelf::fits(width, height))
         return std::nullopt;
-    const bool queued = std::any_of(m_queue.begin(), m_queue.end(),
-                                    [&](const Wanted& w) { return w.window == window; });
-    if (!queued && !(m_current && m_current->window == window)) {
-        if (m_queue.size() >= maxQueued)
-            m_queue.pop_front();
-        m_queue.push_back(Wanted{window, width, height, quality});
+    if (m_shelf.ask(window, width, height, quality))
         QTimer::singleShot(0, this, [this] { next(); });
-    }
-    const auto found = m_pictures.find(window);
-    if (found == m_pictures.end() || found->second.width != width || found->second.height != height)
-        return std::nullopt;
-    return found->second.jpeg;
+    return m_shelf.picture(window, width, height);
 }
 
 void ShellWindowPictures::keepOnly(const std::set<std::uint64_t>& windows)
 {
-    std::erase_if(m_pictures, [&](const auto& entry) { return !windows.count(entry.first); });
+    m_shelf.keepOnly(windows);
 }
 
 QDBusMessage ShellWindowPictures::castCall(const QString& path, const QString& interface,
@@ -85,10 +72,9 @@ void ShellWindowPictures::call(const QDBusMessage& message,
 
 void ShellWindowPictures::next()
 {
-    if (m_current || m_queue.empty())
+    if (!m_shelf.ready())
         return;
-    m_current = m_queue.front();
-    m_queue.pop_front();
+    m_shelf.start();
     const unsigned generation = ++m_generation;
     QTimer::singleShot(castDeadlineMs, this, [this, generation] {
         if (generation == m_generation)
@@ -105,8 +91,9 @@ void ShellWindowPictures::recordWindow(const QString& session)
 {
     m_session = session;
     // Without the pointer: a picture of the window, not of where the user points.
-    const QVariantMap properties{{"window-id", QVariant::fromValue(qulonglong(m_current->window))},
-                                 {"cursor-mode", 0u}};
+    const QVariantMap properties{
+        {"window-id", QVariant::fromValue(qulonglong(m_shelf.current()->window))},
+        {"cursor-mode", 0u}};
     call(castCall(session, mutter::castSessionInterface, "RecordWindow", {properties}),
          [this](const QDBusMessage& reply) {
              m_stream = reply.arguments().value(0).value<QDBusObjectPath>().path();
@@ -119,7 +106,7 @@ void ShellWindowPictures::recordWindow(const QString& session)
 
 void ShellWindowPictures::streamAdded(uint node)
 {
-    if (!m_current || m_reader)
+    if (!m_shelf.current() || m_reader)
         return;
     PipeWireStreamReader::Target target;
     target.stream.nodeId = node;
@@ -131,8 +118,8 @@ void ShellWindowPictures::streamAdded(uint node)
         [this, generation](CaptureEvent event) {
             const CapturedImage& image = event.image;
             if (event.status != CaptureEvent::Status::newContent || !image.pixels ||
-                image.width < 1 || image.height < 1 || image.width > maxSide ||
-                image.height > maxSide || image.stride < image.width * 4)
+                image.width < 1 || image.height < 1 || image.width > Shelf::maxSide ||
+                image.height > Shelf::maxSide || image.stride < image.width * 4)
                 return;
             ScreenPixels pixels{event.image.width, event.image.height, {}};
             pixels.rgb.reserve(std::size_t(pixels.width) * pixels.height);
@@ -157,14 +144,7 @@ void ShellWindowPictures::streamAdded(uint node)
 
 void ShellWindowPictures::framed(const ScreenPixels& pixels)
 {
-    const Wanted wanted = *m_current;
-    const auto bgrx =
-        scaleFrame(pixels, 0, 0, pixels.width, pixels.height, wanted.width, wanted.height);
-    if (const auto jpeg = encodeJpeg(bgrx, wanted.width, wanted.height, wanted.quality)) {
-        if (m_pictures.size() >= maxPictures && !m_pictures.count(wanted.window))
-            m_pictures.erase(m_pictures.begin());
-        m_pictures[wanted.window] = Picture{wanted.width, wanted.height, *jpeg};
-    }
+    m_shelf.store(pixels);
     finish();
 }
 
@@ -179,7 +159,7 @@ void ShellWindowPictures::finish()
         m_bus.send(castCall(m_session, mutter::castSessionInterface, "Stop"));
     m_session.clear();
     m_stream.clear();
-    m_current.reset();
+    m_shelf.finish();
     QTimer::singleShot(0, this, [this] { next(); });
 }
 

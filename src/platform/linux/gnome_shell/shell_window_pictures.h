@@ -1,13 +1,13 @@
 #pragma once
 
+#include "platform/linux/window_picture_shelf.h"
+
 #include <QByteArray>
 #include <QDBusConnection>
 #include <QObject>
 #include <QString>
 
 #include <cstdint>
-#include <deque>
-#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -15,7 +15,6 @@
 namespace orvane {
 
 class PipeWireStreamReader;
-struct ScreenPixels;
 
 // Pictures of single windows, each from a short screen cast of that window
 // alone (mutter records a window by the id the shell extension gives), so
@@ -38,14 +37,7 @@ private Q_SLOTS:
     void streamAdded(uint node);
 
 private:
-    struct Wanted {
-        std::uint64_t window = 0;
-        int width = 0, height = 0, quality = 0;
-    };
-    struct Picture {
-        int width = 0, height = 0;
-        QByteArray jpeg;
-    };
+    using Shelf = WindowPictureShelf<std::uint64_t>;
 
     void next();
     QDBusMessage castCall(const QString& path, const QString& interface, const char* method,
@@ -56,10 +48,8 @@ private:
     void finish();
 
     QDBusConnection m_bus;
-    std::deque<Wanted> m_queue;
-    std::map<std::uint64_t, Picture> m_pictures;
+    Shelf m_shelf;
     // The cast under way: its session, stream and reader.
-    std::optional<Wanted> m_current;
     QString m_session;
     QString m_stream;
     std::unique_ptr<PipeWireStreamReader> m_reader;

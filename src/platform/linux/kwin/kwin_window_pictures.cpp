@@ -32,10 +32,6 @@ constexpr int pictureDeadlineMs = 3000;
 // KWin looks at its desktop entries again after a second and a half at the
 // soonest; asking sooner after a refusal only gets another.
 constexpr int refusedPauseMs = 2000;
-// Requests for pictures waiting their turn; older ones are dropped first.
-constexpr std::size_t maxQueued = 16;
-constexpr std::size_t maxPictures = 64;
-constexpr int maxSide = 4096; // of a picture asked for
 // What one turn of the event loop reads at most, so that a large window
 // cannot hold it up.
 constexpr qint64 maxReadPerTurn = 1 << 20;
@@ -57,41 +53,30 @@ KWinWindowPictures::~KWinWindowPictures()
 std::optional<QByteArray> KWinWindowPictures::jpeg(const QString& window, int width, int height,
                                                    int quality)
 {
-    if (window.isEmpty() || width < 1 || height < 1 || width > maxSide || height > maxSide)
+    if (window.isEmpty() || !Shelf::fits(width, height))
         return std::nullopt;
-    const bool queued = std::any_of(m_queue.begin(), m_queue.end(),
-                                    [&](const Wanted& w) { return w.window == window; });
     const bool refused = m_refused.isValid() && m_refused.elapsed() < refusedPauseMs;
-    if (!queued && !refused && !(m_current && m_current->window == window)) {
-        if (m_queue.size() >= maxQueued)
-            m_queue.pop_front();
-        m_queue.push_back(Wanted{window, width, height, quality});
+    if (!refused && m_shelf.ask(window, width, height, quality))
         QTimer::singleShot(0, this, [this] { next(); });
-    }
-    const auto found = m_pictures.find(window);
-    if (found == m_pictures.end() || found->second.width != width || found->second.height != height)
-        return std::nullopt;
-    return found->second.jpeg;
+    return m_shelf.picture(window, width, height);
 }
 
 void KWinWindowPictures::keepOnly(const std::set<QString>& windows)
 {
-    std::erase_if(m_pictures, [&](const auto& entry) { return !windows.count(entry.first); });
-    std::erase_if(m_queue, [&](const Wanted& w) { return !windows.count(w.window); });
+    m_shelf.keepOnly(windows);
 }
 
 void KWinWindowPictures::next()
 {
-    if (m_current || m_queue.empty())
+    if (!m_shelf.ready())
         return;
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
         qCWarning(lcKWinPictures) << "no pipe for a window picture:" << strerror(errno);
-        m_queue.clear();
+        m_shelf.dropWanted();
         return;
     }
-    m_current = m_queue.front();
-    m_queue.pop_front();
+    const Shelf::Wanted& wanted = m_shelf.start();
     m_pipe = ends[0];
     // The message holds its own copy of the writing end until it is sent.
     const QDBusUnixFileDescriptor writing(ends[1]);
@@ -107,7 +92,7 @@ void KWinWindowPictures::next()
                               {QStringLiteral("include-cursor"), false}};
     QDBusMessage call = QDBusMessage::createMethodCall(
         screenShotService, screenShotPath, screenShotInterface, QStringLiteral("CaptureWindow"));
-    call.setArguments({m_current->window, options, QVariant::fromValue(writing)});
+    call.setArguments({wanted.window, options, QVariant::fromValue(writing)});
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, pictureDeadlineMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [this, generation](QDBusPendingCallWatcher* w) {
@@ -174,15 +159,7 @@ void KWinWindowPictures::readable()
 
 void KWinWindowPictures::framed()
 {
-    const Wanted wanted = *m_current;
-    const ScreenPixels pixels = kwinPixels(*m_layout, m_data);
-    const auto bgrx =
-        scaleFrame(pixels, 0, 0, pixels.width, pixels.height, wanted.width, wanted.height);
-    if (const auto jpeg = encodeJpeg(bgrx, wanted.width, wanted.height, wanted.quality)) {
-        if (m_pictures.size() >= maxPictures && !m_pictures.count(wanted.window))
-            m_pictures.erase(m_pictures.begin());
-        m_pictures[wanted.window] = Picture{wanted.width, wanted.height, *jpeg};
-    }
+    m_shelf.store(kwinPixels(*m_layout, m_data));
     finish();
 }
 
@@ -201,7 +178,7 @@ void KWinWindowPictures::finish()
     m_layout.reset();
     m_data = QByteArray();
     m_read = 0;
-    m_current.reset();
+    m_shelf.finish();
     QTimer::singleShot(0, this, [this] { next(); });
 }
 

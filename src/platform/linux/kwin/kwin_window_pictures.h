@@ -1,6 +1,7 @@
 #pragma once
 
 #include "kwin_raw_image.h"
+#include "platform/linux/window_picture_shelf.h"
 
 #include <QByteArray>
 #include <QDBusConnection>
@@ -9,8 +10,6 @@
 #include <QObject>
 #include <QString>
 
-#include <deque>
-#include <map>
 #include <optional>
 #include <set>
 
@@ -40,14 +39,7 @@ public:
     void keepOnly(const std::set<QString>& windows);
 
 private:
-    struct Wanted {
-        QString window;
-        int width = 0, height = 0, quality = 0;
-    };
-    struct Picture {
-        int width = 0, height = 0;
-        QByteArray jpeg;
-    };
+    using Shelf = WindowPictureShelf<QString>;
 
     void next();
     void answered(const QDBusMessage& reply);
@@ -56,11 +48,9 @@ private:
     void finish();
 
     QDBusConnection m_bus;
-    std::deque<Wanted> m_queue;
-    std::map<QString, Picture> m_pictures;
-    // The picture under way: what was asked, the pipe's end we read, what
-    // KWin said it writes, and what came so far.
-    std::optional<Wanted> m_current;
+    Shelf m_shelf;
+    // The picture under way: the pipe's end we read, what KWin said it
+    // writes, and what came so far.
     int m_pipe = -1;
     QSocketNotifier* m_notifier = nullptr; // a child; goes with deleteLater
     std::optional<KWinRawImage> m_layout;
